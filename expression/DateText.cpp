@@ -1,0 +1,237 @@
+#include "expression/DateText.h"
+
+#include <atomic>
+#include <climits>
+#include <ctime>
+
+#include "expression/DateTime.h"
+
+namespace filtermodule {
+namespace {
+
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' ||
+         c == u'\r';
+}
+
+std::u16string_view Trim(std::u16string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// wcstol-style reading clamped to 32 bits.
+int32_t ParseField(std::u16string_view s) {
+  size_t i = 0;
+  while (i < s.size() && IsBlank(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
+  int64_t value = 0;
+  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+    value = value * 10 + (s[i] - u'0');
+    if (value > int64_t{INT32_MAX} + 1) value = int64_t{INT32_MAX} + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+struct DateFields {
+  int32_t year, month, day;
+};
+
+DateFields ReadDateFields(std::u16string_view text) {
+  text = Trim(text);
+  DateFields f{0, 1, 1};
+  int index = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != u'/') continue;
+    if (index == 0) f.month = ParseField(text.substr(start, i - start));
+    if (index == 1) f.day = ParseField(text.substr(start, i - start));
+    ++index;
+    start = i + 1;
+  }
+  f.year = ParseField(text.substr(start));
+  return f;
+}
+
+struct TimeFields {
+  int64_t hour, minute, second;
+};
+
+TimeFields ReadTimeFields(std::u16string_view text) {
+  text = Trim(text);
+  TimeFields f{0, 0, 0};
+  int index = 0;
+  size_t start = 0;
+  // Spaces read as ":" and one ":" follows the text, so the last field is
+  // always ended and the hour always read.
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != u':' && text[i] != u' ') continue;
+    const std::u16string_view field = text.substr(start, i - start);
+    switch (index) {
+      case 0:
+        f.hour = ParseField(field);
+        if (f.hour == 12) f.hour = 0;
+        break;
+      case 1:
+        f.minute = ParseField(field);
+        break;
+      case 2:
+        f.second = ParseField(field);
+        break;
+      case 3:
+        if (field.size() == 2 && (field[0] == u'p' || field[0] == u'P') &&
+            (field[1] == u'm' || field[1] == u'M'))
+          f.hour += 12;
+        break;
+      default:
+        break;
+    }
+    ++index;
+    start = i + 1;
+  }
+  return f;
+}
+
+void CheckTime(const TimeFields& f) {
+  if (f.hour < 0 || f.hour > 23)
+    throw StatusFailure(Status::kGeneralFailure, "hour out of range");
+  if (f.minute < 0 || f.minute > 59)
+    throw StatusFailure(Status::kGeneralFailure, "minute out of range");
+  if (f.second < 0 || f.second > 59)
+    throw StatusFailure(Status::kGeneralFailure, "second out of range");
+}
+
+void PutTwo(std::u16string& out, int64_t v) {
+  out.push_back(static_cast<char16_t>(u'0' + v / 10));
+  out.push_back(static_cast<char16_t>(u'0' + v % 10));
+}
+
+std::atomic<uint32_t> g_zone_generation{1};
+// 1 January 1980 in the local zone: 0 not checked yet, 1 an ordinary day
+// (every time of it exists once), 2 irregular. Tagged with the generation.
+std::atomic<uint64_t> g_day_1980{0};
+
+bool Is1980Regular() {
+  const uint32_t generation = TimeZoneGeneration();
+  const uint64_t known = g_day_1980.load(std::memory_order_relaxed);
+  if ((known >> 32) == generation && (known & 3) != 0) return (known & 3) == 1;
+  bool regular = false;
+  try {
+    const DateTime first(1980, 1, 1, 0, 0, 0, -1);
+    const DateTime last(1980, 1, 1, 23, 59, 59, -1);
+    regular = last.Seconds() - first.Seconds() == 86399 &&
+              first.Format("%Y-%m-%d %H:%M:%S") == u"1980-01-01 00:00:00" &&
+              last.Format("%Y-%m-%d %H:%M:%S") == u"1980-01-01 23:59:59";
+  } catch (...) {
+    regular = false;
+  }
+  g_day_1980.store((uint64_t{generation} << 32) | (regular ? 1u : 2u),
+                   std::memory_order_relaxed);
+  return regular;
+}
+
+}  // namespace
+
+void NormalizeDateInto(std::u16string_view text, std::u16string& out) {
+  const DateFields f = ReadDateFields(text);
+  // Years 1971..9999 lie after 1970-01-01 UTC in every zone and print with
+  // four digits; a day that exists in its month converts to itself.
+  if (f.year >= 1971 && f.year <= 9999 && f.month >= 1 && f.month <= 12 &&
+      f.day >= 1 && f.day <= DaysInMonth(f.year, f.month)) {
+    out.clear();
+    PutTwo(out, f.day);
+    out.push_back(u'-');
+    PutTwo(out, f.month);
+    out.push_back(u'-');
+    PutTwo(out, f.year / 100);
+    PutTwo(out, f.year % 100);
+    return;
+  }
+  const DateTime date(f.year, f.month, f.day, 0, 0, 0, -1);
+  out = date.Format("%d-%m-%Y");
+}
+
+void NormalizeTimeInto(std::u16string_view text, std::u16string& out) {
+  const TimeFields f = ReadTimeFields(text);
+  CheckTime(f);
+  if (Is1980Regular()) {
+    out.clear();
+    PutTwo(out, f.hour);
+    out.push_back(u'-');
+    PutTwo(out, f.minute);
+    out.push_back(u'-');
+    PutTwo(out, f.second);
+    return;
+  }
+  const DateTime time(1980, 1, 1, static_cast<int32_t>(f.hour),
+                      static_cast<int32_t>(f.minute),
+                      static_cast<int32_t>(f.second), -1);
+  out = time.Format("%H-%M-%S");
+}
+
+std::u16string NormalizeDate(std::u16string_view text) {
+  std::u16string out;
+  NormalizeDateInto(text, out);
+  return out;
+}
+
+std::u16string NormalizeTime(std::u16string_view text) {
+  std::u16string out;
+  NormalizeTimeInto(text, out);
+  return out;
+}
+
+std::u16string NormalizeDateByConversion(std::u16string_view text) {
+  const DateFields f = ReadDateFields(text);
+  return DateTime(f.year, f.month, f.day, 0, 0, 0, -1).Format("%d-%m-%Y");
+}
+
+std::u16string NormalizeTimeByConversion(std::u16string_view text) {
+  const TimeFields f = ReadTimeFields(text);
+  CheckTime(f);
+  return DateTime(1980, 1, 1, static_cast<int32_t>(f.hour),
+                  static_cast<int32_t>(f.minute),
+                  static_cast<int32_t>(f.second), -1)
+      .Format("%H-%M-%S");
+}
+
+std::optional<int64_t> ParseNormalDate(std::u16string_view s) noexcept {
+  if (s.size() != 10 || s[2] != u'-' || s[5] != u'-') return std::nullopt;
+  int32_t digits[8];
+  static constexpr int kAt[8] = {0, 1, 3, 4, 6, 7, 8, 9};
+  for (int i = 0; i < 8; ++i) {
+    const char16_t c = s[static_cast<size_t>(kAt[i])];
+    if (c < u'0' || c > u'9') return std::nullopt;
+    digits[i] = c - u'0';
+  }
+  const int32_t day = digits[0] * 10 + digits[1];
+  const int32_t month = digits[2] * 10 + digits[3];
+  const int32_t year =
+      digits[4] * 1000 + digits[5] * 100 + digits[6] * 10 + digits[7];
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+    return std::nullopt;
+  return DaysFromCivil(year, month, day);
+}
+
+std::optional<int> CompareNormalDates(std::u16string_view a,
+                                      std::u16string_view b) noexcept {
+  const auto x = ParseNormalDate(a);
+  const auto y = ParseNormalDate(b);
+  if (!x || !y) return std::nullopt;
+  return *x < *y ? -1 : (*x > *y ? 1 : 0);
+}
+
+void ResetTimeZoneCaches() noexcept {
+  tzset();
+  g_zone_generation.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint32_t TimeZoneGeneration() noexcept {
+  return g_zone_generation.load(std::memory_order_relaxed);
+}
+
+}  // namespace filtermodule

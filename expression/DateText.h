@@ -1,0 +1,64 @@
+// Date and time texts: the normal forms the expressions compare, and the
+// readers that bring host texts to them.
+//
+//   date  "dd-mm-yyyy" from month/day/year text: "12/25/2010" -> "25-12-2010",
+//         "2010" -> "01-01-2010", "7/2010" -> "01-07-2010"; a day past the end
+//         of its month rolls over ("2/30/2010" -> "02-03-2010").
+//   time  "HH-MM-SS" from "h[:m[:s]] [AM|PM]" on a 12-hour reading:
+//         "12:30:00 AM" -> "00-30-00", "1:05:00 PM" -> "13-05-00", a bare 12
+//         reads as 0, and "9:30 PM" (no seconds) -> "09-30-00".
+// Fields are read like wcstol: blanks skipped, an optional sign, digits up to
+// the first other character; no digits gives 0, and numbers beyond 32 bits
+// give the nearest limit. An invalid date or time throws StatusFailure
+// (DateTime's checks and statuses); the local time zone decides which dates
+// exist from 1970 on.
+//
+// The readers format ordinary valid input directly and fall back to the
+// calendar conversion only at its edges (the years before 1971 and after
+// 9999, roll-over days, a local zone whose 1 January 1980 is irregular); the
+// results equal those of the conversion path, which is exposed for tests.
+//
+// Thread safety: safe on any thread. After changing TZ in a running process,
+// call ResetTimeZoneCaches.
+
+#ifndef FILTERMODULE_EXPRESSION_DATETEXT_H_
+#define FILTERMODULE_EXPRESSION_DATETEXT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace filtermodule {
+
+// The normal date form of `text`, written into `out` (its buffer reused).
+void NormalizeDateInto(std::u16string_view text, std::u16string& out);
+// The normal time form of `text`, written into `out` (its buffer reused).
+void NormalizeTimeInto(std::u16string_view text, std::u16string& out);
+
+std::u16string NormalizeDate(std::u16string_view text);
+std::u16string NormalizeTime(std::u16string_view text);
+
+// The same results through the calendar conversion and formatting on every
+// call (the reference for the fast readers).
+std::u16string NormalizeDateByConversion(std::u16string_view text);
+std::u16string NormalizeTimeByConversion(std::u16string_view text);
+
+// Days since 1970-01-01 of a text in the normal date form "dd-mm-yyyy" that
+// names a real calendar day; nothing for any other text.
+std::optional<int64_t> ParseNormalDate(std::u16string_view text) noexcept;
+
+// Chronological order of two normal-form dates (<0, 0, >0); nothing when
+// either text is not in that form.
+std::optional<int> CompareNormalDates(std::u16string_view a,
+                                      std::u16string_view b) noexcept;
+
+// Forgets what was learnt about the local time zone.
+void ResetTimeZoneCaches() noexcept;
+// A counter that ResetTimeZoneCaches moves on; caches keyed on the local
+// zone compare it.
+uint32_t TimeZoneGeneration() noexcept;
+
+}  // namespace filtermodule
+
+#endif  // FILTERMODULE_EXPRESSION_DATETEXT_H_

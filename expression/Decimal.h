@@ -1,0 +1,23 @@
+// Exact comparison of decimal number texts.
+//
+// A decimal text is: optional blanks, an optional "+" or "-", one or more
+// digits, and optionally "." followed by one or more digits, and nothing
+// else. Two such texts compare by their exact values: leading zeros,
+// trailing fractional zeros and the sign of zero do not matter, and no
+// binary floating-point conversion is involved. O(n), no allocation.
+
+#ifndef FILTERMODULE_EXPRESSION_DECIMAL_H_
+#define FILTERMODULE_EXPRESSION_DECIMAL_H_
+
+#include <optional>
+#include <string_view>
+
+namespace filtermodule {
+
+// <0, 0 or >0 by value; nothing when either text is not a decimal text.
+std::optional<int> CompareDecimals(std::u16string_view a,
+                                   std::u16string_view b) noexcept;
+
+}  // namespace filtermodule
+
+#endif  // FILTERMODULE_EXPRESSION_DECIMAL_H_

@@ -1,0 +1,36 @@
+// Named periods: calendar-day ranges relative to today in the process's
+// local time zone, both ends included.
+//
+//   "TODAY"         today
+//   "YESTERDAY"     the day before today
+//   "LAST 30 DAYS"  30 days before today, to today
+//   "THIS MONTH"    the first day of this month, to today
+//   "LAST MONTH"    the first to the last day of the previous month
+//
+// Keywords are recognised without regard to case, exactly as written (no
+// extra spaces). A row text matches when it is a real date in the normal
+// form "dd-mm-yyyy" inside the period.
+//
+// Cost: O(1) per call; the bounds are computed by calendar arithmetic once
+// per local day and thread, not per call. Safe on any thread.
+
+#ifndef FILTERMODULE_EXPRESSION_NAMEDPERIOD_H_
+#define FILTERMODULE_EXPRESSION_NAMEDPERIOD_H_
+
+#include <string_view>
+
+namespace filtermodule {
+
+enum class NamedPeriod { kNone, kToday, kYesterday, kLast30Days, kThisMonth,
+                         kLastMonth };
+
+// The period that `keyword` names, or kNone.
+NamedPeriod ParseNamedPeriod(std::u16string_view keyword) noexcept;
+
+// Whether the date `row_text` lies inside the period that `value` names;
+// false when `value` names none.
+bool MatchNamedPeriod(std::u16string_view value, std::u16string_view row_text);
+
+}  // namespace filtermodule
+
+#endif  // FILTERMODULE_EXPRESSION_NAMEDPERIOD_H_

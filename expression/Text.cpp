@@ -1,0 +1,31 @@
+#include "expression/Text.h"
+
+namespace filtermodule {
+namespace {
+#include "expression/CaseFoldTable.inc"
+}  // namespace
+
+char16_t FoldCase(char16_t c) noexcept {
+  return static_cast<char16_t>(c + kCaseDelta[kCaseBlock[c >> 8]][c & 0xFF]);
+}
+
+void LowerInPlace(std::u16string& text) noexcept {
+  for (char16_t& c : text) c = FoldCase(c);
+}
+
+int CompareNoCase(std::u16string_view a, std::u16string_view b) noexcept {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t x = FoldCase(a[i]);
+    const char16_t y = FoldCase(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+std::u16string WidenAscii(std::string_view text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace filtermodule

@@ -1,0 +1,61 @@
+// An in-memory data row: typed values by field name.
+//
+// Set a field with SetText, SetInteger, SetReal, SetDate or SetTime; reading
+// a missing field gives empty text, zero, or a zero date/time record. Field
+// names are matched exactly. Lookups are a linear scan over the row's
+// fields and allocate nothing.
+// Thread safety: none; one thread at a time.
+
+#ifndef MEMORY_HOST_MEMORYDATAROW_H_
+#define MEMORY_HOST_MEMORYDATAROW_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filtermodule/FilterModule.h"
+
+namespace memhost {
+
+class MemoryDataRow : public IDataRow {
+ public:
+  MemoryDataRow() = default;
+  virtual ~MemoryDataRow() = default;
+
+  int32_t GetValueKind(const char16_t* field) override;
+  const char16_t* GetText(const char16_t* field) override;
+  RowTime GetTime(const char16_t* field) override;
+  RowDate GetDate(const char16_t* field) override;
+  int32_t GetInteger(const char16_t* field) override;
+  double GetReal(const char16_t* field) override;
+
+  void SetText(std::u16string_view field, std::u16string_view text);
+  void SetInteger(std::u16string_view field, int32_t value);
+  void SetReal(std::u16string_view field, double value);
+  void SetDate(std::u16string_view field, RowDate date);
+  void SetTime(std::u16string_view field, RowTime time);
+  // Forgets every value but keeps the fields' storage for reuse.
+  void Clear();
+
+ private:
+  enum class Kind { kNone, kText, kInteger, kReal, kDate, kTime };
+  struct Field {
+    std::u16string name;
+    Kind kind = Kind::kNone;
+    std::u16string text;
+    int32_t integer = 0;
+    double real = 0;
+    RowDate date{0, 0, 0};
+    RowTime time{0, 0, 0};
+  };
+
+  Field* Find(const char16_t* field);
+  Field& Slot(std::u16string_view field);
+
+  std::vector<Field> fields_;
+};
+
+}  // namespace memhost
+
+#endif  // MEMORY_HOST_MEMORYDATAROW_H_

@@ -1,0 +1,459 @@
+// Stand-in for the maker's logging library: a CSV log writer.
+//
+// A log is created by CreateLogHandle from named properties:
+//   Source        text written into every record's source column
+//   Locking       1: records of several threads and processes never
+//                 interleave (an in-process mutex plus flock on
+//                 "<file>.lock"); 0: the in-process mutex only
+//   CSV Log Path  file path; every backslash is read as "/"; a missing
+//                 folder is created
+//   Output Type   2: CSV file (the only kind this library writes)
+//   CSV Limit     bytes a file may reach before it is rotated; 0 or less
+//                 never rotates
+// A record is one CSV line (RFC 4180 quoting, UTF-8): local timestamp with
+// milliseconds, source, level name, verbosity, message. It is written when
+// its verbosity is at most the log's threshold (SetLogLevel; 1 until set).
+// Rotation renames "X.csv" to "X.1.csv", "X.1.csv" to "X.2.csv" and so on,
+// keeping as many old files as qellog_SetLogProperties says.
+//
+// qellog_SetLogProperties(keep_files, retry_seconds, max_message_bytes,
+// header_row), defaults 10, 300, 10485760, 1:
+//   keep_files         rotated files kept (0: none)
+//   retry_seconds      after a record could not be written (folder gone,
+//                      disk full), records are dropped for this many seconds
+//                      before the file is opened again
+//   max_message_bytes  longer messages are cut to this many UTF-8 bytes
+//   header_row         1: a new file starts with a header row
+//
+// Nothing here fails its caller: a record that cannot be written is dropped.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "host/QelLog.h"
+#include "textconv/Utf8.h"
+
+namespace {
+
+std::atomic<int32_t> g_keep_files{10};
+std::atomic<int32_t> g_retry_seconds{300};
+std::atomic<int32_t> g_max_message_bytes{10485760};
+std::atomic<int32_t> g_header_row{1};
+
+constexpr char kHeader[] = "Timestamp,Source,Level,Verbosity,Message\n";
+
+// Creates every missing folder on the way to `dir`.
+void MakeFolders(const std::string& dir) {
+  for (size_t pos = 1; pos <= dir.size(); ++pos) {
+    if (pos == dir.size() || dir[pos] == '/') {
+      std::string part = dir.substr(0, pos);
+      if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return;
+    }
+  }
+}
+
+// "dir/name.csv" with index 3 -> "dir/name.3.csv".
+std::string RotatedName(const std::string& path, int index) {
+  const size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    dot = path.size();
+  return path.substr(0, dot) + "." + std::to_string(index) + path.substr(dot);
+}
+
+void AppendCsvField(std::string& out, std::string_view field) {
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out.append(field);
+    return;
+  }
+  out.push_back('"');
+  for (char c : field) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+
+std::string LevelName(int32_t level) {
+  switch (level) {
+    case 0:
+      return "ERROR";
+    case 1:
+      return "WARNING";
+    case 2:
+      return "TRACE";
+    default:
+      return std::to_string(level);
+  }
+}
+
+std::string Timestamp() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char buf[64];
+  const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(buf + n, sizeof buf - n, ".%03ld", now.tv_nsec / 1000000);
+  return buf;
+}
+
+// printf-style formatting of a UTF-16 format: %%, %s (const char16_t*),
+// %d, %i, %u, %ld, %lu, %c. Anything else is copied as it stands.
+std::u16string Format(const char16_t* format, va_list args) {
+  std::u16string out;
+  if (format == nullptr) return out;
+  auto append_ascii = [&out](const char* s) {
+    while (*s) out.push_back(static_cast<char16_t>(*s++));
+  };
+  for (const char16_t* p = format; *p; ++p) {
+    if (*p != u'%') {
+      out.push_back(*p);
+      continue;
+    }
+    const char16_t* start = p;
+    bool is_long = false;
+    if (p[1] == u'l') {
+      is_long = true;
+      ++p;
+    }
+    char buf[32];
+    switch (p[1]) {
+      case u'%':
+        out.push_back(u'%');
+        ++p;
+        break;
+      case u's': {
+        const char16_t* s = va_arg(args, const char16_t*);
+        out.append(s ? s : u"(null)");
+        ++p;
+        break;
+      }
+      case u'd':
+      case u'i':
+        if (is_long)
+          std::snprintf(buf, sizeof buf, "%ld", va_arg(args, long));
+        else
+          std::snprintf(buf, sizeof buf, "%d", va_arg(args, int));
+        append_ascii(buf);
+        ++p;
+        break;
+      case u'u':
+        if (is_long)
+          std::snprintf(buf, sizeof buf, "%lu", va_arg(args, unsigned long));
+        else
+          std::snprintf(buf, sizeof buf, "%u", va_arg(args, unsigned));
+        append_ascii(buf);
+        ++p;
+        break;
+      case u'c':
+        out.push_back(static_cast<char16_t>(va_arg(args, int)));
+        ++p;
+        break;
+      default:
+        p = start;
+        out.push_back(u'%');
+        break;
+    }
+  }
+  return out;
+}
+
+class LogFile {
+ public:
+  LogFile(std::string source, bool locking, std::string path, int64_t limit)
+      : source_(std::move(source)),
+        locking_(locking),
+        path_(std::move(path)),
+        lock_path_(path_ + ".lock"),
+        limit_(limit) {}
+
+  ~LogFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+  }
+
+  // Opens the file for a first time; false when it cannot be written.
+  bool Open() {
+    std::lock_guard<std::mutex> guard(mu_);
+    return OpenLocked();
+  }
+
+  void SetThreshold(int32_t threshold) { threshold_.store(threshold); }
+
+  void Write(int32_t level, int32_t verbosity, std::u16string_view message) {
+    if (verbosity > threshold_.load(std::memory_order_relaxed)) return;
+    std::string record;
+    AppendCsvField(record, Timestamp());
+    record.push_back(',');
+    AppendCsvField(record, source_);
+    record.push_back(',');
+    record += LevelName(level);
+    record.push_back(',');
+    record += std::to_string(verbosity);
+    record.push_back(',');
+    std::string text = textconv::ToUtf8(message);
+    const auto max = static_cast<size_t>(
+        std::max<int32_t>(0, g_max_message_bytes.load(std::memory_order_relaxed)));
+    if (text.size() > max) {
+      size_t cut = max;
+      while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+      text.resize(cut);
+    }
+    AppendCsvField(record, text);
+    record.push_back('\n');
+
+    std::lock_guard<std::mutex> guard(mu_);
+    const time_t now = std::time(nullptr);
+    if (now < retry_after_) return;
+    ProcessLock lock(locking_ ? LockFd() : -1);
+    if (!EnsureCurrent() || !WriteAll(record)) {
+      CloseFile();
+      retry_after_ = now + g_retry_seconds.load(std::memory_order_relaxed);
+    }
+  }
+
+ private:
+  // flock on a separate file: the log file itself is renamed by rotation.
+  class ProcessLock {
+   public:
+    explicit ProcessLock(int fd) : fd_(fd) {
+      if (fd_ >= 0) {
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+      }
+    }
+    ~ProcessLock() {
+      if (fd_ >= 0) ::flock(fd_, LOCK_UN);
+    }
+    ProcessLock(const ProcessLock&) = delete;
+    ProcessLock& operator=(const ProcessLock&) = delete;
+
+   private:
+    int fd_;
+  };
+
+  int LockFd() {
+    if (lock_fd_ < 0)
+      lock_fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    return lock_fd_;
+  }
+
+  bool OpenLocked() {
+    CloseFile();
+    const size_t slash = path_.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+      MakeFolders(path_.substr(0, slash));
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+      CloseFile();
+      return false;
+    }
+    inode_ = st.st_ino;
+    device_ = st.st_dev;
+    return true;
+  }
+
+  void CloseFile() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  // Makes fd_ the file now at path_ (another process may have rotated it)
+  // and rotates it when the next record would pass the limit.
+  bool EnsureCurrent() {
+    struct stat st {};
+    if (fd_ < 0 || ::stat(path_.c_str(), &st) != 0 || st.st_ino != inode_ ||
+        st.st_dev != device_) {
+      if (!OpenLocked()) return false;
+    }
+    if (::fstat(fd_, &st) != 0) return false;
+    pending_size_ = st.st_size;
+    return true;
+  }
+
+  bool WriteAll(const std::string& record) {
+    if (limit_ > 0 && pending_size_ > 0 &&
+        pending_size_ + static_cast<int64_t>(record.size()) > limit_) {
+      Rotate();
+      if (!OpenLocked()) return false;
+      pending_size_ = 0;
+    }
+    if (pending_size_ == 0 && g_header_row.load(std::memory_order_relaxed) &&
+        !WriteBytes(kHeader, sizeof kHeader - 1))
+      return false;
+    return WriteBytes(record.data(), record.size());
+  }
+
+  bool WriteBytes(const char* data, size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  void Rotate() {
+    const int keep = g_keep_files.load(std::memory_order_relaxed);
+    CloseFile();
+    if (keep <= 0) {
+      ::unlink(path_.c_str());
+      return;
+    }
+    ::unlink(RotatedName(path_, keep).c_str());
+    for (int k = keep - 1; k >= 1; --k)
+      ::rename(RotatedName(path_, k).c_str(), RotatedName(path_, k + 1).c_str());
+    ::rename(path_.c_str(), RotatedName(path_, 1).c_str());
+  }
+
+  const std::string source_;
+  const bool locking_;
+  const std::string path_;
+  const std::string lock_path_;
+  const int64_t limit_;
+  std::atomic<int32_t> threshold_{1};
+
+  std::mutex mu_;  // guards everything below
+  int fd_ = -1;
+  int lock_fd_ = -1;
+  ino_t inode_ = 0;
+  dev_t device_ = 0;
+  int64_t pending_size_ = 0;
+  time_t retry_after_ = 0;
+};
+
+// Handles are 1-based slots; a log lives until the process ends.
+constexpr int32_t kMaxLogs = 256;
+std::array<std::atomic<LogFile*>, kMaxLogs> g_logs{};
+std::atomic<int32_t> g_log_count{0};
+
+LogFile* Lookup(int32_t handle) {
+  if (handle <= 0 || handle > kMaxLogs) return nullptr;
+  return g_logs[static_cast<size_t>(handle - 1)].load(std::memory_order_acquire);
+}
+
+std::u16string_view Trim(std::u16string_view s) {
+  while (!s.empty() && (s.front() == u' ' || s.front() == u'\t'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == u' ' || s.back() == u'\t'))
+    s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+extern "C" int32_t CreateLogHandle(int32_t* handle,
+                                   const char16_t* property_list, ...) {
+  if (handle == nullptr || property_list == nullptr) return 0;
+  va_list args;
+  va_start(args, property_list);
+  std::u16string source = u"";
+  std::u16string path;
+  int32_t locking = 0;
+  int32_t output_type = 2;
+  int64_t limit = 0;
+  bool known = true;
+  try {
+    std::u16string_view list(property_list);
+    while (known && !list.empty()) {
+      const size_t end = list.find(u';');
+      std::u16string_view item = Trim(list.substr(0, end));
+      list = end == std::u16string_view::npos ? std::u16string_view()
+                                              : list.substr(end + 1);
+      if (item.empty()) continue;
+      if (item.front() == u'%') item.remove_prefix(1);
+      // Each value's type follows from its property's name.
+      if (item == u"Source") {
+        const char16_t* s = va_arg(args, const char16_t*);
+        source = s ? s : u"";
+      } else if (item == u"CSV Log Path") {
+        const char16_t* s = va_arg(args, const char16_t*);
+        path = s ? s : u"";
+      } else if (item == u"Locking") {
+        locking = va_arg(args, int32_t);
+      } else if (item == u"Output Type") {
+        output_type = va_arg(args, int32_t);
+      } else if (item == u"CSV Limit") {
+        limit = va_arg(args, int32_t);
+      } else {
+        known = false;  // its value's type is unknown: the list cannot be read
+      }
+    }
+    va_end(args);
+    if (!known || path.empty() || output_type != 2) return 0;
+    for (char16_t& c : path)
+      if (c == u'\\') c = u'/';
+    // "\\" doubled by a folder that ended in a backslash stays one separator.
+    std::string narrow_path;
+    for (char c : textconv::ToUtf8(path))
+      if (!(c == '/' && !narrow_path.empty() && narrow_path.back() == '/'))
+        narrow_path.push_back(c);
+    auto log = std::make_unique<LogFile>(textconv::ToUtf8(source), locking == 1,
+                                         std::move(narrow_path), limit);
+    if (!log->Open()) return 0;
+    const int32_t slot = g_log_count.fetch_add(1);
+    if (slot >= kMaxLogs) return 0;
+    g_logs[static_cast<size_t>(slot)].store(log.release(),
+                                            std::memory_order_release);
+    *handle = slot + 1;
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int32_t SetLogLevel(int32_t handle, int32_t threshold) {
+  LogFile* log = Lookup(handle);
+  if (log == nullptr) return 0;
+  log->SetThreshold(threshold);
+  return 1;
+}
+
+extern "C" int32_t WriteLogEntry(int32_t handle, int32_t level,
+                                 int32_t verbosity, int32_t /*reserved1*/,
+                                 int32_t /*reserved2*/, const char16_t* format,
+                                 va_list args) {
+  LogFile* log = Lookup(handle);
+  if (log == nullptr) return 0;
+  try {
+    va_list copy;
+    va_copy(copy, args);
+    std::u16string message = Format(format, copy);
+    va_end(copy);
+    log->Write(level, verbosity, message);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int32_t qellog_SetLogProperties(int32_t keep_files,
+                                           int32_t retry_seconds,
+                                           int32_t max_message_bytes,
+                                           int32_t header_row) {
+  g_keep_files.store(keep_files < 0 ? 0 : keep_files);
+  g_retry_seconds.store(retry_seconds < 0 ? 0 : retry_seconds);
+  g_max_message_bytes.store(max_message_bytes < 0 ? 0 : max_message_bytes);
+  g_header_row.store(header_row);
+  return 1;
+}

@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "expression/DateText.h"
+#include "expression/DateTime.h"
+#include "expression/NamedPeriod.h"
+
+namespace filtermodule {
+namespace {
+
+// Sets the process's time zone for one test and restores it afterwards.
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old, had_ = true;
+    setenv("TZ", zone, 1);
+    ResetTimeZoneCaches();
+  }
+  ~ZoneScope() {
+    if (had_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    ResetTimeZoneCaches();
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+Status StatusOf(void (*fn)()) {
+  try {
+    fn();
+  } catch (const StatusFailure& f) {
+    return f.status();
+  }
+  return static_cast<Status>(0);
+}
+
+TEST(NormalizeDateTest, ReadsMonthDayYear) {
+  ZoneScope zone("UTC");
+  EXPECT_EQ(NormalizeDate(u"12/25/2010"), u"25-12-2010");
+  EXPECT_EQ(NormalizeDate(u"2010"), u"01-01-2010");
+  EXPECT_EQ(NormalizeDate(u"7/2010"), u"01-07-2010");
+  EXPECT_EQ(NormalizeDate(u"12/25/7/2010"), u"25-12-2010");
+  EXPECT_EQ(NormalizeDate(u"  12/25/2010 \t"), u"25-12-2010");
+  EXPECT_EQ(NormalizeDate(u"12 / 25 / 2010"), u"25-12-2010");
+  EXPECT_EQ(NormalizeDate(u"1/31/2010"), u"31-01-2010");
+}
+
+TEST(NormalizeDateTest, RollsOverDaysPastTheMonth) {
+  ZoneScope zone("UTC");
+  EXPECT_EQ(NormalizeDate(u"2/30/2010"), u"02-03-2010");
+  EXPECT_EQ(NormalizeDate(u"2/29/2012"), u"29-02-2012");
+  EXPECT_EQ(NormalizeDate(u"2/29/2100"), u"01-03-2100");
+  EXPECT_EQ(NormalizeDate(u"4/31/2030"), u"01-05-2030");
+}
+
+TEST(NormalizeDateTest, RefusesInvalidDatesWithTheirStatus) {
+  ZoneScope zone("UTC");
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"12/25/10"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"13/1/2010"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"0/1/2010"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"1/0/2010"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"1/32/2010"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u""); }), Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"25-12-2010"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"today"); }), Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeDate(u"1/1/1950"); }),
+            Status::kInvalidArgument);
+}
+
+TEST(NormalizeDateTest, NineteenSeventyDependsOnTheZone) {
+  {
+    ZoneScope zone("Asia/Tokyo");  // local midnight is before the epoch
+    EXPECT_EQ(StatusOf([] { NormalizeDate(u"1/1/1970"); }),
+              Status::kInvalidArgument);
+    EXPECT_EQ(NormalizeDate(u"1/2/1970"), u"02-01-1970");
+  }
+  {
+    ZoneScope zone("America/New_York");
+    EXPECT_EQ(NormalizeDate(u"1/1/1970"), u"01-01-1970");
+    EXPECT_EQ(StatusOf([] { NormalizeDate(u"12/31/1969"); }),
+              Status::kInvalidArgument);
+  }
+}
+
+TEST(NormalizeTimeTest, ReadsTwelveHourClock) {
+  EXPECT_EQ(NormalizeTime(u"1:05:00 pm"), u"13-05-00");
+  EXPECT_EQ(NormalizeTime(u"1:05:00 AM"), u"01-05-00");
+  EXPECT_EQ(NormalizeTime(u"12:30:00 AM"), u"00-30-00");
+  EXPECT_EQ(NormalizeTime(u"12:30:00 PM"), u"12-30-00");
+  EXPECT_EQ(NormalizeTime(u"13:15:00"), u"13-15-00");
+  EXPECT_EQ(NormalizeTime(u"12:30:00"), u"00-30-00");
+  EXPECT_EQ(NormalizeTime(u"9:30"), u"09-30-00");
+  EXPECT_EQ(NormalizeTime(u"9"), u"09-00-00");
+  EXPECT_EQ(NormalizeTime(u""), u"00-00-00");
+  EXPECT_EQ(NormalizeTime(u"9:30 PM"), u"09-30-00");  // marker in seconds
+  EXPECT_EQ(NormalizeTime(u"9:30:00  PM"), u"09-30-00");  // fifth field
+  EXPECT_EQ(NormalizeTime(u" 11:59:59 pm "), u"23-59-59");
+}
+
+TEST(NormalizeTimeTest, RefusesFieldsOutOfRange) {
+  EXPECT_EQ(StatusOf([] { NormalizeTime(u"13:15:00 PM"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeTime(u"24:00:00"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeTime(u"9:60:00"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeTime(u"9:00:60"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeTime(u"-1:00:00"); }),
+            Status::kGeneralFailure);
+  EXPECT_EQ(StatusOf([] { NormalizeTime(u"99999999999 PM"); }),
+            Status::kGeneralFailure);
+}
+
+// The direct formatting equals the conversion path for every day of
+// several years, around 1970, for roll-over days, and in several zones.
+TEST(NormalizeDateTest, FastPathEqualsConversionPath) {
+  for (const char* name :
+       {"UTC", "Europe/Berlin", "America/New_York", "Australia/Sydney",
+        "Asia/Tokyo", "America/Sao_Paulo", "America/Havana"}) {
+    ZoneScope zone(name);
+    for (int year : {1969, 1970, 1971, 1999, 2000, 2024, 2026, 2038, 2100,
+                     9999, 10000}) {
+      for (int month = 1; month <= 12; ++month) {
+        for (int day = 1; day <= 31; ++day) {
+          const std::string text = std::to_string(month) + "/" +
+                                   std::to_string(day) + "/" +
+                                   std::to_string(year);
+          const std::u16string wide(text.begin(), text.end());
+          std::u16string expected, actual;
+          bool expected_fails = false, actual_fails = false;
+          try {
+            expected = NormalizeDateByConversion(wide);
+          } catch (const StatusFailure&) {
+            expected_fails = true;
+          }
+          try {
+            actual = NormalizeDate(wide);
+          } catch (const StatusFailure&) {
+            actual_fails = true;
+          }
+          ASSERT_EQ(actual_fails, expected_fails) << name << " " << text;
+          ASSERT_EQ(actual, expected) << name << " " << text;
+        }
+      }
+    }
+  }
+}
+
+TEST(NormalizeTimeTest, FastPathEqualsConversionPath) {
+  for (const char* name : {"UTC", "Europe/Berlin", "Australia/Sydney"}) {
+    ZoneScope zone(name);
+    for (int h = 0; h < 24; ++h) {
+      for (int m = 0; m < 60; m += 7) {
+        for (int s = 0; s < 60; s += 11) {
+          const std::string text = std::to_string(h) + ":" +
+                                   std::to_string(m) + ":" + std::to_string(s);
+          const std::u16string wide(text.begin(), text.end());
+          ASSERT_EQ(NormalizeTime(wide), NormalizeTimeByConversion(wide))
+              << name << " " << text;
+        }
+      }
+    }
+  }
+}
+
+TEST(CompareNormalDatesTest, OrdersChronologically) {
+  EXPECT_EQ(CompareNormalDates(u"16-01-2001", u"15-12-2026"), -1);
+  EXPECT_EQ(CompareNormalDates(u"01-02-2026", u"31-01-2026"), 1);
+  EXPECT_EQ(CompareNormalDates(u"05-03-2010", u"05-03-2010"), 0);
+  EXPECT_FALSE(CompareNormalDates(u"5-3-2010", u"05-03-2010"));
+  EXPECT_FALSE(CompareNormalDates(u"31-02-2010", u"05-03-2010"));
+  EXPECT_FALSE(CompareNormalDates(u"", u"05-03-2010"));
+}
+
+TEST(DateTimeTest, ValuesAndFormatting) {
+  ZoneScope zone("UTC");
+  EXPECT_EQ(TimeSpan(1, 2, 3, 4).Seconds(), ((24 + 2) * 60 + 3) * 60 + 4);
+  const DateTime d(2010, 3, 5, 13, 4, 5, -1);
+  EXPECT_EQ(d.GetDay(), 5);
+  EXPECT_EQ(d.Format(u"%d-%m-%Y %H-%M-%S"), u"05-03-2010 13-04-05");
+  EXPECT_EQ(d.Format("%d-%m-%Y"), d.Format(u"%d-%m-%Y"));
+  EXPECT_EQ(d.Format(static_cast<const char*>(nullptr)), u"");
+  EXPECT_EQ(d.Format(std::u16string(200, u'x').c_str()), u"");  // too long
+  EXPECT_EQ((d - TimeSpan(1, 0, 0, 0)).GetDay(), 4);
+}
+
+// Named periods on fixed dates through the injectable clock.
+int64_t g_now = 0;
+int64_t FixedClock() { return g_now; }
+
+class NamedPeriodTest : public testing::Test {
+ protected:
+  void SetUp() override { SetClockForTesting(&FixedClock); }
+  void TearDown() override { SetClockForTesting(nullptr); }
+  // Local noon of the date, so that the day is unambiguous.
+  static void SetToday(int year, int month, int day, int hour = 12) {
+    g_now = DateTime(year, month, day, hour, 0, 0, -1).Seconds();
+  }
+  static bool In(const char16_t* keyword, const char16_t* date) {
+    return MatchNamedPeriod(keyword, date);
+  }
+};
+
+TEST_F(NamedPeriodTest, Today) {
+  ZoneScope zone("Europe/Berlin");
+  SetToday(2026, 12, 15);
+  EXPECT_TRUE(In(u"today", u"15-12-2026"));
+  EXPECT_TRUE(In(u"TODAY", u"15-12-2026"));
+  EXPECT_TRUE(In(u"tOdAy", u"15-12-2026"));
+  EXPECT_FALSE(In(u"today", u"16-01-2001"));  // not a text order
+  EXPECT_FALSE(In(u"today", u"14-12-2026"));
+  EXPECT_FALSE(In(u"today", u"16-12-2026"));
+  EXPECT_FALSE(In(u" today", u"15-12-2026"));
+  EXPECT_FALSE(In(u"today", u""));
+  EXPECT_FALSE(In(u"today", u"15-12-2026x"));
+  EXPECT_FALSE(In(u"tomorrow", u"15-12-2026"));
+}
+
+TEST_F(NamedPeriodTest, Yesterday) {
+  ZoneScope zone("Europe/Berlin");
+  SetToday(2027, 3, 1);
+  EXPECT_TRUE(In(u"yesterday", u"28-02-2027"));
+  EXPECT_FALSE(In(u"yesterday", u"27-02-2027"));
+  EXPECT_FALSE(In(u"yesterday", u"01-03-2027"));
+  SetToday(2027, 1, 1);
+  EXPECT_TRUE(In(u"yesterday", u"31-12-2026"));
+}
+
+TEST_F(NamedPeriodTest, Last30Days) {
+  ZoneScope zone("America/New_York");
+  SetToday(2026, 12, 15);
+  EXPECT_TRUE(In(u"last 30 days", u"15-11-2026"));
+  EXPECT_TRUE(In(u"last 30 days", u"15-12-2026"));
+  EXPECT_FALSE(In(u"last 30 days", u"14-11-2026"));
+  EXPECT_FALSE(In(u"last 30 days", u"16-12-2026"));
+  SetToday(2024, 3, 1);  // across 29 February
+  EXPECT_TRUE(In(u"LAST 30 DAYS", u"31-01-2024"));
+  EXPECT_FALSE(In(u"LAST 30 DAYS", u"30-01-2024"));
+  EXPECT_FALSE(In(u"last  30 days", u"01-03-2024"));
+}
+
+TEST_F(NamedPeriodTest, ThisMonthAndLastMonth) {
+  ZoneScope zone("Australia/Sydney");
+  SetToday(2027, 3, 31);
+  EXPECT_TRUE(In(u"this month", u"01-03-2027"));
+  EXPECT_TRUE(In(u"this month", u"31-03-2027"));
+  EXPECT_FALSE(In(u"this month", u"28-02-2027"));
+  EXPECT_TRUE(In(u"last month", u"01-02-2027"));
+  EXPECT_TRUE(In(u"last month", u"28-02-2027"));
+  EXPECT_FALSE(In(u"last month", u"31-01-2027"));
+  EXPECT_FALSE(In(u"last month", u"01-03-2027"));
+  SetToday(2027, 1, 1);
+  EXPECT_TRUE(In(u"this month", u"01-01-2027"));
+  EXPECT_FALSE(In(u"this month", u"02-01-2027"));  // after today
+  EXPECT_TRUE(In(u"last month", u"01-12-2026"));
+  EXPECT_TRUE(In(u"last month", u"31-12-2026"));
+  SetToday(2024, 3, 15);
+  EXPECT_TRUE(In(u"last month", u"29-02-2024"));
+}
+
+TEST_F(NamedPeriodTest, DaylightSavingDaysKeepTheirDates) {
+  ZoneScope zone("Europe/Berlin");
+  // 31 March 2024: clocks go from 02:00 to 03:00. Just after midnight and
+  // just before the next midnight are both that day.
+  SetToday(2024, 3, 31, 0);
+  EXPECT_TRUE(In(u"today", u"31-03-2024"));
+  EXPECT_TRUE(In(u"yesterday", u"30-03-2024"));
+  SetToday(2024, 3, 31, 23);
+  EXPECT_TRUE(In(u"today", u"31-03-2024"));
+  EXPECT_TRUE(In(u"yesterday", u"30-03-2024"));
+  g_now += 3600;  // past midnight: the next day
+  EXPECT_TRUE(In(u"today", u"01-04-2024"));
+  EXPECT_TRUE(In(u"yesterday", u"31-03-2024"));
+  SetToday(2024, 10, 27, 23);  // 25-hour day
+  EXPECT_TRUE(In(u"today", u"27-10-2024"));
+  EXPECT_TRUE(In(u"last 30 days", u"27-09-2024"));
+}
+
+}  // namespace
+}  // namespace filtermodule

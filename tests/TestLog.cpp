@@ -1,0 +1,86 @@
+#include "TestLog.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace testlog {
+
+std::string LogPath() {
+  const char* folder = std::getenv("KVAL_LOG_FOLDER");
+  return std::string(folder ? folder : "/tmp") + "/Filter-Module.csv";
+}
+
+std::vector<Record> ReadAll() {
+  std::ifstream in(LogPath(), std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  const std::string text = buffer.str();
+  std::vector<Record> records;
+  std::vector<std::string> fields;
+  std::string field;
+  bool quoted = false;
+  bool header = true;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field.push_back('"');
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field.push_back(c);
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.push_back(field);
+      field.clear();
+    } else if (c == '\n') {
+      fields.push_back(field);
+      field.clear();
+      if (fields.size() == 5 && fields[0] == "Timestamp") {
+        header = false;
+      } else if (fields.size() == 5) {
+        records.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
+      }
+      fields.clear();
+    } else {
+      field.push_back(c);
+    }
+  }
+  (void)header;
+  return records;
+}
+
+LogMark::LogMark() : start_(ReadAll().size()) {}
+
+std::vector<Record> LogMark::Records() const {
+  std::vector<Record> all = ReadAll();
+  if (all.size() <= start_) return {};
+  return std::vector<Record>(all.begin() + static_cast<long>(start_), all.end());
+}
+
+std::vector<std::string> LogMark::Messages() const {
+  std::vector<std::string> messages;
+  for (const Record& r : Records()) messages.push_back(r.message);
+  return messages;
+}
+
+int LogMark::Count(const std::string& message) const {
+  int n = 0;
+  for (const Record& r : Records()) n += r.message == message;
+  return n;
+}
+
+void UseFreshLogFolder() {
+  std::string base = std::filesystem::temp_directory_path() / "fmtest.XXXXXX";
+  if (char* made = mkdtemp(base.data())) {
+    setenv("KVAL_LOG_FOLDER", made, 1);
+  }
+  setenv("KVAL_DEBUG_LOG", "1", 1);
+}
+
+}  // namespace testlog

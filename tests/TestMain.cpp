@@ -1,0 +1,19 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "TestLog.h"
+
+int main(int argc, char** argv) {
+  // Before the first message of the process: the log opens once.
+  testlog::UseFreshLogFolder();
+  testing::InitGoogleTest(&argc, argv);
+  const int result = RUN_ALL_TESTS();
+  // Keep the log of a failed run for a look.
+  if (result == 0 && std::getenv("FM_KEEP_TEST_LOGS") == nullptr) {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::getenv("KVAL_LOG_FOLDER"), ignored);
+  }
+  return result;
+}
