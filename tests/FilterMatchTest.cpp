@@ -1,1 +1,329 @@
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "AllocationHooks.h"
+#include "TestLog.h"
+#include "expression/DateTime.h"
+#include "filter/Filter.h"
+#include "memory_host/MemoryDataRow.h"
+#include "memory_host/MemoryFilterLines.h"
+#include "textconv/Utf8.h"
+
+namespace filtermodule {
+namespace {
+
+using memhost::LineSpec;
+using memhost::MemoryDataRow;
+using memhost::MemoryFilterLineList;
+using testlog::LogMark;
+
+// Records the accessor calls the matcher makes.
+class RecordingRow : public MemoryDataRow {
+ public:
+  int32_t GetValueKind(const char16_t* f) override {
+    return Log("GetValueKind", f), MemoryDataRow::GetValueKind(f);
+  }
+  const char16_t* GetText(const char16_t* f) override {
+    return Log("GetText", f), MemoryDataRow::GetText(f);
+  }
+  RowTime GetTime(const char16_t* f) override {
+    return Log("GetTime", f), MemoryDataRow::GetTime(f);
+  }
+  RowDate GetDate(const char16_t* f) override {
+    return Log("GetDate", f), MemoryDataRow::GetDate(f);
+  }
+  int32_t GetInteger(const char16_t* f) override {
+    return Log("GetInteger", f), MemoryDataRow::GetInteger(f);
+  }
+  double GetReal(const char16_t* f) override {
+    return Log("GetReal", f), MemoryDataRow::GetReal(f);
+  }
+  void SetKind(int32_t kind) { kind_ = kind; }
+  std::vector<std::string> calls;
+  int32_t kind_ = -100;
+
+ private:
+  void Log(const char* what, const char16_t* field) {
+    calls.push_back(std::string(what) + "(" + textconv::ToUtf8(field) + ")");
+  }
+};
+
+// A filter built from lines, released at the end.
+class Built {
+ public:
+  explicit Built(const std::vector<LineSpec>& specs) : lines_(specs) {
+    filter_ = static_cast<Filter*>(CreateFilter());
+    filter_->Init(&lines_);
+  }
+  ~Built() { filter_->Release(); }
+  Filter* operator->() { return filter_; }
+  FilterSimpleExpression& Condition(size_t i) {
+    return *filter_->simple_expressions()[i];
+  }
+
+ private:
+  MemoryFilterLineList lines_;
+  Filter* filter_;
+};
+
+LineSpec Numeric(const char16_t* field, int32_t op, const char16_t* value,
+                 int32_t link = kLinkAnd) {
+  return LineSpec{.field = field, .op = op, .value = value, .type = 0,
+                  .link = link};
+}
+
+TEST(FilterMatchTest, RendersEveryFieldType) {
+  Built f({Numeric(u"N", 0, u"5"), LineSpec{.field = u"T", .op = 0},
+           LineSpec{.field = u"D", .op = 0, .value = u"7/4/2023", .type = 2},
+           LineSpec{.field = u"H", .op = 0, .value = u"1:00", .type = 3},
+           LineSpec{.field = u"X", .op = 0, .type = 7}});
+  RecordingRow row;
+  row.SetInteger(u"N", 123);
+  row.SetText(u"T", u"Hello");
+  row.SetDate(u"D", RowDate{2023, 7, 4});
+  row.SetTime(u"H", RowTime{0, 5, 9});
+  LogMark mark;
+  f->IsMatch(&row);
+  EXPECT_EQ(row.calls,
+            (std::vector<std::string>{"GetValueKind(N)", "GetInteger(N)",
+                                      "GetText(T)", "GetDate(D)", "GetTime(H)"}));
+  EXPECT_EQ(f.Condition(0).GetRowText(), u"123");
+  EXPECT_EQ(f.Condition(0).GetValue(), u"005");
+  EXPECT_EQ(f.Condition(1).GetRowText(), u"hello");
+  EXPECT_EQ(f.Condition(2).GetRowText(), u"04-07-2023");
+  EXPECT_EQ(f.Condition(3).GetRowText(), u"00-05-09");
+  EXPECT_EQ(f.Condition(4).GetRowText(), u"");
+  EXPECT_EQ(mark.Count("FLTIsMatch - Unknown field type in expression."), 1);
+}
+
+TEST(FilterMatchTest, TimesOnATwelveHourClockRoundTrip) {
+  Built f({LineSpec{.field = u"H", .op = 0, .type = 3}});
+  MemoryDataRow row;
+  for (uint16_t h = 0; h < 24; ++h) {
+    row.SetTime(u"H", RowTime{h, 30, 0});
+    f->IsMatch(&row);
+    const std::u16string hh = {static_cast<char16_t>(u'0' + h / 10),
+                               static_cast<char16_t>(u'0' + h % 10)};
+    EXPECT_EQ(f.Condition(0).GetRowText(), hh + u"-30-00") << h;
+  }
+}
+
+TEST(FilterMatchTest, RealsUseSixDecimals) {
+  Built f({Numeric(u"N", 3, u"13")});
+  RecordingRow row;
+  row.SetReal(u"N", 12.5);
+  EXPECT_TRUE(f->IsMatch(&row));  // 12.5 < 13 by value
+  EXPECT_EQ(f.Condition(0).GetRowText(), u"12.500000");
+  EXPECT_EQ(f.Condition(0).GetValue(), u"000000013");
+  EXPECT_EQ(row.calls,
+            (std::vector<std::string>{"GetValueKind(N)", "GetReal(N)"}));
+}
+
+TEST(FilterMatchTest, ZeroFillKeepsTheNumbersValue) {
+  Built f({Numeric(u"N", 0, u"5")});
+  MemoryDataRow row;
+  row.SetInteger(u"N", 123);
+  EXPECT_FALSE(f->IsMatch(&row));
+  EXPECT_EQ(f.Condition(0).GetValue(), u"005");
+  row.SetInteger(u"N", 7);
+  EXPECT_FALSE(f->IsMatch(&row));
+  EXPECT_EQ(f.Condition(0).GetRowText(), u"007");
+  row.SetInteger(u"N", 5);
+  EXPECT_TRUE(f->IsMatch(&row));
+  EXPECT_EQ(f->root()->ToString(), u"( N = 005 )");
+
+  Built g({Numeric(u"N", 0, u"-5")});
+  row.SetInteger(u"N", 123);
+  g->IsMatch(&row);
+  EXPECT_EQ(g.Condition(0).GetValue(), u"-05");
+  row.SetInteger(u"N", -5);
+  EXPECT_TRUE(g->IsMatch(&row));
+
+  Built h({Numeric(u"N", 3, u"123")});
+  row.SetInteger(u"N", -5);
+  EXPECT_TRUE(h->IsMatch(&row));
+  EXPECT_EQ(h.Condition(0).GetRowText(), u"-05");
+  row.SetInteger(u"N", -10);
+  h->IsMatch(&row);
+  EXPECT_EQ(h.Condition(0).GetValue(), u"123");  // same length: unchanged
+}
+
+TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
+  class KindRow : public MemoryDataRow {
+   public:
+    int32_t kind = 0;
+    int32_t GetValueKind(const char16_t*) override { return kind; }
+    double GetReal(const char16_t*) override { return 2.25; }
+  };
+  Built f({Numeric(u"N", 0, u"2.25")});
+  KindRow row;
+  for (int32_t kind : {0, 2, -1}) {
+    row.kind = kind;
+    EXPECT_TRUE(f->IsMatch(&row)) << kind;
+  }
+}
+
+TEST(FilterMatchTest, RelExtTagsFallsBackToExtTags) {
+  Built f({LineSpec{.field = u"rel_Ext_TAGS", .op = 2, .value = u"x",
+                    .has_tag = true, .tag = u"t"}});
+  RecordingRow row;
+  row.SetText(u"EXT_TAGS", u"@t@x~t~");
+  EXPECT_TRUE(f->IsMatch(&row));
+  EXPECT_EQ(row.calls, (std::vector<std::string>{"GetText(rel_Ext_TAGS)",
+                                                 "GetText(EXT_TAGS)"}));
+  row.SetText(u"rel_Ext_TAGS", u"@t@y~t~");
+  EXPECT_FALSE(f->IsMatch(&row));
+  Built g({LineSpec{.field = u"OTHER", .op = 0}});
+  RecordingRow other;
+  other.SetText(u"EXT_TAGS", u"x");
+  EXPECT_TRUE(g->IsMatch(&other));  // empty equals empty; no fallback
+  EXPECT_EQ(other.calls, std::vector<std::string>{"GetText(OTHER)"});
+}
+
+TEST(FilterMatchTest, RowsThatCannotBeLoadedReachTheHost) {
+  Built f({LineSpec{.field = u"T", .op = 0, .value = u"a"},
+           LineSpec{.field = u"D", .op = 0, .value = u"1/1/2020", .type = 2}});
+  MemoryDataRow row;
+  row.SetText(u"T", u"loaded");
+  LogMark mark;
+  EXPECT_ANY_THROW(f->IsMatch(&row));  // a zero date record
+  EXPECT_EQ(f.Condition(0).GetRowText(), u"loaded");
+  EXPECT_EQ(mark.Count("FLTIsMatch - Row matched."), 0);
+
+  class FailingRow : public MemoryDataRow {
+    const char16_t* GetText(const char16_t*) override {
+      throw std::runtime_error("row gone");
+    }
+  } failing;
+  EXPECT_THROW(f->IsMatch(&failing), std::runtime_error);
+  EXPECT_THROW(f->IsMatch(nullptr), std::invalid_argument);
+}
+
+TEST(FilterMatchTest, MatchWritesOneLine) {
+  Built f({LineSpec{.field = u"T", .op = 0, .value = u"a"}});
+  MemoryDataRow row;
+  row.SetText(u"T", u"A");
+  LogMark mark;
+  EXPECT_TRUE(f->IsMatch(&row));
+  row.SetText(u"T", u"b");
+  EXPECT_FALSE(f->IsMatch(&row));
+  EXPECT_EQ(mark.Messages(), std::vector<std::string>{"FLTIsMatch - Row matched."});
+}
+
+TEST(FilterMatchTest, SkippedConditionsAreStillLoaded) {
+  Built f({LineSpec{.field = u"A", .op = 0, .value = u"x", .link = kLinkAnd},
+           LineSpec{.field = u"B", .op = 0, .value = u"y"}});
+  RecordingRow row;
+  EXPECT_FALSE(f->IsMatch(&row));
+  EXPECT_EQ(row.calls, (std::vector<std::string>{"GetText(A)", "GetText(B)"}));
+}
+
+int64_t g_now = 0;
+int64_t Clock() { return g_now; }
+
+// Filters built from lines, matched against rows, across every operator and
+// field type.
+TEST(FilterMatchTest, EndToEnd) {
+  setenv("TZ", "UTC", 1);
+  SetClockForTesting(&Clock);
+  g_now = DateTime(2026, 12, 15, 10, 0, 0, -1).Seconds();
+  // (EventID = 4625 OR EventID = 4771) AND User LIKE 'adm%'
+  //   AND NOT Host CONTAINS 'test' AND Received IN THIS MONTH
+  //   AND Time < 6:00 PM AND Tags@Severity = high AND Size > 1.5
+  Built f({LineSpec{.open = 1, .field = u"EventID", .op = 0, .value = u"4625",
+                    .type = 0, .link = kLinkOr},
+           LineSpec{.field = u"EventID", .op = 0, .value = u"4771", .type = 0,
+                    .close = 1, .link = kLinkAnd},
+           LineSpec{.field = u"User", .op = 1, .value = u"ADM%",
+                    .link = kLinkAndNot},
+           LineSpec{.field = u"Host", .op = 2, .value = u"test"},
+           LineSpec{.field = u"Received", .op = 5, .value = u"this month",
+                    .type = 2},
+           LineSpec{.field = u"Time", .op = 3, .value = u"6:00:00 PM",
+                    .type = 3},
+           LineSpec{.field = u"Tags", .op = 0, .value = u"High", .has_tag = true,
+                    .tag = u"Severity"},
+           Numeric(u"Size", 4, u"1.5")});
+  EXPECT_EQ(f->root()->ToString(),
+            u"( ( EventID = 4625 ) OR ( EventID = 4771 ) ) AND ( User LIKE "
+            u"'adm%' ) AND NOT ( Host CONTAINS 'test' ) AND ( Received IN THIS "
+            u"MONTH ) AND ( Time < 18-00-00 ) AND ( Tags = high ) AND ( Size > "
+            u"1.5 )");
+  MemoryDataRow row;
+  auto reset = [&row] {
+    row.SetInteger(u"EventID", 4771);
+    row.SetText(u"User", u"Administrator");
+    row.SetText(u"Host", u"DC01");
+    row.SetDate(u"Received", RowDate{2026, 12, 3});
+    row.SetTime(u"Time", RowTime{17, 59, 59});
+    row.SetText(u"Tags", u"@Severity@HIGH~Severity~");
+    row.SetReal(u"Size", 1.75);
+  };
+  reset();
+  EXPECT_TRUE(f->IsMatch(&row));
+  row.SetInteger(u"EventID", 4624);
+  EXPECT_FALSE(f->IsMatch(&row));
+  reset();
+  row.SetText(u"User", u"guest");
+  EXPECT_FALSE(f->IsMatch(&row));
+  reset();
+  row.SetText(u"Host", u"TESTBOX");
+  EXPECT_FALSE(f->IsMatch(&row));
+  reset();
+  row.SetDate(u"Received", RowDate{2026, 11, 30});
+  EXPECT_FALSE(f->IsMatch(&row));
+  reset();
+  row.SetTime(u"Time", RowTime{18, 0, 0});
+  EXPECT_FALSE(f->IsMatch(&row));
+  reset();
+  row.SetText(u"Tags", u"@Severity@low~Severity~");
+  EXPECT_FALSE(f->IsMatch(&row));
+  reset();
+  row.SetInteger(u"Size", 1);
+  EXPECT_FALSE(f->IsMatch(&row));
+  row.SetInteger(u"Size", 2);
+  EXPECT_TRUE(f->IsMatch(&row));
+  SetClockForTesting(nullptr);
+}
+
+// After the first rows, matching allocates nothing: row texts reuse their
+// buffers and numbers, dates and times are rendered into fixed buffers.
+TEST(FilterMatchTest, SteadyStateMatchingDoesNotAllocate) {
+  Built f({LineSpec{.open = 1, .field = u"EventID", .op = 0, .value = u"4625",
+                    .type = 0, .link = kLinkOr},
+           Numeric(u"Size", 3, u"1000"),
+           LineSpec{.field = u"User", .op = 1, .value = u"adm%", .close = 1},
+           LineSpec{.field = u"Host", .op = 2, .value = u"dc"},
+           LineSpec{.field = u"Received", .op = 4, .value = u"1/1/2020",
+                    .type = 2},
+           LineSpec{.field = u"Time", .op = 3, .value = u"6:00 PM", .type = 3},
+           LineSpec{.field = u"EXT_TAGS", .op = 2, .value = u"high",
+                    .has_tag = true, .tag = u"Severity"},
+           LineSpec{.field = u"Received", .op = 5, .value = u"LAST 30 DAYS",
+                    .type = 2}});
+  std::vector<MemoryDataRow> rows(64);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    rows[i].SetInteger(u"EventID", 4620 + static_cast<int32_t>(i % 8));
+    rows[i].SetReal(u"Size", 10.0 * static_cast<double>(i));
+    rows[i].SetText(u"User", i % 3 ? u"Administrator account of the domain"
+                                   : u"guest user with a long name");
+    rows[i].SetText(u"Host", u"DC01.corp.example.com");
+    rows[i].SetDate(u"Received", RowDate{2026, 11, static_cast<uint16_t>(1 + i % 28)});
+    rows[i].SetTime(u"Time", RowTime{static_cast<uint16_t>(i % 24), 30, 15});
+    rows[i].SetText(u"EXT_TAGS",
+                    u"@Severity@High~Severity~@Logon@Interactive~Logon~");
+  }
+  for (auto& row : rows) f->IsMatch(&row);  // warm up
+  const uint64_t before = allochooks::Count();
+  int matched = 0;
+  for (int round = 0; round < 10; ++round)
+    for (auto& row : rows) matched += f->IsMatch(&row);
+  EXPECT_EQ(allochooks::Count() - before, 0u);
+  EXPECT_GT(matched, 0);
+}
+
+}  // namespace
+}  // namespace filtermodule

@@ -76,11 +76,15 @@ int LogMark::Count(const std::string& message) const {
 }
 
 void UseFreshLogFolder() {
-  std::string base = std::filesystem::temp_directory_path() / "fmtest.XXXXXX";
-  if (char* made = mkdtemp(base.data())) {
-    setenv("KVAL_LOG_FOLDER", made, 1);
+  // A test run may ask for a given folder and detail (see CMakeLists.txt).
+  if (const char* folder = std::getenv("FM_TEST_LOG_FOLDER")) {
+    setenv("KVAL_LOG_FOLDER", folder, 1);
+  } else {
+    std::string base = std::filesystem::temp_directory_path() / "fmtest.XXXXXX";
+    if (char* made = mkdtemp(base.data())) setenv("KVAL_LOG_FOLDER", made, 1);
   }
-  setenv("KVAL_DEBUG_LOG", "1", 1);
+  const char* debug = std::getenv("FM_TEST_DEBUG_LOG");
+  setenv("KVAL_DEBUG_LOG", debug != nullptr ? debug : "1", 1);
 }
 
 }  // namespace testlog

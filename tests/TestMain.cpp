@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   const int result = RUN_ALL_TESTS();
   // Keep the log of a failed run for a look.
-  if (result == 0 && std::getenv("FM_KEEP_TEST_LOGS") == nullptr) {
+  if (result == 0 && std::getenv("FM_KEEP_TEST_LOGS") == nullptr &&
+      std::getenv("FM_TEST_LOG_FOLDER") == nullptr) {
     std::error_code ignored;
     std::filesystem::remove_all(std::getenv("KVAL_LOG_FOLDER"), ignored);
   }

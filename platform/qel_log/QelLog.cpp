@@ -101,7 +101,7 @@ std::string LevelName(int32_t level) {
   }
 }
 
-std::string Timestamp() {
+void AppendTimestamp(std::string& out) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   tm local{};
@@ -109,14 +109,15 @@ std::string Timestamp() {
   char buf[64];
   const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
   std::snprintf(buf + n, sizeof buf - n, ".%03ld", now.tv_nsec / 1000000);
-  return buf;
+  out += buf;
 }
 
-// printf-style formatting of a UTF-16 format: %%, %s (const char16_t*),
-// %d, %i, %u, %ld, %lu, %c. Anything else is copied as it stands.
-std::u16string Format(const char16_t* format, va_list args) {
-  std::u16string out;
-  if (format == nullptr) return out;
+// printf-style formatting of a UTF-16 format into `out`: %%, %s
+// (const char16_t*), %d, %i, %u, %ld, %lu, %c. Anything else is copied as it
+// stands.
+void Format(const char16_t* format, va_list args, std::u16string& out) {
+  out.clear();
+  if (format == nullptr) return;
   auto append_ascii = [&out](const char* s) {
     while (*s) out.push_back(static_cast<char16_t>(*s++));
   };
@@ -170,7 +171,6 @@ std::u16string Format(const char16_t* format, va_list args) {
         break;
     }
   }
-  return out;
 }
 
 class LogFile {
@@ -195,10 +195,17 @@ class LogFile {
 
   void SetThreshold(int32_t threshold) { threshold_.store(threshold); }
 
+  bool Wants(int32_t verbosity) const {
+    return verbosity <= threshold_.load(std::memory_order_relaxed);
+  }
+
+  // Buffers are per thread and reused, so that a steady stream of records
+  // allocates nothing.
   void Write(int32_t level, int32_t verbosity, std::u16string_view message) {
-    if (verbosity > threshold_.load(std::memory_order_relaxed)) return;
-    std::string record;
-    AppendCsvField(record, Timestamp());
+    thread_local std::string record;
+    thread_local std::string text;
+    record.clear();
+    AppendTimestamp(record);
     record.push_back(',');
     AppendCsvField(record, source_);
     record.push_back(',');
@@ -206,7 +213,8 @@ class LogFile {
     record.push_back(',');
     record += std::to_string(verbosity);
     record.push_back(',');
-    std::string text = textconv::ToUtf8(message);
+    text.clear();
+    textconv::AppendUtf8(message, text);
     const auto max = static_cast<size_t>(
         std::max<int32_t>(0, g_max_message_bytes.load(std::memory_order_relaxed)));
     if (text.size() > max) {
@@ -435,10 +443,12 @@ extern "C" int32_t WriteLogEntry(int32_t handle, int32_t level,
                                  va_list args) {
   LogFile* log = Lookup(handle);
   if (log == nullptr) return 0;
+  if (!log->Wants(verbosity)) return 1;
   try {
+    thread_local std::u16string message;
     va_list copy;
     va_copy(copy, args);
-    std::u16string message = Format(format, copy);
+    Format(format, copy, message);
     va_end(copy);
     log->Write(level, verbosity, message);
     return 1;

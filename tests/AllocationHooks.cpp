@@ -1,0 +1,34 @@
+#include "AllocationHooks.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace allochooks {
+namespace {
+thread_local uint64_t t_count = 0;
+thread_local uint64_t t_fail_at = 0;
+}  // namespace
+
+uint64_t Count() { return t_count; }
+void FailAt(uint64_t n) { t_fail_at = n == 0 ? 0 : t_count + n; }
+
+}  // namespace allochooks
+
+namespace {
+void* Allocate(std::size_t size) {
+  ++allochooks::t_count;
+  if (allochooks::t_fail_at != 0 && allochooks::t_count == allochooks::t_fail_at) {
+    allochooks::t_fail_at = 0;
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
