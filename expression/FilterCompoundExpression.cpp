@@ -74,15 +74,7 @@ DerivedIntervals FilterCompoundExpression::DeriveIntervals(
     }
     DerivedIntervals part = child->DeriveIntervals(field);
     const bool negated = pending == kLinkAndNot || pending == kLinkOrNot;
-    if (negated) {
-      if (part.exact) {
-        part.set->Complement();
-      } else {
-        // Only an exact set may be complemented; the complement of a cover
-        // could leave out values at which the child is false.
-        part.set = MakeIntervalSet(NumericInterval());
-      }
-    }
+    if (negated) NegateDerived(part);
     if (pending == kLinkAnd || pending == kLinkAndNot)
       result.set->IntersectWith(*part.set);
     else

@@ -33,6 +33,13 @@ struct DerivedIntervals {
   bool exact = false;
 };
 
+// Negates a derived set soundly: an exact set of one interval is
+// complemented exactly; an exact set of several intervals is complemented
+// interval by interval, which covers the true complement but is no longer
+// exact; an exact empty set becomes the whole range; an inexact set becomes
+// the whole range, since its complement could leave out matching values.
+void NegateDerived(DerivedIntervals& derived);
+
 class FilterExpression {
  public:
   FilterExpression() = default;

@@ -174,12 +174,7 @@ DerivedIntervals FilterSimpleExpression::DeriveIntervals(
     }
   }
   DerivedIntervals result{MakeIntervalSet(interval), exact};
-  if (not_) {
-    if (exact)
-      result.set->Complement();
-    else
-      result.set = MakeIntervalSet(NumericInterval());
-  }
+  if (not_) NegateDerived(result);
   return result;
 }
 
