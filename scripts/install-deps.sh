@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, when missing.
+# As root it runs apt-get; otherwise it prints the exact command to run.
+# Usage: scripts/install-deps.sh [extra-package...]
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ binutils      # build, nm for the export check
+  libgtest-dev libgmock-dev           # unit tests
+  libbenchmark-dev                    # benchmarks
+  tzdata                              # time zones the date tests set
+  "$@"
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+else
+  echo "Missing packages. Run as root:" >&2
+  echo "  apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
