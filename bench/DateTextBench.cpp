@@ -16,7 +16,8 @@ std::vector<std::u16string> Dates() {
   std::vector<std::u16string> dates;
   for (int m = 1; m <= 12; ++m)
     for (int d = 1; d <= 28; d += 3) {
-      const std::string s = std::to_string(m) + "/" + std::to_string(d) + "/2026";
+      const std::string s =
+          std::to_string(m) + "/" + std::to_string(d) + "/2026";
       dates.emplace_back(s.begin(), s.end());
     }
   return dates;
@@ -30,7 +31,8 @@ void BM_NormalizeDate_Direct(benchmark::State& state) {
       filtermodule::NormalizeDateInto(d, out);
       benchmark::DoNotOptimize(out.data());
     }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(dates.size()));
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<int64_t>(dates.size()));
 }
 BENCHMARK(BM_NormalizeDate_Direct);
 
@@ -39,7 +41,8 @@ void BM_NormalizeDate_Conversion(benchmark::State& state) {
   for (auto _ : state)
     for (const auto& d : dates)
       benchmark::DoNotOptimize(filtermodule::NormalizeDateByConversion(d));
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(dates.size()));
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<int64_t>(dates.size()));
 }
 BENCHMARK(BM_NormalizeDate_Conversion);
 

@@ -25,9 +25,10 @@ std::u16string Wide(const std::string& s) { return {s.begin(), s.end()}; }
 
 std::vector<Pair> MakeCorpus() {
   const std::vector<std::string> patterns = {
-      "adm*",         "*.exe",        "*logon*",       "?ser*",
-      "[a-c]*",       "*failed*logon*", "svc_???",     "*\\system32\\*",
-      "dc0[1-4].corp*", "*[!0-9]",    "an account*",   "*@severity@high~severity~*"};
+      "adm*",    "*.exe",          "*logon*",
+      "?ser*",   "[a-c]*",         "*failed*logon*",
+      "svc_???", "*\\system32\\*", "dc0[1-4].corp*",
+      "*[!0-9]", "an account*",    "*@severity@high~severity~*"};
   const std::vector<std::string> texts = {
       "administrator",
       "c:\\windows\\system32\\svchost.exe",
@@ -45,8 +46,10 @@ std::vector<Pair> MakeCorpus() {
   // Only pairs on which the two matchers agree are timed.
   std::vector<Pair> agreed;
   for (const auto& c : corpus) {
-    const bool ours = filtermodule::MatchWildcard(c.wpattern.c_str(), c.wtext.c_str());
-    const bool theirs = fnmatch(c.pattern.c_str(), c.text.c_str(), FNM_NOESCAPE) == 0;
+    const bool ours =
+        filtermodule::MatchWildcard(c.wpattern.c_str(), c.wtext.c_str());
+    const bool theirs =
+        fnmatch(c.pattern.c_str(), c.text.c_str(), FNM_NOESCAPE) == 0;
     if (ours == theirs) agreed.push_back(c);
   }
   return agreed;
@@ -62,9 +65,11 @@ void BM_Typical_Ours(benchmark::State& state) {
   size_t matches = 0;
   for (auto _ : state)
     for (const auto& c : corpus)
-      matches += filtermodule::MatchWildcard(c.wpattern.c_str(), c.wtext.c_str());
+      matches +=
+          filtermodule::MatchWildcard(c.wpattern.c_str(), c.wtext.c_str());
   benchmark::DoNotOptimize(matches);
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(corpus.size()));
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<int64_t>(corpus.size()));
 }
 BENCHMARK(BM_Typical_Ours);
 
@@ -75,7 +80,8 @@ void BM_Typical_Fnmatch(benchmark::State& state) {
     for (const auto& c : corpus)
       matches += fnmatch(c.pattern.c_str(), c.text.c_str(), FNM_NOESCAPE) == 0;
   benchmark::DoNotOptimize(matches);
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(corpus.size()));
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<int64_t>(corpus.size()));
 }
 BENCHMARK(BM_Typical_Fnmatch);
 
@@ -111,7 +117,8 @@ void BM_ManyStars_Ours(benchmark::State& state) {
   const std::u16string t(1000, u'a');
   for (auto _ : state) {
     benchmark::DoNotOptimize(filtermodule::MatchWildcard(p.c_str(), t.c_str()));
-    benchmark::DoNotOptimize(filtermodule::MatchWildcard(pb.c_str(), t.c_str()));
+    benchmark::DoNotOptimize(
+        filtermodule::MatchWildcard(pb.c_str(), t.c_str()));
   }
 }
 BENCHMARK(BM_ManyStars_Ours);
@@ -129,7 +136,8 @@ BENCHMARK(BM_ManyStars_Fnmatch);
 
 void BM_BigSet_Ours(benchmark::State& state) {
   std::u16string p = u"*[";
-  for (int i = 0; i < 100000; ++i) p.push_back(static_cast<char16_t>(u'a' + i % 20));
+  for (int i = 0; i < 100000; ++i)
+    p.push_back(static_cast<char16_t>(u'a' + i % 20));
   p += u"z]";
   const std::u16string t(100, u'x');
   for (auto _ : state)

@@ -41,7 +41,8 @@ class StatusFailure : public std::runtime_error {
 class TimeSpan {
  public:
   TimeSpan(int32_t days, int32_t hours, int32_t minutes, int32_t seconds)
-      : seconds_(((int64_t{days} * 24 + hours) * 60 + minutes) * 60 + seconds) {}
+      : seconds_(((int64_t{days} * 24 + hours) * 60 + minutes) * 60 + seconds) {
+  }
   int64_t Seconds() const { return seconds_; }
 
  private:
@@ -69,8 +70,9 @@ class DateTime {
   std::u16string Format(const char* pattern) const;
 
   DateTime operator-(const TimeSpan& span) const {
-    return DateTime(static_cast<int64_t>(static_cast<uint64_t>(seconds_) -
-                                         static_cast<uint64_t>(span.Seconds())));
+    return DateTime(
+        static_cast<int64_t>(static_cast<uint64_t>(seconds_) -
+                             static_cast<uint64_t>(span.Seconds())));
   }
 
  private:

@@ -15,7 +15,8 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool Parse(std::u16string_view s, Decimal* d) {
   size_t i = 0;
   while (i < s.size() && (s[i] == u' ' || s[i] == u'\t')) ++i;
-  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) d->negative = s[i++] == u'-';
+  if (i < s.size() && (s[i] == u'+' || s[i] == u'-'))
+    d->negative = s[i++] == u'-';
   const size_t whole_start = i;
   while (i < s.size() && IsDigit(s[i])) ++i;
   if (i == whole_start) return false;
@@ -27,7 +28,8 @@ bool Parse(std::u16string_view s, Decimal* d) {
     d->fraction = s.substr(fraction_start, i - fraction_start);
   }
   if (i != s.size()) return false;
-  while (!d->whole.empty() && d->whole.front() == u'0') d->whole.remove_prefix(1);
+  while (!d->whole.empty() && d->whole.front() == u'0')
+    d->whole.remove_prefix(1);
   while (!d->fraction.empty() && d->fraction.back() == u'0')
     d->fraction.remove_suffix(1);
   return true;

@@ -97,7 +97,8 @@ std::u16string LinkOperatorText(int32_t op) {
       return u" OR NOT ";
     default: {
       std::u16string text = u" <unknown link ";
-      for (char c : std::to_string(op)) text.push_back(static_cast<char16_t>(c));
+      for (char c : std::to_string(op))
+        text.push_back(static_cast<char16_t>(c));
       return text + u"> ";
     }
   }
@@ -117,4 +118,3 @@ std::u16string FilterCompoundExpression::ToString() {
 }
 
 }  // namespace filtermodule
-

@@ -12,7 +12,8 @@
 
 namespace filtermodule {
 
-void FilterSimpleExpression::Normalize(std::u16string& text, bool keep_keyword) {
+void FilterSimpleExpression::Normalize(std::u16string& text,
+                                       bool keep_keyword) {
   LowerInPlace(text);
   if (field_type_ == kTypeDate) {
     if (keep_keyword && ParseNamedPeriod(text) != NamedPeriod::kNone) return;

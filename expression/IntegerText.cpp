@@ -15,18 +15,19 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 struct Reading {
   bool negative = false;
-  int64_t whole = 0;        // saturated at kSaturated
-  size_t digits = 0;        // digits of the whole part
-  bool fraction = false;    // a "." with digits followed
+  int64_t whole = 0;      // saturated at kSaturated
+  size_t digits = 0;      // digits of the whole part
+  bool fraction = false;  // a "." with digits followed
   bool nonzero_fraction = false;
-  size_t end = 0;           // index after what was read
+  size_t end = 0;  // index after what was read
 };
 
 Reading Read(std::u16string_view s, bool with_fraction) {
   Reading r;
   size_t i = 0;
   while (i < s.size() && IsBlank(s[i])) ++i;
-  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) r.negative = s[i++] == u'-';
+  if (i < s.size() && (s[i] == u'+' || s[i] == u'-'))
+    r.negative = s[i++] == u'-';
   for (; i < s.size() && IsDigit(s[i]); ++i, ++r.digits) {
     r.whole = r.whole * 10 + (s[i] - u'0');
     if (r.whole > kSaturated) r.whole = kSaturated;

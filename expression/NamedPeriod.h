@@ -21,8 +21,14 @@
 
 namespace filtermodule {
 
-enum class NamedPeriod { kNone, kToday, kYesterday, kLast30Days, kThisMonth,
-                         kLastMonth };
+enum class NamedPeriod {
+  kNone,
+  kToday,
+  kYesterday,
+  kLast30Days,
+  kThisMonth,
+  kLastMonth
+};
 
 // The period that `keyword` names, or kNone.
 NamedPeriod ParseNamedPeriod(std::u16string_view keyword) noexcept;

@@ -25,7 +25,8 @@ void LowerInPlace(std::u16string& text) noexcept;
 // decides by value; a text that ends first sorts first. <0, 0 or >0.
 int CompareNoCase(std::u16string_view a, std::u16string_view b) noexcept;
 
-inline bool EqualsNoCase(std::u16string_view a, std::u16string_view b) noexcept {
+inline bool EqualsNoCase(std::u16string_view a,
+                         std::u16string_view b) noexcept {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
 
@@ -35,7 +36,8 @@ inline std::u16string_view ViewOf(const char16_t* text) noexcept {
 }
 
 // Ordinal order of code units as unsigned numbers. <0, 0 or >0.
-inline int CompareOrdinal(std::u16string_view a, std::u16string_view b) noexcept {
+inline int CompareOrdinal(std::u16string_view a,
+                          std::u16string_view b) noexcept {
   return a.compare(b);
 }
 

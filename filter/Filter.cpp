@@ -217,7 +217,8 @@ void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
       return;
     case kTypeText: {
       std::u16string_view text = ViewOf(row.GetText(field));
-      if (text.empty() && EqualsNoCase(expression.GetFieldName(), u"REL_EXT_TAGS"))
+      if (text.empty() &&
+          EqualsNoCase(expression.GetFieldName(), u"REL_EXT_TAGS"))
         text = ViewOf(row.GetText(u"EXT_TAGS"));
       expression.SetRowText(text);
       return;

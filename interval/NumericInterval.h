@@ -18,7 +18,8 @@ inline constexpr int32_t kIntervalMax = std::numeric_limits<int32_t>::max();
 class NumericInterval final : public INumericInterval {
  public:
   NumericInterval() = default;
-  NumericInterval(int32_t lower, int32_t upper) : lower_(lower), upper_(upper) {}
+  NumericInterval(int32_t lower, int32_t upper)
+      : lower_(lower), upper_(upper) {}
   NumericInterval(const NumericInterval&) = default;
   NumericInterval& operator=(const NumericInterval&) = default;
   ~NumericInterval() = default;

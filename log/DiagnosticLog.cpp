@@ -65,9 +65,9 @@ void OpenLogLocked() {
   path += kFileName;
   int32_t handle = 0;
   g_open_attempts.fetch_add(1, std::memory_order_relaxed);
-  const int32_t result = CreateLogHandle(&handle, kPropertyList, kSource,
-                                         kLocking, path.c_str(), kOutputType,
-                                         kCsvLimit);
+  const int32_t result =
+      CreateLogHandle(&handle, kPropertyList, kSource, kLocking, path.c_str(),
+                      kOutputType, kCsvLimit);
   const int32_t threshold = guard.settings->IsDebugLogEnabled() ? 3 : 1;
   SetLogLevel(handle, threshold);
   guard.settings->Release();
@@ -145,8 +145,8 @@ void WriteLog(int32_t level, std::u16string_view text) noexcept {
 }
 
 void WriteLog(int32_t level, const char16_t* text) noexcept {
-  WriteLog(level, text == nullptr ? std::u16string_view()
-                                  : std::u16string_view(text));
+  WriteLog(level,
+           text == nullptr ? std::u16string_view() : std::u16string_view(text));
 }
 
 int32_t DiagnosticLogOpenAttempts() noexcept {

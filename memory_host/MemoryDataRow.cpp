@@ -57,7 +57,8 @@ double MemoryDataRow::GetReal(const char16_t* field) {
   return f->kind == Kind::kInteger ? f->integer : 0;
 }
 
-void MemoryDataRow::SetText(std::u16string_view field, std::u16string_view text) {
+void MemoryDataRow::SetText(std::u16string_view field,
+                            std::u16string_view text) {
   Field& f = Slot(field);
   f.kind = Kind::kText;
   f.text.assign(text);

@@ -17,7 +17,8 @@ void FailAt(uint64_t n) { t_fail_at = n == 0 ? 0 : t_count + n; }
 namespace {
 void* Allocate(std::size_t size) {
   ++allochooks::t_count;
-  if (allochooks::t_fail_at != 0 && allochooks::t_count == allochooks::t_fail_at) {
+  if (allochooks::t_fail_at != 0 &&
+      allochooks::t_count == allochooks::t_fail_at) {
     allochooks::t_fail_at = 0;
     throw std::bad_alloc();
   }

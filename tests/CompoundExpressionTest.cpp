@@ -35,7 +35,8 @@ class Leaf : public FilterExpression {
 
 struct Tree {
   FilterCompoundExpression root;
-  Leaf* Add(bool value, int32_t link, const char16_t* name, int* calls = nullptr) {
+  Leaf* Add(bool value, int32_t link, const char16_t* name,
+            int* calls = nullptr) {
     auto leaf = std::make_unique<Leaf>(value, link, name, calls);
     Leaf* raw = leaf.get();
     root.GetChildren().Append(std::move(leaf));
@@ -121,9 +122,10 @@ TEST(CompoundExpressionTest, FailingChildStopsWithTheResultBeforeIt) {
   LogMark mark;
   EXPECT_TRUE(t.root.Eval());
   EXPECT_EQ(z_calls, 0);
-  EXPECT_EQ(mark.Count(
-                "FCEEval - unknown exception when evaluating compound expression."),
-            1);
+  EXPECT_EQ(
+      mark.Count(
+          "FCEEval - unknown exception when evaluating compound expression."),
+      1);
   Tree u;
   u.Add(false, kLinkAnd, u"X")->SetThrows();
   EXPECT_TRUE(u.root.Eval());  // the first child failed: true

@@ -30,13 +30,23 @@ TEST(ConcurrencyTest, SeparateFiltersOnEightThreads) {
       while (ready.load() < kThreads) {
       }
       memhost::MemoryFilterLineList lines(
-          {LineSpec{.open = 1, .field = u"Id", .op = 0,
-                    .value = std::u16string(1, u'0' + t), .type = 0,
+          {LineSpec{.open = 1,
+                    .field = u"Id",
+                    .op = 0,
+                    .value = std::u16string(1, u'0' + t),
+                    .type = 0,
                     .link = 1},
-           LineSpec{.field = u"User", .op = 1, .value = u"adm%",
-                    .close = 1, .link = 0},
-           LineSpec{.field = u"Tags", .op = 2, .value = u"x", .link = 0,
-                    .has_tag = true, .tag = u"Sev"}});
+           LineSpec{.field = u"User",
+                    .op = 1,
+                    .value = u"adm%",
+                    .close = 1,
+                    .link = 0},
+           LineSpec{.field = u"Tags",
+                    .op = 2,
+                    .value = u"x",
+                    .link = 0,
+                    .has_tag = true,
+                    .tag = u"Sev"}});
       memhost::MemoryFilterDefinition definition(&lines);
       for (int round = 0; round < 20; ++round) {
         lines.ResetBrackets();

@@ -104,7 +104,7 @@ TEST(NormalizeTimeTest, ReadsTwelveHourClock) {
   EXPECT_EQ(NormalizeTime(u"9:30"), u"09-30-00");
   EXPECT_EQ(NormalizeTime(u"9"), u"09-00-00");
   EXPECT_EQ(NormalizeTime(u""), u"00-00-00");
-  EXPECT_EQ(NormalizeTime(u"9:30 PM"), u"09-30-00");  // marker in seconds
+  EXPECT_EQ(NormalizeTime(u"9:30 PM"), u"09-30-00");      // marker in seconds
   EXPECT_EQ(NormalizeTime(u"9:30:00  PM"), u"09-30-00");  // fifth field
   EXPECT_EQ(NormalizeTime(u" 11:59:59 pm "), u"23-59-59");
 }
@@ -131,8 +131,8 @@ TEST(NormalizeDateTest, FastPathEqualsConversionPath) {
        {"UTC", "Europe/Berlin", "America/New_York", "Australia/Sydney",
         "Asia/Tokyo", "America/Sao_Paulo", "America/Havana"}) {
     ZoneScope zone(name);
-    for (int year : {1969, 1970, 1971, 1999, 2000, 2024, 2026, 2038, 2100,
-                     9999, 10000}) {
+    for (int year :
+         {1969, 1970, 1971, 1999, 2000, 2024, 2026, 2038, 2100, 9999, 10000}) {
       for (int month = 1; month <= 12; ++month) {
         for (int day = 1; day <= 31; ++day) {
           const std::string text = std::to_string(month) + "/" +
@@ -165,8 +165,8 @@ TEST(NormalizeTimeTest, FastPathEqualsConversionPath) {
     for (int h = 0; h < 24; ++h) {
       for (int m = 0; m < 60; m += 7) {
         for (int s = 0; s < 60; s += 11) {
-          const std::string text = std::to_string(h) + ":" +
-                                   std::to_string(m) + ":" + std::to_string(s);
+          const std::string text = std::to_string(h) + ":" + std::to_string(m) +
+                                   ":" + std::to_string(s);
           const std::u16string wide(text.begin(), text.end());
           ASSERT_EQ(NormalizeTime(wide), NormalizeTimeByConversion(wide))
               << name << " " << text;

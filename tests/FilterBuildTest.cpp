@@ -22,18 +22,40 @@ class RecordingList : public IFilterLineList {
    public:
     Line(RecordingList* list, uint32_t index, LineSpec spec)
         : list_(list), index_(index), line_(std::move(spec)) {}
-    int32_t GetOpenBrackets() override { return Log("GetOpenBrackets"), line_.GetOpenBrackets(); }
-    void SetOpenBrackets(int32_t c) override { Log("SetOpenBrackets"), line_.SetOpenBrackets(c); }
-    int32_t GetCloseBrackets() override { return Log("GetCloseBrackets"), line_.GetCloseBrackets(); }
-    void SetCloseBrackets(int32_t c) override { Log("SetCloseBrackets"), line_.SetCloseBrackets(c); }
+    int32_t GetOpenBrackets() override {
+      return Log("GetOpenBrackets"), line_.GetOpenBrackets();
+    }
+    void SetOpenBrackets(int32_t c) override {
+      Log("SetOpenBrackets"), line_.SetOpenBrackets(c);
+    }
+    int32_t GetCloseBrackets() override {
+      return Log("GetCloseBrackets"), line_.GetCloseBrackets();
+    }
+    void SetCloseBrackets(int32_t c) override {
+      Log("SetCloseBrackets"), line_.SetCloseBrackets(c);
+    }
     bool GetNot() override { return Log("GetNot"), line_.GetNot(); }
-    int32_t GetFieldOperator() override { return Log("GetFieldOperator"), line_.GetFieldOperator(); }
-    int32_t GetFieldType() override { return Log("GetFieldType"), line_.GetFieldType(); }
-    bool HasExtendedTag() override { return Log("HasExtendedTag"), line_.HasExtendedTag(); }
-    const char16_t* GetTagName() override { return Log("GetTagName"), line_.GetTagName(); }
-    const char16_t* GetFieldName() override { return Log("GetFieldName"), line_.GetFieldName(); }
-    int32_t GetLinkOperator() override { return Log("GetLinkOperator"), line_.GetLinkOperator(); }
-    const char16_t* GetValue() override { return Log("GetValue"), line_.GetValue(); }
+    int32_t GetFieldOperator() override {
+      return Log("GetFieldOperator"), line_.GetFieldOperator();
+    }
+    int32_t GetFieldType() override {
+      return Log("GetFieldType"), line_.GetFieldType();
+    }
+    bool HasExtendedTag() override {
+      return Log("HasExtendedTag"), line_.HasExtendedTag();
+    }
+    const char16_t* GetTagName() override {
+      return Log("GetTagName"), line_.GetTagName();
+    }
+    const char16_t* GetFieldName() override {
+      return Log("GetFieldName"), line_.GetFieldName();
+    }
+    int32_t GetLinkOperator() override {
+      return Log("GetLinkOperator"), line_.GetLinkOperator();
+    }
+    const char16_t* GetValue() override {
+      return Log("GetValue"), line_.GetValue();
+    }
     memhost::MemoryFilterLine& line() { return line_; }
 
    private:
@@ -91,8 +113,12 @@ void Build(IFilterLineList& list, Built& b) {
 
 LineSpec L(int32_t open, const char16_t* field, int32_t close, int32_t link,
            const char16_t* value = u"1") {
-  return LineSpec{.open = open, .field = field, .op = 0, .value = value,
-                  .close = close, .link = link};
+  return LineSpec{.open = open,
+                  .field = field,
+                  .op = 0,
+                  .value = value,
+                  .close = close,
+                  .link = link};
 }
 
 TEST(FilterBuildTest, WorkedExample) {
@@ -119,20 +145,24 @@ TEST(FilterBuildTest, WorkedExample) {
 }
 
 TEST(FilterBuildTest, HostCallsInOrder) {
-  RecordingList list({LineSpec{.field = u"F", .op = 2, .value = u"v",
-                               .link = 1, .has_tag = true, .tag = u"T"},
+  RecordingList list({LineSpec{.field = u"F",
+                               .op = 2,
+                               .value = u"v",
+                               .link = 1,
+                               .has_tag = true,
+                               .tag = u"T"},
                       LineSpec{.field = u"G"}});
   Built b;
   Build(list, b);
-  EXPECT_EQ(list.calls,
-            (std::vector<std::string>{
-                "0:GetOpenBrackets", "0:GetFieldType", "0:GetValue",
-                "0:GetLinkOperator", "0:GetNot", "0:GetFieldOperator",
-                "0:HasExtendedTag", "0:GetTagName", "0:GetFieldName",
-                "0:GetCloseBrackets", "1:GetOpenBrackets", "1:GetFieldType",
-                "1:GetValue", "1:GetLinkOperator", "1:GetNot",
-                "1:GetFieldOperator", "1:HasExtendedTag", "1:GetFieldName",
-                "1:GetCloseBrackets"}));
+  EXPECT_EQ(
+      list.calls,
+      (std::vector<std::string>{
+          "0:GetOpenBrackets", "0:GetFieldType", "0:GetValue",
+          "0:GetLinkOperator", "0:GetNot", "0:GetFieldOperator",
+          "0:HasExtendedTag", "0:GetTagName", "0:GetFieldName",
+          "0:GetCloseBrackets", "1:GetOpenBrackets", "1:GetFieldType",
+          "1:GetValue", "1:GetLinkOperator", "1:GetNot", "1:GetFieldOperator",
+          "1:HasExtendedTag", "1:GetFieldName", "1:GetCloseBrackets"}));
   const FilterSimpleExpression& e = *b.filter->simple_expressions()[0];
   EXPECT_TRUE(e.GetHasTag());
   EXPECT_EQ(e.GetTagName(), u"T");
@@ -151,7 +181,8 @@ TEST(FilterBuildTest, BracketShapes) {
     EXPECT_EQ(b.filter->root()->GetChildren().At(0).GetLinkOperator(), kLinkOr);
   }
   {
-    MemoryFilterLineList lines({L(2, u"A", 0, kLinkAnd), L(0, u"B", 2, kLinkOr)});
+    MemoryFilterLineList lines(
+        {L(2, u"A", 0, kLinkAnd), L(0, u"B", 2, kLinkOr)});
     Built b;
     Build(lines, b);
     EXPECT_EQ(b.Text(), "( ( ( A = 1 ) AND ( B = 1 ) ) )");
@@ -161,7 +192,8 @@ TEST(FilterBuildTest, BracketShapes) {
     EXPECT_EQ(outer.GetChildren().At(0).GetLinkOperator(), kLinkOr);
   }
   {
-    MemoryFilterLineList lines({L(1, u"A", 1, kLinkAnd), L(1, u"B", 1, kLinkOr)});
+    MemoryFilterLineList lines(
+        {L(1, u"A", 1, kLinkAnd), L(1, u"B", 1, kLinkOr)});
     Built b;
     Build(lines, b);
     EXPECT_EQ(b.Text(), "( ( A = 1 ) ) AND ( ( B = 1 ) )");
@@ -204,7 +236,8 @@ TEST(FilterBuildTest, SurplusClosingBracketIsReportedAndSkipped) {
 }
 
 TEST(FilterBuildTest, NegativeBracketsReadAsNone) {
-  MemoryFilterLineList lines({L(-3, u"A", -2, kLinkAnd), L(0, u"B", 0, kLinkOr)});
+  MemoryFilterLineList lines(
+      {L(-3, u"A", -2, kLinkAnd), L(0, u"B", 0, kLinkOr)});
   Built b;
   Build(lines, b);
   EXPECT_EQ(b.Text(), "( A = 1 ) AND ( B = 1 )");
@@ -248,8 +281,8 @@ TEST(FilterBuildTest, NamedPeriodOnADateFieldIsKept) {
 }
 
 TEST(FilterBuildTest, NestingIsCapped) {
-  MemoryFilterLineList lines({L(100000, u"A", 0, kLinkAnd),
-                              L(0, u"B", 0, kLinkOr)});
+  MemoryFilterLineList lines(
+      {L(100000, u"A", 0, kLinkAnd), L(0, u"B", 0, kLinkOr)});
   Built b;
   Build(lines, b);
   EXPECT_TRUE(b.filter->initialised());

@@ -60,8 +60,8 @@ TEST(FilterLifecycleTest, FailingDefinitionIsCaught) {
   LogMark mark;
   IFilter* filter = CreateFilterFromFilterDefinition(&definition);
   ASSERT_NE(filter, nullptr);
-  EXPECT_EQ(mark.Count("Unexpected exception on init filter from filter def ..."),
-            1);
+  EXPECT_EQ(
+      mark.Count("Unexpected exception on init filter from filter def ..."), 1);
   EXPECT_FALSE(static_cast<Filter*>(filter)->initialised());
   DestroyFilter(filter);
 }

@@ -71,8 +71,8 @@ class Built {
 
 LineSpec Numeric(const char16_t* field, int32_t op, const char16_t* value,
                  int32_t link = kLinkAnd) {
-  return LineSpec{.field = field, .op = op, .value = value, .type = 0,
-                  .link = link};
+  return LineSpec{
+      .field = field, .op = op, .value = value, .type = 0, .link = link};
 }
 
 TEST(FilterMatchTest, RendersEveryFieldType) {
@@ -87,9 +87,9 @@ TEST(FilterMatchTest, RendersEveryFieldType) {
   row.SetTime(u"H", RowTime{0, 5, 9});
   LogMark mark;
   f->IsMatch(&row);
-  EXPECT_EQ(row.calls,
-            (std::vector<std::string>{"GetValueKind(N)", "GetInteger(N)",
-                                      "GetText(T)", "GetDate(D)", "GetTime(H)"}));
+  EXPECT_EQ(row.calls, (std::vector<std::string>{"GetValueKind(N)",
+                                                 "GetInteger(N)", "GetText(T)",
+                                                 "GetDate(D)", "GetTime(H)"}));
   EXPECT_EQ(f.Condition(0).GetRowText(), u"123");
   EXPECT_EQ(f.Condition(0).GetValue(), u"005");
   EXPECT_EQ(f.Condition(1).GetRowText(), u"hello");
@@ -167,8 +167,11 @@ TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
 }
 
 TEST(FilterMatchTest, RelExtTagsFallsBackToExtTags) {
-  Built f({LineSpec{.field = u"rel_Ext_TAGS", .op = 2, .value = u"x",
-                    .has_tag = true, .tag = u"t"}});
+  Built f({LineSpec{.field = u"rel_Ext_TAGS",
+                    .op = 2,
+                    .value = u"x",
+                    .has_tag = true,
+                    .tag = u"t"}});
   RecordingRow row;
   row.SetText(u"EXT_TAGS", u"@t@x~t~");
   EXPECT_TRUE(f->IsMatch(&row));
@@ -210,7 +213,8 @@ TEST(FilterMatchTest, MatchWritesOneLine) {
   EXPECT_TRUE(f->IsMatch(&row));
   row.SetText(u"T", u"b");
   EXPECT_FALSE(f->IsMatch(&row));
-  EXPECT_EQ(mark.Messages(), std::vector<std::string>{"FLTIsMatch - Row matched."});
+  EXPECT_EQ(mark.Messages(),
+            std::vector<std::string>{"FLTIsMatch - Row matched."});
 }
 
 TEST(FilterMatchTest, SkippedConditionsAreStillLoaded) {
@@ -233,20 +237,31 @@ TEST(FilterMatchTest, EndToEnd) {
   // (EventID = 4625 OR EventID = 4771) AND User LIKE 'adm%'
   //   AND NOT Host CONTAINS 'test' AND Received IN THIS MONTH
   //   AND Time < 6:00 PM AND Tags@Severity = high AND Size > 1.5
-  Built f({LineSpec{.open = 1, .field = u"EventID", .op = 0, .value = u"4625",
-                    .type = 0, .link = kLinkOr},
-           LineSpec{.field = u"EventID", .op = 0, .value = u"4771", .type = 0,
-                    .close = 1, .link = kLinkAnd},
-           LineSpec{.field = u"User", .op = 1, .value = u"ADM%",
-                    .link = kLinkAndNot},
-           LineSpec{.field = u"Host", .op = 2, .value = u"test"},
-           LineSpec{.field = u"Received", .op = 5, .value = u"this month",
-                    .type = 2},
-           LineSpec{.field = u"Time", .op = 3, .value = u"6:00:00 PM",
-                    .type = 3},
-           LineSpec{.field = u"Tags", .op = 0, .value = u"High", .has_tag = true,
-                    .tag = u"Severity"},
-           Numeric(u"Size", 4, u"1.5")});
+  Built f(
+      {LineSpec{.open = 1,
+                .field = u"EventID",
+                .op = 0,
+                .value = u"4625",
+                .type = 0,
+                .link = kLinkOr},
+       LineSpec{.field = u"EventID",
+                .op = 0,
+                .value = u"4771",
+                .type = 0,
+                .close = 1,
+                .link = kLinkAnd},
+       LineSpec{
+           .field = u"User", .op = 1, .value = u"ADM%", .link = kLinkAndNot},
+       LineSpec{.field = u"Host", .op = 2, .value = u"test"},
+       LineSpec{
+           .field = u"Received", .op = 5, .value = u"this month", .type = 2},
+       LineSpec{.field = u"Time", .op = 3, .value = u"6:00:00 PM", .type = 3},
+       LineSpec{.field = u"Tags",
+                .op = 0,
+                .value = u"High",
+                .has_tag = true,
+                .tag = u"Severity"},
+       Numeric(u"Size", 4, u"1.5")});
   EXPECT_EQ(f->root()->ToString(),
             u"( ( EventID = 4625 ) OR ( EventID = 4771 ) ) AND ( User LIKE "
             u"'adm%' ) AND NOT ( Host CONTAINS 'test' ) AND ( Received IN THIS "
@@ -292,18 +307,27 @@ TEST(FilterMatchTest, EndToEnd) {
 // After the first rows, matching allocates nothing: row texts reuse their
 // buffers and numbers, dates and times are rendered into fixed buffers.
 TEST(FilterMatchTest, SteadyStateMatchingDoesNotAllocate) {
-  Built f({LineSpec{.open = 1, .field = u"EventID", .op = 0, .value = u"4625",
-                    .type = 0, .link = kLinkOr},
-           Numeric(u"Size", 3, u"1000"),
-           LineSpec{.field = u"User", .op = 1, .value = u"adm%", .close = 1},
-           LineSpec{.field = u"Host", .op = 2, .value = u"dc"},
-           LineSpec{.field = u"Received", .op = 4, .value = u"1/1/2020",
-                    .type = 2},
-           LineSpec{.field = u"Time", .op = 3, .value = u"6:00 PM", .type = 3},
-           LineSpec{.field = u"EXT_TAGS", .op = 2, .value = u"high",
-                    .has_tag = true, .tag = u"Severity"},
-           LineSpec{.field = u"Received", .op = 5, .value = u"LAST 30 DAYS",
-                    .type = 2}});
+  Built f(
+      {LineSpec{.open = 1,
+                .field = u"EventID",
+                .op = 0,
+                .value = u"4625",
+                .type = 0,
+                .link = kLinkOr},
+       Numeric(u"Size", 3, u"1000"),
+       LineSpec{.field = u"User", .op = 1, .value = u"adm%", .close = 1},
+       LineSpec{.field = u"Host", .op = 2, .value = u"dc"},
+       LineSpec{.field = u"Received", .op = 4, .value = u"1/1/2020", .type = 2},
+       LineSpec{.field = u"Time", .op = 3, .value = u"6:00 PM", .type = 3},
+       LineSpec{.field = u"EXT_TAGS",
+                .op = 2,
+                .value = u"high",
+                .has_tag = true,
+                .tag = u"Severity"},
+       LineSpec{.field = u"Received",
+                .op = 5,
+                .value = u"LAST 30 DAYS",
+                .type = 2}});
   std::vector<MemoryDataRow> rows(64);
   for (size_t i = 0; i < rows.size(); ++i) {
     rows[i].SetInteger(u"EventID", 4620 + static_cast<int32_t>(i % 8));
@@ -311,7 +335,8 @@ TEST(FilterMatchTest, SteadyStateMatchingDoesNotAllocate) {
     rows[i].SetText(u"User", i % 3 ? u"Administrator account of the domain"
                                    : u"guest user with a long name");
     rows[i].SetText(u"Host", u"DC01.corp.example.com");
-    rows[i].SetDate(u"Received", RowDate{2026, 11, static_cast<uint16_t>(1 + i % 28)});
+    rows[i].SetDate(u"Received",
+                    RowDate{2026, 11, static_cast<uint16_t>(1 + i % 28)});
     rows[i].SetTime(u"Time", RowTime{static_cast<uint16_t>(i % 24), 30, 15});
     rows[i].SetText(u"EXT_TAGS",
                     u"@Severity@High~Severity~@Logon@Interactive~Logon~");

@@ -16,10 +16,18 @@ using memhost::LineSpec;
 
 TEST(HostApiTest, FilterFromDefinitionMatchesAndDerivesIntervals) {
   memhost::MemoryFilterLineList lines(
-      {LineSpec{.open = 1, .field = u"EventID", .op = 0, .value = u"4625",
-                .type = 0, .link = 1},
-       LineSpec{.field = u"EventID", .op = 0, .value = u"4771", .type = 0,
-                .close = 1, .link = 0},
+      {LineSpec{.open = 1,
+                .field = u"EventID",
+                .op = 0,
+                .value = u"4625",
+                .type = 0,
+                .link = 1},
+       LineSpec{.field = u"EventID",
+                .op = 0,
+                .value = u"4771",
+                .type = 0,
+                .close = 1,
+                .link = 0},
        LineSpec{.field = u"User", .op = 1, .value = u"adm%"}});
   memhost::MemoryFilterDefinition definition(&lines);
   testlog::LogMark mark;

@@ -20,9 +20,14 @@ constexpr int32_t kMax = kIntervalMax;
 LineSpec C(const char16_t* field, int32_t op, std::u16string value,
            int32_t link = kLinkAnd, bool negate = false, int32_t open = 0,
            int32_t close = 0) {
-  return LineSpec{.open = open, .field = field, .op = op,
-                  .value = std::move(value), .type = 0, .close = close,
-                  .link = link, .negate = negate};
+  return LineSpec{.open = open,
+                  .field = field,
+                  .op = op,
+                  .value = std::move(value),
+                  .type = 0,
+                  .close = close,
+                  .link = link,
+                  .negate = negate};
 }
 
 Pairs Derive(std::vector<LineSpec> specs, const char16_t* field = u"F") {
@@ -135,11 +140,12 @@ TEST(IntervalDerivationTest, UnknownLinkEmptiesTheSet) {
 TEST(IntervalDerivationTest, DerivedSetsAreSound) {
   std::mt19937 rng(77);
   const std::vector<std::u16string> values = {
-      u"0", u"-1", u"1", u"2147483647", u"-2147483648", u" 5", u"+5", u"-05",
-      u"12.5", u"-3.5", u"abc", u"", u"99999999999", u"7", u"10", u"005"};
-  const std::vector<int32_t> probes = {0,  -1, 1,  2,  4,   5,  6,  7,  8,
-                                       9,  10, 11, 12, 13,  -2, -3, -4, -5,
-                                       -6, kMax, kMax - 1, kMin, kMin + 1};
+      u"0",           u"-1",  u"1",    u"2147483647", u"-2147483648", u" 5",
+      u"+5",          u"-05", u"12.5", u"-3.5",       u"abc",         u"",
+      u"99999999999", u"7",   u"10",   u"005"};
+  const std::vector<int32_t> probes = {
+      0,  -1, 1,  2,  4,  5,  6,  7,    8,        9,    10,      11,
+      12, 13, -2, -3, -4, -5, -6, kMax, kMax - 1, kMin, kMin + 1};
   auto pick = [&rng](size_t n) {
     return std::uniform_int_distribution<size_t>(0, n - 1)(rng);
   };
@@ -152,7 +158,8 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
     for (size_t i = 0; i < count; ++i) {
       LineSpec s;
       s.field = pick(3) == 0 ? u"G" : u"F";
-      s.op = static_cast<int32_t>(pick(3) == 0 ? pick(6) : std::vector<int>{0, 3, 4}[pick(3)]);
+      s.op = static_cast<int32_t>(
+          pick(3) == 0 ? pick(6) : std::vector<int>{0, 3, 4}[pick(3)]);
       s.value = values[pick(values.size())];
       s.type = 0;
       s.negate = pick(4) == 0;
@@ -218,8 +225,9 @@ TEST(IntervalDerivationTest, ExactnessOfCombinations) {
   EXPECT_FALSE(exact({C(u"F", 0, u"12.5")}));
   EXPECT_FALSE(exact({C(u"F", 4, u"2147483647")}));
   // NOT (F = 1 OR F = 3): the pieces' complements cover everything.
-  EXPECT_FALSE(exact({C(u"F", 0, u"0", kLinkAndNot), C(u"F", 0, u"1", kLinkOr, false, 1),
-                      C(u"F", 0, u"3", kLinkAnd, false, 0, 1)}));
+  EXPECT_FALSE(
+      exact({C(u"F", 0, u"0", kLinkAndNot), C(u"F", 0, u"1", kLinkOr, false, 1),
+             C(u"F", 0, u"3", kLinkAnd, false, 0, 1)}));
   EXPECT_EQ(Derive({C(u"G", 0, u"0", kLinkAndNot),
                     C(u"F", 0, u"1", kLinkOr, false, 1),
                     C(u"F", 0, u"3", kLinkAnd, false, 0, 1)}),

@@ -39,9 +39,9 @@ void Write(int32_t handle, int32_t level, int32_t verbosity,
 
 int32_t Open(const std::u16string& path, int32_t limit) {
   int32_t handle = 0;
-  EXPECT_NE(CreateLogHandle(&handle, kProperties, u"Test", 1, path.c_str(), 2,
-                            limit),
-            0);
+  EXPECT_NE(
+      CreateLogHandle(&handle, kProperties, u"Test", 1, path.c_str(), 2, limit),
+      0);
   return handle;
 }
 
@@ -51,8 +51,8 @@ std::u16string Wide(const std::string& s) {
 
 TEST(QelLogTest, CreatesFolderReadsBackslashesAndWritesCsv) {
   const fs::path folder = FreshFolder();
-  const std::u16string path = Wide((folder / "a" / "b").string()) +
-                              u"\\Filter-Module.csv";
+  const std::u16string path =
+      Wide((folder / "a" / "b").string()) + u"\\Filter-Module.csv";
   const int32_t handle = Open(path, 0);
   SetLogLevel(handle, 3);
   Write(handle, 2, 3, u"100%% sure, \"quoted\" %s %d", u"ärger", 42);
@@ -91,7 +91,8 @@ TEST(QelLogTest, RefusesWhatItCannotOpen) {
 TEST(QelLogTest, RotatesAtTheLimitAndKeepsOldFiles) {
   const fs::path folder = FreshFolder();
   qellog_SetLogProperties(2, 300, 10485760, 1);
-  const int32_t handle = Open(Wide((folder / "Filter-Module.csv").string()), 400);
+  const int32_t handle =
+      Open(Wide((folder / "Filter-Module.csv").string()), 400);
   SetLogLevel(handle, 3);
   for (int i = 0; i < 40; ++i) Write(handle, 0, 1, u"record number %d", i);
   qellog_SetLogProperties(10, 300, 10485760, 1);

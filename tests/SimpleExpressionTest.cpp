@@ -93,8 +93,8 @@ TEST(SimpleExpressionTest, NumbersCompareByValue) {
   EXPECT_TRUE(Condition(kOpEquals, u"5", kTypeNumeric).On(u"5.000000"));
   EXPECT_TRUE(Condition(kOpEquals, u"005", kTypeNumeric).On(u"5"));
   EXPECT_TRUE(Condition(kOpGreater, u"-05", kTypeNumeric).On(u"123"));
-  EXPECT_FALSE(Condition(kOpEquals, u"0.1", kTypeNumeric)
-                   .On(u"0.10000000000000000001"));
+  EXPECT_FALSE(
+      Condition(kOpEquals, u"0.1", kTypeNumeric).On(u"0.10000000000000000001"));
   // Not numbers: the text order stands.
   EXPECT_TRUE(Condition(kOpLess, u"b", kTypeNumeric).On(u"abc"));
   EXPECT_TRUE(Condition(kOpEquals, u"N/A", kTypeNumeric).On(u"n/a"));
@@ -102,7 +102,8 @@ TEST(SimpleExpressionTest, NumbersCompareByValue) {
 
 TEST(SimpleExpressionTest, DatesOrderChronologically) {
   EXPECT_TRUE(Condition(kOpLess, u"12/15/2026", kTypeDate).On(u"1/16/2001"));
-  EXPECT_FALSE(Condition(kOpGreater, u"12/15/2026", kTypeDate).On(u"1/16/2001"));
+  EXPECT_FALSE(
+      Condition(kOpGreater, u"12/15/2026", kTypeDate).On(u"1/16/2001"));
   EXPECT_TRUE(Condition(kOpGreater, u"1/31/2026", kTypeDate).On(u"2/1/2026"));
   EXPECT_TRUE(Condition(kOpEquals, u"2/30/2010", kTypeDate).On(u"3/2/2010"));
   EXPECT_TRUE(Condition(kOpLess, u"1:00:00 PM", kTypeTime).On(u"9:30:00 AM"));
@@ -228,9 +229,9 @@ TEST(SimpleExpressionTest, NamedPeriodOnDateFields) {
 }
 
 TEST(SimpleExpressionTest, TextForm) {
-  EXPECT_EQ(Condition(kOpEquals, u"5", kTypeNumeric).e.ToString(), u"Field = 5");
-  EXPECT_EQ(Condition(kOpContains, u"X").e.ToString(),
-            u"Field CONTAINS 'x'");
+  EXPECT_EQ(Condition(kOpEquals, u"5", kTypeNumeric).e.ToString(),
+            u"Field = 5");
+  EXPECT_EQ(Condition(kOpContains, u"X").e.ToString(), u"Field CONTAINS 'x'");
   EXPECT_EQ(Condition(kOpLess, u"1/2/2030", kTypeDate).e.ToString(),
             u"Field < 02-01-2030");
   EXPECT_EQ(Condition(kOpGreater, u"b").e.ToString(), u"Field > b");

@@ -44,7 +44,8 @@ std::vector<Record> ReadAll() {
       if (fields.size() == 5 && fields[0] == "Timestamp") {
         header = false;
       } else if (fields.size() == 5) {
-        records.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
+        records.push_back(
+            {fields[0], fields[1], fields[2], fields[3], fields[4]});
       }
       fields.clear();
     } else {
@@ -60,7 +61,8 @@ LogMark::LogMark() : start_(ReadAll().size()) {}
 std::vector<Record> LogMark::Records() const {
   std::vector<Record> all = ReadAll();
   if (all.size() <= start_) return {};
-  return std::vector<Record>(all.begin() + static_cast<long>(start_), all.end());
+  return std::vector<Record>(all.begin() + static_cast<long>(start_),
+                             all.end());
 }
 
 std::vector<std::string> LogMark::Messages() const {

@@ -70,26 +70,16 @@ TEST(WildcardTest, QuestionMarks) {
 
 TEST(WildcardTest, SetsAndRanges) {
   ExpectCases({
-      {u"[a-c]", u"b", true},
-      {u"[!a-c]", u"b", false},
-      {u"a[!bc]d", u"aed", true},
-      {u"a[!bc]d", u"abd", false},
-      {u"[]]", u"]", true},
-      {u"[]a]", u"a", true},
-      {u"[!]a]", u"b", true},
-      {u"[!]a]", u"]", false},
-      {u"[-a]", u"-", true},
-      {u"[a-]", u"-", true},
-      {u"[z-a]", u"z", true},
-      {u"[z-a]", u"-", true},
-      {u"[z-a]", u"a", true},
-      {u"[z-a]", u"m", false},
-      {u"[a-a]", u"a", true},
-      {u"[a-a]", u"-", true},
-      {u"[a-c-e]", u"d", true},
-      {u"[a-ce]", u"d", false},
-      {u"*[a-c]", u"xxd", false},
-      {u"*[ab]", u"xxb", true},
+      {u"[a-c]", u"b", true},     {u"[!a-c]", u"b", false},
+      {u"a[!bc]d", u"aed", true}, {u"a[!bc]d", u"abd", false},
+      {u"[]]", u"]", true},       {u"[]a]", u"a", true},
+      {u"[!]a]", u"b", true},     {u"[!]a]", u"]", false},
+      {u"[-a]", u"-", true},      {u"[a-]", u"-", true},
+      {u"[z-a]", u"z", true},     {u"[z-a]", u"-", true},
+      {u"[z-a]", u"a", true},     {u"[z-a]", u"m", false},
+      {u"[a-a]", u"a", true},     {u"[a-a]", u"-", true},
+      {u"[a-c-e]", u"d", true},   {u"[a-ce]", u"d", false},
+      {u"*[a-c]", u"xxd", false}, {u"*[ab]", u"xxb", true},
       {u"[]-a]", u"_", true},  // "]" starts a range up to "a"
   });
 }

@@ -33,8 +33,8 @@ inline void AppendUtf8(std::u16string_view in, std::string& out) {
   };
   for (size_t i = 0; i < in.size(); ++i) {
     char32_t c = in[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-        in[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() &&
+        in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -215,8 +215,8 @@ class LogFile {
     record.push_back(',');
     text.clear();
     textconv::AppendUtf8(message, text);
-    const auto max = static_cast<size_t>(
-        std::max<int32_t>(0, g_max_message_bytes.load(std::memory_order_relaxed)));
+    const auto max = static_cast<size_t>(std::max<int32_t>(
+        0, g_max_message_bytes.load(std::memory_order_relaxed)));
     if (text.size() > max) {
       size_t cut = max;
       while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
@@ -267,7 +267,8 @@ class LogFile {
     const size_t slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
       MakeFolders(path_.substr(0, slash));
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    fd_ =
+        ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
@@ -330,7 +331,8 @@ class LogFile {
     }
     ::unlink(RotatedName(path_, keep).c_str());
     for (int k = keep - 1; k >= 1; --k)
-      ::rename(RotatedName(path_, k).c_str(), RotatedName(path_, k + 1).c_str());
+      ::rename(RotatedName(path_, k).c_str(),
+               RotatedName(path_, k + 1).c_str());
     ::rename(path_.c_str(), RotatedName(path_, 1).c_str());
   }
 
@@ -357,7 +359,8 @@ std::atomic<int32_t> g_log_count{0};
 
 LogFile* Lookup(int32_t handle) {
   if (handle <= 0 || handle > kMaxLogs) return nullptr;
-  return g_logs[static_cast<size_t>(handle - 1)].load(std::memory_order_acquire);
+  return g_logs[static_cast<size_t>(handle - 1)].load(
+      std::memory_order_acquire);
 }
 
 std::u16string_view Trim(std::u16string_view s) {
