@@ -1,9 +1,11 @@
-// An in-memory data row: typed values by field name.
+// An in-memory data row: values by field name.
 //
-// Set a field with SetText, SetInteger, SetReal, SetDate or SetTime; reading
-// a missing field gives empty text, zero, or a zero date/time record. Field
-// names are matched exactly. Lookups are a linear scan over the row's
-// fields and allocate nothing.
+// A field may hold a text, a number (integer or real), a date and a time at
+// once, each set on its own; an accessor reads its own kind and gives empty
+// text, zero, or a zero date/time record when that kind was not set (a
+// number read as a real gives its integer too). Field names are matched
+// exactly. Lookups scan the row's fields and allocate nothing; Clear keeps
+// the storage for the next row.
 // Thread safety: none; one thread at a time.
 
 #ifndef MEMORY_HOST_MEMORYDATAROW_H_
@@ -23,6 +25,7 @@ class MemoryDataRow : public IDataRow {
   MemoryDataRow() = default;
   virtual ~MemoryDataRow() = default;
 
+  // 1 for an integer (or a field without a number), 0 for a real.
   int32_t GetValueKind(const char16_t* field) override;
   const char16_t* GetText(const char16_t* field) override;
   RowTime GetTime(const char16_t* field) override;
@@ -39,10 +42,14 @@ class MemoryDataRow : public IDataRow {
   void Clear();
 
  private:
-  enum class Kind { kNone, kText, kInteger, kReal, kDate, kTime };
   struct Field {
     std::u16string name;
-    Kind kind = Kind::kNone;
+    bool used = false;
+    bool has_text = false;
+    bool has_number = false;
+    bool is_integer = true;
+    bool has_date = false;
+    bool has_time = false;
     std::u16string text;
     int32_t integer = 0;
     double real = 0;

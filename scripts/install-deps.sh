@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev           # unit tests
   libbenchmark-dev                    # benchmarks
   tzdata                              # time zones the date tests set
+  nlohmann-json3-dev libcli11-dev     # evfilter: definitions, arguments
+  libsimdjson-dev                     # evfilter: JSON Lines input
   "$@"
 )
 

@@ -1,0 +1,161 @@
+#include "evfilter/Definition.h"
+
+#include <algorithm>
+#include <cctype>
+#include <nlohmann/json.hpp>
+
+#include "textconv/Utf8.h"
+
+namespace evfilter {
+namespace {
+
+using nlohmann::json;
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
+    return static_cast<char>(std::tolower(c));
+  });
+  return s;
+}
+
+[[noreturn]] void Fail(size_t line, const std::string& what) {
+  throw DefinitionError("line " + std::to_string(line + 1) + ": " + what);
+}
+
+// A code given by name (from `names`, any case) or as a number.
+int32_t Code(const json& v, size_t line, const char* key,
+             const std::vector<std::string>& names, const char* accepted) {
+  if (v.is_number_integer()) {
+    const auto n = v.get<int64_t>();
+    if (n < INT32_MIN || n > INT32_MAX)
+      Fail(line, std::string(key) + " out of range");
+    return static_cast<int32_t>(n);
+  }
+  if (!v.is_string())
+    Fail(line, std::string(key) +
+                   " must be a name or a number; accepted: " + accepted);
+  const std::string name = Lower(v.get<std::string>());
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == name) return static_cast<int32_t>(i);
+  Fail(line, "unknown " + std::string(key) + " '" + v.get<std::string>() +
+                 "'; accepted: " + accepted);
+}
+
+int32_t Count(const json& v, size_t line, const char* key) {
+  if (!v.is_number_integer())
+    Fail(line, std::string(key) + " must be a whole number");
+  const auto n = v.get<int64_t>();
+  if (n < INT32_MIN || n > INT32_MAX)
+    Fail(line, std::string(key) + " out of range");
+  return static_cast<int32_t>(n);
+}
+
+std::u16string Text(const json& v, size_t line, const char* key) {
+  if (v.is_string()) return textconv::ToUtf16(v.get<std::string>());
+  if (v.is_number()) return textconv::ToUtf16(v.dump());
+  Fail(line, std::string(key) + " must be a text or a number");
+}
+
+const std::vector<std::string> kOperators = {"=", "like", "contains",
+                                             "<", ">",    "period"};
+const std::vector<std::string> kTypes = {"numeric", "text", "date", "time"};
+const std::vector<std::string> kLinks = {"and", "or", "and not", "or not"};
+
+}  // namespace
+
+std::vector<memhost::LineSpec> ParseDefinition(std::string_view text) {
+  json doc;
+  try {
+    doc = json::parse(text.begin(), text.end());
+  } catch (const json::parse_error& e) {
+    throw DefinitionError(std::string("not valid JSON: ") + e.what());
+  }
+  if (!doc.is_object() || !doc.contains("lines") || !doc["lines"].is_array())
+    throw DefinitionError("expected an object with a \"lines\" array");
+  std::vector<memhost::LineSpec> lines;
+  const json& array = doc["lines"];
+  for (size_t i = 0; i < array.size(); ++i) {
+    const json& item = array[i];
+    if (!item.is_object()) Fail(i, "must be an object");
+    memhost::LineSpec line;
+    for (const auto& [key, value] : item.items()) {
+      if (key == "field") {
+        line.field = Text(value, i, "field");
+      } else if (key == "operator") {
+        line.op = Code(value, i, "operator", kOperators,
+                       "=, like, contains, <, >, period, or a code 0..5");
+      } else if (key == "value") {
+        line.value = Text(value, i, "value");
+      } else if (key == "type") {
+        line.type = Code(value, i, "type", kTypes,
+                         "numeric, text, date, time, or a code 0..3");
+      } else if (key == "open") {
+        line.open = Count(value, i, "open");
+      } else if (key == "close") {
+        line.close = Count(value, i, "close");
+      } else if (key == "not") {
+        if (!value.is_boolean()) Fail(i, "not must be true or false");
+        line.negate = value.get<bool>();
+      } else if (key == "tag") {
+        line.tag = Text(value, i, "tag");
+        line.has_tag = true;
+      } else if (key == "link") {
+        line.link = Code(value, i, "link", kLinks,
+                         "AND, OR, AND NOT, OR NOT, or a code 0..3");
+      } else {
+        Fail(i, "unknown key '" + key +
+                    "'; accepted: field, operator, value, type, open, close, "
+                    "not, tag, link");
+      }
+    }
+    if (!item.contains("field")) Fail(i, "has no field");
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::string OperatorName(int32_t op) {
+  static const char* kNames[] = {"=", "LIKE", "CONTAINS", "<", ">", "PERIOD"};
+  return op >= 0 && op <= 5 ? kNames[op] : std::to_string(op);
+}
+
+std::string TypeName(int32_t type) {
+  return type >= 0 && type <= 3 ? kTypes[static_cast<size_t>(type)]
+                                : std::to_string(type);
+}
+
+std::string LinkName(int32_t link) {
+  static const char* kNames[] = {"AND", "OR", "AND NOT", "OR NOT"};
+  return link >= 0 && link <= 3 ? kNames[link] : std::to_string(link);
+}
+
+std::string DefinitionToJson(const std::vector<memhost::LineSpec>& lines) {
+  json array = json::array();
+  for (const memhost::LineSpec& line : lines) {
+    json item = json::object();
+    item["field"] = textconv::ToUtf8(line.field);
+    if (line.op >= 0 && line.op <= 5)
+      item["operator"] = Lower(OperatorName(line.op));
+    else
+      item["operator"] = line.op;
+    item["value"] = textconv::ToUtf8(line.value);
+    if (line.type >= 0 && line.type <= 3)
+      item["type"] = TypeName(line.type);
+    else
+      item["type"] = line.type;
+    if (line.open != 0) item["open"] = line.open;
+    if (line.close != 0) item["close"] = line.close;
+    if (line.negate) item["not"] = true;
+    if (line.has_tag) item["tag"] = textconv::ToUtf8(line.tag);
+    if (line.link >= 0 && line.link <= 3)
+      item["link"] = LinkName(line.link);
+    else
+      item["link"] = line.link;
+    array.push_back(std::move(item));
+  }
+  json doc = json::object();
+  doc["lines"] = std::move(array);
+  return doc.dump(2);
+}
+
+}  // namespace evfilter

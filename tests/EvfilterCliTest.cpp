@@ -1,0 +1,184 @@
+// End-to-end tests: the built evfilter on small files.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class EvfilterCliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string base = fs::temp_directory_path() / "evfiltertest.XXXXXX";
+    dir_ = mkdtemp(base.data());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string File(const std::string& name, const std::string& content) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+
+  static std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  // Runs evfilter with `args` (shell words) and `input` on standard input.
+  Result Run(const std::string& args, const std::string& input = "") {
+    const std::string in = File("stdin.txt", input);
+    const std::string command = std::string(EVFILTER_PATH) + " " + args +
+                                " < " + in + " > " + (dir_ / "out").string() +
+                                " 2> " + (dir_ / "err").string();
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read(dir_ / "out"),
+            Read(dir_ / "err")};
+  }
+
+  fs::path dir_;
+};
+
+const char kCsv[] =
+    "EventID,User,Received,Time,Size,EXT_TAGS\n"
+    "4625,Administrator,2026-12-03,10:15:00,12.5,@Severity@High~Severity~\n"
+    "4624,bob,2026-12-04,23:00:01,3,\"@Severity@low~Severity~\"\n"
+    "4625,\"admin, second\",2026-11-30T08:00:00Z,08:00,x,\n";
+
+TEST_F(EvfilterCliTest, MatchesCsvAndKeepsRowsAsTheyWere) {
+  const std::string csv = File("e.csv", kCsv);
+  Result r =
+      Run("match --where \"EventID = 4625 AND User LIKE 'adm%'\" " + csv);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(
+      r.out,
+      "EventID,User,Received,Time,Size,EXT_TAGS\n"
+      "4625,Administrator,2026-12-03,10:15:00,12.5,@Severity@High~Severity~\n"
+      "4625,\"admin, second\",2026-11-30T08:00:00Z,08:00,x,\n");
+  r = Run("match --count --where \"EXT_TAGS@severity = high\" " + csv);
+  EXPECT_EQ(r.out, "1\n");
+  r = Run("match --count -v --where \"EXT_TAGS@severity = high\" " + csv);
+  EXPECT_EQ(r.out, "2\n");
+  r = Run("match --where \"EventID = 1\" " + csv);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(EvfilterCliTest, UnreadableCellsAreReportedAndSkipped) {
+  const std::string csv = File("e.csv", kCsv);
+  Result r = Run("match --count --where \"Size > 1\" " + csv);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "2\n");
+  EXPECT_NE(
+      r.err.find(
+          "e.csv:4: field 'Size': cannot read 'x' as a number; row skipped"),
+      std::string::npos);
+  r = Run("match --strict --count --where \"Size > 1\" " + csv);
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(EvfilterCliTest, UnknownFieldsAreNamedWithTheClosest) {
+  const std::string csv = File("e.csv", kCsv);
+  Result r = Run("match --where \"Usr = bob\" " + csv);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no column 'Usr' (closest: 'User')"), std::string::npos);
+  r = Run("match --strict --where \"Usr = bob\" " + csv);
+  EXPECT_EQ(r.status, 2);
+  r = Run("match --where \"user = bob\" " + csv);  // case does not matter
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(EvfilterCliTest, JsonLinesAndStandardInput) {
+  const std::string jsonl =
+      "{\"EventID\": 4625, \"User\": \"alice\", \"Ok\": true}\n"
+      "\n"
+      "{\"EventID\": 4624, \"User\": \"bob\", \"Extra\": {\"a\": [1,2]}}\n";
+  Result r = Run("match --where \"EventID > 4624\"", jsonl);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "{\"EventID\": 4625, \"User\": \"alice\", \"Ok\": true}\n");
+  r = Run(
+      "match --input-format jsonl --output-format csv --where \"User = bob\" -",
+      jsonl);
+  EXPECT_EQ(r.out, "EventID,User,Ok,Extra\n4624,bob,,\"{\"\"a\"\":[1,2]}\"\n");
+  r = Run("match --where \"Missing = 1\" --input-format jsonl", jsonl);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no record has a field 'Missing'"), std::string::npos);
+  r = Run("match --where \"EventID = 1\" --input-format jsonl",
+          "{\"EventID\": 1}\n[1]\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("line 2: not a JSON object"), std::string::npos);
+}
+
+TEST_F(EvfilterCliTest, DefinitionFilesAndTheirErrors) {
+  const std::string csv = File("e.csv", kCsv);
+  const std::string good = File("good.json", R"({"lines": [
+      {"field": "EventID", "operator": "=", "value": "4624", "type": "numeric"}]})");
+  Result r = Run("match --count --filter " + good + " " + csv);
+  EXPECT_EQ(r.out, "1\n");
+  const std::string bad =
+      File("bad.json", R"({"lines": [{"field": "a", "link": "XOR"}]})");
+  r = Run("match --filter " + bad + " " + csv);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(
+      r.err.find(
+          "line 1: unknown link 'XOR'; accepted: AND, OR, AND NOT, OR NOT"),
+      std::string::npos);
+  r = Run("match --filter " + good + " --where \"a = 1\" " + csv);
+  EXPECT_EQ(r.status, 2);
+  r = Run("match --where \"a = 1\" " + (dir_ / "absent.csv").string());
+  EXPECT_EQ(r.status, 2);
+  r = Run("match --bogus");
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(EvfilterCliTest, SyntaxErrorsShowTheColumn) {
+  Result r = Run("show --where \"EventID = (4625\"");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "evfilter: syntax error at column 11: expected a value after '='\n"
+            "  EventID = (4625\n"
+            "            ^\n");
+}
+
+TEST_F(EvfilterCliTest, ShowAndIntervals) {
+  Result r = Run(
+      "show --where \"(EventID = 4624 OR EventID = 4625) AND NOT User = BOB\"");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(
+      r.out.substr(0, r.out.find('\n')),
+      "( ( EventID = 4624 ) OR ( EventID = 4625 ) ) AND NOT ( User = bob )");
+  r = Run("show --json --where \"A = 1 OR B@T LIKE x%\"");
+  EXPECT_NE(r.out.find("\"tag\": \"T\""), std::string::npos);
+  const std::string saved = File("saved.json", r.out);
+  r = Run("show --filter " + saved);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "( A = 1 ) OR ( B LIKE 'x%' )");
+  r =
+      Run("intervals --where \"EventID > 4600 AND EventID < 4700 AND NOT "
+          "EventID = 4624\" "
+          "eventid");
+  EXPECT_EQ(r.out, "[4625, 4699]\n[4601, 4623]\n");
+}
+
+TEST_F(EvfilterCliTest, HelpHasExamples) {
+  Result r = Run("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Examples:"), std::string::npos);
+  EXPECT_NE(r.out.find("strictly left to right"), std::string::npos);
+}
+
+}  // namespace

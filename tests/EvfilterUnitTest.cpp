@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "evfilter/CellReaders.h"
+#include "evfilter/Definition.h"
+#include "evfilter/RecordReaders.h"
+#include "evfilter/WhereCompiler.h"
+#include "textconv/Utf8.h"
+
+namespace evfilter {
+namespace {
+
+// "open field op value type close link not tag" per line, for comparison.
+std::string Describe(const std::vector<memhost::LineSpec>& lines) {
+  std::string out;
+  for (const auto& l : lines) {
+    out += std::to_string(l.open) + " " + textconv::ToUtf8(l.field);
+    if (l.has_tag) out += "@" + textconv::ToUtf8(l.tag);
+    out += " " + OperatorName(l.op) + " '" + textconv::ToUtf8(l.value) + "' " +
+           TypeName(l.type) + " " + std::to_string(l.close) + " " +
+           LinkName(l.link) + (l.negate ? " NOT" : "") + "; ";
+  }
+  return out;
+}
+
+std::string Compile(const std::string& where, const TypeOverrides& types = {}) {
+  return Describe(CompileWhere(where, types));
+}
+
+size_t ErrorColumn(const std::string& where) {
+  try {
+    CompileWhere(where);
+  } catch (const SyntaxError& e) {
+    return e.column();
+  }
+  return 0;
+}
+
+TEST(WhereCompilerTest, ConditionsAndTypes) {
+  EXPECT_EQ(Compile("EventID = 4625"), "0 EventID = '4625' numeric 0 AND; ");
+  EXPECT_EQ(Compile("User LIKE 'adm%'"), "0 User LIKE 'adm%' text 0 AND; ");
+  EXPECT_EQ(Compile("d > 12/25/2010"), "0 d > '12/25/2010' date 0 AND; ");
+  EXPECT_EQ(Compile("t < '9:30 PM'"), "0 t < '9:30 PM' time 0 AND; ");
+  EXPECT_EQ(Compile("r in last 30 days"),
+            "0 r PERIOD 'LAST 30 DAYS' date 0 AND; ");
+  EXPECT_EQ(Compile("r IN 'this month'"),
+            "0 r PERIOD 'this month' date 0 AND; ");
+  EXPECT_EQ(Compile("Id:text = 5"), "0 Id = '5' text 0 AND; ");
+  EXPECT_EQ(Compile("Id = 5", {{"id", 1}}), "0 Id = '5' text 0 AND; ");
+  EXPECT_EQ(Compile("EXT_TAGS@Severity CONTAINS \"hi\"\"gh\""),
+            "0 EXT_TAGS@Severity CONTAINS 'hi\"gh' text 0 AND; ");
+  EXPECT_EQ(Compile("Size>-5.5"), "0 Size > '-5.5' numeric 0 AND; ");
+}
+
+TEST(WhereCompilerTest, BracketsLinksAndNot) {
+  EXPECT_EQ(Compile("(A = 1 OR B = 2) AND C = 3"),
+            "1 A = '1' numeric 0 OR; 0 B = '2' numeric 1 AND; 0 C = '3' "
+            "numeric 0 AND; ");
+  EXPECT_EQ(Compile("A = 1 AND NOT (B = 2 OR (C = 3 AND D = 4))"),
+            "0 A = '1' numeric 0 AND NOT; 1 B = '2' numeric 0 OR; "
+            "1 C = '3' numeric 0 AND; 0 D = '4' numeric 2 AND; ");
+  EXPECT_EQ(Compile("((A = 1))"), "2 A = '1' numeric 2 AND; ");
+  EXPECT_EQ(Compile("NOT A = 1 or not B = x"),
+            "0 A = '1' numeric 0 OR NOT NOT; 0 B = 'x' text 0 AND; ");
+  EXPECT_EQ(Compile("NOT A = 1 AND NOT B = x"),
+            "0 A = '1' numeric 0 AND NOT NOT; 0 B = 'x' text 0 AND; ");
+}
+
+TEST(WhereCompilerTest, SyntaxErrorsPointAtTheColumn) {
+  EXPECT_EQ(ErrorColumn(""), 1u);
+  EXPECT_EQ(ErrorColumn("EventID = "), 11u);
+  EXPECT_EQ(ErrorColumn("EventID 4625"), 9u);
+  EXPECT_EQ(ErrorColumn("(A = 1"), 7u);
+  EXPECT_EQ(ErrorColumn("A = 1)"), 6u);
+  EXPECT_EQ(ErrorColumn("A = 1 B = 2"), 7u);
+  EXPECT_EQ(ErrorColumn("A = 'open"), 5u);
+  EXPECT_EQ(ErrorColumn("NOT (A = 1)"), 5u);
+  EXPECT_EQ(ErrorColumn("A:colour = 1"), 3u);
+  EXPECT_EQ(ErrorColumn("A IN tomorrow"), 6u);
+  EXPECT_EQ(ErrorColumn("()"), 2u);
+  EXPECT_EQ(ErrorColumn("AND = 1"), 1u);
+  EXPECT_EQ(
+      ErrorColumn(std::string(200, '(') + "A = 1" + std::string(200, ')')),
+      129u);
+}
+
+TEST(DefinitionTest, ParsesNamesCodesAndDefaults) {
+  const auto lines = ParseDefinition(R"({"lines": [
+      {"field": "EventID", "operator": "=", "value": 4625, "type": "NUMERIC",
+       "open": 1, "link": "or"},
+      {"field": "User", "operator": "Like", "value": "adm%", "close": 1,
+       "link": "and not", "not": true, "tag": "T"},
+      {"field": "X", "operator": 9, "type": 7, "link": 5}]})");
+  EXPECT_EQ(Describe(lines),
+            "1 EventID = '4625' numeric 0 OR; 0 User@T LIKE 'adm%' text 1 AND "
+            "NOT NOT; "
+            "0 X 9 '' 7 0 5; ");
+  EXPECT_EQ(Describe(ParseDefinition(DefinitionToJson(lines))),
+            Describe(lines));
+}
+
+TEST(DefinitionTest, ErrorsNameTheLineAndTheAcceptedWords) {
+  auto error = [](const char* json) -> std::string {
+    try {
+      ParseDefinition(json);
+    } catch (const DefinitionError& e) {
+      return e.what();
+    }
+    return "";
+  };
+  EXPECT_EQ(
+      error(
+          R"({"lines": [{"field": "a"}, {"field": "b", "operator": "equals"}]})"),
+      "line 2: unknown operator 'equals'; accepted: =, like, contains, <, >, "
+      "period, or a code 0..5");
+  EXPECT_NE(error(R"({"lines": [{"field": "a", "type": "number"}]})")
+                .find("accepted: numeric"),
+            std::string::npos);
+  EXPECT_NE(error(R"({"lines": [{"field": "a", "lnk": "OR"}]})")
+                .find("unknown key 'lnk'"),
+            std::string::npos);
+  EXPECT_EQ(error(R"({"lines": [{"value": "a"}]})"), "line 1: has no field");
+  EXPECT_NE(error("{"), "");
+  EXPECT_EQ(error("[]"), "expected an object with a \"lines\" array");
+}
+
+TEST(CellReadersTest, Numbers) {
+  EXPECT_EQ(ReadInteger("4625"), 4625);
+  EXPECT_EQ(ReadInteger(" -7 "), -7);
+  EXPECT_EQ(ReadInteger("+5"), 5);
+  EXPECT_FALSE(ReadInteger("2147483648"));
+  EXPECT_FALSE(ReadInteger("12.5"));
+  EXPECT_FALSE(ReadInteger(""));
+  EXPECT_EQ(ReadReal("12.5"), 12.5);
+  EXPECT_EQ(ReadReal("1e3"), 1000.0);
+  EXPECT_FALSE(ReadReal("abc"));
+  EXPECT_FALSE(ReadReal("inf"));
+}
+
+TEST(CellReadersTest, DatesAndTimes) {
+  auto date = [](const char* s) {
+    const auto d = ReadDate(s);
+    return d ? std::to_string(d->year) + "-" + std::to_string(d->month) + "-" +
+                   std::to_string(d->day)
+             : std::string("none");
+  };
+  EXPECT_EQ(date("2026-12-08"), "2026-12-8");
+  EXPECT_EQ(date("2026-12-08T19:40:00Z"), "2026-12-8");
+  EXPECT_EQ(date("2026-12-08 19:40:00"), "2026-12-8");
+  EXPECT_EQ(date("12/8/2026"), "2026-12-8");
+  EXPECT_EQ(date("2/29/2024"), "2024-2-29");
+  EXPECT_EQ(date("2/29/2023"), "none");
+  EXPECT_EQ(date("2026-13-01"), "none");
+  EXPECT_EQ(date("8.12.2026"), "none");
+  EXPECT_EQ(date(""), "none");
+  auto time = [](const char* s) {
+    const auto t = ReadTime(s);
+    return t ? std::to_string(t->hour) + ":" + std::to_string(t->minute) + ":" +
+                   std::to_string(t->second)
+             : std::string("none");
+  };
+  EXPECT_EQ(time("19:40"), "19:40:0");
+  EXPECT_EQ(time("07:05:09"), "7:5:9");
+  EXPECT_EQ(time("12:30 AM"), "0:30:0");
+  EXPECT_EQ(time("1:05:00 pm"), "13:5:0");
+  EXPECT_EQ(time("2026-12-08T19:40:12.5+01:00"), "19:40:12");
+  EXPECT_EQ(time("24:00"), "none");
+  EXPECT_EQ(time("13:00 PM"), "none");
+  EXPECT_EQ(time("noon"), "none");
+}
+
+TEST(CsvTest, SplitsQuotedCells) {
+  std::string arena;
+  std::vector<std::optional<std::string_view>> cells;
+  SplitCsv("a,\"b,c\",\"d\"\"e\",,\"\"", arena, cells);
+  ASSERT_EQ(cells.size(), 5u);
+  EXPECT_EQ(*cells[0], "a");
+  EXPECT_EQ(*cells[1], "b,c");
+  EXPECT_EQ(*cells[2], "d\"e");
+  EXPECT_EQ(*cells[3], "");
+  EXPECT_EQ(*cells[4], "");
+  EXPECT_EQ(CsvField("plain"), "plain");
+  EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+}
+
+}  // namespace
+}  // namespace evfilter
