@@ -136,21 +136,40 @@ bool Is1980Regular() {
 
 }  // namespace
 
-void NormalizeDateInto(std::u16string_view text, std::u16string& out) {
-  const DateFields f = ReadDateFields(text);
+bool TryFormatNormalDate(int64_t year, int32_t month, int32_t day,
+                         std::u16string& out) {
   // Years 1971..9999 lie after 1970-01-01 UTC in every zone and print with
   // four digits; a day that exists in its month converts to itself.
-  if (f.year >= 1971 && f.year <= 9999 && f.month >= 1 && f.month <= 12 &&
-      f.day >= 1 && f.day <= DaysInMonth(f.year, f.month)) {
-    out.clear();
-    PutTwo(out, f.day);
-    out.push_back(u'-');
-    PutTwo(out, f.month);
-    out.push_back(u'-');
-    PutTwo(out, f.year / 100);
-    PutTwo(out, f.year % 100);
-    return;
-  }
+  if (year < 1971 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > DaysInMonth(year, month))
+    return false;
+  out.clear();
+  PutTwo(out, day);
+  out.push_back(u'-');
+  PutTwo(out, month);
+  out.push_back(u'-');
+  PutTwo(out, year / 100);
+  PutTwo(out, year % 100);
+  return true;
+}
+
+bool TryFormatNormalTime(int64_t hour, int64_t minute, int64_t second,
+                         std::u16string& out) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+      second > 59 || !Is1980Regular())
+    return false;
+  out.clear();
+  PutTwo(out, hour);
+  out.push_back(u'-');
+  PutTwo(out, minute);
+  out.push_back(u'-');
+  PutTwo(out, second);
+  return true;
+}
+
+void NormalizeDateInto(std::u16string_view text, std::u16string& out) {
+  const DateFields f = ReadDateFields(text);
+  if (TryFormatNormalDate(f.year, f.month, f.day, out)) return;
   const DateTime date(f.year, f.month, f.day, 0, 0, 0, -1);
   out = date.Format("%d-%m-%Y");
 }
@@ -158,15 +177,7 @@ void NormalizeDateInto(std::u16string_view text, std::u16string& out) {
 void NormalizeTimeInto(std::u16string_view text, std::u16string& out) {
   const TimeFields f = ReadTimeFields(text);
   CheckTime(f);
-  if (Is1980Regular()) {
-    out.clear();
-    PutTwo(out, f.hour);
-    out.push_back(u'-');
-    PutTwo(out, f.minute);
-    out.push_back(u'-');
-    PutTwo(out, f.second);
-    return;
-  }
+  if (TryFormatNormalTime(f.hour, f.minute, f.second, out)) return;
   const DateTime time(1980, 1, 1, static_cast<int32_t>(f.hour),
                       static_cast<int32_t>(f.minute),
                       static_cast<int32_t>(f.second), -1);

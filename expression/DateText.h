@@ -36,6 +36,15 @@ void NormalizeDateInto(std::u16string_view text, std::u16string& out);
 // The normal time form of `text`, written into `out` (its buffer reused).
 void NormalizeTimeInto(std::u16string_view text, std::u16string& out);
 
+// The normal forms of a calendar date and a time of day written directly,
+// when that gives what the readers above give for "m/d/yyyy" and
+// "h:m:s" texts of the same fields (an existing day of 1971..9999; a valid
+// time on a regular zone); false, with `out` untouched, otherwise.
+bool TryFormatNormalDate(int64_t year, int32_t month, int32_t day,
+                         std::u16string& out);
+bool TryFormatNormalTime(int64_t hour, int64_t minute, int64_t second,
+                         std::u16string& out);
+
 std::u16string NormalizeDate(std::u16string_view text);
 std::u16string NormalizeTime(std::u16string_view text);
 

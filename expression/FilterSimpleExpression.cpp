@@ -32,8 +32,9 @@ void FilterSimpleExpression::SetValue(std::u16string_view value) {
 }
 
 void FilterSimpleExpression::SetRowText(std::u16string_view text) {
-  row_text_.assign(text);
-  Normalize(row_text_, /*keep_keyword=*/false);
+  AssignLowered(row_text_, text);
+  if (field_type_ == kTypeDate || field_type_ == kTypeTime)
+    Normalize(row_text_, /*keep_keyword=*/false);
 }
 
 int FilterSimpleExpression::CompareRowToValue() const {

@@ -78,6 +78,9 @@ class FilterSimpleExpression : public FilterExpression {
   void SetValue(std::u16string_view value);
   // Stores the row text like SetValue (no keyword exception).
   void SetRowText(std::u16string_view text);
+  // Stores a row text that is already lower-case and in the normal form of
+  // the field type, as SetRowText would store it.
+  void SetNormalRowText(std::u16string_view text) { row_text_.assign(text); }
 
   const std::u16string& GetValue() const { return value_; }
   const std::u16string& GetRowText() const { return row_text_; }

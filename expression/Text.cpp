@@ -9,13 +9,32 @@ char16_t FoldCase(char16_t c) noexcept {
   return static_cast<char16_t>(c + kCaseDelta[kCaseBlock[c >> 8]][c & 0xFF]);
 }
 
+namespace {
+
+// ASCII, the usual case, without the table.
+inline char16_t Lowered(char16_t c) {
+  if (c < 0x80)
+    return static_cast<char16_t>(
+        c + (static_cast<unsigned>(c - u'A') < 26u ? 32 : 0));
+  return FoldCase(c);
+}
+
+}  // namespace
+
 void LowerInPlace(std::u16string& text) noexcept {
-  for (char16_t& c : text) c = FoldCase(c);
+  for (char16_t& c : text) c = Lowered(c);
+}
+
+void AssignLowered(std::u16string& out, std::u16string_view in) {
+  out.resize(in.size());
+  char16_t* dst = out.data();
+  for (size_t i = 0; i < in.size(); ++i) dst[i] = Lowered(in[i]);
 }
 
 int CompareNoCase(std::u16string_view a, std::u16string_view b) noexcept {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;  // equal code units fold equally
     const char16_t x = FoldCase(a[i]);
     const char16_t y = FoldCase(b[i]);
     if (x != y) return x < y ? -1 : 1;

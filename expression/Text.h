@@ -20,6 +20,8 @@ char16_t FoldCase(char16_t c) noexcept;
 
 // Lower-cases `text` in place.
 void LowerInPlace(std::u16string& text) noexcept;
+// Makes `out` the lower-cased `in`, reusing its buffer.
+void AssignLowered(std::u16string& out, std::u16string_view in);
 
 // Case-insensitive order: the first differing pair of folded code units
 // decides by value; a text that ends first sorts first. <0, 0 or >0.

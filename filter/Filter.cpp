@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "expression/DateText.h"
 #include "expression/Text.h"
 #include "log/DiagnosticLog.h"
 
@@ -206,7 +207,8 @@ void Filter::LoadNumber(FilterSimpleExpression& expression, IDataRow& row) {
     ZeroFill(value_buffer_, row_buffer_.size());
     expression.SetValue(value_buffer_);
   }
-  expression.SetRowText(row_buffer_);
+  // Digits, sign and point, or "inf"/"nan": already lower-case.
+  expression.SetNormalRowText(row_buffer_);
 }
 
 void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
@@ -225,6 +227,12 @@ void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
     }
     case kTypeDate: {
       const RowDate date = row.GetDate(field);
+      // An ordinary date goes straight to its normal form; the others take
+      // the text path ("%u/%u/%i", read back) with its checks and roll-over.
+      if (TryFormatNormalDate(date.year, date.month, date.day, row_buffer_)) {
+        expression.SetNormalRowText(row_buffer_);
+        return;
+      }
       row_buffer_.clear();
       AppendUnsigned(row_buffer_, date.month);
       row_buffer_.push_back(u'/');
@@ -239,6 +247,11 @@ void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
     }
     case kTypeTime: {
       const RowTime time = row.GetTime(field);
+      if (TryFormatNormalTime(time.hour, time.minute, time.second,
+                              row_buffer_)) {
+        expression.SetNormalRowText(row_buffer_);
+        return;
+      }
       uint32_t hour = time.hour;
       const bool pm = hour >= 12;
       if (pm) hour -= 12;

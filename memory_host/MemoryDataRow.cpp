@@ -1,12 +1,48 @@
 #include "memory_host/MemoryDataRow.h"
 
+#include <cstdint>
+
 namespace memhost {
 
+namespace {
+
+// True when `name` equals the null-terminated `field`.
+bool SameName(const std::u16string& name, const char16_t* field) {
+  const size_t n = name.size();
+  for (size_t i = 0; i < n; ++i)
+    if (field[i] != name[i]) return false;  // stops at field's terminator
+  return field[n] == u'\0';
+}
+
+// Rows of one source usually hold their fields in the same order, and a
+// caller asks by the same name texts row after row: remember where each
+// name text was found last (per thread), and check that place first.
+struct Hint {
+  const char16_t* field;
+  size_t index;
+};
+thread_local Hint t_hints[16];
+
+Hint& HintFor(const char16_t* field) {
+  return t_hints[(reinterpret_cast<uintptr_t>(field) >> 3) & 15];
+}
+
+}  // namespace
+
 MemoryDataRow::Field* MemoryDataRow::Find(const char16_t* field) {
-  const std::u16string_view name =
-      field == nullptr ? std::u16string_view() : std::u16string_view(field);
-  for (Field& f : fields_)
-    if (f.used && f.name == name) return &f;
+  if (field == nullptr) field = u"";
+  Hint& hint = HintFor(field);
+  if (hint.field == field && hint.index < fields_.size()) {
+    Field& f = fields_[hint.index];
+    if (f.used && SameName(f.name, field)) return &f;
+  }
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    Field& f = fields_[i];
+    if (f.used && SameName(f.name, field)) {
+      hint = Hint{field, i};
+      return &f;
+    }
+  }
   return nullptr;
 }
 

@@ -1,0 +1,127 @@
+#include "memory_host/MemoryDataTable.h"
+
+namespace memhost {
+
+size_t MemoryDataTable::AddColumn(std::u16string name, Kind kind) {
+  Column column;
+  column.name = std::move(name);
+  column.kind = kind;
+  column.texts.push_back(u'\0');  // offset 0: the empty text
+  columns_.push_back(std::move(column));
+  return columns_.size() - 1;
+}
+
+size_t MemoryDataTable::AddRow() {
+  for (Column& c : columns_) {
+    switch (c.kind) {
+      case Kind::kText:
+        c.text_offsets.push_back(0);
+        break;
+      case Kind::kInteger:
+        c.integers.push_back(0);
+        break;
+      case Kind::kReal:
+        c.reals.push_back(0);
+        break;
+      case Kind::kDate:
+        c.dates.push_back(RowDate{0, 0, 0});
+        break;
+      case Kind::kTime:
+        c.times.push_back(RowTime{0, 0, 0});
+        break;
+    }
+  }
+  return rows_++;
+}
+
+void MemoryDataTable::SetText(size_t column, std::u16string_view text) {
+  Column& c = columns_.at(column);
+  c.text_offsets.at(rows_ - 1) = c.texts.size();
+  c.texts.append(text);
+  c.texts.push_back(u'\0');
+}
+
+void MemoryDataTable::SetInteger(size_t column, int32_t value) {
+  columns_.at(column).integers.at(rows_ - 1) = value;
+}
+
+void MemoryDataTable::SetReal(size_t column, double value) {
+  columns_.at(column).reals.at(rows_ - 1) = value;
+}
+
+void MemoryDataTable::SetDate(size_t column, RowDate date) {
+  columns_.at(column).dates.at(rows_ - 1) = date;
+}
+
+void MemoryDataTable::SetTime(size_t column, RowTime time) {
+  columns_.at(column).times.at(rows_ - 1) = time;
+}
+
+namespace {
+
+bool SameName(const std::u16string& name, const char16_t* field) {
+  const size_t n = name.size();
+  for (size_t i = 0; i < n; ++i)
+    if (field[i] != name[i]) return false;
+  return field[n] == u'\0';
+}
+
+}  // namespace
+
+const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
+                                                Kind kind) {
+  if (field == nullptr) return nullptr;
+  const auto& columns = table_->columns_;
+  Hint& hint = hints_[(reinterpret_cast<uintptr_t>(field) >> 3) & 15];
+  size_t index = columns.size();
+  if (hint.field == field && hint.column < columns.size() &&
+      SameName(columns[hint.column].name, field)) {
+    index = hint.column;
+  } else {
+    for (size_t i = 0; i < columns.size(); ++i)
+      if (SameName(columns[i].name, field)) {
+        index = i;
+        hint = Hint{field, i};
+        break;
+      }
+  }
+  if (index == columns.size() || columns[index].kind != kind) return nullptr;
+  return &columns[index];
+}
+
+int32_t MemoryDataTable::Cursor::GetValueKind(const char16_t* field) {
+  return FindColumn(field, Kind::kReal) != nullptr ? 0 : 1;
+}
+
+const char16_t* MemoryDataTable::Cursor::GetText(const char16_t* field) {
+  const auto* c = static_cast<const MemoryDataTable::Column*>(
+      FindColumn(field, Kind::kText));
+  return c != nullptr ? c->texts.data() + c->text_offsets[row_] : u"";
+}
+
+RowTime MemoryDataTable::Cursor::GetTime(const char16_t* field) {
+  const auto* c = static_cast<const MemoryDataTable::Column*>(
+      FindColumn(field, Kind::kTime));
+  return c != nullptr ? c->times[row_] : RowTime{0, 0, 0};
+}
+
+RowDate MemoryDataTable::Cursor::GetDate(const char16_t* field) {
+  const auto* c = static_cast<const MemoryDataTable::Column*>(
+      FindColumn(field, Kind::kDate));
+  return c != nullptr ? c->dates[row_] : RowDate{0, 0, 0};
+}
+
+int32_t MemoryDataTable::Cursor::GetInteger(const char16_t* field) {
+  const auto* c = static_cast<const MemoryDataTable::Column*>(
+      FindColumn(field, Kind::kInteger));
+  return c != nullptr ? c->integers[row_] : 0;
+}
+
+double MemoryDataTable::Cursor::GetReal(const char16_t* field) {
+  if (const auto* c = static_cast<const MemoryDataTable::Column*>(
+          FindColumn(field, Kind::kReal)))
+    return c->reals[row_];
+  return GetInteger(field);
+}
+
+}  // namespace memhost
