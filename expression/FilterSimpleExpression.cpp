@@ -27,7 +27,7 @@ void FilterSimpleExpression::Normalize(std::u16string& text,
 
 void FilterSimpleExpression::SetValue(std::u16string_view value) {
   value_.assign(value);
-  patterns_stale_ = true;
+  MarkStale();
   Normalize(value_, /*keep_keyword=*/true);
 }
 
@@ -58,7 +58,11 @@ void FilterSimpleExpression::EvalPlain(bool& result) {
       result = MatchWildcard(value_.c_str(), row_text_.c_str());
       break;
     case kOpContains:
-      result = row_text_.find(value_) != std::u16string::npos;
+      if (contains_stale_) {
+        contains_.Prepare(value_);
+        contains_stale_ = false;
+      }
+      result = contains_.FoundIn(row_text_);
       break;
     case kOpLess:
       result = CompareRowToValue() < 0;
@@ -90,6 +94,7 @@ void FilterSimpleExpression::BuildTaggedPatterns() {
       .append(u"*")
       .append(end_marker_)
       .append(u"*");
+  tagged_search_.Prepare(tagged_equals_);
   patterns_stale_ = false;
 }
 
@@ -102,7 +107,7 @@ void FilterSimpleExpression::EvalTagged(bool& result) {
   if (patterns_stale_) BuildTaggedPatterns();
   switch (field_operator_) {
     case kOpEquals:
-      result = row_text_.find(tagged_equals_) != std::u16string::npos;
+      result = tagged_search_.FoundIn(row_text_);
       break;
     case kOpLike:
       result = MatchWildcard(tagged_like_.c_str(), row_text_.c_str());

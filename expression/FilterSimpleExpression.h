@@ -39,6 +39,7 @@
 #include <string_view>
 
 #include "expression/FilterExpression.h"
+#include "expression/SubstringSearch.h"
 
 namespace filtermodule {
 
@@ -97,6 +98,9 @@ class FilterSimpleExpression : public FilterExpression {
     tag_name_.assign(name);
     patterns_stale_ = true;
   }
+
+  // Forgets every search prepared for the value or the tag.
+  void MarkStale() { patterns_stale_ = contains_stale_ = true; }
   void SetFieldOperator(int32_t op) { field_operator_ = op; }
   void SetNot(bool flag) { not_ = flag; }
   void SetHasTag(bool flag) { has_tag_ = flag; }
@@ -120,8 +124,12 @@ class FilterSimpleExpression : public FilterExpression {
   bool not_ = false;
   bool has_tag_ = false;
 
-  // Tagged patterns, rebuilt when the tag or the value changes.
+  // Searchers and tagged patterns, rebuilt when the tag or the value
+  // changes.
   bool patterns_stale_ = true;
+  bool contains_stale_ = true;
+  SubstringSearch contains_;       // plain CONTAINS: the value
+  SubstringSearch tagged_search_;  // tagged equals: marker, value, marker
   std::u16string start_marker_;
   std::u16string end_marker_;
   std::u16string tagged_equals_;

@@ -1,6 +1,7 @@
 #include "filter/Filter.h"
 
 #include <charconv>
+#include <cstdint>
 #include <stdexcept>
 #include <string_view>
 
@@ -118,6 +119,9 @@ uint32_t Filter::PopCmpdExpr(FilterCompoundExpression& parent,
   uint32_t index = start;
   for (;;) {
     uint32_t resume = index;
+    // While a group is built but not yet in the tree, the size the flat list
+    // had before it: a group that is dropped takes its conditions along.
+    size_t list_mark = SIZE_MAX;
     try {
       const uint32_t count = lines.GetLineCount();
       if (index >= count) {
@@ -130,6 +134,7 @@ uint32_t Filter::PopCmpdExpr(FilterCompoundExpression& parent,
         if (depth >= kMaxNesting) throw NestingTooDeep();
         line->SetOpenBrackets(line->GetOpenBrackets() - 1);
         auto group = std::make_unique<FilterCompoundExpression>();
+        list_mark = simple_expressions_.size();
         index = PopCmpdExpr(*group, lines, index, depth + 1, state);
         resume = index;
         const uint32_t now_count = lines.GetLineCount();
@@ -141,12 +146,14 @@ uint32_t Filter::PopCmpdExpr(FilterCompoundExpression& parent,
           group->SetLinkOperator(last != nullptr ? last->GetLinkOperator()
                                                  : kLinkAnd);
           parent.GetChildren().Append(std::move(group));
+          list_mark = SIZE_MAX;
           return index;
         }
         line = lines.GetLine(index);
         if (line == nullptr) throw std::invalid_argument("no line at index");
         group->SetLinkOperator(line->GetLinkOperator());
         parent.GetChildren().Append(std::move(group));
+        list_mark = SIZE_MAX;
       } else {
         AddCondition(parent, *line);
       }
@@ -163,6 +170,7 @@ uint32_t Filter::PopCmpdExpr(FilterCompoundExpression& parent,
       line->SetCloseBrackets(line->GetCloseBrackets() - 1);
       return index;
     } catch (...) {
+      if (list_mark != SIZE_MAX) simple_expressions_.resize(list_mark);
       WriteLog(kLogError, u"FLTPopCmpdExpr - unknown error.");
       return resume;
     }

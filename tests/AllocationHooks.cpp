@@ -7,10 +7,15 @@ namespace allochooks {
 namespace {
 thread_local uint64_t t_count = 0;
 thread_local uint64_t t_fail_at = 0;
+thread_local bool t_failed = false;
 }  // namespace
 
 uint64_t Count() { return t_count; }
-void FailAt(uint64_t n) { t_fail_at = n == 0 ? 0 : t_count + n; }
+void FailAt(uint64_t n) {
+  t_fail_at = n == 0 ? 0 : t_count + n;
+  if (n != 0) t_failed = false;
+}
+bool FailureHappened() { return t_failed; }
 
 }  // namespace allochooks
 
@@ -20,6 +25,7 @@ void* Allocate(std::size_t size) {
   if (allochooks::t_fail_at != 0 &&
       allochooks::t_count == allochooks::t_fail_at) {
     allochooks::t_fail_at = 0;
+    allochooks::t_failed = true;
     throw std::bad_alloc();
   }
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;

@@ -13,6 +13,8 @@ uint64_t Count();
 // The `n`-th allocation of this thread from now on (1 = the next) throws
 // std::bad_alloc; 0 disarms.
 void FailAt(uint64_t n);
+// Whether the failure armed by the last FailAt happened.
+bool FailureHappened();
 
 }  // namespace allochooks
 

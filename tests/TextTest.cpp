@@ -2,7 +2,10 @@
 
 #include "expression/Decimal.h"
 #include "expression/IntegerText.h"
+#include "expression/SubstringSearch.h"
 #include "expression/Text.h"
+
+#include <random>
 
 namespace filtermodule {
 namespace {
@@ -81,6 +84,29 @@ TEST(IntegerTextTest, BoundsOfDecimals) {
   EXPECT_EQ(SmallestIntegerAbove(u"-12.0"), -11);
   EXPECT_FALSE(LargestIntegerBelow(u"abc"));
   EXPECT_GT(*SmallestIntegerAbove(u"99999999999"), 2147483647);
+}
+
+}  // namespace
+}  // namespace filtermodule
+
+namespace filtermodule {
+namespace {
+
+TEST(SubstringSearchTest, AgreesWithFindOnRandomTexts) {
+  std::mt19937 rng(5);
+  auto draw = [&rng](size_t max) {
+    std::u16string s(std::uniform_int_distribution<size_t>(0, max)(rng), u'a');
+    for (char16_t& c : s)
+      c = u"ab"[std::uniform_int_distribution<int>(0, 1)(rng)];
+    return s;
+  };
+  SubstringSearch search;
+  for (int i = 0; i < 20000; ++i) {
+    const std::u16string needle = draw(5), text = draw(12);
+    search.Prepare(needle);
+    ASSERT_EQ(search.FoundIn(text), text.find(needle) != std::u16string::npos)
+        << i;
+  }
 }
 
 }  // namespace
