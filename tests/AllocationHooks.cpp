@@ -10,6 +10,13 @@ thread_local uint64_t t_fail_at = 0;
 thread_local bool t_failed = false;
 }  // namespace
 
+bool Active() {
+  const uint64_t before = t_count;
+  // A direct call: a new-expression could be elided.
+  ::operator delete(::operator new(1));
+  return t_count != before;
+}
+
 uint64_t Count() { return t_count; }
 void FailAt(uint64_t n) {
   t_fail_at = n == 0 ? 0 : t_count + n;

@@ -8,6 +8,9 @@
 
 namespace allochooks {
 
+// False when another tool (valgrind) replaced the allocation functions, so
+// that counts and failures cannot be had.
+bool Active();
 // Allocations made by this thread so far.
 uint64_t Count();
 // The `n`-th allocation of this thread from now on (1 = the next) throws

@@ -1,0 +1,63 @@
+// The command-line tool's readers: definition files, --where expressions,
+// CSV and JSON Lines input fed to the rows. Errors must be the tool's own
+// error types, never a crash.
+
+#include <cstdio>
+#include <string>
+
+#include "FuzzInput.h"
+#include "evfilter/CellReaders.h"
+#include "evfilter/Definition.h"
+#include "evfilter/RecordReaders.h"
+#include "evfilter/RowFeeder.h"
+#include "evfilter/WhereCompiler.h"
+
+namespace {
+
+void ReadAll(std::unique_ptr<evfilter::RecordReader> reader) {
+  evfilter::RowFeeder feeder({memhost::LineSpec{.field = u"a", .type = 0},
+                              memhost::LineSpec{.field = u"b", .type = 2},
+                              memhost::LineSpec{.field = u"c", .type = 3},
+                              memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1}});
+  memhost::MemoryDataRow row;
+  evfilter::Record record;
+  while (reader->Next(record)) feeder.Feed(record, reader->columns(), row);
+  feeder.MissingFields(reader->columns());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  const int which = in.Byte() % 4;
+  std::string text = in.Rest();
+  try {
+    switch (which) {
+      case 0:
+        evfilter::DefinitionToJson(evfilter::ParseDefinition(text));
+        break;
+      case 1:
+        evfilter::CompileWhere(text);
+        break;
+      case 2:
+      case 3: {
+        std::FILE* file = fmemopen(text.data(), text.size(), "rb");
+        if (file == nullptr) return 0;
+        try {
+          ReadAll(which == 2 ? evfilter::MakeCsvReader(file)
+                             : evfilter::MakeJsonLinesReader(file));
+        } catch (const evfilter::InputError&) {
+        }
+        std::fclose(file);
+        break;
+      }
+    }
+  } catch (const evfilter::DefinitionError&) {
+  } catch (const evfilter::SyntaxError&) {
+  }
+  evfilter::ReadDate(text);
+  evfilter::ReadTime(text);
+  evfilter::ReadInteger(text);
+  evfilter::ReadReal(text);
+  return 0;
+}

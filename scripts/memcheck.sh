@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs the test binaries under valgrind memcheck: any memory error or leak
+# fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh valgrind
+cmake --preset default >/dev/null
+cmake --build --preset default
+for t in filtermodule_tests host_api_tests qel_log_tests evfilter_tests; do
+  echo "== $t under valgrind"
+  valgrind --quiet --error-exitcode=1 --leak-check=full \
+    --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
+    build/default/tests/"$t" --gtest_brief=1
+done
