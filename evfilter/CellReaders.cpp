@@ -71,6 +71,8 @@ std::optional<RowTime> ClockTime(std::string_view s, size_t* i) {
                  static_cast<uint16_t>(sec)};
 }
 
+}  // namespace
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -79,8 +81,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
       return false;
   return true;
 }
-
-}  // namespace
 
 std::optional<int32_t> ReadInteger(std::string_view cell) {
   cell = Trim(cell);

@@ -24,6 +24,9 @@ std::optional<double> ReadReal(std::string_view cell);
 std::optional<RowDate> ReadDate(std::string_view cell);
 std::optional<RowTime> ReadTime(std::string_view cell);
 
+// Equality ignoring ASCII case (field names, keywords).
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
 // Cell forms used to infer a condition's field type from its value.
 bool LooksNumeric(std::string_view text);
 bool LooksDate(std::string_view text);  // m/d/yyyy

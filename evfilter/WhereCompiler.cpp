@@ -16,15 +16,6 @@ struct Token {
   size_t column;  // 1-based
 };
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 std::vector<Token> Tokenize(std::string_view s) {
   std::vector<Token> tokens;
   size_t i = 0;

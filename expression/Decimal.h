@@ -14,6 +14,19 @@
 
 namespace filtermodule {
 
+// A parsed decimal text; its views point into the text it was read from.
+struct DecimalText {
+  bool negative = false;
+  std::u16string_view whole;     // without leading zeros
+  std::u16string_view fraction;  // without trailing zeros
+};
+
+// The decimal that `text` holds, or nothing.
+std::optional<DecimalText> ParseDecimal(std::u16string_view text) noexcept;
+
+// <0, 0 or >0 by value.
+int CompareDecimals(const DecimalText& a, const DecimalText& b) noexcept;
+
 // <0, 0 or >0 by value; nothing when either text is not a decimal text.
 std::optional<int> CompareDecimals(std::u16string_view a,
                                    std::u16string_view b) noexcept;

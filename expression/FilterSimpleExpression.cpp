@@ -28,7 +28,16 @@ void FilterSimpleExpression::Normalize(std::u16string& text,
 void FilterSimpleExpression::SetValue(std::u16string_view value) {
   value_.assign(value);
   MarkStale();
+  ReadValue();  // the lower-cased text stands if normalising fails
   Normalize(value_, /*keep_keyword=*/true);
+  ReadValue();
+}
+
+void FilterSimpleExpression::ReadValue() {
+  like_rewritten_ = false;
+  value_decimal_ = ParseDecimal(value_);
+  value_days_ = ParseNormalDate(value_);
+  value_period_ = ParseNamedPeriod(value_);
 }
 
 void FilterSimpleExpression::SetRowText(std::u16string_view text) {
@@ -38,10 +47,12 @@ void FilterSimpleExpression::SetRowText(std::u16string_view text) {
 }
 
 int FilterSimpleExpression::CompareRowToValue() const {
-  if (field_type_ == kTypeNumeric) {
-    if (const auto c = CompareDecimals(row_text_, value_)) return *c;
-  } else if (field_type_ == kTypeDate) {
-    if (const auto c = CompareNormalDates(row_text_, value_)) return *c;
+  if (field_type_ == kTypeNumeric && value_decimal_) {
+    if (const auto row = ParseDecimal(row_text_))
+      return CompareDecimals(*row, *value_decimal_);
+  } else if (field_type_ == kTypeDate && value_days_) {
+    if (const auto row = ParseNormalDate(row_text_))
+      return *row < *value_days_ ? -1 : (*row > *value_days_ ? 1 : 0);
   }
   return CompareNoCase(row_text_, value_);
 }
@@ -53,8 +64,12 @@ void FilterSimpleExpression::EvalPlain(bool& result) {
                                            : EqualsNoCase(row_text_, value_);
       break;
     case kOpLike:
-      // The rewrite persists in the stored value.
-      std::replace(value_.begin(), value_.end(), u'%', u'*');
+      // The rewrite persists in the stored value: once done, it stays done
+      // until the value changes.
+      if (!like_rewritten_) {
+        std::replace(value_.begin(), value_.end(), u'%', u'*');
+        like_rewritten_ = true;
+      }
       result = MatchWildcard(value_.c_str(), row_text_.c_str());
       break;
     case kOpContains:
@@ -71,7 +86,7 @@ void FilterSimpleExpression::EvalPlain(bool& result) {
       result = CompareRowToValue() > 0;
       break;
     case kOpNamedPeriod:
-      result = MatchNamedPeriod(value_, row_text_);
+      result = MatchNamedPeriod(value_period_, row_text_);
       break;
     default:
       result = false;

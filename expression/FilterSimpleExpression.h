@@ -35,10 +35,13 @@
 #define FILTERMODULE_EXPRESSION_FILTERSIMPLEEXPRESSION_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "expression/Decimal.h"
 #include "expression/FilterExpression.h"
+#include "expression/NamedPeriod.h"
 #include "expression/SubstringSearch.h"
 
 namespace filtermodule {
@@ -101,6 +104,9 @@ class FilterSimpleExpression : public FilterExpression {
 
   // Forgets every search prepared for the value or the tag.
   void MarkStale() { patterns_stale_ = contains_stale_ = true; }
+  // Reads the value once for the comparisons that need it as a number, a
+  // date or a period.
+  void ReadValue();
   void SetFieldOperator(int32_t op) { field_operator_ = op; }
   void SetNot(bool flag) { not_ = flag; }
   void SetHasTag(bool flag) { has_tag_ = flag; }
@@ -135,6 +141,11 @@ class FilterSimpleExpression : public FilterExpression {
   std::u16string tagged_equals_;
   std::u16string tagged_like_;
   std::u16string tagged_contains_;
+  // The value as the comparisons read it, kept with the value.
+  std::optional<DecimalText> value_decimal_;
+  std::optional<int64_t> value_days_;
+  NamedPeriod value_period_ = NamedPeriod::kNone;
+  bool like_rewritten_ = false;  // the value holds no "%" any more
   // Spare buffer for normalising; swapped with the stored text.
   std::u16string scratch_;
 };

@@ -67,7 +67,10 @@ NamedPeriod ParseNamedPeriod(std::u16string_view keyword) noexcept {
 }
 
 bool MatchNamedPeriod(std::u16string_view value, std::u16string_view row_text) {
-  const NamedPeriod period = ParseNamedPeriod(value);
+  return MatchNamedPeriod(ParseNamedPeriod(value), row_text);
+}
+
+bool MatchNamedPeriod(NamedPeriod period, std::u16string_view row_text) {
   if (period == NamedPeriod::kNone) return false;
   const auto row = ParseNormalDate(row_text);
   if (!row) return false;

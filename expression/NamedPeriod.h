@@ -36,6 +36,8 @@ NamedPeriod ParseNamedPeriod(std::u16string_view keyword) noexcept;
 // Whether the date `row_text` lies inside the period that `value` names;
 // false when `value` names none.
 bool MatchNamedPeriod(std::u16string_view value, std::u16string_view row_text);
+// The same for a period already parsed.
+bool MatchNamedPeriod(NamedPeriod period, std::u16string_view row_text);
 
 }  // namespace filtermodule
 

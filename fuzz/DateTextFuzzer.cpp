@@ -37,10 +37,13 @@ void Compare(const std::u16string& text, Fast fast, Slow slow) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   const bool time = in.Byte() & 1;
-  const std::u16string text = in.Text(40, (in.Byte() & 1) ? u"0123456789/: -+apmAPM\t" : u"");
+  const std::u16string text =
+      in.Text(40, (in.Byte() & 1) ? u"0123456789/: -+apmAPM\t" : u"");
   if (time)
-    Compare(text, filtermodule::NormalizeTime, filtermodule::NormalizeTimeByConversion);
+    Compare(text, filtermodule::NormalizeTime,
+            filtermodule::NormalizeTimeByConversion);
   else
-    Compare(text, filtermodule::NormalizeDate, filtermodule::NormalizeDateByConversion);
+    Compare(text, filtermodule::NormalizeDate,
+            filtermodule::NormalizeDateByConversion);
   return 0;
 }

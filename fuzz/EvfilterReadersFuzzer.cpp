@@ -15,10 +15,11 @@
 namespace {
 
 void ReadAll(std::unique_ptr<evfilter::RecordReader> reader) {
-  evfilter::RowFeeder feeder({memhost::LineSpec{.field = u"a", .type = 0},
-                              memhost::LineSpec{.field = u"b", .type = 2},
-                              memhost::LineSpec{.field = u"c", .type = 3},
-                              memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1}});
+  evfilter::RowFeeder feeder(
+      {memhost::LineSpec{.field = u"a", .type = 0},
+       memhost::LineSpec{.field = u"b", .type = 2},
+       memhost::LineSpec{.field = u"c", .type = 3},
+       memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1}});
   memhost::MemoryDataRow row;
   evfilter::Record record;
   while (reader->Next(record)) feeder.Feed(record, reader->columns(), row);

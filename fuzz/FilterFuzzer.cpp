@@ -20,8 +20,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
-  static const std::u16string kFields[] = {u"F", u"G", u"REL_EXT_TAGS", u"EXT_TAGS", u"T"};
-  static const std::u16string kValueAlphabet = u"0123456789-+ .*%?[]!@~/:aAtpmTODAYLS";
+  static const std::u16string kFields[] = {u"F", u"G", u"REL_EXT_TAGS",
+                                           u"EXT_TAGS", u"T"};
+  static const std::u16string kValueAlphabet =
+      u"0123456789-+ .*%?[]!@~/:aAtpmTODAYLS";
   memhost::MemoryFilterLineList lines;
   const int count = in.Small(0, 12);
   for (int i = 0; i < count; ++i) {
@@ -48,8 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     row.Clear();
     const int32_t f = in.Byte() & 1 ? in.Small(-20, 20) : in.Int32();
     row.SetInteger(u"F", f);
-    if (in.Byte() & 1) row.SetReal(u"G", static_cast<double>(in.Int32()) / 8);
-    else row.SetInteger(u"G", in.Int32());
+    if (in.Byte() & 1)
+      row.SetReal(u"G", static_cast<double>(in.Int32()) / 8);
+    else
+      row.SetInteger(u"G", in.Int32());
     row.SetText(u"T", in.Text(8, kValueAlphabet));
     row.SetText(u"EXT_TAGS", in.Text(16, u"@~sevTVx1"));
     row.SetDate(u"F", RowDate{static_cast<int16_t>(in.Small(1960, 2040)),

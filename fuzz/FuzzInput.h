@@ -14,7 +14,8 @@ class FuzzInput {
   bool empty() const { return pos_ >= size_; }
   uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
   int32_t Small(int32_t lo, int32_t hi) {  // lo..hi inclusive
-    return lo + static_cast<int32_t>(Byte() % static_cast<uint32_t>(hi - lo + 1));
+    return lo +
+           static_cast<int32_t>(Byte() % static_cast<uint32_t>(hi - lo + 1));
   }
   int32_t Int32() {
     uint32_t v = 0;

@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string pattern = in.Text(max, alphabet);
   const std::u16string text = in.Text(max, alphabet);
   const bool ours = filtermodule::MatchWildcard(pattern.c_str(), text.c_str());
-  if (small && ours != oracle::MatchWildcard(pattern.c_str(), text.c_str())) std::abort();
+  if (small && ours != oracle::MatchWildcard(pattern.c_str(), text.c_str()))
+    std::abort();
   return 0;
 }
