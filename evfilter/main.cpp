@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -254,14 +257,96 @@ struct MatchOptions {
   bool strict = false;
   std::string input_format;
   std::string output_format;
+  unsigned jobs = 1;
+};
+
+// What a thread needs to match records: its own filter (a filter is used
+// by one thread at a time), feeder and row.
+struct MatchContext {
+  explicit MatchContext(const std::vector<memhost::LineSpec>& lines)
+      : filter(lines), feeder(lines) {}
+  BuiltFilter filter;
+  RowFeeder feeder;
+  memhost::MemoryDataRow row;
+};
+
+enum class Outcome : uint8_t { kNoMatch, kMatch, kSkippedMissing, kProblem };
+
+// Matches one record; a problem's description goes to `problem`.
+Outcome MatchRecord(MatchContext& c, const Record& record,
+                    const std::vector<std::string>& columns,
+                    const std::string& name, std::string* problem) {
+  if (const auto p = c.feeder.Feed(record, columns, c.row)) {
+    if (p->missing_column) return Outcome::kSkippedMissing;
+    *problem = name + ":" + std::to_string(record.line) + ": field '" +
+               p->field + "': cannot read '" + p->cell + "' as " + p->wanted;
+    return Outcome::kProblem;
+  }
+  try {
+    return c.filter->IsMatch(&c.row) ? Outcome::kMatch : Outcome::kNoMatch;
+  } catch (const std::exception& e) {
+    *problem = name + ":" + std::to_string(record.line) +
+               ": the row could not be matched (" + e.what() + ")";
+    return Outcome::kProblem;
+  }
+}
+
+// Records copied out of the reader, to be matched on another thread.
+struct Batch {
+  std::string arena;
+  struct Entry {
+    size_t raw_begin, raw_size, cells_begin, cells_end;
+    uint64_t line;
+  };
+  std::vector<Entry> entries;
+  std::vector<std::pair<size_t, size_t>> cells;  // (begin, size); npos: none
+  std::vector<std::string> columns;
+  std::vector<Outcome> outcomes;
+  std::vector<std::string> problems;
+
+  void Add(const Record& r) {
+    Entry e{arena.size(), r.raw.size(), cells.size(), 0, r.line};
+    arena.append(r.raw);
+    for (const auto& cell : r.cells) {
+      if (!cell) {
+        cells.emplace_back(std::string::npos, 0);
+        continue;
+      }
+      cells.emplace_back(arena.size(), cell->size());
+      arena.append(*cell);
+    }
+    e.cells_end = cells.size();
+    entries.push_back(e);
+  }
+  void Get(size_t i, Record& r) const {
+    const Entry& e = entries[i];
+    r.raw = std::string_view(arena).substr(e.raw_begin, e.raw_size);
+    r.line = e.line;
+    r.cells.clear();
+    for (size_t c = e.cells_begin; c < e.cells_end; ++c)
+      r.cells.push_back(cells[c].first == std::string::npos
+                            ? std::nullopt
+                            : std::optional(std::string_view(arena).substr(
+                                  cells[c].first, cells[c].second)));
+  }
+  void Match(MatchContext& c, const std::string& name) {
+    Record r;
+    outcomes.resize(entries.size());
+    problems.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      Get(i, r);
+      outcomes[i] = MatchRecord(c, r, columns, name, &problems[i]);
+    }
+  }
 };
 
 int RunMatch(const FilterOptions& fo, const MatchOptions& mo) {
   const std::vector<memhost::LineSpec> lines = LoadLines(fo);
   ApplyLogOptions(fo);
-  BuiltFilter filter(lines);
-  RowFeeder feeder(lines);
-  memhost::MemoryDataRow row;
+  const unsigned jobs = std::max(1u, mo.jobs);
+  std::vector<std::unique_ptr<MatchContext>> contexts;
+  for (unsigned j = 0; j < jobs; ++j)
+    contexts.push_back(std::make_unique<MatchContext>(lines));
   std::vector<std::string> inputs = mo.inputs;
   if (inputs.empty()) inputs.push_back("-");
   std::optional<Writer> writer;
@@ -288,7 +373,7 @@ int RunMatch(const FilterOptions& fo, const MatchOptions& mo) {
     }
     auto report_missing = [&](bool at_end) {
       for (const auto& [field, closest] :
-           feeder.MissingFields(reader->columns())) {
+           contexts[0]->feeder.MissingFields(reader->columns())) {
         std::string message =
             name + ": no " +
             std::string(format == Format::kCsv ? "column"
@@ -307,41 +392,75 @@ int RunMatch(const FilterOptions& fo, const MatchOptions& mo) {
     // A CSV header names every column at once; JSON objects may each lack a
     // field, so JSON Lines are checked at the end of the input.
     if (format == Format::kCsv) report_missing(false);
-    Record record;
-    try {
-      while (reader->Next(record)) {
-        ++records;
-        progress.Tick(records, reader->bytes_read());
-        if (const auto problem = feeder.Feed(record, reader->columns(), row)) {
-          if (problem->missing_column) {
-            ++skipped_missing;
-            continue;
+    // Handles one record's outcome, in input order.
+    auto settle = [&](Outcome outcome, const std::string& problem,
+                      const Record& record,
+                      const std::vector<std::string>& columns) {
+      switch (outcome) {
+        case Outcome::kSkippedMissing:
+          ++skipped_missing;
+          return;
+        case Outcome::kProblem:
+          if (mo.strict) Fail(problem);
+          std::cerr << "evfilter: " << problem << "; row skipped\n";
+          ++skipped;
+          return;
+        case Outcome::kMatch:
+        case Outcome::kNoMatch:
+          if ((outcome == Outcome::kMatch) != mo.invert) {
+            ++matched;
+            if (!mo.count) writer->Write(record, format, columns);
           }
-          std::ostringstream m;
-          m << name << ":" << record.line << ": field '" << problem->field
-            << "': cannot read '" << problem->cell << "' as "
-            << problem->wanted;
-          if (mo.strict) Fail(m.str());
-          std::cerr << "evfilter: " << m.str() << "; row skipped\n";
-          ++skipped;
-          continue;
+          return;
+      }
+    };
+    try {
+      Record record;
+      if (jobs == 1) {
+        std::string problem;
+        while (reader->Next(record)) {
+          progress.Tick(++records, reader->bytes_read());
+          settle(MatchRecord(*contexts[0], record, reader->columns(), name,
+                             &problem),
+                 problem, record, reader->columns());
         }
-        bool is_match;
-        try {
-          is_match = filter->IsMatch(&row);
-        } catch (const std::exception& e) {
-          std::ostringstream m;
-          m << name << ":" << record.line << ": the row could not be matched ("
-            << e.what() << ")";
-          if (mo.strict) Fail(m.str());
-          std::cerr << "evfilter: " << m.str() << "; row skipped\n";
-          ++skipped;
-          continue;
+      } else {
+        // Batches go to the threads in turn, each thread with its own
+        // context; results are settled in input order. At most one batch per
+        // thread is in flight, so a context is free when its turn comes.
+        constexpr size_t kBatch = 4096;
+        std::deque<std::pair<std::unique_ptr<Batch>, std::future<void>>> flight;
+        size_t turn = 0;
+        auto settle_front = [&] {
+          auto [batch, done] = std::move(flight.front());
+          flight.pop_front();
+          done.get();
+          Record r;
+          for (size_t i = 0; i < batch->entries.size(); ++i) {
+            batch->Get(i, r);
+            settle(batch->outcomes[i], batch->problems[i], r, batch->columns);
+          }
+        };
+        bool more = true;
+        while (more) {
+          auto batch = std::make_unique<Batch>();
+          while (batch->entries.size() < kBatch &&
+                 (more = reader->Next(record))) {
+            progress.Tick(++records, reader->bytes_read());
+            batch->Add(record);
+          }
+          if (batch->entries.empty()) break;
+          batch->columns = reader->columns();
+          if (flight.size() == jobs) settle_front();
+          MatchContext* context = contexts[turn++ % jobs].get();
+          Batch* raw = batch.get();
+          flight.emplace_back(
+              std::move(batch),
+              std::async(std::launch::async, [raw, context, &name] {
+                raw->Match(*context, name);
+              }));
         }
-        if (is_match != mo.invert) {
-          ++matched;
-          if (!mo.count) writer->Write(record, format, reader->columns());
-        }
+        while (!flight.empty()) settle_front();
       }
     } catch (const InputError& e) {
       Fail(name + ": " + e.what());
@@ -511,6 +630,10 @@ int Main(int argc, char** argv) {
                     "csv or jsonl (default: by extension)");
   match->add_option("--output-format", mo.output_format,
                     "csv or jsonl (default: the input's)");
+  match
+      ->add_option("-j,--jobs", mo.jobs,
+                   "match on N threads (output stays in input order)")
+      ->check(CLI::Range(1u, 256u));
   CLI::App* show =
       app.add_subcommand("show", "print the filter's text form and lines");
   add_filter_options(show);

@@ -174,6 +174,26 @@ TEST_F(EvfilterCliTest, ShowAndIntervals) {
   EXPECT_EQ(r.out, "[4625, 4699]\n[4601, 4623]\n");
 }
 
+TEST_F(EvfilterCliTest, ThreadsKeepTheInputOrder) {
+  std::string csv = "Id,Name\n";
+  for (int i = 0; i < 20000; ++i)
+    csv += std::to_string(i) + "," +
+           (i % 7 == 0 ? "x" : "name" + std::to_string(i)) + "\n";
+  csv += "bad,row\n";
+  const std::string file = File("many.csv", csv);
+  const Result one =
+      Run("match --where \"Id > 100 AND Name LIKE 'name%'\" " + file);
+  for (const char* jobs : {"2", "3"}) {
+    const Result many =
+        Run("match -j " + std::string(jobs) +
+            " --where \"Id > 100 AND Name LIKE 'name%'\" " + file);
+    EXPECT_EQ(many.status, 0);
+    EXPECT_EQ(many.out, one.out);
+    EXPECT_EQ(many.err, one.err);
+  }
+  EXPECT_NE(one.err.find("many.csv:20002: field 'Id'"), std::string::npos);
+}
+
 TEST_F(EvfilterCliTest, HelpHasExamples) {
   Result r = Run("--help");
   EXPECT_EQ(r.status, 0);
