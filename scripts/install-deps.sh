@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ binutils      # build, nm for the export check
   libgtest-dev libgmock-dev           # unit tests
-  libbenchmark-dev                    # benchmarks
+  libbenchmark-dev libsqlite3-dev     # benchmarks
   tzdata                              # time zones the date tests set
   nlohmann-json3-dev libcli11-dev     # evfilter: definitions, arguments
   libsimdjson-dev                     # evfilter: JSON Lines input
