@@ -378,6 +378,11 @@ extern "C" int32_t CreateLogHandle(int32_t* handle,
   if (handle == nullptr || property_list == nullptr) return 0;
   va_list args;
   va_start(args, property_list);
+  // va_end however this function ends.
+  struct ArgsEnd {
+    va_list& args;
+    ~ArgsEnd() { va_end(args); }
+  } args_end{args};
   std::u16string source = u"";
   std::u16string path;
   int32_t locking = 0;
@@ -410,7 +415,6 @@ extern "C" int32_t CreateLogHandle(int32_t* handle,
         known = false;  // its value's type is unknown: the list cannot be read
       }
     }
-    va_end(args);
     if (!known || path.empty() || output_type != 2) return 0;
     for (char16_t& c : path)
       if (c == u'\\') c = u'/';
