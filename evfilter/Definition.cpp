@@ -67,7 +67,8 @@ std::vector<memhost::LineSpec> ParseDefinition(std::string_view text) {
   json doc;
   try {
     doc = json::parse(text.begin(), text.end());
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // Syntax errors, and numbers too large for any type (out_of_range).
     throw DefinitionError(std::string("not valid JSON: ") + e.what());
   }
   if (!doc.is_object() || !doc.contains("lines") || !doc["lines"].is_array())
