@@ -2,14 +2,15 @@
 
 namespace memhost {
 
-MemoryFilterLineList::MemoryFilterLineList(const std::vector<LineSpec>& specs) {
-  lines_.reserve(specs.size());
-  for (const LineSpec& spec : specs) Add(spec);
+MemoryFilterLineList::MemoryFilterLineList(
+    const std::vector<LineSpec>& line_data) {
+  lines_.reserve(line_data.size());
+  for (const LineSpec& data : line_data) Add(data);
 }
 
-void MemoryFilterLineList::Add(LineSpec spec) {
-  original_brackets_.emplace_back(spec.open, spec.close);
-  lines_.emplace_back(std::move(spec));
+void MemoryFilterLineList::Add(LineSpec data) {
+  original_brackets_.emplace_back(data.open, data.close);
+  lines_.emplace_back(std::move(data));
 }
 
 void MemoryFilterLineList::ResetBrackets() {

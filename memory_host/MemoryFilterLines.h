@@ -33,32 +33,32 @@ struct LineSpec {
 class MemoryFilterLine final : public IFilterLine {
  public:
   MemoryFilterLine() = default;
-  explicit MemoryFilterLine(LineSpec spec) : spec_(std::move(spec)) {}
+  explicit MemoryFilterLine(LineSpec data) : data_(std::move(data)) {}
 
-  int32_t GetOpenBrackets() override { return spec_.open; }
-  void SetOpenBrackets(int32_t count) override { spec_.open = count; }
-  int32_t GetCloseBrackets() override { return spec_.close; }
-  void SetCloseBrackets(int32_t count) override { spec_.close = count; }
-  bool GetNot() override { return spec_.negate; }
-  int32_t GetFieldOperator() override { return spec_.op; }
-  int32_t GetFieldType() override { return spec_.type; }
-  bool HasExtendedTag() override { return spec_.has_tag; }
-  const char16_t* GetTagName() override { return spec_.tag.c_str(); }
-  const char16_t* GetFieldName() override { return spec_.field.c_str(); }
-  int32_t GetLinkOperator() override { return spec_.link; }
-  const char16_t* GetValue() override { return spec_.value.c_str(); }
+  int32_t GetOpenBrackets() override { return data_.open; }
+  void SetOpenBrackets(int32_t count) override { data_.open = count; }
+  int32_t GetCloseBrackets() override { return data_.close; }
+  void SetCloseBrackets(int32_t count) override { data_.close = count; }
+  bool GetNot() override { return data_.negate; }
+  int32_t GetFieldOperator() override { return data_.op; }
+  int32_t GetFieldType() override { return data_.type; }
+  bool HasExtendedTag() override { return data_.has_tag; }
+  const char16_t* GetTagName() override { return data_.tag.c_str(); }
+  const char16_t* GetFieldName() override { return data_.field.c_str(); }
+  int32_t GetLinkOperator() override { return data_.link; }
+  const char16_t* GetValue() override { return data_.value.c_str(); }
 
-  const LineSpec& spec() const { return spec_; }
-  LineSpec& spec() { return spec_; }
+  const LineSpec& data() const { return data_; }
+  LineSpec& data() { return data_; }
 
  private:
-  LineSpec spec_;
+  LineSpec data_;
 };
 
 class MemoryFilterLineList final : public IFilterLineList {
  public:
   MemoryFilterLineList() = default;
-  explicit MemoryFilterLineList(const std::vector<LineSpec>& specs);
+  explicit MemoryFilterLineList(const std::vector<LineSpec>& line_data);
 
   uint32_t GetLineCount() override {
     return static_cast<uint32_t>(lines_.size());
@@ -68,7 +68,7 @@ class MemoryFilterLineList final : public IFilterLineList {
     return index < lines_.size() ? &lines_[index] : nullptr;
   }
 
-  void Add(LineSpec spec);
+  void Add(LineSpec data);
   MemoryFilterLine& line(size_t index) { return lines_[index]; }
   size_t size() const { return lines_.size(); }
   // Restores the bracket counts the lines were made with.

@@ -123,7 +123,8 @@ TEST(DefinitionTest, ErrorsNameTheLineAndTheAcceptedWords) {
   EXPECT_EQ(error(R"({"lines": [{"value": "a"}]})"), "line 1: has no field");
   EXPECT_NE(error("{"), "");
   // A number beyond every type once escaped as another kind of exception.
-  EXPECT_NE(error("44444444444E4444444444").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(error("44444444444E4444444444").find("not valid JSON"),
+            std::string::npos);
   EXPECT_NE(error(R"({"lines": [{"field": "a", "open": 1E400}]})"), "");
   EXPECT_EQ(error("[]"), "expected an object with a \"lines\" array");
 }

@@ -20,8 +20,8 @@ class RecordingList : public IFilterLineList {
  public:
   class Line : public IFilterLine {
    public:
-    Line(RecordingList* list, uint32_t index, LineSpec spec)
-        : list_(list), index_(index), line_(std::move(spec)) {}
+    Line(RecordingList* list, uint32_t index, LineSpec data)
+        : list_(list), index_(index), line_(std::move(data)) {}
     int32_t GetOpenBrackets() override {
       return Log("GetOpenBrackets"), line_.GetOpenBrackets();
     }
@@ -67,9 +67,9 @@ class RecordingList : public IFilterLineList {
     memhost::MemoryFilterLine line_;
   };
 
-  explicit RecordingList(const std::vector<LineSpec>& specs) {
-    lines_.reserve(specs.size());
-    for (const LineSpec& s : specs)
+  explicit RecordingList(const std::vector<LineSpec>& line_data) {
+    lines_.reserve(line_data.size());
+    for (const LineSpec& s : line_data)
       lines_.emplace_back(this, static_cast<uint32_t>(lines_.size()), s);
   }
   uint32_t GetLineCount() override {

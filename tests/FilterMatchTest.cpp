@@ -54,7 +54,7 @@ class RecordingRow : public MemoryDataRow {
 // A filter built from lines, released at the end.
 class Built {
  public:
-  explicit Built(const std::vector<LineSpec>& specs) : lines_(specs) {
+  explicit Built(const std::vector<LineSpec>& line_data) : lines_(line_data) {
     filter_ = static_cast<Filter*>(CreateFilter());
     filter_->Init(&lines_);
   }

@@ -30,8 +30,8 @@ LineSpec C(const char16_t* field, int32_t op, std::u16string value,
                   .negate = negate};
 }
 
-Pairs Derive(std::vector<LineSpec> specs, const char16_t* field = u"F") {
-  MemoryFilterLineList lines(specs);
+Pairs Derive(std::vector<LineSpec> line_data, const char16_t* field = u"F") {
+  MemoryFilterLineList lines(line_data);
   IFilter* filter = CreateFilter();
   filter->Init(&lines);
   INumericIntervalCollection* set = filter->GetNumericIntervals(field);
@@ -152,7 +152,7 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
   int checked = 0;
   int exact_filters = 0;
   for (int round = 0; round < 3000; ++round) {
-    std::vector<LineSpec> specs;
+    std::vector<LineSpec> line_data;
     const size_t count = 1 + pick(5);
     int depth = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -172,10 +172,10 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
         s.close = 1;
         --depth;
       }
-      specs.push_back(s);
+      line_data.push_back(s);
     }
-    specs.back().close += depth;
-    MemoryFilterLineList lines(specs);
+    line_data.back().close += depth;
+    MemoryFilterLineList lines(line_data);
     IFilter* filter = CreateFilter();
     filter->Init(&lines);
     INumericIntervalCollection* set = filter->GetNumericIntervals(u"F");
@@ -210,8 +210,8 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
 // Exactness survives AND, OR and the negation of single intervals; the
 // negation of several intervals covers the complement without being exact.
 TEST(IntervalDerivationTest, ExactnessOfCombinations) {
-  auto exact = [](std::vector<LineSpec> specs) {
-    MemoryFilterLineList lines(specs);
+  auto exact = [](std::vector<LineSpec> line_data) {
+    MemoryFilterLineList lines(line_data);
     IFilter* filter = CreateFilter();
     filter->Init(&lines);
     const bool result =

@@ -18,7 +18,7 @@ using memhost::LineSpec;
 struct Built {
   memhost::MemoryFilterLineList lines;
   Filter* filter;
-  explicit Built(const std::vector<LineSpec>& specs) : lines(specs) {
+  explicit Built(const std::vector<LineSpec>& line_data) : lines(line_data) {
     filter = static_cast<Filter*>(CreateFilter());
     filter->Init(&lines);
   }
@@ -26,16 +26,16 @@ struct Built {
 };
 
 TEST(LimitsTest, TenThousandLines) {
-  std::vector<LineSpec> specs;
+  std::vector<LineSpec> line_data;
   for (int i = 0; i < 10000; ++i)
-    specs.push_back(LineSpec{.open = i % 3 == 0 ? 1 : 0,
-                             .field = u"F",
-                             .op = 0,
-                             .value = std::u16string(1, u'0' + i % 10),
-                             .type = 0,
-                             .close = i % 3 == 2 ? 1 : 0,
-                             .link = 1});
-  Built b(specs);
+    line_data.push_back(LineSpec{.open = i % 3 == 0 ? 1 : 0,
+                                 .field = u"F",
+                                 .op = 0,
+                                 .value = std::u16string(1, u'0' + i % 10),
+                                 .type = 0,
+                                 .close = i % 3 == 2 ? 1 : 0,
+                                 .link = 1});
+  Built b(line_data);
   EXPECT_EQ(b.filter->simple_expressions().size(), 10000u);
   memhost::MemoryDataRow row;
   row.SetInteger(u"F", 7);
