@@ -191,11 +191,11 @@ class JsonLinesReader final : public RecordReader {
     arena_.clear();
     // Every value's text goes to the arena first; views are made after, when
     // it no longer grows.
-    std::vector<std::pair<size_t, std::pair<size_t, size_t>>> spans;
+    spans_.clear();
     for (auto field : object) {
       const std::string_view key = field.key;
       size_t column;
-      auto found = index_.find(std::string(key));
+      auto found = index_.find(key);
       if (found == index_.end()) {
         column = columns_.size();
         columns_.emplace_back(key);
@@ -206,9 +206,9 @@ class JsonLinesReader final : public RecordReader {
       }
       const size_t begin = arena_.size();
       if (!AppendValue(field.value, arena_)) continue;  // null: missing
-      spans.push_back({column, {begin, arena_.size() - begin}});
+      spans_.push_back({column, {begin, arena_.size() - begin}});
     }
-    for (const auto& [column, span] : spans)
+    for (const auto& [column, span] : spans_)
       record.cells[column] =
           std::string_view(arena_).substr(span.first, span.second);
     return true;
@@ -260,7 +260,16 @@ class JsonLinesReader final : public RecordReader {
   std::string padded_;
   std::string arena_;
   std::vector<std::string> columns_;
-  std::unordered_map<std::string, size_t> index_;
+  // Column by key, looked up without copying the key.
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const {
+      return std::hash<std::string_view>{}(key);
+    }
+  };
+  std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
+  // (column, (arena offset, size)) of the current record's values.
+  std::vector<std::pair<size_t, std::pair<size_t, size_t>>> spans_;
   uint64_t line_ = 1;
 };
 
