@@ -12,25 +12,26 @@
 
 namespace filtermodule {
 
-void FilterSimpleExpression::Normalize(std::u16string& text,
-                                       bool keep_keyword) {
-  LowerInPlace(text);
+bool FilterSimpleExpression::NormalizeForType(std::u16string& text,
+                                              bool keep_keyword) {
   if (field_type_ == kTypeDate) {
-    if (keep_keyword && ParseNamedPeriod(text) != NamedPeriod::kNone) return;
+    if (keep_keyword && ParseNamedPeriod(text) != NamedPeriod::kNone)
+      return false;
     NormalizeDateInto(text, scratch_);
-    text.swap(scratch_);
   } else if (field_type_ == kTypeTime) {
     NormalizeTimeInto(text, scratch_);
-    text.swap(scratch_);
+  } else {
+    return false;
   }
+  text.swap(scratch_);
+  return true;
 }
 
 void FilterSimpleExpression::SetValue(std::u16string_view value) {
-  value_.assign(value);
+  AssignLowered(value_, value);
   MarkStale();
-  ReadValue();  // the lower-cased text stands if normalising fails
-  Normalize(value_, /*keep_keyword=*/true);
-  ReadValue();
+  ReadValue();  // what stands if a date or time cannot be read
+  if (NormalizeForType(value_, /*keep_keyword=*/true)) ReadValue();
 }
 
 void FilterSimpleExpression::ReadValue() {
@@ -42,8 +43,7 @@ void FilterSimpleExpression::ReadValue() {
 
 void FilterSimpleExpression::SetRowText(std::u16string_view text) {
   AssignLowered(row_text_, text);
-  if (field_type_ == kTypeDate || field_type_ == kTypeTime)
-    Normalize(row_text_, /*keep_keyword=*/false);
+  NormalizeForType(row_text_, /*keep_keyword=*/false);
 }
 
 int FilterSimpleExpression::CompareRowToValue() const {

@@ -112,8 +112,9 @@ class FilterSimpleExpression : public FilterExpression {
   void SetHasTag(bool flag) { has_tag_ = flag; }
 
  private:
-  // Lower-cases `text` and brings it to the normal form of the field type.
-  void Normalize(std::u16string& text, bool keep_keyword);
+  // Brings a lower-cased `text` to the normal form of a date or time field;
+  // true when it did.
+  bool NormalizeForType(std::u16string& text, bool keep_keyword);
   // Sets `result` as soon as the comparison is complete.
   void EvalPlain(bool& result);
   void EvalTagged(bool& result);

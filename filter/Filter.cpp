@@ -146,7 +146,6 @@ uint32_t Filter::PopCmpdExpr(FilterCompoundExpression& parent,
           group->SetLinkOperator(last != nullptr ? last->GetLinkOperator()
                                                  : kLinkAnd);
           parent.GetChildren().Append(std::move(group));
-          list_mark = SIZE_MAX;
           return index;
         }
         line = lines.GetLine(index);
