@@ -227,6 +227,8 @@ class Parser {
 
   static int32_t Infer(int32_t op, const std::string& value) {
     if (op == 5) return 2;
+    for (const char* period : kPeriods)
+      if (EqualsNoCase(value, period)) return 2;
     if (op == 1 || op == 2) return 1;
     if (LooksNumeric(value)) return 0;
     if (LooksDate(value)) return 2;

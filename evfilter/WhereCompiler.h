@@ -15,8 +15,8 @@
 //
 // A field's type comes from ":type" (numeric, text, date, time), else from
 // the caller's overrides, else from the value: a number is numeric, m/d/yyyy
-// a date, h:mm[:ss] [AM|PM] a time, IN a date; LIKE and CONTAINS compare
-// text; anything else is text.
+// a date, h:mm[:ss] [AM|PM] a time, a period keyword or IN a date; LIKE
+// and CONTAINS compare text; anything else is text.
 
 #ifndef EVFILTER_WHERECOMPILER_H_
 #define EVFILTER_WHERECOMPILER_H_

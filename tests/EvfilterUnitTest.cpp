@@ -47,6 +47,7 @@ TEST(WhereCompilerTest, ConditionsAndTypes) {
   EXPECT_EQ(Compile("r IN 'this month'"),
             "0 r PERIOD 'this month' date 0 AND; ");
   EXPECT_EQ(Compile("Id:text = 5"), "0 Id = '5' text 0 AND; ");
+  EXPECT_EQ(Compile("r = 'Last Month'"), "0 r = 'Last Month' date 0 AND; ");
   EXPECT_EQ(Compile("Id = 5", {{"id", 1}}), "0 Id = '5' text 0 AND; ");
   EXPECT_EQ(Compile("EXT_TAGS@Severity CONTAINS \"hi\"\"gh\""),
             "0 EXT_TAGS@Severity CONTAINS 'hi\"gh' text 0 AND; ");
