@@ -139,6 +139,12 @@ class CsvReader final : public RecordReader {
   const std::vector<std::string>& columns() const override { return columns_; }
 
   bool Next(Record& record) override {
+    if (!NextUnsplit(record)) return false;
+    SplitCsv(record.raw, arena_, record.cells);
+    return true;
+  }
+
+  bool NextUnsplit(Record& record) override {
     std::string_view raw;
     uint64_t lines = 0;
     do {
@@ -147,9 +153,11 @@ class CsvReader final : public RecordReader {
       line_ += lines;
     } while (raw.empty());  // blank lines are not records
     record.raw = raw;
-    SplitCsv(raw, arena_, record.cells);
+    record.cells.clear();
     return true;
   }
+
+  bool SplitsLater() const override { return true; }
 
   uint64_t bytes_read() const override { return input_.bytes_read(); }
 

@@ -58,6 +58,11 @@ class RecordReader {
   // False at the end of the input. Throws InputError for input it cannot
   // read at all (a JSON line that is not an object).
   virtual bool Next(Record& record) = 0;
+  // Like Next, but a CSV reader leaves the cells empty (SplitCsv makes
+  // them), so that another thread can split the record.
+  virtual bool NextUnsplit(Record& record) { return Next(record); }
+  // True when NextUnsplit leaves the cells to SplitCsv.
+  virtual bool SplitsLater() const { return false; }
   virtual uint64_t bytes_read() const = 0;
 };
 

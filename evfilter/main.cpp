@@ -301,6 +301,7 @@ struct Batch {
   std::vector<Entry> entries;
   std::vector<std::pair<size_t, size_t>> cells;  // (begin, size); npos: none
   std::vector<std::string> columns;
+  bool split_later = false;  // CSV records whose cells Get makes
   std::vector<Outcome> outcomes;
   std::vector<std::string> problems;
 
@@ -318,10 +319,15 @@ struct Batch {
     e.cells_end = cells.size();
     entries.push_back(e);
   }
-  void Get(size_t i, Record& r) const {
+  // Record `i`; `scratch` holds cells that had to be unquoted.
+  void Get(size_t i, Record& r, std::string& scratch) const {
     const Entry& e = entries[i];
     r.raw = std::string_view(arena).substr(e.raw_begin, e.raw_size);
     r.line = e.line;
+    if (split_later) {
+      SplitCsv(r.raw, scratch, r.cells);
+      return;
+    }
     r.cells.clear();
     for (size_t c = e.cells_begin; c < e.cells_end; ++c)
       r.cells.push_back(cells[c].first == std::string::npos
@@ -331,10 +337,11 @@ struct Batch {
   }
   void Match(MatchContext& c, const std::string& name) {
     Record r;
+    std::string scratch;
     outcomes.resize(entries.size());
     problems.resize(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-      Get(i, r);
+      Get(i, r, scratch);
       outcomes[i] = MatchRecord(c, r, columns, name, &problems[i]);
     }
   }
@@ -436,16 +443,24 @@ int RunMatch(const FilterOptions& fo, const MatchOptions& mo) {
           flight.pop_front();
           done.get();
           Record r;
+          std::string scratch;
           for (size_t i = 0; i < batch->entries.size(); ++i) {
-            batch->Get(i, r);
-            settle(batch->outcomes[i], batch->problems[i], r, batch->columns);
+            // Only a record that is written is needed here again.
+            const Outcome outcome = batch->outcomes[i];
+            if (!mo.count && (outcome == Outcome::kMatch) != mo.invert &&
+                (outcome == Outcome::kMatch || outcome == Outcome::kNoMatch))
+              batch->Get(i, r, scratch);
+            settle(outcome, batch->problems[i], r, batch->columns);
           }
         };
         bool more = true;
         while (more) {
           auto batch = std::make_unique<Batch>();
+          // CSV records are split on the threads; JSON Lines are parsed
+          // here, since their columns grow as keys appear.
+          batch->split_later = reader->SplitsLater();
           while (batch->entries.size() < kBatch &&
-                 (more = reader->Next(record))) {
+                 (more = reader->NextUnsplit(record))) {
             progress.Tick(++records, reader->bytes_read());
             batch->Add(record);
           }
