@@ -1,18 +1,11 @@
 #include "memory_host/MemoryDataRow.h"
+#include "memory_host/NameMatch.h"
 
 #include <cstdint>
 
 namespace memhost {
 
 namespace {
-
-// True when `name` equals the null-terminated `field`.
-bool SameName(const std::u16string& name, const char16_t* field) {
-  const size_t n = name.size();
-  for (size_t i = 0; i < n; ++i)
-    if (field[i] != name[i]) return false;  // stops at field's terminator
-  return field[n] == u'\0';
-}
 
 // Rows of one source usually hold their fields in the same order, and a
 // caller asks by the same name texts row after row: remember where each

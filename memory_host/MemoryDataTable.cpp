@@ -1,4 +1,5 @@
 #include "memory_host/MemoryDataTable.h"
+#include "memory_host/NameMatch.h"
 
 namespace memhost {
 
@@ -56,17 +57,6 @@ void MemoryDataTable::SetDate(size_t column, RowDate date) {
 void MemoryDataTable::SetTime(size_t column, RowTime time) {
   columns_.at(column).times.at(rows_ - 1) = time;
 }
-
-namespace {
-
-bool SameName(const std::u16string& name, const char16_t* field) {
-  const size_t n = name.size();
-  for (size_t i = 0; i < n; ++i)
-    if (field[i] != name[i]) return false;
-  return field[n] == u'\0';
-}
-
-}  // namespace
 
 const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
                                                 Kind kind) {
