@@ -3,8 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <string>
+#include <ctime>
 
 namespace evfilter {
 namespace {
@@ -20,7 +19,7 @@ std::string_view Trim(std::string_view s) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads 1..max_digits digits at `s[*i]`.
+// Reads min_digits..max_digits digits at `s[*i]`.
 std::optional<int> Digits(std::string_view s, size_t* i, size_t min_digits,
                           size_t max_digits) {
   int value = 0;
@@ -34,25 +33,33 @@ std::optional<int> Digits(std::string_view s, size_t* i, size_t min_digits,
   return value;
 }
 
-bool ValidDate(int year, int month, int day) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30,
+bool IsLeap(int64_t year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysIn(int64_t year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30,
                                   31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 32767 || month < 1 || month > 12 || day < 1)
-    return false;
-  if (day > kDays[month - 1]) return false;
-  if (month == 2 && day == 29) {
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (!leap) return false;
-  }
-  return true;
+  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
 }
 
-RowDate MakeDate(int year, int month, int day) {
-  return RowDate{static_cast<int16_t>(year), static_cast<uint16_t>(month),
-                 static_cast<uint16_t>(day)};
+// Years the module reads as dates on every time zone's calendar.
+bool ValidDate(int year, int month, int day) {
+  return year >= 1970 && year <= 9999 && month >= 1 && month <= 12 &&
+         day >= 1 && day <= DaysIn(year, month);
 }
 
-// hh:mm[:ss] at s[*i]; leaves *i after it.
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// h:mm[:ss] at s[*i]; leaves *i after it.
 std::optional<RowTime> ClockTime(std::string_view s, size_t* i) {
   const auto h = Digits(s, i, 1, 2);
   if (!h || *i >= s.size() || s[*i] != ':') return std::nullopt;
@@ -71,7 +78,109 @@ std::optional<RowTime> ClockTime(std::string_view s, size_t* i) {
                  static_cast<uint16_t>(sec)};
 }
 
+// An ISO 8601 date or timestamp, as written.
+struct Stamp {
+  int year = 0, month = 0, day = 0;
+  bool has_time = false;
+  RowTime time{0, 0, 0};
+  bool has_zone = false;
+  int offset_seconds = 0;  // east of UTC
+};
+
+std::optional<Stamp> ParseIso(std::string_view s) {
+  Stamp st;
+  size_t i = 0;
+  const auto y = Digits(s, &i, 4, 4);
+  if (!y || i >= s.size() || s[i] != '-') return std::nullopt;
+  ++i;
+  const auto mo = Digits(s, &i, 2, 2);
+  if (!mo || i >= s.size() || s[i] != '-') return std::nullopt;
+  ++i;
+  const auto d = Digits(s, &i, 2, 2);
+  if (!d || !ValidDate(*y, *mo, *d)) return std::nullopt;
+  st.year = *y;
+  st.month = *mo;
+  st.day = *d;
+  if (i == s.size()) return st;
+  if (s[i] != 'T' && s[i] != 't' && s[i] != ' ') return std::nullopt;
+  ++i;
+  const auto h = Digits(s, &i, 2, 2);
+  if (!h || i >= s.size() || s[i] != ':') return std::nullopt;
+  ++i;
+  const auto mi = Digits(s, &i, 2, 2);
+  if (!mi) return std::nullopt;
+  int sec = 0;
+  if (i < s.size() && s[i] == ':') {
+    ++i;
+    const auto sv = Digits(s, &i, 2, 2);
+    if (!sv) return std::nullopt;
+    sec = *sv;
+    if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
+      ++i;
+      if (!Digits(s, &i, 1, 9)) return std::nullopt;
+      while (i < s.size() && IsDigit(s[i])) ++i;
+    }
+  }
+  // 60 is a leap second: the instant reads as the last second of the minute.
+  if (*h > 23 || *mi > 59 || sec > 60) return std::nullopt;
+  st.has_time = true;
+  st.time = RowTime{static_cast<uint16_t>(*h), static_cast<uint16_t>(*mi),
+                    static_cast<uint16_t>(sec > 59 ? 59 : sec)};
+  if (i == s.size()) return st;
+  if (s[i] == 'Z' || s[i] == 'z') {
+    st.has_zone = true;
+    return i + 1 == s.size() ? std::optional(st) : std::nullopt;
+  }
+  if (s[i] != '+' && s[i] != '-') return std::nullopt;
+  const int sign = s[i] == '-' ? -1 : 1;
+  ++i;
+  const auto oh = Digits(s, &i, 2, 2);
+  if (!oh) return std::nullopt;
+  int om = 0;
+  if (i < s.size()) {
+    if (s[i] == ':') ++i;
+    const auto m = Digits(s, &i, 2, 2);
+    if (!m) return std::nullopt;
+    om = *m;
+  }
+  if (i != s.size() || *oh > 23 || om > 59) return std::nullopt;
+  st.has_zone = true;
+  st.offset_seconds = sign * (*oh * 3600 + om * 60);
+  return st;
+}
+
+// The stamp's date and time; an instant (one with a zone) is moved to the
+// local zone or UTC first.
+std::optional<Stamp> Resolve(Stamp st, Zone zone) {
+  if (!st.has_zone) return st;
+  const int64_t seconds = DaysFromCivil(st.year, st.month, st.day) * 86400 +
+                          st.time.hour * 3600 + st.time.minute * 60 +
+                          st.time.second - st.offset_seconds;
+  const time_t t = static_cast<time_t>(seconds);
+  tm fields{};
+  if ((zone == Zone::kUtc ? gmtime_r(&t, &fields) : localtime_r(&t, &fields)) ==
+      nullptr)
+    return std::nullopt;
+  st.year = fields.tm_year + 1900;
+  st.month = fields.tm_mon + 1;
+  st.day = fields.tm_mday;
+  st.time =
+      RowTime{static_cast<uint16_t>(fields.tm_hour),
+              static_cast<uint16_t>(fields.tm_min),
+              static_cast<uint16_t>(fields.tm_sec > 59 ? 59 : fields.tm_sec)};
+  if (!ValidDate(st.year, st.month, st.day)) return std::nullopt;
+  return st;
+}
+
 }  // namespace
+
+void RenderedPlain(double value, std::string& out) {
+  char buffer[512];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value,
+                               std::chars_format::fixed, 6);
+  PlainDecimal(std::string_view(buffer, static_cast<size_t>(r.ptr - buffer)),
+               out);
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -81,6 +190,8 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
       return false;
   return true;
 }
+
+bool IsBlankCell(std::string_view cell) { return Trim(cell).empty(); }
 
 std::optional<int32_t> ReadInteger(std::string_view cell) {
   cell = Trim(cell);
@@ -95,53 +206,152 @@ std::optional<int32_t> ReadInteger(std::string_view cell) {
 std::optional<double> ReadReal(std::string_view cell) {
   cell = Trim(cell);
   if (!cell.empty() && cell.front() == '+') cell.remove_prefix(1);
+  if (cell.empty() ||
+      !(IsDigit(cell.front()) || cell.front() == '-' || cell.front() == '.'))
+    return std::nullopt;  // no "inf", "nan" or hexadecimal forms
   double value = 0;
   const auto r = std::from_chars(cell.data(), cell.data() + cell.size(), value);
   if (r.ec != std::errc() || r.ptr != cell.data() + cell.size() ||
-      cell.empty() || !std::isfinite(value))
+      !std::isfinite(value))
     return std::nullopt;
   return value;
 }
 
-std::optional<RowDate> ReadDate(std::string_view cell) {
-  cell = Trim(cell);
-  size_t i = 0;
-  const auto first = Digits(cell, &i, 1, 4);
-  if (!first || i >= cell.size()) return std::nullopt;
-  if (cell[i] == '-' && i == 4) {  // yyyy-mm-dd[Thh:mm...]
-    ++i;
-    const auto month = Digits(cell, &i, 2, 2);
-    if (!month || i >= cell.size() || cell[i] != '-') return std::nullopt;
-    ++i;
-    const auto day = Digits(cell, &i, 2, 2);
-    if (!day || !ValidDate(*first, *month, *day)) return std::nullopt;
-    if (i != cell.size() && cell[i] != 'T' && cell[i] != 't' && cell[i] != ' ')
-      return std::nullopt;
-    return MakeDate(*first, *month, *day);
+std::optional<NumberCell> ReadNumber(std::string_view cell,
+                                     std::string& scratch) {
+  NumberCell n;
+  if (const auto i = ReadInteger(cell)) {
+    n.whole = *i;
+    return n;
   }
-  if (cell[i] == '/') {  // m/d/yyyy
-    ++i;
-    const auto day = Digits(cell, &i, 1, 2);
-    if (!day || i >= cell.size() || cell[i] != '/') return std::nullopt;
-    ++i;
-    const auto year = Digits(cell, &i, 4, 5);
-    if (!year || i != cell.size() || !ValidDate(*year, *first, *day))
-      return std::nullopt;
-    return MakeDate(*year, *first, *day);
-  }
-  return std::nullopt;
+  const auto r = ReadReal(cell);
+  if (!r || !PlainDecimal(Trim(cell), scratch)) return std::nullopt;
+  n.integer = false;
+  n.real = *r;
+  // The module sees "%f" of the double: compare that with the cell.
+  thread_local std::string rendered;
+  RenderedPlain(*r, rendered);
+  n.exact = rendered == scratch;
+  return n;
 }
 
-std::optional<RowTime> ReadTime(std::string_view cell) {
-  cell = Trim(cell);
+bool PlainDecimal(std::string_view s, std::string& out) {
+  out.clear();
   size_t i = 0;
-  // The time part of an ISO timestamp.
-  if (cell.size() > 10 && cell[4] == '-' &&
-      (cell[10] == 'T' || cell[10] == 't' || cell[10] == ' ')) {
-    if (!ReadDate(cell.substr(0, 10))) return std::nullopt;
-    i = 11;
-    return ClockTime(cell, &i);  // seconds fraction and zone are ignored
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  std::string& digits = out;  // built in place, sign added at the end
+  size_t whole = 0;
+  while (i < s.size() && IsDigit(s[i])) {
+    digits.push_back(s[i++]);
+    ++whole;
   }
+  size_t fraction = 0;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && IsDigit(s[i])) {
+      digits.push_back(s[i++]);
+      ++fraction;
+    }
+  }
+  if (whole + fraction == 0) return false;
+  int64_t exponent = 0;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    bool exp_negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+      exp_negative = s[i++] == '-';
+    const size_t start = i;
+    while (i < s.size() && IsDigit(s[i])) {
+      exponent = exponent * 10 + (s[i++] - '0');
+      if (exponent > 400) return false;
+    }
+    if (i == start) return false;
+    if (exp_negative) exponent = -exponent;
+  }
+  if (i != s.size()) return false;
+  // The point stands after `point` digits (possibly outside the digits).
+  int64_t point = static_cast<int64_t>(whole) + exponent;
+  if (point < 0) {
+    digits.insert(0, static_cast<size_t>(-point), '0');
+    point = 0;
+  }
+  if (point > static_cast<int64_t>(digits.size()))
+    digits.append(static_cast<size_t>(point) - digits.size(), '0');
+  std::string_view w(digits.data(), static_cast<size_t>(point));
+  std::string_view f(digits.data() + point,
+                     digits.size() - static_cast<size_t>(point));
+  while (!w.empty() && w.front() == '0') w.remove_prefix(1);
+  while (!f.empty() && f.back() == '0') f.remove_suffix(1);
+  std::string result;
+  if (negative && !(w.empty() && f.empty())) result.push_back('-');
+  if (w.empty())
+    result.push_back('0');
+  else
+    result.append(w);
+  if (!f.empty()) result.append(".").append(f);
+  out = std::move(result);
+  return true;
+}
+
+int ComparePlain(std::string_view a, std::string_view b) {
+  const bool an = !a.empty() && a.front() == '-';
+  const bool bn = !b.empty() && b.front() == '-';
+  if (an != bn) return an ? -1 : 1;
+  if (an) {
+    a.remove_prefix(1);
+    b.remove_prefix(1);
+  }
+  const size_t ap = std::min(a.find('.'), a.size());
+  const size_t bp = std::min(b.find('.'), b.size());
+  int magnitude = 0;
+  if (ap != bp) {
+    magnitude = ap < bp ? -1 : 1;
+  } else if (const int c = a.substr(0, ap).compare(b.substr(0, bp))) {
+    magnitude = c < 0 ? -1 : 1;
+  } else {
+    const std::string_view af = ap < a.size() ? a.substr(ap + 1) : "";
+    const std::string_view bf = bp < b.size() ? b.substr(bp + 1) : "";
+    if (const int c = af.compare(bf)) magnitude = c < 0 ? -1 : 1;
+  }
+  return an ? -magnitude : magnitude;
+}
+
+std::optional<RowDate> ReadDate(std::string_view cell, Zone zone) {
+  cell = Trim(cell);
+  if (cell.size() >= 5 && cell[4] == '-') {
+    const auto st = ParseIso(cell);
+    if (!st) return std::nullopt;
+    const auto local = Resolve(*st, zone);
+    if (!local) return std::nullopt;
+    return RowDate{static_cast<int16_t>(local->year),
+                   static_cast<uint16_t>(local->month),
+                   static_cast<uint16_t>(local->day)};
+  }
+  size_t i = 0;
+  const auto month = Digits(cell, &i, 1, 2);
+  if (!month || i >= cell.size() || cell[i] != '/') return std::nullopt;
+  ++i;
+  const auto day = Digits(cell, &i, 1, 2);
+  if (!day || i >= cell.size() || cell[i] != '/') return std::nullopt;
+  ++i;
+  const auto year = Digits(cell, &i, 4, 4);
+  if (!year || i != cell.size() || !ValidDate(*year, *month, *day))
+    return std::nullopt;
+  return RowDate{static_cast<int16_t>(*year), static_cast<uint16_t>(*month),
+                 static_cast<uint16_t>(*day)};
+}
+
+std::optional<RowTime> ReadTime(std::string_view cell, Zone zone) {
+  cell = Trim(cell);
+  if (cell.size() >= 5 && cell[4] == '-') {
+    const auto st = ParseIso(cell);
+    if (!st || !st->has_time) return std::nullopt;
+    const auto local = Resolve(*st, zone);
+    if (!local) return std::nullopt;
+    return local->time;
+  }
+  size_t i = 0;
   auto time = ClockTime(cell, &i);
   if (!time) return std::nullopt;
   std::string_view rest = Trim(cell.substr(i));
@@ -151,45 +361,6 @@ std::optional<RowTime> ReadTime(std::string_view cell) {
   if (time->hour < 1 || time->hour > 12) return std::nullopt;
   time->hour = static_cast<uint16_t>(time->hour % 12 + (pm ? 12 : 0));
   return time;
-}
-
-bool LooksNumeric(std::string_view text) {
-  text = Trim(text);
-  size_t i = 0;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  const size_t start = i;
-  while (i < text.size() && IsDigit(text[i])) ++i;
-  if (i == start) return false;
-  if (i < text.size() && text[i] == '.') {
-    const size_t fraction = ++i;
-    while (i < text.size() && IsDigit(text[i])) ++i;
-    if (i == fraction) return false;
-  }
-  return i == text.size();
-}
-
-bool LooksDate(std::string_view text) {
-  text = Trim(text);
-  size_t i = 0;
-  if (!Digits(text, &i, 1, 2) || i >= text.size() || text[i++] != '/')
-    return false;
-  if (!Digits(text, &i, 1, 2) || i >= text.size() || text[i++] != '/')
-    return false;
-  return Digits(text, &i, 4, 4) && i == text.size();
-}
-
-bool LooksTime(std::string_view text) {
-  text = Trim(text);
-  size_t i = 0;
-  if (!Digits(text, &i, 1, 2) || i >= text.size() || text[i++] != ':')
-    return false;
-  if (!Digits(text, &i, 2, 2)) return false;
-  if (i < text.size() && text[i] == ':') {
-    ++i;
-    if (!Digits(text, &i, 2, 2)) return false;
-  }
-  std::string_view rest = Trim(text.substr(i));
-  return rest.empty() || EqualsNoCase(rest, "am") || EqualsNoCase(rest, "pm");
 }
 
 }  // namespace evfilter

@@ -1,36 +1,71 @@
 // Reading typed values out of input cells (UTF-8 text).
 //
-//   integer  optional blanks and sign, digits, fitting in 32 bits
-//   real     a decimal or scientific number (strtod's form, finite)
-//   date     yyyy-mm-dd, an ISO 8601 timestamp (yyyy-mm-ddThh:mm[:ss]...),
-//            or m/d/yyyy; the year must fit in 16 bits
-//   time     hh:mm[:ss] on a 24-hour clock, optionally followed by AM/PM,
+//   number   a 32-bit integer (optional blanks and sign, digits), else a
+//            decimal or scientific number read as the nearest double;
+//            ReadNumber says whether the module sees that double exactly
+//   date     yyyy-mm-dd, an ISO 8601 timestamp (yyyy-mm-ddThh:mm[:ss[.f]]
+//            with an optional Z or +hh:mm offset), or m/d/yyyy; years
+//            1970 to 9999
+//   time     h:mm[:ss] on a 24-hour clock, or with AM/PM on a 12-hour one,
 //            or the time part of an ISO 8601 timestamp
-// Each returns nothing for a cell it cannot read. No allocation.
+// A timestamp with a Z or an offset names an instant: its date and time
+// are those of that instant in the process's local time zone (TZ), or in
+// UTC when asked. A timestamp without one is taken as written.
+// Each reader returns nothing for a cell it cannot read.
 
 #ifndef EVFILTER_CELLREADERS_H_
 #define EVFILTER_CELLREADERS_H_
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "filtermodule/FilterModule.h"
 
 namespace evfilter {
 
+// Where a timestamp with a zone offset is read.
+enum class Zone { kLocal, kUtc };
+
+// A number as the module is handed it: a 32-bit integer, or a real that
+// the module renders with six decimals.
+struct NumberCell {
+  bool integer = true;
+  int32_t whole = 0;
+  double real = 0;
+  // True when the module's rendering of the value equals the cell's
+  // decimal value exactly; false for values beyond about 2^53 or with more
+  // decimals than six, which only the cell itself holds exactly.
+  bool exact = true;
+};
+
 std::optional<int32_t> ReadInteger(std::string_view cell);
 std::optional<double> ReadReal(std::string_view cell);
-std::optional<RowDate> ReadDate(std::string_view cell);
-std::optional<RowTime> ReadTime(std::string_view cell);
+// `scratch` is reused between calls (no allocation in steady state).
+std::optional<NumberCell> ReadNumber(std::string_view cell,
+                                     std::string& scratch);
+std::optional<RowDate> ReadDate(std::string_view cell,
+                                Zone zone = Zone::kLocal);
+std::optional<RowTime> ReadTime(std::string_view cell,
+                                Zone zone = Zone::kLocal);
+
+// True when the cell holds nothing but blanks.
+bool IsBlankCell(std::string_view cell);
+
+// The exact decimal value of a number text (optional sign, digits with an
+// optional fraction, optional exponent) written plainly into `out`:
+// "-", the whole digits without leading zeros ("0" for none), and "." with
+// the fraction digits without trailing zeros when there are any. False for
+// any other text, or an exponent beyond 400.
+bool PlainDecimal(std::string_view text, std::string& out);
+// The module's rendering of a real (six decimals) as a plain decimal.
+void RenderedPlain(double value, std::string& out);
+// Orders two plain decimals by value: <0, 0, >0.
+int ComparePlain(std::string_view a, std::string_view b);
 
 // Equality ignoring ASCII case (field names, keywords).
 bool EqualsNoCase(std::string_view a, std::string_view b);
-
-// Cell forms used to infer a condition's field type from its value.
-bool LooksNumeric(std::string_view text);
-bool LooksDate(std::string_view text);  // m/d/yyyy
-bool LooksTime(std::string_view text);  // h:mm[:ss] [AM|PM]
 
 }  // namespace evfilter
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
+#include "evfilter/ValueForms.h"
 #include "textconv/Utf8.h"
 
 namespace evfilter {
@@ -110,8 +111,34 @@ std::vector<memhost::LineSpec> ParseDefinition(std::string_view text) {
       }
     }
     if (!item.contains("field")) Fail(i, "has no field");
+    // Codes the module does not know would only show up as error lines in
+    // its log for every row; refuse them here.
+    if (line.op < 0 || line.op > 5)
+      Fail(i, "operator " + std::to_string(line.op) +
+                  " is not one the module knows (0..5)");
+    if (line.type < 0 || line.type > 3)
+      Fail(i, "type " + std::to_string(line.type) +
+                  " is not one the module knows (0..3)");
+    if (line.link < 0 || line.link > 3)
+      Fail(i, "link " + std::to_string(line.link) +
+                  " is not one the module knows (0..3)");
+    if (line.open < 0 || line.close < 0)
+      Fail(i, "bracket counts cannot be negative");
+    if (const auto problem = PrepareValue(line))
+      Fail(i, "field '" + textconv::ToUtf8(line.field) + "': " + *problem);
     lines.push_back(std::move(line));
   }
+  // Brackets must pair up, or the module would build another filter than
+  // the one written.
+  int64_t depth = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    depth += lines[i].open;
+    depth -= lines[i].close;
+    if (depth < 0) Fail(i, "closes a bracket that was not opened");
+  }
+  if (depth > 0)
+    throw DefinitionError(std::to_string(depth) +
+                          " bracket(s) opened and never closed");
   return lines;
 }
 

@@ -4,9 +4,17 @@
 
 #include <charconv>
 #include <cstring>
+#include <set>
 #include <unordered_map>
 
 namespace evfilter {
+namespace {
+
+constexpr std::string_view kLf = "\n";
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kNone = "";
+
+}  // namespace
 
 bool ChunkedInput::Fill() {
   if (eof_) return false;
@@ -24,36 +32,107 @@ bool ChunkedInput::Fill() {
   return n > 0;
 }
 
-bool ChunkedInput::NextRecord(bool quoted, std::string_view* out,
-                              uint64_t* lines) {
+void ChunkedInput::SkipByteOrderMark() {
+  while (buffer_.size() - start_ < 3 && Fill()) {
+  }
+  if (buffer_.compare(start_, 3, "\xEF\xBB\xBF") == 0) start_ += 3;
+}
+
+void ChunkedInput::Take(size_t end, std::string_view* out,
+                        std::string_view* terminator) {
+  size_t stop = end;
+  *terminator = kLf;
+  if (stop > start_ && buffer_[stop - 1] == '\r') {
+    --stop;
+    *terminator = kCrLf;
+  }
+  *out = std::string_view(buffer_.data() + start_, stop - start_);
+  start_ = end + 1;
+}
+
+bool ChunkedInput::NextLine(std::string_view* out, std::string_view* terminator,
+                            uint64_t* lines) {
   size_t scan = start_;
-  bool in_quotes = false;
+  for (;;) {
+    const void* nl =
+        std::memchr(buffer_.data() + scan, '\n', buffer_.size() - scan);
+    if (nl != nullptr) {
+      Take(static_cast<size_t>(static_cast<const char*>(nl) - buffer_.data()),
+           out, terminator);
+      *lines = 1;
+      return true;
+    }
+    const size_t consumed = start_;
+    scan = buffer_.size();
+    if (!Fill()) break;
+    scan -= consumed;  // Fill moved the unread bytes to the front
+  }
+  if (start_ >= buffer_.size()) return false;
+  *out = std::string_view(buffer_.data() + start_, buffer_.size() - start_);
+  *terminator = kNone;
+  *lines = 1;
+  start_ = buffer_.size();
+  return true;
+}
+
+bool ChunkedInput::NextCsvRecord(std::string_view* out,
+                                 std::string_view* terminator, uint64_t* lines,
+                                 uint64_t* open_quote_line) {
+  enum State { kFieldStart, kUnquoted, kQuoted, kQuoteInQuoted };
+  State state = kFieldStart;
+  size_t scan = start_;
   uint64_t breaks = 0;
+  uint64_t quote_line = 0;
+  *open_quote_line = 0;
   for (;;) {
     const char* data = buffer_.data();
     const size_t size = buffer_.size();
     while (scan < size) {
-      if (!quoted) {
-        const void* nl = std::memchr(data + scan, '\n', size - scan);
-        if (nl == nullptr) {
-          scan = size;
+      const char c = data[scan];
+      switch (state) {
+        case kFieldStart:
+          if (c == '"') {
+            state = kQuoted;
+            quote_line = breaks + 1;
+            break;
+          }
+          if (c == ',') break;
+          [[fallthrough]];
+        case kUnquoted:
+          if (c == '\n') {
+            Take(scan, out, terminator);
+            *lines = breaks + 1;
+            return true;
+          }
+          state = c == ',' ? kFieldStart : kUnquoted;
+          break;
+        case kQuoted: {
+          // Up to the next quote in one step, counting the breaks passed.
+          const void* q = std::memchr(data + scan, '"', size - scan);
+          const size_t to =
+              q == nullptr
+                  ? size
+                  : static_cast<size_t>(static_cast<const char*>(q) - data);
+          for (size_t k = scan; k < to; ++k) breaks += data[k] == '\n';
+          if (q == nullptr) {
+            scan = size - 1;  // the loop moves on to the end
+            break;
+          }
+          scan = to;
+          state = kQuoteInQuoted;
           break;
         }
-        scan = static_cast<size_t>(static_cast<const char*>(nl) - data);
-      }
-      const char c = data[scan];
-      if (c == '"' && quoted) {
-        in_quotes = !in_quotes;
-      } else if (c == '\n') {
-        ++breaks;
-        if (!in_quotes) {
-          size_t end = scan;
-          if (end > start_ && data[end - 1] == '\r') --end;
-          *out = std::string_view(data + start_, end - start_);
-          *lines = breaks;
-          start_ = scan + 1;
-          return true;
-        }
+        case kQuoteInQuoted:
+          if (c == '"') {
+            state = kQuoted;  // a doubled quote
+          } else if (c == '\n') {
+            Take(scan, out, terminator);
+            *lines = breaks + 1;
+            return true;
+          } else {
+            state = c == ',' ? kFieldStart : kUnquoted;
+          }
+          break;
       }
       ++scan;
     }
@@ -62,8 +141,10 @@ bool ChunkedInput::NextRecord(bool quoted, std::string_view* out,
     scan -= consumed;  // Fill moved the unread bytes to the front
   }
   if (start_ >= buffer_.size()) return false;
+  if (state == kQuoted) *open_quote_line = quote_line;
   size_t end = buffer_.size();
-  if (end > start_ && buffer_[end - 1] == '\r') --end;
+  *terminator = kNone;
+  if (state != kQuoted && end > start_ && buffer_[end - 1] == '\r') --end;
   *out = std::string_view(buffer_.data() + start_, end - start_);
   *lines = breaks + 1;
   start_ = buffer_.size();
@@ -118,42 +199,85 @@ std::string CsvField(std::string_view text) {
   return out;
 }
 
+std::vector<std::string> UniqueColumnNames(std::vector<std::string> names,
+                                           std::vector<std::string>* notes) {
+  std::set<std::string> taken(names.begin(), names.end());
+  std::set<std::string> seen;
+  for (std::string& name : names) {
+    if (seen.insert(name).second) continue;
+    for (int k = 2;; ++k) {
+      std::string candidate = name + "_" + std::to_string(k);
+      if (taken.count(candidate) != 0) continue;
+      if (notes != nullptr)
+        notes->push_back("'" + name + "' renamed '" + candidate + "'");
+      taken.insert(candidate);
+      seen.insert(candidate);
+      name = std::move(candidate);
+      break;
+    }
+  }
+  return names;
+}
+
 namespace {
 
 class CsvReader final : public RecordReader {
  public:
   explicit CsvReader(std::FILE* file) : input_(file) {
-    std::string_view raw;
-    uint64_t lines = 0;
-    if (!input_.NextRecord(true, &raw, &lines))
+    input_.SkipByteOrderMark();
+    std::string_view raw, terminator;
+    uint64_t lines = 0, open_quote = 0;
+    if (!input_.NextCsvRecord(&raw, &terminator, &lines, &open_quote))
       throw InputError("the CSV input is empty: a header row is needed");
+    if (open_quote != 0)
+      throw InputError(
+          "line " + std::to_string(open_quote) +
+          ": a quoted field of the header opened here never closes");
     line_ = lines + 1;
+    header_raw_.assign(raw);
+    header_terminator_ = terminator.empty() ? kLf : terminator;
     std::vector<std::optional<std::string_view>> cells;
     SplitCsv(raw, arena_, cells);
-    if (!raw.empty() && static_cast<unsigned char>(raw[0]) == 0xEF &&
-        !cells.empty() && cells[0]->substr(0, 3) == "\xEF\xBB\xBF")
-      cells[0] = cells[0]->substr(3);  // a byte-order mark
-    for (const auto& c : cells) columns_.emplace_back(*c);
+    std::vector<std::string> names;
+    for (const auto& c : cells) names.emplace_back(*c);
+    columns_ = UniqueColumnNames(std::move(names), &notes_);
   }
 
   const std::vector<std::string>& columns() const override { return columns_; }
+  std::string_view header_raw() const override { return header_raw_; }
+  std::string_view header_terminator() const override {
+    return header_terminator_;
+  }
+  std::vector<std::string> header_notes() const override { return notes_; }
 
   bool Next(Record& record) override {
     if (!NextUnsplit(record)) return false;
-    SplitCsv(record.raw, arena_, record.cells);
+    if (record.problem.empty()) SplitCsv(record.raw, arena_, record.cells);
     return true;
   }
 
   bool NextUnsplit(Record& record) override {
-    std::string_view raw;
-    uint64_t lines = 0;
+    std::string_view raw, terminator;
+    uint64_t lines = 0, open_quote = 0;
+    record.problem.clear();
+    record.fatal = false;
+    record.cells.clear();
     do {
-      if (!input_.NextRecord(true, &raw, &lines)) return false;
+      if (!input_.NextCsvRecord(&raw, &terminator, &lines, &open_quote))
+        return false;
       record.line = line_;
       line_ += lines;
-    } while (raw.empty());  // blank lines are not records
+    } while (raw.empty() && open_quote == 0);  // blank lines are not records
     record.raw = raw;
-    record.cells.clear();
+    record.terminator = terminator;
+    if (open_quote != 0) {
+      const uint64_t opened = record.line + open_quote - 1;
+      record.line = opened;
+      record.problem = "a quoted field opened on this line never closes; " +
+                       std::to_string(line_ - opened) +
+                       " line(s) from here to the end were not read";
+      record.fatal = true;
+    }
     return true;
   }
 
@@ -164,37 +288,51 @@ class CsvReader final : public RecordReader {
  private:
   ChunkedInput input_;
   std::vector<std::string> columns_;
+  std::vector<std::string> notes_;
+  std::string header_raw_;
+  std::string_view header_terminator_;
   std::string arena_;
   uint64_t line_ = 1;
 };
 
 class JsonLinesReader final : public RecordReader {
  public:
-  explicit JsonLinesReader(std::FILE* file) : input_(file) {}
+  explicit JsonLinesReader(std::FILE* file) : input_(file) {
+    input_.SkipByteOrderMark();
+  }
 
   const std::vector<std::string>& columns() const override { return columns_; }
 
   bool Next(Record& record) override {
-    std::string_view raw;
+    std::string_view raw, terminator;
     uint64_t lines = 0;
     for (;;) {
-      if (!input_.NextRecord(false, &raw, &lines)) return false;
+      if (!input_.NextLine(&raw, &terminator, &lines)) return false;
       record.line = line_;
       line_ += lines;
-      if (raw.find_first_not_of(" \t") != std::string_view::npos) break;
+      if (raw.find_first_not_of(" \t\r") != std::string_view::npos) break;
     }
     record.raw = raw;
+    record.terminator = terminator;
+    record.problem.clear();
+    record.fatal = false;
+    record.keys.clear();
+    record.cells.clear();
     padded_.assign(raw.data(), raw.size());
     padded_.append(simdjson::SIMDJSON_PADDING, '\0');
     simdjson::dom::element doc;
-    if (parser_.parse(padded_.data(), raw.size(), false).get(doc) !=
-        simdjson::SUCCESS)
-      throw InputError("line " + std::to_string(record.line) +
-                       ": not valid JSON");
+    const auto error =
+        parser_.parse(padded_.data(), raw.size(), false).get(doc);
+    if (error != simdjson::SUCCESS) {
+      record.problem = std::string("not valid JSON (") +
+                       simdjson::error_message(error) + ")";
+      return true;
+    }
     simdjson::dom::object object;
-    if (doc.get(object) != simdjson::SUCCESS)
-      throw InputError("line " + std::to_string(record.line) +
-                       ": not a JSON object");
+    if (doc.get(object) != simdjson::SUCCESS) {
+      record.problem = "not a JSON object";
+      return true;
+    }
     record.cells.assign(columns_.size(), std::nullopt);
     arena_.clear();
     // Every value's text goes to the arena first; views are made after, when
@@ -212,8 +350,9 @@ class JsonLinesReader final : public RecordReader {
       } else {
         column = found->second;
       }
+      record.keys.push_back(static_cast<uint32_t>(column));
       const size_t begin = arena_.size();
-      if (!AppendValue(field.value, arena_)) continue;  // null: missing
+      if (!AppendValue(field.value, arena_)) continue;  // null: no value
       spans_.push_back({column, {begin, arena_.size() - begin}});
     }
     for (const auto& [column, span] : spans_)

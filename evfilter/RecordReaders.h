@@ -1,10 +1,21 @@
-// Streaming readers of event records: CSV with a header row (RFC 4180) and
-// JSON Lines (one object per line).
+// Streaming readers of event records: CSV with a header row and JSON Lines
+// (one object per line).
 //
-// A record gives its raw bytes (for writing it out unchanged), its first
-// line number and its cells by column. Views stay valid until the next call
-// of Next. Input of any size is read in chunks; memory stays proportional to
-// the longest record.
+// CSV is read as RFC 4180 readers do in their lenient mode: a field that
+// starts with a quote is quoted (a doubled quote inside stands for one, and
+// line breaks inside belong to the field); a quote anywhere else is an
+// ordinary character; text after a closing quote is kept. A quoted field
+// that never closes is reported with the line where it opened. A
+// byte-order mark is skipped, also before a quoted header. Duplicate column
+// names keep the first and rename later copies name_2, name_3, ...
+//
+// A record gives its raw bytes and line break (so that it can be written
+// out byte for byte), its first line number and its cells by column. A line
+// that is no record (malformed JSON) comes back with `problem` set. Views
+// stay valid until the next call of Next. Input of any size is read in
+// chunks; memory stays proportional to the longest record.
+//
+// Thread safety: a reader is used by one thread.
 
 #ifndef EVFILTER_RECORDREADERS_H_
 #define EVFILTER_RECORDREADERS_H_
@@ -26,23 +37,41 @@ class InputError : public std::runtime_error {
 };
 
 struct Record {
-  std::string_view raw;  // without the final line break
-  uint64_t line = 0;     // 1-based line number where it starts
-  // One cell per column; nothing for a missing cell (JSON: absent or null).
+  std::string_view raw;         // without the line break
+  std::string_view terminator;  // "\n", "\r\n", or "" at the end of input
+  uint64_t line = 0;            // 1-based line number where it starts
+  // One cell per column; nothing for a cell the record lacks (CSV: a short
+  // row; JSON: an absent key or null).
   std::vector<std::optional<std::string_view>> cells;
+  // JSON: the columns the object names, in its own order (null included).
+  std::vector<uint32_t> keys;
+  // Not empty when the line could not be read as a record; it is then
+  // reported and skipped. `fatal` when the rest of the input is lost too.
+  std::string problem;
+  bool fatal = false;
 };
 
-// Reads chunks of a stream and hands out whole lines or records.
+// Reads chunks of a stream and hands out whole lines or CSV records.
 class ChunkedInput {
  public:
   explicit ChunkedInput(std::FILE* file) : file_(file) {}
-  // The next record ending in a line break outside quotes (quotes matter
-  // only when `quoted` is set), without the break; false at the end.
-  bool NextRecord(bool quoted, std::string_view* out, uint64_t* lines);
+  // Skips a UTF-8 byte-order mark at the current position.
+  void SkipByteOrderMark();
+  // The next line, without its break; false at the end.
+  bool NextLine(std::string_view* out, std::string_view* terminator,
+                uint64_t* lines);
+  // The next CSV record (line breaks inside quoted fields belong to it);
+  // false at the end. A quoted field still open at the end of the input
+  // sets `*open_quote_line` (lines counted from the record's start, 1 for
+  // its first) and yields the rest of the input as the record.
+  bool NextCsvRecord(std::string_view* out, std::string_view* terminator,
+                     uint64_t* lines, uint64_t* open_quote_line);
   uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   bool Fill();
+  // The record [start_, end) with its break at `end`.
+  void Take(size_t end, std::string_view* out, std::string_view* terminator);
   std::FILE* file_;
   std::string buffer_;
   size_t start_ = 0;
@@ -55,8 +84,7 @@ class RecordReader {
   virtual ~RecordReader() = default;
   // Column names in order (CSV: the header; JSON: every key seen so far).
   virtual const std::vector<std::string>& columns() const = 0;
-  // False at the end of the input. Throws InputError for input it cannot
-  // read at all (a JSON line that is not an object).
+  // False at the end of the input.
   virtual bool Next(Record& record) = 0;
   // Like Next, but a CSV reader leaves the cells empty (SplitCsv makes
   // them), so that another thread can split the record.
@@ -64,6 +92,11 @@ class RecordReader {
   // True when NextUnsplit leaves the cells to SplitCsv.
   virtual bool SplitsLater() const { return false; }
   virtual uint64_t bytes_read() const = 0;
+  // CSV: the header row as read (without a byte-order mark) and its break.
+  virtual std::string_view header_raw() const { return {}; }
+  virtual std::string_view header_terminator() const { return {}; }
+  // What the reader noticed about the header (renamed duplicates).
+  virtual std::vector<std::string> header_notes() const { return {}; }
 };
 
 // Reads the header row at once; throws InputError for an empty input.
@@ -77,6 +110,11 @@ void SplitCsv(std::string_view raw, std::string& arena,
 
 // A CSV field, quoted when it needs to be.
 std::string CsvField(std::string_view text);
+
+// Column names made unique: later copies of a name become name_2, name_3
+// (skipping names already taken). One note per renamed column.
+std::vector<std::string> UniqueColumnNames(std::vector<std::string> names,
+                                           std::vector<std::string>* notes);
 
 }  // namespace evfilter
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
-#include "evfilter/CellReaders.h"
 #include "textconv/Utf8.h"
 
 namespace evfilter {
+
 size_t EditDistance(const std::string& a, const std::string& b) {
   std::vector<size_t> row(b.size() + 1);
   for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -25,38 +25,48 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-RowFeeder::RowFeeder(const std::vector<memhost::LineSpec>& lines) {
+RowFeeder::RowFeeder(const std::vector<memhost::LineSpec>& lines, Zone zone)
+    : zone_(zone) {
   auto need = [this](const std::u16string& name, uint8_t kind,
-                     bool implicit = false) {
-    for (Field& f : fields_) {
+                     bool implicit = false) -> uint32_t {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      Field& f = fields_[i];
       if (f.wide == name) {
         f.needs |= kind;
         f.implicit = f.implicit && implicit;
-        return;
+        return static_cast<uint32_t>(i);
       }
     }
-    fields_.push_back({textconv::ToUtf8(name), name, kind, -1, implicit});
+    Field f;
+    f.name = textconv::ToUtf8(name);
+    f.wide = name;
+    f.needs = kind;
+    f.implicit = implicit;
+    fields_.push_back(std::move(f));
+    return static_cast<uint32_t>(fields_.size() - 1);
   };
   for (const memhost::LineSpec& line : lines) {
+    Condition c{0, line.type, line.op, {}};
     switch (line.type) {
       case 0:
-        need(line.field, kNumber);
+        c.field = need(line.field, kNumber);
+        if (line.op == 0 || line.op == 3 || line.op == 4)
+          PlainDecimal(textconv::ToUtf8(line.value), c.plain_value);
         break;
-      case 1:
-        need(line.field, kText);
+      case 2:
+        c.field = need(line.field, kDate);
+        break;
+      case 3:
+        c.field = need(line.field, kTime);
+        break;
+      default:
+        c.field = need(line.field, kText);
         // An empty REL_EXT_TAGS is read from EXT_TAGS.
         if (EqualsNoCase(textconv::ToUtf8(line.field), "REL_EXT_TAGS"))
           need(u"EXT_TAGS", kText, /*implicit=*/true);
         break;
-      case 2:
-        need(line.field, kDate);
-        break;
-      case 3:
-        need(line.field, kTime);
-        break;
-      default:
-        break;  // the module reads nothing for other types
     }
+    conditions_.push_back(std::move(c));
   }
 }
 
@@ -66,7 +76,10 @@ void RowFeeder::Resolve(const std::vector<std::string>& columns) {
   for (Field& f : fields_) {
     if (f.column >= 0) continue;
     for (size_t c = 0; c < columns.size(); ++c)
-      if (columns[c] == f.name) f.column = static_cast<int64_t>(c);
+      if (columns[c] == f.name) {
+        f.column = static_cast<int64_t>(c);
+        break;
+      }
     if (f.column >= 0) continue;
     for (size_t c = 0; c < columns.size(); ++c)
       if (EqualsNoCase(columns[c], f.name)) {
@@ -76,45 +89,97 @@ void RowFeeder::Resolve(const std::vector<std::string>& columns) {
   }
 }
 
-std::optional<CellProblem> RowFeeder::Feed(
-    const Record& record, const std::vector<std::string>& columns,
-    memhost::MemoryDataRow& row) {
+bool RowFeeder::Feed(const Record& record,
+                     const std::vector<std::string>& columns,
+                     memhost::MemoryDataRow& row, std::string& forced,
+                     std::vector<FeedNote>* notes) {
   Resolve(columns);
   row.Clear();
-  for (const Field& f : fields_) {
+  for (uint32_t index = 0; index < fields_.size(); ++index) {
+    Field& f = fields_[index];
+    f.usable = 0;
+    f.inexact = false;
     std::optional<std::string_view> cell;
     if (f.column >= 0 && static_cast<size_t>(f.column) < record.cells.size())
       cell = record.cells[static_cast<size_t>(f.column)];
-    const std::string_view text = cell.value_or(std::string_view());
-    auto problem = [&](const char* wanted) {
-      return CellProblem{f.name, std::string(text), wanted, f.column < 0};
-    };
     if (f.needs & kText) {
       text_.clear();
-      textconv::AppendUtf16(text, text_);
+      if (cell) textconv::AppendUtf16(*cell, text_);
       row.SetText(f.wide, text_);
+      f.usable |= kText;
     }
+    // A typed condition on no value (absent, null, blank) is false; only a
+    // value that is there and cannot be read is worth a note.
+    if (!cell || IsBlankCell(*cell)) continue;
+    auto unreadable = [&](const char* wanted) {
+      if (notes != nullptr)
+        notes->push_back(
+            {FeedNote::kUnreadable, index, wanted, std::string(*cell)});
+    };
     if (f.needs & kNumber) {
-      if (const auto i = ReadInteger(text)) {
-        row.SetInteger(f.wide, *i);
-      } else if (const auto r = ReadReal(text)) {
-        row.SetReal(f.wide, *r);
+      if (const auto n = ReadNumber(*cell, scratch_)) {
+        if (n->integer)
+          row.SetInteger(f.wide, n->whole);
+        else
+          row.SetReal(f.wide, n->real);
+        f.usable |= kNumber;
+        if (!n->exact) {
+          f.inexact = true;
+          f.plain = scratch_;
+          RenderedPlain(n->real, f.rendered);
+          if (notes != nullptr)
+            notes->push_back(
+                {FeedNote::kInexact, index, "a number", std::string(*cell)});
+        }
       } else {
-        return problem("a number");
+        unreadable("a number");
       }
     }
     if (f.needs & kDate) {
-      const auto d = ReadDate(text);
-      if (!d) return problem("a date");
-      row.SetDate(f.wide, *d);
+      if (const auto d = ReadDate(*cell, zone_)) {
+        row.SetDate(f.wide, *d);
+        f.usable |= kDate;
+      } else {
+        unreadable("a date");
+      }
     }
     if (f.needs & kTime) {
-      const auto t = ReadTime(text);
-      if (!t) return problem("a time");
-      row.SetTime(f.wide, *t);
+      if (const auto t = ReadTime(*cell, zone_)) {
+        row.SetTime(f.wide, *t);
+        f.usable |= kTime;
+      } else {
+        unreadable("a time");
+      }
     }
   }
-  return std::nullopt;
+  forced.assign(conditions_.size(), kLoaded);
+  bool any = false;
+  for (size_t i = 0; i < conditions_.size(); ++i) {
+    const Condition& c = conditions_[i];
+    const Field& f = fields_[c.field];
+    const uint8_t need = c.type == 0   ? kNumber
+                         : c.type == 2 ? kDate
+                         : c.type == 3 ? kTime
+                                       : kText;
+    if ((f.usable & need) == 0) {
+      forced[i] = kForcedFalse;
+      any = true;
+      continue;
+    }
+    if (need == kNumber && f.inexact && !c.plain_value.empty()) {
+      // Decide exactly where the module's rounded view would decide wrong.
+      const int exact = ComparePlain(f.plain, c.plain_value);
+      const int seen = ComparePlain(f.rendered, c.plain_value);
+      auto holds = [&c](int order) {
+        return c.op == 0 ? order == 0 : c.op == 3 ? order < 0 : order > 0;
+      };
+      if (holds(exact) != holds(seen)) {
+        forced[i] = holds(exact) ? kForcedTrue : kForcedFalse;
+        any = true;
+      }
+    }
+  }
+  return any;
 }
 
 std::vector<std::pair<std::string, std::string>> RowFeeder::MissingFields(

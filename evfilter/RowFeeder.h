@@ -2,9 +2,18 @@
 // the filter's conditions name, the cell of its column is read as the
 // condition's field type needs (text, number, date, time).
 //
-// Fields are found by column name, exactly or else ignoring ASCII case. A
-// cell that cannot be read as its condition needs makes the record
-// unreadable: Feed reports which field and cell.
+// The rule for cells a condition cannot use: a typed (numeric, date or
+// time) condition on a field that the record lacks, that holds null or
+// nothing but blanks, or that holds a value unreadable as the condition's
+// type, is false before its NOT; a text condition on a missing field sees
+// empty text. Feed marks such conditions "forced false" for the caller,
+// which runs a variant of the filter where they cannot match. A number
+// that the module's interface cannot carry exactly (beyond about 2^53, or
+// more than six decimals) is compared exactly here, and its conditions are
+// forced to that answer. Unreadable and inexact values come back as notes.
+//
+// Fields are found by column name, exactly or else ignoring ASCII case.
+// Thread safety: one feeder per thread.
 
 #ifndef EVFILTER_ROWFEEDER_H_
 #define EVFILTER_ROWFEEDER_H_
@@ -14,27 +23,40 @@
 #include <string>
 #include <vector>
 
+#include "evfilter/CellReaders.h"
 #include "evfilter/RecordReaders.h"
 #include "memory_host/MemoryDataRow.h"
 #include "memory_host/MemoryFilterLines.h"
 
 namespace evfilter {
 
-struct CellProblem {
-  std::string field;
+// What Feed noticed about one cell.
+struct FeedNote {
+  enum Kind : uint8_t { kUnreadable, kInexact };
+  Kind kind;
+  uint32_t field;      // RowFeeder::field_name
+  const char* wanted;  // "a number", "a date", "a time"
   std::string cell;
-  std::string wanted;  // "a number", "a date", "a time"
-  bool missing_column = false;
 };
+
+// Per condition: as loaded, or forced to an answer before its NOT.
+inline constexpr char kLoaded = '.';
+inline constexpr char kForcedFalse = 'F';
+inline constexpr char kForcedTrue = 'T';
 
 class RowFeeder {
  public:
-  explicit RowFeeder(const std::vector<memhost::LineSpec>& lines);
+  RowFeeder(const std::vector<memhost::LineSpec>& lines, Zone zone);
 
-  // Fills `row` from `record`; the first problem when a cell cannot be read.
-  std::optional<CellProblem> Feed(const Record& record,
-                                  const std::vector<std::string>& columns,
-                                  memhost::MemoryDataRow& row);
+  // Fills `row` from `record` and `forced` with one mark per condition
+  // line; true when any condition is forced. Notes are appended.
+  bool Feed(const Record& record, const std::vector<std::string>& columns,
+            memhost::MemoryDataRow& row, std::string& forced,
+            std::vector<FeedNote>* notes);
+
+  const std::string& field_name(uint32_t field) const {
+    return fields_[field].name;
+  }
 
   // The fields no column matches, with the closest column name (or "").
   std::vector<std::pair<std::string, std::string>> MissingFields(
@@ -48,12 +70,26 @@ class RowFeeder {
     uint8_t needs = 0;
     int64_t column = -1;    // resolved column, or -1
     bool implicit = false;  // read on the module's behalf, not named
+    // This record's state.
+    uint8_t usable = 0;  // Need bits read successfully
+    bool inexact = false;
+    std::string plain;     // the cell's exact value, when inexact
+    std::string rendered;  // what the module sees of it, when inexact
+  };
+  struct Condition {
+    uint32_t field;
+    int32_t type;
+    int32_t op;
+    std::string plain_value;  // numeric =, <, >: the value, exactly
   };
   void Resolve(const std::vector<std::string>& columns);
 
+  Zone zone_;
   std::vector<Field> fields_;
-  size_t resolved_columns_ = 0;
+  std::vector<Condition> conditions_;
+  size_t resolved_columns_ = SIZE_MAX;
   std::u16string text_;
+  std::string scratch_;
 };
 
 // Levenshtein distance ignoring ASCII case (for "did you mean").

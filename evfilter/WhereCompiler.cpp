@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "evfilter/CellReaders.h"
+#include "evfilter/ValueForms.h"
 #include "textconv/Utf8.h"
 
 namespace evfilter {
@@ -179,6 +180,7 @@ class Parser {
                         "after '" +
                             field.text + "'");
     }
+    size_t value_column = Peek().column;
     if (line.op == 5) {
       value = Period(op);
     } else {
@@ -186,6 +188,7 @@ class Parser {
       if (v.kind != Kind::kWord && v.kind != Kind::kString)
         throw SyntaxError(v.column, "expected a value after '" + op.text + "'");
       value = v.text;
+      value_column = v.column;
     }
     line.value = textconv::ToUtf16(value);
     if (type < 0) {
@@ -194,6 +197,8 @@ class Parser {
     }
     if (type < 0) type = Infer(line.op, value);
     line.type = type;
+    if (const auto problem = PrepareValue(line))
+      throw SyntaxError(value_column, *problem);
     lines_.push_back(std::move(line));
   }
 
@@ -225,14 +230,15 @@ class Parser {
                       "DAYS, THIS MONTH or LAST MONTH");
   }
 
+  // A value that is meant as a number, date or time gives its field that
+  // type, and is then checked in full: a malformed date is an error, not a
+  // text that compares as nothing.
   static int32_t Infer(int32_t op, const std::string& value) {
-    if (op == 5) return 2;
-    for (const char* period : kPeriods)
-      if (EqualsNoCase(value, period)) return 2;
+    if (op == 5 || IsPeriodKeyword(value)) return 2;
     if (op == 1 || op == 2) return 1;
     if (LooksNumeric(value)) return 0;
-    if (LooksDate(value)) return 2;
-    if (LooksTime(value)) return 3;
+    if (LooksLikeDate(value)) return 2;
+    if (LooksLikeTime(value)) return 3;
     return 1;
   }
 

@@ -14,9 +14,12 @@
 // one condition; to negate a group write AND NOT / OR NOT before it.
 //
 // A field's type comes from ":type" (numeric, text, date, time), else from
-// the caller's overrides, else from the value: a number is numeric, m/d/yyyy
-// a date, h:mm[:ss] [AM|PM] a time, a period keyword or IN a date; LIKE
-// and CONTAINS compare text; anything else is text.
+// the caller's overrides, else from the value: a number is numeric,
+// something shaped like a date (digits, "/" or "-", digits) a date, like a
+// time (digits, ":", digits) a time, a period keyword or IN a date; LIKE
+// and CONTAINS compare text; anything else is text. Every value is then
+// checked against its type (evfilter/ValueForms.h): a value that does not
+// fit is a syntax error at the value's column.
 
 #ifndef EVFILTER_WHERECOMPILER_H_
 #define EVFILTER_WHERECOMPILER_H_

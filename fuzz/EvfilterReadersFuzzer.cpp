@@ -10,19 +10,29 @@
 #include "evfilter/Definition.h"
 #include "evfilter/RecordReaders.h"
 #include "evfilter/RowFeeder.h"
+#include "evfilter/ValueForms.h"
 #include "evfilter/WhereCompiler.h"
+#include "textconv/Utf8.h"
 
 namespace {
 
 void ReadAll(std::unique_ptr<evfilter::RecordReader> reader) {
   evfilter::RowFeeder feeder(
-      {memhost::LineSpec{.field = u"a", .type = 0},
+      {memhost::LineSpec{.field = u"a", .op = 3, .value = u"12.5", .type = 0},
        memhost::LineSpec{.field = u"b", .type = 2},
        memhost::LineSpec{.field = u"c", .type = 3},
-       memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1}});
+       memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1}},
+      evfilter::Zone::kLocal);
   memhost::MemoryDataRow row;
   evfilter::Record record;
-  while (reader->Next(record)) feeder.Feed(record, reader->columns(), row);
+  std::string forced;
+  std::vector<evfilter::FeedNote> notes;
+  reader->header_notes();
+  while (reader->Next(record)) {
+    notes.clear();
+    if (record.problem.empty())
+      feeder.Feed(record, reader->columns(), row, forced, &notes);
+  }
   feeder.MissingFields(reader->columns());
 }
 
@@ -57,7 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const evfilter::SyntaxError&) {
   }
   evfilter::ReadDate(text);
-  evfilter::ReadTime(text);
+  evfilter::ReadTime(text, evfilter::Zone::kUtc);
+  std::string scratch;
+  evfilter::ReadNumber(text, scratch);
+  if (evfilter::PlainDecimal(text, scratch))
+    evfilter::ComparePlain(scratch, "-12.5");
+  memhost::LineSpec line{.value = textconv::ToUtf16(text), .type = 3};
+  evfilter::PrepareValue(line);
+  line.type = 2;
+  evfilter::PrepareValue(line);
   evfilter::ReadInteger(text);
   evfilter::ReadReal(text);
   return 0;

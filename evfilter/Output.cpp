@@ -1,0 +1,93 @@
+#include "evfilter/Output.h"
+
+#include <cstdio>
+
+namespace evfilter {
+
+void AppendJsonString(std::string& out, std::string_view s) {
+  out.push_back('"');
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
+                    std::string_view terminator) {
+  if (any_header_ && names == header_) return;
+  if (any_header_) out_.push_back('\n');  // a blank line between blocks
+  any_header_ = true;
+  header_ = names;
+  if (!raw.empty() || names.empty()) {
+    out_.append(raw);
+    out_.append(terminator.empty() ? "\n" : terminator);
+    return;
+  }
+  for (size_t c = 0; c < names.size(); ++c) {
+    if (c > 0) out_.push_back(',');
+    out_ += CsvField(names[c]);
+  }
+  out_.push_back('\n');
+}
+
+void Writer::Write(const Record& record, const Source& source) {
+  out_.clear();
+  const std::vector<std::string>& columns = *source.columns;
+  if (format_ == source.format) {
+    if (format_ == Format::kCsv)
+      Header(columns, source.header_raw, source.header_terminator);
+    out_.append(record.raw);
+    out_.append(record.terminator.empty() ? "\n" : record.terminator);
+  } else if (format_ == Format::kJsonLines) {  // from CSV
+    out_.push_back('{');
+    bool first = true;
+    for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c) {
+      if (!record.cells[c]) continue;
+      if (!first) out_.push_back(',');
+      first = false;
+      AppendJsonString(out_, columns[c]);
+      out_.push_back(':');
+      AppendJsonString(out_, *record.cells[c]);
+    }
+    out_ += "}\n";
+  } else {  // CSV from JSON: the record's own keys
+    names_.clear();
+    for (uint32_t k : record.keys) names_.push_back(columns[k]);
+    Header(names_, {}, {});
+    for (size_t i = 0; i < record.keys.size(); ++i) {
+      if (i > 0) out_.push_back(',');
+      const uint32_t k = record.keys[i];
+      if (k < record.cells.size() && record.cells[k])
+        out_ += CsvField(*record.cells[k]);
+    }
+    out_.push_back('\n');
+  }
+  progress_.Clear();
+  std::fwrite(out_.data(), 1, out_.size(), stdout);
+}
+
+}  // namespace evfilter

@@ -1,0 +1,59 @@
+// Writing matched records to standard output.
+//
+// A record is written unchanged when the output format is its input's: the
+// same bytes, quoting and line break (a last line without one gets "\n").
+// CSV output starts with a header row; whenever the columns change (another
+// CSV header, or a JSON record with other keys) a blank line and a new
+// header row follow, so that no value is ever dropped or put under another
+// column's name. JSON output from CSV writes every cell of the row as a
+// string under its column's name.
+//
+// Thread safety: one thread.
+
+#ifndef EVFILTER_OUTPUT_H_
+#define EVFILTER_OUTPUT_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "evfilter/Inputs.h"
+#include "evfilter/RecordReaders.h"
+#include "evfilter/Reporter.h"
+
+namespace evfilter {
+
+// Where a record comes from: its format, columns and (CSV) header row.
+struct Source {
+  Format format = Format::kCsv;
+  const std::vector<std::string>* columns = nullptr;
+  std::string_view header_raw;
+  std::string_view header_terminator;
+};
+
+class Writer {
+ public:
+  Writer(Format format, Progress& progress)
+      : format_(format), progress_(progress) {}
+
+  void Write(const Record& record, const Source& source);
+
+ private:
+  // Starts a header block for `names` unless it is the current one.
+  void Header(const std::vector<std::string>& names, std::string_view raw,
+              std::string_view terminator);
+
+  Format format_;
+  Progress& progress_;
+  bool any_header_ = false;
+  std::vector<std::string> header_;
+  std::vector<std::string> names_;  // reused
+  std::string out_;
+};
+
+// Appends `s` as a JSON string.
+void AppendJsonString(std::string& out, std::string_view s);
+
+}  // namespace evfilter
+
+#endif  // EVFILTER_OUTPUT_H_

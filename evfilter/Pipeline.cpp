@@ -1,0 +1,324 @@
+#include "evfilter/Pipeline.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <future>
+#include <memory>
+
+#include "evfilter/Output.h"
+#include "evfilter/Reporter.h"
+
+namespace evfilter {
+
+bool RecordMatcher::Match(const Record& record,
+                          const std::vector<std::string>& columns,
+                          std::vector<FeedNote>* notes) {
+  feeder_.Feed(record, columns, row_, forced_, notes);
+  return variants_.For(forced_)->IsMatch(&row_);
+}
+
+namespace {
+
+enum class Outcome : uint8_t { kNoMatch, kMatch, kFailed, kNotRecord };
+
+// What a matcher decided about one record, settled later in input order.
+struct Decision {
+  Outcome outcome = Outcome::kNoMatch;
+  uint32_t cells = 0;  // cells the record has (for ragged CSV rows)
+  std::vector<FeedNote> notes;
+  std::string failure;
+};
+
+void Decide(RecordMatcher& matcher, const Record& record,
+            const std::vector<std::string>& columns, Decision& d) {
+  d.notes.clear();
+  d.failure.clear();
+  d.cells = static_cast<uint32_t>(record.cells.size());
+  if (!record.problem.empty()) {
+    d.outcome = Outcome::kNotRecord;
+    return;
+  }
+  try {
+    d.outcome = matcher.Match(record, columns, &d.notes) ? Outcome::kMatch
+                                                         : Outcome::kNoMatch;
+  } catch (const std::exception& e) {
+    d.outcome = Outcome::kFailed;
+    d.failure = e.what();
+  }
+}
+
+// Records copied out of the reader, to be decided on another thread.
+struct Batch {
+  std::string arena;
+  struct Entry {
+    size_t raw_begin, raw_size, cells_begin, cells_end, keys_begin, keys_end;
+    std::string_view terminator;  // one of the reader's static texts
+    uint64_t line;
+    std::string problem;
+    bool fatal;
+  };
+  std::vector<Entry> entries;
+  std::vector<std::pair<size_t, size_t>> cells;  // (begin, size); npos: none
+  std::vector<uint32_t> keys;
+  std::vector<std::string> columns;
+  bool split_later = false;  // CSV records whose cells Get makes
+  std::vector<Decision> decisions;
+
+  void Add(const Record& r) {
+    Entry e{arena.size(), r.raw.size(), cells.size(), 0,      keys.size(), 0,
+            r.terminator, r.line,       r.problem,    r.fatal};
+    arena.append(r.raw);
+    for (const auto& cell : r.cells) {
+      if (!cell) {
+        cells.emplace_back(std::string::npos, 0);
+        continue;
+      }
+      cells.emplace_back(arena.size(), cell->size());
+      arena.append(*cell);
+    }
+    e.cells_end = cells.size();
+    keys.insert(keys.end(), r.keys.begin(), r.keys.end());
+    e.keys_end = keys.size();
+    entries.push_back(std::move(e));
+  }
+  // Record `i`; `scratch` holds cells that had to be unquoted. CSV cells
+  // are split again only `with_cells`.
+  void Get(size_t i, Record& r, std::string& scratch,
+           bool with_cells = true) const {
+    const Entry& e = entries[i];
+    r.raw = std::string_view(arena).substr(e.raw_begin, e.raw_size);
+    r.terminator = e.terminator;
+    r.line = e.line;
+    r.problem = e.problem;
+    r.fatal = e.fatal;
+    r.keys.assign(keys.begin() + static_cast<ptrdiff_t>(e.keys_begin),
+                  keys.begin() + static_cast<ptrdiff_t>(e.keys_end));
+    if (split_later) {
+      if (e.problem.empty() && with_cells)
+        SplitCsv(r.raw, scratch, r.cells);
+      else
+        r.cells.clear();
+      return;
+    }
+    r.cells.clear();
+    for (size_t c = e.cells_begin; c < e.cells_end; ++c)
+      r.cells.push_back(cells[c].first == std::string::npos
+                            ? std::nullopt
+                            : std::optional(std::string_view(arena).substr(
+                                  cells[c].first, cells[c].second)));
+  }
+  void DecideAll(RecordMatcher& matcher) {
+    Record r;
+    std::string scratch;
+    decisions.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      Get(i, r, scratch);
+      Decide(matcher, r, columns, decisions[i]);
+    }
+  }
+};
+
+class Run {
+ public:
+  Run(const std::vector<memhost::LineSpec>& lines, const MatchOptions& o)
+      : options_(o), reporter_(o.strict) {
+    const unsigned jobs = std::max(1u, o.jobs);
+    for (unsigned j = 0; j < jobs; ++j)
+      matchers_.push_back(std::make_unique<RecordMatcher>(lines, o.zone));
+  }
+
+  int Go() {
+    std::vector<std::string> inputs = options_.inputs;
+    if (inputs.empty()) inputs.push_back("-");
+    for (const std::string& path : inputs) {
+      Input input(path, options_.input_format);
+      if (!input.ok()) {
+        // Like grep: say why, go on with the others, fail at the end.
+        reporter_.Failure(input.name() + ": " + input.error());
+        continue;
+      }
+      ReadInput(input);
+    }
+    std::fflush(stdout);
+    if (options_.count)
+      std::printf("%llu\n", static_cast<unsigned long long>(written_));
+    std::fflush(stdout);
+    reporter_.Finish(records_, written_);
+    if (reporter_.failed()) return 2;
+    return written_ > 0 ? 0 : 1;
+  }
+
+ private:
+  void ReadInput(Input& input) {
+    std::unique_ptr<RecordReader> reader;
+    try {
+      reader = input.format() == Format::kCsv
+                   ? MakeCsvReader(input.file())
+                   : MakeJsonLinesReader(input.file());
+    } catch (const InputError& e) {
+      reporter_.Failure(input.name() + ": " + e.what());
+      return;
+    }
+    if (!writer_)
+      writer_.emplace(options_.output_format.value_or(input.format()),
+                      reporter_.progress());
+    name_ = input.name();
+    source_ = Source{input.format(), &reader->columns(), reader->header_raw(),
+                     reader->header_terminator()};
+    const std::vector<std::string> renamed = reader->header_notes();
+    if (!renamed.empty()) {
+      std::string message = name_ + ": duplicate column names: ";
+      for (size_t i = 0; i < renamed.size(); ++i)
+        message += (i > 0 ? ", " : "") + renamed[i];
+      reporter_.Note(message);
+    }
+    // A CSV header names every column at once; JSON objects may each lack
+    // a field, so JSON Lines are checked at the end of the input.
+    if (input.format() == Format::kCsv) ReportMissing(*reader, false);
+    if (matchers_.size() == 1)
+      ReadSerial(*reader);
+    else
+      ReadParallel(*reader);
+    if (input.format() == Format::kJsonLines) ReportMissing(*reader, true);
+  }
+
+  void ReportMissing(const RecordReader& reader, bool at_end) {
+    for (const auto& [field, closest] :
+         matchers_[0]->feeder().MissingFields(reader.columns())) {
+      std::string message =
+          name_ + ": no " +
+          std::string(at_end ? "record has a field" : "column") + " '" + field +
+          "'";
+      if (!closest.empty()) message += " (closest: '" + closest + "')";
+      if (options_.strict) {
+        reporter_.Note(message);
+        throw FatalError(message);
+      }
+      if (std::find(missing_.begin(), missing_.end(), message) ==
+          missing_.end()) {
+        missing_.push_back(message);
+        reporter_.Note(message +
+                       (at_end ? "" : "; typed conditions on it are false"));
+      }
+    }
+  }
+
+  void ReadSerial(RecordReader& reader) {
+    Record record;
+    Decision d;
+    while (reader.Next(record)) {
+      reporter_.progress().Tick(++records_, reader.bytes_read());
+      Decide(*matchers_[0], record, reader.columns(), d);
+      Settle(record, d);
+    }
+  }
+
+  void ReadParallel(RecordReader& reader) {
+    // Batches go to the threads in turn, each thread with its own matcher;
+    // results are settled in input order. At most one batch per thread is
+    // in flight, so a matcher is free when its turn comes.
+    constexpr size_t kBatch = 4096;
+    const size_t jobs = matchers_.size();
+    std::deque<std::pair<std::unique_ptr<Batch>, std::future<void>>> flight;
+    size_t turn = 0;
+    auto settle_front = [&] {
+      auto [batch, done] = std::move(flight.front());
+      flight.pop_front();
+      done.get();
+      Record r;
+      std::string scratch;
+      for (size_t i = 0; i < batch->entries.size(); ++i) {
+        // Cells are needed again only to convert a record that is written.
+        const Decision& d = batch->decisions[i];
+        const bool written = !options_.count &&
+                             (d.outcome == Outcome::kMatch) != options_.invert;
+        batch->Get(i, r, scratch, written);
+        Settle(r, d);
+      }
+    };
+    Record record;
+    bool more = true;
+    while (more) {
+      auto batch = std::make_unique<Batch>();
+      // CSV records are split on the threads; JSON Lines are parsed here,
+      // since their columns grow as keys appear.
+      batch->split_later = reader.SplitsLater();
+      while (batch->entries.size() < kBatch &&
+             (more = reader.NextUnsplit(record))) {
+        reporter_.progress().Tick(++records_, reader.bytes_read());
+        batch->Add(record);
+      }
+      if (batch->entries.empty()) break;
+      batch->columns = reader.columns();
+      if (flight.size() == jobs) settle_front();
+      RecordMatcher* matcher = matchers_[turn++ % jobs].get();
+      Batch* raw = batch.get();
+      flight.emplace_back(std::move(batch),
+                          std::async(std::launch::async, [raw, matcher] {
+                            raw->DecideAll(*matcher);
+                          }));
+    }
+    while (!flight.empty()) settle_front();
+  }
+
+  std::string Place(const Record& record) const {
+    return name_ + ":" + std::to_string(record.line);
+  }
+
+  void Settle(const Record& record, const Decision& d) {
+    if (d.outcome == Outcome::kNotRecord) {
+      if (record.fatal)
+        reporter_.Failure(Place(record) + ": " + record.problem);
+      else
+        reporter_.RecordReport(
+            "unreadable line",
+            Place(record) + ": " + record.problem + "; line skipped");
+      return;
+    }
+    if (source_.format == Format::kCsv && d.cells != source_.columns->size())
+      reporter_.RecordReport("ragged row",
+                             Place(record) + ": " + std::to_string(d.cells) +
+                                 " cell(s) where the header has " +
+                                 std::to_string(source_.columns->size()) +
+                                 "; read as far as it goes");
+    const RowFeeder& feeder = matchers_[0]->feeder();
+    for (const FeedNote& note : d.notes) {
+      if (note.kind == FeedNote::kUnreadable)
+        reporter_.Unreadable(feeder.field_name(note.field), note.wanted,
+                             Place(record), note.cell);
+      else
+        reporter_.Inexact(feeder.field_name(note.field), Place(record),
+                          note.cell);
+    }
+    if (d.outcome == Outcome::kFailed) {
+      reporter_.Failure(Place(record) +
+                        ": the filter module could not match the record (" +
+                        d.failure + ")");
+      return;
+    }
+    if ((d.outcome == Outcome::kMatch) != options_.invert) {
+      ++written_;
+      if (!options_.count) writer_->Write(record, source_);
+    }
+  }
+
+  const MatchOptions& options_;
+  Reporter reporter_;
+  std::vector<std::unique_ptr<RecordMatcher>> matchers_;
+  std::optional<Writer> writer_;
+  Source source_;
+  std::string name_;
+  std::vector<std::string> missing_;
+  uint64_t records_ = 0;
+  uint64_t written_ = 0;
+};
+
+}  // namespace
+
+int RunMatch(const std::vector<memhost::LineSpec>& lines,
+             const MatchOptions& options) {
+  return Run(lines, options).Go();
+}
+
+}  // namespace evfilter
