@@ -146,7 +146,8 @@ bool ChunkedInput::NextCsvRecord(std::string_view* out,
   *terminator = kNone;
   if (state != kQuoted && end > start_ && buffer_[end - 1] == '\r') --end;
   *out = std::string_view(buffer_.data() + start_, end - start_);
-  *lines = breaks + 1;
+  // A final break inside the open field ends a line, not starts one.
+  *lines = breaks + (buffer_.back() == '\n' ? 0 : 1);
   start_ = buffer_.size();
   return true;
 }

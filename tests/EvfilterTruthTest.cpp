@@ -1,0 +1,321 @@
+// End-to-end: evfilter on inputs shaped like real exports either gives the
+// right answer or says clearly why it cannot; it is never silently wrong.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "EvfilterRun.h"
+
+namespace {
+
+using EvfilterTruthTest = EvfilterCliTest;
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A CSV of `rows` records with Id 1..rows.
+std::string IdCsv(int rows) {
+  std::string csv = "Id,Name\n";
+  for (int i = 1; i <= rows; ++i)
+    csv += std::to_string(i) + ",n" + std::to_string(i) + "\n";
+  return csv;
+}
+
+TEST_F(EvfilterTruthTest, BadValuesStopTheRunAndPointAtThem) {
+  const std::string csv =
+      File("e.csv", "EventID,Received,Time\n4625,2026-12-03,22:15:00\n");
+  struct Case {
+    const char* where;
+    const char* message;
+    size_t column;
+  };
+  const Case cases[] = {
+      {"Received:date > garbage", "'garbage' is not a date; accepted forms",
+       17},
+      {"EventID:numeric > abc", "'abc' is not a number", 19},
+      {"Time:time > 25:99", "'25:99' is not a time", 13},
+      {"Received:date > 13/45/2026", "not a day of the calendar", 17},
+      {"Received:date > 2/30/2026", "not a day of the calendar", 17},
+      {"Received:date > garbage AND EventID = 4625", "is not a date", 17},
+      {"Received > 2026-12-7", "accepted forms: m/d/yyyy", 12},
+      {"Received > 12/07/26", "accepted forms: m/d/yyyy", 12},
+      {"Received > '12/7/2026 10:00'", "accepted forms: m/d/yyyy", 12},
+      {"Time > '13:15 PM'", "with AM or PM the hour is 1 to 12", 8},
+      {"Received = TODAY", "is a period: write IN TODAY", 12},
+      {"EventID:numeric IN TODAY", "needs a date field", 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    const Result r =
+        Run("match --count --where \"" + std::string(c.where) + "\" " + csv);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Has(r.err, c.message)) << r.err;
+    EXPECT_TRUE(
+        Has(r.err, "syntax error at column " + std::to_string(c.column) + ":"))
+        << r.err;
+  }
+  // In a definition the line is named.
+  const std::string def = File("d.json", R"({"lines": [
+      {"field": "EventID", "value": "4625", "type": "numeric"},
+      {"field": "Received", "operator": ">", "value": "2/30/2026",
+       "type": "date"}]})");
+  const Result r = Run("match --filter " + def + " " + csv);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "line 2: field 'Received': '2/30/2026' is not a day"))
+      << r.err;
+}
+
+TEST_F(EvfilterTruthTest, AFilterTheModuleCannotBuildWholeIsRefused) {
+  // Nesting deeper than the module builds: it drops the line and logs an
+  // error; evfilter refuses to run what is left, in every sub-command.
+  std::string lines;
+  for (int i = 0; i < 3; ++i)
+    lines += std::string(i ? "," : "") +
+             R"({"field": "Id", "value": "1", "type": "numeric", "open": )" +
+             std::to_string(i == 1 ? 200 : 0) + R"(, "close": )" +
+             std::to_string(i == 2 ? 200 : 0) + "}";
+  const std::string def = File("deep.json", "{\"lines\": [" + lines + "]}");
+  const std::string csv = File("ids.csv", IdCsv(3));
+  for (const std::string& command :
+       {"match --filter " + def + " " + csv, "show --filter " + def,
+        "intervals --filter " + def + " Id"}) {
+    SCOPED_TRACE(command);
+    const Result r = Run(command);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Has(r.err,
+                    "the filter module could not build the filter: "
+                    "FLTPopCmpdExpr - unknown error."))
+        << r.err;
+  }
+}
+
+TEST_F(EvfilterTruthTest, DatesAndTimesAsPeopleWriteThem) {
+  const std::string csv = File("t.csv",
+                               "Received,Time\n"
+                               "2026-11-30,21:59:59\n"
+                               "2026-12-01,22:00:00\n"
+                               "2026-12-07,12:00:00\n"
+                               "2026-12-08,00:30:00\n");
+  auto count = [&](const std::string& where) {
+    const Result r = Run("match --count --where \"" + where + "\" " + csv);
+    EXPECT_EQ(r.err, "") << where;
+    return r.out;
+  };
+  EXPECT_EQ(count("Received > 2026-12-01"), "2\n");
+  EXPECT_EQ(count("Received > 12/1/2026"), "2\n");
+  EXPECT_EQ(count("Received = 2026-12-07"), "1\n");
+  EXPECT_EQ(count("Time > '10:00 PM'"), "0\n");
+  EXPECT_EQ(count("Time < '10:00 PM'"), "3\n");
+  EXPECT_EQ(count("Time = '10:00 pm'"), "1\n");
+  EXPECT_EQ(count("Time = '22:00'"), "1\n");
+  EXPECT_EQ(count("Time = '12:00 PM'"), "1\n");  // noon
+  EXPECT_EQ(count("Time = '12:30 AM'"), "1\n");  // half past midnight
+  EXPECT_EQ(count("Time = 0:30:00"), "1\n");
+  const Result shown = Run("show --where \"Time > '9:05 PM'\"");
+  EXPECT_TRUE(Has(shown.out, "'9:05:00 PM'")) << shown.out;
+}
+
+TEST_F(EvfilterTruthTest, StrayQuotesAreLiteralAndUnclosedOnesReported) {
+  std::string csv = "Id,Item\n";
+  for (int i = 1; i <= 10000; ++i)
+    csv += std::to_string(i) + "," +
+           (i == 5000 ? std::string("5\" floppy") : "disk") + "\n";
+  const std::string file = File("q.csv", csv);
+  Result r = Run("match --count --strict --where \"Id > 0\" " + file);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "10000\n");
+  r = Run("match --where \"Item CONTAINS floppy\" " + file);
+  EXPECT_EQ(r.out, "Id,Item\n5000,5\" floppy\n");
+  // A quoted field that never closes swallows the rest: said, status 2.
+  const std::string open =
+      File("open.csv", "Id,Item\n1,a\n2,\"never closed\n3,b\n4,c\n");
+  r = Run("match --count --where \"Id > 0\" " + open);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_TRUE(Has(r.err,
+                  "open.csv:3: a quoted field opened on this line never "
+                  "closes; 3 line(s) from here to the end were not "
+                  "read"))
+      << r.err;
+}
+
+TEST_F(EvfilterTruthTest, HeadersAsExportToolsWriteThem) {
+  // A byte-order mark before a quoted header, CRLF line ends, a quoted
+  // field with a line break inside.
+  const std::string ps = File("ps.csv",
+                              "\xEF\xBB\xBF\"Message\",\"Id\"\r\n"
+                              "\"Logon\r\nfailed\",\"4625\"\r\n"
+                              "\"ok\",\"4624\"\r\n");
+  Result r = Run("match --where \"Message LIKE 'logon*'\" " + ps);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "\"Message\",\"Id\"\r\n\"Logon\r\nfailed\",\"4625\"\r\n");
+  // Duplicate names: the first keeps its name, later copies are renamed,
+  // and that is said once.
+  const std::string dup = File("dup.csv", "x,y,x,x\n1,2,3,4\n5,6,7,8\n");
+  r = Run("match --count --where \"x = 1 AND x_2 = 3 AND x_3 = 4\" " + dup);
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_EQ(r.err,
+            "evfilter: " + dup +
+                ": duplicate column names: 'x' renamed 'x_2', 'x' renamed "
+                "'x_3'\n");
+}
+
+TEST_F(EvfilterTruthTest, RaggedRowsAreReportedAndReadAsFarAsTheyGo) {
+  const std::string csv =
+      File("r.csv", "Id,Name,Size\n1,a,5\n2,b\n3,c,7,extra\n");
+  Result r = Run("match --where \"Id > 0\" " + csv);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Id,Name,Size\n1,a,5\n2,b\n3,c,7,extra\n");
+  EXPECT_TRUE(Has(r.err,
+                  "r.csv:3: 2 cell(s) where the header has 3; read as "
+                  "far as it goes"))
+      << r.err;
+  EXPECT_TRUE(Has(r.err, "r.csv:4: 4 cell(s) where the header has 3"));
+  // The short row has no Size: a numeric condition on it is false.
+  r = Run("match --count --where \"Size > 0\" " + csv);
+  EXPECT_EQ(r.out, "2\n");
+  r = Run("match --strict --where \"Id > 0\" " + csv);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "r.csv:3: 2 cell(s)"));
+}
+
+TEST_F(EvfilterTruthTest, ReportsAreCappedAndSummedUp) {
+  std::string csv = "Id,Name\n";
+  for (int i = 1; i <= 25; ++i) csv += std::to_string(i) + "\n";
+  const std::string file = File("short.csv", csv);
+  const Result r = Run("match --count --where \"Id > 20\" " + file);
+  EXPECT_EQ(r.out, "5\n");
+  size_t shown = 0;
+  for (size_t at = 0;
+       (at = r.err.find("cell(s) where", at)) != std::string::npos; ++at)
+    ++shown;
+  EXPECT_EQ(shown, 10u);
+  EXPECT_TRUE(Has(r.err, "15 more ragged row report(s) not shown"));
+  EXPECT_TRUE(Has(r.err, "25 record(s) read, 5 written, 25 reported"));
+}
+
+TEST_F(EvfilterTruthTest, RecordsLackingAFieldAreStillDecided) {
+  const std::string jsonl =
+      "{\"a\":2}\n"
+      "{\"a\":3,\"n\":50}\n"
+      "{\"a\":4,\"n\":null}\n"
+      "{\"a\":5,\"n\":\"many\"}\n"
+      "{\"a\":6,\"n\":5}\n";
+  Result r = Run("match --where \"a = 2 OR n > 10\"", jsonl);
+  EXPECT_EQ(r.out, "{\"a\":2}\n{\"a\":3,\"n\":50}\n");
+  EXPECT_TRUE(Has(r.err,
+                  "field 'n': 1 value(s) could not be read as a number "
+                  "(first at (standard input):4: 'many')"))
+      << r.err;
+  // NOT of a condition that cannot be decided is true, as jq's not.
+  r = Run("match --where \"NOT n > 10\"", jsonl);
+  EXPECT_EQ(r.out,
+            "{\"a\":2}\n{\"a\":4,\"n\":null}\n{\"a\":5,\"n\":\"many\"}\n"
+            "{\"a\":6,\"n\":5}\n");
+  // A text condition on a missing field sees empty text.
+  r = Run("match --count --where \"n:text = ''\"", jsonl);
+  EXPECT_EQ(r.out, "2\n");
+  // match and match -v together write every record exactly once.
+  const Result matched = Run("match --where \"n > 10 OR a < 3\"", jsonl);
+  const Result rest = Run("match -v --where \"n > 10 OR a < 3\"", jsonl);
+  EXPECT_EQ(matched.out.size() + rest.out.size(), jsonl.size());
+  r = Run("match --strict --where \"n > 10\"", jsonl);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "(standard input):4: field 'n': cannot read 'many'"));
+}
+
+TEST_F(EvfilterTruthTest, LargeNumbersAreComparedExactly) {
+  const std::string jsonl =
+      "{\"id\":1,\"n\":9007199254740992}\n"
+      "{\"id\":2,\"n\":9007199254740993}\n"
+      "{\"id\":3,\"n\":9007199254740994}\n"
+      "{\"id\":4,\"n\":0.1234567}\n";
+  auto ids = [&](const std::string& where) {
+    Result r = Run("match --where \"" + where + "\"", jsonl);
+    std::string out;
+    for (size_t at = 0; (at = r.out.find("\"id\":", at)) != std::string::npos;
+         ++at)
+      out += r.out[at + 5];
+    return out;
+  };
+  EXPECT_EQ(ids("n = 9007199254740993"), "2");
+  EXPECT_EQ(ids("n = 9007199254740992"), "1");
+  EXPECT_EQ(ids("n > 9007199254740992"), "23");
+  EXPECT_EQ(ids("n < 0.1234568"), "4");
+  EXPECT_EQ(ids("n > 0.12345671"), "123");
+  const Result r = Run("match --count --where \"n = 9007199254740993\"", jsonl);
+  EXPECT_TRUE(Has(r.err,
+                  "field 'n': 2 number(s) beyond what the filter "
+                  "module's numbers carry exactly"))
+      << r.err;
+  EXPECT_TRUE(Has(r.err, "use n:text"));
+}
+
+TEST_F(EvfilterTruthTest, TimestampsWithAnOffsetAreMovedToTheLocalZone) {
+  const std::string csv = File("z.csv",
+                               "Id,At\n"
+                               "1,2026-12-02T00:30:00+01:00\n"
+                               "2,2026-12-02T00:30:00Z\n"
+                               "3,2026-12-02T00:30:00\n");
+  Result r = Run("match --count --where \"At:date = 2026-12-02\" " + csv, "",
+                 "TZ=UTC");
+  EXPECT_EQ(r.out, "2\n");  // 1 is 23:30 on the 1st in UTC
+  r = Run("match --count --where \"At:date = 2026-12-02\" " + csv, "",
+          "TZ=Asia/Tokyo");
+  EXPECT_EQ(r.out, "3\n");
+  r = Run("match --count --where \"At:time = '9:30 AM'\" " + csv, "",
+          "TZ=Asia/Tokyo");
+  EXPECT_EQ(r.out, "1\n");  // 2 in Tokyo; 1 is 08:30 there
+  r = Run("match --utc --count --where \"At:date = 2026-12-02\" " + csv, "",
+          "TZ=Asia/Tokyo");
+  EXPECT_EQ(r.out, "2\n");
+}
+
+TEST_F(EvfilterTruthTest, MalformedJsonLinesAreReportedAndSkipped) {
+  const std::string jsonl = "\xEF\xBB\xBF{\"a\":1}\n{\"a\":2\n{\"a\":3}\n";
+  Result r = Run("match --where \"a > 0\"", jsonl);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "{\"a\":1}\n{\"a\":3}\n");
+  EXPECT_TRUE(Has(r.err, "(standard input):2: not valid JSON"));
+  r = Run("match --strict --where \"a > 0\"", jsonl);
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(EvfilterTruthTest, CsvOutputStartsANewHeaderWhenColumnsChange) {
+  const std::string jsonl =
+      "{\"a\":1,\"b\":\"x\"}\n{\"a\":2,\"b\":\"y\"}\n{\"a\":3,\"c\":\"z\"}\n";
+  Result r = Run("match --output-format csv --where \"a > 0\"", jsonl);
+  EXPECT_EQ(r.out, "a,b\n1,x\n2,y\n\na,c\n3,z\n");
+  const std::string one = File("one.csv", "a,b\n1,x\n");
+  const std::string two = File("two.csv", "a,c\n2,z\n");
+  const std::string same = File("same.csv", "a,b\n3,y\n");
+  r = Run("match --where \"a > 0\" " + one + " " + two + " " + same);
+  EXPECT_EQ(r.out, "a,b\n1,x\n\na,c\n2,z\n\na,b\n3,y\n");
+}
+
+TEST_F(EvfilterTruthTest, EveryInputIsReadOrItsFailureSaid) {
+  const std::string good = File("good.csv", IdCsv(3));
+  const std::string missing = (dir_ / "missing.csv").string();
+  Result r = Run("match --count --where \"Id > 1\" " + missing + " " + good +
+                 " " + dir_.string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "2\n");
+  EXPECT_TRUE(Has(r.err, missing + ": No such file or directory")) << r.err;
+  EXPECT_TRUE(Has(r.err, dir_.string() + ": is a directory")) << r.err;
+  const std::string gz =
+      File("events.csv", std::string("\x1f\x8b\x08\0\0\0\0\0", 8) + "x");
+  r = Run("match --where \"Id > 1\" " + gz);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "is gzip-compressed")) << r.err;
+  const std::string binary = File("bin.csv", std::string("Id\n1\0\n", 6));
+  r = Run("match --where \"Id > 1\" " + binary);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "is a binary file")) << r.err;
+}
+
+}  // namespace
