@@ -46,7 +46,7 @@ RowFeeder::RowFeeder(const std::vector<memhost::LineSpec>& lines, Zone zone)
     return static_cast<uint32_t>(fields_.size() - 1);
   };
   for (const memhost::LineSpec& line : lines) {
-    Condition c{0, line.type, line.op, {}};
+    Condition c{0, line.type, line.op, UnusableMark(line), {}};
     switch (line.type) {
       case 0:
         c.field = need(line.field, kNumber);
@@ -162,7 +162,7 @@ bool RowFeeder::Feed(const Record& record,
                          : c.type == 3 ? kTime
                                        : kText;
     if ((f.usable & need) == 0) {
-      forced[i] = kForcedFalse;
+      forced[i] = c.unusable;
       any = true;
       continue;
     }

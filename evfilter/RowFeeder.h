@@ -44,6 +44,13 @@ inline constexpr char kLoaded = '.';
 inline constexpr char kForcedFalse = 'F';
 inline constexpr char kForcedTrue = 'T';
 
+// The mark of a condition whose value a record cannot serve: the condition
+// as written is false, so a line built from a negated operator (">=" as
+// NOT "<") is true before its NOT.
+inline char UnusableMark(const memhost::LineSpec& line) {
+  return line.inverted ? kForcedTrue : kForcedFalse;
+}
+
 class RowFeeder {
  public:
   RowFeeder(const std::vector<memhost::LineSpec>& lines, Zone zone);
@@ -80,6 +87,7 @@ class RowFeeder {
     uint32_t field;
     int32_t type;
     int32_t op;
+    char unusable;  // the mark for a value it cannot use
     std::string plain_value;  // numeric =, <, >: the value, exactly
   };
   void Resolve(const std::vector<std::string>& columns);

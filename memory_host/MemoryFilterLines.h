@@ -28,6 +28,11 @@ struct LineSpec {
   bool negate = false;
   bool has_tag = false;
   std::u16string tag;
+  // The operator was written negated (">=" built as NOT "<"): a tool that
+  // decides the line itself for a missing value decides it as the written
+  // operator would (false), so the line before its NOT is true. The module
+  // never sees this.
+  bool inverted = false;
 };
 
 class MemoryFilterLine final : public IFilterLine {
