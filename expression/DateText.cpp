@@ -61,37 +61,40 @@ struct TimeFields {
   int64_t hour, minute, second;
 };
 
+bool IsMarker(std::u16string_view field, char16_t first) {
+  return field.size() == 2 &&
+         (field[0] == first || field[0] == first - (u'a' - u'A')) &&
+         (field[1] == u'm' || field[1] == u'M');
+}
+
+// Fields are separated by ":" and blanks; an "AM" or "PM" in any field
+// after the hour is the marker, and ends the numbers. Without a marker the
+// hour is on a 24-hour clock; with one, 12 is hour 0 and PM adds 12.
 TimeFields ReadTimeFields(std::u16string_view text) {
   text = Trim(text);
   TimeFields f{0, 0, 0};
   int index = 0;
   size_t start = 0;
-  // Spaces read as ":" and one ":" follows the text, so the last field is
-  // always ended and the hour always read.
+  bool am = false, pm = false;
+  // One ":" follows the text, so the last field is always ended and the
+  // hour always read.
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i < text.size() && text[i] != u':' && text[i] != u' ') continue;
     const std::u16string_view field = text.substr(start, i - start);
-    switch (index) {
-      case 0:
-        f.hour = ParseField(field);
-        if (f.hour == 12) f.hour = 0;
-        break;
-      case 1:
-        f.minute = ParseField(field);
-        break;
-      case 2:
-        f.second = ParseField(field);
-        break;
-      case 3:
-        if (field.size() == 2 && (field[0] == u'p' || field[0] == u'P') &&
-            (field[1] == u'm' || field[1] == u'M'))
-          f.hour += 12;
-        break;
-      default:
-        break;
-    }
-    ++index;
     start = i + 1;
+    if (index > 0 && (IsMarker(field, u'a') || IsMarker(field, u'p'))) {
+      am = IsMarker(field, u'a');
+      pm = !am;
+      break;
+    }
+    if (index == 0) f.hour = ParseField(field);
+    if (index == 1) f.minute = ParseField(field);
+    if (index == 2) f.second = ParseField(field);
+    ++index;
+  }
+  if (am || pm) {
+    if (f.hour == 12) f.hour = 0;
+    if (pm) f.hour += 12;
   }
   return f;
 }
@@ -211,18 +214,23 @@ std::u16string NormalizeTimeByConversion(std::u16string_view text) {
 }
 
 std::optional<int64_t> ParseNormalDate(std::u16string_view s) noexcept {
-  if (s.size() != 10 || s[2] != u'-' || s[5] != u'-') return std::nullopt;
-  int32_t digits[8];
-  static constexpr int kAt[8] = {0, 1, 3, 4, 6, 7, 8, 9};
-  for (int i = 0; i < 8; ++i) {
+  // Years after 9999 are written with more digits.
+  if (s.size() < 10 || s.size() > 15 || s[2] != u'-' || s[5] != u'-')
+    return std::nullopt;
+  int32_t digits[4];
+  static constexpr int kAt[4] = {0, 1, 3, 4};
+  for (int i = 0; i < 4; ++i) {
     const char16_t c = s[static_cast<size_t>(kAt[i])];
     if (c < u'0' || c > u'9') return std::nullopt;
     digits[i] = c - u'0';
   }
+  int64_t year = 0;
+  for (size_t i = 6; i < s.size(); ++i) {
+    if (s[i] < u'0' || s[i] > u'9') return std::nullopt;
+    year = year * 10 + (s[i] - u'0');
+  }
   const int32_t day = digits[0] * 10 + digits[1];
   const int32_t month = digits[2] * 10 + digits[3];
-  const int32_t year =
-      digits[4] * 1000 + digits[5] * 100 + digits[6] * 10 + digits[7];
   if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
     return std::nullopt;
   return DaysFromCivil(year, month, day);
@@ -235,6 +243,8 @@ std::optional<int> CompareNormalDates(std::u16string_view a,
   if (!x || !y) return std::nullopt;
   return *x < *y ? -1 : (*x > *y ? 1 : 0);
 }
+
+bool TimesAreRegular() { return Is1980Regular(); }
 
 void ResetTimeZoneCaches() noexcept {
   tzset();

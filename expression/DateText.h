@@ -4,9 +4,11 @@
 //   date  "dd-mm-yyyy" from month/day/year text: "12/25/2010" -> "25-12-2010",
 //         "2010" -> "01-01-2010", "7/2010" -> "01-07-2010"; a day past the end
 //         of its month rolls over ("2/30/2010" -> "02-03-2010").
-//   time  "HH-MM-SS" from "h[:m[:s]] [AM|PM]" on a 12-hour reading:
-//         "12:30:00 AM" -> "00-30-00", "1:05:00 PM" -> "13-05-00", a bare 12
-//         reads as 0, and "9:30 PM" (no seconds) -> "09-30-00".
+//   time  "HH-MM-SS" from "h[:m[:s]]" and an optional AM or PM (any case,
+//         in any field after the hour, after any number of blanks): with a
+//         marker on a 12-hour clock ("12:30:00 AM" -> "00-30-00",
+//         "9:30 PM" -> "21-30-00", "9 PM" -> "21-00-00"), without one on a
+//         24-hour clock ("12:30:00" -> "12-30-00"); "13:15:00 PM" fails.
 // Fields are read like wcstol: blanks skipped, an optional sign, digits up to
 // the first other character; no digits gives 0, and numbers beyond 32 bits
 // give the nearest limit. An invalid date or time throws StatusFailure
@@ -53,14 +55,19 @@ std::u16string NormalizeTime(std::u16string_view text);
 std::u16string NormalizeDateByConversion(std::u16string_view text);
 std::u16string NormalizeTimeByConversion(std::u16string_view text);
 
-// Days since 1970-01-01 of a text in the normal date form "dd-mm-yyyy" that
-// names a real calendar day; nothing for any other text.
+// Days since 1970-01-01 of a text in the normal date form "dd-mm-yyyy"
+// (years after 9999 with more digits) that names a real calendar day;
+// nothing for any other text.
 std::optional<int64_t> ParseNormalDate(std::u16string_view text) noexcept;
 
 // Chronological order of two normal-form dates (<0, 0, >0); nothing when
 // either text is not in that form.
 std::optional<int> CompareNormalDates(std::u16string_view a,
                                       std::u16string_view b) noexcept;
+
+// True when every time of 1 January 1980 exists once in the local zone, so
+// that a time of day is its own normal form.
+bool TimesAreRegular();
 
 // Forgets what was learnt about the local time zone.
 void ResetTimeZoneCaches() noexcept;

@@ -20,23 +20,23 @@ FilterCompoundExpression::~FilterCompoundExpression() {
   children_.items_.clear();
 }
 
-bool FilterCompoundExpression::Eval() {
+bool FilterCompoundExpression::Eval(RowValues& row) const {
   bool result = true;
   int32_t pending = kLinkAnd;
   for (const auto& child : children_.items_) {
     try {
       switch (pending) {
         case kLinkAnd:
-          if (result) result = child->Eval();
+          if (result) result = child->Eval(row);
           break;
         case kLinkOr:
-          if (!result) result = child->Eval();
+          if (!result) result = child->Eval(row);
           break;
         case kLinkAndNot:
-          if (result) result = !child->Eval();
+          if (result) result = !child->Eval(row);
           break;
         case kLinkOrNot:
-          if (!result) result = !child->Eval();
+          if (!result) result = !child->Eval(row);
           break;
         default:
           result = false;
@@ -56,11 +56,11 @@ bool FilterCompoundExpression::Eval() {
 
 INumericIntervalCollection* FilterCompoundExpression::GetNumericIntervals(
     const char16_t* field) {
-  return DeriveIntervals(ViewOf(field)).set.release();
+  return DeriveIntervals(ViewOf(field), nullptr).set.release();
 }
 
 DerivedIntervals FilterCompoundExpression::DeriveIntervals(
-    std::u16string_view field) {
+    std::u16string_view field, const RowValues* row) const {
   // Starts as the whole range: true for every row, so exact.
   DerivedIntervals result{MakeIntervalSet(NumericInterval()), true};
   int32_t pending = kLinkAnd;
@@ -72,7 +72,7 @@ DerivedIntervals FilterCompoundExpression::DeriveIntervals(
       pending = child->GetLinkOperator();
       continue;
     }
-    DerivedIntervals part = child->DeriveIntervals(field);
+    DerivedIntervals part = child->DeriveIntervals(field, row);
     const bool negated = pending == kLinkAndNot || pending == kLinkOrNot;
     if (negated) NegateDerived(part);
     if (pending == kLinkAnd || pending == kLinkAndNot)
@@ -104,7 +104,7 @@ std::u16string LinkOperatorText(int32_t op) {
   }
 }
 
-std::u16string FilterCompoundExpression::ToString() {
+std::u16string FilterCompoundExpression::ToString() const {
   std::u16string text;
   const size_t count = children_.items_.size();
   for (size_t i = 0; i < count; ++i) {

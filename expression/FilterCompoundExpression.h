@@ -42,14 +42,15 @@ class FilterCompoundExpression : public FilterExpression {
 
   // Left-to-right evaluation; true without children. Catches a failing child
   // and returns the result as it stood before it.
-  bool Eval() override;
+  bool Eval(RowValues& row) const override;
   // The children's sets combined left to right by the link operators,
   // without short-circuit. Never null.
   INumericIntervalCollection* GetNumericIntervals(
       const char16_t* field) override;
-  DerivedIntervals DeriveIntervals(std::u16string_view field) override;
+  DerivedIntervals DeriveIntervals(std::u16string_view field,
+                                   const RowValues* row) const override;
   // "( X ) AND ( Y ) OR ( Z )"; empty without children.
-  std::u16string ToString() override;
+  std::u16string ToString() const override;
 
   Children& GetChildren() { return children_; }
   const Children& GetChildren() const { return children_; }

@@ -14,17 +14,17 @@ void NegateDerived(DerivedIntervals& derived) {
   derived.exact = count == 1;
 }
 
-bool FilterExpression::Eval() { return false; }
+bool FilterExpression::Eval(RowValues& /*row*/) const { return false; }
 
 INumericIntervalCollection* FilterExpression::GetNumericIntervals(
     const char16_t* /*field*/) {
   return nullptr;
 }
 
-std::u16string FilterExpression::ToString() { return std::u16string(); }
+std::u16string FilterExpression::ToString() const { return std::u16string(); }
 
 DerivedIntervals FilterExpression::DeriveIntervals(
-    std::u16string_view /*field*/) {
+    std::u16string_view /*field*/, const RowValues* /*row*/) const {
   return {MakeIntervalSet(NumericInterval()), false};
 }
 

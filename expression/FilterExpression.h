@@ -13,17 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "expression/RowValues.h"
 #include "filtermodule/FilterModule.h"
 #include "interval/NumericIntervalCollection.h"
 
 namespace filtermodule {
-
-enum LineLinkOperator : int32_t {
-  kLinkAnd = 0,
-  kLinkOr = 1,
-  kLinkAndNot = 2,
-  kLinkOrNot = 3,
-};
 
 // A derived interval set and whether it is exact: an exact set holds
 // precisely the integer values of the field at which the expression can be
@@ -47,15 +41,20 @@ class FilterExpression {
   FilterExpression& operator=(const FilterExpression&) = delete;
   virtual ~FilterExpression() = default;
 
-  // Does the current row satisfy this expression. Base: false.
-  virtual bool Eval();
+  // Does the row whose values `row` holds satisfy this expression. Reads
+  // the tree only; what it makes (rendered texts) goes into `row`. Base:
+  // false.
+  virtual bool Eval(RowValues& row) const;
   // A new interval set for `field` that the caller releases, or null.
   virtual INumericIntervalCollection* GetNumericIntervals(
       const char16_t* field);
   // The printable form of the expression. Base: empty.
-  virtual std::u16string ToString();
-  // GetNumericIntervals with exactness. Base: the whole range, inexact.
-  virtual DerivedIntervals DeriveIntervals(std::u16string_view field);
+  virtual std::u16string ToString() const;
+  // GetNumericIntervals with exactness; `row`, when given, holds the state
+  // that matching left (the zero-fill of numeric values). Base: the whole
+  // range, inexact.
+  virtual DerivedIntervals DeriveIntervals(std::u16string_view field,
+                                           const RowValues* row) const;
 
   int32_t GetLinkOperator() const { return link_operator_; }
   void SetLinkOperator(int32_t op) { link_operator_ = op; }

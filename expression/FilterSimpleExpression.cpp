@@ -1,8 +1,10 @@
 #include "expression/FilterSimpleExpression.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "expression/DateText.h"
+#include "expression/DateTime.h"
 #include "expression/Decimal.h"
 #include "expression/IntegerText.h"
 #include "expression/NamedPeriod.h"
@@ -11,82 +13,288 @@
 #include "log/DiagnosticLog.h"
 
 namespace filtermodule {
+namespace {
+
+// An integer text of at most 18 digits, as a 64-bit value.
+std::optional<int64_t> SmallInteger(const std::optional<DecimalText>& d) {
+  if (!d || !d->fraction.empty() || d->whole.size() > 18) return std::nullopt;
+  int64_t v = 0;
+  for (char16_t c : d->whole) v = v * 10 + (c - u'0');
+  return d->negative ? -v : v;
+}
+
+int Order(int64_t a, int64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
+
+// "HH-MM-SS" as seconds of the day.
+std::optional<int32_t> ParseNormalTime(std::u16string_view s) {
+  if (s.size() != 8 || s[2] != u'-' || s[5] != u'-') return std::nullopt;
+  int32_t v[3];
+  for (int i = 0; i < 3; ++i) {
+    const char16_t a = s[static_cast<size_t>(i * 3)];
+    const char16_t b = s[static_cast<size_t>(i * 3 + 1)];
+    if (a < u'0' || a > u'9' || b < u'0' || b > u'9') return std::nullopt;
+    v[i] = (a - u'0') * 10 + (b - u'0');
+  }
+  if (v[0] > 23 || v[1] > 59 || v[2] > 59) return std::nullopt;
+  return v[0] * 3600 + v[1] * 60 + v[2];
+}
+
+void PutTwo(std::u16string& out, int64_t v) {
+  out.push_back(static_cast<char16_t>(u'0' + v / 10));
+  out.push_back(static_cast<char16_t>(u'0' + v % 10));
+}
+
+void BuildTagged(const std::u16string& value, const std::u16string& start,
+                 const std::u16string& end, std::u16string* like,
+                 std::u16string* contains, SubstringSearch* search) {
+  std::u16string equals = start;
+  equals.append(value).append(end);
+  search->Prepare(equals);
+  like->assign(u"*").append(equals).append(u"*");
+  contains->assign(u"*")
+      .append(start)
+      .append(u"*")
+      .append(value)
+      .append(u"*")
+      .append(end)
+      .append(u"*");
+}
+
+}  // namespace
+
+void ZeroFill(std::u16string& text, size_t length) {
+  if (text.size() >= length) return;
+  size_t at = 0;
+  while (at < text.size() && (text[at] == u' ' || text[at] == u'\t')) ++at;
+  if (at < text.size() && (text[at] == u'-' || text[at] == u'+')) ++at;
+  text.insert(at, length - text.size(), u'0');
+}
 
 bool FilterSimpleExpression::NormalizeForType(std::u16string& text,
-                                              bool keep_keyword) {
+                                              bool keep_keyword,
+                                              std::u16string& scratch) const {
   if (field_type_ == kTypeDate) {
     if (keep_keyword && ParseNamedPeriod(text) != NamedPeriod::kNone)
       return false;
-    NormalizeDateInto(text, scratch_);
+    NormalizeDateInto(text, scratch);
   } else if (field_type_ == kTypeTime) {
-    NormalizeTimeInto(text, scratch_);
+    NormalizeTimeInto(text, scratch);
   } else {
     return false;
   }
-  text.swap(scratch_);
+  text.swap(scratch);
   return true;
 }
 
 void FilterSimpleExpression::SetValue(std::u16string_view value) {
   AssignLowered(value_, value);
-  MarkStale();
-  ReadValue();  // what stands if a date or time cannot be read
-  if (NormalizeForType(value_, /*keep_keyword=*/true)) ReadValue();
+  Prepare();  // what stands if a date or time cannot be read
+  std::u16string scratch;
+  if (NormalizeForType(value_, /*keep_keyword=*/true, scratch)) Prepare();
 }
 
-void FilterSimpleExpression::ReadValue() {
-  like_rewritten_ = false;
+void FilterSimpleExpression::SetTagName(std::u16string_view name) {
+  tag_name_.assign(name);
+  Prepare();
+}
+
+void FilterSimpleExpression::Prepare() {
+  like_ = value_;
+  std::replace(like_.begin(), like_.end(), u'%', u'*');
+  contains_.Prepare(value_);
+  start_marker_.assign(u"@").append(tag_name_).append(u"@");
+  LowerInPlace(start_marker_);
+  end_marker_.assign(u"~").append(tag_name_).append(u"~");
+  LowerInPlace(end_marker_);
+  BuildTagged(value_, start_marker_, end_marker_, &tagged_like_,
+              &tagged_contains_, &tagged_search_);
+  value_zero_ = value_;
+  ZeroFill(value_zero_, value_.size() + 1);
   value_decimal_ = ParseDecimal(value_);
+  value_zero_decimal_ = ParseDecimal(value_zero_);
+  value_integer_ = SmallInteger(value_decimal_);
+  value_zero_integer_ = SmallInteger(value_zero_decimal_);
   value_days_ = ParseNormalDate(value_);
+  value_seconds_ = ParseNormalTime(value_);
   value_period_ = ParseNamedPeriod(value_);
 }
 
-void FilterSimpleExpression::SetRowText(std::u16string_view text) {
-  AssignLowered(row_text_, text);
-  NormalizeForType(row_text_, /*keep_keyword=*/false);
-}
-
-int FilterSimpleExpression::CompareRowToValue() const {
-  if (field_type_ == kTypeNumeric && value_decimal_) {
-    if (const auto row = ParseDecimal(row_text_))
-      return CompareDecimals(*row, *value_decimal_);
-  } else if (field_type_ == kTypeDate && value_days_) {
-    if (const auto row = ParseNormalDate(row_text_))
-      return *row < *value_days_ ? -1 : (*row > *value_days_ ? 1 : 0);
+void FilterSimpleExpression::SetSlotText(RowSlot& slot,
+                                         std::u16string_view text) const {
+  slot.kind = RowSlot::Kind::kText;
+  slot.text_ready = true;
+  slot.has_native = false;
+  AssignLowered(slot.text, text);
+  NormalizeForType(slot.text, /*keep_keyword=*/false, slot.scratch);
+  if (field_type_ == kTypeDate) {
+    if (const auto days = ParseNormalDate(slot.text)) {
+      slot.days = *days;
+      slot.has_native = true;
+    }
+  } else if (field_type_ == kTypeTime) {
+    if (const auto seconds = ParseNormalTime(slot.text)) {
+      slot.seconds = *seconds;
+      slot.has_native = true;
+    }
   }
-  return CompareNoCase(row_text_, value_);
 }
 
-void FilterSimpleExpression::EvalPlain(bool& result) {
+std::u16string_view FilterSimpleExpression::RowText(
+    RowSlot& slot, ConditionState& state) const {
+  if (slot.text_ready) return slot.text;
+  switch (slot.kind) {
+    case RowSlot::Kind::kInteger: {
+      char buffer[16];
+      const auto r =
+          std::to_chars(buffer, buffer + sizeof buffer, slot.integer);
+      slot.text.assign(buffer, r.ptr);
+      ZeroFill(slot.text, state.fill);
+      break;
+    }
+    case RowSlot::Kind::kReal:  // rendered when loaded
+      ZeroFill(slot.text, state.fill);
+      break;
+    case RowSlot::Kind::kDays: {
+      int64_t year;
+      int32_t month, day;
+      CivilFromDays(slot.days, &year, &month, &day);
+      slot.text.clear();
+      PutTwo(slot.text, day);
+      slot.text.push_back(u'-');
+      PutTwo(slot.text, month);
+      slot.text.push_back(u'-');
+      PutTwo(slot.text, year / 100);
+      PutTwo(slot.text, year % 100);
+      break;
+    }
+    case RowSlot::Kind::kSeconds:
+      slot.text.clear();
+      PutTwo(slot.text, slot.seconds / 3600);
+      slot.text.push_back(u'-');
+      PutTwo(slot.text, slot.seconds / 60 % 60);
+      slot.text.push_back(u'-');
+      PutTwo(slot.text, slot.seconds % 60);
+      break;
+    case RowSlot::Kind::kHostText:
+      AssignLowered(slot.text, slot.host_text);
+      break;
+    case RowSlot::Kind::kEmpty:
+    case RowSlot::Kind::kText:
+      slot.text.clear();
+      break;
+  }
+  slot.text_ready = true;
+  return slot.text;
+}
+
+void FilterSimpleExpression::PrepareFilled(ConditionState& state) const {
+  if (state.filled_for == state.fill) return;
+  state.filled_value = value_;
+  ZeroFill(state.filled_value, state.fill);
+  state.filled_like = state.filled_value;
+  std::replace(state.filled_like.begin(), state.filled_like.end(), u'%', u'*');
+  state.filled_search.Prepare(state.filled_value);
+  BuildTagged(state.filled_value, start_marker_, end_marker_,
+              &state.filled_tagged_like, &state.filled_tagged_contains,
+              &state.filled_tagged_search);
+  state.filled_for = state.fill;
+}
+
+std::u16string_view FilterSimpleExpression::Value(ConditionState& state) const {
+  if (field_type_ != kTypeNumeric || state.fill <= value_.size()) return value_;
+  PrepareFilled(state);
+  return state.filled_value;
+}
+
+std::u16string FilterSimpleExpression::FilledValue(
+    const ConditionState& state) const {
+  std::u16string value = value_;
+  if (field_type_ == kTypeNumeric) ZeroFill(value, state.fill);
+  return value;
+}
+
+int FilterSimpleExpression::Compare(RowSlot& slot,
+                                    ConditionState& state) const {
+  switch (field_type_) {
+    case kTypeNumeric: {
+      // Zeros in front change no number; one filled in can make a value
+      // text a number, though ("" becomes "0").
+      const bool filled = state.fill > value_.size();
+      const auto& value = filled ? value_zero_decimal_ : value_decimal_;
+      if (!value) break;
+      if (slot.kind == RowSlot::Kind::kInteger) {
+        if (const auto& whole = filled ? value_zero_integer_ : value_integer_)
+          return Order(slot.integer, *whole);
+        char buffer[16];
+        const auto r =
+            std::to_chars(buffer, buffer + sizeof buffer, slot.integer);
+        std::u16string_view digits;
+        char16_t wide[16];
+        for (const char* p = buffer; p != r.ptr; ++p)
+          wide[p - buffer] = static_cast<char16_t>(*p);
+        digits = std::u16string_view(wide, static_cast<size_t>(r.ptr - buffer));
+        return CompareDecimals(*ParseDecimal(digits), *value);
+      }
+      if (slot.kind == RowSlot::Kind::kReal ||
+          slot.kind == RowSlot::Kind::kText) {
+        // "inf" and "nan" are no decimals: they compare as text.
+        if (const auto row = ParseDecimal(slot.text))
+          return CompareDecimals(*row, *value);
+      }
+      break;
+    }
+    case kTypeDate:
+      if (value_days_ &&
+          (slot.kind == RowSlot::Kind::kDays ||
+           (slot.kind == RowSlot::Kind::kText && slot.has_native)))
+        return Order(slot.days, *value_days_);
+      break;
+    case kTypeTime:
+      if (value_seconds_ &&
+          (slot.kind == RowSlot::Kind::kSeconds ||
+           (slot.kind == RowSlot::Kind::kText && slot.has_native)))
+        return Order(slot.seconds, *value_seconds_);
+      break;
+    default:
+      if (slot.kind == RowSlot::Kind::kHostText)
+        return CompareNoCase(slot.host_text, value_);
+      break;
+  }
+  return CompareNoCase(RowText(slot, state), Value(state));
+}
+
+void FilterSimpleExpression::EvalPlain(RowSlot& slot, ConditionState& state,
+                                       bool& result) const {
+  const bool filled = field_type_ == kTypeNumeric && state.fill > value_.size();
+  if (filled) PrepareFilled(state);
   switch (field_operator_) {
     case kOpEquals:
-      result = field_type_ == kTypeNumeric ? CompareRowToValue() == 0
-                                           : EqualsNoCase(row_text_, value_);
+      if (field_type_ != kTypeNumeric && slot.kind == RowSlot::Kind::kHostText)
+        result = EqualsNoCase(slot.host_text, value_);
+      else
+        result = Compare(slot, state) == 0;
       break;
-    case kOpLike:
-      // The rewrite persists in the stored value: once done, it stays done
-      // until the value changes.
-      if (!like_rewritten_) {
-        std::replace(value_.begin(), value_.end(), u'%', u'*');
-        like_rewritten_ = true;
-      }
-      result = MatchWildcard(value_.c_str(), row_text_.c_str());
+    case kOpLike: {
+      const std::u16string_view text = RowText(slot, state);
+      result = MatchWildcard(filled ? state.filled_like.c_str() : like_.c_str(),
+                             text.data());
       break;
+    }
     case kOpContains:
-      if (contains_stale_) {
-        contains_.Prepare(value_);
-        contains_stale_ = false;
-      }
-      result = contains_.FoundIn(row_text_);
+      result = (filled ? state.filled_search : contains_)
+                   .FoundIn(RowText(slot, state));
       break;
     case kOpLess:
-      result = CompareRowToValue() < 0;
+      result = Compare(slot, state) < 0;
       break;
     case kOpGreater:
-      result = CompareRowToValue() > 0;
+      result = Compare(slot, state) > 0;
       break;
     case kOpNamedPeriod:
-      result = MatchNamedPeriod(value_period_, row_text_);
+      if (field_type_ == kTypeDate && slot.kind == RowSlot::Kind::kDays)
+        result = MatchNamedPeriodDay(value_period_, slot.days);
+      else
+        result = MatchNamedPeriod(value_period_, RowText(slot, state));
       break;
     default:
       result = false;
@@ -95,54 +303,47 @@ void FilterSimpleExpression::EvalPlain(bool& result) {
   }
 }
 
-void FilterSimpleExpression::BuildTaggedPatterns() {
-  start_marker_.assign(u"@").append(tag_name_).append(u"@");
-  LowerInPlace(start_marker_);
-  end_marker_.assign(u"~").append(tag_name_).append(u"~");
-  LowerInPlace(end_marker_);
-  tagged_equals_.assign(start_marker_).append(value_).append(end_marker_);
-  tagged_like_.assign(u"*").append(tagged_equals_).append(u"*");
-  tagged_contains_.assign(u"*")
-      .append(start_marker_)
-      .append(u"*")
-      .append(value_)
-      .append(u"*")
-      .append(end_marker_)
-      .append(u"*");
-  tagged_search_.Prepare(tagged_equals_);
-  patterns_stale_ = false;
-}
-
-void FilterSimpleExpression::EvalTagged(bool& result) {
+void FilterSimpleExpression::EvalTagged(RowSlot& slot, ConditionState& state,
+                                        bool& result) const {
   if (field_operator_ < kOpEquals || field_operator_ > kOpContains) {
     result = false;
     WriteLog(kLogError, u"FSEEval - unknown field operator.");
     return;
   }
-  if (patterns_stale_) BuildTaggedPatterns();
+  const bool filled = field_type_ == kTypeNumeric && state.fill > value_.size();
+  if (filled) PrepareFilled(state);
+  const std::u16string_view text = RowText(slot, state);
   switch (field_operator_) {
     case kOpEquals:
-      result = tagged_search_.FoundIn(row_text_);
+      result =
+          (filled ? state.filled_tagged_search : tagged_search_).FoundIn(text);
       break;
     case kOpLike:
-      result = MatchWildcard(tagged_like_.c_str(), row_text_.c_str());
+      result = MatchWildcard(
+          filled ? state.filled_tagged_like.c_str() : tagged_like_.c_str(),
+          text.data());
       break;
-    default:  // kOpContains
+    default: {  // kOpContains
+      const std::u16string& pattern =
+          filled ? state.filled_tagged_contains : tagged_contains_;
       WriteLog(kLogTrace, u"Evaluating contains");
-      result = MatchWildcard(tagged_contains_.c_str(), row_text_.c_str());
-      WriteLog(kLogTrace, tagged_contains_);
-      WriteLog(kLogTrace, row_text_);
+      result = MatchWildcard(pattern.c_str(), text.data());
+      WriteLog(kLogTrace, pattern);
+      WriteLog(kLogTrace, text);
       break;
+    }
   }
 }
 
-bool FilterSimpleExpression::Eval() {
+bool FilterSimpleExpression::Eval(RowValues& row) const {
   bool result = false;
   try {
+    RowSlot& slot = row.slots.at(index_);
+    ConditionState& state = row.states.at(index_);
     if (has_tag_)
-      EvalTagged(result);
+      EvalTagged(slot, state, result);
     else
-      EvalPlain(result);
+      EvalPlain(slot, state, result);
     return not_ ? !result : result;
   } catch (...) {
     WriteLog(kLogError, u"FSEEval - unknown exception.");
@@ -152,20 +353,24 @@ bool FilterSimpleExpression::Eval() {
 
 INumericIntervalCollection* FilterSimpleExpression::GetNumericIntervals(
     const char16_t* field) {
-  return DeriveIntervals(ViewOf(field)).set.release();
+  return DeriveIntervals(ViewOf(field), nullptr).set.release();
 }
 
 DerivedIntervals FilterSimpleExpression::DeriveIntervals(
-    std::u16string_view field) {
+    std::u16string_view field, const RowValues* row) const {
   NumericInterval interval;  // the whole range
   bool exact = false;
   if (EqualsNoCase(field_name_, field)) {
-    const int32_t v = ReadIntegerValue(value_);
+    // The value as matching left it: zero-filled for a numeric field.
+    const std::u16string value = row != nullptr && index_ < row->states.size()
+                                     ? FilledValue(row->states[index_])
+                                     : value_;
+    const int32_t v = ReadIntegerValue(value);
     // v - 1 and v + 1 wrap to the whole range at the ends, where the
     // condition matches no integer at all.
     const auto below = static_cast<int32_t>(static_cast<uint32_t>(v) - 1u);
     const auto above = static_cast<int32_t>(static_cast<uint32_t>(v) + 1u);
-    const std::optional<int32_t> whole = ReadExactInteger(value_);
+    const std::optional<int32_t> whole = ReadExactInteger(value);
     if (has_tag_ || field_type_ != kTypeNumeric) {
       // Not compared as a number: the lenient reading, never exact.
       if (field_operator_ == kOpEquals) interval = NumericInterval(v, v);
@@ -179,7 +384,7 @@ DerivedIntervals FilterSimpleExpression::DeriveIntervals(
       if (whole) {
         interval.SetUpper(below);
         exact = v != kIntervalMin;
-      } else if (const auto bound = LargestIntegerBelow(value_)) {
+      } else if (const auto bound = LargestIntegerBelow(value)) {
         // Only the integers below a decimal value can match it; other texts
         // compare as text, where any integer may match.
         if (*bound >= kIntervalMin && *bound < kIntervalMax)
@@ -189,7 +394,7 @@ DerivedIntervals FilterSimpleExpression::DeriveIntervals(
       if (whole) {
         interval.SetLower(above);
         exact = v != kIntervalMax;
-      } else if (const auto bound = SmallestIntegerAbove(value_)) {
+      } else if (const auto bound = SmallestIntegerAbove(value)) {
         if (*bound > kIntervalMin && *bound <= kIntervalMax)
           interval.SetLower(static_cast<int32_t>(*bound));
       }
@@ -200,7 +405,7 @@ DerivedIntervals FilterSimpleExpression::DeriveIntervals(
   return result;
 }
 
-std::u16string FilterSimpleExpression::ToString() {
+std::u16string FilterSimpleExpression::ToString() const {
   std::u16string text = field_name_;
   switch (field_operator_) {
     case kOpEquals:

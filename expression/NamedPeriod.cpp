@@ -74,6 +74,12 @@ bool MatchNamedPeriod(NamedPeriod period, std::u16string_view row_text) {
   if (period == NamedPeriod::kNone) return false;
   const auto row = ParseNormalDate(row_text);
   if (!row) return false;
+  return MatchNamedPeriodDay(period, *row);
+}
+
+bool MatchNamedPeriodDay(NamedPeriod period, int64_t row_days) {
+  if (period == NamedPeriod::kNone) return false;
+  const int64_t* row = &row_days;
   int64_t today;
   if (!TodayFor(DateTime::Now().Seconds(), &today)) return false;
   int64_t year;

@@ -17,6 +17,7 @@
 #ifndef FILTERMODULE_EXPRESSION_NAMEDPERIOD_H_
 #define FILTERMODULE_EXPRESSION_NAMEDPERIOD_H_
 
+#include <cstdint>
 #include <string_view>
 
 namespace filtermodule {
@@ -38,6 +39,8 @@ NamedPeriod ParseNamedPeriod(std::u16string_view keyword) noexcept;
 bool MatchNamedPeriod(std::u16string_view value, std::u16string_view row_text);
 // The same for a period already parsed.
 bool MatchNamedPeriod(NamedPeriod period, std::u16string_view row_text);
+// The same for a row date given as days since 1970-01-01.
+bool MatchNamedPeriodDay(NamedPeriod period, int64_t days);
 
 }  // namespace filtermodule
 

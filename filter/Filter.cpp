@@ -7,6 +7,7 @@
 
 #include "expression/DateText.h"
 #include "expression/Text.h"
+#include "filter/RowLoader.h"
 #include "log/DiagnosticLog.h"
 
 namespace filtermodule {
@@ -19,28 +20,6 @@ class NestingTooDeep : public std::runtime_error {
  public:
   NestingTooDeep() : std::runtime_error("bracket nesting too deep") {}
 };
-
-// Appends an ASCII rendering to a UTF-16 buffer.
-void AppendAscii(std::u16string& out, const char* begin, const char* end) {
-  for (const char* p = begin; p != end; ++p)
-    out.push_back(static_cast<char16_t>(*p));
-}
-
-void AppendUnsigned(std::u16string& out, uint32_t value) {
-  char buffer[16];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
-  AppendAscii(out, buffer, r.ptr);
-}
-
-// Inserts zeros after the leading blanks and sign of `text` until it is
-// `length` long, so that the number keeps its value.
-void ZeroFill(std::u16string& text, size_t length) {
-  if (text.size() >= length) return;
-  size_t at = 0;
-  while (at < text.size() && (text[at] == u' ' || text[at] == u'\t')) ++at;
-  if (at < text.size() && (text[at] == u'-' || text[at] == u'+')) ++at;
-  text.insert(at, length - text.size(), u'0');
-}
 
 }  // namespace
 
@@ -56,6 +35,8 @@ void Filter::Release() {
 
 void Filter::DestroyTree() {
   simple_expressions_.clear();
+  row_.slots.clear();
+  row_.states.clear();
   root_.reset();
   initialised_ = false;
 }
@@ -86,6 +67,8 @@ void Filter::Init(IFilterLineList* lines) {
         WriteLog(kLogError, u"FLTPopCmpdExpr - missing closing bracket.");
       WriteLog(kLogTrace, root_->ToString());
     }
+    row_.slots.resize(simple_expressions_.size());
+    row_.states.resize(simple_expressions_.size());
     initialised_ = true;
   } catch (...) {
     WriteLog(kLogError, u"Unexpected exception when initializing filters.");
@@ -108,6 +91,7 @@ void Filter::AddCondition(FilterCompoundExpression& parent, IFilterLine& line) {
   // Room in the flat list first, so that an expression in the tree is
   // always in the list too.
   simple_expressions_.reserve(simple_expressions_.size() + 1);
+  expression->SetIndex(simple_expressions_.size());
   FilterSimpleExpression* raw = expression.get();
   parent.GetChildren().Append(std::move(expression));
   simple_expressions_.push_back(raw);
@@ -184,106 +168,27 @@ bool Filter::IsMatch(IDataRow* row) {
   }
   if (row == nullptr && !simple_expressions_.empty())
     throw std::invalid_argument("IsMatch: null row");
-  for (FilterSimpleExpression* expression : simple_expressions_)
-    LoadField(*expression, *row);
-  const bool result = root_ == nullptr || root_->Eval();
+  for (size_t i = 0; i < simple_expressions_.size(); ++i)
+    LoadField(*simple_expressions_[i], *row, row_.slots[i], row_.states[i]);
+  const bool result = root_ == nullptr || root_->Eval(row_);
   if (result) WriteLog(kLogTrace, u"FLTIsMatch - Row matched.");
   return result;
 }
 
-void Filter::LoadNumber(FilterSimpleExpression& expression, IDataRow& row) {
-  const char16_t* field = expression.GetFieldName().c_str();
-  // "%ld" of an integer, "%f" (six decimals) of a real; to_chars renders
-  // both alike in every locale.
-  char buffer[400];
-  std::to_chars_result r;
-  if (row.GetValueKind(field) == 1) {
-    r = std::to_chars(buffer, buffer + sizeof buffer, row.GetInteger(field));
-  } else {
-    r = std::to_chars(buffer, buffer + sizeof buffer, row.GetReal(field),
-                      std::chars_format::fixed, 6);
-  }
-  row_buffer_.clear();
-  AppendAscii(row_buffer_, buffer, r.ec == std::errc() ? r.ptr : buffer);
-  // Equal lengths make the text order of non-negative whole numbers their
-  // numeric order; the longer value is kept for later rows.
-  const std::u16string& value = expression.GetValue();
-  ZeroFill(row_buffer_, value.size());
-  if (value.size() < row_buffer_.size()) {
-    value_buffer_.assign(value);
-    ZeroFill(value_buffer_, row_buffer_.size());
-    expression.SetValue(value_buffer_);
-  }
-  // Digits, sign and point, or "inf"/"nan": already lower-case.
-  expression.SetNormalRowText(row_buffer_);
+std::u16string Filter::RowTextOf(size_t i) {
+  return std::u16string(
+      simple_expressions_.at(i)->RowText(row_.slots.at(i), row_.states.at(i)));
 }
 
-void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
-  const char16_t* field = expression.GetFieldName().c_str();
-  switch (expression.GetFieldType()) {
-    case kTypeNumeric:
-      LoadNumber(expression, row);
-      return;
-    case kTypeText: {
-      std::u16string_view text = ViewOf(row.GetText(field));
-      if (text.empty() &&
-          EqualsNoCase(expression.GetFieldName(), u"REL_EXT_TAGS"))
-        text = ViewOf(row.GetText(u"EXT_TAGS"));
-      expression.SetRowText(text);
-      return;
-    }
-    case kTypeDate: {
-      const RowDate date = row.GetDate(field);
-      // An ordinary date goes straight to its normal form; the others take
-      // the text path ("%u/%u/%i", read back) with its checks and roll-over.
-      if (TryFormatNormalDate(date.year, date.month, date.day, row_buffer_)) {
-        expression.SetNormalRowText(row_buffer_);
-        return;
-      }
-      row_buffer_.clear();
-      AppendUnsigned(row_buffer_, date.month);
-      row_buffer_.push_back(u'/');
-      AppendUnsigned(row_buffer_, date.day);
-      row_buffer_.push_back(u'/');
-      char buffer[16];
-      const auto r = std::to_chars(buffer, buffer + sizeof buffer,
-                                   static_cast<int32_t>(date.year));
-      AppendAscii(row_buffer_, buffer, r.ptr);
-      expression.SetRowText(row_buffer_);
-      return;
-    }
-    case kTypeTime: {
-      const RowTime time = row.GetTime(field);
-      if (TryFormatNormalTime(time.hour, time.minute, time.second,
-                              row_buffer_)) {
-        expression.SetNormalRowText(row_buffer_);
-        return;
-      }
-      uint32_t hour = time.hour;
-      const bool pm = hour >= 12;
-      if (pm) hour -= 12;
-      if (hour == 0) hour = 12;
-      row_buffer_.clear();
-      AppendUnsigned(row_buffer_, hour);
-      row_buffer_.push_back(u':');
-      AppendUnsigned(row_buffer_, time.minute);
-      row_buffer_.push_back(u':');
-      AppendUnsigned(row_buffer_, time.second);
-      row_buffer_.append(pm ? u" PM" : u" AM");
-      expression.SetRowText(row_buffer_);
-      return;
-    }
-    default:
-      WriteLog(kLogError, u"FLTIsMatch - Unknown field type in expression.");
-      expression.SetRowText(std::u16string_view());
-      return;
-  }
+std::u16string Filter::ValueOf(size_t i) const {
+  return simple_expressions_.at(i)->FilledValue(row_.states.at(i));
 }
 
 INumericIntervalCollection* Filter::GetNumericIntervals(const char16_t* field) {
   // Without a tree the filter matches every row: no restriction.
   if (root_ == nullptr) return MakeIntervalSet(NumericInterval()).release();
-  return root_->GetNumericIntervals(field == nullptr ? u"" : field);
+  // The values as matching left them (zero-filled numbers).
+  return root_->DeriveIntervals(ViewOf(field), &row_).set.release();
 }
 
 }  // namespace filtermodule

@@ -16,8 +16,10 @@
 // left out, and its level ends there.
 //
 // Matching (IsMatch): every condition's field is read from the row by its
-// field type, rendered as text and stored in the condition; then the tree is
-// evaluated. No heap allocation in steady state.
+// field type, in list order, into the condition's slot (RowLoader); then
+// the tree, which only reads itself, is evaluated on those slots. The slots
+// and what persists between rows (the zero-fill of numeric values) belong
+// to the filter. No heap allocation in steady state.
 //
 // Thread safety: one thread at a time per filter.
 
@@ -31,6 +33,7 @@
 
 #include "expression/FilterCompoundExpression.h"
 #include "expression/FilterSimpleExpression.h"
+#include "expression/RowValues.h"
 #include "filtermodule/FilterModule.h"
 
 namespace filtermodule {
@@ -56,6 +59,10 @@ class Filter final : public IFilter {
   const std::vector<FilterSimpleExpression*>& simple_expressions() const {
     return simple_expressions_;
   }
+  // What condition `i` compared for the last row, as text (for tests and
+  // tools): its row text and its value, zero-filled for numbers.
+  std::u16string RowTextOf(size_t i);
+  std::u16string ValueOf(size_t i) const;
 
  private:
   struct BuildState {
@@ -70,18 +77,14 @@ class Filter final : public IFilter {
                        uint32_t start, int depth, BuildState& state);
   // Builds the condition of `line` into `parent` and the flat list.
   void AddCondition(FilterCompoundExpression& parent, IFilterLine& line);
-  // Reads the field of `expression` from `row` into its row text.
-  void LoadField(FilterSimpleExpression& expression, IDataRow& row);
-  void LoadNumber(FilterSimpleExpression& expression, IDataRow& row);
   void DestroyTree();
 
   bool initialised_ = false;
   // The tree's conditions in line order; the tree owns them.
   std::vector<FilterSimpleExpression*> simple_expressions_;
   std::unique_ptr<FilterCompoundExpression> root_;
-  // Buffers reused for every row.
-  std::u16string row_buffer_;
-  std::u16string value_buffer_;
+  // One slot and state per condition of the list.
+  RowValues row_;
 };
 
 }  // namespace filtermodule

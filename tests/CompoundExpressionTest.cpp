@@ -11,6 +11,9 @@ namespace {
 
 using testlog::LogMark;
 
+// Leaves read no row values.
+RowValues g_row;
+
 // A leaf with a fixed answer that counts its evaluations.
 class Leaf : public FilterExpression {
  public:
@@ -18,12 +21,12 @@ class Leaf : public FilterExpression {
       : value_(value), name_(name), calls_(calls) {
     SetLinkOperator(link);
   }
-  bool Eval() override {
+  bool Eval(RowValues& /*row*/) const override {
     if (calls_) ++*calls_;
     if (throws_) throw std::runtime_error("leaf failed");
     return value_;
   }
-  std::u16string ToString() override { return name_; }
+  std::u16string ToString() const override { return name_; }
   void SetThrows() { throws_ = true; }
 
  private:
@@ -46,7 +49,7 @@ struct Tree {
 
 TEST(CompoundExpressionTest, EmptyCompoundIsTrueAndRendersEmpty) {
   FilterCompoundExpression c;
-  EXPECT_TRUE(c.Eval());
+  EXPECT_TRUE(c.Eval(g_row));
   EXPECT_EQ(c.ToString(), u"");
   EXPECT_EQ(c.GetLinkOperator(), 0);
 }
@@ -55,10 +58,10 @@ TEST(CompoundExpressionTest, OneChildGivesItsOwnResult) {
   for (int32_t link : {0, 1, 2, 3, 7}) {
     Tree t;
     t.Add(false, link, u"X");
-    EXPECT_FALSE(t.root.Eval());
+    EXPECT_FALSE(t.root.Eval(g_row));
     Tree u;
     u.Add(true, link, u"X");
-    EXPECT_TRUE(u.root.Eval());
+    EXPECT_TRUE(u.root.Eval(g_row));
   }
 }
 
@@ -67,12 +70,12 @@ TEST(CompoundExpressionTest, LeftToRightWithoutPrecedence) {
   t.Add(true, kLinkOr, u"X");
   t.Add(true, kLinkAnd, u"Y");
   t.Add(false, kLinkAnd, u"Z");
-  EXPECT_FALSE(t.root.Eval());
+  EXPECT_FALSE(t.root.Eval(g_row));
   Tree u;  // X AND Y OR Z
   u.Add(false, kLinkAnd, u"X");
   u.Add(false, kLinkOr, u"Y");
   u.Add(true, kLinkAnd, u"Z");
-  EXPECT_TRUE(u.root.Eval());
+  EXPECT_TRUE(u.root.Eval(g_row));
 }
 
 TEST(CompoundExpressionTest, NegatedLinksAndShortCircuit) {
@@ -80,23 +83,23 @@ TEST(CompoundExpressionTest, NegatedLinksAndShortCircuit) {
   Tree t;  // X AND NOT Y
   t.Add(true, kLinkAndNot, u"X");
   t.Add(false, kLinkAnd, u"Y", &y_calls);
-  EXPECT_TRUE(t.root.Eval());
+  EXPECT_TRUE(t.root.Eval(g_row));
   EXPECT_EQ(y_calls, 1);
   Tree u;  // false AND NOT Y: Y not evaluated
   u.Add(false, kLinkAndNot, u"X");
   u.Add(false, kLinkAnd, u"Y", &y_calls);
-  EXPECT_FALSE(u.root.Eval());
+  EXPECT_FALSE(u.root.Eval(g_row));
   EXPECT_EQ(y_calls, 1);
   Tree v;  // true OR Y / true OR NOT Y: Y not evaluated
   v.Add(true, kLinkOr, u"X");
   v.Add(true, kLinkOrNot, u"Y", &y_calls);
   v.Add(true, kLinkAnd, u"Z", &y_calls);
-  EXPECT_TRUE(v.root.Eval());
+  EXPECT_TRUE(v.root.Eval(g_row));
   EXPECT_EQ(y_calls, 1);
   Tree w;  // false OR NOT Y
   w.Add(false, kLinkOrNot, u"X");
   w.Add(false, kLinkAnd, u"Y", &y_calls);
-  EXPECT_TRUE(w.root.Eval());
+  EXPECT_TRUE(w.root.Eval(g_row));
   EXPECT_EQ(y_calls, 2);
 }
 
@@ -107,7 +110,7 @@ TEST(CompoundExpressionTest, UnknownLinkMakesFalseAndSkipsTheChild) {
   t.Add(true, kLinkOr, u"Y", &y_calls);
   t.Add(true, kLinkAnd, u"Z");
   LogMark mark;
-  EXPECT_TRUE(t.root.Eval());  // false, then OR Z
+  EXPECT_TRUE(t.root.Eval(g_row));  // false, then OR Z
   EXPECT_EQ(y_calls, 0);
   EXPECT_EQ(mark.Count("FCEEval - unknown line link operator."), 1);
   EXPECT_EQ(mark.Records()[0].level, "ERROR");
@@ -120,7 +123,7 @@ TEST(CompoundExpressionTest, FailingChildStopsWithTheResultBeforeIt) {
   t.Add(true, kLinkAnd, u"Y")->SetThrows();
   t.Add(false, kLinkAnd, u"Z", &z_calls);
   LogMark mark;
-  EXPECT_TRUE(t.root.Eval());
+  EXPECT_TRUE(t.root.Eval(g_row));
   EXPECT_EQ(z_calls, 0);
   EXPECT_EQ(
       mark.Count(
@@ -128,7 +131,7 @@ TEST(CompoundExpressionTest, FailingChildStopsWithTheResultBeforeIt) {
       1);
   Tree u;
   u.Add(false, kLinkAnd, u"X")->SetThrows();
-  EXPECT_TRUE(u.root.Eval());  // the first child failed: true
+  EXPECT_TRUE(u.root.Eval(g_row));  // the first child failed: true
 }
 
 TEST(CompoundExpressionTest, TextForm) {

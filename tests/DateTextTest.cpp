@@ -94,18 +94,25 @@ TEST(NormalizeDateTest, NineteenSeventyDependsOnTheZone) {
   }
 }
 
-TEST(NormalizeTimeTest, ReadsTwelveHourClock) {
+TEST(NormalizeTimeTest, ReadsBothClocks) {
   EXPECT_EQ(NormalizeTime(u"1:05:00 pm"), u"13-05-00");
   EXPECT_EQ(NormalizeTime(u"1:05:00 AM"), u"01-05-00");
   EXPECT_EQ(NormalizeTime(u"12:30:00 AM"), u"00-30-00");
   EXPECT_EQ(NormalizeTime(u"12:30:00 PM"), u"12-30-00");
   EXPECT_EQ(NormalizeTime(u"13:15:00"), u"13-15-00");
-  EXPECT_EQ(NormalizeTime(u"12:30:00"), u"00-30-00");
+  // Without a marker the clock has 24 hours.
+  EXPECT_EQ(NormalizeTime(u"12:30:00"), u"12-30-00");
+  EXPECT_EQ(NormalizeTime(u"0:30:00"), u"00-30-00");
   EXPECT_EQ(NormalizeTime(u"9:30"), u"09-30-00");
   EXPECT_EQ(NormalizeTime(u"9"), u"09-00-00");
   EXPECT_EQ(NormalizeTime(u""), u"00-00-00");
-  EXPECT_EQ(NormalizeTime(u"9:30 PM"), u"09-30-00");      // marker in seconds
-  EXPECT_EQ(NormalizeTime(u"9:30:00  PM"), u"09-30-00");  // fifth field
+  // The marker counts in any field after the hour, after any blanks.
+  EXPECT_EQ(NormalizeTime(u"9:30 PM"), u"21-30-00");
+  EXPECT_EQ(NormalizeTime(u"9:30:00  PM"), u"21-30-00");
+  EXPECT_EQ(NormalizeTime(u"9 PM"), u"21-00-00");
+  EXPECT_EQ(NormalizeTime(u"9:30 pM"), u"21-30-00");
+  EXPECT_EQ(NormalizeTime(u"12 am"), u"00-00-00");
+  EXPECT_EQ(NormalizeTime(u"9:30 PMX"), u"09-30-00");  // no marker
   EXPECT_EQ(NormalizeTime(u" 11:59:59 pm "), u"23-59-59");
 }
 

@@ -63,6 +63,9 @@ class Built {
   FilterSimpleExpression& Condition(size_t i) {
     return *filter_->simple_expressions()[i];
   }
+  // What condition `i` compared for the last row.
+  std::u16string RowText(size_t i) { return filter_->RowTextOf(i); }
+  std::u16string Value(size_t i) { return filter_->ValueOf(i); }
 
  private:
   MemoryFilterLineList lines_;
@@ -90,12 +93,12 @@ TEST(FilterMatchTest, RendersEveryFieldType) {
   EXPECT_EQ(row.calls, (std::vector<std::string>{"GetValueKind(N)",
                                                  "GetInteger(N)", "GetText(T)",
                                                  "GetDate(D)", "GetTime(H)"}));
-  EXPECT_EQ(f.Condition(0).GetRowText(), u"123");
-  EXPECT_EQ(f.Condition(0).GetValue(), u"005");
-  EXPECT_EQ(f.Condition(1).GetRowText(), u"hello");
-  EXPECT_EQ(f.Condition(2).GetRowText(), u"04-07-2023");
-  EXPECT_EQ(f.Condition(3).GetRowText(), u"00-05-09");
-  EXPECT_EQ(f.Condition(4).GetRowText(), u"");
+  EXPECT_EQ(f.RowText(0), u"123");
+  EXPECT_EQ(f.Value(0), u"005");
+  EXPECT_EQ(f.RowText(1), u"hello");
+  EXPECT_EQ(f.RowText(2), u"04-07-2023");
+  EXPECT_EQ(f.RowText(3), u"00-05-09");
+  EXPECT_EQ(f.RowText(4), u"");
   EXPECT_EQ(mark.Count("FLTIsMatch - Unknown field type in expression."), 1);
 }
 
@@ -107,7 +110,7 @@ TEST(FilterMatchTest, TimesOnATwelveHourClockRoundTrip) {
     f->IsMatch(&row);
     const std::u16string hh = {static_cast<char16_t>(u'0' + h / 10),
                                static_cast<char16_t>(u'0' + h % 10)};
-    EXPECT_EQ(f.Condition(0).GetRowText(), hh + u"-30-00") << h;
+    EXPECT_EQ(f.RowText(0), hh + u"-30-00") << h;
   }
 }
 
@@ -116,8 +119,8 @@ TEST(FilterMatchTest, RealsUseSixDecimals) {
   RecordingRow row;
   row.SetReal(u"N", 12.5);
   EXPECT_TRUE(f->IsMatch(&row));  // 12.5 < 13 by value
-  EXPECT_EQ(f.Condition(0).GetRowText(), u"12.500000");
-  EXPECT_EQ(f.Condition(0).GetValue(), u"000000013");
+  EXPECT_EQ(f.RowText(0), u"12.500000");
+  EXPECT_EQ(f.Value(0), u"000000013");
   EXPECT_EQ(row.calls,
             (std::vector<std::string>{"GetValueKind(N)", "GetReal(N)"}));
 }
@@ -127,28 +130,44 @@ TEST(FilterMatchTest, ZeroFillKeepsTheNumbersValue) {
   MemoryDataRow row;
   row.SetInteger(u"N", 123);
   EXPECT_FALSE(f->IsMatch(&row));
-  EXPECT_EQ(f.Condition(0).GetValue(), u"005");
+  EXPECT_EQ(f.Value(0), u"005");
   row.SetInteger(u"N", 7);
   EXPECT_FALSE(f->IsMatch(&row));
-  EXPECT_EQ(f.Condition(0).GetRowText(), u"007");
+  EXPECT_EQ(f.RowText(0), u"007");
   row.SetInteger(u"N", 5);
   EXPECT_TRUE(f->IsMatch(&row));
-  EXPECT_EQ(f->root()->ToString(), u"( N = 005 )");
+  // The text form is the tree's, as logged when it was built.
+  EXPECT_EQ(f->root()->ToString(), u"( N = 5 )");
 
   Built g({Numeric(u"N", 0, u"-5")});
   row.SetInteger(u"N", 123);
   g->IsMatch(&row);
-  EXPECT_EQ(g.Condition(0).GetValue(), u"-05");
+  EXPECT_EQ(g.Value(0), u"-05");
   row.SetInteger(u"N", -5);
   EXPECT_TRUE(g->IsMatch(&row));
 
   Built h({Numeric(u"N", 3, u"123")});
   row.SetInteger(u"N", -5);
   EXPECT_TRUE(h->IsMatch(&row));
-  EXPECT_EQ(h.Condition(0).GetRowText(), u"-05");
+  EXPECT_EQ(h.RowText(0), u"-05");
   row.SetInteger(u"N", -10);
   h->IsMatch(&row);
-  EXPECT_EQ(h.Condition(0).GetValue(), u"123");  // same length: unchanged
+  EXPECT_EQ(h.Value(0), u"123");  // same length: unchanged
+}
+
+TEST(FilterMatchTest, DatesAfterTheYear9999CompareChronologically) {
+  Built later(
+      {LineSpec{.field = u"D", .op = 4, .value = u"1/1/99999", .type = 2}});
+  Built earlier(
+      {LineSpec{.field = u"D", .op = 3, .value = u"1/1/99999", .type = 2}});
+  MemoryDataRow row;
+  row.SetDate(u"D", RowDate{2026, 10, 31});
+  EXPECT_FALSE(later->IsMatch(&row));
+  EXPECT_TRUE(earlier->IsMatch(&row));
+  row.SetDate(u"D", RowDate{32000, 1, 1});  // the text path: 5 digits
+  EXPECT_FALSE(later->IsMatch(&row));
+  EXPECT_TRUE(earlier->IsMatch(&row));
+  EXPECT_EQ(earlier.RowText(0), u"01-01-32000");
 }
 
 TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
@@ -193,7 +212,7 @@ TEST(FilterMatchTest, RowsThatCannotBeLoadedReachTheHost) {
   row.SetText(u"T", u"loaded");
   LogMark mark;
   EXPECT_ANY_THROW(f->IsMatch(&row));  // a zero date record
-  EXPECT_EQ(f.Condition(0).GetRowText(), u"loaded");
+  EXPECT_EQ(f.RowText(0), u"loaded");
   EXPECT_EQ(mark.Count("FLTIsMatch - Row matched."), 0);
 
   class FailingRow : public MemoryDataRow {

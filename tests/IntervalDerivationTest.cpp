@@ -181,8 +181,10 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
     INumericIntervalCollection* set = filter->GetNumericIntervals(u"F");
     auto* ours = static_cast<NumericIntervalCollection*>(set);
     // The derivation's own verdict: exact sets hold only matching values.
-    const bool exact =
-        static_cast<Filter*>(filter)->root()->DeriveIntervals(u"F").exact;
+    const bool exact = static_cast<Filter*>(filter)
+                           ->root()
+                           ->DeriveIntervals(u"F", nullptr)
+                           .exact;
     exact_filters += exact;
     for (int32_t f : probes) {
       memhost::MemoryDataRow row;
@@ -214,8 +216,10 @@ TEST(IntervalDerivationTest, ExactnessOfCombinations) {
     MemoryFilterLineList lines(line_data);
     IFilter* filter = CreateFilter();
     filter->Init(&lines);
-    const bool result =
-        static_cast<Filter*>(filter)->root()->DeriveIntervals(u"F").exact;
+    const bool result = static_cast<Filter*>(filter)
+                            ->root()
+                            ->DeriveIntervals(u"F", nullptr)
+                            .exact;
     filter->Release();
     return result;
   };

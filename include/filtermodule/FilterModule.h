@@ -21,7 +21,8 @@
 //
 // Texts are null-terminated UTF-16 (`char16_t`); a null text counts as empty.
 //
-// Codes used on condition lines:
+// Codes used on condition lines (named below, in namespace filtermodule;
+// the interfaces carry them as int32_t):
 //   link operator  0 AND, 1 OR, 2 AND NOT, 3 OR NOT (joins a line to the next)
 //   field operator 0 equals, 1 LIKE, 2 CONTAINS, 3 less, 4 greater,
 //                  5 named period ("TODAY", "YESTERDAY", "LAST 30 DAYS",
@@ -48,6 +49,37 @@
 #else
 #define FILTERMODULE_EXPORT __attribute__((visibility("default")))
 #endif
+
+namespace filtermodule {
+
+// How a line joins the next one (IFilterLine::GetLinkOperator).
+enum LineLinkOperator : int32_t {
+  kLinkAnd = 0,
+  kLinkOr = 1,
+  kLinkAndNot = 2,
+  kLinkOrNot = 3,
+};
+
+// How a line compares its field with its value
+// (IFilterLine::GetFieldOperator).
+enum FieldOperator : int32_t {
+  kOpEquals = 0,
+  kOpLike = 1,
+  kOpContains = 2,
+  kOpLess = 3,
+  kOpGreater = 4,
+  kOpNamedPeriod = 5,
+};
+
+// How a line reads its field from a row (IFilterLine::GetFieldType).
+enum FieldType : int32_t {
+  kTypeNumeric = 0,
+  kTypeText = 1,
+  kTypeDate = 2,
+  kTypeTime = 3,
+};
+
+}  // namespace filtermodule
 
 // A calendar date as the host's row gives it.
 struct RowDate {

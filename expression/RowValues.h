@@ -1,0 +1,80 @@
+// The values of one data row as the conditions of a filter see them: one
+// slot per condition, filled by the row loader in condition order, and the
+// state that persists from row to row (the zero-fill of numeric values).
+//
+// A slot holds what the host's accessor returned, natively: an integer, a
+// real, a day number, seconds of the day, or a view of the host's text. The
+// text that a comparison may need (the number rendered, the text
+// lower-cased, the date in its normal form) is made only when a comparison
+// asks for it, into the slot's own buffer, which is reused from row to row:
+// matching a row allocates nothing in steady state.
+//
+// The expressions only read the tree; everything that belongs to a row or
+// changes between rows lives here, owned by the filter.
+//
+// Thread safety: one thread at a time, like the filter that owns it.
+
+#ifndef FILTERMODULE_EXPRESSION_ROWVALUES_H_
+#define FILTERMODULE_EXPRESSION_ROWVALUES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "expression/SubstringSearch.h"
+
+namespace filtermodule {
+
+struct RowSlot {
+  enum class Kind : uint8_t {
+    kEmpty,     // nothing loaded (an unknown field type): empty text
+    kInteger,   // `integer`
+    kReal,      // `real`, rendered in `text` (six decimals) at load
+    kDays,      // `days` since 1970-01-01 of a date in the normal range
+    kSeconds,   // `seconds` of the day
+    kHostText,  // `host_text`, as the host gave it (not lower-cased)
+    kText,      // `text` holds the row text already (lower-case, normal form)
+  };
+  Kind kind = Kind::kEmpty;
+  int32_t integer = 0;
+  double real = 0;
+  int64_t days = 0;
+  int32_t seconds = 0;
+  // kText of a date or time field: `days` or `seconds` is valid.
+  bool has_native = false;
+  std::u16string_view host_text;
+  // The row text as comparisons on text see it; made on demand.
+  std::u16string text;
+  bool text_ready = false;
+  // Room for normalising a text on the rare paths.
+  std::u16string scratch;
+  // Numeric: the length of the number's rendering ("%ld" or "%f").
+  size_t rendered_length = 0;
+};
+
+// What a condition keeps from row to row.
+struct ConditionState {
+  // Numeric: the length the value and the row text are zero-filled to, the
+  // longest rendering seen so far (0 before the first row).
+  size_t fill = 0;
+  // The value zero-filled to `filled_for` characters, and what is made of
+  // it, for the comparisons that read the value as text.
+  size_t filled_for = 0;
+  std::u16string filled_value;
+  std::u16string filled_like;
+  SubstringSearch filled_search;
+  std::u16string filled_tagged_like;
+  std::u16string filled_tagged_contains;
+  SubstringSearch filled_tagged_search;
+};
+
+struct RowValues {
+  std::vector<RowSlot> slots;
+  std::vector<ConditionState> states;
+};
+
+}  // namespace filtermodule
+
+#endif  // FILTERMODULE_EXPRESSION_ROWVALUES_H_

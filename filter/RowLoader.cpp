@@ -1,0 +1,130 @@
+#include "filter/RowLoader.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "expression/DateText.h"
+#include "expression/DateTime.h"
+#include "expression/Text.h"
+#include "log/DiagnosticLog.h"
+
+namespace filtermodule {
+namespace {
+
+void AppendAscii(std::u16string& out, const char* begin, const char* end) {
+  for (const char* p = begin; p != end; ++p)
+    out.push_back(static_cast<char16_t>(*p));
+}
+
+void AppendUnsigned(std::u16string& out, uint32_t value) {
+  char buffer[16];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+  AppendAscii(out, buffer, r.ptr);
+}
+
+// Characters of "%ld" of `value`.
+size_t RenderedLength(int32_t value) {
+  size_t n = value < 0 ? 2 : 1;
+  for (int64_t v = value < 0 ? -int64_t{value} : value; v >= 10; v /= 10) ++n;
+  return n;
+}
+
+void LoadNumber(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
+                ConditionState& state) {
+  const char16_t* field = e.GetFieldName().c_str();
+  if (row.GetValueKind(field) == 1) {
+    slot.kind = RowSlot::Kind::kInteger;
+    slot.integer = row.GetInteger(field);
+    slot.rendered_length = RenderedLength(slot.integer);
+  } else {
+    // "%f": six decimals; to_chars renders it alike in every locale.
+    slot.kind = RowSlot::Kind::kReal;
+    slot.real = row.GetReal(field);
+    char buffer[400];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, slot.real,
+                                 std::chars_format::fixed, 6);
+    slot.text.clear();
+    AppendAscii(slot.text, buffer, r.ec == std::errc() ? r.ptr : buffer);
+    slot.rendered_length = slot.text.size();
+  }
+  // Value and row text are filled to the longest of them seen so far.
+  state.fill =
+      std::max({state.fill, e.GetValue().size(), slot.rendered_length});
+}
+
+}  // namespace
+
+void LoadField(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
+               ConditionState& state) {
+  slot.text_ready = false;
+  slot.has_native = false;
+  const char16_t* field = e.GetFieldName().c_str();
+  switch (e.GetFieldType()) {
+    case kTypeNumeric:
+      LoadNumber(e, row, slot, state);
+      return;
+    case kTypeText: {
+      std::u16string_view text = ViewOf(row.GetText(field));
+      if (text.empty() && EqualsNoCase(e.GetFieldName(), u"REL_EXT_TAGS"))
+        text = ViewOf(row.GetText(u"EXT_TAGS"));
+      slot.kind = RowSlot::Kind::kHostText;
+      slot.host_text = text;
+      return;
+    }
+    case kTypeDate: {
+      const RowDate date = row.GetDate(field);
+      // Years 1971..9999 lie after 1970-01-01 UTC in every zone: a day that
+      // exists is its own normal form.
+      if (date.year >= 1971 && date.year <= 9999 && date.month >= 1 &&
+          date.month <= 12 && date.day >= 1 &&
+          date.day <= DaysInMonth(date.year, date.month)) {
+        slot.kind = RowSlot::Kind::kDays;
+        slot.days = DaysFromCivil(date.year, date.month, date.day);
+        return;
+      }
+      // The others take the text path ("%u/%u/%i", read back) with its
+      // checks and roll-over.
+      std::u16string& text = slot.scratch;
+      text.clear();
+      AppendUnsigned(text, date.month);
+      text.push_back(u'/');
+      AppendUnsigned(text, date.day);
+      text.push_back(u'/');
+      char buffer[16];
+      const auto r = std::to_chars(buffer, buffer + sizeof buffer,
+                                   static_cast<int32_t>(date.year));
+      AppendAscii(text, buffer, r.ptr);
+      const std::u16string rendered = text;
+      e.SetSlotText(slot, rendered);
+      return;
+    }
+    case kTypeTime: {
+      const RowTime time = row.GetTime(field);
+      if (time.hour < 24 && time.minute < 60 && time.second < 60 &&
+          TimesAreRegular()) {
+        slot.kind = RowSlot::Kind::kSeconds;
+        slot.seconds = time.hour * 3600 + time.minute * 60 + time.second;
+        return;
+      }
+      uint32_t hour = time.hour;
+      const bool pm = hour >= 12;
+      if (pm) hour -= 12;
+      if (hour == 0) hour = 12;
+      std::u16string text;
+      AppendUnsigned(text, hour);
+      text.push_back(u':');
+      AppendUnsigned(text, time.minute);
+      text.push_back(u':');
+      AppendUnsigned(text, time.second);
+      text.append(pm ? u" PM" : u" AM");
+      e.SetSlotText(slot, text);
+      return;
+    }
+    default:
+      WriteLog(kLogError, u"FLTIsMatch - Unknown field type in expression.");
+      slot.kind = RowSlot::Kind::kEmpty;
+      return;
+  }
+}
+
+}  // namespace filtermodule
