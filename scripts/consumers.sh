@@ -2,7 +2,8 @@
 # Builds the libraries alone (no tests, tools or benchmarks, no build type:
 # the defaults a plain configure gets), installs them into a temporary
 # prefix, and builds and runs two hosts against the installed tree: one
-# through find_package, one through pkg-config.
+# through find_package, one through pkg-config. A third host builds the
+# source tree as its subproject.
 # Usage: scripts/consumers.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,4 +58,11 @@ c++ -std=c++17 -Wall -Wextra -Werror examples/consumers/consumer.cpp \
 
 [ -s "$KVAL_LOG_FOLDER/Filter-Module.csv" ] ||
   { echo "consumers: the installed module wrote no log" >&2; exit 1; }
-echo "consumers: both hosts built and ran against $prefix"
+
+echo "== add_subdirectory consumer"
+cmake -S examples/consumers/subdirectory -B "$work/subdirectory" -G Ninja \
+  -DFILTERMODULE_SOURCE_DIR="$PWD" >/dev/null
+cmake --build "$work/subdirectory"
+"$work/subdirectory/consumer"
+
+echo "consumers: the installed and the subproject hosts built and ran"
