@@ -19,7 +19,8 @@ class IGeneralSettings {
  public:
   // Destroys the object; the result is a remaining reference count.
   virtual uint32_t Release() = 0;
-  // The folder that receives log files; valid until Release.
+  // The folder that receives log files, or null when there is none; valid
+  // until Release.
   virtual const char16_t* GetLogFolder() = 0;
   // True when the host asks for detailed (trace) logging.
   virtual bool IsDebugLogEnabled() = 0;

@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ binutils      # build, nm for the export check
+  pkg-config                          # the pkg-config consumer
   libgtest-dev libgmock-dev           # unit tests
   libbenchmark-dev libsqlite3-dev     # benchmarks
   tzdata                              # time zones the date tests set

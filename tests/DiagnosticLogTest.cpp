@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +16,9 @@ using testlog::LogMark;
 
 bool Quiet() { return std::getenv("FM_TEST_DEBUG_LOG") != nullptr; }
 bool Unwritable() { return std::getenv("FM_TEST_LOG_UNWRITABLE") != nullptr; }
+bool DefaultFolder() {
+  return std::getenv("FM_TEST_DEFAULT_LOG_FOLDER") != nullptr;
+}
 
 TEST(DiagnosticLogTest, WritesRecordsWithSourceLevelAndVerbosity) {
   if (Quiet() || Unwritable()) GTEST_SKIP() << "needs a detailed log";
@@ -78,6 +82,22 @@ TEST(DiagnosticLogTest, FailedOpenIsRetriedAtMostOnceASecond) {
   WriteLog(kLogError, u"dropped");
   EXPECT_EQ(DiagnosticLogOpenAttempts(), 2);
   EXPECT_FALSE(LogWants(kLogError));
+}
+
+// Run by a separate test without KVAL_LOG_FOLDER: the log lands in the
+// user's private state folder, and nobody else may read it.
+TEST(DiagnosticLogTest, DefaultFolderAndFileArePrivate) {
+  if (!DefaultFolder()) GTEST_SKIP() << "runs without a host log folder";
+  WriteLog(kLogError, u"into the default folder");
+  const std::string path = testlog::LogPath();
+  const std::string folder = path.substr(0, path.rfind('/'));
+  struct stat st {};
+  ASSERT_EQ(::lstat(folder.c_str(), &st), 0) << folder;
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(testlog::ReadAll().back().message, "into the default folder");
 }
 
 }  // namespace

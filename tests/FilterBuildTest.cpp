@@ -18,7 +18,7 @@ using testlog::LogMark;
 // Records every call the builder makes on the lines.
 class RecordingList : public IFilterLineList {
  public:
-  class Line : public IFilterLine {
+  class Line final : public IFilterLine {
    public:
     Line(RecordingList* list, uint32_t index, LineSpec data)
         : list_(list), index_(index), line_(std::move(data)) {}

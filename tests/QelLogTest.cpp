@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <filesystem>
@@ -141,6 +143,102 @@ TEST(QelLogTest, RecordsOfManyThreadsNeverInterleave) {
     EXPECT_NE(line.find(",Test,ERROR,1,thread "), std::string::npos);
   }
   EXPECT_EQ(records, 8 * 200);
+}
+
+// The log's files and folders are private to the user who writes them.
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+TEST(QelLogSafetyTest, NewFoldersAndFilesAreOpenToTheOwnerOnly) {
+  const fs::path folder = FreshFolder();
+  const int32_t handle =
+      Open(Wide((folder / "a" / "b").string()) + u"\\Filter-Module.csv", 0);
+  Write(handle, 0, 1, u"record");
+  EXPECT_EQ(ModeOf(folder / "a"), 0700u);
+  EXPECT_EQ(ModeOf(folder / "a" / "b"), 0700u);
+  EXPECT_EQ(ModeOf(folder / "a" / "b" / "Filter-Module.csv"), 0600u);
+  EXPECT_EQ(ModeOf(folder / "a" / "b" / "Filter-Module.csv.lock"), 0600u);
+}
+
+// Another user plants the log's name first, as a link to a file of the
+// user who runs the host. Nothing may reach the link's target.
+TEST(QelLogSafetyTest, PlantedSymbolicLinkIsRefused) {
+  const fs::path folder = FreshFolder();
+  const fs::path victim = folder / "victim.txt";
+  std::ofstream(victim) << "victim's data\n";
+  fs::create_symlink(victim, folder / "Filter-Module.csv");
+  int32_t handle = 0;
+  EXPECT_EQ(CreateLogHandle(
+                &handle, kProperties, u"Test", 1,
+                Wide((folder / "Filter-Module.csv").string()).c_str(), 2, 0),
+            0);
+  Write(handle, 0, 1, u"record");
+  EXPECT_EQ(ReadFile(victim), "victim's data\n");
+  EXPECT_TRUE(fs::is_symlink(folder / "Filter-Module.csv"));
+}
+
+TEST(QelLogSafetyTest, DanglingLinkCreatesNothingAtItsTarget) {
+  const fs::path folder = FreshFolder();
+  const fs::path target = folder / "created-by-the-log";
+  fs::create_symlink(target, folder / "log.csv");
+  int32_t handle = 0;
+  EXPECT_EQ(CreateLogHandle(&handle, kProperties, u"Test", 1,
+                            Wide((folder / "log.csv").string()).c_str(), 2, 0),
+            0);
+  EXPECT_FALSE(fs::exists(target));
+}
+
+TEST(QelLogSafetyTest, PlantedHardLinkIsRefused) {
+  const fs::path folder = FreshFolder();
+  const fs::path victim = folder / "victim.txt";
+  std::ofstream(victim) << "victim's data\n";
+  fs::create_hard_link(victim, folder / "log.csv");
+  int32_t handle = 0;
+  EXPECT_EQ(CreateLogHandle(&handle, kProperties, u"Test", 1,
+                            Wide((folder / "log.csv").string()).c_str(), 2, 0),
+            0);
+  Write(handle, 0, 1, u"record");
+  EXPECT_EQ(ReadFile(victim), "victim's data\n");
+}
+
+// A FIFO without a reader would block an ordinary open for write forever.
+TEST(QelLogSafetyTest, PlantedFifoIsRefusedWithoutBlocking) {
+  const fs::path folder = FreshFolder();
+  ASSERT_EQ(::mkfifo((folder / "log.csv").c_str(), 0600), 0);
+  int32_t handle = 0;
+  EXPECT_EQ(CreateLogHandle(&handle, kProperties, u"Test", 1,
+                            Wide((folder / "log.csv").string()).c_str(), 2, 0),
+            0);
+}
+
+TEST(QelLogSafetyTest, PlantedLockLinkIsNotFollowed) {
+  const fs::path folder = FreshFolder();
+  const fs::path target = folder / "created-by-the-lock";
+  fs::create_symlink(target, folder / "log.csv.lock");
+  const int32_t handle = Open(Wide((folder / "log.csv").string()), 0);
+  Write(handle, 0, 1, u"record");
+  EXPECT_FALSE(fs::exists(target));
+  // The record itself is still written, without the lock between processes.
+  EXPECT_NE(ReadFile(folder / "log.csv").find("record"), std::string::npos);
+}
+
+// The name is swapped for a link while the log is open: the log notices
+// that the name no longer holds its file and does not follow the link.
+TEST(QelLogSafetyTest, LinkSwappedInAfterTheOpenIsRefused) {
+  const fs::path folder = FreshFolder();
+  const fs::path log = folder / "log.csv";
+  const int32_t handle = Open(Wide(log.string()), 0);
+  Write(handle, 0, 1, u"first");
+  const fs::path victim = folder / "victim.txt";
+  std::ofstream(victim) << "victim's data\n";
+  fs::rename(log, folder / "moved.csv");
+  fs::create_symlink(victim, log);
+  Write(handle, 0, 1, u"second");
+  EXPECT_EQ(ReadFile(victim), "victim's data\n");
+  EXPECT_EQ(ReadFile(folder / "moved.csv").find("second"), std::string::npos);
 }
 
 }  // namespace

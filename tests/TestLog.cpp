@@ -9,7 +9,13 @@ namespace testlog {
 
 std::string LogPath() {
   const char* folder = std::getenv("KVAL_LOG_FOLDER");
-  return std::string(folder ? folder : "/tmp") + "/Filter-Module.csv";
+  if (folder == nullptr) {
+    // The settings library's default, below the state folder the test main
+    // chose.
+    return std::string(std::getenv("XDG_STATE_HOME")) +
+           "/filtermodule/Filter-Module.csv";
+  }
+  return std::string(folder) + "/Filter-Module.csv";
 }
 
 std::vector<Record> ReadAll() {
@@ -83,7 +89,14 @@ void UseFreshLogFolder() {
     setenv("KVAL_LOG_FOLDER", folder, 1);
   } else {
     std::string base = std::filesystem::temp_directory_path() / "fmtest.XXXXXX";
-    if (char* made = mkdtemp(base.data())) setenv("KVAL_LOG_FOLDER", made, 1);
+    if (char* made = mkdtemp(base.data())) {
+      if (std::getenv("FM_TEST_DEFAULT_LOG_FOLDER") != nullptr) {
+        unsetenv("KVAL_LOG_FOLDER");
+        setenv("XDG_STATE_HOME", made, 1);
+      } else {
+        setenv("KVAL_LOG_FOLDER", made, 1);
+      }
+    }
   }
   const char* debug = std::getenv("FM_TEST_DEBUG_LOG");
   setenv("KVAL_DEBUG_LOG", debug != nullptr ? debug : "1", 1);

@@ -1,7 +1,9 @@
 // Reading the diagnostic log file back in tests.
 //
 // Every test process logs into a folder of its own (KVAL_LOG_FOLDER, set by
-// the test main before the first message), with detailed logging on.
+// the test main before the first message), with detailed logging on. With
+// FM_TEST_DEFAULT_LOG_FOLDER set, KVAL_LOG_FOLDER is unset instead and the
+// settings library's default folder lies below a fresh XDG_STATE_HOME.
 
 #ifndef TESTS_TESTLOG_H_
 #define TESTS_TESTLOG_H_

@@ -7,7 +7,11 @@
 // tree from the lines once, then answers for every data row whether it
 // matches, and derives integer interval sets for a numeric field on request.
 //
-// This header is everything a host compiles against; link `filtermodule`.
+// This header is everything a host compiles against; link `filtermodule`
+// (CMake: find_package(FilterModule) and FilterModule::filtermodule;
+// pkg-config: filtermodule). docs/HOST.md says what a host must know beyond
+// these declarations: lifetimes, missing fields, what building writes into
+// the lines, value forms, the failures that reach the host, and the log.
 //
 //   FilterDefinition def = ...;              // the host's IFilterDefinition
 //   IFilter* filter = CreateFilterFromFilterDefinition(&def);

@@ -6,7 +6,7 @@
 //                 interleave (an in-process mutex plus flock on
 //                 "<file>.lock"); 0: the in-process mutex only
 //   CSV Log Path  file path; every backslash is read as "/"; a missing
-//                 folder is created
+//                 folder is created, open to its owner only (0700)
 //   Output Type   2: CSV file (the only kind this library writes)
 //   CSV Limit     bytes a file may reach before it is rotated; 0 or less
 //                 never rotates
@@ -26,6 +26,14 @@
 //   header_row         1: a new file starts with a header row
 //
 // Nothing here fails its caller: a record that cannot be written is dropped.
+//
+// Files are made so that the log cannot be turned against the user who
+// writes it: the log and its lock file are created with mode 0600, and are
+// opened only when the name is a regular file with a single link, never
+// through a symbolic link; anything else counts as a failed open and its
+// records are dropped. Rotation renames the log only when the name still
+// holds the very file this process has open, and moves older files only
+// when they are regular files.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -61,9 +69,32 @@ void MakeFolders(const std::string& dir) {
   for (size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos == dir.size() || dir[pos] == '/') {
       std::string part = dir.substr(0, pos);
-      if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return;
+      if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return;
     }
   }
+}
+
+// Opens `path` for `flags`, creating it with mode 0600. Refuses a symbolic
+// link (O_NOFOLLOW), a FIFO or device (O_NONBLOCK keeps a FIFO without a
+// reader from blocking the open) and a file with more than one link (a hard
+// link planted to another file). -1 on refusal or failure.
+int OpenOwnFile(const std::string& path, int flags) {
+  const int fd =
+      ::open(path.c_str(),
+             flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True when `path` names a regular file itself (not a link to one).
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // "dir/name.csv" with index 3 -> "dir/name.3.csv".
@@ -257,8 +288,7 @@ class LogFile {
   };
 
   int LockFd() {
-    if (lock_fd_ < 0)
-      lock_fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock_fd_ < 0) lock_fd_ = OpenOwnFile(lock_path_, O_RDWR);
     return lock_fd_;
   }
 
@@ -267,8 +297,7 @@ class LogFile {
     const size_t slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
       MakeFolders(path_.substr(0, slash));
-    fd_ =
-        ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = OpenOwnFile(path_, O_WRONLY | O_APPEND);
     if (fd_ < 0) return false;
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
@@ -289,7 +318,7 @@ class LogFile {
   // and rotates it when the next record would pass the limit.
   bool EnsureCurrent() {
     struct stat st {};
-    if (fd_ < 0 || ::stat(path_.c_str(), &st) != 0 || st.st_ino != inode_ ||
+    if (fd_ < 0 || ::lstat(path_.c_str(), &st) != 0 || st.st_ino != inode_ ||
         st.st_dev != device_) {
       if (!OpenLocked()) return false;
     }
@@ -322,17 +351,27 @@ class LogFile {
     return true;
   }
 
+  // Moves the open file aside. Does nothing when the name no longer holds
+  // the file that fd_ has open: whatever stands there now is not ours to
+  // move, and the next open decides about it.
   void Rotate() {
     const int keep = g_keep_files.load(std::memory_order_relaxed);
+    struct stat st {};
+    const bool ours = fd_ >= 0 && ::lstat(path_.c_str(), &st) == 0 &&
+                      S_ISREG(st.st_mode) && st.st_ino == inode_ &&
+                      st.st_dev == device_;
     CloseFile();
+    if (!ours) return;
     if (keep <= 0) {
       ::unlink(path_.c_str());
       return;
     }
     ::unlink(RotatedName(path_, keep).c_str());
-    for (int k = keep - 1; k >= 1; --k)
-      ::rename(RotatedName(path_, k).c_str(),
-               RotatedName(path_, k + 1).c_str());
+    for (int k = keep - 1; k >= 1; --k) {
+      const std::string from = RotatedName(path_, k);
+      if (IsRegularFile(from))
+        ::rename(from.c_str(), RotatedName(path_, k + 1).c_str());
+    }
     ::rename(path_.c_str(), RotatedName(path_, 1).c_str());
   }
 
