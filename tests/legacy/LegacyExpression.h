@@ -1,0 +1,70 @@
+// The base of every node of a filter's expression tree.
+//
+// A node carries the link operator that joins it to its next sibling:
+// 0 AND, 1 OR, 2 AND NOT, 3 OR NOT; any other value is stored unchanged and
+// reported when its compound is evaluated.
+//
+// Thread safety: a tree is used by one thread at a time.
+
+#ifndef TESTS_LEGACY_LEGACYEXPRESSION_H_
+#define TESTS_LEGACY_LEGACYEXPRESSION_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "filtermodule/FilterModule.h"
+#include "interval/NumericIntervalCollection.h"
+
+namespace legacy {
+using namespace filtermodule;
+
+enum LineLinkOperator : int32_t {
+  kLinkAnd = 0,
+  kLinkOr = 1,
+  kLinkAndNot = 2,
+  kLinkOrNot = 3,
+};
+
+// A derived interval set and whether it is exact: an exact set holds
+// precisely the integer values of the field at which the expression can be
+// true, so its complement is sound; an inexact one only covers them.
+struct DerivedIntervals {
+  IntervalSetPtr set;
+  bool exact = false;
+};
+
+// Negates a derived set soundly: an exact set of one interval is
+// complemented exactly; an exact set of several intervals is complemented
+// interval by interval, which covers the true complement but is no longer
+// exact; an exact empty set becomes the whole range; an inexact set becomes
+// the whole range, since its complement could leave out matching values.
+void NegateDerived(DerivedIntervals& derived);
+
+class FilterExpression {
+ public:
+  FilterExpression() = default;
+  FilterExpression(const FilterExpression&) = delete;
+  FilterExpression& operator=(const FilterExpression&) = delete;
+  virtual ~FilterExpression() = default;
+
+  // Does the current row satisfy this expression. Base: false.
+  virtual bool Eval();
+  // A new interval set for `field` that the caller releases, or null.
+  virtual INumericIntervalCollection* GetNumericIntervals(
+      const char16_t* field);
+  // The printable form of the expression. Base: empty.
+  virtual std::u16string ToString();
+  // GetNumericIntervals with exactness. Base: the whole range, inexact.
+  virtual DerivedIntervals DeriveIntervals(std::u16string_view field);
+
+  int32_t GetLinkOperator() const { return link_operator_; }
+  void SetLinkOperator(int32_t op) { link_operator_ = op; }
+
+ private:
+  int32_t link_operator_ = kLinkAnd;
+};
+
+}  // namespace filtermodule
+
+#endif  // TESTS_LEGACY_LEGACYEXPRESSION_H_
