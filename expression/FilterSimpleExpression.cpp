@@ -93,6 +93,11 @@ void FilterSimpleExpression::SetValue(std::u16string_view value) {
   if (NormalizeForType(value_, /*keep_keyword=*/true, scratch)) Prepare();
 }
 
+void FilterSimpleExpression::SetFieldName(std::u16string_view name) {
+  field_name_.assign(name);
+  rel_ext_tags_ = EqualsNoCase(field_name_, u"REL_EXT_TAGS");
+}
+
 void FilterSimpleExpression::SetTagName(std::u16string_view name) {
   tag_name_.assign(name);
   Prepare();
@@ -114,6 +119,9 @@ void FilterSimpleExpression::Prepare() {
   value_zero_decimal_ = ParseDecimal(value_zero_);
   value_integer_ = SmallInteger(value_decimal_);
   value_zero_integer_ = SmallInteger(value_zero_decimal_);
+  fill_sensitive_ =
+      value_decimal_.has_value() != value_zero_decimal_.has_value() ||
+      value_integer_ != value_zero_integer_;
   value_days_ = ParseNormalDate(value_);
   value_seconds_ = ParseNormalTime(value_);
   value_period_ = ParseNamedPeriod(value_);
@@ -148,11 +156,11 @@ std::u16string_view FilterSimpleExpression::RowText(
       const auto r =
           std::to_chars(buffer, buffer + sizeof buffer, slot.integer);
       slot.text.assign(buffer, r.ptr);
-      ZeroFill(slot.text, state.fill);
+      ZeroFill(slot.text, state.Fill());
       break;
     }
     case RowSlot::Kind::kReal:  // rendered when loaded
-      ZeroFill(slot.text, state.fill);
+      ZeroFill(slot.text, state.Fill());
       break;
     case RowSlot::Kind::kDays: {
       int64_t year;
@@ -176,7 +184,7 @@ std::u16string_view FilterSimpleExpression::RowText(
       PutTwo(slot.text, slot.seconds % 60);
       break;
     case RowSlot::Kind::kHostText:
-      AssignLowered(slot.text, slot.host_text);
+      AssignLowered(slot.text, ViewOf(slot.host));
       break;
     case RowSlot::Kind::kEmpty:
     case RowSlot::Kind::kText:
@@ -188,20 +196,22 @@ std::u16string_view FilterSimpleExpression::RowText(
 }
 
 void FilterSimpleExpression::PrepareFilled(ConditionState& state) const {
-  if (state.filled_for == state.fill) return;
+  const size_t fill = state.Fill();
+  if (state.filled_for == fill) return;
   state.filled_value = value_;
-  ZeroFill(state.filled_value, state.fill);
+  ZeroFill(state.filled_value, fill);
   state.filled_like = state.filled_value;
   std::replace(state.filled_like.begin(), state.filled_like.end(), u'%', u'*');
   state.filled_search.Prepare(state.filled_value);
   BuildTagged(state.filled_value, start_marker_, end_marker_,
               &state.filled_tagged_like, &state.filled_tagged_contains,
               &state.filled_tagged_search);
-  state.filled_for = state.fill;
+  state.filled_for = fill;
 }
 
 std::u16string_view FilterSimpleExpression::Value(ConditionState& state) const {
-  if (field_type_ != kTypeNumeric || state.fill <= value_.size()) return value_;
+  if (field_type_ != kTypeNumeric || state.Fill() <= value_.size())
+    return value_;
   PrepareFilled(state);
   return state.filled_value;
 }
@@ -209,7 +219,7 @@ std::u16string_view FilterSimpleExpression::Value(ConditionState& state) const {
 std::u16string FilterSimpleExpression::FilledValue(
     const ConditionState& state) const {
   std::u16string value = value_;
-  if (field_type_ == kTypeNumeric) ZeroFill(value, state.fill);
+  if (field_type_ == kTypeNumeric) ZeroFill(value, state.Fill());
   return value;
 }
 
@@ -219,7 +229,7 @@ int FilterSimpleExpression::Compare(RowSlot& slot,
     case kTypeNumeric: {
       // Zeros in front change no number; one filled in can make a value
       // text a number, though ("" becomes "0").
-      const bool filled = state.fill > value_.size();
+      const bool filled = fill_sensitive_ && state.Fill() > value_.size();
       const auto& value = filled ? value_zero_decimal_ : value_decimal_;
       if (!value) break;
       if (slot.kind == RowSlot::Kind::kInteger) {
@@ -257,7 +267,7 @@ int FilterSimpleExpression::Compare(RowSlot& slot,
       break;
     default:
       if (slot.kind == RowSlot::Kind::kHostText)
-        return CompareNoCase(slot.host_text, value_);
+        return CompareNoCase(slot.host, value_);
       break;
   }
   return CompareNoCase(RowText(slot, state), Value(state));
@@ -265,24 +275,35 @@ int FilterSimpleExpression::Compare(RowSlot& slot,
 
 void FilterSimpleExpression::EvalPlain(RowSlot& slot, ConditionState& state,
                                        bool& result) const {
-  const bool filled = field_type_ == kTypeNumeric && state.fill > value_.size();
-  if (filled) PrepareFilled(state);
+  // A host's text is compared in place, folded as it is read.
+  const bool host = slot.kind == RowSlot::Kind::kHostText;
   switch (field_operator_) {
     case kOpEquals:
-      if (field_type_ != kTypeNumeric && slot.kind == RowSlot::Kind::kHostText)
-        result = EqualsNoCase(slot.host_text, value_);
+      if (host)
+        result = EqualsNoCase(slot.host, value_);
       else
         result = Compare(slot, state) == 0;
       break;
-    case kOpLike: {
-      const std::u16string_view text = RowText(slot, state);
-      result = MatchWildcard(filled ? state.filled_like.c_str() : like_.c_str(),
-                             text.data());
+    case kOpLike:
+      if (host) {
+        result = MatchWildcardFolded(like_.c_str(), slot.host);
+      } else if (field_type_ == kTypeNumeric && state.Fill() > value_.size()) {
+        PrepareFilled(state);
+        result = MatchWildcard(state.filled_like.c_str(),
+                               RowText(slot, state).data());
+      } else {
+        result = MatchWildcard(like_.c_str(), RowText(slot, state).data());
+      }
       break;
-    }
     case kOpContains:
-      result = (filled ? state.filled_search : contains_)
-                   .FoundIn(RowText(slot, state));
+      if (host) {
+        result = contains_.FoundInFolded(slot.host);
+      } else if (field_type_ == kTypeNumeric && state.Fill() > value_.size()) {
+        PrepareFilled(state);
+        result = state.filled_search.FoundIn(RowText(slot, state));
+      } else {
+        result = contains_.FoundIn(RowText(slot, state));
+      }
       break;
     case kOpLess:
       result = Compare(slot, state) < 0;
@@ -293,6 +314,8 @@ void FilterSimpleExpression::EvalPlain(RowSlot& slot, ConditionState& state,
     case kOpNamedPeriod:
       if (field_type_ == kTypeDate && slot.kind == RowSlot::Kind::kDays)
         result = MatchNamedPeriodDay(value_period_, slot.days);
+      else if (host)
+        result = MatchNamedPeriod(value_period_, ViewOf(slot.host));
       else
         result = MatchNamedPeriod(value_period_, RowText(slot, state));
       break;
@@ -310,26 +333,36 @@ void FilterSimpleExpression::EvalTagged(RowSlot& slot, ConditionState& state,
     WriteLog(kLogError, u"FSEEval - unknown field operator.");
     return;
   }
-  const bool filled = field_type_ == kTypeNumeric && state.fill > value_.size();
+  const bool filled =
+      field_type_ == kTypeNumeric && state.Fill() > value_.size();
   if (filled) PrepareFilled(state);
-  const std::u16string_view text = RowText(slot, state);
+  const bool host = slot.kind == RowSlot::Kind::kHostText;
   switch (field_operator_) {
-    case kOpEquals:
-      result =
-          (filled ? state.filled_tagged_search : tagged_search_).FoundIn(text);
+    case kOpEquals: {
+      const SubstringSearch& search =
+          filled ? state.filled_tagged_search : tagged_search_;
+      result = host ? search.FoundInFolded(slot.host)
+                    : search.FoundIn(RowText(slot, state));
       break;
-    case kOpLike:
-      result = MatchWildcard(
-          filled ? state.filled_tagged_like.c_str() : tagged_like_.c_str(),
-          text.data());
+    }
+    case kOpLike: {
+      const char16_t* pattern =
+          filled ? state.filled_tagged_like.c_str() : tagged_like_.c_str();
+      result = host ? MatchWildcardFolded(pattern, slot.host)
+                    : MatchWildcard(pattern, RowText(slot, state).data());
       break;
+    }
     default: {  // kOpContains
       const std::u16string& pattern =
           filled ? state.filled_tagged_contains : tagged_contains_;
       WriteLog(kLogTrace, u"Evaluating contains");
-      result = MatchWildcard(pattern.c_str(), text.data());
+      result =
+          host ? MatchWildcardFolded(pattern.c_str(), slot.host)
+               : MatchWildcard(pattern.c_str(), RowText(slot, state).data());
       WriteLog(kLogTrace, pattern);
-      WriteLog(kLogTrace, text);
+      // The row text as compared: lower-cased; made only for a log that
+      // keeps traces.
+      if (LogWants(kLogTrace)) WriteLog(kLogTrace, RowText(slot, state));
       break;
     }
   }
@@ -338,8 +371,8 @@ void FilterSimpleExpression::EvalTagged(RowSlot& slot, ConditionState& state,
 bool FilterSimpleExpression::Eval(RowValues& row) const {
   bool result = false;
   try {
-    RowSlot& slot = row.slots.at(index_);
-    ConditionState& state = row.states.at(index_);
+    RowSlot& slot = row.slots[index_];
+    ConditionState& state = row.states[index_];
     if (has_tag_)
       EvalTagged(slot, state, result);
     else

@@ -100,7 +100,10 @@ class FilterSimpleExpression : public FilterExpression {
   // The condition's place in the filter's list: its slot in RowValues.
   size_t index() const { return index_; }
 
-  void SetFieldName(std::u16string_view name) { field_name_.assign(name); }
+  void SetFieldName(std::u16string_view name);
+  // The field is "REL_EXT_TAGS" (any case): an empty text of it is read
+  // from "EXT_TAGS".
+  bool IsRelExtTags() const { return rel_ext_tags_; }
   void SetFieldType(int32_t type) { field_type_ = type; }
   void SetTagName(std::u16string_view name);
   void SetFieldOperator(int32_t op) { field_operator_ = op; }
@@ -132,6 +135,10 @@ class FilterSimpleExpression : public FilterExpression {
   bool not_ = false;
   bool has_tag_ = false;
   size_t index_ = 0;
+  bool rel_ext_tags_ = false;
+  // A numeric value that reads differently once a zero is filled in ("" is
+  // no number, "0" is).
+  bool fill_sensitive_ = false;
 
   // Derived from the value and the tag when they are set.
   std::u16string like_;  // the value with "%" read as "*"

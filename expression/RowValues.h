@@ -17,6 +17,7 @@
 #ifndef FILTERMODULE_EXPRESSION_ROWVALUES_H_
 #define FILTERMODULE_EXPRESSION_ROWVALUES_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,7 +35,7 @@ struct RowSlot {
     kReal,      // `real`, rendered in `text` (six decimals) at load
     kDays,      // `days` since 1970-01-01 of a date in the normal range
     kSeconds,   // `seconds` of the day
-    kHostText,  // `host_text`, as the host gave it (not lower-cased)
+    kHostText,  // `host`, as the host gave it (not lower-cased)
     kText,      // `text` holds the row text already (lower-case, normal form)
   };
   Kind kind = Kind::kEmpty;
@@ -44,7 +45,9 @@ struct RowSlot {
   int32_t seconds = 0;
   // kText of a date or time field: `days` or `seconds` is valid.
   bool has_native = false;
-  std::u16string_view host_text;
+  // The host's null-terminated text; read in place, never copied unless a
+  // comparison needs it lower-cased.
+  const char16_t* host = nullptr;
   // The row text as comparisons on text see it; made on demand.
   std::u16string text;
   bool text_ready = false;
@@ -56,9 +59,16 @@ struct RowSlot {
 
 // What a condition keeps from row to row.
 struct ConditionState {
-  // Numeric: the length the value and the row text are zero-filled to, the
-  // longest rendering seen so far (0 before the first row).
-  size_t fill = 0;
+  // Numeric: the value and the row text are zero-filled to the longest of
+  // the value and every rendering seen so far. That length is kept as the
+  // longest text (the value, reals) and the range of integers seen, whose
+  // longest rendering is that of one of the two ends.
+  size_t text_fill = 0;
+  bool has_integer = false;
+  int32_t min_integer = 0;
+  int32_t max_integer = 0;
+  // The length the value and the row text are filled to.
+  size_t Fill() const;
   // The value zero-filled to `filled_for` characters, and what is made of
   // it, for the comparisons that read the value as text.
   size_t filled_for = 0;
@@ -69,6 +79,24 @@ struct ConditionState {
   std::u16string filled_tagged_contains;
   SubstringSearch filled_tagged_search;
 };
+
+// Characters of "%ld" of `value`.
+inline size_t RenderedLength(int32_t value) {
+  uint32_t m = value < 0 ? 0u - static_cast<uint32_t>(value)
+                         : static_cast<uint32_t>(value);
+  size_t n = value < 0 ? 2 : 1;
+  for (; m >= 10; m /= 10) ++n;
+  return n;
+}
+
+inline size_t ConditionState::Fill() const {
+  size_t fill = text_fill;
+  if (has_integer) {
+    fill = std::max(fill, RenderedLength(min_integer));
+    fill = std::max(fill, RenderedLength(max_integer));
+  }
+  return fill;
+}
 
 struct RowValues {
   std::vector<RowSlot> slots;

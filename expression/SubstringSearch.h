@@ -23,6 +23,9 @@ class SubstringSearch {
   // True when the needle occurs in `text` as a contiguous run, compared
   // exactly.
   bool FoundIn(std::u16string_view text) const noexcept;
+  // The same in the lower-cased null-terminated `text`, folded as it is
+  // read (null: empty).
+  bool FoundInFolded(const char16_t* text) const noexcept;
 
  private:
   std::u16string needle_;

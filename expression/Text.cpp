@@ -9,18 +9,6 @@ char16_t FoldCase(char16_t c) noexcept {
   return static_cast<char16_t>(c + kCaseDelta[kCaseBlock[c >> 8]][c & 0xFF]);
 }
 
-namespace {
-
-// ASCII, the usual case, without the table.
-inline char16_t Lowered(char16_t c) {
-  if (c < 0x80)
-    return static_cast<char16_t>(
-        c + (static_cast<unsigned>(c - u'A') < 26u ? 32 : 0));
-  return FoldCase(c);
-}
-
-}  // namespace
-
 void LowerInPlace(std::u16string& text) noexcept {
   for (char16_t& c : text) c = Lowered(c);
 }
@@ -41,6 +29,23 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b) noexcept {
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;
+}
+
+int CompareNoCase(const char16_t* a, std::u16string_view b) noexcept {
+  if (a == nullptr) a = u"";
+  size_t i = 0;
+  for (; a[i] != u'\0' && i < b.size(); ++i) {
+    if (a[i] == b[i]) continue;
+    const char16_t x = FoldCase(a[i]);
+    const char16_t y = FoldCase(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a[i] == u'\0') return i == b.size() ? 0 : -1;
+  return 1;
+}
+
+bool EqualsNoCase(const char16_t* a, std::u16string_view b) noexcept {
+  return CompareNoCase(a, b) == 0;
 }
 
 std::u16string WidenAscii(std::string_view text) {

@@ -18,6 +18,14 @@ namespace filtermodule {
 // The simple lowercase mapping of `c`.
 char16_t FoldCase(char16_t c) noexcept;
 
+// FoldCase, with ASCII, the usual case, without the table.
+inline char16_t Lowered(char16_t c) noexcept {
+  if (c < 0x80)
+    return static_cast<char16_t>(
+        c + (static_cast<unsigned>(c - u'A') < 26u ? 32 : 0));
+  return FoldCase(c);
+}
+
 // Lower-cases `text` in place.
 void LowerInPlace(std::u16string& text) noexcept;
 // Makes `out` the lower-cased `in`, reusing its buffer.
@@ -31,6 +39,10 @@ inline bool EqualsNoCase(std::u16string_view a,
                          std::u16string_view b) noexcept {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
+
+// The same with `a` a null-terminated text (null: empty), read once.
+int CompareNoCase(const char16_t* a, std::u16string_view b) noexcept;
+bool EqualsNoCase(const char16_t* a, std::u16string_view b) noexcept;
 
 // `text` as a view; null counts as empty.
 inline std::u16string_view ViewOf(const char16_t* text) noexcept {

@@ -1,5 +1,7 @@
 #include "expression/Wildcard.h"
 
+#include "expression/Text.h"
+
 namespace filtermodule {
 namespace {
 
@@ -37,9 +39,9 @@ SetResult MatchSet(const char16_t* p, char16_t c, const char16_t** end) {
   return matched != negated ? SetResult::kMatch : SetResult::kNoMatch;
 }
 
-}  // namespace
-
-bool MatchWildcard(const char16_t* pattern, const char16_t* text) noexcept {
+// The matcher, reading each text unit through `unit` (as it is, or folded).
+template <typename Unit>
+bool Match(const char16_t* pattern, const char16_t* text, Unit unit) {
   static constexpr char16_t kEmpty[] = u"";
   const char16_t* p = pattern != nullptr ? pattern : kEmpty;
   const char16_t* t = text != nullptr ? text : kEmpty;
@@ -68,12 +70,12 @@ bool MatchWildcard(const char16_t* pattern, const char16_t* text) noexcept {
       ok = true;
     } else if (c == u'[') {
       const char16_t* end = nullptr;
-      const SetResult r = MatchSet(p + 1, *t, &end);
+      const SetResult r = MatchSet(p + 1, unit(*t), &end);
       if (r == SetResult::kUnterminated) return false;
       ok = r == SetResult::kMatch;
       next = end + 1;
     } else {
-      ok = c != u'\0' && c == *t;
+      ok = c != u'\0' && c == unit(*t);
     }
     if (ok) {
       p = next;
@@ -87,12 +89,23 @@ bool MatchWildcard(const char16_t* pattern, const char16_t* text) noexcept {
     t = ++star_text;
     const char16_t want = *p;
     if (want != u'?' && want != u'[') {
-      while (*t != u'\0' && *t != want) ++t;
+      while (*t != u'\0' && unit(*t) != want) ++t;
       star_text = t;
     }
   }
   while (*p == u'*') ++p;
   return *p == u'\0';
+}
+
+}  // namespace
+
+bool MatchWildcard(const char16_t* pattern, const char16_t* text) noexcept {
+  return Match(pattern, text, [](char16_t c) { return c; });
+}
+
+bool MatchWildcardFolded(const char16_t* pattern,
+                         const char16_t* text) noexcept {
+  return Match(pattern, text, [](char16_t c) { return Lowered(c); });
 }
 
 }  // namespace filtermodule

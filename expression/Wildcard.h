@@ -26,6 +26,10 @@ namespace filtermodule {
 // True when the whole `text` matches the whole `pattern`; null counts as
 // empty.
 bool MatchWildcard(const char16_t* pattern, const char16_t* text) noexcept;
+// The same as matching the lower-cased `text` (see Text.h), without making
+// it: each text unit is folded as it is read.
+bool MatchWildcardFolded(const char16_t* pattern,
+                         const char16_t* text) noexcept;
 
 }  // namespace filtermodule
 

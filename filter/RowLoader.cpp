@@ -22,21 +22,27 @@ void AppendUnsigned(std::u16string& out, uint32_t value) {
   AppendAscii(out, buffer, r.ptr);
 }
 
-// Characters of "%ld" of `value`.
-size_t RenderedLength(int32_t value) {
-  size_t n = value < 0 ? 2 : 1;
-  for (int64_t v = value < 0 ? -int64_t{value} : value; v >= 10; v /= 10) ++n;
-  return n;
-}
-
 void LoadNumber(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
                 ConditionState& state) {
   const char16_t* field = e.GetFieldName().c_str();
   if (row.GetValueKind(field) == 1) {
     slot.kind = RowSlot::Kind::kInteger;
-    slot.integer = row.GetInteger(field);
-    slot.rendered_length = RenderedLength(slot.integer);
-  } else {
+    const int32_t v = row.GetInteger(field);
+    slot.integer = v;
+    // The range, not the length: lengths are counted only when a text is
+    // wanted.
+    if (!state.has_integer) {
+      state.has_integer = true;
+      state.min_integer = state.max_integer = v;
+      state.text_fill = std::max(state.text_fill, e.GetValue().size());
+    } else if (v < state.min_integer) {
+      state.min_integer = v;
+    } else if (v > state.max_integer) {
+      state.max_integer = v;
+    }
+    return;
+  }
+  {
     // "%f": six decimals; to_chars renders it alike in every locale.
     slot.kind = RowSlot::Kind::kReal;
     slot.real = row.GetReal(field);
@@ -48,8 +54,8 @@ void LoadNumber(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
     slot.rendered_length = slot.text.size();
   }
   // Value and row text are filled to the longest of them seen so far.
-  state.fill =
-      std::max({state.fill, e.GetValue().size(), slot.rendered_length});
+  state.text_fill =
+      std::max({state.text_fill, e.GetValue().size(), slot.rendered_length});
 }
 
 }  // namespace
@@ -64,11 +70,11 @@ void LoadField(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
       LoadNumber(e, row, slot, state);
       return;
     case kTypeText: {
-      std::u16string_view text = ViewOf(row.GetText(field));
-      if (text.empty() && EqualsNoCase(e.GetFieldName(), u"REL_EXT_TAGS"))
-        text = ViewOf(row.GetText(u"EXT_TAGS"));
+      const char16_t* text = row.GetText(field);
+      if ((text == nullptr || *text == u'\0') && e.IsRelExtTags())
+        text = row.GetText(u"EXT_TAGS");
       slot.kind = RowSlot::Kind::kHostText;
-      slot.host_text = text;
+      slot.host = text != nullptr ? text : u"";
       return;
     }
     case kTypeDate: {

@@ -64,8 +64,9 @@ const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
   const auto& columns = table_->columns_;
   Hint& hint = hints_[(reinterpret_cast<uintptr_t>(field) >> 3) & 15];
   size_t index = columns.size();
-  if (hint.field == field && hint.column < columns.size() &&
-      SameName(columns[hint.column].name, field)) {
+  // A filter passes the same, unchanged name texts for its whole life: a
+  // text seen before names the column it named then.
+  if (hint.field == field && hint.column < columns.size()) {
     index = hint.column;
   } else {
     for (size_t i = 0; i < columns.size(); ++i)

@@ -4,8 +4,12 @@
 // Columns have one kind each (text, integer, real, date, time); a cell of
 // another kind reads as empty text, zero, or a zero date/time record, and a
 // missing column likewise. Texts of a column live in one buffer, so that a
-// scan over the rows reads memory in order. The cursor finds columns by
-// name, remembering where each name text was found last.
+// scan over the rows reads memory in order. The cursor finds a column by
+// name once per name text and then remembers it by the text's address, as
+// a careful host may: the module passes the same field-name texts,
+// unchanged, for the whole life of a filter. A cursor that is to serve
+// another filter (or other name texts at reused addresses) calls
+// ForgetFieldNames first.
 // Thread safety: a table may be read by several cursors at once once it is
 // filled; each cursor is used by one thread.
 
@@ -41,6 +45,10 @@ class MemoryDataTable {
    public:
     explicit Cursor(const MemoryDataTable& table) : table_(&table) {}
     void Seek(size_t row) { row_ = row; }
+    // Forgets the name texts remembered so far.
+    void ForgetFieldNames() {
+      for (Hint& h : hints_) h = Hint();
+    }
 
     int32_t GetValueKind(const char16_t* field) override;
     const char16_t* GetText(const char16_t* field) override;

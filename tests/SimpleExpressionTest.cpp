@@ -204,27 +204,26 @@ TEST(SimpleExpressionTest, TagChangeRebuildsPatterns) {
 
 TEST(SimpleExpressionTest, FailureInsideEvalIsCaught) {
   if (!allochooks::Active()) GTEST_SKIP() << "allocation hooks replaced";
-  // Lower-casing a host's text into a new slot is the first allocation of
-  // the evaluation.
-  const std::u16string tag(40, u'T');
-  Condition c(kOpContains, u"x");
-  c.Tag(tag).Not();
-  const std::u16string text = u"@" + tag + u"@x~" + tag + u"~";
+  // A numeric LIKE whose value is zero-filled for the first time makes the
+  // filled pattern: the first allocation of the evaluation.
+  Condition c(kOpLike, u"%1234567%", kTypeNumeric);
+  c.Not();
   RowValues row;
   row.slots.resize(1);
   row.states.resize(1);
-  row.slots[0].kind = RowSlot::Kind::kHostText;
-  row.slots[0].host_text = text;
+  row.slots[0].kind = RowSlot::Kind::kInteger;
+  row.slots[0].integer = 2147483647;
+  row.states[0].has_integer = true;
+  row.states[0].min_integer = row.states[0].max_integer = 2147483647;
   LogMark mark;
   allochooks::FailAt(1);
   EXPECT_FALSE(c.e.Eval(row));  // no result formed: false, not inverted
   allochooks::FailAt(0);
   EXPECT_EQ(mark.Count("FSEEval - unknown exception."), 1);
-  // The next evaluation works.
-  row.slots[0].text_ready = false;
-  EXPECT_FALSE(c.e.Eval(row));
-  EXPECT_FALSE(c.On(text));
-  EXPECT_TRUE(c.On(u"nothing tagged"));
+  // The next evaluation makes the pattern and works: "0%1234567%" does not
+  // match "2147483647", and NOT makes it true.
+  EXPECT_TRUE(c.e.Eval(row));
+  EXPECT_EQ(row.states[0].filled_value, u"0%1234567%");
 }
 
 int64_t g_now = 0;
