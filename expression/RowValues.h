@@ -69,6 +69,13 @@ struct ConditionState {
   int32_t max_integer = 0;
   // The length the value and the row text are filled to.
   size_t Fill() const;
+  // Date: day numbers of the first days of months seen lately.
+  struct MonthEntry {
+    uint32_t key = 0;  // year * 12 + month - 1; 0 is no month of 1971..9999
+    uint8_t length = 0;
+    int64_t first = 0;
+  };
+  MonthEntry months[16];
   // The value zero-filled to `filled_for` characters, and what is made of
   // it, for the comparisons that read the value as text.
   size_t filled_for = 0;

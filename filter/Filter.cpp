@@ -37,6 +37,7 @@ void Filter::DestroyTree() {
   simple_expressions_.clear();
   row_.slots.clear();
   row_.states.clear();
+  loads_.clear();
   root_.reset();
   initialised_ = false;
 }
@@ -69,6 +70,9 @@ void Filter::Init(IFilterLineList* lines) {
     }
     row_.slots.resize(simple_expressions_.size());
     row_.states.resize(simple_expressions_.size());
+    loads_.clear();
+    for (const FilterSimpleExpression* e : simple_expressions_)
+      loads_.push_back(PlanLoad(*e));
     initialised_ = true;
   } catch (...) {
     WriteLog(kLogError, u"Unexpected exception when initializing filters.");
@@ -168,8 +172,8 @@ bool Filter::IsMatch(IDataRow* row) {
   }
   if (row == nullptr && !simple_expressions_.empty())
     throw std::invalid_argument("IsMatch: null row");
-  for (size_t i = 0; i < simple_expressions_.size(); ++i)
-    LoadField(*simple_expressions_[i], *row, row_.slots[i], row_.states[i]);
+  for (size_t i = 0; i < loads_.size(); ++i)
+    LoadField(loads_[i], *row, row_.slots[i], row_.states[i]);
   const bool result = root_ == nullptr || root_->Eval(row_);
   if (result) WriteLog(kLogTrace, u"FLTIsMatch - Row matched.");
   return result;

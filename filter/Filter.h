@@ -34,6 +34,7 @@
 #include "expression/FilterCompoundExpression.h"
 #include "expression/FilterSimpleExpression.h"
 #include "expression/RowValues.h"
+#include "filter/RowLoader.h"
 #include "filtermodule/FilterModule.h"
 
 namespace filtermodule {
@@ -83,8 +84,9 @@ class Filter final : public IFilter {
   // The tree's conditions in line order; the tree owns them.
   std::vector<FilterSimpleExpression*> simple_expressions_;
   std::unique_ptr<FilterCompoundExpression> root_;
-  // One slot and state per condition of the list.
+  // One slot and state per condition of the list, and what loading needs.
   RowValues row_;
+  std::vector<FieldLoad> loads_;
 };
 
 }  // namespace filtermodule

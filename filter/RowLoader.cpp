@@ -22,9 +22,9 @@ void AppendUnsigned(std::u16string& out, uint32_t value) {
   AppendAscii(out, buffer, r.ptr);
 }
 
-void LoadNumber(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
+void LoadNumber(const FieldLoad& load, IDataRow& row, RowSlot& slot,
                 ConditionState& state) {
-  const char16_t* field = e.GetFieldName().c_str();
+  const char16_t* field = load.field;
   if (row.GetValueKind(field) == 1) {
     slot.kind = RowSlot::Kind::kInteger;
     const int32_t v = row.GetInteger(field);
@@ -34,7 +34,7 @@ void LoadNumber(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
     if (!state.has_integer) {
       state.has_integer = true;
       state.min_integer = state.max_integer = v;
-      state.text_fill = std::max(state.text_fill, e.GetValue().size());
+      state.text_fill = std::max(state.text_fill, load.value_size);
     } else if (v < state.min_integer) {
       state.min_integer = v;
     } else if (v > state.max_integer) {
@@ -42,36 +42,41 @@ void LoadNumber(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
     }
     return;
   }
-  {
-    // "%f": six decimals; to_chars renders it alike in every locale.
-    slot.kind = RowSlot::Kind::kReal;
-    slot.real = row.GetReal(field);
-    char buffer[400];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, slot.real,
-                                 std::chars_format::fixed, 6);
-    slot.text.clear();
-    AppendAscii(slot.text, buffer, r.ec == std::errc() ? r.ptr : buffer);
-    slot.rendered_length = slot.text.size();
-  }
+  // "%f": six decimals; to_chars renders it alike in every locale.
+  slot.kind = RowSlot::Kind::kReal;
+  slot.real = row.GetReal(field);
+  char buffer[400];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, slot.real,
+                               std::chars_format::fixed, 6);
+  slot.text.clear();
+  AppendAscii(slot.text, buffer, r.ec == std::errc() ? r.ptr : buffer);
+  slot.rendered_length = slot.text.size();
   // Value and row text are filled to the longest of them seen so far.
   state.text_fill =
-      std::max({state.text_fill, e.GetValue().size(), slot.rendered_length});
+      std::max({state.text_fill, load.value_size, slot.rendered_length});
 }
 
 }  // namespace
 
-void LoadField(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
+FieldLoad PlanLoad(const FilterSimpleExpression& e) {
+  return FieldLoad{e.GetFieldName().c_str(), e.GetFieldType(), e.IsRelExtTags(),
+                   e.GetValue().size(), &e};
+}
+
+void LoadField(const FieldLoad& load, IDataRow& row, RowSlot& slot,
                ConditionState& state) {
   slot.text_ready = false;
   slot.has_native = false;
-  const char16_t* field = e.GetFieldName().c_str();
-  switch (e.GetFieldType()) {
+  const char16_t* field = load.field;
+  const FilterSimpleExpression& e = *load.expression;
+  switch (load.type) {
     case kTypeNumeric:
-      LoadNumber(e, row, slot, state);
+      LoadNumber(load, row, slot, state);
       return;
     case kTypeText: {
       const char16_t* text = row.GetText(field);
-      if ((text == nullptr || *text == u'\0') && e.IsRelExtTags())
+      // The text itself is read only by a comparison that needs it.
+      if (load.rel_ext_tags && (text == nullptr || *text == u'\0'))
         text = row.GetText(u"EXT_TAGS");
       slot.kind = RowSlot::Kind::kHostText;
       slot.host = text != nullptr ? text : u"";
@@ -81,12 +86,23 @@ void LoadField(const FilterSimpleExpression& e, IDataRow& row, RowSlot& slot,
       const RowDate date = row.GetDate(field);
       // Years 1971..9999 lie after 1970-01-01 UTC in every zone: a day that
       // exists is its own normal form.
+      // Day numbers by month, from a small cache: rows of one source keep
+      // to a few months.
       if (date.year >= 1971 && date.year <= 9999 && date.month >= 1 &&
-          date.month <= 12 && date.day >= 1 &&
-          date.day <= DaysInMonth(date.year, date.month)) {
-        slot.kind = RowSlot::Kind::kDays;
-        slot.days = DaysFromCivil(date.year, date.month, date.day);
-        return;
+          date.month <= 12 && date.day >= 1) {
+        const uint32_t key = static_cast<uint32_t>(date.year) * 12 +
+                             static_cast<uint32_t>(date.month - 1);
+        ConditionState::MonthEntry& m = state.months[key & 15];
+        if (m.key != key) {
+          m.key = key;
+          m.first = DaysFromCivil(date.year, date.month, 1);
+          m.length = static_cast<uint8_t>(DaysInMonth(date.year, date.month));
+        }
+        if (date.day <= m.length) {
+          slot.kind = RowSlot::Kind::kDays;
+          slot.days = m.first + date.day - 1;
+          return;
+        }
       }
       // The others take the text path ("%u/%u/%i", read back) with its
       // checks and roll-over.

@@ -27,8 +27,20 @@
 
 namespace filtermodule {
 
-void LoadField(const FilterSimpleExpression& expression, IDataRow& row,
-               RowSlot& slot, ConditionState& state);
+// What loading needs of a condition, kept together so that loading a row
+// reads one small array.
+struct FieldLoad {
+  const char16_t* field;  // the condition's field name, alive with it
+  int32_t type;
+  bool rel_ext_tags;
+  size_t value_size;
+  const FilterSimpleExpression* expression;
+};
+
+FieldLoad PlanLoad(const FilterSimpleExpression& expression);
+
+void LoadField(const FieldLoad& load, IDataRow& row, RowSlot& slot,
+               ConditionState& state);
 
 }  // namespace filtermodule
 

@@ -14,11 +14,9 @@ struct Hint {
   const char16_t* field;
   size_t index;
 };
-thread_local Hint t_hints[16];
+thread_local Hint t_hints[64];
 
-Hint& HintFor(const char16_t* field) {
-  return t_hints[(reinterpret_cast<uintptr_t>(field) >> 3) & 15];
-}
+Hint& HintFor(const char16_t* field) { return t_hints[NameSlot<6>(field)]; }
 
 }  // namespace
 

@@ -62,7 +62,7 @@ const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
                                                 Kind kind) {
   if (field == nullptr) return nullptr;
   const auto& columns = table_->columns_;
-  Hint& hint = hints_[(reinterpret_cast<uintptr_t>(field) >> 3) & 15];
+  Hint& hint = hints_[NameSlot<6>(field)];
   size_t index = columns.size();
   // A filter passes the same, unchanged name texts for its whole life: a
   // text seen before names the column it named then.

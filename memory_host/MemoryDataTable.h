@@ -66,7 +66,7 @@ class MemoryDataTable {
     };
     const MemoryDataTable* table_;
     size_t row_ = 0;
-    Hint hints_[16];
+    Hint hints_[64];
   };
 
  private:
