@@ -46,8 +46,12 @@ class FilterWarning(UserWarning):
 
 
 # The module's log goes to a private folder removed at exit, or to
-# FILTERMODULE_LOG_FOLDER. Its trace level holds the filter's text form.
-_core.setup_log(os.environ.get("FILTERMODULE_LOG_FOLDER", ""), True)
+# FILTERMODULE_LOG_FOLDER. Its trace level (FILTERMODULE_DEBUG_LOG=1) holds
+# the filter's text form but also writes a line for every matching row, and
+# the level is fixed for the process when the log opens; so by default the
+# log stays at errors and the text form comes from a helper process.
+_DEBUG_LOG = os.environ.get("FILTERMODULE_DEBUG_LOG", "") == "1"
+_core.setup_log(os.environ.get("FILTERMODULE_LOG_FOLDER", ""), _DEBUG_LOG)
 
 
 class Filter:
@@ -90,7 +94,11 @@ class Filter:
     @property
     def text(self):
         """The module's text form of the filter."""
-        return self._core.text
+        if self._core.text or _DEBUG_LOG:
+            return self._core.text
+        if getattr(self, "_text", None) is None:
+            self._text = _text_form(self._core.lines, self._core.utc)
+        return self._text
 
     @property
     def lines(self):
@@ -115,13 +123,35 @@ class Filter:
 
     def mask(self, df):
         """One bool per row of the pandas DataFrame: does the row match."""
-        names, kinds, arrays = _columns(df)
-        result, notes, missing = self._core.mask(names, kinds, arrays)
+        names, kinds, arrays = _columns(df, self._core)
+        result, notes, missing = self._core.mask(len(df), names, kinds, arrays)
         _warn(notes, missing, list(df.columns))
         return result
 
     def __repr__(self):
         return "Filter(%r)" % self.text
+
+
+def _text_form(specs, utc):
+    """The text form, from a process whose module log is at trace level."""
+    import subprocess
+    import sys
+
+    env = dict(os.environ, FILTERMODULE_DEBUG_LOG="1")
+    package_parent = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    env["PYTHONPATH"] = os.pathsep.join(
+        [package_parent] + [p for p in [os.environ.get("PYTHONPATH")] if p])
+    env.pop("FILTERMODULE_LOG_FOLDER", None)  # its own private folder
+    done = subprocess.run(
+        [sys.executable, "-c",
+         "import json, sys, filtermodule as fm; a = json.load(sys.stdin); "
+         "sys.stdout.write(fm.Filter._from_specs(a['lines'], a['utc']).text)"],
+        input=json.dumps({"lines": specs, "utc": utc}), env=env,
+        capture_output=True, text=True, encoding="utf-8", check=False)
+    if done.returncode != 0 or not done.stdout:
+        raise RuntimeError("cannot get the filter's text form: " +
+                           done.stderr.strip()[-500:])
+    return done.stdout
 
 
 def _warn(notes, missing, columns=()):
@@ -141,17 +171,21 @@ def _warn(notes, missing, columns=()):
                       FilterWarning, stacklevel=3)
 
 
-def _columns(df):
-    """The frame's columns as (names, kinds, arrays) the extension reads in place."""
+def _columns(df, core):
+    """The columns the filter reads, as (names, kinds, arrays) the extension
+    reads in place; an empty object column stands for each other one."""
     import pandas as pd
 
     if not isinstance(df, pd.DataFrame):
         raise TypeError("mask needs a pandas DataFrame")
-    names, kinds, arrays = [], [], []
-    for position, name in enumerate(df.columns):
-        s = df.iloc[:, position]
-        kind, array = _column(s)
-        names.append(str(name))
+    names = [str(name) for name in df.columns]
+    needed = set(core.needed(names))
+    kinds, arrays = [], []
+    for position in range(len(names)):
+        if position in needed:
+            kind, array = _column(df.iloc[:, position])
+        else:
+            kind, array = "text", None
         kinds.append(kind)
         arrays.append(array)
     return names, kinds, arrays
@@ -185,8 +219,10 @@ def _column(s):
         values = np.array([None if np.isnan(v) else str(v) for v in s.to_numpy()],
                           dtype=object)
         return "text", values
-    if pt.is_object_dtype(dtype) or pt.is_string_dtype(dtype) or \
-            isinstance(dtype, pd.api.extensions.ExtensionDtype):
+    if pt.is_object_dtype(dtype) and isinstance(dtype, np.dtype):
+        # None, NaN, NA and NaT are told apart by the extension itself.
+        return "text", np.ascontiguousarray(s.to_numpy())
+    if pt.is_string_dtype(dtype) or isinstance(dtype, pd.api.extensions.ExtensionDtype):
         # Nullable and string extension types: their objects, NA as missing.
         return "text", np.ascontiguousarray(s.to_numpy(dtype=object, na_value=None))
     raise TypeError("column %r: cannot read values of type %s" % (s.name, dtype))

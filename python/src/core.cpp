@@ -23,6 +23,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -279,23 +280,25 @@ class Filter {
 
   // One result per row of the columns; notes and the fields no column has
   // come back alongside.
-  py::tuple Mask(const std::vector<std::string>& names,
+  py::tuple Mask(size_t rows, const std::vector<std::string>& names,
                  const std::vector<std::string>& kinds,
-                 const std::vector<py::array>& arrays) {
+                 const std::vector<std::optional<py::array>>& arrays) {
     if (names.size() != kinds.size() || names.size() != arrays.size())
       throw std::invalid_argument("names, kinds and arrays differ in length");
-    // Only the columns the filter reads are prepared.
+    // Only the columns the filter reads are prepared (and given).
     std::vector<int64_t> source = Resolve(names);
     std::vector<std::unique_ptr<Column>> columns(slots_.size());
-    size_t rows = arrays.empty() ? 0 : static_cast<size_t>(arrays[0].size());
-    for (const py::array& a : arrays)
-      if (static_cast<size_t>(a.size()) != rows)
-        throw std::invalid_argument("columns differ in length");
-    for (size_t s = 0; s < slots_.size(); ++s)
-      if (source[s] >= 0) {
-        const auto c = static_cast<size_t>(source[s]);
-        columns[s] = std::make_unique<Column>(names[c], kinds[c], arrays[c]);
-      }
+    for (size_t s = 0; s < slots_.size(); ++s) {
+      if (source[s] < 0) continue;
+      const auto c = static_cast<size_t>(source[s]);
+      if (!arrays[c])
+        throw std::invalid_argument("column '" + names[c] + "' not given");
+      columns[s] = std::make_unique<Column>(names[c], kinds[c], *arrays[c]);
+      if (columns[s]->rows() != rows)
+        throw std::invalid_argument("column '" + names[c] + "' has " +
+                                    std::to_string(columns[s]->rows()) +
+                                    " rows, not " + std::to_string(rows));
+    }
     py::array_t<bool> result(static_cast<py::ssize_t>(rows));
     bool* out = result.mutable_data();
     std::map<std::pair<uint32_t, int>, NoteCount> notes;
@@ -316,6 +319,16 @@ class Filter {
       }
     }
     return py::make_tuple(result, NoteList(notes), Missing(source));
+  }
+
+  // The positions of the columns the filter reads, among `names`.
+  std::vector<int64_t> Needed(const std::vector<std::string>& names) const {
+    std::vector<int64_t> out;
+    for (int64_t c : Resolve(names))
+      if (c >= 0 && std::find(out.begin(), out.end(), c) == out.end())
+        out.push_back(c);
+    std::sort(out.begin(), out.end());
+    return out;
   }
 
   // One record given as (name, value) pairs; values as object cells.
@@ -573,8 +586,9 @@ PYBIND11_MODULE(_core, m) {
                                  out.push_back(ToTuple(l));
                                return out;
                              })
-      .def("mask", &Filter::Mask, py::arg("names"), py::arg("kinds"),
-           py::arg("arrays"))
+      .def("mask", &Filter::Mask, py::arg("rows"), py::arg("names"),
+           py::arg("kinds"), py::arg("arrays"))
+      .def("needed", &Filter::Needed, py::arg("names"))
       .def("match", &Filter::Match, py::arg("names"), py::arg("values"))
       .def("intervals", &Filter::Intervals, py::arg("field"));
 }
