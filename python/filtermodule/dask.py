@@ -105,12 +105,23 @@ def read_events(paths, format=None, columns=None, blocksize="64MB"):
     if len(formats) != 1:
         raise ValueError("files of both formats; read them separately")
     if formats.pop() == "csv":
-        compressed = any(p.lower().endswith(".gz") for p in expanded)
         # Texts as they are: no NA words, an empty cell stays "" (blank),
-        # a cell a short row lacks is missing.
-        return dd.read_csv(expanded, dtype=str, na_filter=False,
-                           keep_default_na=False, compression="infer",
-                           blocksize=None if compressed else blocksize)
+        # a cell a short row lacks is missing. Dask infers one compression
+        # for a whole list, so runs of plain and gzip files are read apart
+        # (in order) and joined.
+        runs = []
+        for p in expanded:
+            gz = _is_gzip(p)
+            if runs and runs[-1][0] == gz:
+                runs[-1][1].append(p)
+            else:
+                runs.append((gz, [p]))
+        frames = [dd.read_csv(files, dtype=str, na_filter=False,
+                              keep_default_na=False,
+                              compression="gzip" if gz else None,
+                              blocksize=None if gz else blocksize)
+                  for gz, files in runs]
+        return frames[0] if len(frames) == 1 else dd.concat(frames)
     if columns is None:
         columns = _first_keys(expanded[0])
     columns = [str(c) for c in columns]
@@ -119,10 +130,13 @@ def read_events(paths, format=None, columns=None, blocksize="64MB"):
                        enforce_metadata=False)
 
 
-def _open(path):
+def _is_gzip(path):
     with open(path, "rb") as f:
-        magic = f.read(2)
-    if magic == b"\x1f\x8b":
+        return f.read(2) == b"\x1f\x8b"
+
+
+def _open(path):
+    if _is_gzip(path):
         return gzip.open(path, "rt", encoding="utf-8")
     return open(path, "rt", encoding="utf-8")
 
