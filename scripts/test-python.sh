@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The Python package's tests: installs the Debian packages they need, builds
+# the extension and evfilter (build/python, FM_BUILD_PYTHON=ON) and runs the
+# pytest suite with Debian's interpreter. Fails when no test ran.
+# Usage: scripts/test-python.sh [pytest argument...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# Debian's interpreter: the one that sees Debian's python3-* packages.
+PY=/usr/bin/python3
+scripts/install-deps.sh python3-dev pybind11-dev python3-pybind11 \
+  python3-numpy python3-pandas python3-dask python3-distributed \
+  python3-pytest python3-setuptools python3-wheel python3-pip python3-venv
+BUILD=build/python
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DFM_BUILD_TESTS=OFF -DFM_BUILD_BENCHMARKS=OFF -DFM_BUILD_PYTHON=ON \
+  -DPython3_EXECUTABLE="$PY" >/dev/null
+cmake --build "$BUILD" --target filtermodule_python evfilter \
+  -j "${FM_BUILD_JOBS:-1}"
+export PYTHONPATH="$PWD/$BUILD/python"
+export FILTERMODULE_EVFILTER="$PWD/$BUILD/evfilter/evfilter"
+cd python/tests
+# Exit status 5 (no test collected) fails like any other.
+"$PY" -m pytest -q -p no:cacheprovider "$@"
