@@ -62,8 +62,10 @@ class Column {
   // Kinds: "text" (object array), "int64", "float64", "bool", "datetime"
   // (datetime64[ns] viewed as int64). Object cells are read here, with
   // the GIL held.
-  Column(const std::string& name, const std::string& kind, py::array data)
-      : data_(std::move(data)) {
+  // `row_names` names the rows in messages (a record's keys), else numbers.
+  Column(const std::string& name, const std::string& kind, py::array data,
+         const std::vector<std::string>* row_names = nullptr)
+      : data_(std::move(data)), row_names_(row_names) {
     rows_ = static_cast<size_t>(data_.size());
     if (data_.ndim() != 1 || !(data_.flags() & py::array::c_style))
       throw std::invalid_argument("column '" + name +
@@ -227,7 +229,9 @@ class Column {
         present_[r] = 1;
       } else {
         throw py::type_error(
-            "column '" + name + "', row " + std::to_string(r) +
+            (row_names_ != nullptr && r < row_names_->size()
+                 ? "field '" + (*row_names_)[r] + "'"
+                 : "column '" + name + "', row " + std::to_string(r)) +
             ": cannot read a value of type " +
             std::string(py::str(py::handle(o).get_type().attr("__name__"))));
       }
@@ -236,6 +240,7 @@ class Column {
   }
 
   py::array data_;
+  const std::vector<std::string>* row_names_;
   Kind kind_ = Kind::kText;
   size_t rows_ = 0;
   std::string arena_;
@@ -334,7 +339,7 @@ class Filter {
   // One record given as (name, value) pairs; values as object cells.
   py::tuple Match(const std::vector<std::string>& names, py::array values) {
     std::vector<int64_t> source = Resolve(names);
-    Column column("record", "text", std::move(values));
+    Column column("record", "text", std::move(values), &names);
     std::map<std::pair<uint32_t, int>, NoteCount> notes;
     bool matched = false;
     {

@@ -5,6 +5,7 @@ import gzip
 import json
 import os
 import shutil
+import warnings
 
 import pytest
 
@@ -103,3 +104,26 @@ def test_jsonl_keys_outside_the_columns_raise(tmp_path):
     got = fmd.read_events(str(path), columns=["a", "b"]).compute(scheduler="sync")
     assert got["b"].tolist() == [None, "true"]
     assert got["a"].tolist() == ["1", "2"]
+
+
+def test_jsonl_values_read_as_evfilter_reads_them(tmp_path):
+    path = tmp_path / "values.jsonl"
+    path.write_text(
+        '{"n": 9007199254740993, "d": "2026-12-03", "t": "22:15:00", "s": "x"}\n'
+        '{"n": 1.10, "d": null, "t": "bad", "s": null}\n'
+        '{"n": "7", "d": "12/4/2026", "t": "10:00 PM"}\n'
+        '{"n": 0.1234567, "d": "2026-12-05T23:30:00", "t": "", "s": true}\n')
+    gz = tmp_path / "values.jsonl.gz"
+    gz.write_bytes(gzip.compress(path.read_bytes()))
+    for where in ["n = 9007199254740993", "n > 9007199254740992", "n = 1.1",
+                  "n > 0.1234566", "n < 8", "d = 2026-12-03", "d > 2026-12-03",
+                  "NOT d > 2026-12-03", "t > 21:00", "NOT t > 21:00",
+                  "s = ''", "s = true"]:
+        expected = evfilter_count(["--where", where], str(path))
+        f = fm.Filter(where=where)
+        for p in (path, gz):
+            ddf = fmd.read_events(str(p), columns=["n", "d", "t", "s"])
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", fm.FilterWarning)
+                got = len(fmd.filter_frame(ddf, filter=f).compute(scheduler="sync"))
+            assert got == expected, (where, p)

@@ -228,3 +228,41 @@ def test_threads_with_own_filters_and_a_shared_one(events_typed):
         want = expected[key if isinstance(key, str) else wheres[0]]
         for m in masks:
             np.testing.assert_array_equal(m, want)
+
+
+def test_mask_releases_the_gil():
+    # An int64 frame is read in place, so nearly all of the mask's time is
+    # the row loop; the main thread must keep running meanwhile.
+    import time
+    df = frame(n=np.arange(4_000_000, dtype=np.int64) % 1000)
+    f = fm.Filter(where="n > 500")
+    done = threading.Event()
+    spans = []
+
+    def run():
+        start = time.perf_counter()
+        spans.append(int(f.mask(df).sum()))
+        spans.append(time.perf_counter() - start)
+        done.set()
+
+    thread = threading.Thread(target=run)
+    last, longest = time.perf_counter(), 0.0
+    thread.start()
+    while not done.is_set():
+        now = time.perf_counter()
+        longest = max(longest, now - last)
+        last = now
+    thread.join()
+    matched, took = spans
+    assert matched == 4_000_000 // 1000 * 499
+    if took < 0.2:
+        pytest.skip("mask too quick (%.3f s) to tell" % took)
+    assert longest < took / 2, (longest, took)
+
+
+def test_match_names_the_field_it_cannot_read():
+    with pytest.raises(TypeError, match="field 'b': cannot read a value of type dict"):
+        fm.Filter(where="b = 1").match({"a": 1, "b": {"x": 1}})
+    f = fm.Filter(where="n > 1")
+    with pytest.warns(fm.FilterWarning, match="cannot be read as a number"):
+        assert f.match({"n": "many"}) is False
