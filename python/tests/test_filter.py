@@ -266,3 +266,18 @@ def test_match_names_the_field_it_cannot_read():
     f = fm.Filter(where="n > 1")
     with pytest.warns(fm.FilterWarning, match="cannot be read as a number"):
         assert f.match({"n": "many"}) is False
+
+
+def test_instants_read_in_the_local_zone_or_utc(tmp_path):
+    stamps = ["2026-12-02T00:30:00+01:00", "2026-12-01T23:30:00Z", None]
+    texts = frame(when=stamps)
+    aware = frame(when=pd.to_datetime(stamps, utc=True).tz_convert("Europe/Berlin"))
+    path = tmp_path / "when.csv"
+    texts.to_csv(path, index=False)
+    for where in ["when = 2026-12-01", "when > 23:00", "NOT when < 1:00"]:
+        for utc in (False, True):
+            args = ["--where", where] + (["--utc"] if utc else [])
+            expected = evfilter_count(args, str(path))
+            f = fm.Filter(where=where, utc=utc)
+            assert int(f.mask(texts).sum()) == expected, (where, utc)
+            assert int(f.mask(aware).sum()) == expected, (where, utc)
