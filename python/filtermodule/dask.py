@@ -166,6 +166,13 @@ def _records(path):
                 raise ValueError("%s:%d: not a JSON record: %s" % (path, number, e))
             if not isinstance(record, dict):
                 raise ValueError("%s:%d: not a JSON object" % (path, number))
+            if any(isinstance(v, (list, dict)) for v in record.values()):
+                # Nested values as their JSON text, numbers as numbers.
+                plain = json.loads(line)
+                record = {k: v if not isinstance(v, (list, dict)) else
+                          json.dumps(plain[k], ensure_ascii=False,
+                                     separators=(",", ":"))
+                          for k, v in record.items()}
             yield number, record
 
 

@@ -97,13 +97,13 @@ def test_filter_frame_keeps_rows_and_raises_early(client, inputs):
 
 def test_jsonl_keys_outside_the_columns_raise(tmp_path):
     path = tmp_path / "odd.jsonl"
-    path.write_text('{"a": 1}\n{"a": 2, "b": true}\n')
+    path.write_text('{"a": 1}\n{"a": 2, "b": true}\n{"a": [1, 2.50], "b": {"c": null}}\n')
     ddf = fmd.read_events(str(path))
     with pytest.raises(ValueError, match="not among the columns"):
         ddf.compute(scheduler="sync")
     got = fmd.read_events(str(path), columns=["a", "b"]).compute(scheduler="sync")
-    assert got["b"].tolist() == [None, "true"]
-    assert got["a"].tolist() == ["1", "2"]
+    assert got["b"].tolist() == [None, "true", '{"c":null}']
+    assert got["a"].tolist() == ["1", "2", "[1,2.5]"]
 
 
 def test_jsonl_values_read_as_evfilter_reads_them(tmp_path):
