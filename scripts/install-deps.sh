@@ -11,10 +11,6 @@ packages=(
   tzdata                              # time zones the date tests set
   nlohmann-json3-dev libcli11-dev     # evfilter: definitions, arguments
   libsimdjson-dev                     # evfilter: JSON Lines input
-  python3-dev pybind11-dev python3-pybind11   # the Python package
-  python3-numpy python3-pandas python3-pytest python3-setuptools
-  python3-wheel python3-pip python3-venv
-  python3-dask python3-distributed    # the Python package: Dask
   "$@"
 )
 

@@ -7,9 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Debian's interpreter: the one that sees Debian's python3-* packages.
 PY=/usr/bin/python3
-scripts/install-deps.sh python3-dev pybind11-dev python3-pybind11 \
-  python3-numpy python3-pandas python3-dask python3-distributed \
-  python3-pytest python3-setuptools python3-wheel python3-pip python3-venv
+mapfile -t packages < <(grep -v '^#' python/debian-packages.txt)
+scripts/install-deps.sh "${packages[@]}"
 BUILD=build/python
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DFM_BUILD_TESTS=OFF -DFM_BUILD_BENCHMARKS=OFF -DFM_BUILD_PYTHON=ON \
