@@ -139,11 +139,15 @@ class IFilterDefinition {
   ~IFilterDefinition() = default;
 };
 
-// One data row, read by field name through typed accessors.
+// One data row, read by field name through typed accessors. A field-name
+// pointer the module passes stays valid and unchanged for the life of the
+// filter's tree, so a row may remember what it named (docs/HOST.md).
 class IDataRow {
  public:
   // 1 when the numeric field holds an integer; anything else means real.
   virtual int32_t GetValueKind(const char16_t* field) = 0;
+  // The text must stay unchanged until IsMatch returns: the module reads
+  // it in place, when a comparison needs it.
   virtual const char16_t* GetText(const char16_t* field) = 0;
   virtual RowTime GetTime(const char16_t* field) = 0;
   virtual RowDate GetDate(const char16_t* field) = 0;
