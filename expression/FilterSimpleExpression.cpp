@@ -125,6 +125,71 @@ void FilterSimpleExpression::Prepare() {
   value_days_ = ParseNormalDate(value_);
   value_seconds_ = ParseNormalTime(value_);
   value_period_ = ParseNamedPeriod(value_);
+  Classify();
+}
+
+void FilterSimpleExpression::Classify() {
+  direct_ = Direct::kNone;
+  if (has_tag_) return;
+  const bool order = field_operator_ == kOpEquals ||
+                     field_operator_ == kOpLess ||
+                     field_operator_ == kOpGreater;
+  switch (field_type_) {
+    case kTypeNumeric:
+      if (order && value_integer_ && !fill_sensitive_)
+        direct_ = Direct::kInteger;
+      break;
+    case kTypeText:
+      if (field_operator_ == kOpEquals) direct_ = Direct::kTextEquals;
+      if (field_operator_ == kOpLike) direct_ = Direct::kTextLike;
+      if (field_operator_ == kOpContains) direct_ = Direct::kTextContains;
+      break;
+    case kTypeDate:
+      if (order && value_days_) direct_ = Direct::kDays;
+      break;
+    case kTypeTime:
+      if (order && value_seconds_) direct_ = Direct::kSeconds;
+      break;
+    default:
+      break;
+  }
+}
+
+bool FilterSimpleExpression::EvalDirect(const RowSlot& slot,
+                                        bool& result) const {
+  int order;
+  switch (direct_) {
+    case Direct::kInteger:
+      if (slot.kind != RowSlot::Kind::kInteger) return false;
+      order = Order(slot.integer, *value_integer_);
+      break;
+    case Direct::kDays:
+      if (slot.kind != RowSlot::Kind::kDays) return false;
+      order = Order(slot.days, *value_days_);
+      break;
+    case Direct::kSeconds:
+      if (slot.kind != RowSlot::Kind::kSeconds) return false;
+      order = Order(slot.seconds, *value_seconds_);
+      break;
+    case Direct::kTextEquals:
+      if (slot.kind != RowSlot::Kind::kHostText) return false;
+      result = EqualsNoCase(slot.host, value_);
+      return true;
+    case Direct::kTextLike:
+      if (slot.kind != RowSlot::Kind::kHostText) return false;
+      result = MatchWildcardFolded(like_.c_str(), slot.host);
+      return true;
+    case Direct::kTextContains:
+      if (slot.kind != RowSlot::Kind::kHostText) return false;
+      result = contains_.FoundInFolded(slot.host);
+      return true;
+    default:
+      return false;
+  }
+  result = field_operator_ == kOpEquals ? order == 0
+           : field_operator_ == kOpLess ? order < 0
+                                        : order > 0;
+  return true;
 }
 
 void FilterSimpleExpression::SetSlotText(RowSlot& slot,
@@ -370,6 +435,9 @@ void FilterSimpleExpression::EvalTagged(RowSlot& slot, ConditionState& state,
 
 bool FilterSimpleExpression::Eval(RowValues& row) const {
   bool result = false;
+  // The common cases allocate nothing and cannot fail.
+  if (direct_ != Direct::kNone && EvalDirect(row.slots[index_], result))
+    return not_ ? !result : result;
   try {
     RowSlot& slot = row.slots[index_];
     ConditionState& state = row.states[index_];

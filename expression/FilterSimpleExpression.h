@@ -104,11 +104,20 @@ class FilterSimpleExpression : public FilterExpression {
   // The field is "REL_EXT_TAGS" (any case): an empty text of it is read
   // from "EXT_TAGS".
   bool IsRelExtTags() const { return rel_ext_tags_; }
-  void SetFieldType(int32_t type) { field_type_ = type; }
+  void SetFieldType(int32_t type) {
+    field_type_ = type;
+    Classify();
+  }
   void SetTagName(std::u16string_view name);
-  void SetFieldOperator(int32_t op) { field_operator_ = op; }
+  void SetFieldOperator(int32_t op) {
+    field_operator_ = op;
+    Classify();
+  }
   void SetNot(bool flag) { not_ = flag; }
-  void SetHasTag(bool flag) { has_tag_ = flag; }
+  void SetHasTag(bool flag) {
+    has_tag_ = flag;
+    Classify();
+  }
   void SetIndex(size_t index) { index_ = index; }
 
  private:
@@ -126,6 +135,23 @@ class FilterSimpleExpression : public FilterExpression {
   int Compare(RowSlot& slot, ConditionState& state) const;
   // Makes the state's filled value and its patterns for the current fill.
   void PrepareFilled(ConditionState& state) const;
+  // Chooses the direct comparison for the common cases.
+  void Classify();
+  // The direct comparisons: an integer against an integer value, a day
+  // against a day, a second against a second, a host's text by equals,
+  // LIKE or CONTAINS. Each applies only to a slot of its own kind.
+  enum class Direct : uint8_t {
+    kNone,
+    kInteger,
+    kDays,
+    kSeconds,
+    kTextEquals,
+    kTextLike,
+    kTextContains,
+  };
+  // Whether the direct comparison decides `slot`; the answer, before NOT,
+  // in `result`.
+  bool EvalDirect(const RowSlot& slot, bool& result) const;
 
   std::u16string value_;
   std::u16string field_name_;
@@ -139,6 +165,7 @@ class FilterSimpleExpression : public FilterExpression {
   // A numeric value that reads differently once a zero is filled in ("" is
   // no number, "0" is).
   bool fill_sensitive_ = false;
+  Direct direct_ = Direct::kNone;
 
   // Derived from the value and the tag when they are set.
   std::u16string like_;  // the value with "%" read as "*"

@@ -23,8 +23,8 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b) noexcept {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
     if (a[i] == b[i]) continue;  // equal code units fold equally
-    const char16_t x = FoldCase(a[i]);
-    const char16_t y = FoldCase(b[i]);
+    const char16_t x = Lowered(a[i]);
+    const char16_t y = Lowered(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;
@@ -36,8 +36,8 @@ int CompareNoCase(const char16_t* a, std::u16string_view b) noexcept {
   size_t i = 0;
   for (; a[i] != u'\0' && i < b.size(); ++i) {
     if (a[i] == b[i]) continue;
-    const char16_t x = FoldCase(a[i]);
-    const char16_t y = FoldCase(b[i]);
+    const char16_t x = Lowered(a[i]);
+    const char16_t y = Lowered(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   if (a[i] == u'\0') return i == b.size() ? 0 : -1;
