@@ -78,7 +78,9 @@ Input::Input(const std::string& path, std::optional<Format> format) {
     }
   }
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    size_ = static_cast<uint64_t>(st.st_size);
+  if (S_ISDIR(st.st_mode)) {
     error_ = "is a directory";
     if (!standard) ::close(fd);
     return;

@@ -11,6 +11,7 @@
 #ifndef EVFILTER_INPUTS_H_
 #define EVFILTER_INPUTS_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -39,12 +40,15 @@ class Input {
   const std::string& name() const { return name_; }
   std::FILE* file() const { return file_; }
   Format format() const { return format_; }
+  // The size in bytes of a regular file; 0 when not known (a pipe).
+  uint64_t size() const { return size_; }
 
  private:
   std::string name_;
   std::string error_;
   std::FILE* file_ = nullptr;
   Format format_ = Format::kCsv;
+  uint64_t size_ = 0;
 };
 
 }  // namespace evfilter

@@ -5,6 +5,7 @@
 #include <deque>
 #include <future>
 #include <memory>
+#include <thread>
 
 #include "evfilter/Output.h"
 #include "evfilter/Reporter.h"
@@ -176,11 +177,21 @@ class Run {
     // A CSV header names every column at once; JSON objects may each lack
     // a field, so JSON Lines are checked at the end of the input.
     if (input.format() == Format::kCsv) ReportMissing(*reader, false);
-    if (matchers_.size() == 1)
-      ReadSerial(*reader);
-    else
+    if (UseThreads(input, *reader))
       ReadParallel(*reader);
+    else
+      ReadSerial(*reader);
     if (input.format() == Format::kJsonLines) ReportMissing(*reader, true);
+  }
+
+  // Threads pay only where their share of the work outweighs handing
+  // records over: CSV (JSON Lines are parsed on the reading thread anyway)
+  // of some size, on a machine with a core for them.
+  bool UseThreads(const Input& input, const RecordReader& reader) const {
+    constexpr uint64_t kWorthThreads = 4 << 20;  // bytes
+    if (matchers_.size() < 2 || !reader.SplitsLater()) return false;
+    if (std::thread::hardware_concurrency() < 2) return false;
+    return input.size() == 0 || input.size() >= kWorthThreads;
   }
 
   void ReportMissing(const RecordReader& reader, bool at_end) {

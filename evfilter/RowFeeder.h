@@ -87,7 +87,7 @@ class RowFeeder {
     uint32_t field;
     int32_t type;
     int32_t op;
-    char unusable;  // the mark for a value it cannot use
+    char unusable;            // the mark for a value it cannot use
     std::string plain_value;  // numeric =, <, >: the value, exactly
   };
   void Resolve(const std::vector<std::string>& columns);

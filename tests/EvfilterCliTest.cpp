@@ -134,11 +134,13 @@ TEST_F(EvfilterCliTest, ShowAndIntervals) {
 }
 
 TEST_F(EvfilterCliTest, ThreadsKeepTheInputOrder) {
+  // Large enough (over 4 MiB) for -j to use its threads.
   std::string csv = "Id,Name\n";
-  for (int i = 0; i < 20000; ++i)
+  for (int i = 0; i < 300000; ++i)
     csv += std::to_string(i) + "," +
            (i % 7 == 0 ? "x" : "name" + std::to_string(i)) + "\n";
   csv += "bad,row\n";
+  ASSERT_GT(csv.size(), 4u << 20);
   const std::string file = File("many.csv", csv);
   const Result one =
       Run("match --where \"Id > 100 AND Name LIKE 'name%'\" " + file);
@@ -150,7 +152,7 @@ TEST_F(EvfilterCliTest, ThreadsKeepTheInputOrder) {
     EXPECT_EQ(many.out, one.out);
     EXPECT_EQ(many.err, one.err);
   }
-  EXPECT_NE(one.err.find("(first at " + file + ":20002: 'bad')"),
+  EXPECT_NE(one.err.find("(first at " + file + ":300002: 'bad')"),
             std::string::npos);
 }
 
