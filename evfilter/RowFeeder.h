@@ -65,9 +65,14 @@ class RowFeeder {
     return fields_[field].name;
   }
 
-  // The fields no column matches, with the closest column name (or "").
+  // The names of the fields the conditions read.
+  std::vector<std::string> field_names() const;
+
+  // The fields no column matches, with the closest of the column names and
+  // `hints` (or "").
   std::vector<std::pair<std::string, std::string>> MissingFields(
-      const std::vector<std::string>& columns) const;
+      const std::vector<std::string>& columns,
+      const std::vector<std::string>& hints = {}) const;
 
  private:
   enum Need : uint8_t { kText = 1, kNumber = 2, kDate = 4, kTime = 8 };
@@ -87,7 +92,7 @@ class RowFeeder {
     uint32_t field;
     int32_t type;
     int32_t op;
-    char unusable;  // the mark for a value it cannot use
+    char unusable;            // the mark for a value it cannot use
     std::string plain_value;  // numeric =, <, >: the value, exactly
   };
   void Resolve(const std::vector<std::string>& columns);

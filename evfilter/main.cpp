@@ -1,4 +1,4 @@
-// evfilter: filters event files (CSV, JSON Lines) with FilterModule.
+// evfilter: filters event files (CSV, TSV, JSON) with FilterModule.
 //
 // A host like any other: it builds condition lines from a definition file
 // or a --where expression, hands them to the module through the public
@@ -16,8 +16,10 @@
 
 #include "evfilter/Definition.h"
 #include "evfilter/FilterBuild.h"
+#include "evfilter/IntervalNotes.h"
 #include "evfilter/Pipeline.h"
 #include "evfilter/Reporter.h"
+#include "evfilter/RowFeeder.h"
 #include "evfilter/WhereCompiler.h"
 #include "filtermodule/FilterModule.h"
 #include "memory_host/MemoryFilterLines.h"
@@ -42,10 +44,28 @@ struct Exit {
 struct FilterOptions {
   std::string filter_file;
   std::string where;
+  bool where_given = false;        // an empty --where is an error of its own
   std::vector<std::string> types;  // Field=type
   std::string log_dir;
   bool debug_log = false;
 };
+
+// `word` when it is one of `commands`, else the closest within two edits
+// (or "").
+std::string ClosestCommand(const std::string& word,
+                           const std::vector<std::string>& commands) {
+  std::string closest;
+  size_t best = 3;
+  for (const std::string& c : commands) {
+    const size_t d = EditDistance(word, c);
+    if (d == 0 && word == c) return word;
+    if (d < best) {
+      best = d;
+      closest = c;
+    }
+  }
+  return closest;
+}
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -56,7 +76,7 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 std::vector<memhost::LineSpec> LoadLines(const FilterOptions& o) {
-  if (o.filter_file.empty() == o.where.empty())
+  if (o.filter_file.empty() == !o.where_given)
     Fail("give either --filter FILE or --where EXPRESSION");
   if (!o.filter_file.empty()) {
     try {
@@ -145,12 +165,27 @@ int RunIntervals(const FilterOptions& fo, const std::string& field) {
   const auto filter = BuildChecked(lines);
   INumericIntervalCollection* set =
       (*filter)->GetNumericIntervals(textconv::ToUtf16(field).c_str());
+  bool any_value = false;
   for (uint32_t i = 0; i < set->GetCount(); ++i) {
     INumericInterval* x = set->GetAt(static_cast<int32_t>(i));
+    if (x->GetLower() > x->GetUpper()) {
+      std::printf("no value\n");
+      continue;
+    }
+    any_value = true;
     std::printf("[%d, %d]\n", x->GetLower(), x->GetUpper());
   }
   set->Release();
+  for (const std::string& note : IntervalNotes(lines, field, any_value))
+    std::printf("note: %s\n", note.c_str());
   return kMatched;
+}
+
+// Prints the version and ends, for --version and -V anywhere.
+void Version(std::size_t) {
+  std::printf("evfilter %s\n", EVFILTER_VERSION);
+  std::fflush(stdout);
+  throw Exit{kMatched};
 }
 
 int RunMatchCommand(const FilterOptions& fo, MatchOptions mo,
@@ -163,9 +198,10 @@ int RunMatchCommand(const FilterOptions& fo, MatchOptions mo,
       Fail("unknown format '" + input_format + "'; accepted: " + kFormatNames);
   }
   if (!output_format.empty()) {
-    mo.output_format = FormatNamed(output_format);
+    mo.output_format = OutputFormatNamed(output_format);
     if (!mo.output_format)
-      Fail("unknown format '" + output_format + "'; accepted: " + kFormatNames);
+      Fail("unknown output format '" + output_format +
+           "'; accepted: " + kOutputFormatNames);
   }
   mo.zone = utc ? Zone::kUtc : Zone::kLocal;
   ModuleLog::Setup(fo.log_dir, fo.debug_log);
@@ -185,13 +221,17 @@ Conditions combine strictly left to right, as the filter module evaluates
 them: A OR B AND C means (A OR B) AND C. Use brackets to group.
 
 Expression syntax (--where):
-  Field OP value        OP: =  <  >  LIKE  CONTAINS  IN (a period)
+  Field OP value        OP: = == != <> < <= > >= LIKE CONTAINS IN (a period)
   Field@Tag OP value    compare inside the extended tag @Tag@...~Tag~
   Field:type OP value   type: numeric, text, date, time (else inferred)
+  `Any name` OP value   a field name that is not a bare word (`` for `)
+  a.b.0 OP value        JSON: a path into nested objects and arrays
   NOT condition, ( ... ), AND, OR, AND NOT, OR NOT
   values: bare, 'single' or "double" quoted; periods: TODAY, YESTERDAY,
   LAST 30 DAYS, THIS MONTH, LAST MONTH
   dates: m/d/yyyy or yyyy-mm-dd; times: h:mm[:ss] (24-hour) or with AM/PM
+  cells also: m/d/yyyy h:mm:ss AM/PM, ISO timestamps, epoch seconds,
+  milliseconds or microseconds (by magnitude)
 
 A typed condition on a value a record lacks, holds null or cannot be read
 as the condition's type is false (NOT still applies); text sees empty text.
@@ -201,14 +241,17 @@ Examples:
   evfilter match --filter examples/filters/failed-admin-logons.json --count events.csv
   evfilter show --where "(EventID = 4624 OR EventID = 4625) AND Received IN THIS MONTH"
   evfilter intervals --where "EventID > 4600 AND EventID < 4700" EventID
+  evfilter match --where "`Event ID` >= 4624" export.csv
+  evfilter match --where "Event.System.EventID = 1" sysmon.jsonl.gz
 
 Exit status: 0 a record was written, 1 none was, 2 an error.)";
 
 int Main(int argc, char** argv) {
-  CLI::App app{"Filter event files (CSV, JSON Lines) with FilterModule.",
+  CLI::App app{"Filter event files (CSV, TSV, JSON) with FilterModule.",
                "evfilter"};
   app.footer(kFooter);
   app.require_subcommand(1, 1);
+  app.add_flag_function("-V,--version", Version, "print the version and exit");
   FilterOptions fo;
   MatchOptions mo;
   std::string input_format, output_format;
@@ -218,11 +261,12 @@ int Main(int argc, char** argv) {
   auto add_filter_options = [&fo](CLI::App* sub) {
     sub->add_option("--filter", fo.filter_file,
                     "filter definition file (JSON)");
-    sub->add_option("--where", fo.where, "filter expression");
+    sub->add_option("--where", fo.where, "filter expression")
+        ->each([&fo](const std::string&) { fo.where_given = true; });
     sub->add_option("--type", fo.types,
                     "field type, FIELD=numeric|text|date|time (repeatable)")
-        ->expected(1)
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)
+        ->take_all();
     sub->add_option("--log-dir", fo.log_dir,
                     "folder of the module's log file (default: a private "
                     "folder removed at exit)");
@@ -231,7 +275,8 @@ int Main(int argc, char** argv) {
   CLI::App* match = app.add_subcommand("match", "write the rows that match");
   add_filter_options(match);
   match->add_option("inputs", mo.inputs,
-                    "input files (CSV or JSON Lines; - for standard input)");
+                    "input files (CSV, TSV, JSON Lines or a JSON array, "
+                    "gzip-compressed or not; - for standard input)");
   match->add_flag("--count", mo.count,
                   "print only the number of matching rows");
   match->add_flag("-v,--invert", mo.invert, "write the rows that do not match");
@@ -239,9 +284,11 @@ int Main(int argc, char** argv) {
                   "stop at the first unreadable value, line or ragged row, "
                   "or a field the input lacks");
   match->add_option("--input-format", input_format,
-                    "csv or jsonl (default: by extension or content)");
+                    "csv, tsv, jsonl or json (default: by extension or "
+                    "content)");
   match->add_option("--output-format", output_format,
-                    "csv or jsonl (default: the input's)");
+                    "csv, tsv or jsonl (default: the input's; JSON Lines "
+                    "for a JSON array)");
   match->add_flag("--utc", utc,
                   "read timestamps with a zone offset in UTC, not local time");
   match
@@ -256,6 +303,15 @@ int Main(int argc, char** argv) {
       "intervals", "print the interval set derived for a numeric field");
   add_filter_options(intervals);
   intervals->add_option("field", field, "the numeric field")->required();
+  if (argc > 1 && argv[1][0] != '-') {
+    const std::string command = argv[1];
+    const std::string closest =
+        ClosestCommand(command, {"match", "show", "intervals"});
+    if (closest != command)
+      Fail("unknown command '" + command + "'" +
+           (closest.empty() ? "" : "; did you mean " + closest + "?") +
+           " (commands: match, show, intervals)");
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

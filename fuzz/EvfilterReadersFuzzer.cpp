@@ -7,9 +7,13 @@
 
 #include "FuzzInput.h"
 #include "evfilter/CellReaders.h"
+#include "evfilter/CsvReader.h"
 #include "evfilter/Definition.h"
+#include "evfilter/JsonArrayReader.h"
+#include "evfilter/JsonLinesReader.h"
 #include "evfilter/RecordReaders.h"
 #include "evfilter/RowFeeder.h"
+#include "evfilter/TsvReader.h"
 #include "evfilter/ValueForms.h"
 #include "evfilter/WhereCompiler.h"
 #include "textconv/Utf8.h"
