@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <string>
 
 #include "EventExports.h"
@@ -319,6 +321,44 @@ TEST_F(EvfilterFormatsTest, CommandLineAsUsersTypeIt) {
                   "  2     0  Event ID              =          '1'   "
                   "                numeric  yes      0  AND\n"))
       << r.out;
+}
+
+// Every option the program takes is in its man page and its completion.
+TEST_F(EvfilterFormatsTest, ManPageAndCompletionKnowEveryOption) {
+  const std::string man = Read(fs::path(EVFILTER_SOURCE_DIR) / "evfilter.1");
+  const std::string completion =
+      Read(fs::path(EVFILTER_SOURCE_DIR) / "completion" / "evfilter.bash");
+  for (const char* command : {"match", "show", "intervals"}) {
+    const std::string help = Run(std::string(command) + " --help").out;
+    for (size_t at = help.find("--"); at != std::string::npos;
+         at = help.find("--", at + 2)) {
+      size_t end = at + 2;
+      while (end < help.size() &&
+             (std::isalnum(static_cast<unsigned char>(help[end])) ||
+              help[end] == '-'))
+        ++end;
+      const std::string option = help.substr(at, end - at);
+      if (option == "--") continue;
+      std::string escaped;  // roff writes "-" as "\-"
+      for (char c : option) escaped += c == '-' ? "\\-" : std::string(1, c);
+      EXPECT_TRUE(Has(man, escaped)) << command << " " << option;
+      EXPECT_TRUE(Has(completion, option + " ") ||
+                  Has(completion, option + "\""))
+          << command << " " << option;
+    }
+  }
+  // The completion offers the formats after --input-format.
+  const std::string script =
+      "source " +
+      (fs::path(EVFILTER_SOURCE_DIR) / "completion" / "evfilter.bash")
+          .string() +
+      "; COMP_WORDS=(evfilter match --input-format ''); COMP_CWORD=3; "
+      "_evfilter; echo \"${COMPREPLY[*]}\"";
+  const std::string out = (dir_ / "completed").string();
+  ASSERT_EQ(std::system(
+                ("bash " + File("complete.sh", script) + " > " + out).c_str()),
+            0);
+  EXPECT_EQ(Read(out), "csv tsv jsonl json\n");
 }
 
 TEST_F(EvfilterFormatsTest, IntervalsSayWhatTheSetMeans) {
