@@ -4,6 +4,7 @@
 // syntax users type.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -93,6 +94,27 @@ TEST_F(EvfilterFormatsTest, JsonArraysAreReadElementByElement) {
   r = Run("match --count --where \"a = 1\" " + File("e.json", "[]"));
   EXPECT_EQ(r.out, "0\n");
   EXPECT_EQ(r.status, 1);
+}
+
+// An array far larger than the memory evfilter takes is read element by
+// element (the peak size of the children of this process is measured).
+TEST_F(EvfilterFormatsTest, LargeJsonArraysAreStreamed) {
+  const std::string element =
+      "{\"a\": 1, \"pad\": \"" + std::string(1000, 'x') + "\"},\n";
+  const std::string file = (dir_ / "big.json").string();
+  {
+    // Written in pieces: a child forked while this process held the whole
+    // text would count it in its own peak.
+    std::ofstream out(file, std::ios::binary);
+    out << "[\n";
+    for (int i = 0; i < 96 * 1024; ++i) out << element;  // about 100 MB
+    out << "{\"a\": 2}]\n";
+  }
+  const Result r = Run("match --count --where \"a = 2\" " + file);
+  EXPECT_EQ(r.out, "1\n") << r.err;
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak KB of a child";
 }
 
 TEST_F(EvfilterFormatsTest, BrokenJsonArraysSayWhere) {
