@@ -5,7 +5,9 @@
 #include "evfilter/CellReaders.h"
 #include "evfilter/CsvReader.h"
 #include "evfilter/Definition.h"
+#include "evfilter/JsonCells.h"
 #include "evfilter/RecordReaders.h"
+#include "evfilter/TsvReader.h"
 #include "evfilter/WhereCompiler.h"
 #include "textconv/Utf8.h"
 
@@ -303,6 +305,46 @@ TEST(CsvTest, SplitsQuotedCells) {
   EXPECT_EQ(*cells[4], "");
   EXPECT_EQ(CsvField("plain"), "plain");
   EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+}
+
+TEST(TsvTest, SplitsAndEscapes) {
+  std::string arena;
+  std::vector<std::optional<std::string_view>> cells;
+  SplitTsv("a\\tb\t\t\\\\n\\x\\", arena, cells);
+  ASSERT_EQ(cells.size(), 3u);
+  EXPECT_EQ(*cells[0], "a\tb");
+  EXPECT_EQ(*cells[1], "");
+  // "\\" is one backslash, so the "n" after it is a letter; an unknown
+  // escape and a backslash at the end stay as they are.
+  EXPECT_EQ(*cells[2], "\\n\\x\\");
+  for (const std::string text : {"plain", "a\tb\nc\rd\\e", "\\t", ""}) {
+    SplitTsv(TsvField(text), arena, cells);
+    ASSERT_EQ(cells.size(), 1u) << text;
+    EXPECT_EQ(*cells[0], text);
+  }
+}
+
+TEST(JsonPathTest, KeysAsTheyStandComeFirst) {
+  simdjson::dom::parser parser;
+  const simdjson::padded_string json(std::string_view(
+      R"({"a.b": 1, "a": {"b": 2, "c": [3, {"d": 4}], "x.y": {"z": 5}},)"
+      R"( "e": [[6]]})"));
+  simdjson::dom::element doc = parser.parse(json);
+  auto at = [&](std::string_view path) {
+    simdjson::dom::element found;
+    return FindPath(doc, path, &found) ? simdjson::minify(found)
+                                       : std::string("none");
+  };
+  EXPECT_EQ(at("a.b"), "1");
+  EXPECT_EQ(at("a.c.0"), "3");
+  EXPECT_EQ(at("a.c.1.d"), "4");
+  EXPECT_EQ(at("a.x.y.z"), "5");
+  EXPECT_EQ(at("e.0.0"), "6");
+  EXPECT_EQ(at("a.c.2"), "none");
+  EXPECT_EQ(at("a.c.01"), "none");  // no leading zeros in an index
+  EXPECT_EQ(at("a.c.-1"), "none");
+  EXPECT_EQ(at("a..b"), "none");
+  EXPECT_EQ(at("a.b.c"), "none");
 }
 
 }  // namespace
