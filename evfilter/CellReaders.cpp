@@ -172,6 +172,80 @@ std::optional<Stamp> Resolve(Stamp st, Zone zone) {
   return st;
 }
 
+// h:mm[:ss] on a 24-hour clock, or with AM/PM on a 12-hour one.
+std::optional<RowTime> Clock(std::string_view cell) {
+  size_t i = 0;
+  auto time = ClockTime(cell, &i);
+  if (!time) return std::nullopt;
+  std::string_view rest = Trim(cell.substr(i));
+  if (rest.empty()) return time;
+  const bool pm = EqualsNoCase(rest, "pm");
+  if (!pm && !EqualsNoCase(rest, "am")) return std::nullopt;
+  if (time->hour < 1 || time->hour > 12) return std::nullopt;
+  time->hour = static_cast<uint16_t>(time->hour % 12 + (pm ? 12 : 0));
+  return time;
+}
+
+// An instant in seconds since 1970 as a date and time, local or UTC.
+std::optional<Stamp> FromEpoch(int64_t seconds, Zone zone) {
+  const time_t t = static_cast<time_t>(seconds);
+  tm fields{};
+  if ((zone == Zone::kUtc ? gmtime_r(&t, &fields) : localtime_r(&t, &fields)) ==
+      nullptr)
+    return std::nullopt;
+  Stamp st;
+  st.year = fields.tm_year + 1900;
+  st.month = fields.tm_mon + 1;
+  st.day = fields.tm_mday;
+  st.has_time = true;
+  st.time =
+      RowTime{static_cast<uint16_t>(fields.tm_hour),
+              static_cast<uint16_t>(fields.tm_min),
+              static_cast<uint16_t>(fields.tm_sec > 59 ? 59 : fields.tm_sec)};
+  if (!ValidDate(st.year, st.month, st.day)) return std::nullopt;
+  return st;
+}
+
+// An epoch count (digits only): seconds below 10^11, milliseconds below
+// 10^14, microseconds below 10^17; larger counts are not read.
+std::optional<Stamp> ParseEpoch(std::string_view s, Zone zone) {
+  if (s.empty() || s.size() > 17) return std::nullopt;
+  int64_t count = 0;
+  for (char c : s) {
+    if (!IsDigit(c)) return std::nullopt;
+    count = count * 10 + (c - '0');
+  }
+  const int64_t seconds = count < kEpochMillisecondsFrom   ? count
+                          : count < kEpochMicrosecondsFrom ? count / 1000
+                                                           : count / 1000000;
+  return FromEpoch(seconds, zone);
+}
+
+// m/d/yyyy, optionally followed by a blank and a clock time (as Event
+// Viewer writes "12/8/2026 3:04:05 PM").
+std::optional<Stamp> ParseSlashed(std::string_view s) {
+  size_t i = 0;
+  const auto month = Digits(s, &i, 1, 2);
+  if (!month || i >= s.size() || s[i] != '/') return std::nullopt;
+  ++i;
+  const auto day = Digits(s, &i, 1, 2);
+  if (!day || i >= s.size() || s[i] != '/') return std::nullopt;
+  ++i;
+  const auto year = Digits(s, &i, 4, 4);
+  if (!year || !ValidDate(*year, *month, *day)) return std::nullopt;
+  Stamp st;
+  st.year = *year;
+  st.month = *month;
+  st.day = *day;
+  if (i == s.size()) return st;
+  if (s[i] != ' ') return std::nullopt;
+  const auto time = Clock(s.substr(i + 1));
+  if (!time) return std::nullopt;
+  st.has_time = true;
+  st.time = *time;
+  return st;
+}
+
 }  // namespace
 
 void RenderedPlain(double value, std::string& out) {
@@ -328,18 +402,12 @@ std::optional<RowDate> ReadDate(std::string_view cell, Zone zone) {
                    static_cast<uint16_t>(local->month),
                    static_cast<uint16_t>(local->day)};
   }
-  size_t i = 0;
-  const auto month = Digits(cell, &i, 1, 2);
-  if (!month || i >= cell.size() || cell[i] != '/') return std::nullopt;
-  ++i;
-  const auto day = Digits(cell, &i, 1, 2);
-  if (!day || i >= cell.size() || cell[i] != '/') return std::nullopt;
-  ++i;
-  const auto year = Digits(cell, &i, 4, 4);
-  if (!year || i != cell.size() || !ValidDate(*year, *month, *day))
-    return std::nullopt;
-  return RowDate{static_cast<int16_t>(*year), static_cast<uint16_t>(*month),
-                 static_cast<uint16_t>(*day)};
+  auto st = ParseSlashed(cell);
+  if (!st) st = ParseEpoch(cell, zone);
+  if (!st) return std::nullopt;
+  return RowDate{static_cast<int16_t>(st->year),
+                 static_cast<uint16_t>(st->month),
+                 static_cast<uint16_t>(st->day)};
 }
 
 std::optional<RowTime> ReadTime(std::string_view cell, Zone zone) {
@@ -351,16 +419,13 @@ std::optional<RowTime> ReadTime(std::string_view cell, Zone zone) {
     if (!local) return std::nullopt;
     return local->time;
   }
-  size_t i = 0;
-  auto time = ClockTime(cell, &i);
-  if (!time) return std::nullopt;
-  std::string_view rest = Trim(cell.substr(i));
-  if (rest.empty()) return time;
-  const bool pm = EqualsNoCase(rest, "pm");
-  if (!pm && !EqualsNoCase(rest, "am")) return std::nullopt;
-  if (time->hour < 1 || time->hour > 12) return std::nullopt;
-  time->hour = static_cast<uint16_t>(time->hour % 12 + (pm ? 12 : 0));
-  return time;
+  if (cell.find('/') != std::string_view::npos) {
+    const auto st = ParseSlashed(cell);
+    if (!st || !st->has_time) return std::nullopt;
+    return st->time;
+  }
+  if (const auto st = ParseEpoch(cell, zone)) return st->time;
+  return Clock(cell);
 }
 
 }  // namespace evfilter

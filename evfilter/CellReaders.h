@@ -4,13 +4,21 @@
 //            decimal or scientific number read as the nearest double;
 //            ReadNumber says whether the module sees that double exactly
 //   date     yyyy-mm-dd, an ISO 8601 timestamp (yyyy-mm-ddThh:mm[:ss[.f]]
-//            with an optional Z or +hh:mm offset), or m/d/yyyy; years
-//            1970 to 9999
+//            with an optional Z or +hh:mm offset), m/d/yyyy optionally
+//            followed by a blank and a time ("12/8/2026 3:04:05 PM"), or
+//            an epoch count; years 1970 to 9999
 //   time     h:mm[:ss] on a 24-hour clock, or with AM/PM on a 12-hour one,
-//            or the time part of an ISO 8601 timestamp
-// A timestamp with a Z or an offset names an instant: its date and time
-// are those of that instant in the process's local time zone (TZ), or in
-// UTC when asked. A timestamp without one is taken as written.
+//            or the time part of an ISO 8601 timestamp, of m/d/yyyy with a
+//            time, or of an epoch count
+//   epoch    digits only, counting from 1970-01-01T00:00:00Z, told apart
+//            by magnitude: below 10^11 seconds (up to the year 5138),
+//            from 10^11 milliseconds (1973-03-03 on), from 10^14
+//            microseconds (1973-03-03 on) up to 10^17 (more digits are not
+//            read); fractions are dropped
+// A timestamp with a Z or an offset, and an epoch count, name an instant:
+// its date and time are those of that instant in the process's local time
+// zone (TZ), or in UTC when asked. A timestamp without one is taken as
+// written.
 // Each reader returns nothing for a cell it cannot read.
 
 #ifndef EVFILTER_CELLREADERS_H_
@@ -24,6 +32,11 @@
 #include "filtermodule/FilterModule.h"
 
 namespace evfilter {
+
+// Where epoch counts turn from seconds to milliseconds, and from
+// milliseconds to microseconds.
+inline constexpr int64_t kEpochMillisecondsFrom = 100'000'000'000;
+inline constexpr int64_t kEpochMicrosecondsFrom = 100'000'000'000'000;
 
 // Where a timestamp with a zone offset is read.
 enum class Zone { kLocal, kUtc };

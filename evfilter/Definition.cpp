@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "evfilter/ValueForms.h"
 #include "textconv/Utf8.h"
@@ -62,6 +63,24 @@ const std::vector<std::string> kOperators = {"=", "like", "contains",
 const std::vector<std::string> kTypes = {"numeric", "text", "date", "time"};
 const std::vector<std::string> kLinks = {"and", "or", "and not", "or not"};
 
+// The module's operator for a negated one (">=" is NOT "<"), or nothing.
+std::optional<int32_t> NegatedOperator(const json& v) {
+  if (!v.is_string()) return std::nullopt;
+  const std::string& name = v.get_ref<const std::string&>();
+  if (name == ">=") return 3;
+  if (name == "<=") return 4;
+  if (name == "!=" || name == "<>") return 0;
+  return std::nullopt;
+}
+
+// The operator as written: a negated one for an inverted line.
+std::string WrittenOperator(const memhost::LineSpec& line) {
+  if (line.inverted && line.op == 3) return ">=";
+  if (line.inverted && line.op == 4) return "<=";
+  if (line.inverted && line.op == 0) return "!=";
+  return Lower(OperatorName(line.op));
+}
+
 }  // namespace
 
 std::vector<memhost::LineSpec> ParseDefinition(std::string_view text) {
@@ -84,8 +103,16 @@ std::vector<memhost::LineSpec> ParseDefinition(std::string_view text) {
       if (key == "field") {
         line.field = Text(value, i, "field");
       } else if (key == "operator") {
-        line.op = Code(value, i, "operator", kOperators,
-                       "=, like, contains, <, >, period, or a code 0..5");
+        if (const auto negated = NegatedOperator(value)) {
+          line.op = *negated;
+          line.inverted = true;
+        } else if (value == "==") {
+          line.op = 0;
+        } else {
+          line.op = Code(value, i, "operator", kOperators,
+                         "=, ==, !=, <>, like, contains, <, <=, >, >=, "
+                         "period, or a code 0..5");
+        }
       } else if (key == "value") {
         line.value = Text(value, i, "value");
       } else if (key == "type") {
@@ -111,6 +138,8 @@ std::vector<memhost::LineSpec> ParseDefinition(std::string_view text) {
       }
     }
     if (!item.contains("field")) Fail(i, "has no field");
+    // "not" applies to the operator as written; the line is its negation.
+    if (line.inverted) line.negate = !line.negate;
     // Codes the module does not know would only show up as error lines in
     // its log for every row; refuse them here.
     if (line.op < 0 || line.op > 5)
@@ -163,7 +192,7 @@ std::string DefinitionToJson(const std::vector<memhost::LineSpec>& lines) {
     json item = json::object();
     item["field"] = textconv::ToUtf8(line.field);
     if (line.op >= 0 && line.op <= 5)
-      item["operator"] = Lower(OperatorName(line.op));
+      item["operator"] = WrittenOperator(line);
     else
       item["operator"] = line.op;
     item["value"] = textconv::ToUtf8(line.value);
@@ -173,7 +202,7 @@ std::string DefinitionToJson(const std::vector<memhost::LineSpec>& lines) {
       item["type"] = line.type;
     if (line.open != 0) item["open"] = line.open;
     if (line.close != 0) item["close"] = line.close;
-    if (line.negate) item["not"] = true;
+    if (line.negate != line.inverted) item["not"] = true;
     if (line.has_tag) item["tag"] = textconv::ToUtf8(line.tag);
     if (line.link >= 0 && line.link <= 3)
       item["link"] = LinkName(line.link);

@@ -5,10 +5,13 @@
 //               "tag": "Severity", "link": "OR"}, ...]}
 //
 // Operators by name (=, like, contains, <, >, period; any case) or code
-// 0..5; types by name (numeric, text, date, time) or code; links by name
-// (AND, OR, AND NOT, OR NOT) or code. A number is passed on as it is. Only
-// "field" is required; "operator" defaults to "=", "type" to text, "link"
-// to AND, "value" to "", brackets to 0, "not" to false.
+// 0..5; "==" is "=", and ">=", "<=", "!=" and "<>" are built as the
+// negated lines NOT <, NOT >, NOT = marked inverted ("not" then negates the
+// operator as written); DefinitionToJson writes them back by these names; types
+// by name (numeric, text, date, time) or code; links by name (AND, OR, AND NOT,
+// OR NOT) or code. A number is passed on as it is. Only "field" is required;
+// "operator" defaults to "=", "type" to text, "link" to AND, "value" to "",
+// brackets to 0, "not" to false.
 
 #ifndef EVFILTER_DEFINITION_H_
 #define EVFILTER_DEFINITION_H_

@@ -1,5 +1,7 @@
 #include "evfilter/FilterBuild.h"
 
+#include "evfilter/CsvReader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,10 +1,15 @@
 // Opening evfilter's inputs and telling their formats.
 //
-// An input is a file or "-" (standard input). Its first bytes are read
-// ahead, to refuse what is not text (a gzip stream, a file with NUL bytes)
+// An input is a file or "-" (standard input). A gzip stream (told by its
+// magic bytes, whatever the name) is decompressed on the fly, member after
+// member; the format then comes from the name without ".gz". The first
+// bytes of the text are read ahead, to refuse what is not text (NUL bytes)
 // and to tell the format when neither the option nor the extension does:
-// JSON Lines when the first character that is not blank (after a
-// byte-order mark) is "{", else CSV.
+// after any byte-order mark, "[" starts a JSON array, "{" JSON Lines,
+// anything else CSV. A ".json" file is told the same way.
+//
+// A read that fails later (a corrupt or truncated gzip stream) makes the
+// stream's reads fail; `stream_error()` then says why.
 //
 // Thread safety: one thread per input.
 
@@ -13,16 +18,25 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace evfilter {
 
-enum class Format { kCsv, kJsonLines };
+enum class Format { kCsv, kTsv, kJsonLines, kJsonArray };
 
-// The format named on the command line ("csv", "jsonl"), or nothing.
+// The input format named on the command line ("csv", "tsv", "jsonl",
+// "json" for a JSON array), or nothing.
 std::optional<Format> FormatNamed(const std::string& name);
-inline constexpr char kFormatNames[] = "csv, jsonl";
+inline constexpr char kFormatNames[] = "csv, tsv, jsonl, json";
+// The output format named on the command line ("csv", "tsv", "jsonl").
+std::optional<Format> OutputFormatNamed(const std::string& name);
+inline constexpr char kOutputFormatNames[] = "csv, tsv, jsonl";
+
+// The format records of `input` are written in by default: their own, but
+// JSON Lines for the objects of a JSON array.
+Format OutputFormatOf(Format input);
 
 // An open input; closes its stream when it ends.
 class Input {
@@ -42,10 +56,15 @@ class Input {
   Format format() const { return format_; }
   // The size in bytes of a regular file; 0 when not known (a pipe).
   uint64_t size() const { return size_; }
+  bool compressed() const { return compressed_; }
+  // Why a read of file() failed, or "" (then errno's text applies).
+  const std::string& stream_error() const { return *stream_error_; }
 
  private:
   std::string name_;
   std::string error_;
+  std::shared_ptr<std::string> stream_error_ = std::make_shared<std::string>();
+  bool compressed_ = false;
   std::FILE* file_ = nullptr;
   Format format_ = Format::kCsv;
   uint64_t size_ = 0;

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "evfilter/CsvReader.h"
+#include "evfilter/TsvReader.h"
+
 namespace evfilter {
 
 void AppendJsonString(std::string& out, std::string_view s) {
@@ -48,21 +51,25 @@ void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
     return;
   }
   for (size_t c = 0; c < names.size(); ++c) {
-    if (c > 0) out_.push_back(',');
-    out_ += CsvField(names[c]);
+    if (c > 0) out_.push_back(Separator());
+    out_ += Field(names[c]);
   }
   out_.push_back('\n');
+}
+
+std::string Writer::Field(std::string_view text) const {
+  return format_ == Format::kTsv ? TsvField(text) : CsvField(text);
 }
 
 void Writer::Write(const Record& record, const Source& source) {
   out_.clear();
   const std::vector<std::string>& columns = *source.columns;
   if (format_ == source.format) {
-    if (format_ == Format::kCsv)
+    if (format_ != Format::kJsonLines)
       Header(columns, source.header_raw, source.header_terminator);
     out_.append(record.raw);
     out_.append(record.terminator.empty() ? "\n" : record.terminator);
-  } else if (format_ == Format::kJsonLines) {  // from CSV
+  } else if (format_ == Format::kJsonLines) {  // from CSV or TSV
     out_.push_back('{');
     bool first = true;
     for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c) {
@@ -74,15 +81,22 @@ void Writer::Write(const Record& record, const Source& source) {
       AppendJsonString(out_, *record.cells[c]);
     }
     out_ += "}\n";
-  } else {  // CSV from JSON: the record's own keys
+  } else if (source.format == Format::kJsonLines) {  // the record's own keys
     names_.clear();
     for (uint32_t k : record.keys) names_.push_back(columns[k]);
     Header(names_, {}, {});
     for (size_t i = 0; i < record.keys.size(); ++i) {
-      if (i > 0) out_.push_back(',');
+      if (i > 0) out_.push_back(Separator());
       const uint32_t k = record.keys[i];
       if (k < record.cells.size() && record.cells[k])
-        out_ += CsvField(*record.cells[k]);
+        out_ += Field(*record.cells[k]);
+    }
+    out_.push_back('\n');
+  } else {  // between CSV and TSV
+    Header(columns, {}, {});
+    for (size_t c = 0; c < record.cells.size(); ++c) {
+      if (c > 0) out_.push_back(Separator());
+      if (record.cells[c]) out_ += Field(*record.cells[c]);
     }
     out_.push_back('\n');
   }

@@ -5,8 +5,9 @@
 // CSV output starts with a header row; whenever the columns change (another
 // CSV header, or a JSON record with other keys) a blank line and a new
 // header row follow, so that no value is ever dropped or put under another
-// column's name. JSON output from CSV writes every cell of the row as a
-// string under its column's name.
+// column's name. JSON output from CSV or TSV writes every cell of the row
+// as a string under its column's name; CSV and TSV output from JSON writes
+// the object's own keys. Records of a JSON array come as JSON Lines.
 //
 // Thread safety: one thread.
 
@@ -23,7 +24,8 @@
 
 namespace evfilter {
 
-// Where a record comes from: its format, columns and (CSV) header row.
+// Where a record comes from: the format of its raw text (kJsonLines for
+// the elements of a JSON array), its columns and (CSV, TSV) header row.
 struct Source {
   Format format = Format::kCsv;
   const std::vector<std::string>* columns = nullptr;
@@ -42,6 +44,9 @@ class Writer {
   // Starts a header block for `names` unless it is the current one.
   void Header(const std::vector<std::string>& names, std::string_view raw,
               std::string_view terminator);
+  char Separator() const { return format_ == Format::kTsv ? '\t' : ','; }
+  // A cell quoted or escaped for the output format.
+  std::string Field(std::string_view text) const;
 
   Format format_;
   Progress& progress_;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "evfilter/CsvReader.h"
 #include "evfilter/Output.h"
 #include "evfilter/Reporter.h"
 
@@ -154,18 +155,18 @@ class Run {
   void ReadInput(Input& input) {
     std::unique_ptr<RecordReader> reader;
     try {
-      reader = input.format() == Format::kCsv
-                   ? MakeCsvReader(input.file())
-                   : MakeJsonLinesReader(input.file());
+      reader = MakeRecordReader(input.format(), input.file());
     } catch (const InputError& e) {
-      reporter_.Failure(input.name() + ": " + e.what());
+      reporter_.Failure(input.name() + ": " + Why(input, e));
       return;
     }
+    reader->WantFields(matchers_[0]->feeder().field_names());
+    const Format form = OutputFormatOf(input.format());
     if (!writer_)
-      writer_.emplace(options_.output_format.value_or(input.format()),
+      writer_.emplace(options_.output_format.value_or(form),
                       reporter_.progress());
     name_ = input.name();
-    source_ = Source{input.format(), &reader->columns(), reader->header_raw(),
+    source_ = Source{form, &reader->columns(), reader->header_raw(),
                      reader->header_terminator()};
     const std::vector<std::string> renamed = reader->header_notes();
     if (!renamed.empty()) {
@@ -174,29 +175,58 @@ class Run {
         message += (i > 0 ? ", " : "") + renamed[i];
       reporter_.Note(message);
     }
-    // A CSV header names every column at once; JSON objects may each lack
-    // a field, so JSON Lines are checked at the end of the input.
-    if (input.format() == Format::kCsv) ReportMissing(*reader, false);
+    // A header names every column at once; JSON objects may each lack a
+    // field, so JSON is checked at the end of the input.
+    const bool header = form != Format::kJsonLines;
+    if (header) ReportMissing(*reader, false);
+    const uint64_t before = records_;
+    read_error_.clear();
     if (UseThreads(input, *reader))
-      ReadParallel(*reader);
+      ReadParallel(*reader, input);
     else
-      ReadSerial(*reader);
-    if (input.format() == Format::kJsonLines) ReportMissing(*reader, true);
+      ReadSerial(*reader, input);
+    if (!read_error_.empty()) {
+      // Every record before the failure was decided and written.
+      reporter_.Failure(name_ + ": " + read_error_ +
+                        "; reading stopped after " +
+                        std::to_string(records_ - before) + " record(s)");
+      return;
+    }
+    if (!header) ReportMissing(*reader, true);
+  }
+
+  static std::string Why(const Input& input, const InputError& e) {
+    return input.stream_error().empty() ? e.what() : input.stream_error();
+  }
+
+  // The next record, or false at the end or when the input fails (then
+  // read_error_ says why).
+  bool NextRecord(RecordReader& reader, const Input& input, Record& record,
+                  bool unsplit) {
+    try {
+      return unsplit ? reader.NextUnsplit(record) : reader.Next(record);
+    } catch (const InputError& e) {
+      read_error_ = Why(input, e);
+      return false;
+    }
   }
 
   // Threads pay only where their share of the work outweighs handing
-  // records over: CSV (JSON Lines are parsed on the reading thread anyway)
-  // of some size, on a machine with a core for them.
+  // records over: records split on the threads (CSV, TSV; JSON is parsed on
+  // the reading thread anyway), of some size, on a machine with a core for
+  // them.
   bool UseThreads(const Input& input, const RecordReader& reader) const {
     constexpr uint64_t kWorthThreads = 4 << 20;  // bytes
     if (matchers_.size() < 2 || !reader.SplitsLater()) return false;
     if (std::thread::hardware_concurrency() < 2) return false;
-    return input.size() == 0 || input.size() >= kWorthThreads;
+    // A compressed input's size says little about its records.
+    const uint64_t size = input.compressed() ? 0 : input.size();
+    return size == 0 || size >= kWorthThreads;
   }
 
   void ReportMissing(const RecordReader& reader, bool at_end) {
-    for (const auto& [field, closest] :
-         matchers_[0]->feeder().MissingFields(reader.columns())) {
+    for (const auto& [field, closest] : matchers_[0]->feeder().MissingFields(
+             reader.columns(), reader.hint_names())) {
       std::string message =
           name_ + ": no " +
           std::string(at_end ? "record has a field" : "column") + " '" + field +
@@ -215,17 +245,17 @@ class Run {
     }
   }
 
-  void ReadSerial(RecordReader& reader) {
+  void ReadSerial(RecordReader& reader, const Input& input) {
     Record record;
     Decision d;
-    while (reader.Next(record)) {
+    while (NextRecord(reader, input, record, false)) {
       reporter_.progress().Tick(++records_, reader.bytes_read());
       Decide(*matchers_[0], record, reader.columns(), d);
       Settle(record, d);
     }
   }
 
-  void ReadParallel(RecordReader& reader) {
+  void ReadParallel(RecordReader& reader, const Input& input) {
     // Batches go to the threads in turn, each thread with its own matcher;
     // results are settled in input order. At most one batch per thread is
     // in flight, so a matcher is free when its turn comes.
@@ -256,7 +286,7 @@ class Run {
       // since their columns grow as keys appear.
       batch->split_later = reader.SplitsLater();
       while (batch->entries.size() < kBatch &&
-             (more = reader.NextUnsplit(record))) {
+             (more = NextRecord(reader, input, record, true))) {
         reporter_.progress().Tick(++records_, reader.bytes_read());
         batch->Add(record);
       }
@@ -287,7 +317,8 @@ class Run {
             Place(record) + ": " + record.problem + "; line skipped");
       return;
     }
-    if (source_.format == Format::kCsv && d.cells != source_.columns->size())
+    if (source_.format != Format::kJsonLines &&
+        d.cells != source_.columns->size())
       reporter_.RecordReport("ragged row",
                              Place(record) + ": " + std::to_string(d.cells) +
                                  " cell(s) where the header has " +
@@ -321,6 +352,7 @@ class Run {
   Source source_;
   std::string name_;
   std::vector<std::string> missing_;
+  std::string read_error_;
   uint64_t records_ = 0;
   uint64_t written_ = 0;
 };

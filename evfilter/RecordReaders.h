@@ -1,13 +1,8 @@
-// Streaming readers of event records: CSV with a header row and JSON Lines
-// (one object per line).
-//
-// CSV is read as RFC 4180 readers do in their lenient mode: a field that
-// starts with a quote is quoted (a doubled quote inside stands for one, and
-// line breaks inside belong to the field); a quote anywhere else is an
-// ordinary character; text after a closing quote is kept. A quoted field
-// that never closes is reported with the line where it opened. A
-// byte-order mark is skipped, also before a quoted header. Duplicate column
-// names keep the first and rename later copies name_2, name_3, ...
+// Streaming readers of event records, one per format behind RecordReader:
+// CSV and TSV with a header row (CsvReader.h, TsvReader.h), JSON Lines and
+// one JSON array of objects (JsonLinesReader.h, JsonArrayReader.h).
+// Duplicate column names keep the first and rename later copies name_2,
+// name_3, ...
 //
 // A record gives its raw bytes and line break (so that it can be written
 // out byte for byte), its first line number and its cells by column. A line
@@ -29,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "evfilter/Inputs.h"
+
 namespace evfilter {
 
 class InputError : public std::runtime_error {
@@ -40,8 +37,8 @@ struct Record {
   std::string_view raw;         // without the line break
   std::string_view terminator;  // "\n", "\r\n", or "" at the end of input
   uint64_t line = 0;            // 1-based line number where it starts
-  // One cell per column; nothing for a cell the record lacks (CSV: a short
-  // row; JSON: an absent key or null).
+  // One cell per column; nothing for a cell the record lacks (CSV, TSV: a
+  // short row; JSON: an absent key or null).
   std::vector<std::optional<std::string_view>> cells;
   // JSON: the columns the object names, in its own order (null included).
   std::vector<uint32_t> keys;
@@ -68,7 +65,18 @@ class ChunkedInput {
                      uint64_t* lines, uint64_t* open_quote_line);
   uint64_t bytes_read() const { return bytes_read_; }
 
+  // For readers that scan by themselves: the bytes read but not yet taken,
+  // More to read further (false at the end; the window then has to be
+  // asked for again), and Advance to take bytes from its front.
+  std::string_view Window() const {
+    return std::string_view(buffer_).substr(start_);
+  }
+  bool More();
+  void Advance(size_t bytes) { start_ += bytes; }
+
  private:
+  // Reads the next chunk; false at the end. Throws InputError when the
+  // stream fails (a corrupt gzip stream, a read error).
   bool Fill();
   // The record [start_, end) with its break at `end`.
   void Take(size_t end, std::string_view* out, std::string_view* terminator);
@@ -78,6 +86,9 @@ class ChunkedInput {
   bool eof_ = false;
   uint64_t bytes_read_ = 0;
 };
+
+inline constexpr std::string_view kLf = "\n";
+inline constexpr std::string_view kCrLf = "\r\n";
 
 class RecordReader {
  public:
@@ -97,19 +108,17 @@ class RecordReader {
   virtual std::string_view header_terminator() const { return {}; }
   // What the reader noticed about the header (renamed duplicates).
   virtual std::vector<std::string> header_notes() const { return {}; }
+  // JSON: the fields the filter names, so that a name that is no key is
+  // looked up as a path inside the objects.
+  virtual void WantFields(const std::vector<std::string>& /*names*/) {}
+  // Names worth suggesting for a field no column matches (JSON: paths
+  // seen inside the first objects).
+  virtual std::vector<std::string> hint_names() const { return {}; }
 };
 
-// Reads the header row at once; throws InputError for an empty input.
-std::unique_ptr<RecordReader> MakeCsvReader(std::FILE* file);
-std::unique_ptr<RecordReader> MakeJsonLinesReader(std::FILE* file);
-
-// Splits one CSV record into cells; quoted cells are unquoted into `arena`,
-// which must not reallocate while the cells are used (it is reserved here).
-void SplitCsv(std::string_view raw, std::string& arena,
-              std::vector<std::optional<std::string_view>>& cells);
-
-// A CSV field, quoted when it needs to be.
-std::string CsvField(std::string_view text);
+// The reader for `format`; throws InputError (a CSV or TSV input without a
+// header row).
+std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file);
 
 // Column names made unique: later copies of a name become name_2, name_3
 // (skipping names already taken). One note per renamed column.

@@ -182,8 +182,15 @@ bool RowFeeder::Feed(const Record& record,
   return any;
 }
 
+std::vector<std::string> RowFeeder::field_names() const {
+  std::vector<std::string> names;
+  for (const Field& f : fields_) names.push_back(f.name);
+  return names;
+}
+
 std::vector<std::pair<std::string, std::string>> RowFeeder::MissingFields(
-    const std::vector<std::string>& columns) const {
+    const std::vector<std::string>& columns,
+    const std::vector<std::string>& hints) const {
   std::vector<std::pair<std::string, std::string>> missing;
   for (const Field& f : fields_) {
     if (f.implicit) continue;
@@ -193,13 +200,14 @@ std::vector<std::pair<std::string, std::string>> RowFeeder::MissingFields(
     if (found) continue;
     std::string closest;
     size_t best = SIZE_MAX;
-    for (const std::string& c : columns) {
-      const size_t d = EditDistance(f.name, c);
-      if (d < best) {
-        best = d;
-        closest = c;
+    for (const auto* names : {&columns, &hints})
+      for (const std::string& c : *names) {
+        const size_t d = EditDistance(f.name, c);
+        if (d < best) {
+          best = d;
+          closest = c;
+        }
       }
-    }
     missing.emplace_back(f.name, closest);
   }
   return missing;

@@ -65,9 +65,14 @@ class RowFeeder {
     return fields_[field].name;
   }
 
-  // The fields no column matches, with the closest column name (or "").
+  // The names of the fields the conditions read.
+  std::vector<std::string> field_names() const;
+
+  // The fields no column matches, with the closest of the column names and
+  // `hints` (or "").
   std::vector<std::pair<std::string, std::string>> MissingFields(
-      const std::vector<std::string>& columns) const;
+      const std::vector<std::string>& columns,
+      const std::vector<std::string>& hints = {}) const;
 
  private:
   enum Need : uint8_t { kText = 1, kNumber = 2, kDate = 4, kTime = 8 };

@@ -9,13 +9,24 @@
 namespace evfilter {
 namespace {
 
-enum class Kind { kWord, kString, kOpen, kClose, kOperator, kEnd };
+// kField: a backquoted name, taken literally (never a keyword, tag or type).
+enum class Kind { kWord, kField, kString, kOpen, kClose, kOperator, kEnd };
 
 struct Token {
   Kind kind;
   std::string text;
   size_t column;  // 1-based
 };
+
+// The length of the comparison operator at s[i], or 0.
+size_t OperatorAt(std::string_view s, size_t i) {
+  const char c = s[i];
+  const char next = i + 1 < s.size() ? s[i + 1] : '\0';
+  if ((c == '>' || c == '<' || c == '!' || c == '=') && next == '=') return 2;
+  if (c == '<' && next == '>') return 2;
+  if (c == '=' || c == '<' || c == '>') return 1;
+  return 0;
+}
 
 std::vector<Token> Tokenize(std::string_view s) {
   std::vector<Token> tokens;
@@ -28,9 +39,30 @@ std::vector<Token> Tokenize(std::string_view s) {
       tokens.push_back(
           {c == '(' ? Kind::kOpen : Kind::kClose, std::string(1, c), i + 1});
       ++i;
-    } else if (c == '=' || c == '<' || c == '>') {
-      tokens.push_back({Kind::kOperator, std::string(1, c), i + 1});
-      ++i;
+    } else if (const size_t n = OperatorAt(s, i)) {
+      tokens.push_back({Kind::kOperator, std::string(s.substr(i, n)), i + 1});
+      i += n;
+    } else if (c == '!') {
+      throw SyntaxError(i + 1, "'!' alone is no operator; write != or NOT");
+    } else if (c == '`') {
+      const size_t start = i++;
+      std::string text;
+      for (;;) {
+        if (i >= s.size())
+          throw SyntaxError(start + 1, "unterminated backquoted field name");
+        if (s[i] == '`') {
+          if (i + 1 < s.size() && s[i + 1] == '`') {
+            text.push_back('`');
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        text.push_back(s[i++]);
+      }
+      if (text.empty()) throw SyntaxError(start + 1, "empty field name");
+      tokens.push_back({Kind::kField, std::move(text), start + 1});
     } else if (c == '\'' || c == '"') {
       const size_t start = i++;
       std::string text;
@@ -52,8 +84,8 @@ std::vector<Token> Tokenize(std::string_view s) {
     } else {
       const size_t start = i;
       while (i < s.size() && !std::isspace(static_cast<unsigned char>(s[i])) &&
-             s[i] != '(' && s[i] != ')' && s[i] != '=' && s[i] != '<' &&
-             s[i] != '>' && s[i] != '\'' && s[i] != '"')
+             s[i] != '(' && s[i] != ')' && s[i] != '\'' && s[i] != '"' &&
+             s[i] != '`' && OperatorAt(s, i) == 0)
         ++i;
       tokens.push_back(
           {Kind::kWord, std::string(s.substr(start, i - start)), start + 1});
@@ -72,7 +104,8 @@ class Parser {
       : tokens_(std::move(tokens)), types_(types) {}
 
   std::vector<memhost::LineSpec> Parse() {
-    if (Peek().kind == Kind::kEnd) throw SyntaxError(1, "empty expression");
+    if (Peek().kind == Kind::kEnd)
+      throw SyntaxError(1, "the expression is empty");
     Expression(0);
     if (Peek().kind == Kind::kClose)
       throw SyntaxError(Peek().column, "')' without a matching '('");
@@ -137,6 +170,12 @@ class Parser {
 
   void Condition(bool negate) {
     const Token field = Take();
+    if (field.kind == Kind::kField) {
+      memhost::LineSpec line;
+      line.negate = negate;
+      Compare(field, field.text, -1, std::move(line));
+      return;
+    }
     if (field.kind != Kind::kWord || IsKeyword(field.text))
       throw SyntaxError(field.column, field.kind == Kind::kEnd
                                           ? "expected a condition"
@@ -162,12 +201,26 @@ class Parser {
       name.resize(at);
     }
     if (name.empty()) throw SyntaxError(field.column, "empty field name");
-    line.field = textconv::ToUtf16(name);
+    Compare(field, name, type, std::move(line));
+  }
 
+  // The operator and value of a condition on `name`; `type` -1: inferred.
+  void Compare(const Token& field, const std::string& name, int32_t type,
+               memhost::LineSpec line) {
+    line.field = textconv::ToUtf16(name);
     const Token op = Take();
     std::string value;
     if (op.kind == Kind::kOperator) {
-      line.op = op.text == "=" ? 0 : (op.text == "<" ? 3 : 4);
+      // The module has =, < and >; the others are their negations, marked
+      // inverted so that a missing value decides them as written.
+      const std::string& o = op.text;
+      line.op = o == "=" || o == "==" || o == "!=" || o == "<>" ? 0
+                : o == "<" || o == ">="                         ? 3
+                                                                : 4;
+      if (o == ">=" || o == "<=" || o == "!=" || o == "<>") {
+        line.inverted = true;
+        line.negate = !line.negate;
+      }
     } else if (IsWord(op, "LIKE")) {
       line.op = 1;
     } else if (IsWord(op, "CONTAINS")) {
@@ -176,7 +229,8 @@ class Parser {
       line.op = 5;
     } else {
       throw SyntaxError(op.column,
-                        "expected an operator (=, <, >, LIKE, CONTAINS, IN) "
+                        "expected an operator (=, !=, <, <=, >, >=, LIKE, "
+                        "CONTAINS, IN) "
                         "after '" +
                             field.text + "'");
     }

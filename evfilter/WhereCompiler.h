@@ -4,10 +4,16 @@
 //   link       := AND | OR | AND NOT | OR NOT
 //   term       := [NOT] condition | "(" expression ")"
 //   condition  := field[@tag][:type] operator value
-//   operator   := = | < | > | LIKE | CONTAINS | IN
+//               | `any name` operator value   (a doubled ` stands for one)
+//   operator   := = | == | != | <> | < | <= | > | >= | LIKE | CONTAINS | IN
 //   value      := bare word | 'single quoted' | "double quoted"
 //                 (a quote inside is doubled); after IN a period:
 //                 TODAY, YESTERDAY, LAST 30 DAYS, THIS MONTH, LAST MONTH
+//
+// The module compares with =, < and > only: "a >= 5" is built as the line
+// NOT a < 5, "a <= 5" as NOT a > 5, "a != 5" and "a <> 5" as NOT a = 5,
+// each marked `inverted` (a missing value makes the condition as written
+// false). NOT before such a condition takes the line's NOT away again.
 //
 // Terms combine strictly left to right, exactly as the module evaluates
 // them: A OR B AND C means (A OR B) AND C. Keywords ignore case. NOT negates

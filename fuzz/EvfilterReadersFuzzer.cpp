@@ -1,15 +1,29 @@
 // The command-line tool's readers: definition files, --where expressions,
-// CSV and JSON Lines input fed to the rows. Errors must be the tool's own
-// error types, never a crash.
+// CSV, TSV, JSON Lines and JSON array input fed to the rows (with a nested
+// path among the fields), and inputs opened as files: plain, gzip as
+// given, or the rest compressed and then damaged. Errors must be the
+// tool's own error types, never a crash.
+//
+// The first byte selects the path: 0 definition, 1 expression, 2 CSV,
+// 3 JSON Lines, 4 TSV, 5 JSON array, 6 a file as given, 7 a gzip file.
+
+#include <sys/mman.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <string>
 
 #include "FuzzInput.h"
 #include "evfilter/CellReaders.h"
+#include "evfilter/CsvReader.h"
 #include "evfilter/Definition.h"
+#include "evfilter/Inputs.h"
+#include "evfilter/JsonArrayReader.h"
+#include "evfilter/JsonLinesReader.h"
 #include "evfilter/RecordReaders.h"
 #include "evfilter/RowFeeder.h"
+#include "evfilter/TsvReader.h"
 #include "evfilter/ValueForms.h"
 #include "evfilter/WhereCompiler.h"
 #include "textconv/Utf8.h"
@@ -21,8 +35,10 @@ void ReadAll(std::unique_ptr<evfilter::RecordReader> reader) {
       {memhost::LineSpec{.field = u"a", .op = 3, .value = u"12.5", .type = 0},
        memhost::LineSpec{.field = u"b", .type = 2},
        memhost::LineSpec{.field = u"c", .type = 3},
-       memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1}},
+       memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1},
+       memhost::LineSpec{.field = u"a.b.0", .op = 4, .value = u"1", .type = 0}},
       evfilter::Zone::kLocal);
+  reader->WantFields(feeder.field_names());
   memhost::MemoryDataRow row;
   evfilter::Record record;
   std::string forced;
@@ -33,14 +49,59 @@ void ReadAll(std::unique_ptr<evfilter::RecordReader> reader) {
     if (record.problem.empty())
       feeder.Feed(record, reader->columns(), row, forced, &notes);
   }
-  feeder.MissingFields(reader->columns());
+  feeder.MissingFields(reader->columns(), reader->hint_names());
+}
+
+// `bytes` as a gzip member; the byte at `at` (if inside) flipped by `flip`,
+// and everything from `cut` on dropped.
+std::string Damaged(const std::string& bytes, size_t at, uint8_t flip,
+                    size_t cut) {
+  uLongf size = compressBound(bytes.size()) + 32;
+  std::string out(size, '\0');
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (at < out.size()) out[at] = static_cast<char>(out[at] ^ flip);
+  if (cut < out.size()) out.resize(cut);
+  return out;
+}
+
+// Opens `bytes` as a file, as evfilter opens its inputs, and reads it all.
+void ReadAsFile(const std::string& bytes) {
+  const int fd = memfd_create("input", MFD_CLOEXEC);
+  if (fd < 0) return;
+  if (write(fd, bytes.data(), bytes.size()) ==
+      static_cast<ssize_t>(bytes.size())) {
+    lseek(fd, 0, SEEK_SET);
+    evfilter::Input input("/proc/self/fd/" + std::to_string(fd), std::nullopt);
+    if (input.ok()) {
+      try {
+        ReadAll(evfilter::MakeRecordReader(input.format(), input.file()));
+      } catch (const evfilter::InputError&) {
+      }
+    }
+  }
+  close(fd);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
-  const int which = in.Byte() % 4;
+  const int which = in.Byte() % 8;
+  size_t at = 0, cut = 0;
+  uint8_t flip = 0;
+  if (which == 7) {
+    at = in.Byte() * 8u;
+    flip = in.Byte();
+    cut = 16u + in.Byte() * 64u;
+  }
   std::string text = in.Rest();
   try {
     switch (which) {
@@ -51,17 +112,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         evfilter::CompileWhere(text);
         break;
       case 2:
-      case 3: {
+      case 3:
+      case 4:
+      case 5: {
         std::FILE* file = fmemopen(text.data(), text.size(), "rb");
         if (file == nullptr) return 0;
+        const evfilter::Format formats[] = {
+            evfilter::Format::kCsv, evfilter::Format::kJsonLines,
+            evfilter::Format::kTsv, evfilter::Format::kJsonArray};
         try {
-          ReadAll(which == 2 ? evfilter::MakeCsvReader(file)
-                             : evfilter::MakeJsonLinesReader(file));
+          ReadAll(evfilter::MakeRecordReader(formats[which - 2], file));
         } catch (const evfilter::InputError&) {
         }
         std::fclose(file);
         break;
       }
+      case 6:
+        ReadAsFile(text);
+        break;
+      case 7:
+        ReadAsFile(Damaged(text, at, flip, cut));
+        break;
     }
   } catch (const evfilter::DefinitionError&) {
   } catch (const evfilter::SyntaxError&) {

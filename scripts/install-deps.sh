@@ -11,7 +11,8 @@ packages=(
   libbenchmark-dev libsqlite3-dev     # benchmarks
   tzdata                              # time zones the date tests set
   nlohmann-json3-dev libcli11-dev     # evfilter: definitions, arguments
-  libsimdjson-dev                     # evfilter: JSON Lines input
+  libsimdjson-dev                     # evfilter: JSON input
+  zlib1g-dev                          # evfilter: gzip-compressed input
   "$@"
 )
 

@@ -2,7 +2,9 @@
 // which each field is present, absent, null or unreadable, evfilter's
 // answer (the module run on the variant the record needs) equals a direct
 // evaluation of the same lines under the rule "a typed condition on a value
-// it cannot use is false before its NOT; text sees empty text".
+// it cannot use is false before its NOT; text sees empty text". Conditions
+// written with >=, <= and != are built as inverted lines and must follow
+// the same rule as written.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "evfilter/FilterBuild.h"
+#include "evfilter/JsonLinesReader.h"
 #include "evfilter/Pipeline.h"
 #include "evfilter/RecordReaders.h"
 #include "memory_host/MemoryFilterLines.h"
@@ -32,7 +35,9 @@ struct Node {
   bool leaf = true;
   int field = 0;
   bool numeric = true;
-  int op = 0;     // numeric: 0 =, 3 <, 4 >; text: 0 =, 1 LIKE 'x%'
+  // numeric: 0 =, 3 <, 4 >, and as written 5 >=, 6 <=, 7 != (built as the
+  // inverted lines NOT <, NOT >, NOT =); text: 0 =, 1 LIKE 'x%'
+  int op = 0;
   int value = 0;  // numeric value, or text choice: 0 "", 1 "1", 2 "x"
   bool negate = false;
   std::vector<Node> kids;
@@ -56,8 +61,8 @@ Node RandomNode(std::mt19937& rng, int depth, int* budget) {
   n.field = static_cast<int>(rng() % 3);
   n.numeric = rng() % 3 != 0;
   if (n.numeric) {
-    const int ops[] = {0, 3, 4};
-    n.op = ops[rng() % 3];
+    const int ops[] = {0, 3, 4, 5, 6, 7};
+    n.op = ops[rng() % 6];
     n.value = static_cast<int>(rng() % 4);
   } else {
     n.op = static_cast<int>(rng() % 2);
@@ -74,6 +79,11 @@ void Emit(const Node& n, std::vector<memhost::LineSpec>& lines, bool root) {
     l.type = n.numeric ? 0 : 1;
     l.op = n.op;
     l.negate = n.negate;
+    if (n.numeric && n.op >= 5) {
+      l.op = n.op == 5 ? 3 : n.op == 6 ? 4 : 0;
+      l.inverted = true;
+      l.negate = !n.negate;
+    }
     if (n.numeric)
       l.value = std::u16string(1, static_cast<char16_t>(u'0' + n.value));
     else if (n.op == 1)
@@ -101,11 +111,14 @@ bool Eval(const Node& n, const int* state) {
     bool result;
     if (n.numeric) {
       if (s < 0) {
-        result = false;  // absent, null or unreadable
+        result = false;  // absent, null or unreadable, whatever the operator
       } else {
         result = n.op == 0   ? s == n.value
                  : n.op == 3 ? s < n.value
-                             : s > n.value;
+                 : n.op == 4 ? s > n.value
+                 : n.op == 5 ? s >= n.value
+                 : n.op == 6 ? s <= n.value
+                             : s != n.value;
       }
     } else {
       const std::string text = s >= 0       ? std::to_string(s)

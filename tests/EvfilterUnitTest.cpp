@@ -3,8 +3,11 @@
 #include <string>
 
 #include "evfilter/CellReaders.h"
+#include "evfilter/CsvReader.h"
 #include "evfilter/Definition.h"
+#include "evfilter/JsonCells.h"
 #include "evfilter/RecordReaders.h"
+#include "evfilter/TsvReader.h"
 #include "evfilter/WhereCompiler.h"
 #include "textconv/Utf8.h"
 
@@ -19,7 +22,8 @@ std::string Describe(const std::vector<memhost::LineSpec>& lines) {
     if (l.has_tag) out += "@" + textconv::ToUtf8(l.tag);
     out += " " + OperatorName(l.op) + " '" + textconv::ToUtf8(l.value) + "' " +
            TypeName(l.type) + " " + std::to_string(l.close) + " " +
-           LinkName(l.link) + (l.negate ? " NOT" : "") + "; ";
+           LinkName(l.link) + (l.negate ? " NOT" : "") +
+           (l.inverted ? " inverted" : "") + "; ";
   }
   return out;
 }
@@ -51,6 +55,38 @@ TEST(WhereCompilerTest, ConditionsAndTypes) {
   EXPECT_EQ(Compile("EXT_TAGS@Severity CONTAINS \"hi\"\"gh\""),
             "0 EXT_TAGS@Severity CONTAINS 'hi\"gh' text 0 AND; ");
   EXPECT_EQ(Compile("Size>-5.5"), "0 Size > '-5.5' numeric 0 AND; ");
+}
+
+TEST(WhereCompilerTest, OperatorsUsersTypeBecomeInvertedLines) {
+  EXPECT_EQ(Compile("a >= 5"), "0 a < '5' numeric 0 AND NOT inverted; ");
+  EXPECT_EQ(Compile("a<=5"), "0 a > '5' numeric 0 AND NOT inverted; ");
+  EXPECT_EQ(Compile("a != x"), "0 a = 'x' text 0 AND NOT inverted; ");
+  EXPECT_EQ(Compile("a<>5"), "0 a = '5' numeric 0 AND NOT inverted; ");
+  EXPECT_EQ(Compile("a == 5"), "0 a = '5' numeric 0 AND; ");
+  // The user's NOT takes the line's NOT away; the line stays inverted.
+  EXPECT_EQ(Compile("NOT a >= 5"), "0 a < '5' numeric 0 AND inverted; ");
+  EXPECT_EQ(Compile("a >= 5 OR (NOT b != 2)"),
+            "0 a < '5' numeric 0 OR NOT inverted; 1 b = '2' numeric 1 AND "
+            "inverted; ");
+  EXPECT_EQ(Compile("d >= 2026-12-01"),
+            "0 d < '12/1/2026' date 0 AND NOT inverted; ");
+  EXPECT_EQ(ErrorColumn("a ! 5"), 3u);
+  EXPECT_EQ(ErrorColumn("a => 5"), 4u);  // "=" then ">" is no value
+}
+
+TEST(WhereCompilerTest, BackquotedFieldNames) {
+  EXPECT_EQ(Compile("`Event ID` = 4625"),
+            "0 Event ID = '4625' numeric 0 AND; ");
+  EXPECT_EQ(Compile("`@timestamp` > 2026-12-01"),
+            "0 @timestamp > '12/1/2026' date 0 AND; ");
+  EXPECT_EQ(Compile("`a``b:c` = x"), "0 a`b:c = 'x' text 0 AND; ");
+  EXPECT_EQ(Compile("NOT `AND` = 1 OR `x`>=2"),
+            "0 AND = '1' numeric 0 OR NOT; 0 x < '2' numeric 0 AND NOT "
+            "inverted; ");
+  EXPECT_EQ(Compile("`Size` = 5", {{"size", 1}}), "0 Size = '5' text 0 AND; ");
+  EXPECT_EQ(ErrorColumn("`Event ID = 4625"), 1u);
+  EXPECT_EQ(ErrorColumn("`` = 1"), 1u);
+  EXPECT_EQ(ErrorColumn("   "), 1u);
 }
 
 TEST(WhereCompilerTest, BracketsLinksAndNot) {
@@ -112,8 +148,8 @@ TEST(DefinitionTest, ErrorsNameTheLineAndTheAcceptedWords) {
   EXPECT_EQ(
       error(
           R"({"lines": [{"field": "a"}, {"field": "b", "operator": "equals"}]})"),
-      "line 2: unknown operator 'equals'; accepted: =, like, contains, <, >, "
-      "period, or a code 0..5");
+      "line 2: unknown operator 'equals'; accepted: =, ==, !=, <>, like, "
+      "contains, <, <=, >, >=, period, or a code 0..5");
   EXPECT_NE(error(R"({"lines": [{"field": "a", "type": "number"}]})")
                 .find("accepted: numeric"),
             std::string::npos);
@@ -149,6 +185,26 @@ TEST(DefinitionTest, ErrorsNameTheLineAndTheAcceptedWords) {
       error(
           R"({"lines": [{"field": "N", "type": "numeric", "value": "abc"}]})"),
       "line 1: field 'N': 'abc' is not a number");
+}
+
+TEST(DefinitionTest, NegatedOperatorsRoundTrip) {
+  const auto lines = ParseDefinition(R"({"lines": [
+      {"field": "a", "operator": ">=", "value": "5", "type": "numeric"},
+      {"field": "b", "operator": "<=", "value": "5", "type": "numeric",
+       "not": true},
+      {"field": "c", "operator": "<>", "value": "x"},
+      {"field": "d", "operator": "==", "value": "x"}]})");
+  EXPECT_EQ(Describe(lines),
+            "0 a < '5' numeric 0 AND NOT inverted; 0 b > '5' numeric 0 AND "
+            "inverted; 0 c = 'x' text 0 AND NOT inverted; 0 d = 'x' text 0 "
+            "AND; ");
+  const std::string json = DefinitionToJson(lines);
+  EXPECT_NE(json.find("\"operator\": \">=\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"operator\": \"!=\""), std::string::npos) << json;
+  EXPECT_EQ(Describe(ParseDefinition(json)), Describe(lines));
+  EXPECT_EQ(Describe(ParseDefinition(DefinitionToJson(
+                CompileWhere("NOT a >= 5 OR `b c` <= 2 AND d != e")))),
+            Describe(CompileWhere("NOT a >= 5 OR `b c` <= 2 AND d != e")));
 }
 
 TEST(CellReadersTest, Numbers) {
@@ -196,6 +252,47 @@ TEST(CellReadersTest, DatesAndTimes) {
   EXPECT_EQ(time("noon"), "none");
 }
 
+TEST(CellReadersTest, EventViewerDatesAreDatesAndTimes) {
+  const auto d = ReadDate("12/8/2026 3:04:05 PM");
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->year, 2026);
+  EXPECT_EQ(d->month, 12);
+  EXPECT_EQ(d->day, 8);
+  const auto t = ReadTime("12/8/2026 3:04:05 PM");
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->hour, 15);
+  EXPECT_EQ(t->minute, 4);
+  EXPECT_EQ(t->second, 5);
+  EXPECT_EQ(ReadTime("1/2/2026 12:00:00 AM")->hour, 0);
+  EXPECT_EQ(ReadTime("1/2/2026 23:10")->hour, 23);
+  EXPECT_FALSE(ReadDate("12/8/2026 25:00:00"));
+  EXPECT_FALSE(ReadDate("12/8/2026 3:04:05 XM"));
+  EXPECT_FALSE(ReadDate("12/8/2026 x"));
+  EXPECT_FALSE(ReadTime("12/8/2026"));  // a date alone has no time
+  EXPECT_FALSE(ReadTime("13/8/2026 3:04:05 PM"));
+  EXPECT_FALSE(ReadDate("12/8/2026 1765206245"));
+}
+
+TEST(CellReadersTest, EpochCountsByMagnitude) {
+  // 2026-12-08T15:04:05Z in seconds, milliseconds and microseconds.
+  for (const char* cell : {"1796742245", "1796742245123", "1796742245123456"}) {
+    const auto d = ReadDate(cell, Zone::kUtc);
+    const auto t = ReadTime(cell, Zone::kUtc);
+    ASSERT_TRUE(d && t) << cell;
+    EXPECT_EQ(d->year * 10000 + d->month * 100 + d->day, 20261208) << cell;
+    EXPECT_EQ(t->hour * 10000 + t->minute * 100 + t->second, 150405) << cell;
+  }
+  // The edges: the last count read as seconds, the first as milliseconds.
+  EXPECT_EQ(ReadDate("99999999999", Zone::kUtc)->year, 5138);
+  EXPECT_EQ(ReadDate("100000000000", Zone::kUtc)->year, 1973);
+  EXPECT_EQ(ReadDate("0", Zone::kUtc)->year, 1970);
+  EXPECT_EQ(ReadDate("99999999999999999", Zone::kUtc)->year, 5138);
+  EXPECT_FALSE(ReadDate("100000000000000000"));  // 10^17: beyond the ranges
+  EXPECT_FALSE(ReadDate("-5"));
+  EXPECT_FALSE(ReadDate("1796742245.5"));
+  EXPECT_FALSE(ReadTime("17967 42245"));
+}
+
 TEST(CsvTest, SplitsQuotedCells) {
   std::string arena;
   std::vector<std::optional<std::string_view>> cells;
@@ -208,6 +305,47 @@ TEST(CsvTest, SplitsQuotedCells) {
   EXPECT_EQ(*cells[4], "");
   EXPECT_EQ(CsvField("plain"), "plain");
   EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+}
+
+TEST(TsvTest, SplitsAndEscapes) {
+  std::string arena;
+  std::vector<std::optional<std::string_view>> cells;
+  SplitTsv("a\\tb\t\t\\\\n\\x\\", arena, cells);
+  ASSERT_EQ(cells.size(), 3u);
+  EXPECT_EQ(*cells[0], "a\tb");
+  EXPECT_EQ(*cells[1], "");
+  // "\\" is one backslash, so the "n" after it is a letter; an unknown
+  // escape and a backslash at the end stay as they are.
+  EXPECT_EQ(*cells[2], "\\n\\x\\");
+  for (const std::string text : {"plain", "a\tb\nc\rd\\e", "\\t", ""}) {
+    const std::string escaped = TsvField(text);  // cells may view into it
+    SplitTsv(escaped, arena, cells);
+    ASSERT_EQ(cells.size(), 1u) << text;
+    EXPECT_EQ(*cells[0], text);
+  }
+}
+
+TEST(JsonPathTest, KeysAsTheyStandComeFirst) {
+  simdjson::dom::parser parser;
+  const simdjson::padded_string json(std::string_view(
+      R"({"a.b": 1, "a": {"b": 2, "c": [3, {"d": 4}], "x.y": {"z": 5}},)"
+      R"( "e": [[6]]})"));
+  simdjson::dom::element doc = parser.parse(json);
+  auto at = [&](std::string_view path) {
+    simdjson::dom::element found;
+    return FindPath(doc, path, &found) ? simdjson::minify(found)
+                                       : std::string("none");
+  };
+  EXPECT_EQ(at("a.b"), "1");
+  EXPECT_EQ(at("a.c.0"), "3");
+  EXPECT_EQ(at("a.c.1.d"), "4");
+  EXPECT_EQ(at("a.x.y.z"), "5");
+  EXPECT_EQ(at("e.0.0"), "6");
+  EXPECT_EQ(at("a.c.2"), "none");
+  EXPECT_EQ(at("a.c.01"), "none");  // no leading zeros in an index
+  EXPECT_EQ(at("a.c.-1"), "none");
+  EXPECT_EQ(at("a..b"), "none");
+  EXPECT_EQ(at("a.b.c"), "none");
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+// evfilter's commands, behind the command line: loading the filter's lines
+// from a definition file or an expression, and running `match`, `show` and
+// `intervals`. A failure prints its message on standard error and throws
+// Exit with the status to end with.
+//
+// Thread safety: called from the main thread.
+
+#ifndef EVFILTER_COMMANDS_H_
+#define EVFILTER_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+#include "evfilter/Pipeline.h"
+#include "memory_host/MemoryFilterLines.h"
+
+namespace evfilter {
+
+inline constexpr int kMatched = 0;
+inline constexpr int kError = 2;
+
+// Thrown to end the program with a status after a message was printed.
+struct Exit {
+  int status;
+};
+
+// Prints "evfilter: message" and throws Exit{kError}.
+[[noreturn]] void Fail(const std::string& message);
+
+struct FilterOptions {
+  std::string filter_file;
+  std::string where;
+  bool where_given = false;        // an empty --where is an error of its own
+  std::vector<std::string> types;  // Field=type
+  std::string log_dir;
+  bool debug_log = false;
+};
+
+// `word` when it is one of `commands`, else the closest within two edits
+// (or "").
+std::string ClosestCommand(const std::string& word,
+                           const std::vector<std::string>& commands);
+
+// The lines of --filter or --where (with --type); fails on a bad one.
+std::vector<memhost::LineSpec> LoadLines(const FilterOptions& options);
+
+// The commands; each returns the exit status.
+int RunShow(const FilterOptions& options, bool as_json);
+int RunIntervals(const FilterOptions& options, const std::string& field);
+int RunMatchCommand(const FilterOptions& options, MatchOptions match,
+                    const std::string& input_format,
+                    const std::string& output_format, bool utc);
+
+}  // namespace evfilter
+
+#endif  // EVFILTER_COMMANDS_H_

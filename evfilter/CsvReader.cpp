@@ -1,0 +1,141 @@
+#include "evfilter/CsvReader.h"
+
+namespace evfilter {
+
+void SplitCsv(std::string_view raw, std::string& arena,
+              std::vector<std::optional<std::string_view>>& cells) {
+  cells.clear();
+  arena.clear();
+  arena.reserve(raw.size());
+  size_t i = 0;
+  for (;;) {
+    if (i < raw.size() && raw[i] == '"') {
+      const size_t begin = arena.size();
+      ++i;
+      while (i < raw.size()) {
+        if (raw[i] == '"') {
+          if (i + 1 < raw.size() && raw[i + 1] == '"') {
+            arena.push_back('"');
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        arena.push_back(raw[i++]);
+      }
+      // Anything between the closing quote and the comma is kept as text.
+      while (i < raw.size() && raw[i] != ',') arena.push_back(raw[i++]);
+      cells.emplace_back(
+          std::string_view(arena.data() + begin, arena.size() - begin));
+    } else {
+      const size_t begin = i;
+      while (i < raw.size() && raw[i] != ',') ++i;
+      cells.emplace_back(raw.substr(begin, i - begin));
+    }
+    if (i >= raw.size()) break;
+    ++i;  // the comma
+  }
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+    return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+namespace {
+
+class CsvReader final : public RecordReader {
+ public:
+  explicit CsvReader(std::FILE* file) : input_(file) {
+    input_.SkipByteOrderMark();
+    std::string_view raw, terminator;
+    uint64_t lines = 0, open_quote = 0;
+    if (!input_.NextCsvRecord(&raw, &terminator, &lines, &open_quote))
+      throw InputError("the CSV input is empty: a header row is needed");
+    if (raw.starts_with("#TYPE ") && open_quote == 0) {
+      // Windows PowerShell's type line; the header follows it.
+      line_ += lines;
+      if (!input_.NextCsvRecord(&raw, &terminator, &lines, &open_quote))
+        throw InputError("the CSV input has a #TYPE line but no header row");
+    }
+    if (open_quote != 0)
+      throw InputError(
+          "line " + std::to_string(line_ - 1 + open_quote) +
+          ": a quoted field of the header opened here never closes");
+    line_ += lines;
+    header_raw_.assign(raw);
+    header_terminator_ = terminator.empty() ? kLf : terminator;
+    std::vector<std::optional<std::string_view>> cells;
+    SplitCsv(raw, arena_, cells);
+    std::vector<std::string> names;
+    for (const auto& c : cells) names.emplace_back(*c);
+    columns_ = UniqueColumnNames(std::move(names), &notes_);
+  }
+
+  const std::vector<std::string>& columns() const override { return columns_; }
+  std::string_view header_raw() const override { return header_raw_; }
+  std::string_view header_terminator() const override {
+    return header_terminator_;
+  }
+  std::vector<std::string> header_notes() const override { return notes_; }
+
+  bool Next(Record& record) override {
+    if (!NextUnsplit(record)) return false;
+    if (record.problem.empty()) SplitCsv(record.raw, arena_, record.cells);
+    return true;
+  }
+
+  bool NextUnsplit(Record& record) override {
+    std::string_view raw, terminator;
+    uint64_t lines = 0, open_quote = 0;
+    record.problem.clear();
+    record.fatal = false;
+    record.cells.clear();
+    do {
+      if (!input_.NextCsvRecord(&raw, &terminator, &lines, &open_quote))
+        return false;
+      record.line = line_;
+      line_ += lines;
+    } while (raw.empty() && open_quote == 0);  // blank lines are not records
+    record.raw = raw;
+    record.terminator = terminator;
+    if (open_quote != 0) {
+      const uint64_t opened = record.line + open_quote - 1;
+      record.line = opened;
+      record.problem = "a quoted field opened on this line never closes; " +
+                       std::to_string(line_ - opened) +
+                       " line(s) from here to the end were not read";
+      record.fatal = true;
+    }
+    return true;
+  }
+
+  bool SplitsLater() const override { return true; }
+
+  uint64_t bytes_read() const override { return input_.bytes_read(); }
+
+ private:
+  ChunkedInput input_;
+  std::vector<std::string> columns_;
+  std::vector<std::string> notes_;
+  std::string header_raw_;
+  std::string_view header_terminator_;
+  std::string arena_;
+  uint64_t line_ = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordReader> MakeCsvReader(std::FILE* file) {
+  return std::make_unique<CsvReader>(file);
+}
+
+}  // namespace evfilter

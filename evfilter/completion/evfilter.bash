@@ -1,0 +1,33 @@
+# bash completion for evfilter: sub-commands, options and format names.
+_evfilter() {
+  local cur prev command i
+  cur="${COMP_WORDS[COMP_CWORD]}"
+  prev="${COMP_WORDS[COMP_CWORD-1]}"
+  command=""
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    case "${COMP_WORDS[i]}" in
+      match|show|intervals) command="${COMP_WORDS[i]}"; break ;;
+    esac
+  done
+  case "$prev" in
+    --input-format) COMPREPLY=($(compgen -W "csv tsv jsonl json" -- "$cur")); return ;;
+    --output-format) COMPREPLY=($(compgen -W "csv tsv jsonl" -- "$cur")); return ;;
+    --type) COMPREPLY=($(compgen -W "=numeric =text =date =time" -- "$cur")); return ;;
+    --filter) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    --where|-j|--jobs) return ;;
+  esac
+  local common="--filter --where --type --log-dir --debug-log --help"
+  case "$command" in
+    "") COMPREPLY=($(compgen -W "match show intervals --version -V --help" -- "$cur")) ;;
+    match)
+      if [[ "$cur" == -* ]]; then
+        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --input-format --output-format --utc -j --jobs" -- "$cur"))
+      else
+        COMPREPLY=($(compgen -f -- "$cur"))
+      fi ;;
+    show) COMPREPLY=($(compgen -W "$common --json" -- "$cur")) ;;
+    intervals) COMPREPLY=($(compgen -W "$common" -- "$cur")) ;;
+  esac
+}
+complete -o filenames -F _evfilter evfilter
