@@ -23,16 +23,19 @@
 #include <unordered_map>
 #include <vector>
 
+#include "filter/LogMessages.h"
 #include "filtermodule/FilterModule.h"
 #include "memory_host/MemoryFilterLines.h"
 
 namespace evfilter {
 
-// Messages the module writes that evfilter looks for in its log.
+// What evfilter looks for in the module's log (the messages are the
+// module's own, filter/LogMessages.h).
 inline constexpr char kLogFileName[] = "Filter-Module.csv";
-inline constexpr char kLogCreatingFromDefinition[] =
-    "Creating filter object from filter definition ...";
-inline constexpr char kLogFilterInitialized[] = "Filter initialized ...";
+inline constexpr const char* kLogCreatingFromDefinition =
+    filtermodule::kMsgCreatingFromDefinitionUtf8;
+inline constexpr const char* kLogFilterInitialized =
+    filtermodule::kMsgFilterInitializedUtf8;
 inline constexpr char kLogLevelError[] = "ERROR";
 inline constexpr char kLogLevelTrace[] = "TRACE";
 

@@ -2,6 +2,7 @@
 // writes its error line and returns a neutral result.
 
 #include "filter/Filter.h"
+#include "filter/LogMessages.h"
 #include "filtermodule/FilterModule.h"
 #include "log/DiagnosticLog.h"
 
@@ -21,7 +22,7 @@ extern "C" FILTERMODULE_EXPORT IFilter* CreateFilter() {
 
 extern "C" FILTERMODULE_EXPORT IFilter* CreateFilterFromFilterDefinition(
     IFilterDefinition* definition) {
-  WriteLog(kLogTrace, u"Creating filter object from filter definition ...");
+  WriteLog(filtermodule::kLogTrace, filtermodule::kMsgCreatingFromDefinition);
   Filter* filter = nullptr;
   try {
     filter = new Filter();

@@ -7,6 +7,7 @@
 
 #include "expression/DateText.h"
 #include "expression/Text.h"
+#include "filter/LogMessages.h"
 #include "filter/RowLoader.h"
 #include "log/DiagnosticLog.h"
 
@@ -48,7 +49,7 @@ void Filter::InitFromDefinition(IFilterDefinition* definition) {
     WriteLog(kLogTrace, u"Initializing filter ...");
     IFilterLineList* lines = definition->GetLineList();
     static_cast<IFilter*>(this)->Init(lines);
-    WriteLog(kLogTrace, u"Filter initialized ...");
+    WriteLog(kLogTrace, kMsgFilterInitialized);
   } catch (...) {
     WriteLog(kLogError,
              u"Unexpected exception on init filter from filter def ...");
