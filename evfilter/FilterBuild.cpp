@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -77,6 +79,21 @@ void ModuleLog::Setup(const std::string& folder, bool debug) {
       ::lstat(s.file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+std::string ModuleLog::Unreadable() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.file.empty()) return {};
+  const int fd = ::open(s.file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return {};
+  }
+  return "its log " + s.file.string() + " could not be written or read (" +
+         std::strerror(errno) +
+         "), so a line it could not build would go unnoticed; give "
+         "--log-dir a folder of yours";
+}
+
 std::vector<LogRecord> ModuleLog::TakeNewRecords() {
   LogState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -116,6 +133,12 @@ BuiltFilter::BuiltFilter(const std::vector<memhost::LineSpec>& lines)
   ModuleLog::TakeNewRecords();  // what came before is not this build's
   filter_ = CreateFilterFromFilterDefinition(&definition_);
   records_ = ModuleLog::TakeNewRecords();
+  // A log that cannot be written or read would hide a partial build.
+  if (const std::string problem = ModuleLog::Unreadable(); !problem.empty()) {
+    if (filter_ != nullptr) DestroyFilter(filter_);
+    filter_ = nullptr;
+    throw BuildError(problem);
+  }
   std::string errors;
   for (const LogRecord& r : records_)
     if (r.level == kLogLevelError)

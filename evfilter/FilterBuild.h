@@ -53,6 +53,9 @@ class ModuleLog {
   static void Setup(const std::string& folder, bool debug);
   // The records written since Setup, or since the last call.
   static std::vector<LogRecord> TakeNewRecords();
+  // Why the log set up cannot be read back, or "" when it can (or none was
+  // set up).
+  static std::string Unreadable();
 };
 
 class BuildError : public std::runtime_error {

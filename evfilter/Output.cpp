@@ -1,6 +1,8 @@
 #include "evfilter/Output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "evfilter/CsvReader.h"
 #include "evfilter/TsvReader.h"
@@ -101,7 +103,13 @@ void Writer::Write(const Record& record, const Source& source) {
     out_.push_back('\n');
   }
   progress_.Clear();
-  std::fwrite(out_.data(), 1, out_.size(), stdout);
+  if (std::fwrite(out_.data(), 1, out_.size(), stdout) != out_.size()) {
+    // Records that cannot be written must not pass for written.
+    const std::string message =
+        std::string("standard output: ") + std::strerror(errno);
+    std::fprintf(stderr, "evfilter: %s\n", message.c_str());
+    throw FatalError(message);
+  }
 }
 
 }  // namespace evfilter

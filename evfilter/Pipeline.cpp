@@ -1,7 +1,9 @@
 #include "evfilter/Pipeline.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <memory>
@@ -142,7 +144,9 @@ class Run {
       }
       ReadInput(input);
     }
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+      reporter_.Failure(std::string("standard output: ") +
+                        std::strerror(errno));
     if (options_.count)
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
     std::fflush(stdout);
@@ -160,6 +164,8 @@ class Run {
       reporter_.Failure(input.name() + ": " + Why(input, e));
       return;
     }
+    // No batch is in flight between inputs: every matcher is free.
+    for (auto& matcher : matchers_) matcher->NewInput();
     reader->WantFields(matchers_[0]->feeder().field_names());
     const Format form = OutputFormatOf(input.format());
     if (!writer_)

@@ -48,6 +48,8 @@ class RecordMatcher {
   bool Match(const Record& record, const std::vector<std::string>& columns,
              std::vector<FeedNote>* notes);
   const RowFeeder& feeder() const { return feeder_; }
+  // Starts a new input, whose columns are its own.
+  void NewInput() { feeder_.ResetColumns(); }
 
  private:
   RowFeeder feeder_;

@@ -72,7 +72,10 @@ bool ChunkedInput::NextLine(std::string_view* out, std::string_view* terminator,
     scan -= consumed;  // Fill moved the unread bytes to the front
   }
   if (start_ >= buffer_.size()) return false;
-  *out = std::string_view(buffer_.data() + start_, buffer_.size() - start_);
+  // A last line without its break: a "\r" left of a CRLF is no content.
+  size_t end = buffer_.size();
+  if (end > start_ && buffer_[end - 1] == '\r') --end;
+  *out = std::string_view(buffer_.data() + start_, end - start_);
   *terminator = kNone;
   *lines = 1;
   start_ = buffer_.size();

@@ -97,8 +97,8 @@ void Reporter::Finish(uint64_t records, uint64_t matched) {
           " number(s) beyond what the filter module's numbers carry exactly "
           "(32-bit integers, or reals shown with six decimals; first at " +
           p.first_place + ": '" + p.first_cell +
-          "'); evfilter decided their comparisons exactly itself. To compare "
-          "them as written, use " +
+          "'); evfilter decided their =, < and > comparisons exactly itself. "
+          "To compare them as written, use " +
           field + ":text");
   if (reported_ > 0)
     Print(std::to_string(records) + " record(s) read, " +

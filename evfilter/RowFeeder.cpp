@@ -70,6 +70,11 @@ RowFeeder::RowFeeder(const std::vector<memhost::LineSpec>& lines, Zone zone)
   }
 }
 
+void RowFeeder::ResetColumns() {
+  for (Field& f : fields_) f.column = -1;
+  resolved_columns_ = SIZE_MAX;
+}
+
 void RowFeeder::Resolve(const std::vector<std::string>& columns) {
   if (columns.size() == resolved_columns_) return;
   resolved_columns_ = columns.size();

@@ -61,6 +61,10 @@ class RowFeeder {
             memhost::MemoryDataRow& row, std::string& forced,
             std::vector<FeedNote>* notes);
 
+  // Forgets the columns found so far: the next input has columns of its
+  // own.
+  void ResetColumns();
+
   const std::string& field_name(uint32_t field) const {
     return fields_[field].name;
   }

@@ -51,7 +51,8 @@ struct RowSlot {
   // The row text as comparisons on text see it; made on demand.
   std::u16string text;
   bool text_ready = false;
-  // Room for normalising a text on the rare paths.
+  // Room for rendering and normalising a text on the rare paths.
+  std::u16string rendered;
   std::u16string scratch;
   // Numeric: the length of the number's rendering ("%ld" or "%f").
   size_t rendered_length = 0;

@@ -48,7 +48,8 @@ void LoadNumberSlow(const FieldLoad& load, IDataRow& row, RowSlot& slot,
 void LoadDateText(const FieldLoad& load, RowDate date, RowSlot& slot) {
   // Days outside 1971..9999, or that do not exist, take the text path
   // ("%u/%u/%i", read back) with its checks and roll-over.
-  std::u16string text;
+  std::u16string& text = slot.rendered;
+  text.clear();
   AppendUnsigned(text, date.month);
   text.push_back(u'/');
   AppendUnsigned(text, date.day);
@@ -73,7 +74,8 @@ void LoadTimeText(const FieldLoad& load, RowTime time, RowSlot& slot) {
   const bool pm = hour >= 12;
   if (pm) hour -= 12;
   if (hour == 0) hour = 12;
-  std::u16string text;
+  std::u16string& text = slot.rendered;
+  text.clear();
   AppendUnsigned(text, hour);
   text.push_back(u':');
   AppendUnsigned(text, time.minute);

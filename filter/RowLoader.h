@@ -14,8 +14,8 @@
 // the text path, which throws StatusFailure for one that cannot be read
 // (a date of all zeros, say); the failure reaches IsMatch's caller.
 //
-// Cost: O(1) for numbers, dates and times, plus the host's accessors; no
-// allocation in steady state.
+// Cost: O(1) for integers, dates and times, O(digits) for a real (it is
+// rendered), plus the host's accessors; no allocation in steady state.
 // Thread safety: as the filter's.
 
 #ifndef FILTERMODULE_FILTER_ROWLOADER_H_

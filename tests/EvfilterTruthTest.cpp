@@ -319,3 +319,35 @@ TEST_F(EvfilterTruthTest, EveryInputIsReadOrItsFailureSaid) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EvfilterTruthTest, EachInputIsReadByItsOwnHeader) {
+  const std::string a = File("a.csv", "id,amount\n1,500\n2,50\n");
+  const std::string b = File("b.csv", "amount,id\n700,3\n70,4\n");
+  const std::string c = File("c.csv", "id,other\n5,900\n");
+  const Result r =
+      Run("match --where \"amount > 100\" " + a + " " + b + " " + c);
+  EXPECT_EQ(r.out, "id,amount\n1,500\n\namount,id\n700,3\n");
+  EXPECT_NE(r.err.find("c.csv: no column 'amount'"), std::string::npos)
+      << r.err;
+}
+
+TEST_F(EvfilterTruthTest, FailuresToWriteOrLogAreErrors) {
+  const std::string csv = File("e.csv", "Id\n1\n2\n");
+  // A log folder that cannot be made: a partial build could not be seen.
+  Result r = Run("match --log-dir /dev/null/nolog --where \"Id > 0\" " + csv);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("could not be written or read"), std::string::npos)
+      << r.err;
+  // Output that cannot be written is not reported as written.
+  const std::string command = std::string(EVFILTER_PATH) +
+                              " match --where \"Id > 0\" " + csv +
+                              " > /dev/full 2> " + (dir_ / "err").string();
+  const int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+  EXPECT_NE(Read(dir_ / "err").find("standard output: No space left"),
+            std::string::npos);
+}
+
+}  // namespace
