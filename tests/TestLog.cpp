@@ -18,8 +18,19 @@ std::string LogPath() {
   return std::string(folder) + "/Filter-Module.csv";
 }
 
-std::vector<Record> ReadAll() {
+namespace {
+
+uint64_t LogSize() {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(LogPath(), error);
+  return error ? 0 : static_cast<uint64_t>(size);
+}
+
+// The records of the log file from byte `offset` on (a record boundary).
+std::vector<Record> ReadFrom(uint64_t offset) {
   std::ifstream in(LogPath(), std::ios::binary);
+  if (offset > LogSize()) offset = 0;  // the file was rotated
+  in.seekg(static_cast<std::streamoff>(offset));
   std::stringstream buffer;
   buffer << in.rdbuf();
   const std::string text = buffer.str();
@@ -62,14 +73,15 @@ std::vector<Record> ReadAll() {
   return records;
 }
 
-LogMark::LogMark() : start_(ReadAll().size()) {}
+}  // namespace
 
-std::vector<Record> LogMark::Records() const {
-  std::vector<Record> all = ReadAll();
-  if (all.size() <= start_) return {};
-  return std::vector<Record>(all.begin() + static_cast<long>(start_),
-                             all.end());
-}
+std::vector<Record> ReadAll() { return ReadFrom(0); }
+
+// The mark is the file's size: reading back after it costs what was
+// written since, not the whole log of the test process.
+LogMark::LogMark() : start_(LogSize()) {}
+
+std::vector<Record> LogMark::Records() const { return ReadFrom(start_); }
 
 std::vector<std::string> LogMark::Messages() const {
   std::vector<std::string> messages;

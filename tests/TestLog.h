@@ -8,6 +8,7 @@
 #ifndef TESTS_TESTLOG_H_
 #define TESTS_TESTLOG_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ class LogMark {
   int Count(const std::string& message) const;
 
  private:
-  size_t start_;
+  uint64_t start_;  // the log's size in bytes
 };
 
 // Creates a fresh log folder and points the settings at it (test main).
