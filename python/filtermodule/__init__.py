@@ -65,31 +65,31 @@ class Filter:
                 raise TypeError("where must be a str")
             if types is not None and not isinstance(types, dict):
                 raise TypeError("types must be a dict of field -> type name")
-            specs = _core.compile_where(where, dict(types or {}))
+            line_tuples = _core.compile_where(where, dict(types or {}))
         else:
             if types is not None:
                 raise ValueError("types= goes with where=, not lines=")
             if isinstance(lines, (str, bytes)) or not hasattr(lines, "__iter__"):
                 raise TypeError("lines must be a list of line objects (dicts)")
-            specs = _core.parse_definition(json.dumps({"lines": list(lines)}))
-        self._core = _core.Filter(specs, bool(utc))
+            line_tuples = _core.parse_definition(json.dumps({"lines": list(lines)}))
+        self._core = _core.Filter(line_tuples, bool(utc))
 
     @classmethod
     def from_file(cls, path, utc=False):
         """The filter of a definition file ({"lines": [...]})."""
         with open(path, encoding="utf-8") as f:
             text = f.read()
-        return cls._from_specs(_core.parse_definition(text), utc)
+        return cls._from_lines(_core.parse_definition(text), utc)
 
     @classmethod
-    def _from_specs(cls, specs, utc):
+    def _from_lines(cls, line_tuples, utc):
         self = cls.__new__(cls)
-        self._core = _core.Filter(specs, bool(utc))
+        self._core = _core.Filter(line_tuples, bool(utc))
         return self
 
     # Pickled as its lines (every field, exactly); rebuilt where it lands.
     def __reduce__(self):
-        return (Filter._from_specs, (self._core.lines, self._core.utc))
+        return (Filter._from_lines, (self._core.lines, self._core.utc))
 
     @property
     def text(self):
@@ -132,7 +132,7 @@ class Filter:
         return "Filter(%r)" % self.text
 
 
-def _text_form(specs, utc):
+def _text_form(line_tuples, utc):
     """The text form, from a process whose module log is at trace level."""
     import subprocess
     import sys
@@ -145,8 +145,8 @@ def _text_form(specs, utc):
     done = subprocess.run(
         [sys.executable, "-c",
          "import json, sys, filtermodule as fm; a = json.load(sys.stdin); "
-         "sys.stdout.write(fm.Filter._from_specs(a['lines'], a['utc']).text)"],
-        input=json.dumps({"lines": specs, "utc": utc}), env=env,
+         "sys.stdout.write(fm.Filter._from_lines(a['lines'], a['utc']).text)"],
+        input=json.dumps({"lines": line_tuples, "utc": utc}), env=env,
         capture_output=True, text=True, encoding="utf-8", check=False)
     if done.returncode != 0 or not done.stdout:
         raise RuntimeError("cannot get the filter's text form: " +

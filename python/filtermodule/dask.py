@@ -38,31 +38,36 @@ def filter_frame(ddf, where=None, types=None, lines=None, filter=None, utc=False
     elif where is not None or lines is not None or types is not None:
         raise ValueError("give either filter= or where=/lines=, not both")
     # As JSON text: a list argument could be taken for a task by Dask.
-    specs = json.dumps({"lines": filter._core.lines, "utc": filter._core.utc})
-    return ddf.map_partitions(_filter_partition, specs, meta=ddf._meta)
+    return ddf.map_partitions(_filter_partition, _pack(filter),
+                              meta=ddf._meta)
 
 
 def mask_frame(ddf, where=None, types=None, lines=None, filter=None, utc=False):
     """A Dask Series of bools, one per row of `ddf`: does the row match."""
     if filter is None:
         filter = Filter(where=where, types=types, lines=lines, utc=utc)
-    specs = json.dumps({"lines": filter._core.lines, "utc": filter._core.utc})
-    return ddf.map_partitions(_mask_partition, specs,
+    return ddf.map_partitions(_mask_partition, _pack(filter),
                               meta=pd.Series([], dtype=bool))
 
 
-def _partition_filter(specs):
-    spec = json.loads(specs)
-    return Filter._from_specs([tuple(line) for line in spec["lines"]],
-                              spec["utc"])
+def _pack(filter):
+    """The filter as it travels to the workers: its lines, as JSON."""
+    return json.dumps({"lines": filter._core.lines, "utc": filter._core.utc})
 
 
-def _filter_partition(pdf, specs):
-    return pdf[_partition_filter(specs).mask(pdf)]
+def _partition_filter(packed_filter):
+    packed = json.loads(packed_filter)
+    return Filter._from_lines([tuple(line) for line in packed["lines"]],
+                              packed["utc"])
 
 
-def _mask_partition(pdf, specs):
-    return pd.Series(_partition_filter(specs).mask(pdf), index=pdf.index)
+def _filter_partition(pdf, packed_filter):
+    return pdf[_partition_filter(packed_filter).mask(pdf)]
+
+
+def _mask_partition(pdf, packed_filter):
+    return pd.Series(_partition_filter(packed_filter).mask(pdf),
+                     index=pdf.index)
 
 
 def _format_of(path, format):

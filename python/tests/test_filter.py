@@ -195,8 +195,8 @@ def test_module_build_errors_raise_never_a_partial_filter():
     good = (0, "a", 0, "x", 1, 0, 0, False, False, "", False)
     for lines in ([bad_date], [good, unclosed], [bad_date, good]):
         with pytest.raises(fm.BuildError, match="could not build"):
-            fm.Filter._from_specs(lines, False)
-    assert fm.Filter._from_specs([good], False).match({"a": "X"}) is True
+            fm.Filter._from_lines(lines, False)
+    assert fm.Filter._from_lines([good], False).match({"a": "X"}) is True
 
 
 # ------------------------------------------------------------------- threads
