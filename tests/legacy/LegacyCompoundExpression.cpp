@@ -118,4 +118,4 @@ std::u16string FilterCompoundExpression::ToString() {
   return text;
 }
 
-}  // namespace filtermodule
+}  // namespace legacy

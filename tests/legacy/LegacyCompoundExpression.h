@@ -63,6 +63,6 @@ class FilterCompoundExpression : public FilterExpression {
 // " AND NOT ", " OR NOT ", or " <unknown link N> " for another value.
 std::u16string LinkOperatorText(int32_t op);
 
-}  // namespace filtermodule
+}  // namespace legacy
 
 #endif  // TESTS_LEGACY_LEGACYCOMPOUNDEXPRESSION_H_

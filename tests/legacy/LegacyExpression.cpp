@@ -29,4 +29,4 @@ DerivedIntervals FilterExpression::DeriveIntervals(
   return {MakeIntervalSet(NumericInterval()), false};
 }
 
-}  // namespace filtermodule
+}  // namespace legacy

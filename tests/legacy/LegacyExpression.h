@@ -65,6 +65,6 @@ class FilterExpression {
   int32_t link_operator_ = kLinkAnd;
 };
 
-}  // namespace filtermodule
+}  // namespace legacy
 
 #endif  // TESTS_LEGACY_LEGACYEXPRESSION_H_

@@ -287,4 +287,4 @@ INumericIntervalCollection* Filter::GetNumericIntervals(const char16_t* field) {
   return root_->GetNumericIntervals(field == nullptr ? u"" : field);
 }
 
-}  // namespace filtermodule
+}  // namespace legacy

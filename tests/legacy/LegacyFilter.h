@@ -29,9 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "filtermodule/FilterModule.h"
 #include "legacy/LegacyCompoundExpression.h"
 #include "legacy/LegacySimpleExpression.h"
-#include "filtermodule/FilterModule.h"
 
 namespace legacy {
 

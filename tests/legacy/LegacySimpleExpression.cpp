@@ -230,4 +230,4 @@ std::u16string FilterSimpleExpression::ToString() {
   }
 }
 
-}  // namespace filtermodule
+}  // namespace legacy

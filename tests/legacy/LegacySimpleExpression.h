@@ -40,9 +40,9 @@
 #include <string_view>
 
 #include "expression/Decimal.h"
-#include "legacy/LegacyExpression.h"
 #include "expression/NamedPeriod.h"
 #include "expression/SubstringSearch.h"
+#include "legacy/LegacyExpression.h"
 
 namespace legacy {
 using namespace filtermodule;
@@ -152,6 +152,6 @@ class FilterSimpleExpression : public FilterExpression {
   std::u16string scratch_;
 };
 
-}  // namespace filtermodule
+}  // namespace legacy
 
 #endif  // TESTS_LEGACY_LEGACYSIMPLEEXPRESSION_H_
