@@ -357,14 +357,17 @@ bool PlainDecimal(std::string_view s, std::string& out) {
                      digits.size() - static_cast<size_t>(point));
   while (!w.empty() && w.front() == '0') w.remove_prefix(1);
   while (!f.empty() && f.back() == '0') f.remove_suffix(1);
-  std::string result;
+  // Built beside `out` (which holds the digits) and swapped in: both
+  // buffers keep their room, so a cell of every row allocates nothing.
+  thread_local std::string result;
+  result.clear();
   if (negative && !(w.empty() && f.empty())) result.push_back('-');
   if (w.empty())
     result.push_back('0');
   else
     result.append(w);
   if (!f.empty()) result.append(".").append(f);
-  out = std::move(result);
+  out.swap(result);
   return true;
 }
 
