@@ -37,16 +37,10 @@ bool IsLeap(int64_t year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-int DaysIn(int64_t year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30,
-                                  31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
 // Years the module reads as dates on every time zone's calendar.
 bool ValidDate(int year, int month, int day) {
   return year >= 1970 && year <= 9999 && month >= 1 && month <= 12 &&
-         day >= 1 && day <= DaysIn(year, month);
+         day >= 1 && day <= DaysInMonth(year, month);
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
@@ -254,6 +248,12 @@ void RenderedPlain(double value, std::string& out) {
                                std::chars_format::fixed, 6);
   PlainDecimal(std::string_view(buffer, static_cast<size_t>(r.ptr - buffer)),
                out);
+}
+
+int DaysInMonth(int64_t year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30,
+                                  31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

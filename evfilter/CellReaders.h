@@ -77,6 +77,9 @@ void RenderedPlain(double value, std::string& out);
 // Orders two plain decimals by value: <0, 0, >0.
 int ComparePlain(std::string_view a, std::string_view b);
 
+// Days of `month` (1..12) of the Gregorian `year`.
+int DaysInMonth(int64_t year, int month);
+
 // Equality ignoring ASCII case (field names, keywords).
 bool EqualsNoCase(std::string_view a, std::string_view b);
 

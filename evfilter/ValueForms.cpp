@@ -31,10 +31,6 @@ int Number(std::string_view s) {
   return v;
 }
 
-bool IsLeap(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 // The date of a value in either accepted form, or an error.
 std::optional<std::string> ReadValueDate(std::string_view s, int* year,
                                          int* month, int* day) {
@@ -60,10 +56,8 @@ std::optional<std::string> ReadValueDate(std::string_view s, int* year,
   } else {
     return bad + kDateForms;
   }
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30,
-                                  31, 31, 30, 31, 30, 31};
   if (*month < 1 || *month > 12 || *day < 1 ||
-      *day > (*month == 2 && IsLeap(*year) ? 29 : kDays[*month - 1]))
+      *day > DaysInMonth(*year, *month))
     return "'" + std::string(s) + "' is not a day of the calendar";
   if (*year < 1970 || *year > 9999)
     return "'" + std::string(s) +
