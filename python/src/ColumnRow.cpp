@@ -1,0 +1,81 @@
+#include "ColumnRow.h"
+
+namespace fmpython {
+
+namespace {
+
+// Remembered name pointers: a filter and its few variants name a handful
+// of fields each; past this the row starts again rather than grow.
+constexpr size_t kMaxKnownNames = 256;
+
+bool SameName(const std::u16string& name, const char16_t* field) {
+  const size_t n = name.size();
+  for (size_t i = 0; i < n; ++i)
+    if (field[i] != name[i]) return false;
+  return field[n] == u'\0';
+}
+
+const FieldColumn::Reading kNoReading;
+
+}  // namespace
+
+ColumnRow::ColumnRow(std::vector<FieldColumn*> fields) {
+  for (FieldColumn* c : fields) fields_.push_back({c, &kNoReading});
+  known_.reserve(kMaxKnownNames);
+}
+
+void ColumnRow::Marks(size_t lines, std::string& forced) const {
+  forced.assign(lines, evfilter::kLoaded);
+  for (const Field& f : fields_) {
+    if (f.current->marks == FieldColumn::kNoMarks) continue;
+    const char* marks = f.column->marks(*f.current);
+    const std::vector<uint32_t>& conditions = f.column->conditions();
+    for (size_t k = 0; k < conditions.size(); ++k)
+      forced[conditions[k]] = marks[k];
+  }
+}
+
+ColumnRow::Field* ColumnRow::Learn(const char16_t* name) {
+  Field* found = nullptr;
+  if (name != nullptr)
+    for (Field& f : fields_)
+      if (SameName(f.column->wide(), name)) {
+        found = &f;
+        break;
+      }
+  if (known_.size() == kMaxKnownNames) known_.clear();
+  known_.push_back({name, found});
+  return found;
+}
+
+int32_t ColumnRow::GetValueKind(const char16_t* field) {
+  const Field* f = Find(field);
+  return f != nullptr ? f->current->kind : 1;
+}
+
+const char16_t* ColumnRow::GetText(const char16_t* field) {
+  const Field* f = Find(field);
+  return f != nullptr ? f->column->text(*f->current) : u"";
+}
+
+RowTime ColumnRow::GetTime(const char16_t* field) {
+  const Field* f = Find(field);
+  return f != nullptr ? f->current->time : RowTime{0, 0, 0};
+}
+
+RowDate ColumnRow::GetDate(const char16_t* field) {
+  const Field* f = Find(field);
+  return f != nullptr ? f->current->date : RowDate{0, 0, 0};
+}
+
+int32_t ColumnRow::GetInteger(const char16_t* field) {
+  const Field* f = Find(field);
+  return f != nullptr ? f->current->integer : 0;
+}
+
+double ColumnRow::GetReal(const char16_t* field) {
+  const Field* f = Find(field);
+  return f != nullptr ? f->current->real : 0;
+}
+
+}  // namespace fmpython

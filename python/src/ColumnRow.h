@@ -1,0 +1,77 @@
+// A data row over a frame's prepared columns (FieldColumn): Seek makes it
+// the frame's row at an index, and its accessors serve that row's readings
+// without computing anything.
+//
+// The module passes each field name as a pointer into its own copy of the
+// condition line, unchanged for the filter's life (docs/HOST.md), so the
+// row remembers which field a pointer named and finds it again by address;
+// a pointer it has not seen is compared by text once. A field the row does
+// not have reads as empty text, zero, and zero dates and times, as in the
+// in-memory row. Filters that are destroyed may leave their addresses to
+// new ones: after a filter it served is gone, call ForgetFieldNames.
+//
+// Thread safety: one thread at a time; no Python.
+
+#ifndef FILTERMODULE_PYTHON_COLUMNROW_H_
+#define FILTERMODULE_PYTHON_COLUMNROW_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "FieldColumn.h"
+#include "filtermodule/FilterModule.h"
+
+namespace fmpython {
+
+class ColumnRow final : public IDataRow {
+ public:
+  // Serves `fields` (not owned; they must outlive the row).
+  explicit ColumnRow(std::vector<FieldColumn*> fields);
+  virtual ~ColumnRow() = default;
+
+  // Makes the row that at `row`; true when some condition is forced on it.
+  bool Seek(size_t row) {
+    bool forced = false;
+    for (Field& f : fields_) {
+      f.current = &f.column->At(row);
+      forced = forced || f.current->marks != FieldColumn::kNoMarks;
+    }
+    return forced;
+  }
+  // The marks of every condition for the current row (see RowFeeder):
+  // `forced` gets one per condition line, `lines` long.
+  void Marks(size_t lines, std::string& forced) const;
+  void ForgetFieldNames() { known_.clear(); }
+
+  int32_t GetValueKind(const char16_t* field) override;
+  const char16_t* GetText(const char16_t* field) override;
+  RowTime GetTime(const char16_t* field) override;
+  RowDate GetDate(const char16_t* field) override;
+  int32_t GetInteger(const char16_t* field) override;
+  double GetReal(const char16_t* field) override;
+
+ private:
+  struct Field {
+    FieldColumn* column;
+    const FieldColumn::Reading* current;
+  };
+  struct Known {
+    const char16_t* name;
+    Field* field;  // null: a name the row does not have
+  };
+
+  Field* Find(const char16_t* name) {
+    for (const Known& k : known_)
+      if (k.name == name) return k.field;
+    return Learn(name);
+  }
+  Field* Learn(const char16_t* name);
+
+  std::vector<Field> fields_;
+  std::vector<Known> known_;
+};
+
+}  // namespace fmpython
+
+#endif  // FILTERMODULE_PYTHON_COLUMNROW_H_

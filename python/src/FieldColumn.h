@@ -1,0 +1,143 @@
+// One field's values over the rows of a frame, prepared once per mask so
+// that a row serves them by index (ColumnRow) instead of rendering a text
+// per cell and reading it again.
+//
+// Each distinct value of the column is read once, by FieldReader (evfilter's
+// RowFeeder on that one cell), into a Reading: what each accessor of the
+// row returns, the marks of the field's conditions and its notes. A row is
+// then an index into the readings. Distinct values are told apart by:
+//
+//   object     the object's address: read_csv and concat share one str
+//              among equal cells, so a column of repeated texts costs one
+//              reading per text. The frame holds every object for the
+//              call, and str, int, float, bool and dates are immutable.
+//   int64, datetime, bool   the value
+//   float64    the bits of the double (-0.0 prints apart from 0.0); every
+//              NaN is the one missing value
+//
+// An int64 column that only numeric conditions read, whose values all fit
+// the module's 32-bit integer, is served straight from the array: such a
+// value is an exact integer that no condition is forced on and no note is
+// taken of, which is what the reader makes of its text.
+//
+// Thread safety: made with the GIL held (object cells are classified then);
+// Read and At are for one thread at a time without the GIL.
+
+#ifndef FILTERMODULE_PYTHON_FIELDCOLUMN_H_
+#define FILTERMODULE_PYTHON_FIELDCOLUMN_H_
+
+#include <pybind11/numpy.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "FieldReader.h"
+#include "TextColumn.h"
+#include "filtermodule/FilterModule.h"
+
+namespace fmpython {
+
+class FieldColumn {
+ public:
+  // What a row serves for one value of the field.
+  struct Reading {
+    int32_t kind = 1;  // GetValueKind: 1 integer (or no number), 0 real
+    int32_t integer = 0;
+    double real = 0;
+    RowDate date{0, 0, 0};
+    RowTime time{0, 0, 0};
+    uint32_t text = 0;          // offset of its null-terminated text
+    uint32_t marks = kNoMarks;  // offset of its conditions' marks
+  };
+  static constexpr uint32_t kNoMarks = std::numeric_limits<uint32_t>::max();
+
+  // What was noted of the field's values, over all rows, as RowFeeder's
+  // notes would count them row by row.
+  struct Note {
+    uint64_t count = 0;
+    uint64_t first_row = 0;
+    std::string first_cell;
+    const char* wanted = "";
+  };
+
+  // The frame column `data` of kind `kind` serves `field` of `reader`
+  // (name: the column's, for messages). Object cells are classified here;
+  // throws TypeError naming the row of one that cannot be read.
+  FieldColumn(const std::string& name, ColumnKind kind, pybind11::array data,
+              uint32_t field, const FieldReader& reader);
+  // A field no column has: a missing value in each of `rows` rows.
+  FieldColumn(uint32_t field, size_t rows, const FieldReader& reader);
+
+  // Reads the distinct values. Call once, before At.
+  void Read(FieldReader& reader);
+
+  size_t rows() const { return rows_; }
+
+  const Reading& At(size_t row) {
+    switch (mode_) {
+      case Mode::kDirect:
+        direct_.integer = static_cast<int32_t>(ints_[row]);
+        direct_.real = direct_.integer;
+        return direct_;
+      case Mode::kIndexed:
+        return readings_[index_[row]];
+      case Mode::kConstant:
+        break;
+    }
+    return readings_[0];
+  }
+  const char16_t* text(const Reading& r) const {
+    return texts_.data() + r.text;
+  }
+  const char* marks(const Reading& r) const { return marks_.data() + r.marks; }
+  // The condition lines on the field; marks are in this order.
+  const std::vector<uint32_t>& conditions() const { return conditions_; }
+  const std::u16string& wide() const { return wide_; }
+  // [0] unreadable values, [1] inexact ones.
+  const Note& note(int kind) const { return notes_[kind]; }
+
+ private:
+  enum class Mode { kDirect, kIndexed, kConstant };
+
+  // Numbers the distinct values of a typed column and renders each as the
+  // text a file would hold.
+  void IndexTyped();
+  // One distinct value seen at `row`; its text starts at the end of
+  // `cells_` (set `present` once it is appended).
+  void AddDistinct(size_t row, bool present);
+
+  pybind11::array data_;
+  ColumnKind kind_ = ColumnKind::kText;
+  uint32_t field_;
+  Mode mode_ = Mode::kIndexed;
+  size_t rows_ = 0;
+  std::u16string wide_;
+  std::vector<uint32_t> conditions_;
+  bool number_only_ = false;
+  const int64_t* ints_ = nullptr;
+  Reading direct_;
+  // Per row: its distinct value.
+  std::vector<uint32_t> index_;
+  // Per distinct value: its text (UTF-8, [start, start + size) of cells_),
+  // whether there is one, the rows that hold it and the first of them.
+  struct Distinct {
+    uint64_t start = 0;
+    uint64_t size = 0;
+    bool present = false;
+    uint64_t rows = 0;
+    uint64_t first_row = 0;
+  };
+  std::vector<Distinct> distinct_;
+  std::string cells_;
+  // Per distinct value, what the row serves.
+  std::vector<Reading> readings_;
+  std::u16string texts_;
+  std::string marks_;
+  Note notes_[2];
+};
+
+}  // namespace fmpython
+
+#endif  // FILTERMODULE_PYTHON_FIELDCOLUMN_H_
