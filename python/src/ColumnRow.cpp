@@ -15,20 +15,18 @@ bool SameName(const std::u16string& name, const char16_t* field) {
   return field[n] == u'\0';
 }
 
-const FieldColumn::Reading kNoReading;
-
 }  // namespace
 
 ColumnRow::ColumnRow(std::vector<FieldColumn*> fields) {
-  for (FieldColumn* c : fields) fields_.push_back({c, &kNoReading});
+  for (FieldColumn* c : fields) fields_.push_back({c, c->view(), 0, false});
   known_.reserve(kMaxKnownNames);
 }
 
 void ColumnRow::Marks(size_t lines, std::string& forced) const {
   forced.assign(lines, evfilter::kLoaded);
   for (const Field& f : fields_) {
-    if (f.current->marks == FieldColumn::kNoMarks) continue;
-    const char* marks = f.column->marks(*f.current);
+    if (!f.forces) continue;
+    const char* marks = f.view.mark + f.view.marks[f.at];
     const std::vector<uint32_t>& conditions = f.column->conditions();
     for (size_t k = 0; k < conditions.size(); ++k)
       forced[conditions[k]] = marks[k];
@@ -50,32 +48,32 @@ ColumnRow::Field* ColumnRow::Learn(const char16_t* name) {
 
 int32_t ColumnRow::GetValueKind(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->current->kind : 1;
+  return f != nullptr ? f->view.kinds[f->at] : 1;
 }
 
 const char16_t* ColumnRow::GetText(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->column->text(*f->current) : u"";
+  return f != nullptr ? f->view.text + f->view.texts[f->at] : u"";
 }
 
 RowTime ColumnRow::GetTime(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->current->time : RowTime{0, 0, 0};
+  return f != nullptr ? f->view.times[f->at] : RowTime{0, 0, 0};
 }
 
 RowDate ColumnRow::GetDate(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->current->date : RowDate{0, 0, 0};
+  return f != nullptr ? f->view.dates[f->at] : RowDate{0, 0, 0};
 }
 
 int32_t ColumnRow::GetInteger(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->current->integer : 0;
+  return f != nullptr ? f->view.integers[f->at] : 0;
 }
 
 double ColumnRow::GetReal(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->current->real : 0;
+  return f != nullptr ? f->view.reals[f->at] : 0;
 }
 
 }  // namespace fmpython

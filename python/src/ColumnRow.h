@@ -32,12 +32,14 @@ class ColumnRow final : public IDataRow {
 
   // Makes the row that at `row`; true when some condition is forced on it.
   bool Seek(size_t row) {
-    bool forced = false;
+    uint32_t forces = 0;
     for (Field& f : fields_) {
-      f.current = &f.column->At(row);
-      forced = forced || f.current->marks != FieldColumn::kNoMarks;
+      const uint32_t at = f.column->At(row);
+      forces |= at;
+      f.at = at & ~FieldColumn::kForces;
+      f.forces = (at & FieldColumn::kForces) != 0;
     }
-    return forced;
+    return (forces & FieldColumn::kForces) != 0;
   }
   // The marks of every condition for the current row (see RowFeeder):
   // `forced` gets one per condition line, `lines` long.
@@ -54,7 +56,9 @@ class ColumnRow final : public IDataRow {
  private:
   struct Field {
     FieldColumn* column;
-    const FieldColumn::Reading* current;
+    FieldColumn::View view;
+    uint32_t at;  // the current row's distinct value
+    bool forces;  // the current row's value forces a condition
   };
   struct Known {
     const char16_t* name;

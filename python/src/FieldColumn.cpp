@@ -14,45 +14,50 @@ namespace fmpython {
 
 namespace {
 
-// Offsets into the readings' texts and marks are 32-bit.
-void CheckOffset(size_t size, const char* what) {
-  if (size > std::numeric_limits<uint32_t>::max() - 1)
-    throw std::length_error(std::string("too many distinct ") + what +
+// Offsets into the readings' texts and marks are 32-bit, and distinct
+// values are numbered below kForces.
+void CheckSize(size_t size, size_t limit, const char* what) {
+  if (size >= limit)
+    throw std::length_error(std::string("too many ") + what +
                             " in one column for one mask");
 }
+constexpr size_t kMaxOffset = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
 
 FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
                          py::array data, uint32_t field,
-                         const FieldReader& reader)
+                         const FieldReader& reader,
+                         std::vector<uint32_t>& index)
     : data_(std::move(data)),
       kind_(kind),
       field_(field),
       rows_(static_cast<size_t>(data_.size())),
       wide_(reader.wide(field)),
       conditions_(reader.conditions(field)),
-      number_only_(reader.number_only(field)) {
-  CheckOffset(rows_, "rows");
+      number_only_(reader.number_only(field)),
+      index_(&index) {
+  CheckSize(rows_, kMaxOffset, "rows");
   if (kind_ != ColumnKind::kText) return;  // indexed in Read, without the GIL
   const ObjectCells cells;
   DistinctKeys keys;
   auto* objects = static_cast<PyObject* const*>(data_.data());
-  index_.resize(rows_);
+  std::vector<uint32_t>& rows = *index_;
+  rows.resize(rows_);
   PyObject* last = nullptr;
   uint32_t last_number = 0;
   for (size_t r = 0; r < rows_; ++r) {
     PyObject* o = objects[r];
     // Runs of one object (a sorted or repeated column) skip the table.
     if (r > 0 && o == last) {
-      index_[r] = last_number;
+      rows[r] = last_number;
       ++distinct_[last_number].rows;
       continue;
     }
     bool added = false;
     const uint32_t number = keys.Find(reinterpret_cast<uintptr_t>(o), &added);
     if (added) {
-      AddDistinct(r, false);
+      AddDistinct(r);
       switch (cells.Append(o, cells_)) {
         case ObjectCells::Outcome::kText:
           distinct_.back().present = true;
@@ -67,25 +72,27 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
       distinct_.back().size = cells_.size() - distinct_.back().start;
     }
     ++distinct_[number].rows;
-    index_[r] = number;
+    rows[r] = number;
     last = o;
     last_number = number;
   }
 }
 
-FieldColumn::FieldColumn(uint32_t field, size_t rows, const FieldReader& reader)
+FieldColumn::FieldColumn(uint32_t field, size_t rows, const FieldReader& reader,
+                         std::vector<uint32_t>& index)
     : field_(field),
       mode_(Mode::kConstant),
       rows_(rows),
       wide_(reader.wide(field)),
-      conditions_(reader.conditions(field)) {
-  AddDistinct(0, false);
+      conditions_(reader.conditions(field)),
+      index_(&index) {
+  AddDistinct(0);
 }
 
-void FieldColumn::AddDistinct(size_t row, bool present) {
+void FieldColumn::AddDistinct(size_t row) {
+  CheckSize(distinct_.size(), kForces, "distinct values");
   Distinct d;
   d.start = cells_.size();
-  d.present = present;
   d.first_row = row;
   distinct_.push_back(d);
 }
@@ -101,7 +108,16 @@ void FieldColumn::IndexTyped() {
     }
     if (low >= std::numeric_limits<int32_t>::min() &&
         high <= std::numeric_limits<int32_t>::max()) {
+      // One reading, whose number At rewrites for each row.
       mode_ = Mode::kDirect;
+      kinds_.assign(1, 1);
+      integers_.assign(1, 0);
+      reals_.assign(1, 0);
+      dates_.assign(1, RowDate{0, 0, 0});
+      times_.assign(1, RowTime{0, 0, 0});
+      text_offsets_.assign(1, 0);
+      texts_.assign(1, u'\0');
+      mark_offsets_.assign(1, 0);
       return;
     }
   }
@@ -123,14 +139,15 @@ void FieldColumn::IndexTyped() {
     }
   };
   DistinctKeys keys;
-  index_.resize(rows_);
+  std::vector<uint32_t>& rows = *index_;
+  rows.resize(rows_);
   std::string text;
   uint64_t last = 0;
   uint32_t last_number = 0;
   for (size_t r = 0; r < rows_; ++r) {
     const uint64_t key = key_of(r);
     if (r > 0 && key == last) {
-      index_[r] = last_number;
+      rows[r] = last_number;
       ++distinct_[last_number].rows;
       continue;
     }
@@ -156,12 +173,13 @@ void FieldColumn::IndexTyped() {
           RenderInt64(static_cast<int64_t>(key), text);
           break;
       }
-      AddDistinct(r, present);
+      AddDistinct(r);
+      distinct_.back().present = present;
       if (present) cells_.append(text);
       distinct_.back().size = cells_.size() - distinct_.back().start;
     }
     ++distinct_[number].rows;
-    index_[r] = number;
+    rows[r] = number;
     last = key;
     last_number = number;
   }
@@ -173,47 +191,71 @@ void FieldColumn::Read(FieldReader& reader) {
   else if (kind_ != ColumnKind::kText)
     IndexTyped();
   if (mode_ == Mode::kDirect) return;
+  const size_t n = distinct_.size();
+  kinds_.resize(n);
+  integers_.resize(n);
+  reals_.resize(n);
+  dates_.resize(n);
+  times_.resize(n);
+  text_offsets_.assign(n, 0);
+  mark_offsets_.assign(n, 0);
   texts_.assign(1, u'\0');  // offset 0: the empty text
-  readings_.clear();
-  readings_.reserve(distinct_.size());
+  std::vector<bool> forces(n, false);
   const char16_t* field = wide_.c_str();
-  for (const Distinct& d : distinct_) {
+  for (size_t v = 0; v < n; ++v) {
+    const Distinct& d = distinct_[v];
     std::optional<std::string_view> cell;
     if (d.present) cell = std::string_view(cells_).substr(d.start, d.size);
     reader.Read(field_, cell);
     memhost::MemoryDataRow& row = reader.row();
-    Reading& r = readings_.emplace_back();
-    r.kind = row.GetValueKind(field);
-    r.integer = row.GetInteger(field);
-    r.real = row.GetReal(field);
-    r.date = row.GetDate(field);
-    r.time = row.GetTime(field);
+    kinds_[v] = row.GetValueKind(field);
+    integers_[v] = row.GetInteger(field);
+    reals_[v] = row.GetReal(field);
+    dates_[v] = row.GetDate(field);
+    times_[v] = row.GetTime(field);
     if (const char16_t* text = row.GetText(field); text && *text) {
-      r.text = static_cast<uint32_t>(texts_.size());
+      text_offsets_[v] = static_cast<uint32_t>(texts_.size());
       texts_.append(text);
       texts_.push_back(u'\0');
-      CheckOffset(texts_.size(), "texts");
+      CheckSize(texts_.size(), kMaxOffset, "texts");
     }
     const std::string& forced = reader.forced();
-    bool any = false;
-    for (uint32_t c : conditions_) any = any || forced[c] != evfilter::kLoaded;
-    if (any) {
-      r.marks = static_cast<uint32_t>(marks_.size());
+    for (uint32_t c : conditions_)
+      forces[v] = forces[v] || forced[c] != evfilter::kLoaded;
+    if (forces[v]) {
+      mark_offsets_[v] = static_cast<uint32_t>(marks_.size());
       for (uint32_t c : conditions_) marks_.push_back(forced[c]);
-      CheckOffset(marks_.size(), "values");
+      CheckSize(marks_.size(), kMaxOffset, "marks");
     }
     // Each row holding the value would have noted the same: count them
     // all, and keep the first row's cell.
-    for (const evfilter::FeedNote& n : reader.notes()) {
-      Note& note = notes_[n.kind == evfilter::FeedNote::kUnreadable ? 0 : 1];
-      if (note.count == 0 || d.first_row < note.first_row) {
-        note.first_row = d.first_row;
-        note.first_cell = n.cell;
-        note.wanted = n.wanted;
+    for (const evfilter::FeedNote& note : reader.notes()) {
+      Note& to = notes_[note.kind == evfilter::FeedNote::kUnreadable ? 0 : 1];
+      if (to.count == 0 || d.first_row < to.first_row) {
+        to.first_row = d.first_row;
+        to.first_cell = note.cell;
+        to.wanted = note.wanted;
       }
-      note.count += d.rows;
+      to.count += d.rows;
     }
   }
+  // Rows whose value forces a condition say so in their index, so that a
+  // row is checked without reading its value's marks.
+  if (mode_ == Mode::kConstant) {
+    constant_ = forces[0] ? kForces : 0;
+    return;
+  }
+  bool any = false;
+  for (size_t v = 0; v < n; ++v) any = any || forces[v];
+  if (!any) return;
+  for (uint32_t& r : *index_)
+    if (forces[r]) r |= kForces;
+}
+
+FieldColumn::View FieldColumn::view() const {
+  return {kinds_.data(), integers_.data(),     reals_.data(),
+          dates_.data(), times_.data(),        text_offsets_.data(),
+          texts_.data(), mark_offsets_.data(), marks_.data()};
 }
 
 }  // namespace fmpython

@@ -3,9 +3,9 @@
 // per cell and reading it again.
 //
 // Each distinct value of the column is read once, by FieldReader (evfilter's
-// RowFeeder on that one cell), into a Reading: what each accessor of the
-// row returns, the marks of the field's conditions and its notes. A row is
-// then an index into the readings. Distinct values are told apart by:
+// RowFeeder on that one cell): what each accessor of the row returns, the
+// marks of the field's conditions and its notes. A row is then an index
+// into those readings. Distinct values are told apart by:
 //
 //   object     the object's address: read_csv and concat share one str
 //              among equal cells, so a column of repeated texts costs one
@@ -29,7 +29,6 @@
 #include <pybind11/numpy.h>
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -41,17 +40,22 @@ namespace fmpython {
 
 class FieldColumn {
  public:
-  // What a row serves for one value of the field.
-  struct Reading {
-    int32_t kind = 1;  // GetValueKind: 1 integer (or no number), 0 real
-    int32_t integer = 0;
-    double real = 0;
-    RowDate date{0, 0, 0};
-    RowTime time{0, 0, 0};
-    uint32_t text = 0;          // offset of its null-terminated text
-    uint32_t marks = kNoMarks;  // offset of its conditions' marks
+  // What the row serves, for the distinct value `at`: each accessor's
+  // answer in an array of its own, so that a row touches only what the
+  // filter asks for.
+  struct View {
+    const int32_t* kinds;  // GetValueKind: 1 integer (or no number), 0 real
+    const int32_t* integers;
+    const double* reals;
+    const RowDate* dates;
+    const RowTime* times;
+    const uint32_t* texts;  // offsets of null-terminated texts in `text`
+    const char16_t* text;
+    const uint32_t* marks;  // offsets of the conditions' marks in `mark`
+    const char* mark;
   };
-  static constexpr uint32_t kNoMarks = std::numeric_limits<uint32_t>::max();
+  // Set in a row's index when its value forces a condition.
+  static constexpr uint32_t kForces = 0x80000000u;
 
   // What was noted of the field's values, over all rows, as RowFeeder's
   // notes would count them row by row.
@@ -64,34 +68,34 @@ class FieldColumn {
 
   // The frame column `data` of kind `kind` serves `field` of `reader`
   // (name: the column's, for messages). Object cells are classified here;
-  // throws TypeError naming the row of one that cannot be read.
+  // throws TypeError naming the row of one that cannot be read. `index`
+  // is storage for the rows' indexes, reused from call to call.
   FieldColumn(const std::string& name, ColumnKind kind, pybind11::array data,
-              uint32_t field, const FieldReader& reader);
+              uint32_t field, const FieldReader& reader,
+              std::vector<uint32_t>& index);
   // A field no column has: a missing value in each of `rows` rows.
-  FieldColumn(uint32_t field, size_t rows, const FieldReader& reader);
+  FieldColumn(uint32_t field, size_t rows, const FieldReader& reader,
+              std::vector<uint32_t>& index);
 
-  // Reads the distinct values. Call once, before At.
+  // Reads the distinct values. Call once, before view and At.
   void Read(FieldReader& reader);
 
   size_t rows() const { return rows_; }
-
-  const Reading& At(size_t row) {
+  View view() const;
+  // The distinct value of `row`, with kForces when it forces a condition.
+  uint32_t At(size_t row) {
     switch (mode_) {
       case Mode::kDirect:
-        direct_.integer = static_cast<int32_t>(ints_[row]);
-        direct_.real = direct_.integer;
-        return direct_;
+        integers_[0] = static_cast<int32_t>(ints_[row]);
+        reals_[0] = integers_[0];
+        return 0;
       case Mode::kIndexed:
-        return readings_[index_[row]];
+        return (*index_)[row];
       case Mode::kConstant:
         break;
     }
-    return readings_[0];
+    return constant_;
   }
-  const char16_t* text(const Reading& r) const {
-    return texts_.data() + r.text;
-  }
-  const char* marks(const Reading& r) const { return marks_.data() + r.marks; }
   // The condition lines on the field; marks are in this order.
   const std::vector<uint32_t>& conditions() const { return conditions_; }
   const std::u16string& wide() const { return wide_; }
@@ -104,9 +108,9 @@ class FieldColumn {
   // Numbers the distinct values of a typed column and renders each as the
   // text a file would hold.
   void IndexTyped();
-  // One distinct value seen at `row`; its text starts at the end of
-  // `cells_` (set `present` once it is appended).
-  void AddDistinct(size_t row, bool present);
+  // One distinct value first seen at `row`; its text starts at the end of
+  // `cells_`.
+  void AddDistinct(size_t row);
 
   pybind11::array data_;
   ColumnKind kind_ = ColumnKind::kText;
@@ -117,9 +121,9 @@ class FieldColumn {
   std::vector<uint32_t> conditions_;
   bool number_only_ = false;
   const int64_t* ints_ = nullptr;
-  Reading direct_;
-  // Per row: its distinct value.
-  std::vector<uint32_t> index_;
+  uint32_t constant_ = 0;
+  // Per row: its distinct value (and kForces).
+  std::vector<uint32_t>* index_;
   // Per distinct value: its text (UTF-8, [start, start + size) of cells_),
   // whether there is one, the rows that hold it and the first of them.
   struct Distinct {
@@ -131,9 +135,15 @@ class FieldColumn {
   };
   std::vector<Distinct> distinct_;
   std::string cells_;
-  // Per distinct value, what the row serves.
-  std::vector<Reading> readings_;
+  // Per distinct value, what the row serves (View).
+  std::vector<int32_t> kinds_;
+  std::vector<int32_t> integers_;
+  std::vector<double> reals_;
+  std::vector<RowDate> dates_;
+  std::vector<RowTime> times_;
+  std::vector<uint32_t> text_offsets_;
   std::u16string texts_;
+  std::vector<uint32_t> mark_offsets_;
   std::string marks_;
   Note notes_[2];
 };

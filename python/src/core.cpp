@@ -114,10 +114,18 @@ class Filter {
     // Only the columns the filter reads are prepared (and given).
     std::vector<int64_t> source = Resolve(names);
     std::vector<std::unique_ptr<FieldColumn>> columns(slots_.size());
+    // The rows' indexes of one call are kept for the next: a new buffer of
+    // that size would be fresh pages, zeroed by the kernel on first touch.
+    // Taken and given back with the GIL held, so that a thread sharing the
+    // filter never fills the buffers of another.
+    std::vector<std::vector<uint32_t>> index_buffers;
+    index_buffers.swap(index_buffers_);
+    index_buffers.resize(slots_.size());
     for (size_t s = 0; s < slots_.size(); ++s) {
       const auto field = static_cast<uint32_t>(s);
       if (source[s] < 0) {
-        columns[s] = std::make_unique<FieldColumn>(field, rows, *reader_);
+        columns[s] = std::make_unique<FieldColumn>(field, rows, *reader_,
+                                                   index_buffers[s]);
         continue;
       }
       const auto c = static_cast<size_t>(source[s]);
@@ -125,8 +133,8 @@ class Filter {
         throw std::invalid_argument("column '" + names[c] + "' not given");
       const ColumnKind kind =
           fmpython::CheckColumn(names[c], kinds[c], *arrays[c]);
-      columns[s] = std::make_unique<FieldColumn>(names[c], kind, *arrays[c],
-                                                 field, *reader_);
+      columns[s] = std::make_unique<FieldColumn>(
+          names[c], kind, *arrays[c], field, *reader_, index_buffers[s]);
       if (columns[s]->rows() != rows)
         throw std::invalid_argument("column '" + names[c] + "' has " +
                                     std::to_string(columns[s]->rows()) +
@@ -171,6 +179,8 @@ class Filter {
               n.first_row,    n.first_cell};
         }
     }
+    columns.clear();
+    index_buffers_.swap(index_buffers);
     return py::make_tuple(result, NoteList(notes), Missing(source));
   }
 
@@ -359,6 +369,7 @@ class Filter {
   std::unique_ptr<evfilter::FilterVariants> variants_;
   std::unique_ptr<evfilter::RowFeeder> feeder_;
   std::unique_ptr<fmpython::FieldReader> reader_;
+  std::vector<std::vector<uint32_t>> index_buffers_;  // with the GIL held
   memhost::MemoryDataRow row_;
   std::string forced_;
   std::mutex mutex_;
