@@ -155,6 +155,37 @@ void FilterSimpleExpression::Classify() {
   }
 }
 
+FilterSimpleExpression::DirectTest FilterSimpleExpression::GetDirectTest()
+    const {
+  DirectTest test;
+  test.kind = direct_;
+  test.op = field_operator_;
+  test.negate = not_;
+  switch (direct_) {
+    case Direct::kInteger:
+      test.number = *value_integer_;
+      break;
+    case Direct::kDays:
+      test.number = *value_days_;
+      break;
+    case Direct::kSeconds:
+      test.number = *value_seconds_;
+      break;
+    case Direct::kTextEquals:
+      test.text = &value_;
+      break;
+    case Direct::kTextLike:
+      test.text = &like_;
+      break;
+    case Direct::kTextContains:
+      test.search = &contains_;
+      break;
+    case Direct::kNone:
+      break;
+  }
+  return test;
+}
+
 bool FilterSimpleExpression::EvalDirect(const RowSlot& slot,
                                         bool& result) const {
   int order;
