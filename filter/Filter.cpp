@@ -183,8 +183,14 @@ bool Filter::IsMatch(IDataRow* row) {
   }
   if (row == nullptr && !simple_expressions_.empty())
     throw std::invalid_argument("IsMatch: null row");
-  for (size_t i = 0; i < loads_.size(); ++i)
-    LoadField(loads_[i], *row, row_.slots[i], row_.states[i]);
+  // Held in locals: the host's calls could change them, as far as the
+  // compiler knows, and they would be read again for every condition.
+  const FieldLoad* load = loads_.data();
+  const FieldLoad* const end = load + loads_.size();
+  RowSlot* slot = row_.slots.data();
+  ConditionState* state = row_.states.data();
+  for (; load != end; ++load, ++slot, ++state)
+    LoadField(*load, *row, *slot, *state);
   const bool result =
       root_ == nullptr || (compiled_ ? program_.Run(row_) : root_->Eval(row_));
   if (result) WriteLog(kLogTrace, u"FLTIsMatch - Row matched.");

@@ -18,6 +18,42 @@ inline bool EqualsFolded(const char16_t* host, const char16_t* value,
   return host[size] == u'\0';
 }
 
+// LIKE on a literal run, as the wildcard matcher reads a pattern: each text
+// unit folded, compared with the pattern's unit as it stands.
+inline bool SameFolded(const char16_t* text, const char16_t* run, size_t size) {
+  for (size_t i = 0; i < size; ++i)
+    if (Lowered(text[i]) != run[i]) return false;
+  return true;
+}
+
+inline size_t Length(const char16_t* text) {
+  size_t n = 0;
+  while (text[n] != u'\0') ++n;
+  return n;
+}
+
+// "run*": the text starts with the run (a terminator ends the comparison:
+// it folds to no unit of a run).
+inline bool StartsFolded(const char16_t* text, const char16_t* run,
+                         size_t size) {
+  return SameFolded(text, run, size);
+}
+
+// "*run": the text ends with the run.
+inline bool EndsFolded(const char16_t* text, const char16_t* run, size_t size) {
+  const size_t n = Length(text);
+  return n >= size && SameFolded(text + n - size, run, size);
+}
+
+// "*run*": the run occurs in the text. O(text x run).
+inline bool HasFolded(const char16_t* text, const char16_t* run, size_t size) {
+  if (size == 0) return true;
+  for (; *text != u'\0'; ++text)
+    if (Lowered(*text) == run[0] && SameFolded(text + 1, run + 1, size - 1))
+      return true;
+  return false;
+}
+
 }  // namespace
 
 bool MatchProgram::Compile(const FilterCompoundExpression& root) {
@@ -29,7 +65,9 @@ bool MatchProgram::Compile(const FilterCompoundExpression& root) {
   }
   // The folded values have stopped growing: offsets become pointers.
   for (Node& node : nodes_)
-    if (node.kind == Node::Kind::kTextEquals)
+    if (node.kind == Node::Kind::kTextEquals ||
+        (node.kind >= Node::Kind::kLikeExact &&
+         node.kind <= Node::Kind::kLikeInfix))
       node.text = folded_.data() + node.number;
   return true;
 }
@@ -105,6 +143,7 @@ void MatchProgram::AddCondition(const FilterSimpleExpression& condition,
     case Direct::kTextLike:
       node.kind = Node::Kind::kTextLike;
       node.text = test.text->c_str();
+      ClassifyLike(*test.text, node);
       break;
     case Direct::kTextContains:
       node.kind = Node::Kind::kTextContains;
@@ -141,6 +180,24 @@ inline bool MatchProgram::Condition(const Node& node, RowValues& row) const {
     case Node::Kind::kTextLike:
       if (slot.kind != SlotKind::kHostText) break;
       return MatchWildcardFolded(node.text, slot.host) != node.negate;
+    case Node::Kind::kLikeExact:
+      if (slot.kind != SlotKind::kHostText) break;
+      return (Length(slot.host) == node.text_size &&
+              SameFolded(slot.host, node.text, node.text_size)) != node.negate;
+    // An empty text matches no pattern but the empty one.
+    case Node::Kind::kLikePrefix:
+      if (slot.kind != SlotKind::kHostText) break;
+      return (*slot.host != u'\0' &&
+              StartsFolded(slot.host, node.text, node.text_size)) !=
+             node.negate;
+    case Node::Kind::kLikeSuffix:
+      if (slot.kind != SlotKind::kHostText) break;
+      return (*slot.host != u'\0' &&
+              EndsFolded(slot.host, node.text, node.text_size)) != node.negate;
+    case Node::Kind::kLikeInfix:
+      if (slot.kind != SlotKind::kHostText) break;
+      return (*slot.host != u'\0' &&
+              HasFolded(slot.host, node.text, node.text_size)) != node.negate;
     case Node::Kind::kTextContains:
       if (slot.kind != SlotKind::kHostText) break;
       return node.search->FoundInFolded(slot.host) != node.negate;
@@ -150,6 +207,27 @@ inline bool MatchProgram::Condition(const Node& node, RowValues& row) const {
   }
   // The general path: the condition's own Eval (NOT applied there).
   return node.expression->FilterSimpleExpression::Eval(row);
+}
+
+void MatchProgram::ClassifyLike(const std::u16string& pattern, Node& node) {
+  if (pattern.find_first_of(u"?[") != std::u16string::npos) return;
+  size_t first = 0;
+  while (first < pattern.size() && pattern[first] == u'*') ++first;
+  size_t last = pattern.size();
+  while (last > first && pattern[last - 1] == u'*') --last;
+  const std::u16string_view run(pattern.data() + first, last - first);
+  if (run.find(u'*') != std::u16string_view::npos) return;
+  const bool leading = first > 0;
+  const bool trailing = last < pattern.size();
+  node.kind = leading && trailing ? Node::Kind::kLikeInfix
+              : leading           ? Node::Kind::kLikeSuffix
+              : trailing          ? Node::Kind::kLikePrefix
+                                  : Node::Kind::kLikeExact;
+  if (leading && !trailing && run.empty()) node.kind = Node::Kind::kLikeInfix;
+  node.text_size = run.size();
+  // An offset until the texts stop growing.
+  node.number = static_cast<int64_t>(folded_.size());
+  folded_.append(run);
 }
 
 bool MatchProgram::Group(const Node* first, RowValues& row) const {

@@ -53,6 +53,11 @@ class MatchProgram {
       kSeconds,
       kTextEquals,
       kTextLike,
+      // LIKE patterns of one literal run: "abc", "abc*", "*abc", "*abc*".
+      kLikeExact,
+      kLikePrefix,
+      kLikeSuffix,
+      kLikeInfix,
       kTextContains,
     };
     Kind kind = Kind::kCondition;
@@ -75,7 +80,8 @@ class MatchProgram {
     uint32_t end = 0;
     uint32_t slot = 0;
     int64_t number = 0;
-    const char16_t* text = nullptr;  // folded value or LIKE pattern
+    // The folded value, the LIKE pattern or its literal run.
+    const char16_t* text = nullptr;
     size_t text_size = 0;
     const SubstringSearch* search = nullptr;
     const FilterSimpleExpression* expression = nullptr;
@@ -89,7 +95,10 @@ class MatchProgram {
   bool Condition(const Node& node, RowValues& row) const;
 
   std::vector<Node> nodes_;
-  // The equals values folded, one after another; nodes point into it.
+  // Makes `node` a LIKE of one literal run when `pattern` is one.
+  void ClassifyLike(const std::u16string& pattern, Node& node);
+
+  // Texts the nodes compare with, one after another; nodes point into it.
   std::u16string folded_;
 };
 

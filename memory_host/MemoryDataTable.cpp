@@ -9,6 +9,7 @@ size_t MemoryDataTable::AddColumn(std::u16string name, Kind kind) {
   column.kind = kind;
   column.texts.push_back(u'\0');  // offset 0: the empty text
   columns_.push_back(std::move(column));
+  ++layout_;
   return columns_.size() - 1;
 }
 
@@ -58,26 +59,29 @@ void MemoryDataTable::SetTime(size_t column, RowTime time) {
   columns_.at(column).times.at(rows_ - 1) = time;
 }
 
-const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
-                                                Kind kind) {
+// A filter passes the same, unchanged name texts for its whole life: a text
+// seen before names the column it named then. Inline: every accessor call
+// starts here.
+inline const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
+                                                       Kind kind) {
+  const Hint& hint = hints_[NameSlot<6>(field)];
+  const auto* column = static_cast<const MemoryDataTable::Column*>(hint.column);
+  if (hint.field != field || hint.layout != table_->layout_)
+    return FindColumnByName(field, kind);
+  return column != nullptr && column->kind == kind ? column : nullptr;
+}
+
+const void* MemoryDataTable::Cursor::FindColumnByName(const char16_t* field,
+                                                      Kind kind) {
   if (field == nullptr) return nullptr;
-  const auto& columns = table_->columns_;
-  Hint& hint = hints_[NameSlot<6>(field)];
-  size_t index = columns.size();
-  // A filter passes the same, unchanged name texts for its whole life: a
-  // text seen before names the column it named then.
-  if (hint.field == field && hint.column < columns.size()) {
-    index = hint.column;
-  } else {
-    for (size_t i = 0; i < columns.size(); ++i)
-      if (SameName(columns[i].name, field)) {
-        index = i;
-        hint = Hint{field, i};
-        break;
-      }
-  }
-  if (index == columns.size() || columns[index].kind != kind) return nullptr;
-  return &columns[index];
+  const MemoryDataTable::Column* found = nullptr;
+  for (const MemoryDataTable::Column& c : table_->columns_)
+    if (SameName(c.name, field)) {
+      found = &c;
+      break;
+    }
+  hints_[NameSlot<6>(field)] = Hint{field, table_->layout_, found};
+  return found != nullptr && found->kind == kind ? found : nullptr;
 }
 
 int32_t MemoryDataTable::Cursor::GetValueKind(const char16_t* field) {

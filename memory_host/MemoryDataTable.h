@@ -58,11 +58,15 @@ class MemoryDataTable {
     double GetReal(const char16_t* field) override;
 
    private:
-    // The column named `field`, or null.
+    // The column named `field` when it is of `kind`, or null.
     const void* FindColumn(const char16_t* field, Kind kind);
+    // The same for a text not remembered yet (or no more): by name.
+    const void* FindColumnByName(const char16_t* field, Kind kind);
+    // What a name text found, while the table's columns stay as they were.
     struct Hint {
       const char16_t* field = nullptr;
-      size_t column = 0;
+      uint64_t layout = 0;
+      const void* column = nullptr;  // null: no column of that name
     };
     const MemoryDataTable* table_;
     size_t row_ = 0;
@@ -82,6 +86,8 @@ class MemoryDataTable {
   };
   std::vector<Column> columns_;
   size_t rows_ = 0;
+  // Changes with every column added: cursors' hints point into columns_.
+  uint64_t layout_ = 1;
 };
 
 }  // namespace memhost

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,8 +63,9 @@ const char16_t* const kNumbers[] = {
     u"5",    u"-5",  u"123",  u"0",     u"12.5", u"",   u"abc", u"+7",
     u"0005", u" 42", u"-0.5", u"99999", u"1e3",  u"5%", u"%1%", u"2147483647"};
 const char16_t* const kTexts[] = {
-    u"",    u"abc",   u"ABC", u"a%c", u"a*",   u"[a-c]x",     u"b?", u"Ärger",
-    u"xyz", u"today", u"%",   u"[",   u"@t@x", u"last month", u"5",  u"Abc"};
+    u"",    u"abc",   u"ABC",  u"a%c", u"a*",    u"[a-c]x",     u"b?", u"Ärger",
+    u"xyz", u"today", u"%",    u"[",   u"@t@x",  u"last month", u"5",  u"Abc",
+    u"%bc", u"%B%",   u"ab%%", u"%%",  u"ÄRGER", u"%rg%"};
 const char16_t* const kDates[] = {u"1/1/2020", u"12/31/2099",   u"2/29/2024",
                                   u"today",    u"last 30 days", u"1/1/99999",
                                   u"7/4/2023", u"not a date"};
@@ -87,7 +89,7 @@ LineSpec RandomLine(std::mt19937& rng) {
   } else if (kind < 6) {
     l.field = rng() % 2 ? u"T" : u"REL_EXT_TAGS";
     l.type = 1;
-    l.value = kTexts[rng() % 16];
+    l.value = kTexts[rng() % std::size(kTexts)];
   } else if (kind < 8) {
     l.field = u"D";
     l.type = 2;
@@ -99,7 +101,7 @@ LineSpec RandomLine(std::mt19937& rng) {
   } else {
     l.field = u"X";
     l.type = 7;  // unknown: nothing is loaded
-    l.value = kTexts[rng() % 16];
+    l.value = kTexts[rng() % std::size(kTexts)];
   }
   if (rng() % 6 == 0) {
     l.has_tag = true;
@@ -116,7 +118,7 @@ void RandomRow(std::mt19937& rng, TracingRow& row) {
   const double reals[] = {12.5, -0.5, 5.0, 0.1234567, 1e20, 7.25};
   row.SetInteger(u"N", integers[rng() % 8]);
   if (row.kind == 0) row.SetReal(u"N", reals[rng() % 6]);
-  if (rng() % 5 != 0) row.SetText(u"T", kTexts[rng() % 16]);
+  if (rng() % 5 != 0) row.SetText(u"T", kTexts[rng() % std::size(kTexts)]);
   if (rng() % 2) row.SetText(u"EXT_TAGS", u"@t@x~t~@Severity@high~Severity~");
   const RowDate dates[] = {{2026, 10, 31}, {2019, 12, 31}, {2020, 1, 2},
                            {1970, 1, 1},   {3000, 2, 29},  {32000, 1, 1},
@@ -253,6 +255,49 @@ TEST(LoadingDifferentialTest, FlatMatchingAgreesOnNestedGroups) {
     CompareOnRandomFilter(rng, 12, 5, compared);
   }
   EXPECT_GT(compared, Slow() ? 1000u : 20000u);
+}
+
+// Text comparisons decided without the tree (equals and LIKE forms of one
+// literal run: exact, prefix, suffix, infix) against the oracle, on both
+// sides of every boundary: the run at the start, at the end, the whole
+// text, one unit short, case and non-ASCII folding, the empty text.
+TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
+  const char16_t* const patterns[] = {
+      u"",     u"abc",  u"abc%",  u"%abc", u"%abc%", u"%",    u"%%",
+      u"a%c",  u"ä%",   u"%Ä",    u"%b%",  u"b?",    u"[a]%", u"%bc%%",
+      u"%%ab", u"ABC%", u"%ärg%", u"a",    u"%a",    u"a%"};
+  const char16_t* const texts[] = {
+      u"",     u"abc", u"ABC", u"xabc", u"abcx", u"xabcx", u"ab",
+      u"bc",   u"b",   u"äbc", u"ÄBC",  u"xÄ",   u"Ärger", u"aBcBc",
+      u"abab", u"a",   u"A",   u"ba",   u"cab",  u"bcab"};
+  for (const int32_t op : {0, 1}) {
+    for (const char16_t* pattern : patterns) {
+      for (const bool negate : {false, true}) {
+        LineSpec line;
+        line.field = u"T";
+        line.type = 1;
+        line.op = op;
+        line.value = pattern;
+        line.negate = negate;
+        memhost::MemoryFilterLineList new_list({line}), old_list({line});
+        IFilter* current = CreateFilter();
+        current->Init(&new_list);
+        auto* oracle = new legacy::Filter();
+        static_cast<IFilter*>(oracle)->Init(&old_list);
+        for (const char16_t* text : texts) {
+          MemoryDataRow row;
+          row.SetText(u"T", text);
+          EXPECT_EQ(current->IsMatch(&row),
+                    static_cast<IFilter*>(oracle)->IsMatch(&row))
+              << "T " << (op == 0 ? "= '" : "LIKE '")
+              << textconv::ToUtf8(pattern) << "'" << (negate ? " NOT" : "")
+              << " on '" << textconv::ToUtf8(text) << "'";
+        }
+        DestroyFilter(current);
+        static_cast<IFilter*>(oracle)->Release();
+      }
+    }
+  }
 }
 
 }  // namespace
