@@ -60,15 +60,25 @@ void MemoryDataTable::SetTime(size_t column, RowTime time) {
 }
 
 // A filter passes the same, unchanged name texts for its whole life: a text
-// seen before names the column it named then. Inline: every accessor call
+// seen before names the column it named then. A text lives in its home
+// slot or one of the next kProbes - 1 (texts whose homes collide would
+// otherwise evict each other on every row). Inline: every accessor call
 // starts here.
 inline const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
                                                        Kind kind) {
-  const Hint& hint = hints_[NameSlot<6>(field)];
-  const auto* column = static_cast<const MemoryDataTable::Column*>(hint.column);
-  if (hint.field != field || hint.layout != table_->layout_)
-    return FindColumnByName(field, kind);
-  return column != nullptr && column->kind == kind ? column : nullptr;
+  // A cursor on no row (an empty table, a Seek past the end) reads empty.
+  if (row_ >= table_->rows_) return nullptr;
+  size_t at = NameSlot<kHintBits>(field);
+  for (size_t probe = 0; probe < kProbes; ++probe) {
+    const Hint& hint = hints_[(at + probe) & (kHints - 1)];
+    if (hint.field == field && hint.layout == table_->layout_) {
+      const auto* column =
+          static_cast<const MemoryDataTable::Column*>(hint.column);
+      return column != nullptr && column->kind == kind ? column : nullptr;
+    }
+    if (hint.field == nullptr) break;
+  }
+  return FindColumnByName(field, kind);
 }
 
 const void* MemoryDataTable::Cursor::FindColumnByName(const char16_t* field,
@@ -80,7 +90,18 @@ const void* MemoryDataTable::Cursor::FindColumnByName(const char16_t* field,
       found = &c;
       break;
     }
-  hints_[NameSlot<6>(field)] = Hint{field, table_->layout_, found};
+  // Remembered in the first free or outdated slot of its run, else in its
+  // home slot.
+  const size_t home = NameSlot<kHintBits>(field);
+  size_t slot = home;
+  for (size_t probe = 0; probe < kProbes; ++probe) {
+    const size_t at = (home + probe) & (kHints - 1);
+    if (hints_[at].field == nullptr || hints_[at].layout != table_->layout_) {
+      slot = at;
+      break;
+    }
+  }
+  hints_[slot] = Hint{field, table_->layout_, found};
   return found != nullptr && found->kind == kind ? found : nullptr;
 }
 

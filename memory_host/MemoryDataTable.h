@@ -3,13 +3,13 @@
 //
 // Columns have one kind each (text, integer, real, date, time); a cell of
 // another kind reads as empty text, zero, or a zero date/time record, and a
-// missing column likewise. Texts of a column live in one buffer, so that a
-// scan over the rows reads memory in order. The cursor finds a column by
-// name once per name text and then remembers it by the text's address, as
-// a careful host may: the module passes the same field-name texts,
-// unchanged, for the whole life of a filter. A cursor that is to serve
-// another filter (or other name texts at reused addresses) calls
-// ForgetFieldNames first.
+// missing column likewise, and so does every cell of a row the table does
+// not have. Texts of a column live in one buffer, so that a scan over the
+// rows reads memory in order. The cursor finds a column by name once per
+// name text and then remembers it by the text's address, as a careful host
+// may: the module passes the same field-name texts, unchanged, for the
+// whole life of a filter. A cursor that is to serve another filter (or
+// other name texts at reused addresses) calls ForgetFieldNames first.
 // Thread safety: a table may be read by several cursors at once once it is
 // filled; each cursor is used by one thread.
 
@@ -68,9 +68,12 @@ class MemoryDataTable {
       uint64_t layout = 0;
       const void* column = nullptr;  // null: no column of that name
     };
+    static constexpr unsigned kHintBits = 6;
+    static constexpr size_t kHints = size_t{1} << kHintBits;
+    static constexpr size_t kProbes = 4;
     const MemoryDataTable* table_;
     size_t row_ = 0;
-    Hint hints_[64];
+    Hint hints_[kHints];
   };
 
  private:
