@@ -94,6 +94,9 @@ class MatchProgram {
   bool Group(const Node* first, RowValues& row) const;
   bool Condition(const Node& node, RowValues& row) const;
 
+  // CONTAINS of at most this many units is a scan, O(text x needle).
+  static constexpr size_t kShortNeedle = 4;
+
   std::vector<Node> nodes_;
   // Makes `node` a LIKE of one literal run when `pattern` is one.
   void ClassifyLike(const std::u16string& pattern, Node& node);

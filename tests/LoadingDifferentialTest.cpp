@@ -257,8 +257,9 @@ TEST(LoadingDifferentialTest, FlatMatchingAgreesOnNestedGroups) {
   EXPECT_GT(compared, Slow() ? 1000u : 20000u);
 }
 
-// Text comparisons decided without the tree (equals and LIKE forms of one
-// literal run: exact, prefix, suffix, infix) against the oracle, on both
+// Text comparisons decided without the tree (equals, LIKE forms of one
+// literal run: exact, prefix, suffix, infix; CONTAINS, short and long
+// needles) against the oracle, on both
 // sides of every boundary: the run at the start, at the end, the whole
 // text, one unit short, case and non-ASCII folding, the empty text.
 TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
@@ -270,7 +271,7 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
       u"",     u"abc", u"ABC", u"xabc", u"abcx", u"xabcx", u"ab",
       u"bc",   u"b",   u"äbc", u"ÄBC",  u"xÄ",   u"Ärger", u"aBcBc",
       u"abab", u"a",   u"A",   u"ba",   u"cab",  u"bcab"};
-  for (const int32_t op : {0, 1}) {
+  for (const int32_t op : {0, 1, 2}) {
     for (const char16_t* pattern : patterns) {
       for (const bool negate : {false, true}) {
         LineSpec line;
@@ -289,7 +290,10 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
           row.SetText(u"T", text);
           EXPECT_EQ(current->IsMatch(&row),
                     static_cast<IFilter*>(oracle)->IsMatch(&row))
-              << "T " << (op == 0 ? "= '" : "LIKE '")
+              << "T "
+              << (op == 0   ? "= '"
+                  : op == 1 ? "LIKE '"
+                            : "CONTAINS '")
               << textconv::ToUtf8(pattern) << "'" << (negate ? " NOT" : "")
               << " on '" << textconv::ToUtf8(text) << "'";
         }
