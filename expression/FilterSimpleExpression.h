@@ -188,6 +188,9 @@ class FilterSimpleExpression : public FilterExpression {
   std::u16string end_marker_;
   std::u16string tagged_like_;
   std::u16string tagged_contains_;
+  // tagged_contains_ has no "?", "[" or "*" but its own separators: it is
+  // found as its three runs in order.
+  bool tagged_runs_ = false;
   // The value as a number: unfilled, and as soon as one zero is filled in
   // (more zeros change neither whether it is one nor its value).
   std::u16string value_zero_;

@@ -304,5 +304,45 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
   }
 }
 
+// A tagged CONTAINS is found as its runs in order ("@t@", the value,
+// "~t~"), each after the one before: runs that overlap, repeat or come in
+// another order, and tags or values with wildcard characters (which take
+// the general matcher).
+TEST(LoadingDifferentialTest, TaggedContainsAgreesWithTheOracle) {
+  const char16_t* const tags[] = {u"t", u"Severity", u"a*"};
+  const char16_t* const values[] = {u"", u"@", u"h", u"t@", u"~", u"x?", u"~t"};
+  const char16_t* const texts[] = {
+      u"@t@~t~",    u"@T@h~T~",  u"@t@@~t~",   u"@severity@HIGH~severity~",
+      u"~t~@t@x",   u"",         u"@t@",       u"@a*@h~a*~",
+      u"@ab@h~ab~", u"@t@t@~t~", u"@t@~t@~t~", u"@t~t~"};
+  for (const char16_t* tag : tags) {
+    for (const char16_t* value : values) {
+      LineSpec line;
+      line.field = u"EXT_TAGS";
+      line.type = 1;
+      line.op = 2;
+      line.value = value;
+      line.has_tag = true;
+      line.tag = tag;
+      memhost::MemoryFilterLineList new_list({line}), old_list({line});
+      IFilter* current = CreateFilter();
+      current->Init(&new_list);
+      auto* oracle = new legacy::Filter();
+      static_cast<IFilter*>(oracle)->Init(&old_list);
+      for (const char16_t* text : texts) {
+        MemoryDataRow row;
+        row.SetText(u"EXT_TAGS", text);
+        EXPECT_EQ(current->IsMatch(&row),
+                  static_cast<IFilter*>(oracle)->IsMatch(&row))
+            << "EXT_TAGS@" << textconv::ToUtf8(tag) << " CONTAINS '"
+            << textconv::ToUtf8(value) << "' on '" << textconv::ToUtf8(text)
+            << "'";
+      }
+      DestroyFilter(current);
+      static_cast<IFilter*>(oracle)->Release();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace filtermodule
