@@ -1,5 +1,7 @@
 #include "evfilter/CsvReader.h"
 
+#include <cstring>
+
 namespace evfilter {
 
 void SplitCsv(std::string_view raw, std::string& arena,
@@ -7,33 +9,45 @@ void SplitCsv(std::string_view raw, std::string& arena,
   cells.clear();
   arena.clear();
   arena.reserve(raw.size());
+  // Runs without a quote or comma are found with memchr and copied whole.
+  const char* const data = raw.data();
+  const size_t size = raw.size();
+  auto find = [&](size_t from, char c) {
+    const void* at = std::memchr(data + from, c, size - from);
+    return at == nullptr
+               ? size
+               : static_cast<size_t>(static_cast<const char*>(at) - data);
+  };
   size_t i = 0;
   for (;;) {
-    if (i < raw.size() && raw[i] == '"') {
+    if (i < size && data[i] == '"') {
       const size_t begin = arena.size();
       ++i;
-      while (i < raw.size()) {
-        if (raw[i] == '"') {
-          if (i + 1 < raw.size() && raw[i + 1] == '"') {
-            arena.push_back('"');
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
+      while (i < size) {
+        const size_t quote = find(i, '"');
+        arena.append(data + i, quote - i);
+        i = quote;
+        if (i == size) break;  // unclosed: the rest is the cell
+        if (i + 1 < size && data[i + 1] == '"') {
+          arena.push_back('"');
+          i += 2;
+          continue;
         }
-        arena.push_back(raw[i++]);
+        ++i;
+        break;
       }
       // Anything between the closing quote and the comma is kept as text.
-      while (i < raw.size() && raw[i] != ',') arena.push_back(raw[i++]);
+      const size_t comma = find(i, ',');
+      arena.append(data + i, comma - i);
+      i = comma;
       cells.emplace_back(
           std::string_view(arena.data() + begin, arena.size() - begin));
     } else {
-      const size_t begin = i;
-      while (i < raw.size() && raw[i] != ',') ++i;
-      cells.emplace_back(raw.substr(begin, i - begin));
+      const size_t comma = find(i, ',');
+      cells.emplace_back(raw.substr(i, comma - i));
+      i = comma;
     }
-    if (i >= raw.size()) break;
+    if (i >= size) break;
     ++i;  // the comma
   }
 }

@@ -85,6 +85,23 @@ bool ChunkedInput::NextLine(std::string_view* out, std::string_view* terminator,
 bool ChunkedInput::NextCsvRecord(std::string_view* out,
                                  std::string_view* terminator, uint64_t* lines,
                                  uint64_t* open_quote_line) {
+  // Most records hold no quote: when none lies before the next break, the
+  // record ends there, found in one step.
+  if (start_ < buffer_.size()) {
+    const char* data = buffer_.data() + start_;
+    const size_t left = buffer_.size() - start_;
+    const void* nl = std::memchr(data, '\n', left);
+    if (nl != nullptr) {
+      const auto length =
+          static_cast<size_t>(static_cast<const char*>(nl) - data);
+      if (std::memchr(data, '"', length) == nullptr) {
+        Take(start_ + length, out, terminator);
+        *lines = 1;
+        *open_quote_line = 0;
+        return true;
+      }
+    }
+  }
   enum State { kFieldStart, kUnquoted, kQuoted, kQuoteInQuoted };
   State state = kFieldStart;
   size_t scan = start_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <initializer_list>
+#include <string_view>
 
 #include "expression/DateText.h"
 #include "expression/DateTime.h"
@@ -42,6 +44,26 @@ std::optional<int32_t> ParseNormalTime(std::u16string_view s) {
 void PutTwo(std::u16string& out, int64_t v) {
   out.push_back(static_cast<char16_t>(u'0' + v / 10));
   out.push_back(static_cast<char16_t>(u'0' + v % 10));
+}
+
+// Whether the folded `text` holds the runs one after another, as "*" run
+// "*" run ... "*" matches it: the leftmost place of each run after the
+// previous one decides. O(text x longest run).
+bool FoundRunsFolded(const char16_t* text,
+                     std::initializer_list<std::u16string_view> runs) {
+  for (const std::u16string_view run : runs) {
+    if (run.empty()) continue;
+    for (;; ++text) {
+      if (*text == u'\0') return false;
+      size_t i = 0;
+      while (i < run.size() && Lowered(text[i]) == run[i]) ++i;
+      if (i == run.size()) {
+        text += run.size();
+        break;
+      }
+    }
+  }
+  return true;
 }
 
 void BuildTagged(const std::u16string& value, const std::u16string& start,
@@ -113,6 +135,10 @@ void FilterSimpleExpression::Prepare() {
   LowerInPlace(end_marker_);
   BuildTagged(value_, start_marker_, end_marker_, &tagged_like_,
               &tagged_contains_, &tagged_search_);
+  tagged_runs_ = true;
+  for (const std::u16string* run : {&start_marker_, &value_, &end_marker_})
+    if (run->find_first_of(u"*?[") != std::u16string::npos)
+      tagged_runs_ = false;
   value_zero_ = value_;
   ZeroFill(value_zero_, value_.size() + 1);
   value_decimal_ = ParseDecimal(value_);
@@ -153,6 +179,37 @@ void FilterSimpleExpression::Classify() {
     default:
       break;
   }
+}
+
+FilterSimpleExpression::DirectTest FilterSimpleExpression::GetDirectTest()
+    const {
+  DirectTest test;
+  test.kind = direct_;
+  test.op = field_operator_;
+  test.negate = not_;
+  switch (direct_) {
+    case Direct::kInteger:
+      test.number = *value_integer_;
+      break;
+    case Direct::kDays:
+      test.number = *value_days_;
+      break;
+    case Direct::kSeconds:
+      test.number = *value_seconds_;
+      break;
+    case Direct::kTextEquals:
+      test.text = &value_;
+      break;
+    case Direct::kTextLike:
+      test.text = &like_;
+      break;
+    case Direct::kTextContains:
+      test.search = &contains_;
+      break;
+    case Direct::kNone:
+      break;
+  }
+  return test;
 }
 
 bool FilterSimpleExpression::EvalDirect(const RowSlot& slot,
@@ -421,9 +478,13 @@ void FilterSimpleExpression::EvalTagged(RowSlot& slot, ConditionState& state,
       const std::u16string& pattern =
           filled ? state.filled_tagged_contains : tagged_contains_;
       WriteLog(kLogTrace, u"Evaluating contains");
-      result =
-          host ? MatchWildcardFolded(pattern.c_str(), slot.host)
-               : MatchWildcard(pattern.c_str(), RowText(slot, state).data());
+      if (host && !filled && tagged_runs_)
+        result =
+            FoundRunsFolded(slot.host, {start_marker_, value_, end_marker_});
+      else
+        result =
+            host ? MatchWildcardFolded(pattern.c_str(), slot.host)
+                 : MatchWildcard(pattern.c_str(), RowText(slot, state).data());
       WriteLog(kLogTrace, pattern);
       // The row text as compared: lower-cased; made only for a log that
       // keeps traces.

@@ -120,6 +120,31 @@ class FilterSimpleExpression : public FilterExpression {
   }
   void SetIndex(size_t index) { index_ = index; }
 
+  // The direct comparisons: an integer against an integer value, a day
+  // against a day, a second against a second, a host's text by equals,
+  // LIKE or CONTAINS. Each applies only to a slot of its own kind; any
+  // other slot takes Eval's general path.
+  enum class Direct : uint8_t {
+    kNone,
+    kInteger,
+    kDays,
+    kSeconds,
+    kTextEquals,
+    kTextLike,
+    kTextContains,
+  };
+  // A direct comparison and its operands, for a matcher that decides the
+  // common cases without calling Eval. Valid while the expression is.
+  struct DirectTest {
+    Direct kind = Direct::kNone;
+    int32_t op = kOpEquals;
+    bool negate = false;
+    int64_t number = 0;                       // integer, day, second
+    const std::u16string* text = nullptr;     // equals, LIKE pattern
+    const SubstringSearch* search = nullptr;  // CONTAINS
+  };
+  DirectTest GetDirectTest() const;
+
  private:
   // Brings a lower-cased `text` to the normal form of a date or time field;
   // true when it did.
@@ -137,18 +162,6 @@ class FilterSimpleExpression : public FilterExpression {
   void PrepareFilled(ConditionState& state) const;
   // Chooses the direct comparison for the common cases.
   void Classify();
-  // The direct comparisons: an integer against an integer value, a day
-  // against a day, a second against a second, a host's text by equals,
-  // LIKE or CONTAINS. Each applies only to a slot of its own kind.
-  enum class Direct : uint8_t {
-    kNone,
-    kInteger,
-    kDays,
-    kSeconds,
-    kTextEquals,
-    kTextLike,
-    kTextContains,
-  };
   // Whether the direct comparison decides `slot`; the answer, before NOT,
   // in `result`.
   bool EvalDirect(const RowSlot& slot, bool& result) const;
@@ -175,6 +188,9 @@ class FilterSimpleExpression : public FilterExpression {
   std::u16string end_marker_;
   std::u16string tagged_like_;
   std::u16string tagged_contains_;
+  // tagged_contains_ has no "?", "[" or "*" but its own separators: it is
+  // found as its three runs in order.
+  bool tagged_runs_ = false;
   // The value as a number: unfilled, and as soon as one zero is filled in
   // (more zeros change neither whether it is one nor its value).
   std::u16string value_zero_;

@@ -26,6 +26,8 @@ class SubstringSearch {
   // The same in the lower-cased null-terminated `text`, folded as it is
   // read (null: empty).
   bool FoundInFolded(const char16_t* text) const noexcept;
+  // The text looked for.
+  const std::u16string& needle() const { return needle_; }
 
  private:
   std::u16string needle_;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string_view>
 
@@ -39,6 +40,8 @@ void Filter::DestroyTree() {
   row_.slots.clear();
   row_.states.clear();
   loads_.clear();
+  program_.Clear();
+  compiled_ = false;
   root_.reset();
   initialised_ = false;
 }
@@ -74,6 +77,13 @@ void Filter::Init(IFilterLineList* lines) {
     loads_.clear();
     for (const FilterSimpleExpression* e : simple_expressions_)
       loads_.push_back(PlanLoad(*e));
+    // Without the flat layout (no memory for it) the tree itself decides.
+    try {
+      compiled_ = program_.Compile(*root_);
+    } catch (const std::bad_alloc&) {
+      program_.Clear();
+      compiled_ = false;
+    }
     initialised_ = true;
   } catch (...) {
     WriteLog(kLogError, u"Unexpected exception when initializing filters.");
@@ -173,9 +183,16 @@ bool Filter::IsMatch(IDataRow* row) {
   }
   if (row == nullptr && !simple_expressions_.empty())
     throw std::invalid_argument("IsMatch: null row");
-  for (size_t i = 0; i < loads_.size(); ++i)
-    LoadField(loads_[i], *row, row_.slots[i], row_.states[i]);
-  const bool result = root_ == nullptr || root_->Eval(row_);
+  // Held in locals: the host's calls could change them, as far as the
+  // compiler knows, and they would be read again for every condition.
+  const FieldLoad* load = loads_.data();
+  const FieldLoad* const end = load + loads_.size();
+  RowSlot* slot = row_.slots.data();
+  ConditionState* state = row_.states.data();
+  for (; load != end; ++load, ++slot, ++state)
+    LoadField(*load, *row, *slot, *state);
+  const bool result =
+      root_ == nullptr || (compiled_ ? program_.Run(row_) : root_->Eval(row_));
   if (result) WriteLog(kLogTrace, u"FLTIsMatch - Row matched.");
   return result;
 }

@@ -17,7 +17,8 @@
 //
 // Matching (IsMatch): every condition's field is read from the row by its
 // field type, in list order, into the condition's slot (RowLoader); then
-// the tree, which only reads itself, is evaluated on those slots. The slots
+// the tree, which only reads itself, is evaluated on those slots (laid out
+// flat once per Init, MatchProgram). The slots
 // and what persists between rows (the zero-fill of numeric values) belong
 // to the filter. No heap allocation in steady state.
 //
@@ -34,6 +35,7 @@
 #include "expression/FilterCompoundExpression.h"
 #include "expression/FilterSimpleExpression.h"
 #include "expression/RowValues.h"
+#include "filter/MatchProgram.h"
 #include "filter/RowLoader.h"
 #include "filtermodule/FilterModule.h"
 
@@ -87,6 +89,9 @@ class Filter final : public IFilter {
   // One slot and state per condition of the list, and what loading needs.
   RowValues row_;
   std::vector<FieldLoad> loads_;
+  // The tree laid out flat, when `compiled_`; else the tree is evaluated.
+  MatchProgram program_;
+  bool compiled_ = false;
 };
 
 }  // namespace filtermodule

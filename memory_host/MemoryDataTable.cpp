@@ -9,6 +9,7 @@ size_t MemoryDataTable::AddColumn(std::u16string name, Kind kind) {
   column.kind = kind;
   column.texts.push_back(u'\0');  // offset 0: the empty text
   columns_.push_back(std::move(column));
+  ++layout_;
   return columns_.size() - 1;
 }
 
@@ -58,26 +59,50 @@ void MemoryDataTable::SetTime(size_t column, RowTime time) {
   columns_.at(column).times.at(rows_ - 1) = time;
 }
 
-const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
-                                                Kind kind) {
-  if (field == nullptr) return nullptr;
-  const auto& columns = table_->columns_;
-  Hint& hint = hints_[NameSlot<6>(field)];
-  size_t index = columns.size();
-  // A filter passes the same, unchanged name texts for its whole life: a
-  // text seen before names the column it named then.
-  if (hint.field == field && hint.column < columns.size()) {
-    index = hint.column;
-  } else {
-    for (size_t i = 0; i < columns.size(); ++i)
-      if (SameName(columns[i].name, field)) {
-        index = i;
-        hint = Hint{field, i};
-        break;
-      }
+// A filter passes the same, unchanged name texts for its whole life: a text
+// seen before names the column it named then. A text lives in its home
+// slot or one of the next kProbes - 1 (texts whose homes collide would
+// otherwise evict each other on every row). Inline: every accessor call
+// starts here.
+inline const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
+                                                       Kind kind) {
+  // A cursor on no row (an empty table, a Seek past the end) reads empty.
+  if (row_ >= table_->rows_) return nullptr;
+  size_t at = NameSlot<kHintBits>(field);
+  for (size_t probe = 0; probe < kProbes; ++probe) {
+    const Hint& hint = hints_[(at + probe) & (kHints - 1)];
+    if (hint.field == field && hint.layout == table_->layout_) {
+      const auto* column =
+          static_cast<const MemoryDataTable::Column*>(hint.column);
+      return column != nullptr && column->kind == kind ? column : nullptr;
+    }
+    if (hint.field == nullptr) break;
   }
-  if (index == columns.size() || columns[index].kind != kind) return nullptr;
-  return &columns[index];
+  return FindColumnByName(field, kind);
+}
+
+const void* MemoryDataTable::Cursor::FindColumnByName(const char16_t* field,
+                                                      Kind kind) {
+  if (field == nullptr) return nullptr;
+  const MemoryDataTable::Column* found = nullptr;
+  for (const MemoryDataTable::Column& c : table_->columns_)
+    if (SameName(c.name, field)) {
+      found = &c;
+      break;
+    }
+  // Remembered in the first free or outdated slot of its run, else in its
+  // home slot.
+  const size_t home = NameSlot<kHintBits>(field);
+  size_t slot = home;
+  for (size_t probe = 0; probe < kProbes; ++probe) {
+    const size_t at = (home + probe) & (kHints - 1);
+    if (hints_[at].field == nullptr || hints_[at].layout != table_->layout_) {
+      slot = at;
+      break;
+    }
+  }
+  hints_[slot] = Hint{field, table_->layout_, found};
+  return found != nullptr && found->kind == kind ? found : nullptr;
 }
 
 int32_t MemoryDataTable::Cursor::GetValueKind(const char16_t* field) {

@@ -3,13 +3,13 @@
 //
 // Columns have one kind each (text, integer, real, date, time); a cell of
 // another kind reads as empty text, zero, or a zero date/time record, and a
-// missing column likewise. Texts of a column live in one buffer, so that a
-// scan over the rows reads memory in order. The cursor finds a column by
-// name once per name text and then remembers it by the text's address, as
-// a careful host may: the module passes the same field-name texts,
-// unchanged, for the whole life of a filter. A cursor that is to serve
-// another filter (or other name texts at reused addresses) calls
-// ForgetFieldNames first.
+// missing column likewise, and so does every cell of a row the table does
+// not have. Texts of a column live in one buffer, so that a scan over the
+// rows reads memory in order. The cursor finds a column by name once per
+// name text and then remembers it by the text's address, as a careful host
+// may: the module passes the same field-name texts, unchanged, for the
+// whole life of a filter. A cursor that is to serve another filter (or
+// other name texts at reused addresses) calls ForgetFieldNames first.
 // Thread safety: a table may be read by several cursors at once once it is
 // filled; each cursor is used by one thread.
 
@@ -58,15 +58,22 @@ class MemoryDataTable {
     double GetReal(const char16_t* field) override;
 
    private:
-    // The column named `field`, or null.
+    // The column named `field` when it is of `kind`, or null.
     const void* FindColumn(const char16_t* field, Kind kind);
+    // The same for a text not remembered yet (or no more): by name.
+    const void* FindColumnByName(const char16_t* field, Kind kind);
+    // What a name text found, while the table's columns stay as they were.
     struct Hint {
       const char16_t* field = nullptr;
-      size_t column = 0;
+      uint64_t layout = 0;
+      const void* column = nullptr;  // null: no column of that name
     };
+    static constexpr unsigned kHintBits = 6;
+    static constexpr size_t kHints = size_t{1} << kHintBits;
+    static constexpr size_t kProbes = 4;
     const MemoryDataTable* table_;
     size_t row_ = 0;
-    Hint hints_[64];
+    Hint hints_[kHints];
   };
 
  private:
@@ -82,6 +89,8 @@ class MemoryDataTable {
   };
   std::vector<Column> columns_;
   size_t rows_ = 0;
+  // Changes with every column added: cursors' hints point into columns_.
+  uint64_t layout_ = 1;
 };
 
 }  // namespace memhost

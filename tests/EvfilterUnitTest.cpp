@@ -303,6 +303,30 @@ TEST(CsvTest, SplitsQuotedCells) {
   EXPECT_EQ(*cells[2], "d\"e");
   EXPECT_EQ(*cells[3], "");
   EXPECT_EQ(*cells[4], "");
+  // The edges of quoted and unquoted runs.
+  const struct {
+    const char* raw;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"", {""}},
+      {",", {"", ""}},
+      {"a,", {"a", ""}},
+      {"\"", {""}},                       // opened, never closed
+      {"\"ab", {"ab"}},                   // likewise, with text
+      {"\"a,b", {"a,b"}},                 // the rest of the record
+      {"\"\"\"\"", {"\""}},               // one doubled quote
+      {"\"a\"\"", {"a\""}},               // doubled at the end
+      {"\"a\"x,y", {"ax", "y"}},          // text after the closing quote
+      {"\"a\"\"x\"z,\"", {"a\"xz", ""}},  // both, then an open cell
+      {"a\"b,c", {"a\"b", "c"}},          // a quote inside is literal
+      {"x,\"\",\"\"", {"x", "", ""}},
+  };
+  for (const auto& c : cases) {
+    SplitCsv(c.raw, arena, cells);
+    std::vector<std::string> got;
+    for (const auto& cell : cells) got.emplace_back(*cell);
+    EXPECT_EQ(got, c.want) << "record: " << c.raw;
+  }
   EXPECT_EQ(CsvField("plain"), "plain");
   EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
 }
