@@ -15,6 +15,9 @@ bool SameName(const std::u16string& name, const char16_t* field) {
   return field[n] == u'\0';
 }
 
+// {0, 0, 0} as a date or a time (FieldColumn's Pack).
+const uint64_t kZero = 0;
+
 }  // namespace
 
 ColumnRow::ColumnRow(std::vector<FieldColumn*> fields) {
@@ -43,6 +46,7 @@ ColumnRow::Field* ColumnRow::Learn(const char16_t* name) {
       }
   if (known_.size() == kMaxKnownNames) known_.clear();
   known_.push_back({name, found});
+  last_ = known_.size() - 1;
   return found;
 }
 
@@ -58,12 +62,12 @@ const char16_t* ColumnRow::GetText(const char16_t* field) {
 
 RowTime ColumnRow::GetTime(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->view.times[f->at] : RowTime{0, 0, 0};
+  return Unpack<RowTime>(f != nullptr ? f->view.times + f->at : &kZero);
 }
 
 RowDate ColumnRow::GetDate(const char16_t* field) {
   const Field* f = Find(field);
-  return f != nullptr ? f->view.dates[f->at] : RowDate{0, 0, 0};
+  return Unpack<RowDate>(f != nullptr ? f->view.dates + f->at : &kZero);
 }
 
 int32_t ColumnRow::GetInteger(const char16_t* field) {

@@ -44,7 +44,10 @@ class ColumnRow final : public IDataRow {
   // The marks of every condition for the current row (see RowFeeder):
   // `forced` gets one per condition line, `lines` long.
   void Marks(size_t lines, std::string& forced) const;
-  void ForgetFieldNames() { known_.clear(); }
+  void ForgetFieldNames() {
+    known_.clear();
+    last_ = 0;
+  }
 
   int32_t GetValueKind(const char16_t* field) override;
   const char16_t* GetText(const char16_t* field) override;
@@ -65,15 +68,29 @@ class ColumnRow final : public IDataRow {
     Field* field;  // null: a name the row does not have
   };
 
+  // The module asks for its fields in the same order row after row: the
+  // name after the last one found is the likeliest.
   Field* Find(const char16_t* name) {
-    for (const Known& k : known_)
-      if (k.name == name) return k.field;
+    const size_t n = known_.size();
+    if (n != 0) {
+      size_t i = last_ + 1 < n ? last_ + 1 : 0;
+      if (known_[i].name == name) {
+        last_ = i;
+        return known_[i].field;
+      }
+      for (i = 0; i < n; ++i)
+        if (known_[i].name == name) {
+          last_ = i;
+          return known_[i].field;
+        }
+    }
     return Learn(name);
   }
   Field* Learn(const char16_t* name);
 
   std::vector<Field> fields_;
   std::vector<Known> known_;
+  size_t last_ = 0;  // in known_, the last name found
 };
 
 }  // namespace fmpython

@@ -113,8 +113,8 @@ void FieldColumn::IndexTyped() {
       kinds_.assign(1, 1);
       integers_.assign(1, 0);
       reals_.assign(1, 0);
-      dates_.assign(1, RowDate{0, 0, 0});
-      times_.assign(1, RowTime{0, 0, 0});
+      dates_.assign(1, Pack(RowDate{0, 0, 0}));
+      times_.assign(1, Pack(RowTime{0, 0, 0}));
       text_offsets_.assign(1, 0);
       texts_.assign(1, u'\0');
       mark_offsets_.assign(1, 0);
@@ -211,8 +211,8 @@ void FieldColumn::Read(FieldReader& reader) {
     kinds_[v] = row.GetValueKind(field);
     integers_[v] = row.GetInteger(field);
     reals_[v] = row.GetReal(field);
-    dates_[v] = row.GetDate(field);
-    times_[v] = row.GetTime(field);
+    dates_[v] = Pack(row.GetDate(field));
+    times_[v] = Pack(row.GetTime(field));
     if (const char16_t* text = row.GetText(field); text && *text) {
       text_offsets_[v] = static_cast<uint32_t>(texts_.size());
       texts_.append(text);

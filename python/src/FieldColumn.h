@@ -29,6 +29,7 @@
 #include <pybind11/numpy.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,24 @@
 #include "filtermodule/FilterModule.h"
 
 namespace fmpython {
+
+// A date or time record kept in the low bytes of a 64-bit word. Served
+// from the word's address (Unpack): GCC builds a 6-byte record chosen
+// between two values on the stack and reads it back stalled; from an
+// address chosen between two it is two plain loads.
+template <typename Record>
+uint64_t Pack(Record r) {
+  static_assert(sizeof(Record) <= sizeof(uint64_t));
+  uint64_t word = 0;
+  std::memcpy(&word, &r, sizeof r);
+  return word;
+}
+template <typename Record>
+Record Unpack(const uint64_t* word) {
+  Record r;
+  std::memcpy(&r, word, sizeof r);
+  return r;
+}
 
 class FieldColumn {
  public:
@@ -47,8 +66,8 @@ class FieldColumn {
     const int32_t* kinds;  // GetValueKind: 1 integer (or no number), 0 real
     const int32_t* integers;
     const double* reals;
-    const RowDate* dates;
-    const RowTime* times;
+    const uint64_t* dates;  // a RowDate in the low bytes (Unpack)
+    const uint64_t* times;  // a RowTime in the low bytes
     const uint32_t* texts;  // offsets of null-terminated texts in `text`
     const char16_t* text;
     const uint32_t* marks;  // offsets of the conditions' marks in `mark`
@@ -139,8 +158,8 @@ class FieldColumn {
   std::vector<int32_t> kinds_;
   std::vector<int32_t> integers_;
   std::vector<double> reals_;
-  std::vector<RowDate> dates_;
-  std::vector<RowTime> times_;
+  std::vector<uint64_t> dates_;
+  std::vector<uint64_t> times_;
   std::vector<uint32_t> text_offsets_;
   std::u16string texts_;
   std::vector<uint32_t> mark_offsets_;
