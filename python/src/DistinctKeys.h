@@ -36,6 +36,11 @@ class DistinctKeys {
     }
   }
 
+  // Starts loading the entry where `key` would be looked for first.
+  void Prefetch(uint64_t key) const {
+    __builtin_prefetch(&entries_[Slot(key)]);
+  }
+
   uint32_t size() const { return size_; }
 
  private:

@@ -46,12 +46,16 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
   rows.resize(rows_);
   PyObject* last = nullptr;
   uint32_t last_number = 0;
+  // The table's entry for a row a few ahead is fetched while this one is
+  // looked up: a column of many values misses the cache on most rows.
+  constexpr size_t kAhead = 8;
   for (size_t r = 0; r < rows_; ++r) {
+    if (r + kAhead < rows_)
+      keys.Prefetch(reinterpret_cast<uintptr_t>(objects[r + kAhead]));
     PyObject* o = objects[r];
     // Runs of one object (a sorted or repeated column) skip the table.
     if (r > 0 && o == last) {
       rows[r] = last_number;
-      ++distinct_[last_number].rows;
       continue;
     }
     bool added = false;
@@ -71,7 +75,6 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
       }
       distinct_.back().size = cells_.size() - distinct_.back().start;
     }
-    ++distinct_[number].rows;
     rows[r] = number;
     last = o;
     last_number = number;
@@ -101,13 +104,12 @@ void FieldColumn::IndexTyped() {
   const void* base = data_.data();
   if (kind_ == ColumnKind::kInt64 && number_only_) {
     ints_ = static_cast<const int64_t*>(base);
-    int64_t low = 0, high = 0;
-    for (size_t r = 0; r < rows_; ++r) {
-      low = std::min(low, ints_[r]);
-      high = std::max(high, ints_[r]);
-    }
-    if (low >= std::numeric_limits<int32_t>::min() &&
-        high <= std::numeric_limits<int32_t>::max()) {
+    // A value fits 32 bits when adding 2^31 leaves the high word zero;
+    // or-ing those words vectorises where a 64-bit min and max do not.
+    uint64_t beyond = 0;
+    for (size_t r = 0; r < rows_; ++r)
+      beyond |= (static_cast<uint64_t>(ints_[r]) + 0x80000000u) >> 32;
+    if (beyond == 0) {
       // One reading, whose number At rewrites for each row.
       mode_ = Mode::kDirect;
       kinds_.assign(1, 1);
@@ -148,7 +150,6 @@ void FieldColumn::IndexTyped() {
     const uint64_t key = key_of(r);
     if (r > 0 && key == last) {
       rows[r] = last_number;
-      ++distinct_[last_number].rows;
       continue;
     }
     bool added = false;
@@ -178,7 +179,6 @@ void FieldColumn::IndexTyped() {
       if (present) cells_.append(text);
       distinct_.back().size = cells_.size() - distinct_.back().start;
     }
-    ++distinct_[number].rows;
     rows[r] = number;
     last = key;
     last_number = number;
@@ -186,10 +186,7 @@ void FieldColumn::IndexTyped() {
 }
 
 void FieldColumn::Read(FieldReader& reader) {
-  if (mode_ == Mode::kConstant)
-    distinct_[0].rows = rows_;
-  else if (kind_ != ColumnKind::kText)
-    IndexTyped();
+  if (mode_ != Mode::kConstant && kind_ != ColumnKind::kText) IndexTyped();
   if (mode_ == Mode::kDirect) return;
   const size_t n = distinct_.size();
   kinds_.resize(n);
@@ -201,6 +198,13 @@ void FieldColumn::Read(FieldReader& reader) {
   mark_offsets_.assign(n, 0);
   texts_.assign(1, u'\0');  // offset 0: the empty text
   std::vector<bool> forces(n, false);
+  struct Noted {
+    uint32_t value;
+    evfilter::FeedNote::Kind kind;
+    const char* wanted;
+    std::string cell;
+  };
+  std::vector<Noted> noted;
   const char16_t* field = wide_.c_str();
   for (size_t v = 0; v < n; ++v) {
     const Distinct& d = distinct_[v];
@@ -227,16 +231,29 @@ void FieldColumn::Read(FieldReader& reader) {
       for (uint32_t c : conditions_) marks_.push_back(forced[c]);
       CheckSize(marks_.size(), kMaxOffset, "marks");
     }
-    // Each row holding the value would have noted the same: count them
-    // all, and keep the first row's cell.
-    for (const evfilter::FeedNote& note : reader.notes()) {
+    for (const evfilter::FeedNote& note : reader.notes())
+      noted.push_back(
+          {static_cast<uint32_t>(v), note.kind, note.wanted, note.cell});
+  }
+  // Each row holding a noted value would have noted the same: count the
+  // rows of each value (only now, and only when there are notes, so that
+  // numbering the rows writes nothing per value), and keep the first
+  // row's cell.
+  if (!noted.empty()) {
+    std::vector<uint64_t> count(n, 0);
+    if (mode_ == Mode::kConstant)
+      count[0] = rows_;
+    else
+      for (uint32_t r : *index_) ++count[r];
+    for (const Noted& note : noted) {
+      const Distinct& d = distinct_[note.value];
       Note& to = notes_[note.kind == evfilter::FeedNote::kUnreadable ? 0 : 1];
       if (to.count == 0 || d.first_row < to.first_row) {
         to.first_row = d.first_row;
         to.first_cell = note.cell;
         to.wanted = note.wanted;
       }
-      to.count += d.rows;
+      to.count += count[note.value];
     }
   }
   // Rows whose value forces a condition say so in their index, so that a

@@ -144,12 +144,11 @@ class FieldColumn {
   // Per row: its distinct value (and kForces).
   std::vector<uint32_t>* index_;
   // Per distinct value: its text (UTF-8, [start, start + size) of cells_),
-  // whether there is one, the rows that hold it and the first of them.
+  // whether there is one, and the first row that holds it.
   struct Distinct {
     uint64_t start = 0;
     uint64_t size = 0;
     bool present = false;
-    uint64_t rows = 0;
     uint64_t first_row = 0;
   };
   std::vector<Distinct> distinct_;
