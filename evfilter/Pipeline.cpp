@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <future>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "evfilter/CsvReader.h"
@@ -68,6 +70,9 @@ struct Batch {
   std::vector<std::string> columns;
   bool split_later = false;  // CSV records whose cells Get makes
   std::vector<Decision> decisions;
+  // Set by Deciders under its lock.
+  bool decided = false;
+  std::exception_ptr error;  // what DecideAll threw, for the reading thread
 
   // Empties the batch, keeping its memory for the next one.
   void Clear() {
@@ -77,6 +82,8 @@ struct Batch {
     keys.clear();
     columns.clear();
     decisions.clear();
+    decided = false;
+    error = nullptr;
   }
   void Add(const Record& r) {
     Entry e{arena.size(), r.raw.size(), cells.size(), 0,      keys.size(), 0,
@@ -130,6 +137,91 @@ struct Batch {
       Decide(matcher, r, columns, decisions[i]);
     }
   }
+};
+
+// Decides batches on a fixed set of threads and on the reading thread:
+// a batch is claimed by whichever is free first, and the reading thread,
+// while it waits for a batch, decides those nobody has claimed. So a run
+// never waits for a thread that gets no core, and no thread is started
+// per batch. Each thread has its own matcher (matchers[0] is the reading
+// thread's).
+class Deciders {
+ public:
+  explicit Deciders(const std::vector<std::unique_ptr<RecordMatcher>>& m)
+      : own_(m[0].get()) {
+    for (size_t i = 1; i < m.size(); ++i)
+      threads_.emplace_back([this, matcher = m[i].get()] { Work(*matcher); });
+  }
+  // Stops the threads once their current batch is decided; batches not yet
+  // claimed are left undecided.
+  ~Deciders() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  Deciders(const Deciders&) = delete;
+  Deciders& operator=(const Deciders&) = delete;
+
+  void Submit(Batch* batch) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      unclaimed_.push_back(batch);
+    }
+    work_.notify_one();
+  }
+
+  // Returns once `batch` is decided; rethrows what deciding it threw.
+  void Wait(Batch* batch) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!batch->decided) {
+      if (unclaimed_.empty()) {
+        done_.wait(lock);
+        continue;
+      }
+      Batch* next = unclaimed_.front();
+      unclaimed_.pop_front();
+      lock.unlock();
+      DecideOne(*next, *own_);
+      lock.lock();
+      next->decided = true;
+    }
+    if (batch->error) std::rethrow_exception(batch->error);
+  }
+
+ private:
+  static void DecideOne(Batch& batch, RecordMatcher& matcher) {
+    try {
+      batch.DecideAll(matcher);
+    } catch (...) {
+      batch.error = std::current_exception();
+    }
+  }
+
+  void Work(RecordMatcher& matcher) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      work_.wait(lock, [this] { return stop_ || !unclaimed_.empty(); });
+      if (stop_) return;
+      Batch* batch = unclaimed_.front();
+      unclaimed_.pop_front();
+      lock.unlock();
+      DecideOne(*batch, matcher);
+      lock.lock();
+      batch->decided = true;
+      done_.notify_all();
+    }
+  }
+
+  RecordMatcher* own_;
+  std::mutex mutex_;
+  std::condition_variable work_;  // a batch to claim, or stop
+  std::condition_variable done_;  // a batch decided
+  std::deque<Batch*> unclaimed_;
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
 };
 
 class Run {
@@ -271,20 +363,21 @@ class Run {
   }
 
   void ReadParallel(RecordReader& reader, const Input& input) {
-    // Batches go to the threads in turn, each thread with its own matcher;
-    // results are settled in input order. At most one batch per thread is
-    // in flight, so a matcher is free when its turn comes.
+    // Batches are decided by the threads and the reading thread (Deciders)
+    // and settled in input order; up to two per thread are in flight, so
+    // the threads have the next one ready when they finish one.
     constexpr size_t kBatch = 4096;
-    const size_t jobs = matchers_.size();
-    std::deque<std::pair<std::unique_ptr<Batch>, std::future<void>>> flight;
+    const size_t in_flight = 2 * matchers_.size();
+    std::deque<std::unique_ptr<Batch>> flight;
     // Settled batches are filled again: fresh memory for every batch costs
     // more in page faults than the copying itself.
     std::vector<std::unique_ptr<Batch>> spare;
-    size_t turn = 0;
+    // Declared after the batches, so its threads stop before they go.
+    Deciders deciders(matchers_);
     auto settle_front = [&] {
-      auto [batch, done] = std::move(flight.front());
+      std::unique_ptr<Batch> batch = std::move(flight.front());
       flight.pop_front();
-      done.get();
+      deciders.Wait(batch.get());
       Record r;
       std::string scratch;
       for (size_t i = 0; i < batch->entries.size(); ++i) {
@@ -318,13 +411,9 @@ class Run {
       }
       if (batch->entries.empty()) break;
       batch->columns = reader.columns();
-      if (flight.size() == jobs) settle_front();
-      RecordMatcher* matcher = matchers_[turn++ % jobs].get();
-      Batch* raw = batch.get();
-      flight.emplace_back(std::move(batch),
-                          std::async(std::launch::async, [raw, matcher] {
-                            raw->DecideAll(*matcher);
-                          }));
+      if (flight.size() == in_flight) settle_front();
+      deciders.Submit(batch.get());
+      flight.push_back(std::move(batch));
     }
     while (!flight.empty()) settle_front();
   }
