@@ -30,7 +30,8 @@ class ColumnRow final : public IDataRow {
   explicit ColumnRow(std::vector<FieldColumn*> fields);
   virtual ~ColumnRow() = default;
 
-  // Makes the row that at `row`; true when some condition is forced on it.
+  // Makes this the frame's row `row`; true when its values force some
+  // condition.
   bool Seek(size_t row) {
     uint32_t forces = 0;
     for (Field& f : fields_) {
