@@ -13,7 +13,6 @@ FieldReader::FieldReader(const std::vector<memhost::LineSpec>& lines,
   wide_.resize(n);
   conditions_.resize(n);
   number_only_.assign(n, true);
-  implicit_.assign(n, true);
   auto index = [this](const std::u16string& wide) -> uint32_t {
     const std::string name = textconv::ToUtf8(wide);
     for (uint32_t f = 0; f < names_.size(); ++f)
@@ -25,7 +24,6 @@ FieldReader::FieldReader(const std::vector<memhost::LineSpec>& lines,
     const uint32_t f = index(line.field);
     wide_[f] = line.field;
     conditions_[f].push_back(i);
-    implicit_[f] = false;
     if (line.type != 0) number_only_[f] = false;
     // The feeder reads EXT_TAGS as text for a text condition on
     // REL_EXT_TAGS (any type but numeric, date and time is text to it).

@@ -47,8 +47,6 @@ class FieldReader {
   }
   // True when only numeric conditions read the field.
   bool number_only(uint32_t field) const { return number_only_[field]; }
-  // True when no line names the field (EXT_TAGS read for REL_EXT_TAGS).
-  bool implicit(uint32_t field) const { return implicit_[field]; }
 
   // Reads `cell` (nothing for a missing value) as the value of `field`;
   // the results below hold until the next call.
@@ -64,7 +62,6 @@ class FieldReader {
   std::vector<std::u16string> wide_;
   std::vector<std::vector<uint32_t>> conditions_;
   std::vector<bool> number_only_;
-  std::vector<bool> implicit_;
   evfilter::Record record_;
   memhost::MemoryDataRow row_;
   std::string forced_;
