@@ -202,8 +202,8 @@ def test_errors_name_the_column_and_row():
 
 def test_more_forced_patterns_than_the_variant_cache_holds():
     # Each pattern of missing fields needs a filter variant; past 4096 the
-    # cache starts again and destroys variants whose field-name texts the
-    # row remembered by address. Rows after that must still decide alike.
+    # cache starts again, so variants are destroyed and built again in the
+    # middle of the mask. Rows after that must still decide alike.
     rng = np.random.default_rng(7)
     rows, fields = 6000, 13
     df = pd.DataFrame({
