@@ -12,6 +12,7 @@ scripts/install-deps.sh "${packages[@]}"
 BUILD=build/python
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DFM_BUILD_TESTS=OFF -DFM_BUILD_BENCHMARKS=OFF -DFM_BUILD_PYTHON=ON \
+  -DFM_WARNINGS_AS_ERRORS=ON \
   -DPython3_EXECUTABLE="$PY" >/dev/null
 cmake --build "$BUILD" --target filtermodule_python evfilter \
   -j "${FM_BUILD_JOBS:-2}"

@@ -9,10 +9,14 @@
 // its NOT (FilterVariants).
 //
 // Frames arrive as prepared columns (see filtermodule/__init__.py): int64,
-// float64, bool and datetime64[ns] arrays are read in place; object arrays
-// are turned into UTF-8 texts once, with the GIL held. The row loop then
-// runs without the GIL, each cell rendered as the text a CSV file would
-// hold and read as evfilter reads it.
+// float64, bool and datetime64[ns] arrays read in place, object arrays
+// whose objects are classified with the GIL held. Mask reads each distinct
+// value of a column once, as evfilter reads the text a file written from
+// the frame would hold (FieldColumn), and then decides the rows in order,
+// without the GIL, on a row that serves those readings by index
+// (ColumnRow). mask_by_text, the earlier way and the reference for tests,
+// renders every cell as text and feeds the row from it (TextColumn), as
+// match does for one record.
 //
 // Thread safety: a Filter is used by one thread at a time; its calls take
 // the filter's own lock (after the GIL is released), so threads sharing one
@@ -24,8 +28,6 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,6 +35,10 @@
 #include <string>
 #include <vector>
 
+#include "ColumnRow.h"
+#include "FieldColumn.h"
+#include "FieldReader.h"
+#include "TextColumn.h"
 #include "evfilter/CellReaders.h"
 #include "evfilter/Definition.h"
 #include "evfilter/FilterBuild.h"
@@ -43,6 +49,10 @@
 #include "textconv/Utf8.h"
 
 namespace py = pybind11;
+using fmpython::ColumnKind;
+using fmpython::ColumnRow;
+using fmpython::FieldColumn;
+using fmpython::TextColumn;
 using memhost::LineSpec;
 
 namespace {
@@ -51,202 +61,6 @@ namespace {
 // 1-based column of the error as `column`.
 PyObject* g_expression_error = nullptr;
 PyObject* g_build_error = nullptr;
-
-// ---------------------------------------------------------------- columns
-
-// One frame column as the row loop reads it.
-class Column {
- public:
-  enum class Kind { kText, kInt64, kFloat64, kBool, kDatetime };
-
-  // Kinds: "text" (object array), "int64", "float64", "bool", "datetime"
-  // (datetime64[ns] viewed as int64). Object cells are read here, with
-  // the GIL held.
-  // `row_names` names the rows in messages (a record's keys), else numbers.
-  Column(const std::string& name, const std::string& kind, py::array data,
-         const std::vector<std::string>* row_names = nullptr)
-      : data_(std::move(data)), row_names_(row_names) {
-    rows_ = static_cast<size_t>(data_.size());
-    if (data_.ndim() != 1 || !(data_.flags() & py::array::c_style))
-      throw std::invalid_argument("column '" + name +
-                                  "': expected a contiguous 1-d array");
-    auto need = [&](py::dtype dtype) {
-      if (!data_.dtype().is(dtype) && data_.dtype().kind() != dtype.kind())
-        throw std::invalid_argument("column '" + name + "': expected " +
-                                    std::string(py::str(dtype)) + " data");
-    };
-    if (kind == "int64" || kind == "datetime") {
-      need(py::dtype::of<int64_t>());
-      if (data_.itemsize() != 8)
-        throw std::invalid_argument("column '" + name + "': not 64-bit");
-      kind_ = kind == "int64" ? Kind::kInt64 : Kind::kDatetime;
-    } else if (kind == "float64") {
-      need(py::dtype::of<double>());
-      if (data_.itemsize() != 8)
-        throw std::invalid_argument("column '" + name + "': not 64-bit");
-      kind_ = Kind::kFloat64;
-    } else if (kind == "bool") {
-      need(py::dtype::of<bool>());
-      kind_ = Kind::kBool;
-    } else if (kind == "text") {
-      if (data_.dtype().kind() != 'O')
-        throw std::invalid_argument("column '" + name +
-                                    "': expected an object array");
-      kind_ = Kind::kText;
-      ReadObjects(name);
-    } else {
-      throw std::invalid_argument("column '" + name + "': unknown kind '" +
-                                  kind + "'");
-    }
-  }
-
-  size_t rows() const { return rows_; }
-
-  // The cell of `row` as text, or nothing for a missing value (None, NaN,
-  // NaT). `scratch` holds rendered numbers.
-  std::optional<std::string_view> Cell(size_t row, std::string& scratch) const {
-    const void* base = data_.data();
-    switch (kind_) {
-      case Kind::kText:
-        if (!present_[row]) return std::nullopt;
-        return std::string_view(arena_).substr(
-            offsets_[row], offsets_[row + 1] - offsets_[row]);
-      case Kind::kInt64: {
-        char buffer[32];
-        const int64_t v = static_cast<const int64_t*>(base)[row];
-        const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-        scratch.assign(buffer, end);
-        return scratch;
-      }
-      case Kind::kFloat64: {
-        const double v = static_cast<const double*>(base)[row];
-        if (std::isnan(v)) return std::nullopt;
-        // The shortest text that reads back as the same double: what the
-        // value prints as, and what a file written from the frame holds.
-        char buffer[64];
-        const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-        scratch.assign(buffer, end);
-        return scratch;
-      }
-      case Kind::kBool:
-        return static_cast<const bool*>(base)[row] ? std::string_view("true")
-                                                   : std::string_view("false");
-      case Kind::kDatetime: {
-        const int64_t ns = static_cast<const int64_t*>(base)[row];
-        if (ns == INT64_MIN) return std::nullopt;  // NaT
-        RenderTimestamp(ns, scratch);
-        return scratch;
-      }
-    }
-    return std::nullopt;
-  }
-
- private:
-  // An ISO 8601 timestamp without a zone (taken as written), with the
-  // fraction only when there is one.
-  static void RenderTimestamp(int64_t ns, std::string& out) {
-    constexpr int64_t kDay = 86400LL * 1000000000LL;
-    int64_t days = ns / kDay;
-    int64_t rest = ns % kDay;
-    if (rest < 0) {
-      rest += kDay;
-      --days;
-    }
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    const int64_t seconds = rest / 1000000000LL;
-    const int64_t fraction = rest % 1000000000LL;
-    char buffer[64];
-    int n = std::snprintf(
-        buffer, sizeof buffer, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
-        static_cast<long long>(y), static_cast<long long>(m),
-        static_cast<long long>(d), static_cast<long long>(seconds / 3600),
-        static_cast<long long>(seconds / 60 % 60),
-        static_cast<long long>(seconds % 60));
-    out.assign(buffer, static_cast<size_t>(n));
-    if (fraction != 0) {
-      n = std::snprintf(buffer, sizeof buffer, ".%09lld",
-                        static_cast<long long>(fraction));
-      std::string_view digits(buffer, static_cast<size_t>(n));
-      while (digits.back() == '0') digits.remove_suffix(1);
-      out.append(digits);
-    }
-  }
-
-  // Texts of an object column: str as it is; None, NaN, NaT and pandas'
-  // NA missing; bool, int and float as JSON and Python write them; a date
-  // or timestamp in ISO form. Anything else is an error naming the row.
-  void ReadObjects(const std::string& name) {
-    py::object na_type, nat_type;
-    try {
-      py::module_ pandas = py::module_::import("pandas");
-      na_type = py::type::of(pandas.attr("NA"));
-      nat_type = py::type::of(pandas.attr("NaT"));
-    } catch (const py::error_already_set&) {
-      // Without pandas no cell can be NA or NaT.
-    }
-    auto* cells = static_cast<PyObject* const*>(data_.data());
-    present_.assign(rows_, 0);
-    offsets_.assign(rows_ + 1, 0);
-    for (size_t r = 0; r < rows_; ++r) {
-      offsets_[r] = arena_.size();
-      PyObject* o = cells[r];
-      if (o == Py_None || o == nullptr) {
-      } else if (PyUnicode_Check(o)) {
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
-        if (utf8 == nullptr) throw py::error_already_set();
-        arena_.append(utf8, static_cast<size_t>(size));
-        present_[r] = 1;
-      } else if (PyBool_Check(o)) {
-        arena_.append(o == Py_True ? "true" : "false");
-        present_[r] = 1;
-      } else if (PyFloat_Check(o)) {
-        const double v = PyFloat_AS_DOUBLE(o);
-        if (!std::isnan(v)) {
-          char buffer[64];
-          const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-          arena_.append(buffer, end);
-          present_[r] = 1;
-        }
-      } else if (PyLong_Check(o)) {
-        arena_.append(py::str(o).cast<std::string>());
-        present_[r] = 1;
-      } else if (na_type && (py::handle(o).get_type().is(na_type) ||
-                             py::handle(o).get_type().is(nat_type))) {
-      } else if (PyObject_HasAttrString(o, "isoformat")) {
-        arena_.append(py::reinterpret_borrow<py::object>(o)
-                          .attr("isoformat")()
-                          .cast<std::string>());
-        present_[r] = 1;
-      } else {
-        throw py::type_error(
-            (row_names_ != nullptr && r < row_names_->size()
-                 ? "field '" + (*row_names_)[r] + "'"
-                 : "column '" + name + "', row " + std::to_string(r)) +
-            ": cannot read a value of type " +
-            std::string(py::str(py::handle(o).get_type().attr("__name__"))));
-      }
-    }
-    offsets_[rows_] = arena_.size();
-  }
-
-  py::array data_;
-  const std::vector<std::string>* row_names_;
-  Kind kind_ = Kind::kText;
-  size_t rows_ = 0;
-  std::string arena_;
-  std::vector<uint64_t> offsets_;
-  std::vector<uint8_t> present_;
-};
 
 // ----------------------------------------------------------------- filter
 
@@ -277,6 +91,13 @@ class Filter {
         AddSlot("EXT_TAGS", true);
     }
     feeder_ = std::make_unique<evfilter::RowFeeder>(lines_, zone_);
+    reader_ = std::make_unique<fmpython::FieldReader>(lines_, zone_);
+    // Mask numbers its columns as the reader numbers its fields.
+    for (uint32_t f = 0; f < reader_->fields(); ++f)
+      if (f >= slots_.size() || reader_->name(f) != slots_[f].name)
+        throw std::logic_error("the fields of the filter are out of order");
+    if (reader_->fields() != slots_.size())
+      throw std::logic_error("the filter reads fields it does not name");
   }
 
   const std::vector<LineSpec>& lines() const { return lines_; }
@@ -292,13 +113,93 @@ class Filter {
       throw std::invalid_argument("names, kinds and arrays differ in length");
     // Only the columns the filter reads are prepared (and given).
     std::vector<int64_t> source = Resolve(names);
-    std::vector<std::unique_ptr<Column>> columns(slots_.size());
+    std::vector<std::unique_ptr<FieldColumn>> columns(slots_.size());
+    // The rows' indexes of one call are kept for the next: a new buffer of
+    // that size would be fresh pages, zeroed by the kernel on first touch.
+    // Taken and given back with the GIL held, so that a thread sharing the
+    // filter never fills the buffers of another.
+    std::vector<std::vector<uint32_t>> index_buffers;
+    index_buffers.swap(index_buffers_);
+    index_buffers.resize(slots_.size());
+    for (size_t s = 0; s < slots_.size(); ++s) {
+      const auto field = static_cast<uint32_t>(s);
+      if (source[s] < 0) {
+        columns[s] = std::make_unique<FieldColumn>(field, rows, *reader_,
+                                                   index_buffers[s]);
+        continue;
+      }
+      const auto c = static_cast<size_t>(source[s]);
+      if (!arrays[c])
+        throw std::invalid_argument("column '" + names[c] + "' not given");
+      const ColumnKind kind =
+          fmpython::CheckColumn(names[c], kinds[c], *arrays[c]);
+      columns[s] = std::make_unique<FieldColumn>(
+          names[c], kind, *arrays[c], field, *reader_, index_buffers[s]);
+      if (columns[s]->rows() != rows)
+        throw std::invalid_argument("column '" + names[c] + "' has " +
+                                    std::to_string(columns[s]->rows()) +
+                                    " rows, not " + std::to_string(rows));
+    }
+    py::array_t<bool> result(static_cast<py::ssize_t>(rows));
+    bool* out = result.mutable_data();
+    std::map<std::pair<uint32_t, int>, NoteCount> notes;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::vector<FieldColumn*> fields;
+      for (auto& c : columns) {
+        c->Read(*reader_);
+        fields.push_back(c.get());
+      }
+      ColumnRow row(std::move(fields));
+      IFilter* base = variants_->base();
+      size_t built = variants_->variants_built();
+      for (size_t r = 0; r < rows; ++r) {
+        if (!row.Seek(r)) {
+          out[r] = base->IsMatch(&row);
+          continue;
+        }
+        row.Marks(lines_.size(), forced_);
+        IFilter* variant = variants_->For(forced_);
+        // A variant built may have replaced others, whose field-name
+        // texts the row remembers by address.
+        if (variants_->variants_built() != built) {
+          built = variants_->variants_built();
+          row.ForgetFieldNames();
+        }
+        out[r] = variant->IsMatch(&row);
+      }
+      for (uint32_t s = 0; s < columns.size(); ++s)
+        for (int kind = 0; kind < 2; ++kind) {
+          const FieldColumn::Note& n = columns[s]->note(kind);
+          if (n.count == 0) continue;
+          notes[{s, kind}] = {
+              slots_[s].name, kind == 0 ? "unreadable" : "inexact",
+              n.wanted,       n.count,
+              n.first_row,    n.first_cell};
+        }
+    }
+    columns.clear();
+    index_buffers_.swap(index_buffers);
+    return py::make_tuple(result, NoteList(notes), Missing(source));
+  }
+
+  // As Mask, each cell rendered as text and fed to the row: the
+  // reference Mask is tested against.
+  py::tuple MaskByText(size_t rows, const std::vector<std::string>& names,
+                       const std::vector<std::string>& kinds,
+                       const std::vector<std::optional<py::array>>& arrays) {
+    if (names.size() != kinds.size() || names.size() != arrays.size())
+      throw std::invalid_argument("names, kinds and arrays differ in length");
+    // Only the columns the filter reads are prepared (and given).
+    std::vector<int64_t> source = Resolve(names);
+    std::vector<std::unique_ptr<TextColumn>> columns(slots_.size());
     for (size_t s = 0; s < slots_.size(); ++s) {
       if (source[s] < 0) continue;
       const auto c = static_cast<size_t>(source[s]);
       if (!arrays[c])
         throw std::invalid_argument("column '" + names[c] + "' not given");
-      columns[s] = std::make_unique<Column>(names[c], kinds[c], *arrays[c]);
+      columns[s] = std::make_unique<TextColumn>(names[c], kinds[c], *arrays[c]);
       if (columns[s]->rows() != rows)
         throw std::invalid_argument("column '" + names[c] + "' has " +
                                     std::to_string(columns[s]->rows()) +
@@ -339,7 +240,7 @@ class Filter {
   // One record given as (name, value) pairs; values as object cells.
   py::tuple Match(const std::vector<std::string>& names, py::array values) {
     std::vector<int64_t> source = Resolve(names);
-    Column column("record", "text", std::move(values), &names);
+    TextColumn column("record", "text", std::move(values), &names);
     std::map<std::pair<uint32_t, int>, NoteCount> notes;
     bool matched = false;
     {
@@ -467,6 +368,8 @@ class Filter {
   std::vector<std::string> slot_names_;
   std::unique_ptr<evfilter::FilterVariants> variants_;
   std::unique_ptr<evfilter::RowFeeder> feeder_;
+  std::unique_ptr<fmpython::FieldReader> reader_;
+  std::vector<std::vector<uint32_t>> index_buffers_;  // with the GIL held
   memhost::MemoryDataRow row_;
   std::string forced_;
   std::mutex mutex_;
@@ -593,6 +496,8 @@ PYBIND11_MODULE(_core, m) {
                              })
       .def("mask", &Filter::Mask, py::arg("rows"), py::arg("names"),
            py::arg("kinds"), py::arg("arrays"))
+      .def("mask_by_text", &Filter::MaskByText, py::arg("rows"),
+           py::arg("names"), py::arg("kinds"), py::arg("arrays"))
       .def("needed", &Filter::Needed, py::arg("names"))
       .def("match", &Filter::Match, py::arg("names"), py::arg("values"))
       .def("intervals", &Filter::Intervals, py::arg("field"));

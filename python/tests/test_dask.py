@@ -127,3 +127,29 @@ def test_jsonl_values_read_as_evfilter_reads_them(tmp_path):
                 warnings.simplefilter("ignore", fm.FilterWarning)
                 got = len(fmd.filter_frame(ddf, filter=f).compute(scheduler="sync"))
             assert got == expected, (where, p)
+
+
+def test_workers_read_the_files_and_build_one_filter_per_partition(
+        inputs, monkeypatch):
+    # The graph the client sends names the files; their bytes are read
+    # where the tasks run.
+    import cloudpickle
+
+    total = sum(os.path.getsize(p) for p in inputs["mixed"])
+    for ddf in (fmd.read_events(inputs["mixed"]),
+                fmd.read_events(inputs["jsonl"],
+                                columns=list(inputs["frame"].columns))):
+        graph = dict(fmd.filter_frame(ddf, where="EventID = 4625")
+                     .__dask_graph__())
+        assert len(cloudpickle.dumps(graph)) < total / 20
+    builds = []
+    real = fm.Filter._from_lines.__func__
+
+    def counted(cls, line_tuples, utc):
+        builds.append(1)
+        return real(cls, line_tuples, utc)
+
+    monkeypatch.setattr(fm.Filter, "_from_lines", classmethod(counted))
+    ddf = fmd.read_events(inputs["plain"])
+    fmd.filter_frame(ddf, where="EventID = 4625").compute(scheduler="sync")
+    assert len(builds) == ddf.npartitions

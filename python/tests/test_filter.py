@@ -232,10 +232,12 @@ def test_threads_with_own_filters_and_a_shared_one(events_typed):
 
 def test_mask_releases_the_gil():
     # An int64 frame is read in place, so nearly all of the mask's time is
-    # the row loop; the main thread must keep running meanwhile.
+    # the row loop; the main thread must keep running meanwhile. Conditions
+    # that hold whenever the first does make the loop long enough to tell.
     import time
     df = frame(n=np.arange(4_000_000, dtype=np.int64) % 1000)
-    f = fm.Filter(where="n > 500")
+    f = fm.Filter(where="n > 500" + "".join(
+        " AND n > %d AND n < %d" % (-k, 1000 + k) for k in range(6)))
     done = threading.Event()
     spans = []
 

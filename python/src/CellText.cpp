@@ -1,0 +1,113 @@
+#include "CellText.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace py = pybind11;
+
+namespace fmpython {
+
+void RenderInt64(int64_t value, std::string& out) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  out.assign(buffer, end);
+}
+
+void RenderDouble(double value, std::string& out) {
+  // What the value prints as, and what a file written from the frame holds.
+  char buffer[64];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  out.assign(buffer, end);
+}
+
+void RenderTimestamp(int64_t nanoseconds, std::string& out) {
+  constexpr int64_t kDay = 86400LL * 1000000000LL;
+  int64_t days = nanoseconds / kDay;
+  int64_t rest = nanoseconds % kDay;
+  if (rest < 0) {
+    rest += kDay;
+    --days;
+  }
+  // Civil date from days since 1970-01-01 (proleptic Gregorian).
+  const int64_t z = days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  const int64_t seconds = rest / 1000000000LL;
+  const int64_t fraction = rest % 1000000000LL;
+  char buffer[64];
+  int n = std::snprintf(
+      buffer, sizeof buffer, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
+      static_cast<long long>(y), static_cast<long long>(m),
+      static_cast<long long>(d), static_cast<long long>(seconds / 3600),
+      static_cast<long long>(seconds / 60 % 60),
+      static_cast<long long>(seconds % 60));
+  out.assign(buffer, static_cast<size_t>(n));
+  if (fraction != 0) {
+    n = std::snprintf(buffer, sizeof buffer, ".%09lld",
+                      static_cast<long long>(fraction));
+    std::string_view digits(buffer, static_cast<size_t>(n));
+    while (digits.back() == '0') digits.remove_suffix(1);
+    out.append(digits);
+  }
+}
+
+ObjectCells::ObjectCells() {
+  try {
+    py::module_ pandas = py::module_::import("pandas");
+    na_type_ = py::type::of(pandas.attr("NA"));
+    nat_type_ = py::type::of(pandas.attr("NaT"));
+  } catch (const py::error_already_set&) {
+    // Without pandas no cell can be NA or NaT.
+  }
+}
+
+ObjectCells::Outcome ObjectCells::Append(PyObject* o, std::string& out) const {
+  if (o == Py_None || o == nullptr) return Outcome::kMissing;
+  if (PyUnicode_Check(o)) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
+    if (utf8 == nullptr) throw py::error_already_set();
+    out.append(utf8, static_cast<size_t>(size));
+    return Outcome::kText;
+  }
+  if (PyBool_Check(o)) {
+    out.append(o == Py_True ? "true" : "false");
+    return Outcome::kText;
+  }
+  if (PyFloat_Check(o)) {
+    const double v = PyFloat_AS_DOUBLE(o);
+    if (std::isnan(v)) return Outcome::kMissing;
+    std::string text;
+    RenderDouble(v, text);
+    out.append(text);
+    return Outcome::kText;
+  }
+  if (PyLong_Check(o)) {
+    out.append(py::str(o).cast<std::string>());
+    return Outcome::kText;
+  }
+  if (na_type_ && (py::handle(o).get_type().is(na_type_) ||
+                   py::handle(o).get_type().is(nat_type_)))
+    return Outcome::kMissing;
+  if (PyObject_HasAttrString(o, "isoformat")) {
+    out.append(py::reinterpret_borrow<py::object>(o)
+                   .attr("isoformat")()
+                   .cast<std::string>());
+    return Outcome::kText;
+  }
+  return Outcome::kUnsupported;
+}
+
+std::string ObjectCells::Unsupported(PyObject* cell) {
+  return "cannot read a value of type " +
+         std::string(py::str(py::handle(cell).get_type().attr("__name__")));
+}
+
+}  // namespace fmpython
