@@ -257,6 +257,27 @@ TEST(LoadingDifferentialTest, FlatMatchingAgreesOnNestedGroups) {
   EXPECT_GT(compared, Slow() ? 1000u : 20000u);
 }
 
+// One line, both filters, one text field set to each of `texts`: the
+// results must agree. `what` names the line in a failure.
+template <size_t N>
+void ExpectSameAsOracle(const LineSpec& line, const char16_t* const (&texts)[N],
+                        const std::string& what) {
+  memhost::MemoryFilterLineList new_list({line}), old_list({line});
+  IFilter* current = CreateFilter();
+  current->Init(&new_list);
+  auto* oracle = new legacy::Filter();
+  static_cast<IFilter*>(oracle)->Init(&old_list);
+  for (const char16_t* text : texts) {
+    MemoryDataRow row;
+    row.SetText(line.field.c_str(), text);
+    EXPECT_EQ(current->IsMatch(&row),
+              static_cast<IFilter*>(oracle)->IsMatch(&row))
+        << what << " on '" << textconv::ToUtf8(text) << "'";
+  }
+  DestroyFilter(current);
+  static_cast<IFilter*>(oracle)->Release();
+}
+
 // Text comparisons decided without the tree (equals, LIKE forms of one
 // literal run: exact, prefix, suffix, infix; CONTAINS, short and long
 // needles) against the oracle, on both
@@ -280,25 +301,13 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
         line.op = op;
         line.value = pattern;
         line.negate = negate;
-        memhost::MemoryFilterLineList new_list({line}), old_list({line});
-        IFilter* current = CreateFilter();
-        current->Init(&new_list);
-        auto* oracle = new legacy::Filter();
-        static_cast<IFilter*>(oracle)->Init(&old_list);
-        for (const char16_t* text : texts) {
-          MemoryDataRow row;
-          row.SetText(u"T", text);
-          EXPECT_EQ(current->IsMatch(&row),
-                    static_cast<IFilter*>(oracle)->IsMatch(&row))
-              << "T "
-              << (op == 0   ? "= '"
-                  : op == 1 ? "LIKE '"
-                            : "CONTAINS '")
-              << textconv::ToUtf8(pattern) << "'" << (negate ? " NOT" : "")
-              << " on '" << textconv::ToUtf8(text) << "'";
-        }
-        DestroyFilter(current);
-        static_cast<IFilter*>(oracle)->Release();
+        ExpectSameAsOracle(line, texts,
+                           std::string("T ") +
+                               (op == 0   ? "= '"
+                                : op == 1 ? "LIKE '"
+                                          : "CONTAINS '") +
+                               textconv::ToUtf8(pattern) + "'" +
+                               (negate ? " NOT" : ""));
       }
     }
   }
@@ -324,22 +333,9 @@ TEST(LoadingDifferentialTest, TaggedContainsAgreesWithTheOracle) {
       line.value = value;
       line.has_tag = true;
       line.tag = tag;
-      memhost::MemoryFilterLineList new_list({line}), old_list({line});
-      IFilter* current = CreateFilter();
-      current->Init(&new_list);
-      auto* oracle = new legacy::Filter();
-      static_cast<IFilter*>(oracle)->Init(&old_list);
-      for (const char16_t* text : texts) {
-        MemoryDataRow row;
-        row.SetText(u"EXT_TAGS", text);
-        EXPECT_EQ(current->IsMatch(&row),
-                  static_cast<IFilter*>(oracle)->IsMatch(&row))
-            << "EXT_TAGS@" << textconv::ToUtf8(tag) << " CONTAINS '"
-            << textconv::ToUtf8(value) << "' on '" << textconv::ToUtf8(text)
-            << "'";
-      }
-      DestroyFilter(current);
-      static_cast<IFilter*>(oracle)->Release();
+      ExpectSameAsOracle(line, texts,
+                         "EXT_TAGS@" + textconv::ToUtf8(tag) + " CONTAINS '" +
+                             textconv::ToUtf8(value) + "'");
     }
   }
 }
