@@ -149,19 +149,17 @@ class Deciders {
  public:
   explicit Deciders(const std::vector<std::unique_ptr<RecordMatcher>>& m)
       : own_(m[0].get()) {
-    for (size_t i = 1; i < m.size(); ++i)
-      threads_.emplace_back([this, matcher = m[i].get()] { Work(*matcher); });
+    try {
+      for (size_t i = 1; i < m.size(); ++i)
+        threads_.emplace_back([this, matcher = m[i].get()] { Work(*matcher); });
+    } catch (...) {
+      Stop();  // a thread that cannot start: those started are joined
+      throw;
+    }
   }
   // Stops the threads once their current batch is decided; batches not yet
   // claimed are left undecided.
-  ~Deciders() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    work_.notify_all();
-    for (std::thread& t : threads_) t.join();
-  }
+  ~Deciders() { Stop(); }
   Deciders(const Deciders&) = delete;
   Deciders& operator=(const Deciders&) = delete;
 
@@ -192,6 +190,16 @@ class Deciders {
   }
 
  private:
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+  }
+
   static void DecideOne(Batch& batch, RecordMatcher& matcher) {
     try {
       batch.DecideAll(matcher);
@@ -412,8 +420,9 @@ class Run {
       if (batch->entries.empty()) break;
       batch->columns = reader.columns();
       if (flight.size() == in_flight) settle_front();
-      deciders.Submit(batch.get());
+      // Owned by the flight before any thread may see it.
       flight.push_back(std::move(batch));
+      deciders.Submit(flight.back().get());
     }
     while (!flight.empty()) settle_front();
   }

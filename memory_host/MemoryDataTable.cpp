@@ -1,15 +1,25 @@
 #include "memory_host/MemoryDataTable.h"
 #include "memory_host/NameMatch.h"
 
+#include <atomic>
+#include <stdexcept>
+
 namespace memhost {
 
+uint64_t MemoryDataTable::Layout::Next() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 size_t MemoryDataTable::AddColumn(std::u16string name, Kind kind) {
+  // A column added later would be shorter than the rows.
+  if (rows_ > 0) throw std::logic_error("AddColumn after AddRow");
   Column column;
   column.name = std::move(name);
   column.kind = kind;
   column.texts.push_back(u'\0');  // offset 0: the empty text
   columns_.push_back(std::move(column));
-  ++layout_;
+  layout_.value = Layout::Next();
   return columns_.size() - 1;
 }
 
@@ -71,7 +81,7 @@ inline const void* MemoryDataTable::Cursor::FindColumn(const char16_t* field,
   size_t at = NameSlot<kHintBits>(field);
   for (size_t probe = 0; probe < kProbes; ++probe) {
     const Hint& hint = hints_[(at + probe) & (kHints - 1)];
-    if (hint.field == field && hint.layout == table_->layout_) {
+    if (hint.field == field && hint.layout == table_->layout_.value) {
       const auto* column =
           static_cast<const MemoryDataTable::Column*>(hint.column);
       return column != nullptr && column->kind == kind ? column : nullptr;
@@ -96,12 +106,13 @@ const void* MemoryDataTable::Cursor::FindColumnByName(const char16_t* field,
   size_t slot = home;
   for (size_t probe = 0; probe < kProbes; ++probe) {
     const size_t at = (home + probe) & (kHints - 1);
-    if (hints_[at].field == nullptr || hints_[at].layout != table_->layout_) {
+    if (hints_[at].field == nullptr ||
+        hints_[at].layout != table_->layout_.value) {
       slot = at;
       break;
     }
   }
-  hints_[slot] = Hint{field, table_->layout_, found};
+  hints_[slot] = Hint{field, table_->layout_.value, found};
   return found != nullptr && found->kind == kind ? found : nullptr;
 }
 

@@ -29,7 +29,8 @@ class MemoryDataTable {
  public:
   enum class Kind { kText, kInteger, kReal, kDate, kTime };
 
-  // Adds a column; returns its index. Add every column before the rows.
+  // Adds a column; returns its index. Every column comes before the rows:
+  // throws std::logic_error once a row was added.
   size_t AddColumn(std::u16string name, Kind kind);
   // Appends a row whose cells are all empty / zero; returns its index.
   size_t AddRow();
@@ -89,8 +90,20 @@ class MemoryDataTable {
   };
   std::vector<Column> columns_;
   size_t rows_ = 0;
-  // Changes with every column added: cursors' hints point into columns_.
-  uint64_t layout_ = 1;
+  // Names the table's columns as they are: cursors' hints point into
+  // columns_ and hold while it is the same. A new value (unique in the
+  // process) for every column added, and for a table copied or assigned.
+  struct Layout {
+    Layout() : value(Next()) {}
+    Layout(const Layout&) : value(Next()) {}
+    Layout& operator=(const Layout&) {
+      value = Next();
+      return *this;
+    }
+    static uint64_t Next();
+    uint64_t value;
+  };
+  Layout layout_;
 };
 
 }  // namespace memhost

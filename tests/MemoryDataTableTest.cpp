@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -94,11 +95,29 @@ TEST(MemoryDataTableTest, RememberedNamesFollowTheTable) {
   EXPECT_EQ(row.GetInteger(u"A"), 7);
   EXPECT_EQ(std::u16string(row.GetText(u"Be")), u"five");
 
+  EXPECT_THROW(table.AddColumn(u"late", Kind::kInteger), std::logic_error);
+
   char16_t name[] = u"A";
   EXPECT_EQ(row.GetInteger(name), 7);
   name[0] = u'Z';  // no column Z
   row.ForgetFieldNames();
   EXPECT_EQ(row.GetInteger(name), 0);
+}
+
+// A table assigned anew, with the same columns as before: what the cursor
+// remembered pointed into the columns that were freed.
+TEST(MemoryDataTableTest, AnAssignedTableIsFoundAnew) {
+  MemoryDataTable table;
+  table.AddColumn(u"A", Kind::kText);
+  table.AddRow();
+  table.SetText(0, u"old");
+  MemoryDataTable::Cursor row(table);
+  EXPECT_EQ(std::u16string(row.GetText(u"A")), u"old");
+  table = MemoryDataTable();
+  table.AddColumn(u"A", Kind::kText);
+  table.AddRow();
+  table.SetText(0, u"new");
+  EXPECT_EQ(std::u16string(row.GetText(u"A")), u"new");
 }
 
 }  // namespace

@@ -46,6 +46,10 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
   rows.resize(rows_);
   PyObject* last = nullptr;
   uint32_t last_number = 0;
+  // Reading a cell may run Python code (isoformat, str of an int subclass)
+  // that replaces cells of the frame: every object numbered stays alive
+  // until the scan ends, so that no new object takes its address.
+  std::vector<py::object> held;
   // The table's entry for a row a few ahead is fetched while this one is
   // looked up: a column of many values misses the cache on most rows.
   constexpr size_t kAhead = 8;
@@ -61,6 +65,7 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
     bool added = false;
     const uint32_t number = keys.Find(reinterpret_cast<uintptr_t>(o), &added);
     if (added) {
+      held.push_back(py::reinterpret_borrow<py::object>(o));
       AddDistinct(r);
       switch (cells.Append(o, cells_)) {
         case ObjectCells::Outcome::kText:
