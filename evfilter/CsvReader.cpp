@@ -13,6 +13,7 @@ void SplitCsv(std::string_view raw, std::string& arena,
   const char* const data = raw.data();
   const size_t size = raw.size();
   auto find = [&](size_t from, char c) {
+    if (from >= size) return size;  // (an empty view's data may be null)
     const void* at = std::memchr(data + from, c, size - from);
     return at == nullptr
                ? size

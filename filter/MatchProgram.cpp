@@ -68,7 +68,7 @@ bool MatchProgram::Compile(const FilterCompoundExpression& root) {
     if (node.kind == Node::Kind::kTextEquals ||
         (node.kind >= Node::Kind::kLikeExact &&
          node.kind <= Node::Kind::kLikeInfix))
-      node.text = folded_.data() + node.number;
+      node.text = folded_.data() + node.text_offset;
   return true;
 }
 
@@ -136,8 +136,7 @@ void MatchProgram::AddCondition(const FilterSimpleExpression& condition,
     case Direct::kTextEquals:
       node.kind = Node::Kind::kTextEquals;
       node.text_size = test.text->size();
-      // An offset until the folded values stop growing.
-      node.number = static_cast<int64_t>(folded_.size());
+      node.text_offset = folded_.size();
       for (char16_t c : *test.text) folded_.push_back(Lowered(c));
       break;
     case Direct::kTextLike:
@@ -155,7 +154,7 @@ void MatchProgram::AddCondition(const FilterSimpleExpression& condition,
           test.search->needle().size() <= kShortNeedle) {
         node.kind = Node::Kind::kLikeInfix;
         node.text_size = test.search->needle().size();
-        node.number = static_cast<int64_t>(folded_.size());
+        node.text_offset = folded_.size();
         folded_.append(test.search->needle());
       }
       break;
@@ -235,8 +234,7 @@ void MatchProgram::ClassifyLike(const std::u16string& pattern, Node& node) {
                                   : Node::Kind::kLikeExact;
   if (leading && !trailing && run.empty()) node.kind = Node::Kind::kLikeInfix;
   node.text_size = run.size();
-  // An offset until the texts stop growing.
-  node.number = static_cast<int64_t>(folded_.size());
+  node.text_offset = folded_.size();
   folded_.append(run);
 }
 

@@ -35,7 +35,10 @@ class MatchProgram {
   // Lays out `root`; false (and empty) when the tree cannot be laid out.
   // May throw std::bad_alloc.
   bool Compile(const FilterCompoundExpression& root);
-  void Clear() { nodes_.clear(); }
+  void Clear() {
+    nodes_.clear();
+    folded_.clear();
+  }
   bool empty() const { return nodes_.empty(); }
 
   // The tree's answer for the row in `row`.
@@ -82,6 +85,8 @@ class MatchProgram {
     int64_t number = 0;
     // The folded value, the LIKE pattern or its literal run.
     const char16_t* text = nullptr;
+    // Where `text` starts in folded_, until Compile makes it a pointer.
+    size_t text_offset = 0;
     size_t text_size = 0;
     const SubstringSearch* search = nullptr;
     const FilterSimpleExpression* expression = nullptr;
