@@ -32,13 +32,6 @@ inline size_t Length(const char16_t* text) {
   return n;
 }
 
-// "run*": the text starts with the run (a terminator ends the comparison:
-// it folds to no unit of a run).
-inline bool StartsFolded(const char16_t* text, const char16_t* run,
-                         size_t size) {
-  return SameFolded(text, run, size);
-}
-
 // "*run": the text ends with the run.
 inline bool EndsFolded(const char16_t* text, const char16_t* run, size_t size) {
   const size_t n = Length(text);
@@ -196,9 +189,10 @@ inline bool MatchProgram::Condition(const Node& node, RowValues& row) const {
     // An empty text matches no pattern but the empty one.
     case Node::Kind::kLikePrefix:
       if (slot.kind != SlotKind::kHostText) break;
+      // "run*": SameFolded stops at a shorter text's terminator, which
+      // folds to no unit of a run.
       return (*slot.host != u'\0' &&
-              StartsFolded(slot.host, node.text, node.text_size)) !=
-             node.negate;
+              SameFolded(slot.host, node.text, node.text_size)) != node.negate;
     case Node::Kind::kLikeSuffix:
       if (slot.kind != SlotKind::kHostText) break;
       return (*slot.host != u'\0' &&

@@ -129,16 +129,11 @@ class Filter {
         continue;
       }
       const auto c = static_cast<size_t>(source[s]);
-      if (!arrays[c])
-        throw std::invalid_argument("column '" + names[c] + "' not given");
-      const ColumnKind kind =
-          fmpython::CheckColumn(names[c], kinds[c], *arrays[c]);
-      columns[s] = std::make_unique<FieldColumn>(
-          names[c], kind, *arrays[c], field, *reader_, index_buffers[s]);
-      if (columns[s]->rows() != rows)
-        throw std::invalid_argument("column '" + names[c] + "' has " +
-                                    std::to_string(columns[s]->rows()) +
-                                    " rows, not " + std::to_string(rows));
+      const py::array& array = Given(names, arrays, c);
+      const ColumnKind kind = fmpython::CheckColumn(names[c], kinds[c], array);
+      columns[s] = std::make_unique<FieldColumn>(names[c], kind, array, field,
+                                                 *reader_, index_buffers[s]);
+      CheckRows(names[c], columns[s]->rows(), rows);
     }
     py::array_t<bool> result(static_cast<py::ssize_t>(rows));
     bool* out = result.mutable_data();
@@ -197,13 +192,9 @@ class Filter {
     for (size_t s = 0; s < slots_.size(); ++s) {
       if (source[s] < 0) continue;
       const auto c = static_cast<size_t>(source[s]);
-      if (!arrays[c])
-        throw std::invalid_argument("column '" + names[c] + "' not given");
-      columns[s] = std::make_unique<TextColumn>(names[c], kinds[c], *arrays[c]);
-      if (columns[s]->rows() != rows)
-        throw std::invalid_argument("column '" + names[c] + "' has " +
-                                    std::to_string(columns[s]->rows()) +
-                                    " rows, not " + std::to_string(rows));
+      columns[s] = std::make_unique<TextColumn>(names[c], kinds[c],
+                                                Given(names, arrays, c));
+      CheckRows(names[c], columns[s]->rows(), rows);
     }
     py::array_t<bool> result(static_cast<py::ssize_t>(rows));
     bool* out = result.mutable_data();
@@ -278,6 +269,22 @@ class Filter {
   }
 
  private:
+  // The array of column `c`, which the filter reads and so must be given.
+  static const py::array& Given(
+      const std::vector<std::string>& names,
+      const std::vector<std::optional<py::array>>& arrays, size_t c) {
+    if (!arrays[c])
+      throw std::invalid_argument("column '" + names[c] + "' not given");
+    return *arrays[c];
+  }
+
+  static void CheckRows(const std::string& name, size_t got, size_t rows) {
+    if (got != rows)
+      throw std::invalid_argument("column '" + name + "' has " +
+                                  std::to_string(got) + " rows, not " +
+                                  std::to_string(rows));
+  }
+
   struct Slot {
     std::string name;
     bool implicit;  // read on the module's behalf, not named by a line
