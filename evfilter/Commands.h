@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "evfilter/Pipeline.h"
-#include "memory_host/MemoryFilterLines.h"
+#include "MatchRun.h"
+#include "query/ConditionLine.h"
 
 namespace evfilter {
 
@@ -42,7 +42,7 @@ std::string ClosestCommand(const std::string& word,
                            const std::vector<std::string>& commands);
 
 // The lines of --filter or --where (with --type); fails on a bad one.
-std::vector<memhost::LineSpec> LoadLines(const FilterOptions& options);
+std::vector<eventquery::ConditionLine> LoadLines(const FilterOptions& options);
 
 // The commands; each returns the exit status.
 int RunShow(const FilterOptions& options, bool as_json);

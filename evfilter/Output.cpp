@@ -1,13 +1,16 @@
-#include "evfilter/Output.h"
+#include "Output.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "evfilter/CsvReader.h"
-#include "evfilter/TsvReader.h"
+#include "records/CsvReader.h"
+#include "records/TsvReader.h"
 
 namespace evfilter {
+
+using eventquery::Format;
+using eventquery::Record;
 
 void AppendJsonString(std::string& out, std::string_view s) {
   out.push_back('"');
@@ -60,7 +63,8 @@ void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
 }
 
 std::string Writer::Field(std::string_view text) const {
-  return format_ == Format::kTsv ? TsvField(text) : CsvField(text);
+  return format_ == Format::kTsv ? eventquery::TsvField(text)
+                                 : eventquery::CsvField(text);
 }
 
 void Writer::Write(const Record& record, const Source& source) {

@@ -18,16 +18,16 @@
 #include <string_view>
 #include <vector>
 
-#include "evfilter/Inputs.h"
-#include "evfilter/RecordReaders.h"
-#include "evfilter/Reporter.h"
+#include "Reporter.h"
+#include "records/Inputs.h"
+#include "records/Record.h"
 
 namespace evfilter {
 
 // Where a record comes from: the format of its raw text (kJsonLines for
 // the elements of a JSON array), its columns and (CSV, TSV) header row.
 struct Source {
-  Format format = Format::kCsv;
+  eventquery::Format format = eventquery::Format::kCsv;
   const std::vector<std::string>* columns = nullptr;
   std::string_view header_raw;
   std::string_view header_terminator;
@@ -35,20 +35,22 @@ struct Source {
 
 class Writer {
  public:
-  Writer(Format format, Progress& progress)
+  Writer(eventquery::Format format, Progress& progress)
       : format_(format), progress_(progress) {}
 
-  void Write(const Record& record, const Source& source);
+  void Write(const eventquery::Record& record, const Source& source);
 
  private:
   // Starts a header block for `names` unless it is the current one.
   void Header(const std::vector<std::string>& names, std::string_view raw,
               std::string_view terminator);
-  char Separator() const { return format_ == Format::kTsv ? '\t' : ','; }
+  char Separator() const {
+    return format_ == eventquery::Format::kTsv ? '\t' : ',';
+  }
   // A cell quoted or escaped for the output format.
   std::string Field(std::string_view text) const;
 
-  Format format_;
+  eventquery::Format format_;
   Progress& progress_;
   bool any_header_ = false;
   std::vector<std::string> header_;

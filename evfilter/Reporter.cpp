@@ -1,4 +1,4 @@
-#include "evfilter/Reporter.h"
+#include "Reporter.h"
 
 #include <unistd.h>
 

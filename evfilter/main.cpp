@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "evfilter/Commands.h"
+#include "Commands.h"
 
 namespace evfilter {
 namespace {

@@ -15,34 +15,36 @@
 #include <string>
 
 #include "FuzzInput.h"
-#include "evfilter/CellReaders.h"
-#include "evfilter/CsvReader.h"
-#include "evfilter/Definition.h"
-#include "evfilter/Inputs.h"
-#include "evfilter/JsonArrayReader.h"
-#include "evfilter/JsonLinesReader.h"
-#include "evfilter/RecordReaders.h"
-#include "evfilter/RowFeeder.h"
-#include "evfilter/TsvReader.h"
-#include "evfilter/ValueForms.h"
-#include "evfilter/WhereCompiler.h"
-#include "textconv/Utf8.h"
+#include "common/Utf8.h"
+#include "decide/CellReaders.h"
+#include "decide/RowFeeder.h"
+#include "query/Definition.h"
+#include "query/ValueForms.h"
+#include "query/WhereCompiler.h"
+#include "records/CsvReader.h"
+#include "records/Inputs.h"
+#include "records/JsonArrayReader.h"
+#include "records/JsonLinesReader.h"
+#include "records/RecordReader.h"
+#include "records/TsvReader.h"
 
 namespace {
 
-void ReadAll(std::unique_ptr<evfilter::RecordReader> reader) {
-  evfilter::RowFeeder feeder(
-      {memhost::LineSpec{.field = u"a", .op = 3, .value = u"12.5", .type = 0},
-       memhost::LineSpec{.field = u"b", .type = 2},
-       memhost::LineSpec{.field = u"c", .type = 3},
-       memhost::LineSpec{.field = u"REL_EXT_TAGS", .type = 1},
-       memhost::LineSpec{.field = u"a.b.0", .op = 4, .value = u"1", .type = 0}},
-      evfilter::Zone::kLocal);
+void ReadAll(std::unique_ptr<eventquery::RecordReader> reader) {
+  eventquery::RowFeeder feeder(
+      {eventquery::ConditionLine{
+           .field = u"a", .op = 3, .value = u"12.5", .type = 0},
+       eventquery::ConditionLine{.field = u"b", .type = 2},
+       eventquery::ConditionLine{.field = u"c", .type = 3},
+       eventquery::ConditionLine{.field = u"REL_EXT_TAGS", .type = 1},
+       eventquery::ConditionLine{
+           .field = u"a.b.0", .op = 4, .value = u"1", .type = 0}},
+      eventquery::Zone::kLocal);
   reader->WantFields(feeder.field_names());
   memhost::MemoryDataRow row;
-  evfilter::Record record;
+  eventquery::Record record;
   std::string forced;
-  std::vector<evfilter::FeedNote> notes;
+  std::vector<eventquery::FeedNote> notes;
   reader->header_notes();
   while (reader->Next(record)) {
     notes.clear();
@@ -79,11 +81,12 @@ void ReadAsFile(const std::string& bytes) {
   if (write(fd, bytes.data(), bytes.size()) ==
       static_cast<ssize_t>(bytes.size())) {
     lseek(fd, 0, SEEK_SET);
-    evfilter::Input input("/proc/self/fd/" + std::to_string(fd), std::nullopt);
+    eventquery::Input input("/proc/self/fd/" + std::to_string(fd),
+                            std::nullopt);
     if (input.ok()) {
       try {
-        ReadAll(evfilter::MakeRecordReader(input.format(), input.file()));
-      } catch (const evfilter::InputError&) {
+        ReadAll(eventquery::MakeRecordReader(input.format(), input.file()));
+      } catch (const eventquery::InputError&) {
       }
     }
   }
@@ -106,10 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     switch (which) {
       case 0:
-        evfilter::DefinitionToJson(evfilter::ParseDefinition(text));
+        eventquery::DefinitionToJson(eventquery::ParseDefinition(text));
         break;
       case 1:
-        evfilter::CompileWhere(text);
+        eventquery::CompileWhere(text);
         break;
       case 2:
       case 3:
@@ -117,12 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5: {
         std::FILE* file = fmemopen(text.data(), text.size(), "rb");
         if (file == nullptr) return 0;
-        const evfilter::Format formats[] = {
-            evfilter::Format::kCsv, evfilter::Format::kJsonLines,
-            evfilter::Format::kTsv, evfilter::Format::kJsonArray};
+        const eventquery::Format formats[] = {
+            eventquery::Format::kCsv, eventquery::Format::kJsonLines,
+            eventquery::Format::kTsv, eventquery::Format::kJsonArray};
         try {
-          ReadAll(evfilter::MakeRecordReader(formats[which - 2], file));
-        } catch (const evfilter::InputError&) {
+          ReadAll(eventquery::MakeRecordReader(formats[which - 2], file));
+        } catch (const eventquery::InputError&) {
         }
         std::fclose(file);
         break;
@@ -134,20 +137,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ReadAsFile(Damaged(text, at, flip, cut));
         break;
     }
-  } catch (const evfilter::DefinitionError&) {
-  } catch (const evfilter::SyntaxError&) {
+  } catch (const eventquery::DefinitionError&) {
+  } catch (const eventquery::SyntaxError&) {
   }
-  evfilter::ReadDate(text);
-  evfilter::ReadTime(text, evfilter::Zone::kUtc);
+  eventquery::ReadDate(text);
+  eventquery::ReadTime(text, eventquery::Zone::kUtc);
   std::string scratch;
-  evfilter::ReadNumber(text, scratch);
-  if (evfilter::PlainDecimal(text, scratch))
-    evfilter::ComparePlain(scratch, "-12.5");
-  memhost::LineSpec line{.value = textconv::ToUtf16(text), .type = 3};
-  evfilter::PrepareValue(line);
+  eventquery::ReadNumber(text, scratch);
+  if (eventquery::PlainDecimal(text, scratch))
+    eventquery::ComparePlain(scratch, "-12.5");
+  eventquery::ConditionLine line{.value = common::ToUtf16(text), .type = 3};
+  eventquery::PrepareValue(line);
   line.type = 2;
-  evfilter::PrepareValue(line);
-  evfilter::ReadInteger(text);
-  evfilter::ReadReal(text);
+  eventquery::PrepareValue(line);
+  eventquery::ReadInteger(text);
+  eventquery::ReadReal(text);
   return 0;
 }

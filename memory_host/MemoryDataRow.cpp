@@ -1,5 +1,5 @@
 #include "memory_host/MemoryDataRow.h"
-#include "memory_host/NameMatch.h"
+#include "NameMatch.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 #include "memory_host/MemoryDataTable.h"
-#include "memory_host/NameMatch.h"
+#include "NameMatch.h"
 
 #include <atomic>
 #include <stdexcept>

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "evfilter/FilterBuild.h"
-#include "evfilter/JsonLinesReader.h"
-#include "evfilter/Pipeline.h"
-#include "evfilter/RecordReaders.h"
-#include "memory_host/MemoryFilterLines.h"
+#include "decide/FilterVariants.h"
+#include "decide/RecordMatcher.h"
+#include "query/ConditionLine.h"
+#include "records/JsonLinesReader.h"
+#include "records/RecordReader.h"
 
-namespace evfilter {
+namespace eventquery {
 namespace {
 
 constexpr const char* kFields[] = {"a", "b", "c"};
@@ -72,9 +72,9 @@ Node RandomNode(std::mt19937& rng, int depth, int* budget) {
   return n;
 }
 
-void Emit(const Node& n, std::vector<memhost::LineSpec>& lines, bool root) {
+void Emit(const Node& n, std::vector<ConditionLine>& lines, bool root) {
   if (n.leaf) {
-    memhost::LineSpec l;
+    ConditionLine l;
     l.field = std::u16string(1, static_cast<char16_t>(kFields[n.field][0]));
     l.type = n.numeric ? 0 : 1;
     l.op = n.op;
@@ -180,7 +180,7 @@ TEST(EvfilterMissingValueTest, VariantsAgreeWithADirectEvaluation) {
       if (!root.kids.empty()) root.links.push_back(static_cast<int>(rng() % 4));
       root.kids.push_back(RandomNode(rng, 1, &budget));
     }
-    std::vector<memhost::LineSpec> lines;
+    std::vector<ConditionLine> lines;
     Emit(root, lines, true);
     RecordMatcher matcher(lines, Zone::kLocal);
 
@@ -208,4 +208,4 @@ TEST(EvfilterMissingValueTest, VariantsAgreeWithADirectEvaluation) {
 }
 
 }  // namespace
-}  // namespace evfilter
+}  // namespace eventquery

@@ -2,25 +2,25 @@
 
 #include <string>
 
-#include "evfilter/CellReaders.h"
-#include "evfilter/CsvReader.h"
-#include "evfilter/Definition.h"
-#include "evfilter/JsonCells.h"
-#include "evfilter/RecordReaders.h"
-#include "evfilter/TsvReader.h"
-#include "evfilter/WhereCompiler.h"
-#include "textconv/Utf8.h"
+#include "common/Utf8.h"
+#include "decide/CellReaders.h"
+#include "query/Definition.h"
+#include "query/WhereCompiler.h"
+#include "records/CsvReader.h"
+#include "records/JsonCells.h"
+#include "records/RecordReader.h"
+#include "records/TsvReader.h"
 
-namespace evfilter {
+namespace eventquery {
 namespace {
 
 // "open field op value type close link not tag" per line, for comparison.
-std::string Describe(const std::vector<memhost::LineSpec>& lines) {
+std::string Describe(const std::vector<ConditionLine>& lines) {
   std::string out;
   for (const auto& l : lines) {
-    out += std::to_string(l.open) + " " + textconv::ToUtf8(l.field);
-    if (l.has_tag) out += "@" + textconv::ToUtf8(l.tag);
-    out += " " + OperatorName(l.op) + " '" + textconv::ToUtf8(l.value) + "' " +
+    out += std::to_string(l.open) + " " + common::ToUtf8(l.field);
+    if (l.has_tag) out += "@" + common::ToUtf8(l.tag);
+    out += " " + OperatorName(l.op) + " '" + common::ToUtf8(l.value) + "' " +
            TypeName(l.type) + " " + std::to_string(l.close) + " " +
            LinkName(l.link) + (l.negate ? " NOT" : "") +
            (l.inverted ? " inverted" : "") + "; ";
@@ -373,4 +373,4 @@ TEST(JsonPathTest, KeysAsTheyStandComeFirst) {
 }
 
 }  // namespace
-}  // namespace evfilter
+}  // namespace eventquery

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "TestLog.h"
+#include "common/Utf8.h"
 #include "filter/Filter.h"
 #include "memory_host/MemoryFilterLines.h"
-#include "textconv/Utf8.h"
 
 namespace filtermodule {
 namespace {
@@ -96,7 +96,7 @@ struct Built {
   Filter* filter = nullptr;
   std::vector<std::string> log;
   std::string Text() const {
-    return textconv::ToUtf8(filter->root()->ToString());
+    return common::ToUtf8(filter->root()->ToString());
   }
   size_t Conditions() const { return filter->simple_expressions().size(); }
   ~Built() {

@@ -6,11 +6,11 @@
 
 #include "AllocationHooks.h"
 #include "TestLog.h"
+#include "common/Utf8.h"
 #include "expression/DateTime.h"
 #include "filter/Filter.h"
 #include "memory_host/MemoryDataRow.h"
 #include "memory_host/MemoryFilterLines.h"
-#include "textconv/Utf8.h"
 
 namespace filtermodule {
 namespace {
@@ -47,7 +47,7 @@ class RecordingRow : public MemoryDataRow {
 
  private:
   void Log(const char* what, const char16_t* field) {
-    calls.push_back(std::string(what) + "(" + textconv::ToUtf8(field) + ")");
+    calls.push_back(std::string(what) + "(" + common::ToUtf8(field) + ")");
   }
 };
 

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "TestLog.h"
+#include "common/Utf8.h"
 #include "filter/Filter.h"
 #include "legacy/LegacyFilter.h"
 #include "memory_host/MemoryDataRow.h"
 #include "memory_host/MemoryFilterLines.h"
-#include "textconv/Utf8.h"
 
 namespace filtermodule {
 namespace {
@@ -55,7 +55,7 @@ class TracingRow : public MemoryDataRow {
 
  private:
   void Log(const char* what, const char16_t* f) {
-    calls.push_back(std::string(what) + ":" + textconv::ToUtf8(f));
+    calls.push_back(std::string(what) + ":" + common::ToUtf8(f));
   }
 };
 
@@ -208,21 +208,21 @@ void CompareOnRandomFilter(std::mt19937& rng, int max_lines, int groups,
 
   const RowsRun got = RunRows(current, rows, [&](std::vector<std::string>& s) {
     for (size_t i = 0; i < n; ++i) {
-      s.push_back("row text " + textconv::ToUtf8(current->RowTextOf(i)));
+      s.push_back("row text " + common::ToUtf8(current->RowTextOf(i)));
       // The oracle rewrote "%" in the value of an evaluated LIKE.
       if (current->simple_expressions()[i]->GetFieldOperator() != 1)
-        s.push_back("value " + textconv::ToUtf8(current->ValueOf(i)));
+        s.push_back("value " + common::ToUtf8(current->ValueOf(i)));
     }
   });
   const RowsRun want = RunRows(oracle, rows, [&](std::vector<std::string>& s) {
     for (size_t i = 0; i < n; ++i) {
       const auto& old = *oracle->simple_expressions()[i];
-      s.push_back("row text " + textconv::ToUtf8(old.GetRowText()));
+      s.push_back("row text " + common::ToUtf8(old.GetRowText()));
       if (old.GetFieldOperator() != 1)
-        s.push_back("value " + textconv::ToUtf8(old.GetValue()));
+        s.push_back("value " + common::ToUtf8(old.GetValue()));
     }
   });
-  SCOPED_TRACE(textconv::ToUtf8(current->root()->ToString()));
+  SCOPED_TRACE(common::ToUtf8(current->root()->ToString()));
   EXPECT_EQ(got.seen, want.seen);
   EXPECT_EQ(got.messages, want.messages);
   compared += got.seen.size();
@@ -272,7 +272,7 @@ void ExpectSameAsOracle(const LineSpec& line, const char16_t* const (&texts)[N],
     row.SetText(line.field.c_str(), text);
     EXPECT_EQ(current->IsMatch(&row),
               static_cast<IFilter*>(oracle)->IsMatch(&row))
-        << what << " on '" << textconv::ToUtf8(text) << "'";
+        << what << " on '" << common::ToUtf8(text) << "'";
   }
   DestroyFilter(current);
   static_cast<IFilter*>(oracle)->Release();
@@ -306,7 +306,7 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
                                (op == 0   ? "= '"
                                 : op == 1 ? "LIKE '"
                                           : "CONTAINS '") +
-                               textconv::ToUtf8(pattern) + "'" +
+                               common::ToUtf8(pattern) + "'" +
                                (negate ? " NOT" : ""));
       }
     }
@@ -334,8 +334,8 @@ TEST(LoadingDifferentialTest, TaggedContainsAgreesWithTheOracle) {
       line.has_tag = true;
       line.tag = tag;
       ExpectSameAsOracle(line, texts,
-                         "EXT_TAGS@" + textconv::ToUtf8(tag) + " CONTAINS '" +
-                             textconv::ToUtf8(value) + "'");
+                         "EXT_TAGS@" + common::ToUtf8(tag) + " CONTAINS '" +
+                             common::ToUtf8(value) + "'");
     }
   }
 }

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <string>
 
-#include "host/GeneralSettings.h"
-#include "platform/KVALInterface/PrivateFolder.h"
-#include "textconv/Utf8.h"
+#include "KVALInterface/GeneralSettings.h"
+#include "PrivateFolder.h"
+#include "common/Utf8.h"
 
 namespace {
 
@@ -113,7 +113,7 @@ std::string FolderFromSettings() {
   IGeneralSettings* settings = CreateGeneralSettings();
   EXPECT_NE(settings, nullptr);
   const char16_t* folder = settings->GetLogFolder();
-  std::string result = folder ? textconv::ToUtf8(folder) : "(null)";
+  std::string result = folder ? common::ToUtf8(folder) : "(null)";
   settings->Release();
   return result;
 }

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/QelLog.h"
+#include "qel_log/QelLog.h"
 
 namespace {
 

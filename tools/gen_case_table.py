@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates expression/CaseFoldTable.inc: the simple lowercase mapping of
+"""Generates module/expression/CaseFoldTable.inc: the simple lowercase mapping of
 every Basic Multilingual Plane code unit, from the Unicode character
 database (Debian package unicode-data).
 
@@ -59,6 +59,6 @@ for block in blocks:
         out.append("        " + ", ".join(str(v) for v in block[i:i + 16]) + ",")
     out.append("    },")
 out.append("};")
-with open("expression/CaseFoldTable.inc", "w", encoding="utf-8") as f:
+with open("module/expression/CaseFoldTable.inc", "w", encoding="utf-8") as f:
     f.write("\n".join(out) + "\n")
 print("blocks:", len(blocks))

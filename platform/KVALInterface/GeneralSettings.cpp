@@ -17,9 +17,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/GeneralSettings.h"
-#include "platform/KVALInterface/PrivateFolder.h"
-#include "textconv/Utf8.h"
+#include "KVALInterface/GeneralSettings.h"
+#include "PrivateFolder.h"
+#include "common/Utf8.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ class GeneralSettings final : public IGeneralSettings {
   GeneralSettings() {
     const char* folder = std::getenv("KVAL_LOG_FOLDER");
     if (folder != nullptr && *folder != '\0') {
-      folder_ = textconv::ToUtf16(folder);
+      folder_ = common::ToUtf16(folder);
     } else {
       // Not $TMPDIR or /tmp themselves: any user could plant the log's
       // name there first.
@@ -42,7 +42,7 @@ class GeneralSettings final : public IGeneralSettings {
           kval::DefaultLogFolder(std::getenv("XDG_STATE_HOME"),
                                  std::getenv("HOME"), "/tmp", ::geteuid());
       has_folder_ = !fallback.empty();
-      folder_ = textconv::ToUtf16(fallback);
+      folder_ = common::ToUtf16(fallback);
     }
     debug_ = IsTrueWord(std::getenv("KVAL_DEBUG_LOG"));
   }

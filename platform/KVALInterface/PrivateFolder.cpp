@@ -1,4 +1,4 @@
-#include "platform/KVALInterface/PrivateFolder.h"
+#include "PrivateFolder.h"
 
 #include <sys/stat.h>
 

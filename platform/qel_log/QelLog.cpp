@@ -52,8 +52,8 @@
 #include <string>
 #include <string_view>
 
-#include "host/QelLog.h"
-#include "textconv/Utf8.h"
+#include "common/Utf8.h"
+#include "qel_log/QelLog.h"
 
 namespace {
 
@@ -245,7 +245,7 @@ class LogFile {
     record += std::to_string(verbosity);
     record.push_back(',');
     text.clear();
-    textconv::AppendUtf8(message, text);
+    common::AppendUtf8(message, text);
     const auto max = static_cast<size_t>(std::max<int32_t>(
         0, g_max_message_bytes.load(std::memory_order_relaxed)));
     if (text.size() > max) {
@@ -459,10 +459,10 @@ extern "C" int32_t CreateLogHandle(int32_t* handle,
       if (c == u'\\') c = u'/';
     // "\\" doubled by a folder that ended in a backslash stays one separator.
     std::string narrow_path;
-    for (char c : textconv::ToUtf8(path))
+    for (char c : common::ToUtf8(path))
       if (!(c == '/' && !narrow_path.empty() && narrow_path.back() == '/'))
         narrow_path.push_back(c);
-    auto log = std::make_unique<LogFile>(textconv::ToUtf8(source), locking == 1,
+    auto log = std::make_unique<LogFile>(common::ToUtf8(source), locking == 1,
                                          std::move(narrow_path), limit);
     if (!log->Open()) return 0;
     const int32_t slot = g_log_count.fetch_add(1);

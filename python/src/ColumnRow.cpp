@@ -26,7 +26,7 @@ ColumnRow::ColumnRow(std::vector<FieldColumn*> fields) {
 }
 
 void ColumnRow::Marks(size_t lines, std::string& forced) const {
-  forced.assign(lines, evfilter::kLoaded);
+  forced.assign(lines, eventquery::kLoaded);
   for (const Field& f : fields_) {
     if (!f.forces) continue;
     const char* marks = f.view.mark + f.view.marks[f.at];

@@ -205,7 +205,7 @@ void FieldColumn::Read(FieldReader& reader) {
   std::vector<bool> forces(n, false);
   struct Noted {
     uint32_t value;
-    evfilter::FeedNote::Kind kind;
+    eventquery::FeedNote::Kind kind;
     const char* wanted;
     std::string cell;
   };
@@ -230,13 +230,13 @@ void FieldColumn::Read(FieldReader& reader) {
     }
     const std::string& forced = reader.forced();
     for (uint32_t c : conditions_)
-      forces[v] = forces[v] || forced[c] != evfilter::kLoaded;
+      forces[v] = forces[v] || forced[c] != eventquery::kLoaded;
     if (forces[v]) {
       mark_offsets_[v] = static_cast<uint32_t>(marks_.size());
       for (uint32_t c : conditions_) marks_.push_back(forced[c]);
       CheckSize(marks_.size(), kMaxOffset, "marks");
     }
-    for (const evfilter::FeedNote& note : reader.notes())
+    for (const eventquery::FeedNote& note : reader.notes())
       noted.push_back(
           {static_cast<uint32_t>(v), note.kind, note.wanted, note.cell});
   }
@@ -252,7 +252,7 @@ void FieldColumn::Read(FieldReader& reader) {
       for (uint32_t r : *index_) ++count[r];
     for (const Noted& note : noted) {
       const Distinct& d = distinct_[note.value];
-      Note& to = notes_[note.kind == evfilter::FeedNote::kUnreadable ? 0 : 1];
+      Note& to = notes_[note.kind == eventquery::FeedNote::kUnreadable ? 0 : 1];
       if (to.count == 0 || d.first_row < to.first_row) {
         to.first_row = d.first_row;
         to.first_cell = note.cell;

@@ -2,25 +2,26 @@
 
 #include <stdexcept>
 
-#include "textconv/Utf8.h"
+#include "common/Ascii.h"
+#include "common/Utf8.h"
 
 namespace fmpython {
 
-FieldReader::FieldReader(const std::vector<memhost::LineSpec>& lines,
-                         evfilter::Zone zone)
+FieldReader::FieldReader(const std::vector<eventquery::ConditionLine>& lines,
+                         eventquery::Zone zone)
     : feeder_(lines, zone), names_(feeder_.field_names()) {
   const size_t n = names_.size();
   wide_.resize(n);
   conditions_.resize(n);
   number_only_.assign(n, true);
   auto index = [this](const std::u16string& wide) -> uint32_t {
-    const std::string name = textconv::ToUtf8(wide);
+    const std::string name = common::ToUtf8(wide);
     for (uint32_t f = 0; f < names_.size(); ++f)
       if (names_[f] == name) return f;
     throw std::logic_error("the feeder does not read field '" + name + "'");
   };
   for (uint32_t i = 0; i < lines.size(); ++i) {
-    const memhost::LineSpec& line = lines[i];
+    const eventquery::ConditionLine& line = lines[i];
     const uint32_t f = index(line.field);
     wide_[f] = line.field;
     conditions_[f].push_back(i);
@@ -28,7 +29,7 @@ FieldReader::FieldReader(const std::vector<memhost::LineSpec>& lines,
     // The feeder reads EXT_TAGS as text for a text condition on
     // REL_EXT_TAGS (any type but numeric, date and time is text to it).
     if (line.type != 0 && line.type != 2 && line.type != 3 &&
-        evfilter::EqualsNoCase(textconv::ToUtf8(line.field), "REL_EXT_TAGS")) {
+        common::EqualsNoCase(common::ToUtf8(line.field), "REL_EXT_TAGS")) {
       const uint32_t tags = index(u"EXT_TAGS");
       wide_[tags] = u"EXT_TAGS";
       number_only_[tags] = false;

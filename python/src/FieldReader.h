@@ -24,17 +24,18 @@
 #include <string_view>
 #include <vector>
 
-#include "evfilter/CellReaders.h"
-#include "evfilter/RecordReaders.h"
-#include "evfilter/RowFeeder.h"
+#include "decide/CellReaders.h"
+#include "decide/RowFeeder.h"
 #include "memory_host/MemoryDataRow.h"
-#include "memory_host/MemoryFilterLines.h"
+#include "query/ConditionLine.h"
+#include "records/Record.h"
 
 namespace fmpython {
 
 class FieldReader {
  public:
-  FieldReader(const std::vector<memhost::LineSpec>& lines, evfilter::Zone zone);
+  FieldReader(const std::vector<eventquery::ConditionLine>& lines,
+              eventquery::Zone zone);
 
   uint32_t fields() const { return static_cast<uint32_t>(names_.size()); }
   // The field's name as the lines write it, in UTF-8 and as the module
@@ -54,18 +55,18 @@ class FieldReader {
   memhost::MemoryDataRow& row() { return row_; }
   // One mark per condition line; only the field's own conditions count.
   const std::string& forced() const { return forced_; }
-  const std::vector<evfilter::FeedNote>& notes() const { return notes_; }
+  const std::vector<eventquery::FeedNote>& notes() const { return notes_; }
 
  private:
-  evfilter::RowFeeder feeder_;
+  eventquery::RowFeeder feeder_;
   std::vector<std::string> names_;
   std::vector<std::u16string> wide_;
   std::vector<std::vector<uint32_t>> conditions_;
   std::vector<bool> number_only_;
-  evfilter::Record record_;
+  eventquery::Record record_;
   memhost::MemoryDataRow row_;
   std::string forced_;
-  std::vector<evfilter::FeedNote> notes_;
+  std::vector<eventquery::FeedNote> notes_;
 };
 
 }  // namespace fmpython

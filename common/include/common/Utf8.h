@@ -1,0 +1,113 @@
+// UTF-8 <-> UTF-16 conversion for the tools around the module (the platform
+// libraries, the in-memory host and the command-line tool).
+//
+// Malformed input never fails: an invalid or truncated UTF-8 sequence and an
+// unpaired surrogate each become U+FFFD. Cost is linear in the input.
+
+#ifndef COMMON_UTF8_H_
+#define COMMON_UTF8_H_
+
+#include <string>
+#include <string_view>
+
+namespace common {
+
+// Appends the UTF-8 form of `in` to `out`.
+inline void AppendUtf8(std::u16string_view in, std::string& out) {
+  auto put = [&out](char32_t c) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  };
+  for (size_t i = 0; i < in.size(); ++i) {
+    char32_t c = in[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() &&
+        in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    put(c);
+  }
+}
+
+inline std::string ToUtf8(std::u16string_view in) {
+  std::string out;
+  out.reserve(in.size());
+  AppendUtf8(in, out);
+  return out;
+}
+
+// Appends the UTF-16 form of `in` to `out`.
+inline void AppendUtf16(std::string_view in, std::u16string& out) {
+  size_t i = 0;
+  const size_t n = in.size();
+  while (i < n) {
+    const auto b0 = static_cast<unsigned char>(in[i]);
+    char32_t c = 0xFFFD;
+    size_t len = 1;
+    if (b0 < 0x80) {
+      c = b0;
+    } else {
+      size_t need = 0;
+      char32_t min = 0;
+      if ((b0 & 0xE0) == 0xC0) {
+        need = 1, c = b0 & 0x1F, min = 0x80;
+      } else if ((b0 & 0xF0) == 0xE0) {
+        need = 2, c = b0 & 0x0F, min = 0x800;
+      } else if ((b0 & 0xF8) == 0xF0) {
+        need = 3, c = b0 & 0x07, min = 0x10000;
+      }
+      bool ok = need > 0 && i + need < n + 1;
+      for (size_t k = 1; ok && k <= need; ++k) {
+        if (i + k >= n) {
+          ok = false;
+          break;
+        }
+        const auto b = static_cast<unsigned char>(in[i + k]);
+        if ((b & 0xC0) != 0x80) {
+          ok = false;
+          break;
+        }
+        c = (c << 6) | (b & 0x3F);
+      }
+      if (ok && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
+        len = need + 1;
+      } else {
+        c = 0xFFFD;
+      }
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += len;
+  }
+}
+
+inline std::u16string ToUtf16(std::string_view in) {
+  std::u16string out;
+  out.reserve(in.size());
+  AppendUtf16(in, out);
+  return out;
+}
+
+}  // namespace common
+
+#endif  // COMMON_UTF8_H_

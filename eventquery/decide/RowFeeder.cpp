@@ -1,0 +1,204 @@
+#include "decide/RowFeeder.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "common/Ascii.h"
+#include "common/Utf8.h"
+
+namespace eventquery {
+
+RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
+    : zone_(zone) {
+  auto need = [this](const std::u16string& name, uint8_t kind,
+                     bool implicit = false) -> uint32_t {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      Field& f = fields_[i];
+      if (f.wide == name) {
+        f.needs |= kind;
+        f.implicit = f.implicit && implicit;
+        return static_cast<uint32_t>(i);
+      }
+    }
+    Field f;
+    f.name = common::ToUtf8(name);
+    f.wide = name;
+    f.needs = kind;
+    f.implicit = implicit;
+    fields_.push_back(std::move(f));
+    return static_cast<uint32_t>(fields_.size() - 1);
+  };
+  for (const ConditionLine& line : lines) {
+    Condition c{0, line.type, line.op, UnusableMark(line), {}};
+    switch (line.type) {
+      case 0:
+        c.field = need(line.field, kNumber);
+        if (line.op == 0 || line.op == 3 || line.op == 4)
+          PlainDecimal(common::ToUtf8(line.value), c.plain_value);
+        break;
+      case 2:
+        c.field = need(line.field, kDate);
+        break;
+      case 3:
+        c.field = need(line.field, kTime);
+        break;
+      default:
+        c.field = need(line.field, kText);
+        // An empty REL_EXT_TAGS is read from EXT_TAGS.
+        if (common::EqualsNoCase(common::ToUtf8(line.field), "REL_EXT_TAGS"))
+          need(u"EXT_TAGS", kText, /*implicit=*/true);
+        break;
+    }
+    conditions_.push_back(std::move(c));
+  }
+}
+
+void RowFeeder::ResetColumns() {
+  for (Field& f : fields_) f.column = -1;
+  resolved_columns_ = SIZE_MAX;
+}
+
+void RowFeeder::Resolve(const std::vector<std::string>& columns) {
+  if (columns.size() == resolved_columns_) return;
+  resolved_columns_ = columns.size();
+  for (Field& f : fields_) {
+    if (f.column >= 0) continue;
+    for (size_t c = 0; c < columns.size(); ++c)
+      if (columns[c] == f.name) {
+        f.column = static_cast<int64_t>(c);
+        break;
+      }
+    if (f.column >= 0) continue;
+    for (size_t c = 0; c < columns.size(); ++c)
+      if (common::EqualsNoCase(columns[c], f.name)) {
+        f.column = static_cast<int64_t>(c);
+        break;
+      }
+  }
+}
+
+bool RowFeeder::Feed(const Record& record,
+                     const std::vector<std::string>& columns,
+                     memhost::MemoryDataRow& row, std::string& forced,
+                     std::vector<FeedNote>* notes) {
+  Resolve(columns);
+  row.Clear();
+  for (uint32_t index = 0; index < fields_.size(); ++index) {
+    Field& f = fields_[index];
+    f.usable = 0;
+    f.inexact = false;
+    std::optional<std::string_view> cell;
+    if (f.column >= 0 && static_cast<size_t>(f.column) < record.cells.size())
+      cell = record.cells[static_cast<size_t>(f.column)];
+    if (f.needs & kText) {
+      text_.clear();
+      if (cell) common::AppendUtf16(*cell, text_);
+      row.SetText(f.wide, text_);
+      f.usable |= kText;
+    }
+    // A typed condition on no value (absent, null, blank) is false; only a
+    // value that is there and cannot be read is worth a note.
+    if (!cell || IsBlankCell(*cell)) continue;
+    auto unreadable = [&](const char* wanted) {
+      if (notes != nullptr)
+        notes->push_back(
+            {FeedNote::kUnreadable, index, wanted, std::string(*cell)});
+    };
+    if (f.needs & kNumber) {
+      if (const auto n = ReadNumber(*cell, scratch_)) {
+        if (n->integer)
+          row.SetInteger(f.wide, n->whole);
+        else
+          row.SetReal(f.wide, n->real);
+        f.usable |= kNumber;
+        if (!n->exact) {
+          f.inexact = true;
+          f.plain = scratch_;
+          RenderedPlain(n->real, f.rendered);
+          if (notes != nullptr)
+            notes->push_back(
+                {FeedNote::kInexact, index, "a number", std::string(*cell)});
+        }
+      } else {
+        unreadable("a number");
+      }
+    }
+    if (f.needs & kDate) {
+      if (const auto d = ReadDate(*cell, zone_)) {
+        row.SetDate(f.wide, *d);
+        f.usable |= kDate;
+      } else {
+        unreadable("a date");
+      }
+    }
+    if (f.needs & kTime) {
+      if (const auto t = ReadTime(*cell, zone_)) {
+        row.SetTime(f.wide, *t);
+        f.usable |= kTime;
+      } else {
+        unreadable("a time");
+      }
+    }
+  }
+  forced.assign(conditions_.size(), kLoaded);
+  bool any = false;
+  for (size_t i = 0; i < conditions_.size(); ++i) {
+    const Condition& c = conditions_[i];
+    const Field& f = fields_[c.field];
+    const uint8_t need = c.type == 0   ? kNumber
+                         : c.type == 2 ? kDate
+                         : c.type == 3 ? kTime
+                                       : kText;
+    if ((f.usable & need) == 0) {
+      forced[i] = c.unusable;
+      any = true;
+      continue;
+    }
+    if (need == kNumber && f.inexact && !c.plain_value.empty()) {
+      // Decide exactly where the module's rounded view would decide wrong.
+      const int exact = ComparePlain(f.plain, c.plain_value);
+      const int seen = ComparePlain(f.rendered, c.plain_value);
+      auto holds = [&c](int order) {
+        return c.op == 0 ? order == 0 : c.op == 3 ? order < 0 : order > 0;
+      };
+      if (holds(exact) != holds(seen)) {
+        forced[i] = holds(exact) ? kForcedTrue : kForcedFalse;
+        any = true;
+      }
+    }
+  }
+  return any;
+}
+
+std::vector<std::string> RowFeeder::field_names() const {
+  std::vector<std::string> names;
+  for (const Field& f : fields_) names.push_back(f.name);
+  return names;
+}
+
+std::vector<std::pair<std::string, std::string>> RowFeeder::MissingFields(
+    const std::vector<std::string>& columns,
+    const std::vector<std::string>& hints) const {
+  std::vector<std::pair<std::string, std::string>> missing;
+  for (const Field& f : fields_) {
+    if (f.implicit) continue;
+    bool found = false;
+    for (const std::string& c : columns)
+      found = found || common::EqualsNoCase(c, f.name);
+    if (found) continue;
+    std::string closest;
+    size_t best = SIZE_MAX;
+    for (const auto* names : {&columns, &hints})
+      for (const std::string& c : *names) {
+        const size_t d = common::EditDistance(f.name, c);
+        if (d < best) {
+          best = d;
+          closest = c;
+        }
+      }
+    missing.emplace_back(f.name, closest);
+  }
+  return missing;
+}
+
+}  // namespace eventquery

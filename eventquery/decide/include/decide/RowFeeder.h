@@ -1,0 +1,118 @@
+// Feeds the in-memory host's data row from input records: for every field
+// the filter's conditions name, the cell of its column is read as the
+// condition's field type needs (text, number, date, time).
+//
+// The rule for cells a condition cannot use: a typed (numeric, date or
+// time) condition on a field that the record lacks, that holds null or
+// nothing but blanks, or that holds a value unreadable as the condition's
+// type, is false before its NOT; a text condition on a missing field sees
+// empty text. Feed marks such conditions "forced false" for the caller,
+// which runs a variant of the filter where they cannot match. A number
+// that the module's interface cannot carry exactly (beyond about 2^53, or
+// more than six decimals) is compared exactly here, and its conditions are
+// forced to that answer. Unreadable and inexact values come back as notes.
+//
+// Fields are found by column name, exactly or else ignoring ASCII case.
+// Thread safety: one feeder per thread.
+
+#ifndef DECIDE_ROWFEEDER_H_
+#define DECIDE_ROWFEEDER_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decide/CellReaders.h"
+#include "memory_host/MemoryDataRow.h"
+#include "query/ConditionLine.h"
+#include "records/Record.h"
+
+namespace eventquery {
+
+// What Feed noticed about one cell.
+struct FeedNote {
+  enum Kind : uint8_t { kUnreadable, kInexact };
+  Kind kind;
+  uint32_t field;      // RowFeeder::field_name
+  const char* wanted;  // "a number", "a date", "a time"
+  std::string cell;
+};
+
+// Per condition: as loaded, or forced to an answer before its NOT.
+inline constexpr char kLoaded = '.';
+inline constexpr char kForcedFalse = 'F';
+inline constexpr char kForcedTrue = 'T';
+
+// The mark of a condition whose value a record cannot serve: the condition
+// as written is false, so a line built from a negated operator (">=" as
+// NOT "<") is true before its NOT.
+inline char UnusableMark(const ConditionLine& line) {
+  return line.inverted ? kForcedTrue : kForcedFalse;
+}
+
+class RowFeeder {
+ public:
+  RowFeeder(const std::vector<ConditionLine>& lines, Zone zone);
+
+  // Fills `row` from `record` and `forced` with one mark per condition
+  // line; true when any condition is forced. Notes are appended.
+  bool Feed(const Record& record, const std::vector<std::string>& columns,
+            memhost::MemoryDataRow& row, std::string& forced,
+            std::vector<FeedNote>* notes);
+
+  // Forgets the columns found so far: the next input has columns of its
+  // own.
+  void ResetColumns();
+
+  const std::string& field_name(uint32_t field) const {
+    return fields_[field].name;
+  }
+
+  // The names of the fields the conditions read, numbered as field_name
+  // numbers them.
+  std::vector<std::string> field_names() const;
+  // True for a field read on the module's behalf that no line names
+  // (EXT_TAGS for a text condition on REL_EXT_TAGS).
+  bool field_implicit(uint32_t field) const { return fields_[field].implicit; }
+
+  // The fields no column matches, with the closest of the column names and
+  // `hints` (or "").
+  std::vector<std::pair<std::string, std::string>> MissingFields(
+      const std::vector<std::string>& columns,
+      const std::vector<std::string>& hints = {}) const;
+
+ private:
+  enum Need : uint8_t { kText = 1, kNumber = 2, kDate = 4, kTime = 8 };
+  struct Field {
+    std::string name;     // as the filter writes it (UTF-8)
+    std::u16string wide;  // the same, as the module asks for it
+    uint8_t needs = 0;
+    int64_t column = -1;    // resolved column, or -1
+    bool implicit = false;  // read on the module's behalf, not named
+    // This record's state.
+    uint8_t usable = 0;  // Need bits read successfully
+    bool inexact = false;
+    std::string plain;     // the cell's exact value, when inexact
+    std::string rendered;  // what the module sees of it, when inexact
+  };
+  struct Condition {
+    uint32_t field;
+    int32_t type;
+    int32_t op;
+    char unusable;            // the mark for a value it cannot use
+    std::string plain_value;  // numeric =, <, >: the value, exactly
+  };
+  void Resolve(const std::vector<std::string>& columns);
+
+  Zone zone_;
+  std::vector<Field> fields_;
+  std::vector<Condition> conditions_;
+  size_t resolved_columns_ = SIZE_MAX;
+  std::u16string text_;
+  std::string scratch_;
+};
+
+}  // namespace eventquery
+
+#endif  // DECIDE_ROWFEEDER_H_

@@ -1,0 +1,187 @@
+#include "query/ValueForms.h"
+
+#include "common/Ascii.h"
+#include "common/CivilCalendar.h"
+#include "common/Utf8.h"
+
+namespace eventquery {
+namespace {
+
+constexpr const char* kPeriods[] = {"TODAY", "YESTERDAY", "LAST 30 DAYS",
+                                    "THIS MONTH", "LAST MONTH"};
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+    s.remove_suffix(1);
+  return s;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+size_t DigitRun(std::string_view s, size_t i) {
+  size_t n = 0;
+  while (i + n < s.size() && IsDigit(s[i + n])) ++n;
+  return n;
+}
+
+int Number(std::string_view s) {
+  int v = 0;
+  for (char c : s) v = v * 10 + (c - '0');
+  return v;
+}
+
+// The date of a value in either accepted form, or an error.
+std::optional<std::string> ReadValueDate(std::string_view s, int* year,
+                                         int* month, int* day) {
+  const std::string bad = "'" + std::string(s) + "' is not a date; ";
+  size_t a = DigitRun(s, 0);
+  if (a == 4 && a < s.size() && s[a] == '-') {  // yyyy-mm-dd
+    const size_t b = DigitRun(s, 5);
+    if (b != 2 || 7 >= s.size() || s[7] != '-' || DigitRun(s, 8) != 2 ||
+        s.size() != 10)
+      return bad + kDateForms;
+    *year = Number(s.substr(0, 4));
+    *month = Number(s.substr(5, 2));
+    *day = Number(s.substr(8, 2));
+  } else if (a >= 1 && a <= 2 && a < s.size() && s[a] == '/') {  // m/d/yyyy
+    const size_t b = DigitRun(s, a + 1);
+    const size_t c_at = a + 1 + b + 1;
+    if (b < 1 || b > 2 || a + 1 + b >= s.size() || s[a + 1 + b] != '/' ||
+        DigitRun(s, c_at) != 4 || c_at + 4 != s.size())
+      return bad + kDateForms;
+    *month = Number(s.substr(0, a));
+    *day = Number(s.substr(a + 1, b));
+    *year = Number(s.substr(c_at, 4));
+  } else {
+    return bad + kDateForms;
+  }
+  if (*month < 1 || *month > 12 || *day < 1 ||
+      *day > common::DaysInMonth(*year, *month))
+    return "'" + std::string(s) + "' is not a day of the calendar";
+  if (*year < 1970 || *year > 9999)
+    return "'" + std::string(s) +
+           "' is outside the years 1970 to 9999 that dates can hold";
+  return std::nullopt;
+}
+
+// The time of a value, or an error.
+std::optional<std::string> ReadValueTime(std::string_view s, int* hour,
+                                         int* minute, int* second) {
+  const std::string bad = "'" + std::string(s) + "' is not a time; ";
+  const size_t h = DigitRun(s, 0);
+  if (h < 1 || h > 2 || h >= s.size() || s[h] != ':' || DigitRun(s, h + 1) != 2)
+    return bad + kTimeForms;
+  *hour = Number(s.substr(0, h));
+  *minute = Number(s.substr(h + 1, 2));
+  *second = 0;
+  size_t i = h + 3;
+  if (i < s.size() && s[i] == ':') {
+    if (DigitRun(s, i + 1) != 2) return bad + kTimeForms;
+    *second = Number(s.substr(i + 1, 2));
+    i += 3;
+  }
+  const std::string_view marker = Trim(s.substr(i));
+  if (!marker.empty()) {
+    const bool pm = common::EqualsNoCase(marker, "PM");
+    if (!pm && !common::EqualsNoCase(marker, "AM")) return bad + kTimeForms;
+    if (*hour < 1 || *hour > 12)
+      return "'" + std::string(s) +
+             "' is not a time: with AM or PM the hour is 1 to 12";
+    *hour = *hour % 12 + (pm ? 12 : 0);
+  }
+  if (*hour > 23 || *minute > 59 || *second > 59)
+    return "'" + std::string(s) + "' is not a time of day";
+  return std::nullopt;
+}
+
+std::string TwoDigits(int v) {
+  return std::string(1, static_cast<char>('0' + v / 10)) +
+         static_cast<char>('0' + v % 10);
+}
+
+}  // namespace
+
+bool LooksNumeric(std::string_view text) {
+  text = Trim(text);
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  const size_t whole = DigitRun(text, i);
+  if (whole == 0) return false;
+  i += whole;
+  if (i < text.size() && text[i] == '.') {
+    const size_t fraction = DigitRun(text, i + 1);
+    if (fraction == 0) return false;
+    i += 1 + fraction;
+  }
+  return i == text.size();
+}
+
+bool LooksLikeDate(std::string_view text) {
+  text = Trim(text);
+  const size_t n = DigitRun(text, 0);
+  return n > 0 && n + 1 < text.size() && (text[n] == '/' || text[n] == '-') &&
+         IsDigit(text[n + 1]);
+}
+
+bool LooksLikeTime(std::string_view text) {
+  text = Trim(text);
+  const size_t n = DigitRun(text, 0);
+  return n > 0 && n + 1 < text.size() && text[n] == ':' && IsDigit(text[n + 1]);
+}
+
+bool IsPeriodKeyword(std::string_view text) {
+  for (const char* period : kPeriods)
+    if (common::EqualsNoCase(text, period)) return true;
+  return false;
+}
+
+std::optional<std::string> PrepareValue(ConditionLine& line) {
+  const std::string value = common::ToUtf8(line.value);
+  const std::string_view trimmed = Trim(value);
+  if (line.op == 5) {
+    if (line.type != 2)
+      return "a period (IN) needs a date field; this one is " +
+             std::string(line.type == 0   ? "numeric"
+                         : line.type == 1 ? "text"
+                                          : "a time");
+    if (!IsPeriodKeyword(value))
+      return "'" + value +
+             "' is not a period; accepted: TODAY, YESTERDAY, LAST 30 DAYS, "
+             "THIS MONTH, LAST MONTH";
+    return std::nullopt;
+  }
+  switch (line.type) {
+    case 0:  // numeric
+      if ((line.op == 0 || line.op == 3 || line.op == 4) &&
+          !LooksNumeric(value))
+        return "'" + value + "' is not a number";
+      return std::nullopt;
+    case 2: {  // date
+      if (IsPeriodKeyword(value))
+        return "'" + value + "' is a period: write IN " + value;
+      int year = 0, month = 0, day = 0;
+      if (auto problem = ReadValueDate(trimmed, &year, &month, &day))
+        return problem;
+      line.value =
+          common::ToUtf16(std::to_string(month) + "/" + std::to_string(day) +
+                          "/" + std::to_string(year));
+      return std::nullopt;
+    }
+    case 3: {  // time
+      int hour = 0, minute = 0, second = 0;
+      if (auto problem = ReadValueTime(trimmed, &hour, &minute, &second))
+        return problem;
+      const int twelve = hour % 12 == 0 ? 12 : hour % 12;
+      line.value = common::ToUtf16(std::to_string(twelve) + ":" +
+                                   TwoDigits(minute) + ":" + TwoDigits(second) +
+                                   (hour < 12 ? " AM" : " PM"));
+      return std::nullopt;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace eventquery

@@ -1,0 +1,50 @@
+// Condition values as people write them, checked before the module sees
+// them and handed over in the forms the module reads.
+//
+//   numeric  a decimal number: optional sign, digits, optional fraction
+//            (for =, < and >; LIKE and CONTAINS take any text)
+//   date     m/d/yyyy or yyyy-mm-dd, a real calendar day of the years 1970
+//            to 9999; handed over as m/d/yyyy
+//   time     h:mm or h:mm:ss, on a 24-hour clock, or with AM or PM (any
+//            case) on a 12-hour one; handed over as h:mm:ss AM
+//   period   TODAY, YESTERDAY, LAST 30 DAYS, THIS MONTH, LAST MONTH, only
+//            with the period operator (IN) on a date field
+//   text     anything
+// A value that does not fit its field's type is an error, never a
+// condition that silently matches everything or nothing.
+
+#ifndef QUERY_VALUEFORMS_H_
+#define QUERY_VALUEFORMS_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "query/ConditionLine.h"
+
+namespace eventquery {
+
+// Checks the value of `line` against its field type and operator, and
+// rewrites a date or time in the module's form. Returns what is wrong
+// (a sentence without the place) when the value cannot be used.
+std::optional<std::string> PrepareValue(ConditionLine& line);
+
+// Shapes used to infer a field type from a value written without one.
+bool LooksNumeric(std::string_view text);
+// Digits followed by "/" or "-" and a digit: meant as a date.
+bool LooksLikeDate(std::string_view text);
+// Digits followed by ":" and a digit: meant as a time.
+bool LooksLikeTime(std::string_view text);
+// One of the named periods, any case.
+bool IsPeriodKeyword(std::string_view text);
+
+// The accepted forms, for messages.
+inline constexpr char kDateForms[] =
+    "accepted forms: m/d/yyyy (12/7/2026) or yyyy-mm-dd (2026-12-07)";
+inline constexpr char kTimeForms[] =
+    "accepted forms: h:mm or h:mm:ss on a 24-hour clock, or with AM or PM "
+    "(9:30 PM)";
+
+}  // namespace eventquery
+
+#endif  // QUERY_VALUEFORMS_H_

@@ -1,0 +1,283 @@
+#include "records/Inputs.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace eventquery {
+namespace {
+
+// A stream of bytes; Read returns 0 at the end and -1 on failure, after
+// putting the reason in `error`.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual ssize_t Read(char* buffer, size_t size, std::string& error) = 0;
+};
+
+class FdSource final : public ByteSource {
+ public:
+  FdSource(int fd, bool own) : fd_(fd), own_(own) {}
+  ~FdSource() override {
+    if (own_) ::close(fd_);
+  }
+  ssize_t Read(char* buffer, size_t size, std::string& error) override {
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0) return n;
+      if (errno != EINTR) {
+        error = std::strerror(errno);
+        return -1;
+      }
+    }
+  }
+
+ private:
+  int fd_;
+  bool own_;
+};
+
+// Bytes read ahead, then the rest of the source.
+class PrefixSource final : public ByteSource {
+ public:
+  PrefixSource(std::string prefix, std::unique_ptr<ByteSource> rest)
+      : prefix_(std::move(prefix)), rest_(std::move(rest)) {}
+  ssize_t Read(char* buffer, size_t size, std::string& error) override {
+    if (at_ < prefix_.size()) {
+      const size_t n = std::min(size, prefix_.size() - at_);
+      std::memcpy(buffer, prefix_.data() + at_, n);
+      at_ += n;
+      return static_cast<ssize_t>(n);
+    }
+    return rest_->Read(buffer, size, error);
+  }
+
+ private:
+  std::string prefix_;
+  size_t at_ = 0;
+  std::unique_ptr<ByteSource> rest_;
+};
+
+// The decompressed text of a gzip stream of one or more members.
+class GzipSource final : public ByteSource {
+ public:
+  explicit GzipSource(std::unique_ptr<ByteSource> in)
+      : in_(std::move(in)), buffer_(1 << 16, '\0') {
+    // 16 + 15: a gzip header and the largest window.
+    if (inflateInit2(&z_, 16 + 15) != Z_OK) failure_ = "zlib cannot start";
+  }
+  ~GzipSource() override { inflateEnd(&z_); }
+
+  ssize_t Read(char* out, size_t size, std::string& error) override {
+    z_.next_out = reinterpret_cast<Bytef*>(out);
+    z_.avail_out = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+    while (z_.avail_out > 0 && failure_.empty() && !done_) {
+      if (z_.avail_in == 0) {
+        if (in_end_) {
+          if (member_ended_)
+            done_ = true;
+          else
+            failure_ = "the gzip stream ends early (the file is truncated)";
+          break;
+        }
+        const ssize_t n = in_->Read(buffer_.data(), buffer_.size(), failure_);
+        if (n < 0) break;
+        if (n == 0) {
+          in_end_ = true;
+          continue;
+        }
+        z_.next_in = reinterpret_cast<Bytef*>(buffer_.data());
+        z_.avail_in = static_cast<uInt>(n);
+        compressed_ += static_cast<uint64_t>(n);
+      }
+      const int r = inflate(&z_, Z_NO_FLUSH);
+      if (r == Z_STREAM_END) {
+        // Another member may follow, as `cat a.gz b.gz` makes.
+        member_ended_ = true;
+        inflateReset(&z_);
+      } else if (r == Z_OK || r == Z_BUF_ERROR) {
+        member_ended_ = false;
+      } else {
+        failure_ =
+            std::string("the gzip data is corrupt (") +
+            (z_.msg != nullptr ? z_.msg : "zlib error " + std::to_string(r)) +
+            ") near compressed byte " +
+            std::to_string(compressed_ - z_.avail_in);
+      }
+    }
+    const size_t produced =
+        static_cast<size_t>(reinterpret_cast<char*>(z_.next_out) - out);
+    // Text decompressed before a failure is handed out first.
+    if (produced > 0) return static_cast<ssize_t>(produced);
+    if (!failure_.empty()) {
+      error = failure_;
+      return -1;
+    }
+    return 0;
+  }
+
+ private:
+  std::unique_ptr<ByteSource> in_;
+  std::string buffer_;
+  z_stream z_{};
+  bool in_end_ = false;
+  bool done_ = false;
+  bool member_ended_ = false;
+  uint64_t compressed_ = 0;
+  std::string failure_;
+};
+
+// The stream's cookie: the last layer of the input and where its failure
+// is told.
+struct Cookie {
+  std::unique_ptr<ByteSource> source;
+  std::shared_ptr<std::string> error;
+};
+
+ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
+  auto* c = static_cast<Cookie*>(cookie);
+  const ssize_t n = c->source->Read(buffer, size, *c->error);
+  if (n < 0) errno = EIO;
+  return n;
+}
+
+int CookieClose(void* cookie) {
+  delete static_cast<Cookie*>(cookie);
+  return 0;
+}
+
+// Reads up to `size` bytes; fewer only at the end of the input or on a
+// failure (then `error` is set).
+std::string ReadSome(ByteSource& source, size_t size, std::string& error) {
+  std::string bytes(size, '\0');
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = source.Read(bytes.data() + got, size - got, error);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+bool IsGzip(std::string_view bytes) {
+  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
+         static_cast<unsigned char>(bytes[1]) == 0x8B;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The format a name's extension says, or nothing (also for ".json", which
+// may hold either JSON shape).
+std::optional<Format> FormatOfName(std::string path) {
+  std::string ext = Lower(std::filesystem::path(path).extension().string());
+  if (ext == ".gz") {
+    path.resize(path.size() - 3);
+    ext = Lower(std::filesystem::path(path).extension().string());
+  }
+  if (ext == ".csv") return Format::kCsv;
+  if (ext == ".tsv" || ext == ".tab") return Format::kTsv;
+  if (ext == ".jsonl" || ext == ".ndjson") return Format::kJsonLines;
+  return std::nullopt;
+}
+
+Format FormatOfText(std::string_view text) {
+  size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' ||
+                             text[i] == '\r' || text[i] == '\n'))
+    ++i;
+  if (i < text.size() && text[i] == '[') return Format::kJsonArray;
+  if (i < text.size() && text[i] == '{') return Format::kJsonLines;
+  return Format::kCsv;
+}
+
+}  // namespace
+
+std::optional<Format> FormatNamed(const std::string& name) {
+  if (name == "csv") return Format::kCsv;
+  if (name == "tsv") return Format::kTsv;
+  if (name == "jsonl") return Format::kJsonLines;
+  if (name == "json") return Format::kJsonArray;
+  return std::nullopt;
+}
+
+std::optional<Format> OutputFormatNamed(const std::string& name) {
+  const auto format = FormatNamed(name);
+  if (format == Format::kJsonArray) return std::nullopt;
+  return format;
+}
+
+Format OutputFormatOf(Format input) {
+  return input == Format::kJsonArray ? Format::kJsonLines : input;
+}
+
+Input::Input(const std::string& path, std::optional<Format> format) {
+  const bool standard = path == "-";
+  name_ = standard ? "(standard input)" : path;
+  int fd = STDIN_FILENO;
+  if (!standard) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      error_ = std::strerror(errno);
+      return;
+    }
+  }
+  std::unique_ptr<ByteSource> source =
+      std::make_unique<FdSource>(fd, !standard);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    size_ = static_cast<uint64_t>(st.st_size);
+  if (S_ISDIR(st.st_mode)) {
+    error_ = "is a directory";
+    return;
+  }
+  std::string magic = ReadSome(*source, 2, error_);
+  if (!error_.empty()) return;
+  compressed_ = IsGzip(magic);
+  source = std::make_unique<PrefixSource>(std::move(magic), std::move(source));
+  if (compressed_) source = std::make_unique<GzipSource>(std::move(source));
+  std::string prefix = ReadSome(*source, 64 * 1024, error_);
+  // A gzip stream that fails after some text: that text is read first,
+  // and the failure comes again where it stops.
+  if (!error_.empty() && !(compressed_ && !prefix.empty())) return;
+  error_.clear();
+  if (prefix.find('\0') != std::string::npos) {
+    error_ = std::string(compressed_ ? "holds binary data once decompressed"
+                                     : "is a binary file") +
+             ", not CSV, TSV or JSON text";
+    return;
+  }
+  if (format) {
+    format_ = *format;
+  } else if (const auto named = standard ? std::nullopt : FormatOfName(path)) {
+    format_ = *named;
+  } else {
+    format_ = FormatOfText(prefix);
+  }
+  auto* cookie = new Cookie{
+      std::make_unique<PrefixSource>(std::move(prefix), std::move(source)),
+      stream_error_};
+  file_ = ::fopencookie(
+      cookie, "rb",
+      cookie_io_functions_t{CookieRead, nullptr, nullptr, CookieClose});
+  if (file_ == nullptr) {
+    error_ = std::strerror(errno);
+    CookieClose(cookie);
+  }
+}
+
+Input::~Input() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+}  // namespace eventquery

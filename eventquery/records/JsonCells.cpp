@@ -1,0 +1,185 @@
+#include "records/JsonCells.h"
+
+#include <charconv>
+
+namespace eventquery {
+namespace {
+
+// Objects sampled for hints, and the most names kept.
+constexpr uint64_t kHintRecords = 64;
+constexpr size_t kMaxHints = 2000;
+
+// A value's text: strings as they are, numbers and booleans as written,
+// nested values as compact JSON. False for null.
+bool AppendValue(simdjson::dom::element value, std::string& out) {
+  switch (value.type()) {
+    case simdjson::dom::element_type::STRING:
+      out.append(std::string_view(value.get_string().value_unsafe()));
+      return true;
+    case simdjson::dom::element_type::NULL_VALUE:
+      return false;
+    case simdjson::dom::element_type::INT64: {
+      char buf[32];
+      auto r = std::to_chars(buf, buf + 32, value.get_int64().value_unsafe());
+      out.append(buf, r.ptr);
+      return true;
+    }
+    case simdjson::dom::element_type::UINT64: {
+      char buf[32];
+      auto r = std::to_chars(buf, buf + 32, value.get_uint64().value_unsafe());
+      out.append(buf, r.ptr);
+      return true;
+    }
+    case simdjson::dom::element_type::DOUBLE: {
+      char buf[64];
+      auto r = std::to_chars(buf, buf + 64, value.get_double().value_unsafe());
+      out.append(buf, r.ptr);
+      return true;
+    }
+    case simdjson::dom::element_type::BOOL:
+      out.append(value.get_bool().value_unsafe() ? "true" : "false");
+      return true;
+    default:
+      out.append(simdjson::minify(value));
+      return true;
+  }
+}
+
+// An array index: digits only, no leading zero.
+bool Index(std::string_view s, size_t* index) {
+  if (s.empty() || (s.size() > 1 && s[0] == '0')) return false;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), *index);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+}  // namespace
+
+bool FindPath(simdjson::dom::element value, std::string_view path,
+              simdjson::dom::element* found) {
+  simdjson::dom::object object;
+  simdjson::dom::array array;
+  if (value.get(object) == simdjson::SUCCESS) {
+    if (object.at_key(path).get(*found) == simdjson::SUCCESS) return true;
+    for (size_t dot = path.find('.'); dot != std::string_view::npos;
+         dot = path.find('.', dot + 1)) {
+      simdjson::dom::element inner;
+      if (object.at_key(path.substr(0, dot)).get(inner) == simdjson::SUCCESS &&
+          FindPath(inner, path.substr(dot + 1), found))
+        return true;
+    }
+    return false;
+  }
+  if (value.get(array) == simdjson::SUCCESS) {
+    const size_t dot = path.find('.');
+    size_t index = 0;
+    if (!Index(path.substr(0, dot), &index)) return false;
+    simdjson::dom::element inner;
+    if (array.at(index).get(inner) != simdjson::SUCCESS) return false;
+    if (dot == std::string_view::npos) {
+      *found = inner;
+      return true;
+    }
+    return FindPath(inner, path.substr(dot + 1), found);
+  }
+  return false;
+}
+
+void JsonCells::WantFields(const std::vector<std::string>& names) {
+  paths_.clear();
+  for (const std::string& name : names)
+    if (name.find('.') != std::string::npos) paths_.push_back(name);
+}
+
+size_t JsonCells::Column(std::string_view name, Record& record) {
+  auto found = index_.find(name);
+  if (found != index_.end()) return found->second;
+  const size_t column = columns_.size();
+  columns_.emplace_back(name);
+  index_.emplace(std::string(name), column);
+  record.cells.emplace_back(std::nullopt);
+  filled_.push_back(false);
+  return column;
+}
+
+void JsonCells::Collect(simdjson::dom::element value,
+                        const std::string& prefix) {
+  if (hints_.size() >= kMaxHints) return;
+  simdjson::dom::object object;
+  simdjson::dom::array array;
+  if (value.get(object) == simdjson::SUCCESS) {
+    for (auto field : object)
+      Collect(field.value, prefix + std::string(field.key) + ".");
+    return;
+  }
+  if (value.get(array) == simdjson::SUCCESS) {
+    size_t i = 0;
+    for (auto element : array) {
+      if (i == 8) break;  // a few indexes show the way
+      Collect(element, prefix + std::to_string(i++) + ".");
+    }
+    return;
+  }
+  if (prefix.size() > 1) hints_.insert(prefix.substr(0, prefix.size() - 1));
+}
+
+void JsonCells::Fill(std::string_view text, Record& record) {
+  record.problem.clear();
+  record.fatal = false;
+  record.keys.clear();
+  record.cells.clear();
+  padded_.assign(text.data(), text.size());
+  padded_.append(simdjson::SIMDJSON_PADDING, '\0');
+  simdjson::dom::element doc;
+  const auto error = parser_.parse(padded_.data(), text.size(), false).get(doc);
+  if (error != simdjson::SUCCESS) {
+    record.problem =
+        std::string("not valid JSON (") + simdjson::error_message(error) + ")";
+    return;
+  }
+  FillFrom(doc, record);
+}
+
+void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
+  record.problem.clear();
+  record.keys.clear();
+  record.cells.clear();
+  simdjson::dom::object object;
+  if (doc.get(object) != simdjson::SUCCESS) {
+    record.problem = "not a JSON object";
+    return;
+  }
+  record.cells.assign(columns_.size(), std::nullopt);
+  filled_.assign(columns_.size(), false);
+  arena_.clear();
+  // Every value's text goes to the arena first; views are made after, when
+  // it no longer grows.
+  spans_.clear();
+  for (auto field : object) {
+    const size_t column = Column(field.key, record);
+    record.keys.push_back(static_cast<uint32_t>(column));
+    filled_[column] = true;
+    const size_t begin = arena_.size();
+    if (!AppendValue(field.value, arena_)) continue;  // null: no value
+    spans_.push_back({column, {begin, arena_.size() - begin}});
+  }
+  for (const std::string& path : paths_) {
+    const auto known = index_.find(path);
+    if (known != index_.end() && filled_[known->second]) continue;
+    simdjson::dom::element value;
+    if (!FindPath(doc, path, &value)) continue;
+    const size_t column = Column(path, record);
+    filled_[column] = true;
+    const size_t begin = arena_.size();
+    if (AppendValue(value, arena_))
+      spans_.push_back({column, {begin, arena_.size() - begin}});
+  }
+  for (const auto& [column, span] : spans_)
+    record.cells[column] =
+        std::string_view(arena_).substr(span.first, span.second);
+  if (sampled_ < kHintRecords) {
+    ++sampled_;
+    Collect(doc, "");
+  }
+}
+
+}  // namespace eventquery

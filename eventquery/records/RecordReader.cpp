@@ -1,0 +1,46 @@
+#include "records/RecordReader.h"
+
+#include <set>
+
+#include "records/CsvReader.h"
+#include "records/JsonArrayReader.h"
+#include "records/JsonLinesReader.h"
+#include "records/TsvReader.h"
+
+namespace eventquery {
+
+std::vector<std::string> UniqueColumnNames(std::vector<std::string> names,
+                                           std::vector<std::string>* notes) {
+  std::set<std::string> taken(names.begin(), names.end());
+  std::set<std::string> seen;
+  for (std::string& name : names) {
+    if (seen.insert(name).second) continue;
+    for (int k = 2;; ++k) {
+      std::string candidate = name + "_" + std::to_string(k);
+      if (taken.count(candidate) != 0) continue;
+      if (notes != nullptr)
+        notes->push_back("'" + name + "' renamed '" + candidate + "'");
+      taken.insert(candidate);
+      seen.insert(candidate);
+      name = std::move(candidate);
+      break;
+    }
+  }
+  return names;
+}
+
+std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file) {
+  switch (format) {
+    case Format::kCsv:
+      return MakeCsvReader(file);
+    case Format::kTsv:
+      return MakeTsvReader(file);
+    case Format::kJsonLines:
+      return MakeJsonLinesReader(file);
+    case Format::kJsonArray:
+      return MakeJsonArrayReader(file);
+  }
+  return nullptr;
+}
+
+}  // namespace eventquery

@@ -1,0 +1,75 @@
+// Opening evfilter's inputs and telling their formats.
+//
+// An input is a file or "-" (standard input). A gzip stream (told by its
+// magic bytes, whatever the name) is decompressed on the fly, member after
+// member; the format then comes from the name without ".gz". The first
+// bytes of the text are read ahead, to refuse what is not text (NUL bytes)
+// and to tell the format when neither the option nor the extension does:
+// after any byte-order mark, "[" starts a JSON array, "{" JSON Lines,
+// anything else CSV. A ".json" file is told the same way.
+//
+// A read that fails later (a corrupt or truncated gzip stream) makes the
+// stream's reads fail; `stream_error()` then says why.
+//
+// Thread safety: one thread per input.
+
+#ifndef RECORDS_INPUTS_H_
+#define RECORDS_INPUTS_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace eventquery {
+
+enum class Format { kCsv, kTsv, kJsonLines, kJsonArray };
+
+// The input format named on the command line ("csv", "tsv", "jsonl",
+// "json" for a JSON array), or nothing.
+std::optional<Format> FormatNamed(const std::string& name);
+inline constexpr char kFormatNames[] = "csv, tsv, jsonl, json";
+// The output format named on the command line ("csv", "tsv", "jsonl").
+std::optional<Format> OutputFormatNamed(const std::string& name);
+inline constexpr char kOutputFormatNames[] = "csv, tsv, jsonl";
+
+// The format records of `input` are written in by default: their own, but
+// JSON Lines for the objects of a JSON array.
+Format OutputFormatOf(Format input);
+
+// An open input; closes its stream when it ends.
+class Input {
+ public:
+  // Opens `path` ("-": standard input). On failure `error()` says why, in
+  // words for a person ("No such file or directory", "is a directory").
+  Input(const std::string& path, std::optional<Format> format);
+  ~Input();
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  bool ok() const { return file_ != nullptr; }
+  const std::string& error() const { return error_; }
+  // The name to use in messages.
+  const std::string& name() const { return name_; }
+  std::FILE* file() const { return file_; }
+  Format format() const { return format_; }
+  // The size in bytes of a regular file; 0 when not known (a pipe).
+  uint64_t size() const { return size_; }
+  bool compressed() const { return compressed_; }
+  // Why a read of file() failed, or "" (then errno's text applies).
+  const std::string& stream_error() const { return *stream_error_; }
+
+ private:
+  std::string name_;
+  std::string error_;
+  std::shared_ptr<std::string> stream_error_ = std::make_shared<std::string>();
+  bool compressed_ = false;
+  std::FILE* file_ = nullptr;
+  Format format_ = Format::kCsv;
+  uint64_t size_ = 0;
+};
+
+}  // namespace eventquery
+
+#endif  // RECORDS_INPUTS_H_

@@ -1,0 +1,79 @@
+// Cells of a record from one JSON object, for the JSON readers.
+//
+// Every key of the object is a column (in the order keys first appear in
+// the input); a value's cell is its text: a string as it is, a number or
+// boolean as written, an object or array as compact JSON, null as no
+// value. A field the filter names that is no key of the object is looked
+// up as a path: "Event.System.EventID" selects inside nested objects and
+// "Tags.0" the first element of an array. At each level a key that itself
+// contains dots is tried first as it stands ("a.b" before "a" then "b"),
+// so {"a.b": 1} is found by "a.b". Paths found become columns too, but not
+// keys of the record, so CSV output shows the object's own keys only.
+//
+// Thread safety: one thread.
+
+#ifndef RECORDS_JSONCELLS_H_
+#define RECORDS_JSONCELLS_H_
+
+#include <simdjson.h>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "records/RecordReader.h"
+
+namespace eventquery {
+
+class JsonCells {
+ public:
+  // The filter's field names; names with a dot are looked up as paths.
+  void WantFields(const std::vector<std::string>& names);
+  // Parses `text` as one JSON value and fills `record`'s cells and keys;
+  // sets record.problem when it is no valid JSON object.
+  void Fill(std::string_view text, Record& record);
+  // Like Fill, for an element already parsed.
+  void FillFrom(simdjson::dom::element doc, Record& record);
+  simdjson::dom::parser& parser() { return parser_; }
+
+  const std::vector<std::string>& columns() const { return columns_; }
+  // Paths seen inside the first objects, for "closest" hints.
+  std::vector<std::string> hint_names() const {
+    return {hints_.begin(), hints_.end()};
+  }
+
+ private:
+  size_t Column(std::string_view name, Record& record);
+  void Collect(simdjson::dom::element value, const std::string& prefix);
+
+  simdjson::dom::parser parser_;
+  std::string padded_;
+  std::string arena_;
+  std::vector<std::string> columns_;
+  // Column by key, looked up without copying the key.
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const {
+      return std::hash<std::string_view>{}(key);
+    }
+  };
+  std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
+  // (column, (arena offset, size)) of the current record's values.
+  std::vector<std::pair<size_t, std::pair<size_t, size_t>>> spans_;
+  std::vector<std::string> paths_;
+  std::vector<bool> filled_;  // per column, in the current record
+  std::set<std::string> hints_;
+  uint64_t sampled_ = 0;
+};
+
+// The value at `path` inside `value` (see above); false when there is none.
+bool FindPath(simdjson::dom::element value, std::string_view path,
+              simdjson::dom::element* found);
+
+}  // namespace eventquery
+
+#endif  // RECORDS_JSONCELLS_H_

@@ -1,0 +1,64 @@
+// Streaming readers of event records, one per format behind RecordReader:
+// CSV and TSV with a header row (CsvReader.h, TsvReader.h), JSON Lines and
+// one JSON array of objects (JsonLinesReader.h, JsonArrayReader.h).
+// Duplicate column names keep the first and rename later copies name_2,
+// name_3, ...
+//
+// Records (Record.h) stay valid until the next call of Next. Input of any
+// size is read in chunks; memory stays proportional to the longest record.
+//
+// Thread safety: a reader is used by one thread.
+
+#ifndef RECORDS_RECORDREADER_H_
+#define RECORDS_RECORDREADER_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/Inputs.h"
+#include "records/Record.h"
+
+namespace eventquery {
+
+class RecordReader {
+ public:
+  virtual ~RecordReader() = default;
+  // Column names in order (CSV: the header; JSON: every key seen so far).
+  virtual const std::vector<std::string>& columns() const = 0;
+  // False at the end of the input.
+  virtual bool Next(Record& record) = 0;
+  // Like Next, but a CSV reader leaves the cells empty (SplitCsv makes
+  // them), so that another thread can split the record.
+  virtual bool NextUnsplit(Record& record) { return Next(record); }
+  // True when NextUnsplit leaves the cells to SplitCsv.
+  virtual bool SplitsLater() const { return false; }
+  virtual uint64_t bytes_read() const = 0;
+  // CSV: the header row as read (without a byte-order mark) and its break.
+  virtual std::string_view header_raw() const { return {}; }
+  virtual std::string_view header_terminator() const { return {}; }
+  // What the reader noticed about the header (renamed duplicates).
+  virtual std::vector<std::string> header_notes() const { return {}; }
+  // JSON: the fields the filter names, so that a name that is no key is
+  // looked up as a path inside the objects.
+  virtual void WantFields(const std::vector<std::string>& /*names*/) {}
+  // Names worth suggesting for a field no column matches (JSON: paths
+  // seen inside the first objects).
+  virtual std::vector<std::string> hint_names() const { return {}; }
+};
+
+// The reader for `format`; throws InputError (a CSV or TSV input without a
+// header row).
+std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file);
+
+// Column names made unique: later copies of a name become name_2, name_3
+// (skipping names already taken). One note per renamed column.
+std::vector<std::string> UniqueColumnNames(std::vector<std::string> names,
+                                           std::vector<std::string>* notes);
+
+}  // namespace eventquery
+
+#endif  // RECORDS_RECORDREADER_H_

@@ -1,0 +1,287 @@
+#include "MatchRun.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <thread>
+
+#include "Batch.h"
+#include "Deciders.h"
+#include "Output.h"
+#include "Reporter.h"
+#include "decide/RecordMatcher.h"
+#include "records/RecordReader.h"
+
+namespace evfilter {
+namespace {
+
+using eventquery::ConditionLine;
+using eventquery::FeedNote;
+using eventquery::Format;
+using eventquery::Input;
+using eventquery::InputError;
+using eventquery::Record;
+using eventquery::RecordMatcher;
+using eventquery::RecordReader;
+using eventquery::RowFeeder;
+
+class Run {
+ public:
+  Run(const std::vector<ConditionLine>& lines, const MatchOptions& o)
+      : options_(o), reporter_(o.strict) {
+    const unsigned jobs = std::max(1u, o.jobs);
+    for (unsigned j = 0; j < jobs; ++j)
+      matchers_.push_back(std::make_unique<RecordMatcher>(lines, o.zone));
+  }
+
+  int Go() {
+    std::vector<std::string> inputs = options_.inputs;
+    if (inputs.empty()) inputs.push_back("-");
+    for (const std::string& path : inputs) {
+      Input input(path, options_.input_format);
+      if (!input.ok()) {
+        // Like grep: say why, go on with the others, fail at the end.
+        reporter_.Failure(input.name() + ": " + input.error());
+        continue;
+      }
+      ReadInput(input);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+      reporter_.Failure(std::string("standard output: ") +
+                        std::strerror(errno));
+    if (options_.count)
+      std::printf("%llu\n", static_cast<unsigned long long>(written_));
+    std::fflush(stdout);
+    reporter_.Finish(records_, written_);
+    if (reporter_.failed()) return 2;
+    return written_ > 0 ? 0 : 1;
+  }
+
+ private:
+  void ReadInput(Input& input) {
+    std::unique_ptr<RecordReader> reader;
+    try {
+      reader = eventquery::MakeRecordReader(input.format(), input.file());
+    } catch (const InputError& e) {
+      reporter_.Failure(input.name() + ": " + Why(input, e));
+      return;
+    }
+    // No batch is in flight between inputs: every matcher is free.
+    for (auto& matcher : matchers_) matcher->NewInput();
+    reader->WantFields(matchers_[0]->feeder().field_names());
+    const Format form = eventquery::OutputFormatOf(input.format());
+    if (!writer_)
+      writer_.emplace(options_.output_format.value_or(form),
+                      reporter_.progress());
+    name_ = input.name();
+    source_ = Source{form, &reader->columns(), reader->header_raw(),
+                     reader->header_terminator()};
+    const std::vector<std::string> renamed = reader->header_notes();
+    if (!renamed.empty()) {
+      std::string message = name_ + ": duplicate column names: ";
+      for (size_t i = 0; i < renamed.size(); ++i)
+        message += (i > 0 ? ", " : "") + renamed[i];
+      reporter_.Note(message);
+    }
+    // A header names every column at once; JSON objects may each lack a
+    // field, so JSON is checked at the end of the input.
+    const bool header = form != Format::kJsonLines;
+    if (header) ReportMissing(*reader, false);
+    const uint64_t before = records_;
+    read_error_.clear();
+    if (UseThreads(input, *reader))
+      ReadParallel(*reader, input);
+    else
+      ReadSerial(*reader, input);
+    if (!read_error_.empty()) {
+      // Every record before the failure was decided and written.
+      reporter_.Failure(name_ + ": " + read_error_ +
+                        "; reading stopped after " +
+                        std::to_string(records_ - before) + " record(s)");
+      return;
+    }
+    if (!header) ReportMissing(*reader, true);
+  }
+
+  static std::string Why(const Input& input, const InputError& e) {
+    return input.stream_error().empty() ? e.what() : input.stream_error();
+  }
+
+  // The next record, or false at the end or when the input fails (then
+  // read_error_ says why).
+  bool NextRecord(RecordReader& reader, const Input& input, Record& record,
+                  bool unsplit) {
+    try {
+      return unsplit ? reader.NextUnsplit(record) : reader.Next(record);
+    } catch (const InputError& e) {
+      read_error_ = Why(input, e);
+      return false;
+    }
+  }
+
+  // Threads pay only where their share of the work outweighs handing
+  // records over: records split on the threads (CSV, TSV; JSON is parsed on
+  // the reading thread anyway), of some size, on a machine with a core for
+  // them.
+  bool UseThreads(const Input& input, const RecordReader& reader) const {
+    constexpr uint64_t kWorthThreads = 4 << 20;  // bytes
+    if (matchers_.size() < 2 || !reader.SplitsLater()) return false;
+    if (std::thread::hardware_concurrency() < 2) return false;
+    // A compressed input's size says little about its records.
+    const uint64_t size = input.compressed() ? 0 : input.size();
+    return size == 0 || size >= kWorthThreads;
+  }
+
+  void ReportMissing(const RecordReader& reader, bool at_end) {
+    for (const auto& [field, closest] : matchers_[0]->feeder().MissingFields(
+             reader.columns(), reader.hint_names())) {
+      std::string message =
+          name_ + ": no " +
+          std::string(at_end ? "record has a field" : "column") + " '" + field +
+          "'";
+      if (!closest.empty()) message += " (closest: '" + closest + "')";
+      if (options_.strict) {
+        reporter_.Note(message);
+        throw FatalError(message);
+      }
+      if (std::find(missing_.begin(), missing_.end(), message) ==
+          missing_.end()) {
+        missing_.push_back(message);
+        reporter_.Note(message +
+                       (at_end ? "" : "; typed conditions on it are false"));
+      }
+    }
+  }
+
+  void ReadSerial(RecordReader& reader, const Input& input) {
+    Record record;
+    Decision d;
+    while (NextRecord(reader, input, record, false)) {
+      reporter_.progress().Tick(++records_, reader.bytes_read());
+      Decide(*matchers_[0], record, reader.columns(), d);
+      Settle(record, d);
+    }
+  }
+
+  void ReadParallel(RecordReader& reader, const Input& input) {
+    // Batches are decided by the threads and the reading thread (Deciders)
+    // and settled in input order; up to two per thread are in flight, so
+    // the threads have the next one ready when they finish one.
+    constexpr size_t kBatch = 4096;
+    const size_t in_flight = 2 * matchers_.size();
+    std::deque<std::unique_ptr<Batch>> flight;
+    // Settled batches are filled again: fresh memory for every batch costs
+    // more in page faults than the copying itself.
+    std::vector<std::unique_ptr<Batch>> spare;
+    // Declared after the batches, so its threads stop before they go.
+    Deciders deciders(matchers_);
+    auto settle_front = [&] {
+      std::unique_ptr<Batch> batch = std::move(flight.front());
+      flight.pop_front();
+      deciders.Wait(batch.get());
+      Record r;
+      std::string scratch;
+      for (size_t i = 0; i < batch->size(); ++i) {
+        // Cells are needed again only to convert a record that is written.
+        const Decision& d = batch->decision(i);
+        const bool written = !options_.count &&
+                             (d.outcome == Outcome::kMatch) != options_.invert;
+        batch->Get(i, r, scratch, written);
+        Settle(r, d);
+      }
+      batch->Clear();
+      spare.push_back(std::move(batch));
+    };
+    Record record;
+    bool more = true;
+    while (more) {
+      std::unique_ptr<Batch> batch;
+      if (spare.empty()) {
+        batch = std::make_unique<Batch>();
+      } else {
+        batch = std::move(spare.back());
+        spare.pop_back();
+      }
+      // CSV records are split on the threads; JSON Lines are parsed here,
+      // since their columns grow as keys appear.
+      batch->split_later = reader.SplitsLater();
+      while (batch->size() < kBatch &&
+             (more = NextRecord(reader, input, record, true))) {
+        reporter_.progress().Tick(++records_, reader.bytes_read());
+        batch->Add(record);
+      }
+      if (batch->empty()) break;
+      batch->columns = reader.columns();
+      if (flight.size() == in_flight) settle_front();
+      // Owned by the flight before any thread may see it.
+      flight.push_back(std::move(batch));
+      deciders.Submit(flight.back().get());
+    }
+    while (!flight.empty()) settle_front();
+  }
+
+  std::string Place(const Record& record) const {
+    return name_ + ":" + std::to_string(record.line);
+  }
+
+  void Settle(const Record& record, const Decision& d) {
+    if (d.outcome == Outcome::kNotRecord) {
+      if (record.fatal)
+        reporter_.Failure(Place(record) + ": " + record.problem);
+      else
+        reporter_.RecordReport(
+            "unreadable line",
+            Place(record) + ": " + record.problem + "; line skipped");
+      return;
+    }
+    if (source_.format != Format::kJsonLines &&
+        d.cells != source_.columns->size())
+      reporter_.RecordReport("ragged row",
+                             Place(record) + ": " + std::to_string(d.cells) +
+                                 " cell(s) where the header has " +
+                                 std::to_string(source_.columns->size()) +
+                                 "; read as far as it goes");
+    const RowFeeder& feeder = matchers_[0]->feeder();
+    for (const FeedNote& note : d.notes) {
+      if (note.kind == FeedNote::kUnreadable)
+        reporter_.Unreadable(feeder.field_name(note.field), note.wanted,
+                             Place(record), note.cell);
+      else
+        reporter_.Inexact(feeder.field_name(note.field), Place(record),
+                          note.cell);
+    }
+    if (d.outcome == Outcome::kFailed) {
+      reporter_.Failure(Place(record) +
+                        ": the filter module could not match the record (" +
+                        d.failure + ")");
+      return;
+    }
+    if ((d.outcome == Outcome::kMatch) != options_.invert) {
+      ++written_;
+      if (!options_.count) writer_->Write(record, source_);
+    }
+  }
+
+  const MatchOptions& options_;
+  Reporter reporter_;
+  std::vector<std::unique_ptr<RecordMatcher>> matchers_;
+  std::optional<Writer> writer_;
+  Source source_;
+  std::string name_;
+  std::vector<std::string> missing_;
+  std::string read_error_;
+  uint64_t records_ = 0;
+  uint64_t written_ = 0;
+};
+
+}  // namespace
+
+int RunMatch(const std::vector<ConditionLine>& lines,
+             const MatchOptions& options) {
+  return Run(lines, options).Go();
+}
+
+}  // namespace evfilter

@@ -1,0 +1,45 @@
+// `evfilter match`: every record of every input is read, decided by the
+// filter module and written or counted, in input order, on one thread or
+// several.
+//
+// Each record is decided by a RecordMatcher (the event library's). With
+// -j N, batches of records go to N threads, each with its own matcher (a
+// filter is used by one thread at a time); results are settled in input
+// order (Deciders).
+//
+// Every input record is either written (matched, or with -v not matched),
+// or not, and `match` and `match -v` together write each exactly once. A
+// line that is no record is reported.
+
+#ifndef EVFILTER_MATCHRUN_H_
+#define EVFILTER_MATCHRUN_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decide/CellReaders.h"
+#include "query/ConditionLine.h"
+#include "records/Inputs.h"
+
+namespace evfilter {
+
+struct MatchOptions {
+  std::vector<std::string> inputs;
+  bool count = false;
+  bool invert = false;
+  bool strict = false;
+  std::optional<eventquery::Format> input_format;
+  std::optional<eventquery::Format> output_format;
+  unsigned jobs = 1;
+  eventquery::Zone zone = eventquery::Zone::kLocal;
+};
+
+// Runs `match`; returns the exit status (0 written, 1 none, 2 failure).
+// Throws eventquery::BuildError when the module cannot build the filter.
+int RunMatch(const std::vector<eventquery::ConditionLine>& lines,
+             const MatchOptions& options);
+
+}  // namespace evfilter
+
+#endif  // EVFILTER_MATCHRUN_H_

@@ -1,0 +1,121 @@
+// A filter over pandas frames: built whole by the module (a build that
+// writes any error line raises BuildError, never a partial filter), and
+// deciding records exactly as `evfilter match` does, through the event
+// library's record matcher: every cell a condition needs is read by the
+// library's cell rules (RowFeeder), and a condition whose value a record
+// cannot serve runs in a filter variant where it is decided before its
+// NOT (FilterVariants).
+//
+// Frames arrive as prepared columns (see filtermodule/__init__.py): int64,
+// float64, bool and datetime64[ns] arrays read in place, object arrays
+// whose objects are classified with the GIL held. Mask reads each distinct
+// value of a column once, as the library reads the text a file written
+// from the frame would hold (FieldColumn), and then decides the rows in
+// order, without the GIL, on a row that serves those readings by index
+// (ColumnRow). MaskByText, the earlier way and the reference for tests,
+// renders every cell as text and feeds the record matcher from it
+// (TextColumn), as Match does for one record.
+//
+// Thread safety: a FrameFilter is used by one thread at a time; its calls
+// take the filter's own lock (after the GIL is released), so threads
+// sharing one filter wait for each other, and threads with their own
+// filters run at once.
+
+#ifndef FILTERMODULE_PYTHON_FRAMEFILTER_H_
+#define FILTERMODULE_PYTHON_FRAMEFILTER_H_
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FieldReader.h"
+#include "decide/CellReaders.h"
+#include "decide/RecordMatcher.h"
+#include "query/ConditionLine.h"
+
+namespace fmpython {
+
+class FrameFilter {
+ public:
+  // Throws eventquery::BuildError when the module cannot build the filter.
+  FrameFilter(std::vector<eventquery::ConditionLine> lines, bool utc);
+
+  const std::vector<eventquery::ConditionLine>& lines() const { return lines_; }
+  // The module's text form of the filter ("" when its log holds no traces).
+  const std::string& text() const { return text_; }
+  bool utc() const { return zone_ == eventquery::Zone::kUtc; }
+
+  // One result per row of the frame's columns (`names`, `kinds`, and the
+  // arrays of those the filter reads, see Needed); the notes and the fields
+  // no column has come back alongside: (mask, notes, missing).
+  pybind11::tuple Mask(
+      size_t rows, const std::vector<std::string>& names,
+      const std::vector<std::string>& kinds,
+      const std::vector<std::optional<pybind11::array>>& arrays);
+  // As Mask, each cell rendered as text and fed to the record matcher: the
+  // reference Mask is tested against.
+  pybind11::tuple MaskByText(
+      size_t rows, const std::vector<std::string>& names,
+      const std::vector<std::string>& kinds,
+      const std::vector<std::optional<pybind11::array>>& arrays);
+  // The positions of the columns the filter reads, among `names`.
+  std::vector<int64_t> Needed(const std::vector<std::string>& names) const;
+  // One record given as (name, value) pairs, values as object cells:
+  // (matched, notes).
+  pybind11::tuple Match(const std::vector<std::string>& names,
+                        pybind11::array values);
+  // The interval set of `field`, as (lower, upper) pairs.
+  std::vector<std::pair<int32_t, int32_t>> Intervals(const std::string& field);
+
+ private:
+  // What the cell readers noticed, counted per field and kind.
+  struct NoteCount {
+    std::string field;
+    std::string kind;  // "unreadable" or "inexact"
+    std::string wanted;
+    uint64_t count = 0;
+    uint64_t first_row = 0;
+    std::string first_cell;
+  };
+  using Notes = std::map<std::pair<uint32_t, int>, NoteCount>;
+
+  // The frame column of each of the filter's fields (-1 for none), after
+  // checking that the three lists agree.
+  std::vector<int64_t> Sources(
+      const std::vector<std::string>& names,
+      const std::vector<std::string>& kinds,
+      const std::vector<std::optional<pybind11::array>>& arrays) const;
+  // The frame column of each field, found as the library finds a field's
+  // column: by exact name, else ignoring ASCII case; -1 for none.
+  std::vector<int64_t> Resolve(const std::vector<std::string>& names) const;
+  void Count(const std::vector<eventquery::FeedNote>& row_notes, size_t row,
+             Notes& notes) const;
+  static pybind11::list NoteList(const Notes& notes);
+  // The named fields no column has.
+  std::vector<std::string> Missing(const std::vector<int64_t>& source) const;
+
+  std::vector<eventquery::ConditionLine> lines_;
+  eventquery::Zone zone_;
+  eventquery::RecordMatcher matcher_;
+  std::string text_;
+  // The fields the filter reads, in the matcher's numbering: the matcher
+  // is fed records whose columns are these names, each found by itself.
+  std::vector<std::string> fields_;
+  FieldReader reader_;
+  // The rows' indexes of one Mask, kept for the next (with the GIL held).
+  std::vector<std::vector<uint32_t>> index_buffers_;
+  std::string forced_;
+  std::mutex mutex_;
+};
+
+}  // namespace fmpython
+
+#endif  // FILTERMODULE_PYTHON_FRAMEFILTER_H_
