@@ -9,7 +9,7 @@ cmake --build --preset default
 # Tests that count or fail allocations skip themselves: valgrind replaces
 # the allocation functions they hook.
 export FM_UNDER_VALGRIND=1
-for t in filtermodule_tests host_api_tests qel_log_tests evfilter_tests; do
+for t in filtermodule_tests host_api_tests qel_log_tests eventquery_tests evfilter_tests; do
   echo "== $t under valgrind"
   valgrind --quiet --error-exitcode=1 --leak-check=full \
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \

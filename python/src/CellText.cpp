@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/CivilCalendar.h"
+
 namespace py = pybind11;
 
 namespace fmpython {
@@ -29,16 +31,9 @@ void RenderTimestamp(int64_t nanoseconds, std::string& out) {
     rest += kDay;
     --days;
   }
-  // Civil date from days since 1970-01-01 (proleptic Gregorian).
-  const int64_t z = days + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  int64_t y = 0;
+  int32_t m = 0, d = 0;
+  common::CivilFromDays(days, &y, &m, &d);
   const int64_t seconds = rest / 1000000000LL;
   const int64_t fraction = rest % 1000000000LL;
   char buffer[64];

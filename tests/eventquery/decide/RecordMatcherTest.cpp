@@ -167,7 +167,7 @@ std::string RecordJson(const int* state) {
   return json + "}";
 }
 
-TEST(EvfilterMissingValueTest, VariantsAgreeWithADirectEvaluation) {
+TEST(RecordMatcherTest, VariantsAgreeWithADirectEvaluation) {
   ModuleLog::Setup(std::getenv("KVAL_LOG_FOLDER"), false);
   std::mt19937 rng(20261208);
   // Under valgrind every trial costs fifty times as much.
