@@ -14,6 +14,7 @@
 #include "Reporter.h"
 #include "decide/RecordMatcher.h"
 #include "records/RecordReader.h"
+#include "records/RecordReports.h"
 
 namespace evfilter {
 namespace {
@@ -224,26 +225,23 @@ class Run {
   }
 
   std::string Place(const Record& record) const {
-    return name_ + ":" + std::to_string(record.line);
+    return eventquery::PlaceOf(name_, record);
   }
 
   void Settle(const Record& record, const Decision& d) {
     if (d.outcome == Outcome::kNotRecord) {
       if (record.fatal)
-        reporter_.Failure(Place(record) + ": " + record.problem);
+        reporter_.Failure(eventquery::LostInput(Place(record), record));
       else
-        reporter_.RecordReport(
-            "unreadable line",
-            Place(record) + ": " + record.problem + "; line skipped");
+        reporter_.RecordReport(eventquery::kUnreadableLine,
+                               eventquery::SkippedLine(Place(record), record));
       return;
     }
     if (source_.format != Format::kJsonLines &&
         d.cells != source_.columns->size())
-      reporter_.RecordReport("ragged row",
-                             Place(record) + ": " + std::to_string(d.cells) +
-                                 " cell(s) where the header has " +
-                                 std::to_string(source_.columns->size()) +
-                                 "; read as far as it goes");
+      reporter_.RecordReport(eventquery::kRaggedRow,
+                             eventquery::RaggedRow(Place(record), d.cells,
+                                                   source_.columns->size()));
     const RowFeeder& feeder = matchers_[0]->feeder();
     for (const FeedNote& note : d.notes) {
       if (note.kind == FeedNote::kUnreadable)

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -22,8 +23,10 @@
 #include "query/ValueForms.h"
 #include "query/WhereCompiler.h"
 #include "records/CsvReader.h"
+#include "records/InputPieces.h"
 #include "records/Inputs.h"
 #include "records/JsonArrayReader.h"
+#include "records/JsonCells.h"
 #include "records/JsonLinesReader.h"
 #include "records/RecordReader.h"
 #include "records/TsvReader.h"
@@ -93,11 +96,70 @@ void ReadAsFile(const std::string& bytes) {
   close(fd);
 }
 
+// One record as it compares: its raw bytes, line, problem and the cells it
+// has, by column name (JSON readers number their columns as keys appear).
+std::string Flat(const eventquery::Record& r,
+                 const std::vector<std::string>& columns,
+                 uint64_t line_offset) {
+  std::string out = std::string(r.raw) + '\x01' +
+                    std::to_string(r.line + line_offset) + '\x01' + r.problem;
+  std::vector<std::string> cells;
+  for (size_t c = 0; c < r.cells.size(); ++c)
+    if (r.cells[c])
+      cells.push_back((c < columns.size() ? columns[c] : "#") + '\x02' +
+                      std::string(*r.cells[c]));
+  std::sort(cells.begin(), cells.end());
+  for (const std::string& cell : cells) out += '\x01' + cell;
+  return out;
+}
+
+// Dividing a file into pieces and reading each gives the records of the
+// whole, in order, with their lines.
+void PiecesReadAsTheWhole(const std::string& bytes, eventquery::Format format,
+                          uint64_t piece_bytes) {
+  const int fd = memfd_create("pieces", MFD_CLOEXEC);
+  if (fd < 0) return;
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  if (write(fd, bytes.data(), bytes.size()) !=
+      static_cast<ssize_t>(bytes.size())) {
+    close(fd);
+    return;
+  }
+  try {
+    std::vector<std::string> whole;
+    eventquery::InputPieces pieces;
+    {
+      eventquery::Input input(path, format);
+      if (!input.ok()) throw eventquery::InputError(input.error());
+      auto reader = eventquery::MakeRecordReader(input.format(), input.file());
+      pieces = eventquery::DivideAtRecords(
+          input, *reader, piece_bytes, [&](const eventquery::Record& r) {
+            whole.push_back(Flat(r, reader->columns(), 0));
+          });
+    }
+    if (pieces.divided) {
+      std::vector<std::string> parts;
+      for (const eventquery::InputPiece& piece : pieces.pieces) {
+        eventquery::Input input(path, format, pieces.header_end, piece);
+        if (!input.ok()) __builtin_trap();
+        auto reader = eventquery::MakeRecordReader(format, input.file());
+        eventquery::Record r;
+        while (reader->Next(r))
+          parts.push_back(Flat(r, reader->columns(),
+                               piece.first_line - pieces.header_line));
+      }
+      if (parts != whole) __builtin_trap();
+    }
+  } catch (const eventquery::InputError&) {
+  }
+  close(fd);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
-  const int which = in.Byte() % 8;
+  const int which = in.Byte() % 10;
   size_t at = 0, cut = 0;
   uint8_t flip = 0;
   if (which == 7) {
@@ -105,6 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     flip = in.Byte();
     cut = 16u + in.Byte() * 64u;
   }
+  const eventquery::Format divisible[] = {eventquery::Format::kCsv,
+                                          eventquery::Format::kTsv,
+                                          eventquery::Format::kJsonLines};
+  eventquery::Format piece_format = divisible[in.Byte() % 3];
+  const uint64_t piece_bytes = 1u + in.Byte() * 3u;
   std::string text = in.Rest();
   try {
     switch (which) {
@@ -136,6 +203,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 7:
         ReadAsFile(Damaged(text, at, flip, cut));
         break;
+      case 8:
+        PiecesReadAsTheWhole(text, piece_format, piece_bytes);
+        break;
+      case 9: {
+        eventquery::JsonValueReader values;
+        try {
+          values.Cell(text, "");
+          values.Cell(text, "a.b.0");
+          values.Cell("{\"a\":{\"b\":[1]}}", "a.b.0");
+        } catch (const eventquery::InputError&) {
+        }
+        break;
+      }
     }
   } catch (const eventquery::DefinitionError&) {
   } catch (const eventquery::SyntaxError&) {

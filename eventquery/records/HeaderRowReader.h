@@ -28,6 +28,8 @@ class HeaderRowReader : public RecordReader {
   }
   std::vector<std::string> header_notes() const override { return notes_; }
   uint64_t bytes_read() const override { return input_.bytes_read(); }
+  uint64_t position() const override { return input_.position(); }
+  uint64_t line() const override { return line_; }
 
  protected:
   using Splitter = void (*)(std::string_view, std::string&,

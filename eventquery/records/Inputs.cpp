@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace eventquery {
 namespace {
@@ -41,6 +42,43 @@ class FdSource final : public ByteSource {
  private:
   int fd_;
   bool own_;
+};
+
+// Byte ranges of a file, one after another.
+class RangesSource final : public ByteSource {
+ public:
+  RangesSource(int fd, std::vector<std::pair<uint64_t, uint64_t>> ranges)
+      : fd_(fd), ranges_(std::move(ranges)) {}
+  ~RangesSource() override { ::close(fd_); }
+  ssize_t Read(char* buffer, size_t size, std::string& error) override {
+    while (next_ < ranges_.size()) {
+      auto& [at, end] = ranges_[next_];
+      if (at >= end) {
+        ++next_;
+        continue;
+      }
+      const size_t want =
+          static_cast<size_t>(std::min<uint64_t>(size, end - at));
+      const ssize_t n = ::pread(fd_, buffer, want, static_cast<off_t>(at));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error = std::strerror(errno);
+        return -1;
+      }
+      if (n == 0) {
+        error = "the file is shorter than when it was divided";
+        return -1;
+      }
+      at += static_cast<uint64_t>(n);
+      return n;
+    }
+    return 0;
+  }
+
+ private:
+  int fd_;
+  std::vector<std::pair<uint64_t, uint64_t>> ranges_;
+  size_t next_ = 0;
 };
 
 // Bytes read ahead, then the rest of the source.
@@ -222,7 +260,19 @@ Format OutputFormatOf(Format input) {
 }
 
 Input::Input(const std::string& path, std::optional<Format> format) {
-  const bool standard = path == "-";
+  Open(path, format, nullptr);
+}
+
+Input::Input(const std::string& path, Format format, uint64_t header_end,
+             const InputPiece& piece) {
+  const std::vector<std::pair<uint64_t, uint64_t>> ranges = {
+      {0, header_end}, {piece.begin, piece.end}};
+  Open(path, format, &ranges);
+}
+
+void Input::Open(const std::string& path, std::optional<Format> format,
+                 const std::vector<std::pair<uint64_t, uint64_t>>* ranges) {
+  const bool standard = path == "-" && ranges == nullptr;
   name_ = standard ? "(standard input)" : path;
   int fd = STDIN_FILENO;
   if (!standard) {
@@ -232,18 +282,33 @@ Input::Input(const std::string& path, std::optional<Format> format) {
       return;
     }
   }
-  std::unique_ptr<ByteSource> source =
-      std::make_unique<FdSource>(fd, !standard);
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-    size_ = static_cast<uint64_t>(st.st_size);
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular) size_ = static_cast<uint64_t>(st.st_size);
+  std::unique_ptr<ByteSource> source;
+  if (ranges == nullptr) {
+    source = std::make_unique<FdSource>(fd, !standard);
+  } else {
+    source = std::make_unique<RangesSource>(fd, *ranges);
+    size_ = 0;
+    for (const auto& [begin, end] : *ranges)
+      size_ += end > begin ? end - begin : 0;
+  }
   if (S_ISDIR(st.st_mode)) {
     error_ = "is a directory";
+    return;
+  }
+  if (ranges != nullptr && !regular) {
+    error_ = "is not a regular file, so it cannot be read in pieces";
     return;
   }
   std::string magic = ReadSome(*source, 2, error_);
   if (!error_.empty()) return;
   compressed_ = IsGzip(magic);
+  if (compressed_ && ranges != nullptr) {
+    error_ = "is compressed, so it cannot be read in pieces";
+    return;
+  }
   source = std::make_unique<PrefixSource>(std::move(magic), std::move(source));
   if (compressed_) source = std::make_unique<GzipSource>(std::move(source));
   std::string prefix = ReadSome(*source, 64 * 1024, error_);

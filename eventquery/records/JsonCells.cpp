@@ -9,9 +9,9 @@ namespace {
 constexpr uint64_t kHintRecords = 64;
 constexpr size_t kMaxHints = 2000;
 
-// A value's text: strings as they are, numbers and booleans as written,
-// nested values as compact JSON. False for null.
-bool AppendValue(simdjson::dom::element value, std::string& out) {
+}  // namespace
+
+bool AppendJsonCell(simdjson::dom::element value, std::string& out) {
   switch (value.type()) {
     case simdjson::dom::element_type::STRING:
       out.append(std::string_view(value.get_string().value_unsafe()));
@@ -43,6 +43,13 @@ bool AppendValue(simdjson::dom::element value, std::string& out) {
       out.append(simdjson::minify(value));
       return true;
   }
+}
+
+namespace {
+
+bool IsNested(simdjson::dom::element value) {
+  return value.type() == simdjson::dom::element_type::OBJECT ||
+         value.type() == simdjson::dom::element_type::ARRAY;
 }
 
 // An array index: digits only, no leading zero.
@@ -126,6 +133,7 @@ void JsonCells::Fill(std::string_view text, Record& record) {
   record.problem.clear();
   record.fatal = false;
   record.keys.clear();
+  record.nested.clear();
   record.cells.clear();
   padded_.assign(text.data(), text.size());
   padded_.append(simdjson::SIMDJSON_PADDING, '\0');
@@ -142,6 +150,7 @@ void JsonCells::Fill(std::string_view text, Record& record) {
 void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
   record.problem.clear();
   record.keys.clear();
+  record.nested.clear();
   record.cells.clear();
   simdjson::dom::object object;
   if (doc.get(object) != simdjson::SUCCESS) {
@@ -159,7 +168,9 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
     record.keys.push_back(static_cast<uint32_t>(column));
     filled_[column] = true;
     const size_t begin = arena_.size();
-    if (!AppendValue(field.value, arena_)) continue;  // null: no value
+    if (!AppendJsonCell(field.value, arena_)) continue;  // null: no value
+    if (IsNested(field.value))
+      record.nested.push_back(static_cast<uint32_t>(column));
     spans_.push_back({column, {begin, arena_.size() - begin}});
   }
   for (const std::string& path : paths_) {
@@ -170,8 +181,9 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
     const size_t column = Column(path, record);
     filled_[column] = true;
     const size_t begin = arena_.size();
-    if (AppendValue(value, arena_))
-      spans_.push_back({column, {begin, arena_.size() - begin}});
+    if (!AppendJsonCell(value, arena_)) continue;
+    if (IsNested(value)) record.nested.push_back(static_cast<uint32_t>(column));
+    spans_.push_back({column, {begin, arena_.size() - begin}});
   }
   for (const auto& [column, span] : spans_)
     record.cells[column] =
@@ -180,6 +192,26 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
     ++sampled_;
     Collect(doc, "");
   }
+}
+
+std::optional<std::string_view> JsonValueReader::Cell(std::string_view json,
+                                                      std::string_view path) {
+  padded_.assign(json.data(), json.size());
+  padded_.append(simdjson::SIMDJSON_PADDING, '\0');
+  simdjson::dom::element doc;
+  const auto error = parser_.parse(padded_.data(), json.size(), false).get(doc);
+  if (error != simdjson::SUCCESS) {
+    // A failed parser may hold a half-made state: the next text gets a new
+    // one.
+    parser_ = simdjson::dom::parser();
+    throw InputError(std::string("not valid JSON (") +
+                     simdjson::error_message(error) + ")");
+  }
+  simdjson::dom::element value = doc;
+  if (!path.empty() && !FindPath(doc, path, &value)) return std::nullopt;
+  cell_.clear();
+  if (!AppendJsonCell(value, cell_)) return std::nullopt;
+  return std::string_view(cell_);
 }
 
 }  // namespace eventquery

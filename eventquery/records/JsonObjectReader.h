@@ -30,6 +30,8 @@ class JsonObjectReader : public RecordReader {
     return cells_.hint_names();
   }
   uint64_t bytes_read() const override { return input_.bytes_read(); }
+  uint64_t position() const override { return input_.position(); }
+  uint64_t line() const override { return line_; }
 
  protected:
   // Reads `file` after any byte-order mark.

@@ -30,5 +30,34 @@ TEST(JsonPathTest, KeysAsTheyStandComeFirst) {
   EXPECT_EQ(at("a.b.c"), "none");
 }
 
+TEST(JsonCellsTest, NestedValuesAreMarked) {
+  JsonCells cells;
+  cells.WantFields({"o.k"});
+  Record record;
+  cells.Fill(R"({"s": "x", "o": {"k": [1]}, "a": [], "n": null})", record);
+  ASSERT_TRUE(record.problem.empty());
+  std::vector<std::string> nested;
+  for (uint32_t c : record.nested) nested.push_back(cells.columns()[c]);
+  EXPECT_EQ(nested, (std::vector<std::string>{"o", "a", "o.k"}));
+  cells.Fill(R"({"s": 1})", record);
+  EXPECT_TRUE(record.nested.empty());
+}
+
+TEST(JsonValueReaderTest, CellsAsTheReadersMakeThem) {
+  JsonValueReader values;
+  EXPECT_EQ(values.Cell(R"({"a": {"b": [1, 2.50, "x"]}})", ""),
+            R"({"a":{"b":[1,2.5,"x"]}})");
+  EXPECT_EQ(values.Cell(R"({"a": {"b": [1, 2.50, "x"]}})", "a.b.1"), "2.5");
+  EXPECT_EQ(values.Cell(R"({"a": {"b": [1, 2.50, "x"]}})", "a.b.2"), "x");
+  EXPECT_EQ(values.Cell(R"({"a": true})", "a"), "true");
+  EXPECT_FALSE(values.Cell(R"({"a": null})", "a"));
+  EXPECT_FALSE(values.Cell(R"({"a": 1})", "b"));
+  EXPECT_FALSE(values.Cell("null", ""));
+  // Text that is no JSON is an error, and the reader goes on after it.
+  EXPECT_THROW(values.Cell("{oops", ""), InputError);
+  EXPECT_THROW(values.Cell("[1e999999]", ""), InputError);
+  EXPECT_EQ(values.Cell("[7]", "0"), "7");
+}
+
 }  // namespace
 }  // namespace eventquery

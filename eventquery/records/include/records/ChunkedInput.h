@@ -33,6 +33,9 @@ class ChunkedInput {
   bool NextCsvRecord(std::string_view* out, std::string_view* terminator,
                      uint64_t* lines, uint64_t* open_quote_line);
   uint64_t bytes_read() const { return bytes_read_; }
+  // The offset in the stream of the first byte not yet handed out: where
+  // the next line or record starts.
+  uint64_t position() const { return bytes_read_ - (buffer_.size() - start_); }
 
   // For readers that scan by themselves: the bytes read but not yet taken,
   // More to read further (false at the end; the window then has to be

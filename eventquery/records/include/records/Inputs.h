@@ -21,6 +21,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace eventquery {
 
@@ -38,12 +40,26 @@ inline constexpr char kOutputFormatNames[] = "csv, tsv, jsonl";
 // JSON Lines for the objects of a JSON array.
 Format OutputFormatOf(Format input);
 
+// A piece of a regular file's records: the bytes [begin, end), whose first
+// byte is on line `first_line` (see InputPieces.h).
+struct InputPiece {
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  uint64_t first_line = 1;
+};
+
 // An open input; closes its stream when it ends.
 class Input {
  public:
   // Opens `path` ("-": standard input). On failure `error()` says why, in
   // words for a person ("No such file or directory", "is a directory").
   Input(const std::string& path, std::optional<Format> format);
+  // Opens the first `header_end` bytes of the regular, uncompressed file
+  // `path` (its header row) followed by `piece`, as one stream: a reader
+  // then reads the header and the piece's records. A compressed file or
+  // one that is not regular is an error.
+  Input(const std::string& path, Format format, uint64_t header_end,
+        const InputPiece& piece);
   ~Input();
   Input(const Input&) = delete;
   Input& operator=(const Input&) = delete;
@@ -61,6 +77,11 @@ class Input {
   const std::string& stream_error() const { return *stream_error_; }
 
  private:
+  // Opens `path` as the constructors say; `ranges` (or null for all of
+  // it) are the byte ranges of a regular file to read, in order.
+  void Open(const std::string& path, std::optional<Format> format,
+            const std::vector<std::pair<uint64_t, uint64_t>>* ranges);
+
   std::string name_;
   std::string error_;
   std::shared_ptr<std::string> stream_error_ = std::make_shared<std::string>();

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -73,6 +74,27 @@ class JsonCells {
 // The value at `path` inside `value` (see above); false when there is none.
 bool FindPath(simdjson::dom::element value, std::string_view path,
               simdjson::dom::element* found);
+
+// Appends the cell text of `value` (see above) to `out`; false, appending
+// nothing, for null.
+bool AppendJsonCell(simdjson::dom::element value, std::string& out);
+
+// Cells out of one JSON value given as text, read as the JSON readers read
+// a record's: the value's own cell for an empty path, else the cell at the
+// path inside it. For hosts that hold JSON values of their own (a frame's
+// dict cells rendered as JSON). Costs a parse of the text per call.
+class JsonValueReader {
+ public:
+  // The cell, valid until the next call; nothing for null or a path that
+  // is not there. Throws InputError when `json` is no valid JSON.
+  std::optional<std::string_view> Cell(std::string_view json,
+                                       std::string_view path);
+
+ private:
+  simdjson::dom::parser parser_;
+  std::string padded_;
+  std::string cell_;
+};
 
 }  // namespace eventquery
 

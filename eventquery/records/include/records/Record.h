@@ -32,6 +32,9 @@ struct Record {
   std::vector<std::optional<std::string_view>> cells;
   // JSON: the columns the object names, in its own order (null included).
   std::vector<uint32_t> keys;
+  // JSON: the columns whose cell is an object or an array, as compact JSON
+  // text (a reader that builds values of its own parses them again).
+  std::vector<uint32_t> nested;
   // Not empty when the line could not be read as a record; it is then
   // reported and skipped. `fatal` when the rest of the input is lost too.
   std::string problem;

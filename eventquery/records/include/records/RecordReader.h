@@ -37,6 +37,10 @@ class RecordReader {
   // True when NextUnsplit leaves the cells to SplitCsv.
   virtual bool SplitsLater() const { return false; }
   virtual uint64_t bytes_read() const = 0;
+  // The offset in the stream where the next record (or blank line) starts,
+  // and its line number; after the header row, before the first record.
+  virtual uint64_t position() const = 0;
+  virtual uint64_t line() const = 0;
   // CSV: the header row as read (without a byte-order mark) and its break.
   virtual std::string_view header_raw() const { return {}; }
   virtual std::string_view header_terminator() const { return {}; }

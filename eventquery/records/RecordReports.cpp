@@ -1,0 +1,24 @@
+#include "records/RecordReports.h"
+
+namespace eventquery {
+
+std::string PlaceOf(const std::string& name, const Record& record) {
+  return name + ":" + std::to_string(record.line);
+}
+
+std::string SkippedLine(const std::string& place, const Record& record) {
+  return place + ": " + record.problem + "; line skipped";
+}
+
+std::string LostInput(const std::string& place, const Record& record) {
+  return place + ": " + record.problem;
+}
+
+std::string RaggedRow(const std::string& place, size_t cells,
+                      size_t header_cells) {
+  return place + ": " + std::to_string(cells) +
+         " cell(s) where the header has " + std::to_string(header_cells) +
+         "; read as far as it goes";
+}
+
+}  // namespace eventquery

@@ -1,0 +1,33 @@
+// How a front end reports a record that is not read as it stands, worded
+// once for all of them. Each report starts with the record's place
+// ("file:line: ").
+//
+// Thread safety: pure functions.
+
+#ifndef RECORDS_RECORDREPORTS_H_
+#define RECORDS_RECORDREPORTS_H_
+
+#include <cstddef>
+#include <string>
+
+#include "records/Record.h"
+
+namespace eventquery {
+
+// The kinds of report, as counted ("the first 10 of each kind").
+inline constexpr char kUnreadableLine[] = "unreadable line";
+inline constexpr char kRaggedRow[] = "ragged row";
+
+// "name:line", the place of a record.
+std::string PlaceOf(const std::string& name, const Record& record);
+// A line that is no record and is skipped (its problem said).
+std::string SkippedLine(const std::string& place, const Record& record);
+// A record whose problem ends the input (`record.fatal`).
+std::string LostInput(const std::string& place, const Record& record);
+// A CSV or TSV row with another count of cells than the header's.
+std::string RaggedRow(const std::string& place, size_t cells,
+                      size_t header_cells);
+
+}  // namespace eventquery
+
+#endif  // RECORDS_RECORDREPORTS_H_
