@@ -1,10 +1,19 @@
-"""The filter module for Python: decide records and pandas frames as evfilter does.
+"""The filter module for Python: read event files and decide their records as evfilter does.
 
     import filtermodule
+    df = filtermodule.read_events("Security.csv")   # a pandas DataFrame
     f = filtermodule.Filter(where="EventID = 4625 AND User LIKE 'adm%'")
     mask = f.mask(df)            # numpy bool array, one per row
     f.match({"EventID": 4625, "User": "admin"})
     f.intervals("EventID")       # [(4625, 4625)]
+
+read_events reads CSV, TSV, JSON Lines and JSON arrays, plain or
+gzip-compressed, through the same readers as evfilter: every record and
+cell evfilter reads from a file, and no other. Text cells are str, JSON
+objects and arrays dict and list, a cell a record lacks None. Records
+evfilter reports (lines that are no record, ragged rows) are reported with
+a ``ReadWarning``; an input that cannot be read whole raises ``ReadError``
+(a ValueError naming the file and line).
 
 A Filter is compiled by evfilter's expression compiler (``where``, with
 ``types`` naming field types the values do not show), or made from the line
@@ -35,14 +44,23 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["Filter", "ExpressionError", "BuildError", "FilterWarning"]
+__all__ = ["Filter", "read_events", "ExpressionError", "BuildError",
+           "ReadError", "FilterWarning", "ReadWarning"]
+__version__ = _core.__version__
 
 ExpressionError = _core.ExpressionError
 BuildError = _core.BuildError
+ReadError = _core.ReadError
+for _error in (ExpressionError, BuildError, ReadError):
+    _error.__module__ = __name__
 
 
 class FilterWarning(UserWarning):
     """Values a filter could not read as asked, or fields no column has."""
+
+
+class ReadWarning(UserWarning):
+    """Records of an input that were not read as they stand."""
 
 
 # The module's log goes to a private folder removed at exit, or to
@@ -117,8 +135,8 @@ class Filter:
         values = np.empty(len(record), dtype=object)
         for i, v in enumerate(record.values()):
             values[i] = v
-        matched, notes = self._core.match(names, values)
-        _warn(notes, [])
+        matched, notes, missing = self._core.match(names, values)
+        _warn(notes, missing, names)
         return matched
 
     def mask(self, df):
@@ -165,10 +183,89 @@ def _warn(notes, missing, columns=()):
                    "(first at row %d: %r); they were decided exactly" % (
                        count, field, first_row, first_cell)
         warnings.warn(what, FilterWarning, stacklevel=3)
-    for field in missing:
-        warnings.warn("no column is named %r (columns: %s); its conditions see "
-                      "a missing value" % (field, ", ".join(map(str, columns))),
-                      FilterWarning, stacklevel=3)
+    for field, why in missing:
+        if why:
+            what = "%r: %s; its conditions see a missing value" % (field, why)
+        else:
+            what = "no column is named %r (columns: %s); its conditions see " \
+                   "a missing value" % (field, ", ".join(map(str, columns)))
+        warnings.warn(what, FilterWarning, stacklevel=3)
+
+
+def read_events(paths, format=None):
+    """A pandas DataFrame of the records of event files, read as evfilter reads them.
+
+    `paths` is a path, a glob or a list of them, read in order; the format
+    of each comes from `format` ("csv", "tsv", "jsonl", "json" for a JSON
+    array) or, as for evfilter, from its name and first bytes (gzip is
+    told by its content). The frame's columns are those of every input in
+    the order they appear; a column an input lacks is None there."""
+    import pandas as pd
+
+    frames = []
+    for path in _expand(paths):
+        read = _core.read_frame(path, format or "")
+        _report(read["reports"])
+        frames.append((read["columns"], read["arrays"]))
+    return _frame(frames, pd)
+
+
+def _expand(paths):
+    """Local paths, globs expanded in order; FileNotFoundError for none."""
+    import glob
+
+    if isinstance(paths, (str, bytes, os.PathLike)) or not hasattr(paths, "__iter__"):
+        paths = [paths]
+    out = []
+    for p in paths:
+        p = os.fspath(p)
+        if isinstance(p, bytes):
+            p = os.fsdecode(p)
+        if glob.has_magic(p):
+            found = sorted(glob.glob(p))
+            if not found:
+                raise FileNotFoundError("no file matches %r" % (p,))
+            out.extend(found)
+        elif not os.path.exists(p):
+            raise FileNotFoundError("no such file: %r" % (p,))
+        else:
+            out.append(p)
+    return out
+
+
+def _report(reports):
+    """Warns of what the readers reported, the first of each kind shown."""
+    for kind, count, shown in reports:
+        for message in shown:
+            warnings.warn(message, ReadWarning, stacklevel=3)
+        if count > len(shown):
+            warnings.warn("%d more %s report(s)" % (count - len(shown), kind),
+                          ReadWarning, stacklevel=3)
+
+
+def _frame(parts, pd, columns=None):
+    """One frame of (columns, arrays) parts, in the union of their columns
+    (or `columns`), None where a part lacks one."""
+    if columns is None:
+        columns = []
+        for names, _ in parts:
+            columns.extend(n for n in names if n not in columns)
+    frames = []
+    for names, arrays in parts:
+        rows = len(arrays[0]) if arrays else 0
+        given = dict(zip(names, arrays))
+        data = {}
+        for name in columns:
+            if name in given:
+                data[name] = given[name]
+            else:
+                data[name] = np.full(rows, None, dtype=object)
+        frames.append(pd.DataFrame(data, columns=columns))
+    if not frames:
+        return pd.DataFrame({c: pd.Series([], dtype=object) for c in columns})
+    if len(frames) == 1:
+        return frames[0]
+    return pd.concat(frames, ignore_index=True)
 
 
 def _columns(df, core):

@@ -63,7 +63,7 @@ ObjectCells::ObjectCells() {
   }
 }
 
-ObjectCells::Outcome ObjectCells::Append(PyObject* o, std::string& out) const {
+ObjectCells::Outcome ObjectCells::Append(PyObject* o, std::string& out) {
   if (o == Py_None || o == nullptr) return Outcome::kMissing;
   if (PyUnicode_Check(o)) {
     Py_ssize_t size = 0;
@@ -97,12 +97,15 @@ ObjectCells::Outcome ObjectCells::Append(PyObject* o, std::string& out) const {
                    .cast<std::string>());
     return Outcome::kText;
   }
-  return Outcome::kUnsupported;
-}
-
-std::string ObjectCells::Unsupported(PyObject* cell) {
-  return "cannot read a value of type " +
-         std::string(py::str(py::handle(cell).get_type().attr("__name__")));
+  if (IsJsonValue(o)) {
+    const std::optional<std::string_view> cell = json_.Cell(o, "");
+    if (!cell) return Outcome::kMissing;
+    out.append(*cell);
+    return Outcome::kText;
+  }
+  throw UnreadableObject(
+      "cannot read a value of type " +
+      std::string(py::str(py::handle(o).get_type().attr("__name__"))));
 }
 
 }  // namespace fmpython

@@ -7,8 +7,9 @@
 //   datetime   ISO 8601 without a zone (yyyy-mm-ddThh:mm:ss), with the
 //              fraction of a second only when there is one
 //   object     str as it is; bool as true/false; float and int as Python
-//              writes them; anything with isoformat() in ISO form; None,
-//              NaN, NaT and pandas' NA are missing values
+//              writes them; anything with isoformat() in ISO form; dict,
+//              list and tuple as the JSON value's cell (JsonValues.h);
+//              None, NaN, NaT and pandas' NA are missing values
 //
 // Thread safety: the render functions are safe on any thread; an
 // ObjectCells is made and used with the GIL held.
@@ -20,6 +21,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "JsonValues.h"
 
 namespace fmpython {
 
@@ -33,18 +36,17 @@ inline constexpr int64_t kNotATime = INT64_MIN;
 
 class ObjectCells {
  public:
-  enum class Outcome { kText, kMissing, kUnsupported };
+  enum class Outcome { kText, kMissing };
 
   ObjectCells();
 
   // Appends the text of `cell` to `out` (kText), or leaves `out` alone.
-  // Throws error_already_set when Python fails to give a text.
-  Outcome Append(PyObject* cell, std::string& out) const;
-
-  // "cannot read a value of type T", for a kUnsupported cell.
-  static std::string Unsupported(PyObject* cell);
+  // Throws UnreadableObject for an object it cannot read, and
+  // error_already_set when Python fails to give a text.
+  Outcome Append(PyObject* cell, std::string& out);
 
  private:
+  JsonValues json_;
   // pandas' NA and NaT types, when pandas is importable.
   pybind11::object na_type_;
   pybind11::object nat_type_;

@@ -39,7 +39,7 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
       index_(&index) {
   CheckSize(rows_, kMaxOffset, "rows");
   if (kind_ != ColumnKind::kText) return;  // indexed in Read, without the GIL
-  const ObjectCells cells;
+  ObjectCells cells;
   DistinctKeys keys;
   auto* objects = static_cast<PyObject* const*>(data_.data());
   std::vector<uint32_t>& rows = *index_;
@@ -67,16 +67,12 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
     if (added) {
       held.push_back(py::reinterpret_borrow<py::object>(o));
       AddDistinct(r);
-      switch (cells.Append(o, cells_)) {
-        case ObjectCells::Outcome::kText:
-          distinct_.back().present = true;
-          break;
-        case ObjectCells::Outcome::kMissing:
-          break;
-        case ObjectCells::Outcome::kUnsupported:
-          throw py::type_error("column '" + name + "', row " +
-                               std::to_string(r) + ": " +
-                               ObjectCells::Unsupported(o));
+      try {
+        distinct_.back().present =
+            cells.Append(o, cells_) == ObjectCells::Outcome::kText;
+      } catch (const UnreadableObject& e) {
+        throw py::type_error("column '" + name + "', row " + std::to_string(r) +
+                             ": " + e.what());
       }
       distinct_.back().size = cells_.size() - distinct_.back().start;
     }

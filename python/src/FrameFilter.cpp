@@ -7,6 +7,7 @@
 
 #include "ColumnRow.h"
 #include "FieldColumn.h"
+#include "JsonValues.h"
 #include "TextColumn.h"
 #include "common/Ascii.h"
 #include "common/Utf8.h"
@@ -32,6 +33,13 @@ const py::array& Given(const std::vector<std::string>& names,
   return *arrays[c];
 }
 
+bool AllNone(const py::array& cells) {
+  auto* objects = static_cast<PyObject* const*>(cells.data());
+  for (py::ssize_t r = 0; r < cells.size(); ++r)
+    if (objects[r] != Py_None) return false;
+  return true;
+}
+
 }  // namespace
 
 FrameFilter::FrameFilter(std::vector<eventquery::ConditionLine> lines, bool utc)
@@ -49,20 +57,76 @@ FrameFilter::FrameFilter(std::vector<eventquery::ConditionLine> lines, bool utc)
       throw std::logic_error("the fields of the filter are out of order");
 }
 
-std::vector<int64_t> FrameFilter::Sources(
-    const std::vector<std::string>& names,
+std::vector<FrameFilter::Place> FrameFilter::Places(
+    const std::vector<std::string>& names) const {
+  std::vector<Place> places(fields_.size());
+  for (size_t f = 0; f < fields_.size(); ++f) {
+    Place& p = places[f];
+    const std::string& field = fields_[f];
+    for (size_t c = 0; c < names.size() && p.column < 0; ++c)
+      if (names[c] == field) p.column = static_cast<int64_t>(c);
+    if (p.column >= 0) continue;
+    // As a JSON reader looks a dotted name up in an object: splits at each
+    // dot, left to right, the part before it naming a key exactly.
+    for (size_t dot = field.find('.'); dot != std::string::npos;
+         dot = field.find('.', dot + 1))
+      for (size_t c = 0; c < names.size(); ++c)
+        if (names[c] == std::string_view(field).substr(0, dot))
+          p.ways.emplace_back(c, field.substr(dot + 1));
+    if (!p.ways.empty()) continue;
+    for (size_t c = 0; c < names.size() && p.column < 0; ++c)
+      if (common::EqualsNoCase(names[c], field))
+        p.column = static_cast<int64_t>(c);
+  }
+  return places;
+}
+
+std::vector<std::optional<FrameFilter::Column>> FrameFilter::Columns(
+    size_t rows, const std::vector<std::string>& names,
     const std::vector<std::string>& kinds,
-    const std::vector<std::optional<py::array>>& arrays) const {
+    const std::vector<std::optional<py::array>>& arrays,
+    Missing* missing) const {
   if (names.size() != kinds.size() || names.size() != arrays.size())
     throw std::invalid_argument("names, kinds and arrays differ in length");
-  return Resolve(names);
+  std::vector<std::optional<Column>> columns(fields_.size());
+  const std::vector<Place> places = Places(names);
+  for (size_t f = 0; f < fields_.size(); ++f) {
+    const Place& p = places[f];
+    if (p.column >= 0) {
+      const auto c = static_cast<size_t>(p.column);
+      columns[f] = Column{names[c], kinds[c], Given(names, arrays, c, rows)};
+      continue;
+    }
+    const bool implicit =
+        matcher_.feeder().field_implicit(static_cast<uint32_t>(f));
+    if (p.ways.empty()) {
+      if (!implicit) missing->emplace_back(fields_[f], "");
+      continue;
+    }
+    std::vector<PathStep> steps;
+    std::string held_by;
+    for (const auto& [c, path] : p.ways) {
+      const py::array& values = Given(names, arrays, c, rows);
+      held_by += (held_by.empty() ? "'" : ", '") + names[c] + "'";
+      // Only objects hold paths.
+      if (kinds[c] == "text") steps.push_back({names[c], values, path});
+    }
+    py::array cells = CellsAtPath(steps, rows);
+    if (rows > 0 && AllNone(cells))
+      missing->emplace_back(
+          fields_[f], "no value of the column(s) " + held_by + " holds it");
+    columns[f] = Column{fields_[f], "text", std::move(cells)};
+  }
+  return columns;
 }
 
 py::tuple FrameFilter::Mask(
     size_t rows, const std::vector<std::string>& names,
     const std::vector<std::string>& kinds,
     const std::vector<std::optional<py::array>>& arrays) {
-  const std::vector<int64_t> source = Sources(names, kinds, arrays);
+  Missing missing;
+  const std::vector<std::optional<Column>> given =
+      Columns(rows, names, kinds, arrays, &missing);
   std::vector<std::unique_ptr<FieldColumn>> columns(fields_.size());
   // The rows' indexes of one call are kept for the next: a new buffer of
   // that size would be fresh pages, zeroed by the kernel on first touch.
@@ -73,15 +137,14 @@ py::tuple FrameFilter::Mask(
   index_buffers.resize(fields_.size());
   for (size_t s = 0; s < fields_.size(); ++s) {
     const auto field = static_cast<uint32_t>(s);
-    if (source[s] < 0) {
+    if (!given[s]) {
       columns[s] =
           std::make_unique<FieldColumn>(field, rows, reader_, index_buffers[s]);
       continue;
     }
-    const auto c = static_cast<size_t>(source[s]);
-    const py::array& array = Given(names, arrays, c, rows);
-    const ColumnKind kind = CheckColumn(names[c], kinds[c], array);
-    columns[s] = std::make_unique<FieldColumn>(names[c], kind, array, field,
+    const Column& c = *given[s];
+    const ColumnKind kind = CheckColumn(c.name, c.kind, c.array);
+    columns[s] = std::make_unique<FieldColumn>(c.name, kind, c.array, field,
                                                reader_, index_buffers[s]);
   }
   py::array_t<bool> result(static_cast<py::ssize_t>(rows));
@@ -125,73 +188,76 @@ py::tuple FrameFilter::Mask(
   }
   columns.clear();
   index_buffers_.swap(index_buffers);
-  return py::make_tuple(result, NoteList(notes), Missing(source));
+  return py::make_tuple(result, NoteList(notes), missing);
 }
 
 py::tuple FrameFilter::MaskByText(
     size_t rows, const std::vector<std::string>& names,
     const std::vector<std::string>& kinds,
     const std::vector<std::optional<py::array>>& arrays) {
-  const std::vector<int64_t> source = Sources(names, kinds, arrays);
+  return ByText(rows, names, kinds, arrays, false);
+}
+
+py::tuple FrameFilter::ByText(
+    size_t rows, const std::vector<std::string>& names,
+    const std::vector<std::string>& kinds,
+    const std::vector<std::optional<py::array>>& arrays, bool record) {
+  Missing missing;
+  const std::vector<std::optional<Column>> given =
+      Columns(rows, names, kinds, arrays, &missing);
   std::vector<std::unique_ptr<TextColumn>> columns(fields_.size());
-  for (size_t s = 0; s < fields_.size(); ++s) {
-    if (source[s] < 0) continue;
-    const auto c = static_cast<size_t>(source[s]);
-    columns[s] = std::make_unique<TextColumn>(names[c], kinds[c],
-                                              Given(names, arrays, c, rows));
-  }
+  for (size_t s = 0; s < fields_.size(); ++s)
+    if (given[s])
+      columns[s] = std::make_unique<TextColumn>(given[s]->name, given[s]->kind,
+                                                given[s]->array, record);
   py::array_t<bool> result(static_cast<py::ssize_t>(rows));
   bool* out = result.mutable_data();
   Notes notes;
   {
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
-    eventquery::Record record;
-    record.cells.resize(fields_.size());
+    eventquery::Record r;
+    r.cells.resize(fields_.size());
     std::vector<std::string> scratch(fields_.size());
     std::vector<eventquery::FeedNote> row_notes;
-    for (size_t r = 0; r < rows; ++r) {
+    for (size_t row = 0; row < rows; ++row) {
       for (size_t s = 0; s < fields_.size(); ++s)
-        record.cells[s] =
-            columns[s] ? columns[s]->Cell(r, scratch[s]) : std::nullopt;
+        r.cells[s] =
+            columns[s] ? columns[s]->Cell(row, scratch[s]) : std::nullopt;
       row_notes.clear();
-      out[r] = matcher_.Match(record, fields_, &row_notes);
-      if (!row_notes.empty()) Count(row_notes, r, notes);
+      out[row] = matcher_.Match(r, fields_, &row_notes);
+      if (!row_notes.empty()) Count(row_notes, row, notes);
     }
   }
-  return py::make_tuple(result, NoteList(notes), Missing(source));
+  return py::make_tuple(result, NoteList(notes), missing);
 }
 
 std::vector<int64_t> FrameFilter::Needed(
     const std::vector<std::string>& names) const {
   std::vector<int64_t> out;
-  for (int64_t c : Resolve(names))
-    if (c >= 0 && std::find(out.begin(), out.end(), c) == out.end())
-      out.push_back(c);
+  for (const Place& p : Places(names)) {
+    if (p.column >= 0) out.push_back(p.column);
+    for (const auto& way : p.ways)
+      out.push_back(static_cast<int64_t>(way.first));
+  }
   std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
   return out;
 }
 
 py::tuple FrameFilter::Match(const std::vector<std::string>& names,
                              py::array values) {
-  const std::vector<int64_t> source = Resolve(names);
-  TextColumn column("record", "text", std::move(values), &names);
-  Notes notes;
-  bool matched = false;
-  {
-    py::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(mutex_);
-    eventquery::Record record;
-    record.cells.resize(fields_.size());
-    std::string scratch;
-    for (size_t s = 0; s < fields_.size(); ++s)
-      if (source[s] >= 0)
-        record.cells[s] = column.Cell(static_cast<size_t>(source[s]), scratch);
-    std::vector<eventquery::FeedNote> row_notes;
-    matched = matcher_.Match(record, fields_, &row_notes);
-    Count(row_notes, 0, notes);
-  }
-  return py::make_tuple(matched, NoteList(notes));
+  if (static_cast<size_t>(values.size()) != names.size())
+    throw std::invalid_argument("names and values differ in length");
+  // A frame of one row, one column per field of the record.
+  const std::vector<std::string> kinds(names.size(), "text");
+  std::vector<std::optional<py::array>> arrays;
+  for (size_t i = 0; i < names.size(); ++i)
+    arrays.emplace_back(values[py::slice(static_cast<py::ssize_t>(i),
+                                         static_cast<py::ssize_t>(i + 1), 1)]);
+  const py::tuple decided = ByText(1, names, kinds, arrays, true);
+  return py::make_tuple(decided[0].cast<py::array_t<bool>>().at(0), decided[1],
+                        decided[2]);
 }
 
 std::vector<std::pair<int32_t, int32_t>> FrameFilter::Intervals(
@@ -211,19 +277,6 @@ std::vector<std::pair<int32_t, int32_t>> FrameFilter::Intervals(
     out.emplace_back(x->GetLower(), x->GetUpper());
   }
   return out;
-}
-
-std::vector<int64_t> FrameFilter::Resolve(
-    const std::vector<std::string>& names) const {
-  std::vector<int64_t> source(fields_.size(), -1);
-  for (size_t s = 0; s < fields_.size(); ++s) {
-    for (size_t c = 0; c < names.size() && source[s] < 0; ++c)
-      if (names[c] == fields_[s]) source[s] = static_cast<int64_t>(c);
-    for (size_t c = 0; c < names.size() && source[s] < 0; ++c)
-      if (common::EqualsNoCase(names[c], fields_[s]))
-        source[s] = static_cast<int64_t>(c);
-  }
-  return source;
 }
 
 void FrameFilter::Count(const std::vector<eventquery::FeedNote>& row_notes,
@@ -246,16 +299,6 @@ py::list FrameFilter::NoteList(const Notes& notes) {
   for (const auto& [key, n] : notes)
     out.append(py::make_tuple(n.field, n.kind, n.wanted, n.count, n.first_row,
                               n.first_cell));
-  return out;
-}
-
-std::vector<std::string> FrameFilter::Missing(
-    const std::vector<int64_t>& source) const {
-  std::vector<std::string> out;
-  for (size_t s = 0; s < fields_.size(); ++s)
-    if (source[s] < 0 &&
-        !matcher_.feeder().field_implicit(static_cast<uint32_t>(s)))
-      out.push_back(fields_[s]);
   return out;
 }
 

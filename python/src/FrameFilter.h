@@ -8,7 +8,11 @@
 //
 // Frames arrive as prepared columns (see filtermodule/__init__.py): int64,
 // float64, bool and datetime64[ns] arrays read in place, object arrays
-// whose objects are classified with the GIL held. Mask reads each distinct
+// whose objects are classified with the GIL held. A field is the column of
+// its name (exactly, else ignoring ASCII case); a dotted name that no
+// column has reaches into a column's dicts and lists, as a JSON reader
+// reaches into a record's objects (JsonValues.h): "Event.System.EventID"
+// on an "Event" column. Mask reads each distinct
 // value of a column once, as the library reads the text a file written
 // from the frame would hold (FieldColumn), and then decides the rows in
 // order, without the GIL, on a row that serves those readings by index
@@ -55,7 +59,8 @@ class FrameFilter {
 
   // One result per row of the frame's columns (`names`, `kinds`, and the
   // arrays of those the filter reads, see Needed); the notes and the fields
-  // no column has come back alongside: (mask, notes, missing).
+  // no column has come back alongside: (mask, notes, missing), missing as
+  // (field, why) pairs, `why` "" for a name no column has.
   pybind11::tuple Mask(
       size_t rows, const std::vector<std::string>& names,
       const std::vector<std::string>& kinds,
@@ -69,7 +74,7 @@ class FrameFilter {
   // The positions of the columns the filter reads, among `names`.
   std::vector<int64_t> Needed(const std::vector<std::string>& names) const;
   // One record given as (name, value) pairs, values as object cells:
-  // (matched, notes).
+  // (matched, notes, missing).
   pybind11::tuple Match(const std::vector<std::string>& names,
                         pybind11::array values);
   // The interval set of `field`, as (lower, upper) pairs.
@@ -86,21 +91,38 @@ class FrameFilter {
     std::string first_cell;
   };
   using Notes = std::map<std::pair<uint32_t, int>, NoteCount>;
+  using Missing = std::vector<std::pair<std::string, std::string>>;
 
-  // The frame column of each of the filter's fields (-1 for none), after
-  // checking that the three lists agree.
-  std::vector<int64_t> Sources(
-      const std::vector<std::string>& names,
+  // Where a field's values are in a frame: a column of its name, or paths
+  // into columns named by a prefix of it (column, path inside).
+  struct Place {
+    int64_t column = -1;
+    std::vector<std::pair<size_t, std::string>> ways;
+  };
+  std::vector<Place> Places(const std::vector<std::string>& names) const;
+
+  // The column a field reads: the frame's own, or one made of the cells at
+  // its path.
+  struct Column {
+    std::string name;
+    std::string kind;
+    pybind11::array array;
+  };
+  // The column of each field (nothing for a field no column has, noted in
+  // `missing`), after checking that the lists agree and that every column
+  // read is given with `rows` rows. `record`: the frame is one record.
+  std::vector<std::optional<Column>> Columns(
+      size_t rows, const std::vector<std::string>& names,
       const std::vector<std::string>& kinds,
-      const std::vector<std::optional<pybind11::array>>& arrays) const;
-  // The frame column of each field, found as the library finds a field's
-  // column: by exact name, else ignoring ASCII case; -1 for none.
-  std::vector<int64_t> Resolve(const std::vector<std::string>& names) const;
+      const std::vector<std::optional<pybind11::array>>& arrays,
+      Missing* missing) const;
+  pybind11::tuple ByText(
+      size_t rows, const std::vector<std::string>& names,
+      const std::vector<std::string>& kinds,
+      const std::vector<std::optional<pybind11::array>>& arrays, bool record);
   void Count(const std::vector<eventquery::FeedNote>& row_notes, size_t row,
              Notes& notes) const;
   static pybind11::list NoteList(const Notes& notes);
-  // The named fields no column has.
-  std::vector<std::string> Missing(const std::vector<int64_t>& source) const;
 
   std::vector<eventquery::ConditionLine> lines_;
   eventquery::Zone zone_;

@@ -46,11 +46,10 @@ ColumnKind CheckColumn(const std::string& name, const std::string& kind,
 }
 
 TextColumn::TextColumn(const std::string& name, const std::string& kind,
-                       py::array data,
-                       const std::vector<std::string>* row_names)
+                       py::array data, bool record)
     : data_(std::move(data)), kind_(CheckColumn(name, kind, data_)) {
   rows_ = static_cast<size_t>(data_.size());
-  if (kind_ == ColumnKind::kText) ReadObjects(name, row_names);
+  if (kind_ == ColumnKind::kText) ReadObjects(name, record);
 }
 
 std::optional<std::string_view> TextColumn::Cell(size_t row,
@@ -83,26 +82,21 @@ std::optional<std::string_view> TextColumn::Cell(size_t row,
   return std::nullopt;
 }
 
-void TextColumn::ReadObjects(const std::string& name,
-                             const std::vector<std::string>* row_names) {
-  const ObjectCells reader;
+void TextColumn::ReadObjects(const std::string& name, bool record) {
+  ObjectCells reader;
   auto* cells = static_cast<PyObject* const*>(data_.data());
   present_.assign(rows_, 0);
   offsets_.assign(rows_ + 1, 0);
   for (size_t r = 0; r < rows_; ++r) {
     offsets_[r] = arena_.size();
-    switch (reader.Append(cells[r], arena_)) {
-      case ObjectCells::Outcome::kText:
-        present_[r] = 1;
-        break;
-      case ObjectCells::Outcome::kMissing:
-        break;
-      case ObjectCells::Outcome::kUnsupported:
-        throw py::type_error(
-            (row_names != nullptr && r < row_names->size()
-                 ? "field '" + (*row_names)[r] + "'"
-                 : "column '" + name + "', row " + std::to_string(r)) +
-            ": " + ObjectCells::Unsupported(cells[r]));
+    try {
+      present_[r] =
+          reader.Append(cells[r], arena_) == ObjectCells::Outcome::kText;
+    } catch (const UnreadableObject& e) {
+      throw py::type_error(
+          (record ? "field '" + name + "'"
+                  : "column '" + name + "', row " + std::to_string(r)) +
+          ": " + e.what());
     }
   }
   offsets_[rows_] = arena_.size();

@@ -34,11 +34,11 @@ ColumnKind CheckColumn(const std::string& name, const std::string& kind,
 
 class TextColumn {
  public:
-  // `row_names` names the rows in messages (a record's keys), else their
-  // numbers are given. Throws TypeError for an object it cannot read.
+  // Throws TypeError for an object it cannot read, naming the column and
+  // row, or with `record` (a one-row column of one record's field) the
+  // field.
   TextColumn(const std::string& name, const std::string& kind,
-             pybind11::array data,
-             const std::vector<std::string>* row_names = nullptr);
+             pybind11::array data, bool record = false);
 
   size_t rows() const { return rows_; }
 
@@ -47,8 +47,7 @@ class TextColumn {
   std::optional<std::string_view> Cell(size_t row, std::string& scratch) const;
 
  private:
-  void ReadObjects(const std::string& name,
-                   const std::vector<std::string>* row_names);
+  void ReadObjects(const std::string& name, bool record);
 
   pybind11::array data_;
   ColumnKind kind_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FrameFilter.h"
+#include "FrameReader.h"
 #include "decide/BuiltFilter.h"
 #include "decide/ModuleLog.h"
 #include "query/Definition.h"
@@ -30,6 +31,7 @@ namespace {
 // 1-based column of the error as `column`.
 PyObject* g_expression_error = nullptr;
 PyObject* g_build_error = nullptr;
+PyObject* g_read_error = nullptr;
 
 // ------------------------------------------------------------------ lines
 
@@ -72,6 +74,9 @@ PYBIND11_MODULE(_core, m) {
   static py::exception<eventquery::BuildError> build_error(m, "BuildError",
                                                            PyExc_RuntimeError);
   g_build_error = build_error.ptr();
+  static py::exception<fmpython::ReadError> read_error(m, "ReadError",
+                                                       PyExc_ValueError);
+  g_read_error = read_error.ptr();
   static py::exception<eventquery::SyntaxError> expression_error(
       m, "ExpressionError", PyExc_ValueError);
   g_expression_error = expression_error.ptr();
@@ -97,6 +102,8 @@ PYBIND11_MODULE(_core, m) {
                           .c_str());
     } catch (const eventquery::DefinitionError& e) {
       PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const fmpython::ReadError& e) {
+      PyErr_SetString(g_read_error, e.what());
     }
   });
 
@@ -134,6 +141,11 @@ PYBIND11_MODULE(_core, m) {
         return eventquery::DefinitionToJson(specs);
       },
       py::arg("lines"));
+
+  m.def("read_frame", &fmpython::ReadFrame, py::arg("path"), py::arg("format"),
+        py::arg("columns") = std::nullopt, py::arg("piece") = std::nullopt);
+  m.def("divide_input", &fmpython::DivideInput, py::arg("path"),
+        py::arg("format"), py::arg("piece_bytes"));
 
   py::class_<fmpython::FrameFilter>(m, "Filter")
       .def(py::init([](const std::vector<LineTuple>& lines, bool utc) {

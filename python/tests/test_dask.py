@@ -95,15 +95,19 @@ def test_filter_frame_keeps_rows_and_raises_early(client, inputs):
         fmd.read_events("/nonexistent/*.csv")
 
 
-def test_jsonl_keys_outside_the_columns_raise(tmp_path):
+def test_jsonl_columns_are_every_key_and_nested_values_python(tmp_path):
     path = tmp_path / "odd.jsonl"
     path.write_text('{"a": 1}\n{"a": 2, "b": true}\n{"a": [1, 2.50], "b": {"c": null}}\n')
-    ddf = fmd.read_events(str(path))
-    with pytest.raises(ValueError, match="not among the columns"):
-        ddf.compute(scheduler="sync")
-    got = fmd.read_events(str(path), columns=["a", "b"]).compute(scheduler="sync")
-    assert got["b"].tolist() == [None, "true", '{"c":null}']
-    assert got["a"].tolist() == ["1", "2", "[1,2.5]"]
+    got = fmd.read_events(str(path)).compute(scheduler="sync")
+    assert list(got.columns) == ["a", "b"]
+    assert got["b"].tolist() == [None, "true", {"c": None}]
+    assert got["a"].tolist() == ["1", "2", [1, 2.5]]
+    # Columns named: every key of the inputs must be among them.
+    with pytest.raises(fm.ReadError, match="besides those given"):
+        fmd.read_events(str(path), columns=["a"])
+    got = fmd.read_events(str(path), columns=["b", "a", "z"]).compute(scheduler="sync")
+    assert list(got.columns) == ["b", "a", "z"]
+    assert got["z"].tolist() == [None, None, None]
 
 
 def test_jsonl_values_read_as_evfilter_reads_them(tmp_path):

@@ -21,7 +21,8 @@ from conftest import evfilter_count  # noqa: E402
 
 # Cell objects for object columns: texts each reader takes, blanks, texts
 # no typed reader takes, numbers beyond 32 bits and beyond exact doubles,
-# and Python objects of every kind the extension reads.
+# and Python objects of every kind the extension reads, JSON-like values
+# included.
 OBJECTS = [
     "4625", " 12 ", "-3", "", "  ", "abc", "2026-08-10", "8/15/2026 3:04:05 PM",
     "22:15:00", "5:59:59", "9007199254740993", "4294967296", "0.1234567",
@@ -30,6 +31,7 @@ OBJECTS = [
     "2026-12-03T22:15:00+01:00", None, np.nan, 7, 2**40, -(2**63), 2.5, 0.1,
     True, False, pd.Timestamp("2026-08-10 23:30:00"),
     datetime.date(2026, 1, 1), pd.NaT, pd.NA,
+    {"k": [1, 2.5, "adm"], "n": None}, [70, 97], (), {},
 ]
 FIELDS = ["i", "big", "f", "b", "d", "o", "o", "o2", "I", "O",
           "REL_EXT_TAGS", "EXT_TAGS", "EXT_TAGS@severity", "REL_EXT_TAGS@source"]
@@ -189,14 +191,14 @@ def test_zero_fill_carries_from_row_to_row_in_row_order():
 
 
 def test_errors_name_the_column_and_row():
-    df = pd.DataFrame({"x": pd.Series(["a", "a", ["b"], "a"], dtype=object)})
+    df = pd.DataFrame({"x": pd.Series(["a", "a", {"b"}, "a"], dtype=object)})
     with pytest.raises(TypeError, match="column 'x', row 2: cannot read a "
-                                        "value of type list"):
+                                        "value of type set"):
         fm.Filter(where="x = a").mask(df)
     # A shared object that cannot be read is named at its first row.
-    bad = {"k": 1}
+    bad = {"k"}
     df = pd.DataFrame({"x": pd.Series(["a", bad, "a", bad], dtype=object)})
-    with pytest.raises(TypeError, match="row 1: cannot read a value of type dict"):
+    with pytest.raises(TypeError, match="row 1: cannot read a value of type set"):
         fm.Filter(where="x = a").mask(df)
 
 

@@ -1,0 +1,167 @@
+"""read_events reads files through evfilter's readers: the same records and
+cells, the same reports, and an error rather than a frame that silently
+lacks records."""
+
+import gzip
+import json
+import warnings
+
+import pytest
+
+pd = pytest.importorskip("pandas")
+
+import filtermodule as fm  # noqa: E402
+from filtermodule import _core  # noqa: E402
+from conftest import evfilter, evfilter_count  # noqa: E402
+
+# Windows PowerShell's Export-Csv: byte-order mark, #TYPE line, quoted
+# header, CRLF, a multi-line message with quotes and commas inside.
+POWERSHELL = (
+    "\ufeff#TYPE System.Diagnostics.EventLogEntry\r\n"
+    '"EventID","Message","User"\r\n'
+    '"4625","An account failed to log on.\r\n\r\nReason: ""bad"", 2","admin"\r\n'
+    '"4624","ok","bob"\r\n')
+
+
+def read(path, **kwargs):
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        df = fm.read_events(str(path), **kwargs)
+    return df, [str(w.message) for w in seen if w.category is fm.ReadWarning]
+
+
+@pytest.mark.parametrize("name,content,columns,rows", [
+    ("ps.csv", POWERSHELL, ["EventID", "Message", "User"],
+     [["4625", "An account failed to log on.\r\n\r\nReason: \"bad\", 2", "admin"],
+      ["4624", "ok", "bob"]]),
+    ("t.tsv", "a\tb\nx\\ty\t\\\\n\n\t\n", ["a", "b"], [["x\ty", "\\n"], ["", ""]]),
+    ("arr.json", '[\n {"a": 1, "b": "x"},\n {"b": null, "c": true}\n]\n',
+     ["a", "b", "c"], [["1", "x", None], [None, None, "true"]]),
+    ("n.jsonl", '{"a": {"b": [1, 2.5, "x"]}}\n\n{"a": 3}\n', ["a"],
+     [[{"b": [1, 2.5, "x"]}], ["3"]]),
+])
+def test_formats_read_as_evfilter_reads_them(tmp_path, name, content, columns, rows):
+    path = tmp_path / name
+    path.write_bytes(content.encode("utf-8"))
+    for p in (path, tmp_path / (name + ".gz")):
+        if p.suffix == ".gz":
+            p.write_bytes(gzip.compress(path.read_bytes()))
+        df, reports = read(p)
+        assert list(df.columns) == columns
+        assert df.values.tolist() == rows
+        assert reports == []
+        assert len(df) == evfilter_count(["--where", "x:text = '' OR NOT x:text = ''"],
+                                         str(p))
+
+
+def test_duplicate_headers_are_renamed_and_said(tmp_path):
+    path = tmp_path / "dup.csv"
+    path.write_text("a,a,a_2,a\n1,2,3,4\n")
+    df, reports = read(path)
+    assert list(df.columns) == ["a", "a_3", "a_2", "a_4"]
+    assert reports == ["%s: duplicate column names: 'a' renamed 'a_3', "
+                       "'a' renamed 'a_4'" % path]
+
+
+def test_records_not_read_as_they_stand_are_reported(tmp_path):
+    path = tmp_path / "bad.jsonl"
+    lines = ['{"n": %d}' % i if i % 2 else "{broken" for i in range(30)]
+    path.write_text("\n".join(lines) + "\n")
+    df, reports = read(path)
+    assert df["n"].tolist() == [str(i) for i in range(1, 30, 2)]
+    # The first ten as evfilter words them, then how many more.
+    cli = [line for line in evfilter("match", "--where", "n > 0", str(path))
+           .splitlines()]
+    assert len(reports) == 11
+    assert reports[0].startswith("%s:1: not valid JSON" % path)
+    assert reports[0].endswith("; line skipped")
+    assert reports[-1] == "5 more unreadable line report(s)"
+    assert len(cli) == 15
+    ragged = tmp_path / "ragged.csv"
+    ragged.write_text("a,b\n1\n1,2,3\n")
+    df, reports = read(ragged)
+    assert df.values.tolist() == [["1", None], ["1", "2"]]
+    assert reports == [
+        "%s:2: 1 cell(s) where the header has 2; read as far as it goes" % ragged,
+        "%s:3: 3 cell(s) where the header has 2; read as far as it goes" % ragged]
+
+
+@pytest.mark.parametrize("name,content,message", [
+    ("open.csv", 'a,b\n1,"never\nclosed\n', r"open\.csv:2: a quoted field opened on "
+                                             r"this line never closes"),
+    ("arr.json", '[{"a": 1} {"a": 2}]', r"arr\.json:1: '{' where ',' or"),
+    ("empty.csv", "", r"empty\.csv: the CSV input is empty"),
+    ("bin.csv", "a\0b", r"bin\.csv: is a binary file"),
+])
+def test_inputs_that_cannot_be_read_whole_raise(tmp_path, name, content, message):
+    path = tmp_path / name
+    path.write_text(content)
+    with pytest.raises(fm.ReadError, match=message):
+        fm.read_events(str(path))
+
+
+def test_missing_files_corrupt_gzip_and_bad_arguments(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        fm.read_events(str(tmp_path / "none.csv"))
+    with pytest.raises(FileNotFoundError, match="no file matches"):
+        fm.read_events(str(tmp_path / "*.csv"))
+    with pytest.raises(fm.ReadError, match="is a directory"):
+        fm.read_events(str(tmp_path))
+    broken = tmp_path / "cut.csv.gz"
+    broken.write_bytes(gzip.compress(b"a\n" + b"1\n" * 100000)[:-30])
+    with pytest.raises(fm.ReadError, match=r"cut\.csv\.gz: the gzip stream ends early"):
+        fm.read_events(str(broken))
+    with pytest.raises(ValueError, match="unknown format 'xml'"):
+        fm.read_events(str(broken), format="xml")
+
+
+def test_several_inputs_and_globs_give_one_frame(tmp_path):
+    (tmp_path / "1.csv").write_text("a,b\n1,2\n")
+    (tmp_path / "2.jsonl").write_text('{"c": 3, "a": 4}\n')
+    (tmp_path / "3.tsv").write_text("b\n5\n")
+    df, _ = read(tmp_path / "*")
+    assert list(df.columns) == ["a", "b", "c"]
+    assert df.values.tolist() == [["1", "2", None], ["4", None, "3"],
+                                  [None, "5", None]]
+    both = fm.read_events([tmp_path / "3.tsv", str(tmp_path / "1.csv")])
+    assert both.values.tolist() == [["5", None], ["2", "1"]]
+
+
+def test_equal_texts_share_one_object(tmp_path):
+    path = tmp_path / "same.csv"
+    path.write_text("a\n" + "x\n" * 1000)
+    df = fm.read_events(str(path))
+    assert len({id(v) for v in df["a"]}) == 1
+
+
+def test_pieces_read_as_the_whole_does(tmp_path):
+    # Records with quoted line breaks; every cut must fall between records.
+    path = tmp_path / "multi.csv"
+    rows = ['%d,"a\n%d,b",%s' % (i, i + 1, "x" * (i % 7)) for i in range(500)]
+    path.write_bytes(("\ufeff#TYPE T\nn,m,o\n" + "\n".join(rows)).encode())
+    whole = _core.read_frame(str(path), "")
+    plan = _core.divide_input(str(path), "", 1000)
+    assert plan["divided"] and len(plan["pieces"]) > 5
+    parts = [_core.read_frame(str(path), "csv", None, p) for p in plan["pieces"]]
+    for i, column in enumerate(whole["columns"]):
+        joined = [v for part in parts for v in part["arrays"][i]]
+        assert joined == list(whole["arrays"][i]), column
+    # A piece's lines count from the file's start.
+    bad = tmp_path / "late.jsonl"
+    bad.write_text("".join('{"n": %d}\n' % i for i in range(200)) + "oops\n")
+    plan = _core.divide_input(str(bad), "", 500)
+    last = _core.read_frame(str(bad), "jsonl", ["n"], plan["pieces"][-1])
+    [(kind, count, shown)] = last["reports"]
+    assert shown[0].startswith("%s:201: not valid JSON" % bad)
+    assert plan["reports"] == last["reports"]
+
+
+def test_json_values_become_python_values(tmp_path):
+    path = tmp_path / "v.jsonl"
+    record = {"s": "x", "i": 12345678901234, "f": 2.5, "t": True, "z": None,
+              "o": {"k": [1, -2.75, "y", {"m": None}], "u": 18446744073709551615}}
+    path.write_text(json.dumps(record) + "\n")
+    df = fm.read_events(str(path))
+    row = df.iloc[0].to_dict()
+    assert row == {"s": "x", "i": "12345678901234", "f": "2.5", "t": "true",
+                   "z": None, "o": record["o"]}
