@@ -1,18 +1,22 @@
 """Builds and installs the filtermodule package.
 
 The extension is built by the project's own CMake build (target
-filtermodule_python, with evfilter's library and the module), so that it
-is exactly what the tests ran; the module's shared libraries are installed
-next to it and found through an $ORIGIN run path.
+filtermodule_python: the event library and the module, not the
+command-line program), so that it is exactly what the tests ran. The
+module's shared libraries travel inside the package under their sonames,
+found through an $ORIGIN run path: an installed package needs no
+LD_LIBRARY_PATH.
 
     /usr/bin/python3 -m venv --system-site-packages ~/fm
     ~/fm/bin/python -m pip install --no-build-isolation ./python
 
-FM_BUILD_JOBS sets the build's parallel jobs (default 1).
+The version is the project's (CMakeLists.txt). FM_BUILD_JOBS sets the
+build's parallel jobs (default: the machine's cores).
 """
 
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -22,8 +26,15 @@ from setuptools.command.build_ext import build_ext
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-# The module's shared libraries the extension needs at run time.
-LIBRARIES = ["libfiltermodule.so", "libqel_log.so", "libKVALInterface.so"]
+
+
+def project_version():
+    """The one version number, from the project's CMakeLists.txt."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as f:
+        found = re.search(r"project\(FilterModule\s+VERSION\s+([0-9.]+)", f.read())
+    if not found:
+        raise RuntimeError("CMakeLists.txt names no project version")
+    return found.group(1)
 
 
 class CMakeBuild(build_ext):
@@ -33,31 +44,37 @@ class CMakeBuild(build_ext):
             "cmake", "-S", ROOT, "-B", build, "-G", "Ninja",
             "-DCMAKE_BUILD_TYPE=Release",
             "-DFM_BUILD_TESTS=OFF", "-DFM_BUILD_BENCHMARKS=OFF",
-            "-DFM_BUILD_PYTHON=ON",
+            "-DFM_BUILD_EVFILTER=OFF", "-DFM_BUILD_EXAMPLES=OFF",
+            "-DFM_INSTALL=OFF", "-DFM_BUILD_PYTHON=ON",
             "-DPython3_EXECUTABLE=" + sys.executable,
-            # Every library finds the others in its own folder.
+            # The run paths the installed files need ($ORIGIN), from the
+            # start.
             "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON",
-            "-DCMAKE_INSTALL_RPATH=$ORIGIN",
         ]
         subprocess.run(configure, check=True)
+        jobs = os.environ.get("FM_BUILD_JOBS", str(os.cpu_count() or 1))
         subprocess.run(["cmake", "--build", build, "--target",
-                        "filtermodule_python", "-j",
-                        os.environ.get("FM_BUILD_JOBS", "1")], check=True)
-        target = self.get_ext_fullpath(ext.name)
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        built = glob.glob(os.path.join(build, "python", "filtermodule",
-                                       "_core*.so"))
+                        "filtermodule_python", "-j", jobs], check=True)
+        package = os.path.join(build, "python", "filtermodule")
+        built = glob.glob(os.path.join(package, "_core*.so"))
         if len(built) != 1:
             raise RuntimeError("expected one built extension, found %s" % built)
+        target = self.get_ext_fullpath(ext.name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(built[0], target)
-        for name in LIBRARIES:
-            shutil.copyfile(os.path.join(build, name),
-                            os.path.join(os.path.dirname(target), name))
+        # The module's libraries, under the names the loader looks for.
+        libraries = glob.glob(os.path.join(package, "lib*.so.*"))
+        if len(libraries) != 3:
+            raise RuntimeError("expected three shared libraries, found %s" %
+                               libraries)
+        for library in libraries:
+            shutil.copyfile(library, os.path.join(os.path.dirname(target),
+                                                  os.path.basename(library)))
 
 
 setup(
     name="filtermodule",
-    version="0.1.0",
+    version=project_version(),
     description="The filter module for pandas frames and Dask clusters",
     packages=["filtermodule"],
     ext_modules=[Extension("filtermodule._core", sources=[])],

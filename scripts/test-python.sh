@@ -1,23 +1,54 @@
 #!/usr/bin/env bash
-# The Python package's tests: installs the Debian packages they need, builds
-# the extension and evfilter (build/python, FM_BUILD_PYTHON=ON) and runs the
-# pytest suite with Debian's interpreter. Fails when no test ran.
+# The Python package as a newcomer meets it: the README's install commands
+# as written, in a fresh virtual environment (HOME is a scratch folder, so
+# ~/fm lands there), the README's Python example, and then the package's
+# tests on the installed package, not on the build tree. Nothing sets
+# LD_LIBRARY_PATH or PYTHONPATH. Installs the Debian packages it needs.
 # Usage: scripts/test-python.sh [pytest argument...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Debian's interpreter: the one that sees Debian's python3-* packages.
-PY=/usr/bin/python3
 mapfile -t packages < <(grep -v '^#' python/debian-packages.txt)
 scripts/install-deps.sh "${packages[@]}"
-BUILD=build/python
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DFM_BUILD_TESTS=OFF -DFM_BUILD_BENCHMARKS=OFF -DFM_BUILD_PYTHON=ON \
-  -DFM_WARNINGS_AS_ERRORS=ON \
-  -DPython3_EXECUTABLE="$PY" >/dev/null
-cmake --build "$BUILD" --target filtermodule_python evfilter \
-  -j "${FM_BUILD_JOBS:-2}"
-export PYTHONPATH="$PWD/$BUILD/python"
-export FILTERMODULE_EVFILTER="$PWD/$BUILD/evfilter/evfilter"
+unset LD_LIBRARY_PATH PYTHONPATH
+
+# The README's code blocks of its Python section: the first sh block (the
+# install) and the first python block (the example).
+block() {
+  awk -v lang="$1" '
+    /^## Python/ { in_section = 1; next }
+    in_section && /^## / { exit }
+    in_section && !done && $0 == "```" lang { inside = 1; next }
+    inside && $0 == "```" { inside = 0; done = 1; next }
+    inside { print }' README.md
+}
+install="$(block sh)"
+example="$(block python)"
+[ -n "$install" ] && [ -n "$example" ] ||
+  { echo "test-python: no install commands or example in README.md" >&2; exit 1; }
+
+home="$(mktemp -d)"
+trap 'rm -rf "$home"' EXIT
+echo "== the README's install, in a fresh virtual environment"
+(export HOME="$home"; set -x; eval "$install")
+python="$home/fm/bin/python"
+
+echo "== the README's example"
+where="$("$python" -c 'import filtermodule; print(filtermodule.__file__)')"
+case "$where" in
+  "$home"/*) ;;
+  *) echo "test-python: filtermodule comes from $where, not the environment" >&2
+     exit 1 ;;
+esac
+out="$("$python" -c "$example")"
+printf '%s\n' "$out" | tail -n 3
+grep -q "\[(4625, 4625)\]" <<<"$out" ||
+  { echo "test-python: the example did not print the intervals it promises" >&2; exit 1; }
+
+echo "== the package's tests, on the installed package"
+# evfilter of this tree is their reference.
+cmake --preset default >/dev/null
+cmake --build --preset default --target evfilter
+export FILTERMODULE_EVFILTER="$PWD/build/default/evfilter/evfilter"
 cd python/tests
 # Exit status 5 (no test collected) fails like any other.
-"$PY" -m pytest -q -p no:cacheprovider "$@"
+"$python" -m pytest -q -p no:cacheprovider "$@"

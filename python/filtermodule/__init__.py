@@ -135,8 +135,9 @@ class Filter:
         values = np.empty(len(record), dtype=object)
         for i, v in enumerate(record.values()):
             values[i] = v
-        matched, notes, missing = self._core.match(names, values)
-        _warn(notes, missing, names)
+        # A record lacking a field is no news: records differ.
+        matched, notes, _ = self._core.match(names, values)
+        _warn(notes, [])
         return matched
 
     def mask(self, df):
