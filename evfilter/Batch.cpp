@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "records/CsvReader.h"
+#include "records/CsvCells.h"
 
 namespace evfilter {
 

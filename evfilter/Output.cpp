@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "records/CsvReader.h"
-#include "records/TsvReader.h"
+#include "records/CsvCells.h"
 
 namespace evfilter {
 

@@ -22,14 +22,11 @@
 #include "query/Definition.h"
 #include "query/ValueForms.h"
 #include "query/WhereCompiler.h"
-#include "records/CsvReader.h"
+#include "records/CsvCells.h"
 #include "records/InputPieces.h"
 #include "records/Inputs.h"
-#include "records/JsonArrayReader.h"
 #include "records/JsonCells.h"
-#include "records/JsonLinesReader.h"
 #include "records/RecordReader.h"
-#include "records/TsvReader.h"
 
 namespace {
 

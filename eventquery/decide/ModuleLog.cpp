@@ -13,7 +13,7 @@
 #include <stdexcept>
 
 #include "records/ChunkedInput.h"
-#include "records/CsvReader.h"
+#include "records/CsvCells.h"
 
 namespace eventquery {
 namespace {

@@ -1,8 +1,8 @@
-#include "records/CsvReader.h"
-
 #include <cstring>
 
 #include "HeaderRowReader.h"
+#include "Readers.h"
+#include "records/CsvCells.h"
 
 namespace eventquery {
 

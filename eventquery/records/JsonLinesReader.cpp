@@ -1,6 +1,5 @@
-#include "records/JsonLinesReader.h"
-
 #include "JsonObjectReader.h"
+#include "Readers.h"
 
 namespace eventquery {
 namespace {

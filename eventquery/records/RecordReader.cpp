@@ -2,10 +2,7 @@
 
 #include <set>
 
-#include "records/CsvReader.h"
-#include "records/JsonArrayReader.h"
-#include "records/JsonLinesReader.h"
-#include "records/TsvReader.h"
+#include "Readers.h"
 
 namespace eventquery {
 

@@ -1,6 +1,6 @@
-#include "records/TsvReader.h"
-
 #include "HeaderRowReader.h"
+#include "Readers.h"
+#include "records/CsvCells.h"
 
 namespace eventquery {
 

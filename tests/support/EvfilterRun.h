@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "ScratchFolder.h"
+
 namespace fs = std::filesystem;
 
 struct Result {
@@ -21,27 +23,8 @@ struct Result {
   std::string err;
 };
 
-class EvfilterCliTest : public testing::Test {
+class EvfilterCliTest : public ScratchFolder {
  protected:
-  void SetUp() override {
-    std::string base = fs::temp_directory_path() / "evfiltertest.XXXXXX";
-    dir_ = mkdtemp(base.data());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string File(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
-
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
   // Runs evfilter with `args` (shell words) and `input` on standard input;
   // `env` (shell words) goes before the command.
   Result Run(const std::string& args, const std::string& input = "",
@@ -54,8 +37,6 @@ class EvfilterCliTest : public testing::Test {
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read(dir_ / "out"),
             Read(dir_ / "err")};
   }
-
-  fs::path dir_;
 };
 
 #endif  // TESTS_EVFILTERRUN_H_

@@ -18,7 +18,6 @@
 #include "decide/FilterVariants.h"
 #include "decide/RecordMatcher.h"
 #include "query/ConditionLine.h"
-#include "records/JsonLinesReader.h"
 #include "records/RecordReader.h"
 
 namespace eventquery {
@@ -194,7 +193,7 @@ TEST(RecordMatcherTest, VariantsAgreeWithADirectEvaluation) {
     }
     std::FILE* file = fmemopen(input.data(), input.size(), "rb");
     ASSERT_NE(file, nullptr);
-    auto reader = MakeJsonLinesReader(file);
+    auto reader = MakeRecordReader(Format::kJsonLines, file);
     Record record;
     std::vector<FeedNote> notes;
     for (size_t r = 0; reader->Next(record); ++r) {

@@ -6,12 +6,11 @@
 #include <zlib.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "ScratchFolder.h"
 #include "records/InputPieces.h"
 #include "records/Inputs.h"
 #include "records/RecordReader.h"
@@ -19,22 +18,8 @@
 namespace eventquery {
 namespace {
 
-namespace fs = std::filesystem;
-
-class InputPiecesTest : public testing::Test {
+class InputPiecesTest : public ScratchFolder {
  protected:
-  void SetUp() override {
-    std::string base = fs::temp_directory_path() / "piecestest.XXXXXX";
-    dir_ = mkdtemp(base.data());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string File(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
-
   // "line: raw" of every record of `input`, lines counted from `offset`.
   static std::vector<std::string> Records(Input& input, uint64_t offset = 0) {
     auto reader = MakeRecordReader(input.format(), input.file());
@@ -53,8 +38,6 @@ class InputPiecesTest : public testing::Test {
       seen->push_back(std::to_string(r.line) + ": " + std::string(r.raw));
     });
   }
-
-  fs::path dir_;
 };
 
 TEST_F(InputPiecesTest, PiecesReadAsTheWhole) {

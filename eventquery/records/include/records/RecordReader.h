@@ -1,8 +1,32 @@
 // Streaming readers of event records, one per format behind RecordReader:
-// CSV and TSV with a header row (CsvReader.h, TsvReader.h), JSON Lines and
-// one JSON array of objects (JsonLinesReader.h, JsonArrayReader.h).
-// Duplicate column names keep the first and rename later copies name_2,
-// name_3, ...
+//
+//   CSV         a header row, then records read as RFC 4180 readers do in
+//               their lenient mode: a field that starts with a quote is
+//               quoted (a doubled quote inside stands for one, and line
+//               breaks inside belong to the field); a quote anywhere else
+//               is an ordinary character; text after a closing quote is
+//               kept. A quoted field that never closes is a fatal problem
+//               reported at the line where it opened. A first line
+//               "#TYPE ..." as Windows PowerShell writes it is skipped.
+//   TSV         a header row, then one record per line, cells split at
+//               tabs; inside a cell "\t", "\n", "\r" and "\\" stand for a
+//               tab, a line feed, a carriage return and a backslash, and a
+//               backslash before anything else is kept as it is.
+//   JSON Lines  one JSON object per line (see JsonCells.h for its cells);
+//               a line that is no JSON object is reported and skipped.
+//   JSON array  one array of objects, pretty-printed or not, read element
+//               by element (memory follows the largest element, not the
+//               document); each element is a record whose line is the one
+//               where it starts and whose raw text is the element made
+//               compact. An element that is no object is reported and
+//               skipped; a document that is not one array (no "[" first, a
+//               missing comma, text after the closing "]", an array that
+//               never closes) is a fatal problem where it goes wrong.
+//
+// Every reader skips a UTF-8 byte-order mark (CSV: also before a quoted
+// header) and blank lines. Duplicate column names keep the first and
+// rename later copies name_2, name_3, ... (CsvCells.h splits and writes the
+// cells of the two delimited formats.)
 //
 // Records (Record.h) stay valid until the next call of Next. Input of any
 // size is read in chunks; memory stays proportional to the longest record.
@@ -54,8 +78,9 @@ class RecordReader {
   virtual std::vector<std::string> hint_names() const { return {}; }
 };
 
-// The reader for `format`; throws InputError (a CSV or TSV input without a
-// header row).
+// The reader for `format`, which reads the header row at once; throws
+// InputError (a CSV or TSV input without a header row, one whose header
+// never closes a quote).
 std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file);
 
 // Column names made unique: later copies of a name become name_2, name_3
