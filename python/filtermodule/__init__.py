@@ -26,7 +26,11 @@ Values are read as evfilter reads the cells of a file: a typed (numeric,
 date, time) condition on a value that is absent, None, NaN, NaT, blank or
 unreadable as its type is false before its NOT; a text condition on a
 missing value sees empty text; numbers the module cannot carry exactly are
-decided exactly. Values that are there but unreadable, or inexact, and
+decided exactly. A dict, list or tuple is read as the cell of that JSON
+value, and a dotted field that no column has reaches into the column its
+first part names ("Event.System.EventID" on an "Event" column of dicts),
+as evfilter reaches into a JSON record. Values that are there but
+unreadable, or inexact, and
 fields no column has are reported with a ``FilterWarning`` (counted per
 field), never silently.
 

@@ -65,15 +65,15 @@ std::vector<FrameFilter::Place> FrameFilter::Places(
     const std::string& field = fields_[f];
     for (size_t c = 0; c < names.size() && p.column < 0; ++c)
       if (names[c] == field) p.column = static_cast<int64_t>(c);
-    if (p.column >= 0) continue;
-    // As a JSON reader looks a dotted name up in an object: splits at each
-    // dot, left to right, the part before it naming a key exactly.
+    // As a JSON reader looks a dotted name up in an object: the key of the
+    // whole name first, then splits at each dot, left to right, the part
+    // before it naming a key exactly.
     for (size_t dot = field.find('.'); dot != std::string::npos;
          dot = field.find('.', dot + 1))
       for (size_t c = 0; c < names.size(); ++c)
         if (names[c] == std::string_view(field).substr(0, dot))
           p.ways.emplace_back(c, field.substr(dot + 1));
-    if (!p.ways.empty()) continue;
+    if (p.column >= 0 || !p.ways.empty()) continue;
     for (size_t c = 0; c < names.size() && p.column < 0; ++c)
       if (common::EqualsNoCase(names[c], field))
         p.column = static_cast<int64_t>(c);
@@ -92,19 +92,32 @@ std::vector<std::optional<FrameFilter::Column>> FrameFilter::Columns(
   const std::vector<Place> places = Places(names);
   for (size_t f = 0; f < fields_.size(); ++f) {
     const Place& p = places[f];
-    if (p.column >= 0) {
+    // A column of the whole name is read as it is; where it also has ways
+    // into other columns, a row it lacks a value for tries them, as a JSON
+    // record without the key does (a datetime column has no value to lack
+    // but NaT, and is read as it is).
+    if (p.column >= 0 && (p.ways.empty() ||
+                          kinds[static_cast<size_t>(p.column)] == "datetime")) {
       const auto c = static_cast<size_t>(p.column);
       columns[f] = Column{names[c], kinds[c], Given(names, arrays, c, rows)};
       continue;
     }
     const bool implicit =
         matcher_.feeder().field_implicit(static_cast<uint32_t>(f));
-    if (p.ways.empty()) {
+    if (p.column < 0 && p.ways.empty()) {
       if (!implicit) missing->emplace_back(fields_[f], "");
       continue;
     }
     std::vector<PathStep> steps;
     std::string held_by;
+    if (p.column >= 0) {
+      const auto c = static_cast<size_t>(p.column);
+      py::array values = Given(names, arrays, c, rows);
+      // Numbers and booleans as the objects they are; NaN is no value.
+      if (kinds[c] != "text") values = values.attr("astype")("object");
+      steps.push_back({names[c], values, ""});
+      held_by = "'" + names[c] + "'";
+    }
     for (const auto& [c, path] : p.ways) {
       const py::array& values = Given(names, arrays, c, rows);
       held_by += (held_by.empty() ? "'" : ", '") + names[c] + "'";

@@ -147,7 +147,15 @@ py::array CellsAtPath(const std::vector<PathStep>& ways, size_t rows) {
   for (size_t r = 0; r < rows; ++r) {
     for (const PathStep& way : ways) {
       PyObject* o = static_cast<PyObject* const*>(way.values.data())[r];
-      if (o == nullptr || !IsJsonValue(o)) continue;
+      if (o == nullptr || o == Py_None) continue;
+      if (way.path.empty()) {
+        if (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o))) continue;
+        Py_INCREF(o);
+        Py_XDECREF(cells[r]);
+        cells[r] = o;
+        break;
+      }
+      if (!IsJsonValue(o)) continue;
       std::optional<std::string_view> cell;
       try {
         cell = values.Cell(o, way.path);

@@ -54,7 +54,8 @@ class JsonValues {
 };
 
 // One way to a dotted field through a frame column: the column's object
-// array and the path inside its values.
+// array and the path inside its values; an empty path takes the cell
+// itself (a column named as the whole field).
 struct PathStep {
   std::string column;
   pybind11::array values;
@@ -62,7 +63,8 @@ struct PathStep {
 };
 
 // The cells of a dotted field over `rows` rows: at each row the first way
-// whose value holds the path gives the cell (a str), else None. Throws
+// that has a value gives the cell (a str from a path, the object itself for
+// an empty path), else None. Throws
 // pybind11::type_error naming the column and row of a value that cannot
 // be read.
 pybind11::array CellsAtPath(const std::vector<PathStep>& ways, size_t rows);

@@ -22,6 +22,7 @@ RECORDS = [
     {"Event": None, "MESSAGE": [70, 97, 105, 108], "Tags": ["x", {"y": 2}]},
     {"Event": {"System": {}}, "MESSAGE": "Failed password", "Tags": []},
     {"a": {"b": None}, "Event": [1, {"System": {"EventID": 1}}]},
+    {"a": {"b": 9}},
 ]
 WHERES = [
     "Event.System.EventID = 1",
