@@ -5,43 +5,12 @@
 #include <cstring>
 
 #include "records/CsvCells.h"
+#include "records/JsonCells.h"
 
 namespace evfilter {
 
 using eventquery::Format;
 using eventquery::Record;
-
-void AppendJsonString(std::string& out, std::string_view s) {
-  out.push_back('"');
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out.push_back('"');
-}
 
 void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
                     std::string_view terminator) {
@@ -81,9 +50,9 @@ void Writer::Write(const Record& record, const Source& source) {
       if (!record.cells[c]) continue;
       if (!first) out_.push_back(',');
       first = false;
-      AppendJsonString(out_, columns[c]);
+      eventquery::AppendJsonString(out_, columns[c]);
       out_.push_back(':');
-      AppendJsonString(out_, *record.cells[c]);
+      eventquery::AppendJsonString(out_, *record.cells[c]);
     }
     out_ += "}\n";
   } else if (source.format == Format::kJsonLines) {  // the record's own keys

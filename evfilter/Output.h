@@ -58,9 +58,6 @@ class Writer {
   std::string out_;
 };
 
-// Appends `s` as a JSON string.
-void AppendJsonString(std::string& out, std::string_view s);
-
 }  // namespace evfilter
 
 #endif  // EVFILTER_OUTPUT_H_

@@ -4,7 +4,11 @@
 
 #include <cstdio>
 
+#include "records/RecordReports.h"
+
 namespace evfilter {
+
+using eventquery::kShownPerKind;
 
 Progress::Progress()
     : enabled_(isatty(STDERR_FILENO) == 1),

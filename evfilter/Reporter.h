@@ -44,8 +44,6 @@ class Progress {
 
 class Reporter {
  public:
-  static constexpr int kShownPerKind = 10;
-
   explicit Reporter(bool strict) : strict_(strict) {}
 
   Progress& progress() { return progress_; }

@@ -63,13 +63,12 @@ class CMakeBuild(build_ext):
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(built[0], target)
         # The module's libraries, under the names the loader looks for.
-        libraries = glob.glob(os.path.join(package, "lib*.so.*"))
-        if len(libraries) != 3:
-            raise RuntimeError("expected three shared libraries, found %s" %
-                               libraries)
+        with open(os.path.join(build, "python", "package-libraries.txt"),
+                  encoding="utf-8") as f:
+            libraries = f.read().split()
         for library in libraries:
-            shutil.copyfile(library, os.path.join(os.path.dirname(target),
-                                                  os.path.basename(library)))
+            shutil.copyfile(os.path.join(package, library),
+                            os.path.join(os.path.dirname(target), library))
 
 
 setup(

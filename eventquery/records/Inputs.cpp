@@ -249,6 +249,20 @@ std::optional<Format> FormatNamed(const std::string& name) {
   return std::nullopt;
 }
 
+const char* FormatName(Format format) {
+  switch (format) {
+    case Format::kCsv:
+      return "csv";
+    case Format::kTsv:
+      return "tsv";
+    case Format::kJsonLines:
+      return "jsonl";
+    case Format::kJsonArray:
+      return "json";
+  }
+  return "";
+}
+
 std::optional<Format> OutputFormatNamed(const std::string& name) {
   const auto format = FormatNamed(name);
   if (format == Format::kJsonArray) return std::nullopt;
@@ -316,7 +330,8 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   // and the failure comes again where it stops.
   if (!error_.empty() && !(compressed_ && !prefix.empty())) return;
   error_.clear();
-  if (prefix.find('\0') != std::string::npos) {
+  // A piece's first bytes lie inside a file read whole before.
+  if (ranges == nullptr && prefix.find('\0') != std::string::npos) {
     error_ = std::string(compressed_ ? "holds binary data once decompressed"
                                      : "is a binary file") +
              ", not CSV, TSV or JSON text";

@@ -1,6 +1,7 @@
 #include "records/JsonCells.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace eventquery {
 namespace {
@@ -169,9 +170,8 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
     filled_[column] = true;
     const size_t begin = arena_.size();
     if (!AppendJsonCell(field.value, arena_)) continue;  // null: no value
-    if (IsNested(field.value))
-      record.nested.push_back(static_cast<uint32_t>(column));
-    spans_.push_back({column, {begin, arena_.size() - begin}});
+    spans_.push_back(
+        {column, begin, arena_.size() - begin, IsNested(field.value)});
   }
   for (const std::string& path : paths_) {
     const auto known = index_.find(path);
@@ -182,20 +182,62 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
     filled_[column] = true;
     const size_t begin = arena_.size();
     if (!AppendJsonCell(value, arena_)) continue;
-    if (IsNested(value)) record.nested.push_back(static_cast<uint32_t>(column));
-    spans_.push_back({column, {begin, arena_.size() - begin}});
+    spans_.push_back({column, begin, arena_.size() - begin, IsNested(value)});
   }
-  for (const auto& [column, span] : spans_)
-    record.cells[column] =
-        std::string_view(arena_).substr(span.first, span.second);
+  // A key given twice: its last value is the cell.
+  nested_.resize(columns_.size());
+  for (const Span& span : spans_) {
+    record.cells[span.column] =
+        std::string_view(arena_).substr(span.begin, span.size);
+    nested_[span.column] = span.nested;
+  }
+  for (const Span& span : spans_)
+    if (nested_[span.column]) {
+      record.nested.push_back(static_cast<uint32_t>(span.column));
+      nested_[span.column] = false;
+    }
   if (sampled_ < kHintRecords) {
     ++sampled_;
     Collect(doc, "");
   }
 }
 
+void AppendJsonString(std::string& out, std::string_view s) {
+  out.push_back('"');
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out.push_back('"');
+}
+
 std::optional<std::string_view> JsonValueReader::Cell(std::string_view json,
-                                                      std::string_view path) {
+                                                      std::string_view path,
+                                                      bool* there) {
+  if (there != nullptr) *there = false;
   padded_.assign(json.data(), json.size());
   padded_.append(simdjson::SIMDJSON_PADDING, '\0');
   simdjson::dom::element doc;
@@ -209,6 +251,7 @@ std::optional<std::string_view> JsonValueReader::Cell(std::string_view json,
   }
   simdjson::dom::element value = doc;
   if (!path.empty() && !FindPath(doc, path, &value)) return std::nullopt;
+  if (there != nullptr) *there = true;
   cell_.clear();
   if (!AppendJsonCell(value, cell_)) return std::nullopt;
   return std::string_view(cell_);

@@ -211,7 +211,7 @@ def read_events(paths, format=None):
     for path in _expand(paths):
         read = _core.read_frame(path, format or "")
         _report(read["reports"])
-        frames.append((read["columns"], read["arrays"]))
+        frames.append((read["columns"], read["arrays"], read["rows"]))
     return _frame(frames, pd)
 
 
@@ -249,15 +249,14 @@ def _report(reports):
 
 
 def _frame(parts, pd, columns=None):
-    """One frame of (columns, arrays) parts, in the union of their columns
-    (or `columns`), None where a part lacks one."""
+    """One frame of (columns, arrays, rows) parts, in the union of their
+    columns (or `columns`), None where a part lacks one."""
     if columns is None:
         columns = []
-        for names, _ in parts:
+        for names, _, _ in parts:
             columns.extend(n for n in names if n not in columns)
     frames = []
-    for names, arrays in parts:
-        rows = len(arrays[0]) if arrays else 0
+    for names, arrays, rows in parts:
         given = dict(zip(names, arrays))
         data = {}
         for name in columns:
@@ -265,7 +264,8 @@ def _frame(parts, pd, columns=None):
                 data[name] = given[name]
             else:
                 data[name] = np.full(rows, None, dtype=object)
-        frames.append(pd.DataFrame(data, columns=columns))
+        # Records without a column are rows too.
+        frames.append(pd.DataFrame(data, columns=columns, index=pd.RangeIndex(rows)))
     if not frames:
         return pd.DataFrame({c: pd.Series([], dtype=object) for c in columns})
     if len(frames) == 1:

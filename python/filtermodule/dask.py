@@ -125,4 +125,4 @@ def _read_piece(piece, columns):
     path, format, part = piece
     read = _core.read_frame(path, format, columns, part)
     # What the records hold was reported when the inputs were divided.
-    return _frame([(read["columns"], read["arrays"])], pd, columns)
+    return _frame([(read["columns"], read["arrays"], read["rows"])], pd, columns)

@@ -19,12 +19,15 @@ namespace fmpython {
 namespace {
 
 // The array of column `c`, which the filter reads and so must be given,
-// checked to hold `rows` rows.
+// checked to be fit for its kind and to hold `rows` rows before anything
+// reads it.
 const py::array& Given(const std::vector<std::string>& names,
+                       const std::vector<std::string>& kinds,
                        const std::vector<std::optional<py::array>>& arrays,
                        size_t c, size_t rows) {
   if (!arrays[c])
     throw std::invalid_argument("column '" + names[c] + "' not given");
+  CheckColumn(names[c], kinds[c], *arrays[c]);
   const auto got = static_cast<size_t>(arrays[c]->size());
   if (got != rows)
     throw std::invalid_argument("column '" + names[c] + "' has " +
@@ -99,7 +102,8 @@ std::vector<std::optional<FrameFilter::Column>> FrameFilter::Columns(
     if (p.column >= 0 && (p.ways.empty() ||
                           kinds[static_cast<size_t>(p.column)] == "datetime")) {
       const auto c = static_cast<size_t>(p.column);
-      columns[f] = Column{names[c], kinds[c], Given(names, arrays, c, rows)};
+      columns[f] =
+          Column{names[c], kinds[c], Given(names, kinds, arrays, c, rows)};
       continue;
     }
     const bool implicit =
@@ -112,14 +116,14 @@ std::vector<std::optional<FrameFilter::Column>> FrameFilter::Columns(
     std::string held_by;
     if (p.column >= 0) {
       const auto c = static_cast<size_t>(p.column);
-      py::array values = Given(names, arrays, c, rows);
+      py::array values = Given(names, kinds, arrays, c, rows);
       // Numbers and booleans as the objects they are; NaN is no value.
       if (kinds[c] != "text") values = values.attr("astype")("object");
       steps.push_back({names[c], values, ""});
       held_by = "'" + names[c] + "'";
     }
     for (const auto& [c, path] : p.ways) {
-      const py::array& values = Given(names, arrays, c, rows);
+      const py::array& values = Given(names, kinds, arrays, c, rows);
       held_by += (held_by.empty() ? "'" : ", '") + names[c] + "'";
       // Only objects hold paths.
       if (kinds[c] == "text") steps.push_back({names[c], values, path});

@@ -28,11 +28,25 @@ using eventquery::InputError;
 using eventquery::Record;
 using eventquery::RecordReader;
 
-constexpr size_t kShownPerKind = 10;
 // Records read without the GIL before their objects are made with it.
 constexpr size_t kChunkRecords = 4096;
 // Distinct texts a column shares before it starts afresh.
 constexpr size_t kMaxShared = 1 << 16;
+
+// A text as a str; bytes that are no UTF-8 become U+FFFD, as the module's
+// readers see them (a cell, a column name, a message quoting either).
+py::object Str(std::string_view text) {
+  PyObject* s = PyUnicode_DecodeUTF8(
+      text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (s == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(s);
+}
+
+py::list Strs(const std::vector<std::string>& texts) {
+  py::list out;
+  for (const std::string& t : texts) out.append(Str(t));
+  return out;
+}
 
 // Reports counted per kind, the first of each kept.
 class Reports {
@@ -40,7 +54,8 @@ class Reports {
   void Add(const std::string& kind, std::string message) {
     for (auto& [name, k] : kinds_)
       if (name == kind) {
-        if (++k.count <= kShownPerKind) k.shown.push_back(std::move(message));
+        if (++k.count <= eventquery::kShownPerKind)
+          k.shown.push_back(std::move(message));
         return;
       }
     kinds_.push_back({kind, {1, {std::move(message)}}});
@@ -48,7 +63,7 @@ class Reports {
   py::list List() const {
     py::list out;
     for (const auto& [name, k] : kinds_)
-      out.append(py::make_tuple(name, k.count, k.shown));
+      out.append(py::make_tuple(Str(name), k.count, Strs(k.shown)));
     return out;
   }
 
@@ -67,20 +82,6 @@ std::optional<Format> FormatOf(const std::string& name) {
     throw py::value_error("unknown format '" + name +
                           "'; accepted: " + eventquery::kFormatNames);
   return format;
-}
-
-const char* FormatName(Format format) {
-  switch (format) {
-    case Format::kCsv:
-      return "csv";
-    case Format::kTsv:
-      return "tsv";
-    case Format::kJsonLines:
-      return "jsonl";
-    case Format::kJsonArray:
-      return "json";
-  }
-  return "";
 }
 
 std::string Why(const Input& input, const InputError& e) {
@@ -181,15 +182,6 @@ py::object ToPython(simdjson::dom::element value) {
       break;
   }
   return py::none();
-}
-
-// A text as a str; bytes that are no UTF-8 become U+FFFD, as the module's
-// readers see them.
-py::object Str(std::string_view text) {
-  PyObject* s = PyUnicode_DecodeUTF8(
-      text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-  if (s == nullptr) throw py::error_already_set();
-  return py::reinterpret_steal<py::object>(s);
 }
 
 // One frame column's objects, in row order.
@@ -342,10 +334,9 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
         const int64_t to = to_frame[c.column];
         const std::string_view text(chunk.arena.data() + c.begin, c.size);
         if (to < 0)
-          throw py::value_error(
-              name + ":" + std::to_string(chunk.lines[r]) + ": key '" +
-              found[c.column] +
-              "' is not among the columns given; name them all");
+          throw ReadError(name + ":" + std::to_string(chunk.lines[r]) +
+                          ": key '" + found[c.column] +
+                          "' is not among the columns given; name them all");
         ObjectColumn& column = data[static_cast<size_t>(to)];
         filled[static_cast<size_t>(to)] = true;
         if (!c.nested) {
@@ -368,8 +359,9 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
   py::list arrays;
   for (const ObjectColumn& c : data) arrays.append(c.ToArray());
   py::dict out;
-  out["columns"] = names;
+  out["columns"] = Strs(names);
   out["arrays"] = arrays;
+  out["rows"] = rows;
   out["reports"] = reports.List();
   return out;
 }
@@ -403,8 +395,8 @@ py::dict DivideInput(const std::string& path, const std::string& format,
     list.append(py::make_tuple(pieces.header_end, pieces.header_line, p.begin,
                                p.end, p.first_line));
   py::dict out;
-  out["format"] = FormatName(f);
-  out["columns"] = o.reader->columns();
+  out["format"] = eventquery::FormatName(f);
+  out["columns"] = Strs(o.reader->columns());
   out["divided"] = pieces.divided;
   out["pieces"] = list;
   out["reports"] = reports.List();

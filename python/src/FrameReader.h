@@ -46,9 +46,11 @@ using PieceTuple = std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint64_t>;
 
 // The records of `path` (`format` as evfilter names it, or "" to tell it
 // as evfilter does) as a dict: "columns" (names), "arrays" (one object
-// array per column) and "reports" (see below). `columns`, when given, are
-// the frame's columns in order: a column the input lacks is all None, and
-// a record naming a key outside them raises ValueError. `piece`, when
+// array per column), "rows" (also when there is no column) and "reports"
+// (see below). `columns`, when given, are the frame's columns in order: a
+// column the input lacks is all None, and a record naming a key outside
+// them raises ReadError. Text that is no UTF-8 (in a cell, a column name)
+// reads with U+FFFD in place of each bad sequence. `piece`, when
 // given, reads that piece of a divided file.
 pybind11::dict ReadFrame(const std::string& path, const std::string& format,
                          const std::optional<std::vector<std::string>>& columns,

@@ -18,23 +18,19 @@ std::string TypeName(PyObject* o) {
   return py::str(py::handle(o).get_type().attr("__name__"));
 }
 
-void AppendString(std::string_view s, std::string& out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
-  for (const char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (u < 0x20) {
-      out += "\\u00";
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 15]);
-    } else {
-      out.push_back(c);
-    }
+// The digits of an int; the JSON readers refuse integers beyond 64 bits,
+// and so does this.
+std::string IntegerText(PyObject* o) {
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+  if (overflow == 0) return std::to_string(v);
+  const unsigned long long u = PyLong_AsUnsignedLongLong(o);
+  if (PyErr_Occurred()) {
+    PyErr_Clear();
+    throw UnreadableObject(
+        "cannot read an integer beyond 64 bits inside a value");
   }
-  out.push_back('"');
+  return std::to_string(u);
 }
 
 std::string_view Utf8(PyObject* s) {
@@ -59,22 +55,9 @@ void JsonValues::Render(PyObject* o, int depth) {
   } else if (PyBool_Check(o)) {
     text_ += o == Py_True ? "true" : "false";
   } else if (PyUnicode_Check(o)) {
-    AppendString(Utf8(o), text_);
+    eventquery::AppendJsonString(text_, Utf8(o));
   } else if (PyLong_Check(o)) {
-    // The JSON readers refuse integers beyond 64 bits, and so does this.
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
-    if (overflow == 0) {
-      text_ += std::to_string(v);
-    } else {
-      const unsigned long long u = PyLong_AsUnsignedLongLong(o);
-      if (PyErr_Occurred()) {
-        PyErr_Clear();
-        throw UnreadableObject(
-            "cannot read an integer beyond 64 bits inside a value");
-      }
-      text_ += std::to_string(u);
-    }
+    text_ += IntegerText(o);
   } else if (PyFloat_Check(o)) {
     const double v = PyFloat_AS_DOUBLE(o);
     if (!std::isfinite(v)) {
@@ -85,50 +68,53 @@ void JsonValues::Render(PyObject* o, int depth) {
                    std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
     }
   } else if (PyDict_Check(o)) {
+    // The items as they are now, held: reading a value may run Python code
+    // (isoformat) that changes the dict.
+    const py::list items = py::reinterpret_steal<py::list>(PyDict_Items(o));
+    if (!items) throw py::error_already_set();
     text_.push_back('{');
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    Py_ssize_t at = 0;
-    bool first = true;
-    while (PyDict_Next(o, &at, &key, &value)) {
-      if (!first) text_.push_back(',');
-      first = false;
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (i > 0) text_.push_back(',');
+      PyObject* item = PyList_GET_ITEM(items.ptr(), i);
+      PyObject* key = PyTuple_GET_ITEM(item, 0);
       if (PyUnicode_Check(key))
-        AppendString(Utf8(key), text_);
+        eventquery::AppendJsonString(text_, Utf8(key));
       else if (PyLong_Check(key) && !PyBool_Check(key))
-        AppendString(py::str(key).cast<std::string>(), text_);
+        eventquery::AppendJsonString(text_, IntegerText(key));
       else
         throw UnreadableObject("cannot read a dict with a key of type " +
                                TypeName(key));
       text_.push_back(':');
-      Render(value, depth + 1);
+      Render(PyTuple_GET_ITEM(item, 1), depth + 1);
     }
     text_.push_back('}');
   } else if (PyList_Check(o) || PyTuple_Check(o)) {
+    // A tuple of the items as they are now, held (as for a dict).
+    const py::tuple items =
+        py::reinterpret_steal<py::tuple>(PySequence_Tuple(o));
+    if (!items) throw py::error_already_set();
     text_.push_back('[');
-    const Py_ssize_t n = PySequence_Fast_GET_SIZE(o);
-    PyObject** items = PySequence_Fast_ITEMS(o);
-    for (Py_ssize_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < items.size(); ++i) {
       if (i > 0) text_.push_back(',');
-      Render(items[i], depth + 1);
+      Render(PyTuple_GET_ITEM(items.ptr(), i), depth + 1);
     }
     text_.push_back(']');
   } else if (PyObject_HasAttrString(o, "isoformat")) {
-    AppendString(py::reinterpret_borrow<py::object>(o)
-                     .attr("isoformat")()
-                     .cast<std::string>(),
-                 text_);
+    eventquery::AppendJsonString(text_, py::reinterpret_borrow<py::object>(o)
+                                            .attr("isoformat")()
+                                            .cast<std::string>());
   } else {
     throw UnreadableObject("cannot read a value of type " + TypeName(o));
   }
 }
 
 std::optional<std::string_view> JsonValues::Cell(PyObject* value,
-                                                 std::string_view path) {
+                                                 std::string_view path,
+                                                 bool* there) {
   text_.clear();
   Render(value, 0);
   try {
-    return reader_.Cell(text_, path);
+    return reader_.Cell(text_, path, there);
   } catch (const eventquery::InputError& e) {
     throw UnreadableObject(std::string("cannot read the ") + TypeName(value) +
                            " as JSON: " + e.what());
@@ -148,6 +134,8 @@ py::array CellsAtPath(const std::vector<PathStep>& ways, size_t rows) {
     for (const PathStep& way : ways) {
       PyObject* o = static_cast<PyObject* const*>(way.values.data())[r];
       if (o == nullptr || o == Py_None) continue;
+      // Held while it is read: reading may run Python code.
+      const py::object held = py::reinterpret_borrow<py::object>(o);
       if (way.path.empty()) {
         if (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o))) continue;
         Py_INCREF(o);
@@ -157,12 +145,14 @@ py::array CellsAtPath(const std::vector<PathStep>& ways, size_t rows) {
       }
       if (!IsJsonValue(o)) continue;
       std::optional<std::string_view> cell;
+      bool there = false;
       try {
-        cell = values.Cell(o, way.path);
+        cell = values.Cell(o, way.path, &there);
       } catch (const UnreadableObject& e) {
         throw py::type_error("column '" + way.column + "', row " +
                              std::to_string(r) + ": " + e.what());
       }
+      if (!cell && there) break;  // null where the path leads: no value
       if (!cell) continue;
       auto found = texts.find(std::string(*cell));
       if (found == texts.end()) {

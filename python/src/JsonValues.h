@@ -42,8 +42,10 @@ bool IsJsonValue(PyObject* o);
 class JsonValues {
  public:
   // The cell of `value` at `path` ("" for the value itself), or nothing
-  // for null or a path that is not there. Throws UnreadableObject.
-  std::optional<std::string_view> Cell(PyObject* value, std::string_view path);
+  // for null or a path that is not there (`*there` says which, as
+  // JsonValueReader's). Throws UnreadableObject.
+  std::optional<std::string_view> Cell(PyObject* value, std::string_view path,
+                                       bool* there = nullptr);
 
  private:
   // Appends `o` as JSON text; throws UnreadableObject.
@@ -63,8 +65,10 @@ struct PathStep {
 };
 
 // The cells of a dotted field over `rows` rows: at each row the first way
-// that has a value gives the cell (a str from a path, the object itself for
-// an empty path), else None. Throws
+// that reaches a value gives the cell (a str from a path, the object itself
+// for an empty path); a path that reaches null, as the JSON readers' does,
+// gives None without trying the others (an empty path's None is taken for
+// no key, and the others are tried). Throws
 // pybind11::type_error naming the column and row of a value that cannot
 // be read.
 pybind11::array CellsAtPath(const std::vector<PathStep>& ways, size_t rows);

@@ -103,7 +103,13 @@ PYBIND11_MODULE(_core, m) {
     } catch (const eventquery::DefinitionError& e) {
       PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const fmpython::ReadError& e) {
-      PyErr_SetString(g_read_error, e.what());
+      // The message may quote bytes of the input that are no UTF-8.
+      const std::string what = e.what();
+      PyObject* message = PyUnicode_DecodeUTF8(
+          what.data(), static_cast<Py_ssize_t>(what.size()), "replace");
+      if (message == nullptr) return;
+      PyErr_SetObject(g_read_error, message);
+      Py_DECREF(message);
     }
   });
 

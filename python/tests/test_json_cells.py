@@ -23,6 +23,9 @@ RECORDS = [
     {"Event": {"System": {}}, "MESSAGE": "Failed password", "Tags": []},
     {"a": {"b": None}, "Event": [1, {"System": {"EventID": 1}}]},
     {"a": {"b": 9}},
+    # The first way that reaches the path decides, null included.
+    {"x": {"y": {"z": None}}, "x.y": {"z": 5}},
+    {"x.y": {"z": 5}},
 ]
 WHERES = [
     "Event.System.EventID = 1",
@@ -41,6 +44,8 @@ WHERES = [
     "Tags.1.y = 2",
     "Tags = '[]'",
     "Event.1.System.EventID = 1",
+    "x.y.z = 5",
+    "NOT x.y.z = 5",
 ]
 
 
@@ -97,6 +102,12 @@ def test_a_path_no_value_holds_is_reported():
             [True, True]
     with pytest.warns(fm.FilterWarning, match="no column is named 'Other.x'"):
         fm.Filter(where="Other.x = 1").mask(df)
+
+
+def test_arrays_are_checked_before_they_are_read():
+    f = fm.Filter(where="Event.x = 1")
+    with pytest.raises(ValueError, match="column 'Event': expected an object array"):
+        f._core.mask(2, ["Event"], ["text"], [np.zeros(2)])
 
 
 def test_values_that_are_no_json_raise_naming_the_place():

@@ -127,6 +127,32 @@ def test_several_inputs_and_globs_give_one_frame(tmp_path):
     assert both.values.tolist() == [["5", None], ["2", "1"]]
 
 
+def test_bytes_that_are_no_utf8_and_records_without_columns(tmp_path):
+    latin = tmp_path / "latin.csv"
+    latin.write_bytes(b"Benutzer,Gr\xf6\xdfe\nJ\xf6rg,5\n")
+    df, _ = read(latin)
+    assert list(df.columns) == ["Benutzer", "Gr\ufffd\ufffde"]
+    assert df.values.tolist() == [["J\ufffdrg", "5"]]
+    bad = tmp_path / "bad.csv"
+    bad.write_bytes(b"a\n\"\xff\n")
+    with pytest.raises(fm.ReadError, match="bad.csv:2: a quoted field"):
+        fm.read_events(str(bad))
+    empty = tmp_path / "empty.jsonl"
+    empty.write_text("{}\n{}\n")
+    df, _ = read(empty)
+    assert len(df) == 2 == evfilter_count(["--where", "NOT a = 1"], str(empty))
+    both = fm.read_events([str(empty), str(latin)])
+    assert len(both) == 3
+
+
+def test_keys_outside_the_columns_given_raise(tmp_path):
+    path = tmp_path / "k.jsonl"
+    path.write_text('{"a": 1}\n{"b": 2}\n')
+    with pytest.raises(fm.ReadError, match="k.jsonl:2: key 'b' is not among"):
+        _core.read_frame(str(path), "", ["a"])
+    assert _core.read_frame(str(path), "", ["a", "b"])["rows"] == 2
+
+
 def test_equal_texts_share_one_object(tmp_path):
     path = tmp_path / "same.csv"
     path.write_text("a\n" + "x\n" * 1000)
@@ -146,6 +172,12 @@ def test_pieces_read_as_the_whole_does(tmp_path):
     for i, column in enumerate(whole["columns"]):
         joined = [v for part in parts for v in part["arrays"][i]]
         assert joined == list(whole["arrays"][i]), column
+    # A NUL byte past the first 64 KiB: the whole reads, and so do pieces.
+    nul = tmp_path / "nul.csv"
+    nul.write_bytes(b"a,b\n" + b"x,y\n" * 30000 + b"x\0z,y\n" + b"x,y\n" * 10)
+    plan = _core.divide_input(str(nul), "", 4096)
+    parts = [_core.read_frame(str(nul), "csv", None, p) for p in plan["pieces"]]
+    assert sum(p["rows"] for p in parts) == _core.read_frame(str(nul), "")["rows"]
     # A piece's lines count from the file's start.
     bad = tmp_path / "late.jsonl"
     bad.write_text("".join('{"n": %d}\n' % i for i in range(200)) + "oops\n")

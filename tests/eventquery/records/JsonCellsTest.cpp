@@ -41,6 +41,11 @@ TEST(JsonCellsTest, NestedValuesAreMarked) {
   EXPECT_EQ(nested, (std::vector<std::string>{"o", "a", "o.k"}));
   cells.Fill(R"({"s": 1})", record);
   EXPECT_TRUE(record.nested.empty());
+  // A key given twice: its last value is the cell, nested or not.
+  cells.Fill(R"({"s": {"x": 1}, "s": 5, "a": 1, "a": [2]})", record);
+  EXPECT_EQ(record.cells[0], "5");
+  ASSERT_EQ(record.nested.size(), 1u);
+  EXPECT_EQ(cells.columns()[record.nested[0]], "a");
 }
 
 TEST(JsonValueReaderTest, CellsAsTheReadersMakeThem) {
@@ -50,8 +55,11 @@ TEST(JsonValueReaderTest, CellsAsTheReadersMakeThem) {
   EXPECT_EQ(values.Cell(R"({"a": {"b": [1, 2.50, "x"]}})", "a.b.1"), "2.5");
   EXPECT_EQ(values.Cell(R"({"a": {"b": [1, 2.50, "x"]}})", "a.b.2"), "x");
   EXPECT_EQ(values.Cell(R"({"a": true})", "a"), "true");
-  EXPECT_FALSE(values.Cell(R"({"a": null})", "a"));
-  EXPECT_FALSE(values.Cell(R"({"a": 1})", "b"));
+  bool there = false;
+  EXPECT_FALSE(values.Cell(R"({"a": null})", "a", &there));
+  EXPECT_TRUE(there);
+  EXPECT_FALSE(values.Cell(R"({"a": 1})", "b", &there));
+  EXPECT_FALSE(there);
   EXPECT_FALSE(values.Cell("null", ""));
   // Text that is no JSON is an error, and the reader goes on after it.
   EXPECT_THROW(values.Cell("{oops", ""), InputError);

@@ -32,6 +32,8 @@ enum class Format { kCsv, kTsv, kJsonLines, kJsonArray };
 // "json" for a JSON array), or nothing.
 std::optional<Format> FormatNamed(const std::string& name);
 inline constexpr char kFormatNames[] = "csv, tsv, jsonl, json";
+// The name of `format` ("csv", "tsv", "jsonl", "json").
+const char* FormatName(Format format);
 // The output format named on the command line ("csv", "tsv", "jsonl").
 std::optional<Format> OutputFormatNamed(const std::string& name);
 inline constexpr char kOutputFormatNames[] = "csv, tsv, jsonl";

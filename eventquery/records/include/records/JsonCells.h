@@ -64,7 +64,13 @@ class JsonCells {
   };
   std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
   // (column, (arena offset, size)) of the current record's values.
-  std::vector<std::pair<size_t, std::pair<size_t, size_t>>> spans_;
+  struct Span {
+    size_t column;
+    size_t begin, size;  // in the arena
+    bool nested;         // an object or an array
+  };
+  std::vector<Span> spans_;
+  std::vector<char> nested_;  // per column: its last span is nested
   std::vector<std::string> paths_;
   std::vector<bool> filled_;  // per column, in the current record
   std::set<std::string> hints_;
@@ -79,6 +85,10 @@ bool FindPath(simdjson::dom::element value, std::string_view path,
 // nothing, for null.
 bool AppendJsonCell(simdjson::dom::element value, std::string& out);
 
+// Appends `s` as a JSON string: quotes, backslashes and control
+// characters escaped, the rest (UTF-8) as it is.
+void AppendJsonString(std::string& out, std::string_view s);
+
 // Cells out of one JSON value given as text, read as the JSON readers read
 // a record's: the value's own cell for an empty path, else the cell at the
 // path inside it. For hosts that hold JSON values of their own (a frame's
@@ -86,9 +96,11 @@ bool AppendJsonCell(simdjson::dom::element value, std::string& out);
 class JsonValueReader {
  public:
   // The cell, valid until the next call; nothing for null or a path that
-  // is not there. Throws InputError when `json` is no valid JSON.
+  // is not there (`*there`, when given, says which: true for null). Throws
+  // InputError when `json` is no valid JSON.
   std::optional<std::string_view> Cell(std::string_view json,
-                                       std::string_view path);
+                                       std::string_view path,
+                                       bool* there = nullptr);
 
  private:
   simdjson::dom::parser parser_;

@@ -14,9 +14,11 @@
 
 namespace eventquery {
 
-// The kinds of report, as counted ("the first 10 of each kind").
+// The kinds of report, as counted: a front end shows the first
+// kShownPerKind of each kind, then how many more there were.
 inline constexpr char kUnreadableLine[] = "unreadable line";
 inline constexpr char kRaggedRow[] = "ragged row";
+inline constexpr int kShownPerKind = 10;
 
 // "name:line", the place of a record.
 std::string PlaceOf(const std::string& name, const Record& record);
