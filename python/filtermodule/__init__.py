@@ -9,8 +9,9 @@
 
 read_events reads CSV, TSV, JSON Lines and JSON arrays, plain or
 gzip-compressed, through the same readers as evfilter: every record and
-cell evfilter reads from a file, and no other. Text cells are str, JSON
-objects and arrays dict and list, a cell a record lacks None. Records
+cell evfilter reads from a file, and no other. A cell is the str evfilter
+reads (a JSON number or boolean as its text), a JSON object or array a
+dict or list, a cell a record lacks None. Records
 evfilter reports (lines that are no record, ragged rows) are reported with
 a ``ReadWarning``; an input that cannot be read whole raises ``ReadError``
 (a ValueError naming the file and line).
@@ -27,9 +28,9 @@ date, time) condition on a value that is absent, None, NaN, NaT, blank or
 unreadable as its type is false before its NOT; a text condition on a
 missing value sees empty text; numbers the module cannot carry exactly are
 decided exactly. A dict, list or tuple is read as the cell of that JSON
-value, and a dotted field that no column has reaches into the column its
-first part names ("Event.System.EventID" on an "Event" column of dicts),
-as evfilter reaches into a JSON record. Values that are there but
+value, and a dotted field reaches into the columns named by its parts
+before a dot ("Event.System.EventID" on an "Event" column of dicts), as
+evfilter reaches into a JSON record. Values that are there but
 unreadable, or inexact, and
 fields no column has are reported with a ``FilterWarning`` (counted per
 field), never silently.

@@ -9,10 +9,10 @@
 // Frames arrive as prepared columns (see filtermodule/__init__.py): int64,
 // float64, bool and datetime64[ns] arrays read in place, object arrays
 // whose objects are classified with the GIL held. A field is the column of
-// its name (exactly, else ignoring ASCII case); a dotted name that no
-// column has reaches into a column's dicts and lists, as a JSON reader
-// reaches into a record's objects (JsonValues.h): "Event.System.EventID"
-// on an "Event" column. Mask reads each distinct
+// its name (exactly, else ignoring ASCII case); a dotted name also reaches
+// into the dicts and lists of the columns its prefixes name, as a JSON
+// reader reaches into a record's objects (JsonValues.h, Places):
+// "Event.System.EventID" on an "Event" column. Mask reads each distinct
 // value of a column once, as the library reads the text a file written
 // from the frame would hold (FieldColumn), and then decides the rows in
 // order, without the GIL, on a row that serves those readings by index
