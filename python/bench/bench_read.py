@@ -18,24 +18,16 @@ import json
 import os
 import sys
 import tempfile
-import time
 
 import pandas as pd
 
 import filtermodule as fm
 from filtermodule import _core
 
+from bench_mask import best  # the best of several runs, and its result
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WHERE = "EventID = 4625 AND User LIKE 'adm%'"
-
-
-def best(repeat, run):
-    times, result = [], None
-    for _ in range(repeat):
-        start = time.perf_counter()
-        result = run()
-        times.append(time.perf_counter() - start)
-    return min(times), result
 
 
 def main():
@@ -68,12 +60,12 @@ def main():
                                                  keep_default_na=False)),
                 ("JSON Lines", jsonl, lambda: pd.read_json(jsonl, lines=True,
                                                            dtype=False))]:
-            ours_s, ours = best(args.repeat, lambda: fm.read_events(path))
-            theirs_s, frame = best(args.repeat, theirs)
-            mask_ours, got = best(args.repeat, lambda: int(f.mask(ours).sum()))
-            mask_theirs, got2 = best(args.repeat, lambda: int(f.mask(frame).sum()))
-            divide_s, plan = best(args.repeat,
-                                  lambda: _core.divide_input(path, "", 64 << 20))
+            ours_s, ours = best(lambda: fm.read_events(path), args.repeat)
+            theirs_s, frame = best(theirs, args.repeat)
+            mask_ours, got = best(lambda: int(f.mask(ours).sum()), args.repeat)
+            mask_theirs, got2 = best(lambda: int(f.mask(frame).sum()), args.repeat)
+            divide_s, plan = best(lambda: _core.divide_input(path, "", 64 << 20),
+                                  args.repeat)
             counts.update([got, got2])
             print("%-10s read_events %.2f s (%.2f M rows/s); pandas %.2f s; "
                   "mask %.3f s on ours, %.3f s on pandas'; division for Dask "
