@@ -15,6 +15,10 @@ packages=(
   zlib1g-dev                          # evfilter: gzip-compressed input
   "$@"
 )
+# The Python package, which the default presets build and test.
+while read -r p; do
+  case "$p" in "" | "#"*) ;; *) packages+=("$p") ;; esac
+done < "$(dirname "$0")/../python/debian-packages.txt"
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,8 +7,7 @@
 # Usage: scripts/test-python.sh [pytest argument...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t packages < <(grep -v '^#' python/debian-packages.txt)
-scripts/install-deps.sh "${packages[@]}"
+scripts/install-deps.sh
 unset LD_LIBRARY_PATH PYTHONPATH
 
 # The README's code blocks of its Python section: the first sh block (the

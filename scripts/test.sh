@@ -7,15 +7,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
-extra=()
-case "$preset" in
-  clang) extra+=(clang) ;;
-esac
-case "$preset" in
-  asan | tsan) ;;
-  *) mapfile -t -O "${#extra[@]}" extra < <(grep -v '^#' python/debian-packages.txt) ;;
-esac
-scripts/install-deps.sh "${extra[@]}"
+if [ "$preset" = clang ]; then
+  scripts/install-deps.sh clang
+else
+  scripts/install-deps.sh
+fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset"
