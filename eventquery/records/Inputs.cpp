@@ -204,6 +204,12 @@ std::string ReadSome(ByteSource& source, size_t size, std::string& error) {
   return bytes;
 }
 
+// A UTF-16 byte-order mark, as Windows tools write before UTF-16 text.
+bool IsUtf16(std::string_view bytes) {
+  return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                               (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+}
+
 bool IsGzip(std::string_view bytes) {
   return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
          static_cast<unsigned char>(bytes[1]) == 0x8B;
@@ -331,6 +337,12 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   if (!error_.empty() && !(compressed_ && !prefix.empty())) return;
   error_.clear();
   // A piece's first bytes lie inside a file read whole before.
+  if (ranges == nullptr && IsUtf16(prefix)) {
+    error_ = std::string("is UTF-16 text") +
+             (compressed_ ? " once decompressed" : "") +
+             "; only UTF-8 is read (iconv -f UTF-16 -t UTF-8 converts it)";
+    return;
+  }
   if (ranges == nullptr && prefix.find('\0') != std::string::npos) {
     error_ = std::string(compressed_ ? "holds binary data once decompressed"
                                      : "is a binary file") +

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/Utf8.h"
 #include "records/InputPieces.h"
 #include "records/Inputs.h"
 #include "records/Record.h"
@@ -33,12 +34,24 @@ constexpr size_t kChunkRecords = 4096;
 // Distinct texts a column shares before it starts afresh.
 constexpr size_t kMaxShared = 1 << 16;
 
-// A text as a str; bytes that are no UTF-8 become U+FFFD, as the module's
-// readers see them (a cell, a column name, a message quoting either).
+// A text as the module's readers see it: each sequence that is no UTF-8
+// becomes U+FFFD, as evfilter's rows have it (common/Utf8.h).
+std::string Readable(std::string_view text) {
+  return common::ToUtf8(common::ToUtf16(text));
+}
+
+// A text as a str, read as Readable reads it (a cell, a column name, a
+// message quoting either).
 py::object Str(std::string_view text) {
   PyObject* s = PyUnicode_DecodeUTF8(
-      text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-  if (s == nullptr) throw py::error_already_set();
+      text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+  if (s == nullptr) {
+    PyErr_Clear();
+    const std::string readable = Readable(text);
+    s = PyUnicode_DecodeUTF8(readable.data(),
+                             static_cast<Py_ssize_t>(readable.size()), nullptr);
+    if (s == nullptr) throw py::error_already_set();
+  }
   return py::reinterpret_steal<py::object>(s);
 }
 
@@ -314,12 +327,14 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
                       std::to_string(rows + chunk.row_ends.size()) +
                       " record(s)");
     // Columns the reader found meanwhile (JSON keys).
+    // Names as Python has them (the columns given came from there).
     const std::vector<std::string>& found = o.reader->columns();
     for (size_t c = to_frame.size(); c < found.size(); ++c) {
-      auto at = index.find(found[c]);
+      const std::string readable = Readable(found[c]);
+      auto at = index.find(readable);
       if (at == index.end() && !columns) {
-        at = index.emplace(found[c], names.size()).first;
-        names.push_back(found[c]);
+        at = index.emplace(readable, names.size()).first;
+        names.push_back(readable);
         data.emplace_back(rows);
       }
       to_frame.push_back(at == index.end() ? -1

@@ -17,6 +17,7 @@
 
 #include "FrameFilter.h"
 #include "FrameReader.h"
+#include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
 #include "decide/ModuleLog.h"
 #include "query/Definition.h"
@@ -104,9 +105,9 @@ PYBIND11_MODULE(_core, m) {
       PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const fmpython::ReadError& e) {
       // The message may quote bytes of the input that are no UTF-8.
-      const std::string what = e.what();
+      const std::string what = common::ToUtf8(common::ToUtf16(e.what()));
       PyObject* message = PyUnicode_DecodeUTF8(
-          what.data(), static_cast<Py_ssize_t>(what.size()), "replace");
+          what.data(), static_cast<Py_ssize_t>(what.size()), nullptr);
       if (message == nullptr) return;
       PyErr_SetObject(g_read_error, message);
       Py_DECREF(message);

@@ -92,10 +92,13 @@ def test_records_not_read_as_they_stand_are_reported(tmp_path):
     ("arr.json", '[{"a": 1} {"a": 2}]', r"arr\.json:1: '{' where ',' or"),
     ("empty.csv", "", r"empty\.csv: the CSV input is empty"),
     ("bin.csv", "a\0b", r"bin\.csv: is a binary file"),
+    ("ps16.csv", "\ufeffId\n1\n".encode("utf-16-le").decode("latin-1"),
+     r"ps16\.csv: is UTF-16 text"),
 ])
 def test_inputs_that_cannot_be_read_whole_raise(tmp_path, name, content, message):
     path = tmp_path / name
-    path.write_text(content)
+    path.write_bytes(content.encode("latin-1") if name == "ps16.csv"
+                     else content.encode("utf-8"))
     with pytest.raises(fm.ReadError, match=message):
         fm.read_events(str(path))
 
@@ -133,6 +136,11 @@ def test_bytes_that_are_no_utf8_and_records_without_columns(tmp_path):
     df, _ = read(latin)
     assert list(df.columns) == ["Benutzer", "Gr\ufffd\ufffde"]
     assert df.values.tolist() == [["J\ufffdrg", "5"]]
+    # Dask reads the same, the columns found by the division included.
+    pytest.importorskip("dask.dataframe")
+    import filtermodule.dask as fmd
+    assert fmd.read_events(str(latin), blocksize=4).compute(
+        scheduler="sync").values.tolist() == [["J\ufffdrg", "5"]]
     bad = tmp_path / "bad.csv"
     bad.write_bytes(b"a\n\"\xff\n")
     with pytest.raises(fm.ReadError, match="bad.csv:2: a quoted field"):

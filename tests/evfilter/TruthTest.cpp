@@ -316,6 +316,13 @@ TEST_F(EvfilterTruthTest, EveryInputIsReadOrItsFailureSaid) {
   r = Run("match --where \"Id > 1\" " + binary);
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(Has(r.err, "is a binary file")) << r.err;
+  // PowerShell's UTF-16 files are named for what they are.
+  const std::string utf16 =
+      File("ps16.csv", std::string("\xFF\xFEI\0d\0\n\0001\0\n\0", 12));
+  r = Run("match --where \"Id > 1\" " + utf16);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "ps16.csv: is UTF-16 text; only UTF-8 is read"))
+      << r.err;
 }
 
 }  // namespace
