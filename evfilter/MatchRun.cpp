@@ -67,7 +67,8 @@ class Run {
     try {
       reader = eventquery::MakeRecordReader(input.format(), input.file());
     } catch (const InputError& e) {
-      reporter_.Failure(input.name() + ": " + Why(input, e));
+      reporter_.Failure(input.name() + ": " +
+                        eventquery::ReadFailure(input, e));
       return;
     }
     // No batch is in flight between inputs: every matcher is free.
@@ -80,13 +81,10 @@ class Run {
     name_ = input.name();
     source_ = Source{form, &reader->columns(), reader->header_raw(),
                      reader->header_terminator()};
-    const std::vector<std::string> renamed = reader->header_notes();
-    if (!renamed.empty()) {
-      std::string message = name_ + ": duplicate column names: ";
-      for (size_t i = 0; i < renamed.size(); ++i)
-        message += (i > 0 ? ", " : "") + renamed[i];
-      reporter_.Note(message);
-    }
+    if (const std::string renamed =
+            eventquery::RenamedColumns(name_, reader->header_notes());
+        !renamed.empty())
+      reporter_.Note(renamed);
     // A header names every column at once; JSON objects may each lack a
     // field, so JSON is checked at the end of the input.
     const bool header = form != Format::kJsonLines;
@@ -107,10 +105,6 @@ class Run {
     if (!header) ReportMissing(*reader, true);
   }
 
-  static std::string Why(const Input& input, const InputError& e) {
-    return input.stream_error().empty() ? e.what() : input.stream_error();
-  }
-
   // The next record, or false at the end or when the input fails (then
   // read_error_ says why).
   bool NextRecord(RecordReader& reader, const Input& input, Record& record,
@@ -118,7 +112,7 @@ class Run {
     try {
       return unsplit ? reader.NextUnsplit(record) : reader.Next(record);
     } catch (const InputError& e) {
-      read_error_ = Why(input, e);
+      read_error_ = eventquery::ReadFailure(input, e);
       return false;
     }
   }

@@ -14,6 +14,19 @@ std::string LostInput(const std::string& place, const Record& record) {
   return place + ": " + record.problem;
 }
 
+std::string ReadFailure(const Input& input, const InputError& e) {
+  return input.stream_error().empty() ? e.what() : input.stream_error();
+}
+
+std::string RenamedColumns(const std::string& name,
+                           const std::vector<std::string>& renamed) {
+  if (renamed.empty()) return {};
+  std::string message = name + ": duplicate column names: ";
+  for (size_t i = 0; i < renamed.size(); ++i)
+    message += (i > 0 ? ", " : "") + renamed[i];
+  return message;
+}
+
 std::string RaggedRow(const std::string& place, size_t cells,
                       size_t header_cells) {
   return place + ": " + std::to_string(cells) +

@@ -97,10 +97,6 @@ std::optional<Format> FormatOf(const std::string& name) {
   return format;
 }
 
-std::string Why(const Input& input, const InputError& e) {
-  return input.stream_error().empty() ? e.what() : input.stream_error();
-}
-
 // An input opened, its header read.
 struct Opened {
   std::unique_ptr<Input> input;
@@ -125,18 +121,16 @@ Opened Open(const std::string& path, const std::string& format,
   try {
     o.reader = eventquery::MakeRecordReader(o.input->format(), o.input->file());
   } catch (const InputError& e) {
-    throw ReadError(o.input->name() + ": " + Why(*o.input, e));
+    throw ReadError(o.input->name() + ": " +
+                    eventquery::ReadFailure(*o.input, e));
   }
   return o;
 }
 
 void NoteRenamed(const Opened& o, Reports& reports) {
-  const std::vector<std::string> renamed = o.reader->header_notes();
-  if (renamed.empty()) return;
-  std::string message = o.input->name() + ": duplicate column names: ";
-  for (size_t i = 0; i < renamed.size(); ++i)
-    message += (i > 0 ? ", " : "") + renamed[i];
-  reports.Add("note", message);
+  std::string renamed =
+      eventquery::RenamedColumns(o.input->name(), o.reader->header_notes());
+  if (!renamed.empty()) reports.Add("note", std::move(renamed));
 }
 
 // What a front end says of a record before its cells are read: false when
@@ -305,7 +299,7 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
         try {
           more = o.reader->Next(record);
         } catch (const InputError& e) {
-          chunk.error = Why(*o.input, e);
+          chunk.error = eventquery::ReadFailure(*o.input, e);
           more = false;
         }
         if (!more) break;
@@ -400,7 +394,7 @@ py::dict DivideInput(const std::string& path, const std::string& format,
                     &fatal);
           });
     } catch (const InputError& e) {
-      error = Why(*o.input, e);
+      error = eventquery::ReadFailure(*o.input, e);
     }
   }
   if (!fatal.empty()) throw ReadError(fatal);

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
+#include "records/Inputs.h"
 #include "records/Record.h"
 
 namespace eventquery {
@@ -26,6 +28,13 @@ std::string PlaceOf(const std::string& name, const Record& record);
 std::string SkippedLine(const std::string& place, const Record& record);
 // A record whose problem ends the input (`record.fatal`).
 std::string LostInput(const std::string& place, const Record& record);
+// Why reading `input` failed: its stream's reason (a corrupt gzip stream)
+// when it has one, else the reader's.
+std::string ReadFailure(const Input& input, const InputError& e);
+// The note on a header's renamed duplicates (RecordReader::header_notes),
+// or "" when there are none.
+std::string RenamedColumns(const std::string& name,
+                           const std::vector<std::string>& renamed);
 // A CSV or TSV row with another count of cells than the header's.
 std::string RaggedRow(const std::string& place, size_t cells,
                       size_t header_cells);
