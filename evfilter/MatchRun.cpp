@@ -65,7 +65,7 @@ class Run {
   void ReadInput(Input& input) {
     std::unique_ptr<RecordReader> reader;
     try {
-      reader = eventquery::MakeRecordReader(input.format(), input.file());
+      reader = eventquery::MakeRecordReader(input);
     } catch (const InputError& e) {
       reporter_.Failure(input.name() + ": " +
                         eventquery::ReadFailure(input, e));

@@ -85,7 +85,7 @@ void ReadAsFile(const std::string& bytes) {
                             std::nullopt);
     if (input.ok()) {
       try {
-        ReadAll(eventquery::MakeRecordReader(input.format(), input.file()));
+        ReadAll(eventquery::MakeRecordReader(input));
       } catch (const eventquery::InputError&) {
       }
     }
@@ -128,7 +128,7 @@ void PiecesReadAsTheWhole(const std::string& bytes, eventquery::Format format,
     {
       eventquery::Input input(path, format);
       if (!input.ok()) throw eventquery::InputError(input.error());
-      auto reader = eventquery::MakeRecordReader(input.format(), input.file());
+      auto reader = eventquery::MakeRecordReader(input);
       pieces = eventquery::DivideAtRecords(
           input, *reader, piece_bytes, [&](const eventquery::Record& r) {
             whole.push_back(Flat(r, reader->columns(), 0));
@@ -139,7 +139,7 @@ void PiecesReadAsTheWhole(const std::string& bytes, eventquery::Format format,
       for (const eventquery::InputPiece& piece : pieces.pieces) {
         eventquery::Input input(path, format, pieces.header_end, piece);
         if (!input.ok()) __builtin_trap();
-        auto reader = eventquery::MakeRecordReader(format, input.file());
+        auto reader = eventquery::MakeRecordReader(input);
         eventquery::Record r;
         while (reader->Next(r))
           parts.push_back(Flat(r, reader->columns(),

@@ -71,7 +71,8 @@ namespace {
 
 class CsvReader final : public HeaderRowReader {
  public:
-  explicit CsvReader(std::FILE* file) : HeaderRowReader(file) {
+  CsvReader(std::FILE* file, bool at_file_start)
+      : HeaderRowReader(file, at_file_start) {
     std::string_view raw, terminator;
     uint64_t lines = 0, open_quote = 0;
     if (!input_.NextCsvRecord(&raw, &terminator, &lines, &open_quote))
@@ -126,8 +127,9 @@ class CsvReader final : public HeaderRowReader {
 
 }  // namespace
 
-std::unique_ptr<RecordReader> MakeCsvReader(std::FILE* file) {
-  return std::make_unique<CsvReader>(file);
+std::unique_ptr<RecordReader> MakeCsvReader(std::FILE* file,
+                                            bool at_file_start) {
+  return std::make_unique<CsvReader>(file, at_file_start);
 }
 
 }  // namespace eventquery

@@ -35,9 +35,9 @@ class HeaderRowReader : public RecordReader {
   using Splitter = void (*)(std::string_view, std::string&,
                             std::vector<std::optional<std::string_view>>&);
 
-  // Reads `file` after any byte-order mark.
-  explicit HeaderRowReader(std::FILE* file) : input_(file) {
-    input_.SkipByteOrderMark();
+  // Reads `file`; at a file's start, after any byte-order mark.
+  HeaderRowReader(std::FILE* file, bool at_file_start) : input_(file) {
+    if (at_file_start) input_.SkipByteOrderMark();
   }
   // Takes `raw` (with its break `terminator`) as the header row, its cells
   // split by `split`.

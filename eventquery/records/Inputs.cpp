@@ -287,6 +287,7 @@ Input::Input(const std::string& path, Format format, uint64_t header_end,
              const InputPiece& piece) {
   const std::vector<std::pair<uint64_t, uint64_t>> ranges = {
       {0, header_end}, {piece.begin, piece.end}};
+  at_file_start_ = header_end > 0 || piece.begin == 0;
   Open(path, format, &ranges);
 }
 

@@ -8,7 +8,8 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 class JsonArrayReader final : public JsonObjectReader {
  public:
-  explicit JsonArrayReader(std::FILE* file) : JsonObjectReader(file) {}
+  JsonArrayReader(std::FILE* file, bool at_file_start)
+      : JsonObjectReader(file, at_file_start) {}
 
   bool Next(Record& record) override {
     record.problem.clear();
@@ -174,8 +175,9 @@ class JsonArrayReader final : public JsonObjectReader {
 
 }  // namespace
 
-std::unique_ptr<RecordReader> MakeJsonArrayReader(std::FILE* file) {
-  return std::make_unique<JsonArrayReader>(file);
+std::unique_ptr<RecordReader> MakeJsonArrayReader(std::FILE* file,
+                                                  bool at_file_start) {
+  return std::make_unique<JsonArrayReader>(file, at_file_start);
 }
 
 }  // namespace eventquery

@@ -6,7 +6,8 @@ namespace {
 
 class JsonLinesReader final : public JsonObjectReader {
  public:
-  explicit JsonLinesReader(std::FILE* file) : JsonObjectReader(file) {}
+  JsonLinesReader(std::FILE* file, bool at_file_start)
+      : JsonObjectReader(file, at_file_start) {}
 
   bool Next(Record& record) override {
     std::string_view raw, terminator;
@@ -26,8 +27,9 @@ class JsonLinesReader final : public JsonObjectReader {
 
 }  // namespace
 
-std::unique_ptr<RecordReader> MakeJsonLinesReader(std::FILE* file) {
-  return std::make_unique<JsonLinesReader>(file);
+std::unique_ptr<RecordReader> MakeJsonLinesReader(std::FILE* file,
+                                                  bool at_file_start) {
+  return std::make_unique<JsonLinesReader>(file, at_file_start);
 }
 
 }  // namespace eventquery

@@ -34,9 +34,9 @@ class JsonObjectReader : public RecordReader {
   uint64_t line() const override { return line_; }
 
  protected:
-  // Reads `file` after any byte-order mark.
-  explicit JsonObjectReader(std::FILE* file) : input_(file) {
-    input_.SkipByteOrderMark();
+  // Reads `file`; at a file's start, after any byte-order mark.
+  JsonObjectReader(std::FILE* file, bool at_file_start) : input_(file) {
+    if (at_file_start) input_.SkipByteOrderMark();
   }
 
   ChunkedInput input_;

@@ -12,11 +12,15 @@
 namespace eventquery {
 
 // Each reads its header row (CSV, TSV) at once and throws InputError for
-// an input without one.
-std::unique_ptr<RecordReader> MakeCsvReader(std::FILE* file);
-std::unique_ptr<RecordReader> MakeTsvReader(std::FILE* file);
-std::unique_ptr<RecordReader> MakeJsonLinesReader(std::FILE* file);
-std::unique_ptr<RecordReader> MakeJsonArrayReader(std::FILE* file);
+// an input without one. Only `at_file_start` a byte-order mark is skipped.
+std::unique_ptr<RecordReader> MakeCsvReader(std::FILE* file,
+                                            bool at_file_start);
+std::unique_ptr<RecordReader> MakeTsvReader(std::FILE* file,
+                                            bool at_file_start);
+std::unique_ptr<RecordReader> MakeJsonLinesReader(std::FILE* file,
+                                                  bool at_file_start);
+std::unique_ptr<RecordReader> MakeJsonArrayReader(std::FILE* file,
+                                                  bool at_file_start);
 
 }  // namespace eventquery
 

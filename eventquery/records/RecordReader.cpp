@@ -26,18 +26,23 @@ std::vector<std::string> UniqueColumnNames(std::vector<std::string> names,
   return names;
 }
 
-std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file) {
+std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file,
+                                               bool at_file_start) {
   switch (format) {
     case Format::kCsv:
-      return MakeCsvReader(file);
+      return MakeCsvReader(file, at_file_start);
     case Format::kTsv:
-      return MakeTsvReader(file);
+      return MakeTsvReader(file, at_file_start);
     case Format::kJsonLines:
-      return MakeJsonLinesReader(file);
+      return MakeJsonLinesReader(file, at_file_start);
     case Format::kJsonArray:
-      return MakeJsonArrayReader(file);
+      return MakeJsonArrayReader(file, at_file_start);
   }
   return nullptr;
+}
+
+std::unique_ptr<RecordReader> MakeRecordReader(const Input& input) {
+  return MakeRecordReader(input.format(), input.file(), input.at_file_start());
 }
 
 }  // namespace eventquery

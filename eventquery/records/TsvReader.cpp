@@ -69,7 +69,8 @@ namespace {
 
 class TsvReader final : public HeaderRowReader {
  public:
-  explicit TsvReader(std::FILE* file) : HeaderRowReader(file) {
+  TsvReader(std::FILE* file, bool at_file_start)
+      : HeaderRowReader(file, at_file_start) {
     std::string_view raw, terminator;
     uint64_t lines = 0;
     if (!input_.NextLine(&raw, &terminator, &lines))
@@ -98,8 +99,9 @@ class TsvReader final : public HeaderRowReader {
 
 }  // namespace
 
-std::unique_ptr<RecordReader> MakeTsvReader(std::FILE* file) {
-  return std::make_unique<TsvReader>(file);
+std::unique_ptr<RecordReader> MakeTsvReader(std::FILE* file,
+                                            bool at_file_start) {
+  return std::make_unique<TsvReader>(file, at_file_start);
 }
 
 }  // namespace eventquery

@@ -119,7 +119,7 @@ Opened Open(const std::string& path, const std::string& format,
   if (!o.input->ok())
     throw ReadError(o.input->name() + ": " + o.input->error());
   try {
-    o.reader = eventquery::MakeRecordReader(o.input->format(), o.input->file());
+    o.reader = eventquery::MakeRecordReader(*o.input);
   } catch (const InputError& e) {
     throw ReadError(o.input->name() + ": " +
                     eventquery::ReadFailure(*o.input, e));

@@ -22,7 +22,7 @@ class InputPiecesTest : public ScratchFolder {
  protected:
   // "line: raw" of every record of `input`, lines counted from `offset`.
   static std::vector<std::string> Records(Input& input, uint64_t offset = 0) {
-    auto reader = MakeRecordReader(input.format(), input.file());
+    auto reader = MakeRecordReader(input);
     std::vector<std::string> out;
     Record r;
     while (reader->Next(r))
@@ -33,7 +33,7 @@ class InputPiecesTest : public ScratchFolder {
 
   static InputPieces Divide(Input& input, uint64_t bytes,
                             std::vector<std::string>* seen) {
-    auto reader = MakeRecordReader(input.format(), input.file());
+    auto reader = MakeRecordReader(input);
     return DivideAtRecords(input, *reader, bytes, [&](const Record& r) {
       seen->push_back(std::to_string(r.line) + ": " + std::string(r.raw));
     });
@@ -81,28 +81,36 @@ TEST_F(InputPiecesTest, PiecesReadAsTheWhole) {
 }
 
 TEST_F(InputPiecesTest, JsonLinesAndTsvDivideAtLines) {
-  std::string jsonl, tsv = "a\tb\n";
+  // The file's byte-order mark is skipped; one at the start of a later
+  // line is that record's content, also where a piece begins with it.
+  std::string jsonl = "\xEF\xBB\xBF", tsv = "a\tb\n";
   for (int i = 0; i < 50; ++i) {
-    jsonl += "{\"n\": " + std::to_string(i) + "}\n" + (i == 20 ? "oops\n" : "");
+    jsonl += (i == 30 ? "\xEF\xBB\xBF{\"n\": " : "{\"n\": ") +
+             std::to_string(i) + "}\n" + (i == 20 ? "oops\n" : "");
     tsv += std::to_string(i) + "\tx\\ty\n";
   }
   for (const auto& [name, text, format] :
        {std::tuple{"a.jsonl", jsonl, Format::kJsonLines},
+        std::tuple{"b.jsonl", jsonl.substr(3), Format::kJsonLines},
         std::tuple{"a.tsv", tsv, Format::kTsv}}) {
     const std::string path = File(name, text);
-    std::vector<std::string> whole;
-    Input input(path, format);
-    const InputPieces pieces = Divide(input, 40, &whole);
-    ASSERT_TRUE(pieces.divided);
-    EXPECT_GE(pieces.pieces.size(), 8u);
-    std::vector<std::string> parts;
-    for (const InputPiece& piece : pieces.pieces) {
-      Input part(path, format, pieces.header_end, piece);
-      for (const std::string& r :
-           Records(part, piece.first_line - pieces.header_line))
-        parts.push_back(r);
+    for (const uint64_t bytes : {1u, 40u}) {  // a piece a line, or more
+      std::vector<std::string> whole;
+      Input input(path, format);
+      const InputPieces pieces = Divide(input, bytes, &whole);
+      ASSERT_TRUE(pieces.divided);
+      EXPECT_GE(pieces.pieces.size(), 8u);
+      std::vector<std::string> parts;
+      for (const InputPiece& piece : pieces.pieces) {
+        Input part(path, format, pieces.header_end, piece);
+        for (const std::string& r :
+             Records(part, piece.first_line - pieces.header_line))
+          parts.push_back(r);
+      }
+      EXPECT_EQ(parts, whole) << name << " in pieces of " << bytes;
+      EXPECT_EQ(whole.front(),
+                format == Format::kTsv ? "2: 0\tx\\ty" : "1: {\"n\": 0}");
     }
-    EXPECT_EQ(parts, whole) << name;
   }
 }
 

@@ -75,6 +75,9 @@ class Input {
   // The size in bytes of a regular file; 0 when not known (a pipe).
   uint64_t size() const { return size_; }
   bool compressed() const { return compressed_; }
+  // False for a piece whose stream begins inside the file (no header
+  // bytes before it): a byte-order mark there is no file's mark.
+  bool at_file_start() const { return at_file_start_; }
   // Why a read of file() failed, or "" (then errno's text applies).
   const std::string& stream_error() const { return *stream_error_; }
 
@@ -88,6 +91,7 @@ class Input {
   std::string error_;
   std::shared_ptr<std::string> stream_error_ = std::make_shared<std::string>();
   bool compressed_ = false;
+  bool at_file_start_ = true;
   std::FILE* file_ = nullptr;
   Format format_ = Format::kCsv;
   uint64_t size_ = 0;

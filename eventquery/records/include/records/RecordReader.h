@@ -80,8 +80,12 @@ class RecordReader {
 
 // The reader for `format`, which reads the header row at once; throws
 // InputError (a CSV or TSV input without a header row, one whose header
-// never closes a quote).
-std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file);
+// never closes a quote). A byte-order mark is skipped only when `file`
+// begins `at_file_start`: in a piece it is the content of a record.
+std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file,
+                                               bool at_file_start = true);
+// The reader for the open `input`, in its format.
+std::unique_ptr<RecordReader> MakeRecordReader(const Input& input);
 
 // Column names made unique: later copies of a name become name_2, name_3
 // (skipping names already taken). One note per renamed column.
