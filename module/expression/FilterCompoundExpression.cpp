@@ -75,13 +75,16 @@ DerivedIntervals FilterCompoundExpression::DeriveIntervals(
     DerivedIntervals part = child->DeriveIntervals(field, row);
     const bool negated = pending == kLinkAndNot || pending == kLinkOrNot;
     if (negated) NegateDerived(part);
+    // A run of ORs is gathered and sorted once, at the next AND or the end:
+    // merging after every child would make an OR of n values quadratic.
     if (pending == kLinkAnd || pending == kLinkAndNot)
       result.set->IntersectWith(*part.set);
     else
-      result.set->UnionWith(*part.set);
+      result.set->AppendAll(*part.set);
     result.exact = result.exact && part.exact;
     pending = child->GetLinkOperator();
   }
+  result.set->Normalize();
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include "filter/Filter.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cstdint>
 #include <new>
@@ -105,7 +107,10 @@ void Filter::AddCondition(FilterCompoundExpression& parent, IFilterLine& line) {
   expression->SetHasTag(has_tag);
   // Room in the flat list first, so that an expression in the tree is
   // always in the list too.
-  simple_expressions_.reserve(simple_expressions_.size() + 1);
+  // (A reserve of one more each time would copy the list on every line.)
+  if (simple_expressions_.size() == simple_expressions_.capacity())
+    simple_expressions_.reserve(
+        std::max<size_t>(16, 2 * simple_expressions_.size()));
   expression->SetIndex(simple_expressions_.size());
   FilterSimpleExpression* raw = expression.get();
   parent.GetChildren().Append(std::move(expression));

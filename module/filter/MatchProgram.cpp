@@ -89,16 +89,18 @@ bool MatchProgram::AddMembers(const FilterCompoundExpression& group) {
     link = member.GetLinkOperator();
   }
   const auto end = static_cast<uint32_t>(nodes_.size());
-  // Where each member sends the evaluation, by the result it leaves.
-  for (size_t m = 0; m < starts.size(); ++m) {
+  // Where each member sends the evaluation, by the result it leaves: to
+  // the next member that an OR joins (after false) or an AND joins (after
+  // true). One pass from the end keeps this linear in the members.
+  uint32_t next_or = end, next_and = end;
+  for (size_t m = starts.size(); m-- > 0;) {
     Node& node = nodes_[starts[m]];
-    node.on_true = node.on_false = end;
-    for (size_t n = starts.size(); n-- > m + 1;) {
-      if (nodes_[starts[n]].link & 1)
-        node.on_false = starts[n];
-      else
-        node.on_true = starts[n];
-    }
+    node.on_true = next_and;
+    node.on_false = next_or;
+    if (node.link & 1)
+      next_or = starts[m];
+    else
+      next_and = starts[m];
   }
   if (first < nodes_.size()) nodes_[first].end = end;
   return true;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,91 @@ TEST(LimitsTest, TenThousandLines) {
   EXPECT_FALSE(b.filter->IsMatch(&row));
   INumericIntervalCollection* set = b.filter->GetNumericIntervals(u"F");
   EXPECT_GT(set->GetCount(), 0u);
+  set->Release();
+}
+
+// F = v0 OR F = v1 OR ...: n numeric equals lines, the values out of order.
+std::vector<LineSpec> OrOfValues(int n, int32_t last_link = kLinkOr) {
+  std::vector<LineSpec> lines;
+  for (int i = 0; i < n; ++i) {
+    const std::string value = std::to_string((i * 7919) % (3 * n + 1));
+    lines.push_back(
+        LineSpec{.field = u"F",
+                 .op = 0,
+                 .value = std::u16string(value.begin(), value.end()),
+                 .type = 0,
+                 .link = i + 1 < n ? kLinkOr : last_link});
+  }
+  return lines;
+}
+
+// The shorter of two runs of `work`, in seconds.
+double Seconds(const std::function<void()>& work) {
+  double best = 1e9;
+  for (int run = 0; run < 2; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    best = std::min(best, std::chrono::duration<double>(
+                              std::chrono::steady_clock::now() - start)
+                              .count());
+  }
+  return best;
+}
+
+// Building, and deriving the intervals of an OR of values, grow linearly
+// (or as n log n): eight times the lines may not take twenty times as long.
+// A ratio on the same machine in the same run, not a budget, so that slow
+// builds (sanitizers, valgrind) pass as well; a quadratic step fails it.
+TEST(LimitsTest, BuildingAndDerivingGrowLinearly) {
+  const std::vector<LineSpec> small = OrOfValues(12500),
+                              large = OrOfValues(100000);
+  const double build_small = Seconds([&] { Built b(small); });
+  const double build_large = Seconds([&] { Built b(large); });
+  EXPECT_LT(build_large, 20 * build_small + 0.05)
+      << build_small << " s for 12,500 lines, " << build_large
+      << " s for 100,000";
+  Built few(OrOfValues(1250)), many(OrOfValues(10000));
+  auto derive = [](Filter* filter) {
+    return [filter] {
+      INumericIntervalCollection* set = filter->GetNumericIntervals(u"F");
+      set->Release();
+    };
+  };
+  const double derive_few = Seconds(derive(few.filter));
+  const double derive_many = Seconds(derive(many.filter));
+  EXPECT_LT(derive_many, 20 * derive_few + 0.01)
+      << derive_few << " s for 1,250 values, " << derive_many
+      << " s for 10,000";
+}
+
+// (OR of n values) AND (OR of n values): the values both hold, one interval
+// each, and no empty intervals for the pairs that share nothing.
+TEST(LimitsTest, IntersectionOfTwoLongOrsHoldsOnlyTheCommonValues) {
+  const int n = 200;
+  std::vector<LineSpec> lines = OrOfValues(n, kLinkAnd);
+  lines.front().open = 1;
+  lines.back().close = 1;
+  std::vector<LineSpec> second = OrOfValues(n);
+  for (LineSpec& line : second) line.value += u"0";  // every tenth value
+  second.front().open = 1;
+  second.back().close = 1;
+  lines.insert(lines.end(), second.begin(), second.end());
+  Built b(lines);
+  INumericIntervalCollection* set = b.filter->GetNumericIntervals(u"F");
+  std::vector<int32_t> expected;
+  for (int i = 0; i < n; ++i) {
+    const int32_t v = (i * 7919) % (3 * n + 1);
+    for (int k = 0; k < n; ++k)
+      if ((k * 7919) % (3 * n + 1) * 10 == v) expected.push_back(v);
+  }
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  ASSERT_EQ(set->GetCount(), expected.size());
+  for (uint32_t i = 0; i < set->GetCount(); ++i) {
+    INumericInterval* x = set->GetAt(static_cast<int32_t>(i));
+    EXPECT_EQ(x->GetLower(), expected[i]);
+    EXPECT_EQ(x->GetUpper(), expected[i]);
+  }
   set->Release();
 }
 

@@ -1,14 +1,14 @@
 // An ordered set of integer intervals standing for their union.
 //
-// Intervals may overlap, nest, touch or be empty; no operation sorts the set
-// or promises a smallest form. Every operation appends at the end and keeps
-// the order of what stays. Union, intersection and complement end with one
-// merging pass (Normalize): each interval absorbs every later interval that
-// holds one of its current end points. Adjacent intervals stay apart.
+// Append adds an interval as given. Every other operation leaves the set in
+// its normal form: sorted by lower bound, without empty intervals, and
+// without overlaps; intervals that only touch ([1, 5], [6, 9]) stay apart.
+// The host must accept any form, so none is promised through the
+// interface.
 //
 // A set lives on the heap and ends with Release; use IntervalSetPtr to hold
-// one. Cost: the merging pass is O(n^2) in the count, the intersection
-// O(n x m); sets stay as small as the filter's conditions make them.
+// one. Cost: union and intersection of normal sets are linear merges
+// (O(n + m)); Normalize of an unsorted set sorts it (O(n log n)).
 //
 // Thread safety: one thread at a time; a set holds no reference to the
 // filter that made it.
@@ -41,22 +41,30 @@ class NumericIntervalCollection final : public INumericIntervalCollection {
 
   // Appends a copy, without merging.
   void Append(NumericInterval interval) { intervals_.push_back(interval); }
-  // The one-pass merge described above.
+  // Appends a copy of every interval of `other` (not this set), without
+  // merging.
+  void AppendAll(INumericIntervalCollection& other);
+  // Brings the set to its normal form; the union stays the same.
   void Normalize();
-  // Replaces every interval by the parts of the 32-bit range outside it
-  // (the piece above before the piece below), then merges.
+  // The values outside at least one of the intervals once normalised: for
+  // one interval its exact complement; for two or more disjoint ones, or
+  // for empty intervals only, the whole range. A set without intervals
+  // stays without.
   void Complement();
-  // Every interval narrowed by every interval of `other`, then merged.
+  // The values in both sets.
   void IntersectWith(const NumericIntervalCollection& other);
-  // Appends every interval of `other`, then merges; with itself: merges.
+  // The values in either set; with itself: normalises.
   void UnionWith(INumericIntervalCollection& other);
-
   const std::vector<NumericInterval>& intervals() const { return intervals_; }
   // True when some interval contains `value`.
   bool Covers(int32_t value) const;
 
  private:
   ~NumericIntervalCollection() = default;
+  // Merges overlapping neighbours of a sorted set without empty intervals.
+  void MergeSorted();
+  // True when the set is in its normal form.
+  bool IsNormal() const;
 
   std::vector<NumericInterval> intervals_;
 };
