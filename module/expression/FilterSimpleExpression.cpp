@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <initializer_list>
 #include <string_view>
 
@@ -367,9 +368,12 @@ int FilterSimpleExpression::Compare(RowSlot& slot,
         digits = std::u16string_view(wide, static_cast<size_t>(r.ptr - buffer));
         return CompareDecimals(*ParseDecimal(digits), *value);
       }
+      // An infinity lies beyond every value (NaN never gets here).
+      if (slot.kind == RowSlot::Kind::kReal && std::isinf(slot.real))
+        return slot.real > 0 ? 1 : -1;
       if (slot.kind == RowSlot::Kind::kReal ||
           slot.kind == RowSlot::Kind::kText) {
-        // "inf" and "nan" are no decimals: they compare as text.
+        // A host's text "inf" or "nan" is no decimal: it compares as text.
         if (const auto row = ParseDecimal(slot.text))
           return CompareDecimals(*row, *value);
       }
@@ -399,6 +403,13 @@ void FilterSimpleExpression::EvalPlain(RowSlot& slot, ConditionState& state,
                                        bool& result) const {
   // A host's text is compared in place, folded as it is read.
   const bool host = slot.kind == RowSlot::Kind::kHostText;
+  // A NaN is unordered: equal to nothing, neither less nor greater.
+  if (slot.kind == RowSlot::Kind::kReal && std::isnan(slot.real) &&
+      (field_operator_ == kOpEquals || field_operator_ == kOpLess ||
+       field_operator_ == kOpGreater)) {
+    result = false;
+    return;
+  }
   switch (field_operator_) {
     case kOpEquals:
       if (host)

@@ -46,8 +46,14 @@ void LoadNumberSlow(const FieldLoad& load, IDataRow& row, RowSlot& slot,
 }
 
 void LoadDateText(const FieldLoad& load, RowDate date, RowSlot& slot) {
-  // Days outside 1971..9999, or that do not exist, take the text path
-  // ("%u/%u/%i", read back) with its checks and roll-over.
+  // A day that does not exist is refused, not rolled into the next month:
+  // {2026, 2, 30} would otherwise pass for 2 March.
+  if (date.month < 1 || date.month > 12)
+    throw StatusFailure(Status::kGeneralFailure, "month out of range");
+  if (date.day < 1 || date.day > DaysInMonth(date.year, date.month))
+    throw StatusFailure(Status::kGeneralFailure, "day out of range");
+  // Years outside 1971..9999 take the text path ("%u/%u/%i", read back)
+  // with its checks.
   std::u16string& text = slot.rendered;
   text.clear();
   AppendUnsigned(text, date.month);
@@ -70,6 +76,13 @@ int64_t MonthStart(ConditionState::MonthEntry& m, uint32_t key, int32_t year,
 }
 
 void LoadTimeText(const FieldLoad& load, RowTime time, RowSlot& slot) {
+  // On the 12-hour text an hour of 24 would read as noon.
+  if (time.hour > 23)
+    throw StatusFailure(Status::kGeneralFailure, "hour out of range");
+  if (time.minute > 59)
+    throw StatusFailure(Status::kGeneralFailure, "minute out of range");
+  if (time.second > 59)
+    throw StatusFailure(Status::kGeneralFailure, "second out of range");
   uint32_t hour = time.hour;
   const bool pm = hour >= 12;
   if (pm) hour -= 12;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "expression/DateText.h"
+#include "expression/DateTime.h"
 #include "expression/Text.h"
 #include "log/DiagnosticLog.h"
 
@@ -235,8 +236,12 @@ void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
     }
     case kTypeDate: {
       const RowDate date = row.GetDate(field);
+      // A day that does not exist is refused, as the host guide says.
+      if (date.month < 1 || date.month > 12 || date.day < 1 ||
+          date.day > DaysInMonth(date.year, date.month))
+        throw std::runtime_error("no such day");
       // An ordinary date goes straight to its normal form; the others take
-      // the text path ("%u/%u/%i", read back) with its checks and roll-over.
+      // the text path ("%u/%u/%i", read back) with its checks.
       if (TryFormatNormalDate(date.year, date.month, date.day, row_buffer_)) {
         expression.SetNormalRowText(row_buffer_);
         return;
@@ -255,6 +260,8 @@ void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
     }
     case kTypeTime: {
       const RowTime time = row.GetTime(field);
+      if (time.hour > 23 || time.minute > 59 || time.second > 59)
+        throw std::runtime_error("no such time");
       if (TryFormatNormalTime(time.hour, time.minute, time.second,
                               row_buffer_)) {
         expression.SetNormalRowText(row_buffer_);

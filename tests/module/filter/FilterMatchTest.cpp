@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -182,6 +183,73 @@ TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
   for (int32_t kind : {0, 2, -1}) {
     row.kind = kind;
     EXPECT_TRUE(f->IsMatch(&row)) << kind;
+  }
+}
+
+// Dates and times that do not exist throw from IsMatch, as the host guide
+// says, on both sides of every limit; none passes for another.
+TEST(FilterMatchTest, ImpossibleRowDatesAndTimesThrow) {
+  Built noon(
+      {LineSpec{.field = u"H", .op = 0, .value = u"12:00:00 PM", .type = 3}});
+  Built march(
+      {LineSpec{.field = u"D", .op = 0, .value = u"3/2/2026", .type = 2}});
+  MemoryDataRow row;
+  for (const RowTime t : {RowTime{24, 0, 0}, RowTime{23, 60, 0},
+                          RowTime{23, 59, 60}, RowTime{65535, 0, 0}}) {
+    row.SetTime(u"H", t);
+    EXPECT_THROW(noon->IsMatch(&row), std::runtime_error) << t.hour;
+  }
+  row.SetTime(u"H", RowTime{23, 59, 59});
+  EXPECT_FALSE(noon->IsMatch(&row));
+  row.SetTime(u"H", RowTime{12, 0, 0});
+  EXPECT_TRUE(noon->IsMatch(&row));
+  for (const RowDate d :
+       {RowDate{2026, 2, 30}, RowDate{2026, 2, 29}, RowDate{2026, 4, 31},
+        RowDate{2026, 13, 1}, RowDate{2026, 0, 1}, RowDate{2026, 3, 0},
+        RowDate{1950, 2, 29}, RowDate{32000, 2, 30}}) {
+    row.SetDate(u"D", d);
+    EXPECT_THROW(march->IsMatch(&row), std::runtime_error)
+        << d.year << "-" << d.month << "-" << d.day;
+  }
+  row.SetDate(u"D", RowDate{2024, 2, 29});  // a leap day exists
+  EXPECT_FALSE(march->IsMatch(&row));
+  row.SetDate(u"D", RowDate{2026, 3, 2});
+  EXPECT_TRUE(march->IsMatch(&row));
+}
+
+// A real NaN is unordered: equal to nothing, neither less nor greater, and
+// NOT inverts that. Infinities lie beyond every value.
+TEST(FilterMatchTest, NanComparesFalseAndInfinitiesLieBeyondEveryValue) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    double real;
+    int32_t op;
+    const char16_t* value;
+    bool match;
+  };
+  const Case cases[] = {
+      {nan, 4, u"5", false},        {nan, 4, u"1000000", false},
+      {nan, 3, u"-1000000", false}, {nan, 3, u"5", false},
+      {nan, 0, u"5", false},        {nan, 0, u"nan", false},
+      {inf, 4, u"1000000", true},   {inf, 3, u"5", false},
+      {-inf, 3, u"-1000000", true}, {-inf, 4, u"-1000000", false},
+      {2.5, 4, u"2", true},         {2.5, 3, u"2", false},
+  };
+  for (const Case& c : cases) {
+    class RealRow : public MemoryDataRow {
+     public:
+      double real = 0;
+      int32_t GetValueKind(const char16_t*) override { return 2; }
+      double GetReal(const char16_t*) override { return real; }
+    } row;
+    row.real = c.real;
+    Built plain({Numeric(u"N", c.op, c.value)});
+    LineSpec negated = Numeric(u"N", c.op, c.value);
+    negated.negate = true;
+    Built inverted({negated});
+    EXPECT_EQ(plain->IsMatch(&row), c.match) << c.real << " " << c.op;
+    EXPECT_EQ(inverted->IsMatch(&row), !c.match) << c.real << " " << c.op;
   }
 }
 
