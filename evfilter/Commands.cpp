@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -131,6 +132,19 @@ int RunShow(const FilterOptions& fo, bool as_json) {
   return kMatched;
 }
 
+int LogKept(const FilterOptions& fo, int status) {
+  if (fo.log_dir.empty()) return status;
+  const int64_t dropped = ModuleLog::DroppedRecords();
+  if (dropped == 0) return status;
+  std::fprintf(
+      stderr,
+      "evfilter: %lld record(s) of the module's log could not be "
+      "written to %s\n",
+      static_cast<long long>(dropped),
+      (std::filesystem::path(fo.log_dir) / filtermodule::kLogFileName).c_str());
+  return kError;
+}
+
 int RunIntervals(const FilterOptions& fo, const std::string& field) {
   const std::vector<ConditionLine> lines = LoadLines(fo);
   ModuleLog::Setup(fo.log_dir, fo.debug_log);
@@ -147,6 +161,7 @@ int RunIntervals(const FilterOptions& fo, const std::string& field) {
     any_value = true;
     std::printf("[%d, %d]\n", x->GetLower(), x->GetUpper());
   }
+  if (set->GetCount() == 0) std::printf("no value\n");
   set->Release();
   for (const std::string& note :
        eventquery::IntervalNotes(lines, field, any_value))

@@ -46,6 +46,9 @@ std::vector<eventquery::ConditionLine> LoadLines(const FilterOptions& options);
 
 // The commands; each returns the exit status.
 int RunShow(const FilterOptions& options, bool as_json);
+// `status`, or kError with a message when the module's log, in a folder the
+// user named (--log-dir), lost records that could not be written.
+int LogKept(const FilterOptions& options, int status);
 int RunIntervals(const FilterOptions& options, const std::string& field);
 int RunMatchCommand(const FilterOptions& options, MatchOptions match,
                     const std::string& input_format,

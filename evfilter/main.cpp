@@ -127,10 +127,11 @@ int Main(int argc, char** argv) {
     app.exit(e);
     return kError;
   }
-  if (match->parsed())
-    return RunMatchCommand(fo, mo, input_format, output_format, utc);
-  if (show->parsed()) return RunShow(fo, as_json);
-  return RunIntervals(fo, field);
+  const int status = match->parsed()  ? RunMatchCommand(fo, mo, input_format,
+                                                        output_format, utc)
+                     : show->parsed() ? RunShow(fo, as_json)
+                                      : RunIntervals(fo, field);
+  return LogKept(fo, status);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "decide/BuiltFilter.h"
 
-#include <mutex>
-
 namespace eventquery {
 namespace {
 
@@ -20,17 +18,12 @@ std::vector<memhost::LineSpec> HostLines(
 
 BuiltFilter::BuiltFilter(const std::vector<ConditionLine>& lines)
     : list_(HostLines(lines)), definition_(&list_) {
-  // One build at a time, so that the records read back are this build's.
-  static std::mutex build_mutex;
-  std::lock_guard<std::mutex> lock(build_mutex);
-  ModuleLog::TakeNewRecords();  // what came before is not this build's
-  filter_ = CreateFilterFromFilterDefinition(&definition_);
-  records_ = ModuleLog::TakeNewRecords();
-  // A log that cannot be written or read would hide a partial build.
-  if (const std::string problem = ModuleLog::Unreadable(); !problem.empty()) {
-    if (filter_ != nullptr) DestroyFilter(filter_);
-    filter_ = nullptr;
-    throw BuildError(problem);
+  // The module's records reach this thread's capture whatever becomes of
+  // its log file, and no other build's records do.
+  {
+    LogCapture capture;
+    filter_ = CreateFilterFromFilterDefinition(&definition_);
+    records_ = capture.records();
   }
   std::string errors;
   for (const LogRecord& r : records_)

@@ -1,64 +1,77 @@
 #include "decide/ModuleLog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
 
-#include "records/ChunkedInput.h"
-#include "records/CsvCells.h"
+#include "common/Utf8.h"
+#include "qel_log/QelLog.h"
 
 namespace eventquery {
-namespace {
 
-struct LogState {
-  std::mutex mutex;
-  std::filesystem::path file;
-  std::filesystem::path own_folder;  // removed at exit
-  uint64_t offset = 0;
-  ~LogState() {
-    std::error_code ignored;
-    if (!own_folder.empty()) std::filesystem::remove_all(own_folder, ignored);
+struct LogCaptureAccess {
+  static thread_local LogCapture* current;
+  static void Add(LogCapture& capture, LogRecord record) {
+    capture.records_.push_back(std::move(record));
   }
 };
 
-LogState& State() {
-  static LogState state;
-  return state;
+thread_local LogCapture* LogCaptureAccess::current = nullptr;
+
+namespace {
+
+struct OwnFolder {
+  std::mutex mutex;
+  std::filesystem::path path;  // removed at exit
+  void Remove() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    path.clear();
+  }
+  ~OwnFolder() { Remove(); }
+};
+
+OwnFolder& Own() {
+  static OwnFolder own;
+  return own;
 }
 
-// The bytes of `path` from `offset` on, without following a link.
-std::string ReadFrom(const std::filesystem::path& path, uint64_t* offset) {
-  std::string bytes;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return bytes;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0) {
-    const auto size = static_cast<uint64_t>(st.st_size);
-    if (size < *offset) *offset = 0;  // rotated or cut short
-    if (size > *offset) {
-      bytes.resize(size - *offset);
-      const ssize_t n =
-          ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(*offset));
-      bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    }
+std::string LevelWord(int32_t level) {
+  switch (level) {
+    case 0:
+      return filtermodule::kLogLevelError;
+    case 2:
+      return filtermodule::kLogLevelTrace;
+    default:
+      return std::to_string(level);
   }
-  ::close(fd);
-  return bytes;
+}
+
+// Called by the logging library on the thread that writes the record.
+void Observe(void* /*context*/, int32_t level, int32_t /*verbosity*/,
+             const char16_t* message) {
+  LogCapture* capture = LogCaptureAccess::current;
+  if (capture == nullptr || message == nullptr) return;
+  LogCaptureAccess::Add(*capture, {LevelWord(level), common::ToUtf8(message)});
+}
+
+void Observed() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (qellog_AddObserver(&Observe, nullptr) == 0)
+      throw std::runtime_error("cannot observe the filter module's log");
+  });
 }
 
 }  // namespace
 
 void ModuleLog::Setup(const std::string& folder, bool debug) {
-  LogState& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  Observed();
+  OwnFolder& own = Own();
   std::filesystem::path dir = folder;
   if (dir.empty()) {
     std::string base =
@@ -66,63 +79,25 @@ void ModuleLog::Setup(const std::string& folder, bool debug) {
     if (::mkdtemp(base.data()) == nullptr)
       throw std::runtime_error("cannot make a temporary folder for the log");
     dir = base;
-    s.own_folder = dir;
+    std::lock_guard<std::mutex> lock(own.mutex);
+    own.path = dir;
   }
   ::setenv("KVAL_LOG_FOLDER", dir.c_str(), 1);
   if (debug)
     ::setenv("KVAL_DEBUG_LOG", "1", 1);
-  else if (!s.own_folder.empty())
+  else if (folder.empty())
     ::setenv("KVAL_DEBUG_LOG", "0", 1);  // nobody reads those traces
-  s.file = dir / filtermodule::kLogFileName;
-  struct stat st {};
-  s.offset =
-      ::lstat(s.file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-std::string ModuleLog::Unreadable() {
-  LogState& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.file.empty()) return {};
-  const int fd = ::open(s.file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return {};
-  }
-  return "its log " + s.file.string() + " could not be written or read (" +
-         std::strerror(errno) +
-         "), so a line it could not build would go unnoticed; give "
-         "--log-dir a folder of yours";
+void ModuleLog::RemoveOwnFolder() { Own().Remove(); }
+
+int64_t ModuleLog::DroppedRecords() { return qellog_DroppedRecords(); }
+
+LogCapture::LogCapture() : outer_(LogCaptureAccess::current) {
+  Observed();
+  LogCaptureAccess::current = this;
 }
 
-std::vector<LogRecord> ModuleLog::TakeNewRecords() {
-  LogState& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  std::vector<LogRecord> records;
-  if (s.file.empty()) return records;
-  uint64_t offset = s.offset;
-  std::string bytes = ReadFrom(s.file, &offset);
-  if (bytes.empty()) {
-    s.offset = offset;
-    return records;
-  }
-  std::FILE* memory = ::fmemopen(bytes.data(), bytes.size(), "rb");
-  if (memory == nullptr) return records;
-  ChunkedInput input(memory);
-  std::string_view raw, terminator;
-  uint64_t lines = 0, open_quote = 0;
-  uint64_t consumed = 0;
-  std::string arena;
-  std::vector<std::optional<std::string_view>> cells;
-  while (input.NextCsvRecord(&raw, &terminator, &lines, &open_quote)) {
-    if (terminator.empty()) break;  // still being written
-    consumed += raw.size() + terminator.size();
-    SplitCsv(raw, arena, cells);
-    if (cells.size() == 5 && *cells[0] != "Timestamp")
-      records.push_back({std::string(*cells[2]), std::string(*cells[4])});
-  }
-  std::fclose(memory);
-  s.offset = offset + consumed;
-  return records;
-}
+LogCapture::~LogCapture() { LogCaptureAccess::current = outer_; }
 
 }  // namespace eventquery

@@ -48,7 +48,9 @@ void SetLibraryProperties() noexcept {
   if (auto fn = reinterpret_cast<QelLogSetPropertiesFn>(
           ::dlsym(library, kQelLogSetPropertiesName))) {
     try {
-      fn(10, 300, 10485760, 1);
+      // A failed write shuts the log for a second, not five minutes: the
+      // records of those minutes would be lost.
+      fn(10, 1, 10485760, 1);
     } catch (...) {
     }
   }
@@ -112,8 +114,10 @@ void CallWriteLogEntry(int32_t handle, int32_t level, int32_t verbosity,
 }  // namespace
 
 bool LogWants(int32_t level) noexcept {
-  return EnsureOpen() &&
-         VerbosityOf(level) <= g_threshold.load(std::memory_order_relaxed);
+  // A log that is not open still takes the record: the library hands it to
+  // the process's observers (a host that must know of a failed build).
+  EnsureOpen();
+  return VerbosityOf(level) <= g_threshold.load(std::memory_order_relaxed);
 }
 
 void WriteLog(int32_t level, std::u16string_view text) noexcept {

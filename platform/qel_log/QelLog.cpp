@@ -21,19 +21,28 @@
 //   keep_files         rotated files kept (0: none)
 //   retry_seconds      after a record could not be written (folder gone,
 //                      disk full), records are dropped for this many seconds
-//                      before the file is opened again
+//                      before the file is opened again (the module asks
+//                      for 1)
 //   max_message_bytes  longer messages are cut to this many UTF-8 bytes
 //   header_row         1: a new file starts with a header row
 //
-// Nothing here fails its caller: a record that cannot be written is dropped.
+// Nothing here fails its caller: a record that cannot be written is dropped
+// and counted (qellog_DroppedRecords). A record is written whole or not at
+// all: one write() under the lock, and a short one is cut back to where the
+// record began. The lock between processes is waited for at most a second.
+//
+// Observers (qellog_AddObserver) see every record a log of the process
+// takes, and those sent to a handle that never opened, on the writing
+// thread and before the file is tried: what a process wrote reaches it
+// whatever happens to the file.
 //
 // Files are made so that the log cannot be turned against the user who
 // writes it: the log and its lock file are created with mode 0600, and are
-// opened only when the name is a regular file with a single link, never
-// through a symbolic link; anything else counts as a failed open and its
-// records are dropped. Rotation renames the log only when the name still
-// holds the very file this process has open, and moves older files only
-// when they are regular files.
+// opened only when the name is a regular file with a single link that this
+// user owns, never through a symbolic link; anything else counts as a
+// failed open and its records are dropped. Rotation renames the log only when
+// the name still holds the very file this process has open, and moves older
+// files only when they are regular files.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -44,13 +53,18 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/Utf8.h"
 #include "qel_log/QelLog.h"
@@ -58,11 +72,32 @@
 namespace {
 
 std::atomic<int32_t> g_keep_files{10};
-std::atomic<int32_t> g_retry_seconds{300};
+std::atomic<int32_t> g_retry_seconds{1};
 std::atomic<int32_t> g_max_message_bytes{10485760};
 std::atomic<int32_t> g_header_row{1};
 
 constexpr char kHeader[] = "Timestamp,Source,Level,Verbosity,Message\n";
+
+// Records dropped: not written, or written short and cut back.
+std::atomic<int64_t> g_dropped{0};
+
+// The registered observers. Records are handed out under the shared lock;
+// adding or removing one takes it whole.
+std::shared_mutex g_observers_mutex;
+std::vector<std::pair<QelLogObserverFn, void*>> g_observers;
+std::atomic<bool> g_have_observers{false};
+
+void Notify(int32_t level, int32_t verbosity, const char16_t* message) {
+  if (!g_have_observers.load(std::memory_order_acquire)) return;
+  std::shared_lock<std::shared_mutex> lock(g_observers_mutex);
+  for (const auto& [fn, context] : g_observers) {
+    try {
+      fn(context, level, verbosity, message);
+    } catch (...) {
+      // An observer's failure is its own; the record still goes on.
+    }
+  }
+}
 
 // Creates every missing folder on the way to `dir`.
 void MakeFolders(const std::string& dir) {
@@ -76,15 +111,26 @@ void MakeFolders(const std::string& dir) {
 
 // Opens `path` for `flags`, creating it with mode 0600. Refuses a symbolic
 // link (O_NOFOLLOW), a FIFO or device (O_NONBLOCK keeps a FIFO without a
-// reader from blocking the open) and a file with more than one link (a hard
-// link planted to another file). -1 on refusal or failure.
+// reader from blocking the open), a file with more than one link (a hard
+// link planted to another file) and one another user owns. -1 on refusal or
+// failure.
 int OpenOwnFile(const std::string& path, int flags) {
-  const int fd =
-      ::open(path.c_str(),
-             flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  int fd = ::open(path.c_str(),
+                  flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) return -1;
+  // Never a standard descriptor: in a host whose standard output is closed,
+  // a log opened as 1 would take the host's output, and the host's
+  // output would land in the log.
+  if (fd <= STDERR_FILENO) {
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    if (high < 0) return -1;
+    fd = high;
+  }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+  // A file another user made first in a shared folder is theirs to read.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+      st.st_uid != ::geteuid()) {
     ::close(fd);
     return -1;
   }
@@ -258,33 +304,62 @@ class LogFile {
     record.push_back('\n');
 
     std::lock_guard<std::mutex> guard(mu_);
-    const time_t now = std::time(nullptr);
-    if (now < retry_after_) return;
-    ProcessLock lock(locking_ ? LockFd() : -1);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < retry_after_) {
+      g_dropped.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
+    // A lock held elsewhere for a second costs this record, not the host's
+    // thread. A lock file that is refused (a link, another user's) is done
+    // without: one write per record keeps records whole all the same.
+    const int lock_fd = locking_ ? LockFd() : -1;
+    ProcessLock lock(lock_fd);
+    if (lock_fd >= 0 && !lock.held()) {
+      g_dropped.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
     if (!EnsureCurrent() || !WriteAll(record)) {
+      g_dropped.fetch_add(1, std::memory_order_relaxed);
       CloseFile();
-      retry_after_ = now + g_retry_seconds.load(std::memory_order_relaxed);
+      retry_after_ = now + std::chrono::seconds(
+                               g_retry_seconds.load(std::memory_order_relaxed));
     }
   }
 
  private:
   // flock on a separate file: the log file itself is renamed by rotation.
+  // Waits at most a second for the lock: a process that holds it longer
+  // (or another user's lock file, which is refused) must not block the
+  // host.
   class ProcessLock {
    public:
     explicit ProcessLock(int fd) : fd_(fd) {
-      if (fd_ >= 0) {
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      if (fd_ < 0) return;
+      const auto give_up =
+          std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      auto pause = std::chrono::microseconds(100);
+      for (;;) {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+          held_ = true;
+          return;
         }
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() >= give_up) break;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
       }
+      fd_ = -1;
     }
     ~ProcessLock() {
       if (fd_ >= 0) ::flock(fd_, LOCK_UN);
     }
+    bool held() const { return held_; }
     ProcessLock(const ProcessLock&) = delete;
     ProcessLock& operator=(const ProcessLock&) = delete;
 
    private:
     int fd_;
+    bool held_ = false;
   };
 
   int LockFd() {
@@ -334,21 +409,30 @@ class LogFile {
       if (!OpenLocked()) return false;
       pending_size_ = 0;
     }
-    if (pending_size_ == 0 && g_header_row.load(std::memory_order_relaxed) &&
-        !WriteBytes(kHeader, sizeof kHeader - 1))
-      return false;
-    return WriteBytes(record.data(), record.size());
+    if (pending_size_ == 0 && g_header_row.load(std::memory_order_relaxed)) {
+      thread_local std::string headed;
+      headed.assign(kHeader, sizeof kHeader - 1);
+      headed += record;
+      return WriteWhole(headed);
+    }
+    return WriteWhole(record);
   }
 
-  bool WriteBytes(const char* data, size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<size_t>(n);
+  // One write of all of `bytes`: a record never shares a line with half of
+  // another. A short write (a full disk) is cut back to where it began.
+  bool WriteWhole(const std::string& bytes) {
+    ssize_t n;
+    do {
+      n = ::write(fd_, bytes.data(), bytes.size());
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(bytes.size())) return true;
+    if (n > 0) {
+      // Under the lock nobody else appends: the file ended at pending_size_.
+      while (::ftruncate(fd_, static_cast<off_t>(pending_size_)) != 0 &&
+             errno == EINTR) {
+      }
     }
-    return true;
+    return false;
   }
 
   // Moves the open file aside. Does nothing when the name no longer holds
@@ -388,7 +472,7 @@ class LogFile {
   ino_t inode_ = 0;
   dev_t device_ = 0;
   int64_t pending_size_ = 0;
-  time_t retry_after_ = 0;
+  std::chrono::steady_clock::time_point retry_after_{};
 };
 
 // Handles are 1-based slots; a log lives until the process ends.
@@ -488,19 +572,53 @@ extern "C" int32_t WriteLogEntry(int32_t handle, int32_t level,
                                  int32_t /*reserved2*/, const char16_t* format,
                                  va_list args) {
   LogFile* log = Lookup(handle);
-  if (log == nullptr) return 0;
-  if (!log->Wants(verbosity)) return 1;
+  if (log != nullptr && !log->Wants(verbosity)) return 1;
+  // A record for a log that never opened is a record not written.
+  if (log == nullptr) g_dropped.fetch_add(1, std::memory_order_relaxed);
+  if (log == nullptr && !g_have_observers.load(std::memory_order_acquire))
+    return 0;
   try {
     thread_local std::u16string message;
     va_list copy;
     va_copy(copy, args);
     Format(format, copy, message);
     va_end(copy);
+    Notify(level, verbosity, message.c_str());
+    if (log == nullptr) return 0;
     log->Write(level, verbosity, message);
+    return 1;
+  } catch (...) {
+    g_dropped.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+  }
+}
+
+extern "C" int32_t qellog_AddObserver(QelLogObserverFn fn, void* context) {
+  if (fn == nullptr) return 0;
+  try {
+    std::unique_lock<std::shared_mutex> lock(g_observers_mutex);
+    g_observers.emplace_back(fn, context);
+    g_have_observers.store(true, std::memory_order_release);
     return 1;
   } catch (...) {
     return 0;
   }
+}
+
+extern "C" int32_t qellog_RemoveObserver(QelLogObserverFn fn, void* context) {
+  std::unique_lock<std::shared_mutex> lock(g_observers_mutex);
+  for (auto it = g_observers.begin(); it != g_observers.end(); ++it) {
+    if (it->first == fn && it->second == context) {
+      g_observers.erase(it);
+      g_have_observers.store(!g_observers.empty(), std::memory_order_release);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+extern "C" int64_t qellog_DroppedRecords() {
+  return g_dropped.load(std::memory_order_relaxed);
 }
 
 extern "C" int32_t qellog_SetLogProperties(int32_t keep_files,

@@ -130,7 +130,7 @@ TEST_F(EvfilterCliTest, ShowAndIntervals) {
       Run("intervals --where \"EventID > 4600 AND EventID < 4700 AND NOT "
           "EventID = 4624\" "
           "eventid");
-  EXPECT_EQ(r.out, "[4625, 4699]\n[4601, 4623]\n");
+  EXPECT_EQ(r.out, "[4601, 4623]\n[4625, 4699]\n");
 }
 
 TEST_F(EvfilterCliTest, ThreadsKeepTheInputOrder) {

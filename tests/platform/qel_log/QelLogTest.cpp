@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdarg>
 #include <filesystem>
 #include <fstream>
@@ -92,12 +98,12 @@ TEST(QelLogTest, RefusesWhatItCannotOpen) {
 
 TEST(QelLogTest, RotatesAtTheLimitAndKeepsOldFiles) {
   const fs::path folder = FreshFolder();
-  qellog_SetLogProperties(2, 300, 10485760, 1);
+  qellog_SetLogProperties(2, 1, 10485760, 1);
   const int32_t handle =
       Open(Wide((folder / "Filter-Module.csv").string()), 400);
   SetLogLevel(handle, 3);
   for (int i = 0; i < 40; ++i) Write(handle, 0, 1, u"record number %d", i);
-  qellog_SetLogProperties(10, 300, 10485760, 1);
+  qellog_SetLogProperties(10, 1, 10485760, 1);
   EXPECT_TRUE(fs::exists(folder / "Filter-Module.csv"));
   EXPECT_TRUE(fs::exists(folder / "Filter-Module.1.csv"));
   EXPECT_TRUE(fs::exists(folder / "Filter-Module.2.csv"));
@@ -110,11 +116,11 @@ TEST(QelLogTest, RotatesAtTheLimitAndKeepsOldFiles) {
 
 TEST(QelLogTest, CutsOverlongMessages) {
   const fs::path folder = FreshFolder();
-  qellog_SetLogProperties(10, 300, 8, 0);
+  qellog_SetLogProperties(10, 1, 8, 0);
   const int32_t handle = Open(Wide((folder / "log.csv").string()), 0);
   SetLogLevel(handle, 3);
   Write(handle, 0, 1, u"abcdefghijkl");
-  qellog_SetLogProperties(10, 300, 10485760, 1);
+  qellog_SetLogProperties(10, 1, 10485760, 1);
   const std::string text = ReadFile(folder / "log.csv");
   EXPECT_NE(text.find(",abcdefgh\n"), std::string::npos);
   EXPECT_EQ(text.find("Timestamp"), std::string::npos);  // no header row
@@ -242,3 +248,125 @@ TEST(QelLogSafetyTest, LinkSwappedInAfterTheOpenIsRefused) {
 }
 
 }  // namespace
+
+// Observers see what the process logs, also when no file takes it.
+TEST(QelLogObserverTest, ObserversSeeEveryRecordWhateverBecomesOfTheFile) {
+  struct Seen {
+    std::vector<std::u16string> messages;
+  } seen;
+  auto observe = [](void* context, int32_t level, int32_t verbosity,
+                    const char16_t* message) {
+    static_cast<Seen*>(context)->messages.push_back(
+        std::u16string(message) + u" " + static_cast<char16_t>(u'0' + level) +
+        static_cast<char16_t>(u'0' + verbosity));
+  };
+  ASSERT_NE(qellog_AddObserver(observe, &seen), 0);
+  const fs::path folder = FreshFolder();
+  const int32_t handle = Open(Wide((folder / "log.csv").string()), 0);
+  SetLogLevel(handle, 1);
+  const int64_t dropped = qellog_DroppedRecords();
+  Write(handle, 0, 1, u"into the file %d%%", 7);
+  Write(handle, 2, 3, u"above the threshold");
+  Write(0, 0, 1, u"no file");
+  EXPECT_EQ(qellog_DroppedRecords(), dropped + 1);
+  EXPECT_NE(qellog_RemoveObserver(observe, &seen), 0);
+  EXPECT_EQ(qellog_RemoveObserver(observe, &seen), 0);
+  Write(0, 0, 1, u"after");
+  EXPECT_EQ(seen.messages, (std::vector<std::u16string>{u"into the file 7% 01",
+                                                        u"no file 01"}));
+  EXPECT_NE(ReadFile(folder / "log.csv").find("into the file 7%"),
+            std::string::npos);
+}
+
+// In a folder open to everybody (a host's shared log folder), another user
+// may make the log or its lock first.
+TEST(QelLogSafetyTest, FilesOfAnotherUserAreRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make another's files";
+  const fs::path folder = FreshFolder();
+  const fs::path log = folder / "Filter-Module.csv";
+  std::ofstream(log) << "theirs\n";
+  ASSERT_EQ(::chmod(log.c_str(), 0666), 0);
+  ASSERT_EQ(::chown(log.c_str(), 65534, 65534), 0);
+  int32_t handle = 0;
+  EXPECT_EQ(CreateLogHandle(&handle, kProperties, u"Test", 1,
+                            Wide(log.string()).c_str(), 2, 0),
+            0);
+  Write(handle, 0, 1, u"secret value");
+  EXPECT_EQ(ReadFile(log), "theirs\n");
+  // Their lock file, held by them: not waited for at all; the record is
+  // written without the lock.
+  const fs::path other = folder / "other.csv";
+  std::ofstream(other.string() + ".lock") << "";
+  ASSERT_EQ(::chown((other.string() + ".lock").c_str(), 65534, 65534), 0);
+  const int held = ::open((other.string() + ".lock").c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const int32_t mine = Open(Wide(other.string()), 0);
+  const auto start = std::chrono::steady_clock::now();
+  Write(mine, 0, 1, u"mine");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_NE(ReadFile(other).find("mine"), std::string::npos);
+  ::close(held);
+}
+
+// A lock held by another process for longer than a second costs that
+// record (counted), not the host's thread.
+TEST(QelLogSafetyTest, ALockHeldTooLongDropsTheRecordAfterASecond) {
+  const fs::path folder = FreshFolder();
+  const fs::path log = folder / "log.csv";
+  const int32_t handle = Open(Wide(log.string()), 0);
+  Write(handle, 0, 1, u"before");
+  // Another open file description conflicts as another process would.
+  const int held = ::open((log.string() + ".lock").c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const int64_t dropped = qellog_DroppedRecords();
+  const auto start = std::chrono::steady_clock::now();
+  Write(handle, 0, 1, u"while held");
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(900));
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_EQ(qellog_DroppedRecords(), dropped + 1);
+  ::flock(held, LOCK_UN);
+  ::close(held);
+  Write(handle, 0, 1, u"after");
+  const std::string text = ReadFile(log);
+  EXPECT_EQ(text.find("while held"), std::string::npos);
+  EXPECT_NE(text.find("after"), std::string::npos);
+}
+
+// A write cut short (the file-size limit stands in for a full disk) is
+// taken back, so the next record never runs into half of one; the file is
+// tried again a second later, not minutes later.
+TEST(QelLogSafetyTest, AShortWriteIsTakenBackAndRetriedASecondLater) {
+  const fs::path folder = FreshFolder();
+  const fs::path log = folder / "log.csv";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    qellog_SetLogProperties(10, 1, 10485760, 1);
+    const int32_t handle = Open(Wide(log.string()), 0);
+    Write(handle, 0, 1, u"first");
+    const auto size = static_cast<rlim_t>(fs::file_size(log));
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{size + 40, limit.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    Write(handle, 0, 1, u"%s", std::u16string(200, u'x').c_str());
+    const bool cut_back = fs::file_size(log) == size;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Write(handle, 0, 1, u"too soon");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    Write(handle, 0, 1, u"later");
+    const std::string text = ReadFile(log);
+    const bool whole = text.find("xxx") == std::string::npos &&
+                       text.find("too soon") == std::string::npos &&
+                       text.size() > 5 &&
+                       text.compare(text.size() - 7, 7, ",later\n") == 0;
+    ::_exit(cut_back && whole ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(log);
+}

@@ -1,10 +1,11 @@
 // Building the module's filters, whole or not at all: a BuiltFilter owns a
 // filter built from condition lines, and throws BuildError when the module
 // wrote any error line while building it (a line it could not build,
-// nesting too deep) or when its log cannot be read back to tell.
+// nesting too deep). The lines come from the module's log as it writes
+// them, on the building thread (LogCapture), not from its file.
 //
-// Thread safety: builds take turns (the log read back must be the build's
-// own); a BuiltFilter is then used by one thread at a time.
+// Thread safety: builds may run on several threads at once, each seeing
+// its own records; a BuiltFilter is then used by one thread at a time.
 
 #ifndef DECIDE_BUILTFILTER_H_
 #define DECIDE_BUILTFILTER_H_

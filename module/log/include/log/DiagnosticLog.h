@@ -9,7 +9,8 @@
 //
 // Thread safety: WriteLog may be called from any number of threads at once;
 // the log opens exactly once. A failed open is retried at most once a second;
-// messages in between are dropped. WriteLog never throws and never fails its
+// messages in between miss the file but still reach the library, which hands
+// them to the process's observers. WriteLog never throws and never fails its
 // caller: a message that cannot be written is dropped.
 //
 // Cost: after the open, a message that the threshold drops costs two atomic
@@ -30,8 +31,9 @@ enum LogLevel : int32_t { kLogError = 0, kLogTrace = 2 };
 void WriteLog(int32_t level, const char16_t* text) noexcept;
 void WriteLog(int32_t level, std::u16string_view text) noexcept;
 
-// True when a message of `level` would reach the log file now; lets callers
-// skip building a message nobody reads. Opens the log if needed.
+// True when a message of `level` is within the threshold (and so goes to
+// the library); lets callers skip building a message nobody reads. Opens
+// the log if needed.
 bool LogWants(int32_t level) noexcept;
 
 // Number of times the log library was asked to open a log (for tests).

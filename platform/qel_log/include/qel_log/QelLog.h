@@ -14,6 +14,17 @@
 // header_row) tunes every log of the process; the module looks it up by name
 // at run time.
 //
+// qellog_AddObserver(fn, context) registers fn to be called as
+// fn(context, level, verbosity, message) for every record that a log of the
+// process takes (its verbosity within the log's threshold), and for every
+// record sent to a handle that is not open; on the writing thread, before
+// the file is tried, with the formatted message. An observer must not
+// register or remove observers itself. qellog_RemoveObserver(fn, context)
+// ends it. Both return non-zero on success.
+//
+// qellog_DroppedRecords() counts the records of this process that could not
+// be written: no file, a failed or short write, a lock not had in a second.
+//
 // All entries are safe to call from several threads at once.
 
 #ifndef QEL_LOG_QELLOG_H_
@@ -42,6 +53,11 @@ QELLOG_EXPORT int32_t qellog_SetLogProperties(int32_t keep_files,
                                               int32_t retry_seconds,
                                               int32_t max_message_bytes,
                                               int32_t header_row);
+typedef void (*QelLogObserverFn)(void* context, int32_t level,
+                                 int32_t verbosity, const char16_t* message);
+QELLOG_EXPORT int32_t qellog_AddObserver(QelLogObserverFn fn, void* context);
+QELLOG_EXPORT int32_t qellog_RemoveObserver(QelLogObserverFn fn, void* context);
+QELLOG_EXPORT int64_t qellog_DroppedRecords();
 }
 
 // The file name under which the module loads the library at run time: the
