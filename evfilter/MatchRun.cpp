@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -15,6 +16,7 @@
 #include "decide/RecordMatcher.h"
 #include "records/RecordReader.h"
 #include "records/RecordReports.h"
+#include "records/Stop.h"
 
 namespace evfilter {
 namespace {
@@ -42,6 +44,7 @@ class Run {
     std::vector<std::string> inputs = options_.inputs;
     if (inputs.empty()) inputs.push_back("-");
     for (const std::string& path : inputs) {
+      if (eventquery::StopRequested()) break;
       Input input(path, options_.input_format);
       if (!input.ok()) {
         // Like grep: say why, go on with the others, fail at the end.
@@ -50,13 +53,21 @@ class Run {
       }
       ReadInput(input);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-      reporter_.Failure(std::string("standard output: ") +
-                        std::strerror(errno));
     if (options_.count)
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
-    std::fflush(stdout);
-    reporter_.Finish(records_, written_);
+    // Records stand in the buffer until this flush: only now are they
+    // written, or not.
+    const bool output_failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (output_failed)
+      reporter_.Failure(std::string("standard output: ") +
+                        std::strerror(errno));
+    reporter_.Finish(records_, written_, output_failed);
+    if (const int signal = eventquery::StopSignal(); signal != 0) {
+      reporter_.Note(std::string("interrupted by ") +
+                     (signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
+                     std::to_string(records_) + " record(s)");
+      return 128 + signal;
+    }
     if (reporter_.failed()) return 2;
     return written_ > 0 ? 0 : 1;
   }
@@ -112,7 +123,10 @@ class Run {
     try {
       return unsplit ? reader.NextUnsplit(record) : reader.Next(record);
     } catch (const InputError& e) {
-      read_error_ = eventquery::ReadFailure(input, e);
+      // A stop ends the input where its buffered records end (the reader
+      // reads nothing more); that is no failure of the input.
+      if (!eventquery::StopRequested())
+        read_error_ = eventquery::ReadFailure(input, e);
       return false;
     }
   }

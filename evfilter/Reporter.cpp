@@ -86,7 +86,7 @@ void Reporter::Inexact(const std::string& field, const std::string& place,
   }
 }
 
-void Reporter::Finish(uint64_t records, uint64_t matched) {
+void Reporter::Finish(uint64_t records, uint64_t matched, bool output_failed) {
   for (const auto& [kind, count] : per_kind_)
     if (count > kShownPerKind)
       Print(std::to_string(count - kShownPerKind) + " more " + kind +
@@ -106,8 +106,9 @@ void Reporter::Finish(uint64_t records, uint64_t matched) {
           field + ":text");
   if (reported_ > 0)
     Print(std::to_string(records) + " record(s) read, " +
-          std::to_string(matched) + " written, " + std::to_string(reported_) +
-          " reported");
+          std::to_string(matched) +
+          (output_failed ? " matched but not all written, " : " written, ") +
+          std::to_string(reported_) + " reported");
 }
 
 }  // namespace evfilter

@@ -62,8 +62,9 @@ class Reporter {
   void Failure(const std::string& message);
 
   // The deferred summaries, and a closing line when anything was
-  // reported.
-  void Finish(uint64_t records, uint64_t matched);
+  // reported; `output_failed`: the matched records did not all reach the
+  // output.
+  void Finish(uint64_t records, uint64_t matched, bool output_failed);
   bool failed() const { return failed_; }
   uint64_t reported() const { return reported_; }
 

@@ -5,13 +5,20 @@
 // interface, and feeds the module one in-memory row per input record. This
 // file reads the command line and wires the parts together.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "records/Stop.h"
 
 namespace evfilter {
 namespace {
@@ -19,8 +26,7 @@ namespace {
 // Prints the version and ends, for --version and -V anywhere.
 void Version(std::size_t) {
   std::printf("evfilter %s\n", EVFILTER_VERSION);
-  std::fflush(stdout);
-  throw Exit{kMatched};
+  throw Exit{kMatched};  // main flushes, and says when that fails
 }
 
 constexpr char kFooter[] = R"(
@@ -52,6 +58,39 @@ Examples:
   evfilter match --where "Event.System.EventID = 1" sysmon.jsonl.gz
 
 Exit status: 0 a record was written, 1 none was, 2 an error.)";
+
+// Descriptors 0 to 2 that are closed at start are taken by /dev/null, opened
+// the wrong way round so that using them fails as a closed one would: no
+// log, temporary file or input may become standard output or error.
+void HoldStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held =
+        ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
+
+void OnStopSignal(int signal) { eventquery::RequestStop(signal); }
+
+// SIGINT and SIGTERM stop the run between records; a second one ends the
+// process at once. A signal the caller ignores stays ignored (a background
+// job).
+void StopOnSignals() {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction old {};
+    if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+      continue;
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    stop.sa_flags = SA_RESTART | SA_RESETHAND;
+    ::sigaction(signal, &stop, nullptr);
+  }
+}
 
 int Main(int argc, char** argv) {
   CLI::App app{"Filter event files (CSV, TSV, JSON) with FilterModule.",
@@ -138,6 +177,8 @@ int Main(int argc, char** argv) {
 }  // namespace evfilter
 
 int main(int argc, char** argv) {
+  evfilter::HoldStandardDescriptors();
+  evfilter::StopOnSignals();
   // Matched records are written in large blocks.
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
@@ -150,6 +191,21 @@ int main(int argc, char** argv) {
     std::cerr << "evfilter: " << e.what() << "\n";
     status = 2;
   }
-  std::fflush(stdout);
+  // Whatever was printed is written only now, or not: a failure here is
+  // an error like any other (--count, show, intervals, --version).
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno;
+  if ((!flushed || std::ferror(stdout)) && status < 2) {
+    std::fprintf(stderr, "evfilter: standard output: %s\n",
+                 error != 0 ? std::strerror(error) : "write error");
+    status = 2;
+  }
+  if (const int signal = eventquery::StopSignal();
+      signal != 0 && status < 128) {
+    std::fprintf(stderr, "evfilter: interrupted by %s\n",
+                 signal == SIGINT ? "SIGINT" : "SIGTERM");
+    status = 128 + signal;
+  }
   return status;
 }

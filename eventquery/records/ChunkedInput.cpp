@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "records/Stop.h"
+
 namespace eventquery {
 namespace {
 
@@ -11,6 +13,8 @@ constexpr std::string_view kNone = "";
 
 bool ChunkedInput::Fill() {
   if (eof_) return false;
+  // A stop reads nothing more; what is buffered is still read.
+  if (StopRequested()) throw InputError("interrupted");
   if (start_ > 0) {
     buffer_.erase(0, start_);
     start_ = 0;

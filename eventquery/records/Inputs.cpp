@@ -1,6 +1,7 @@
 #include "records/Inputs.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <utility>
+
+#include "records/Stop.h"
 
 namespace eventquery {
 namespace {
@@ -24,12 +27,26 @@ class ByteSource {
 
 class FdSource final : public ByteSource {
  public:
-  FdSource(int fd, bool own) : fd_(fd), own_(own) {}
+  FdSource(int fd, bool own) : fd_(fd), own_(own) {
+    struct stat st {};
+    regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+  }
   ~FdSource() override {
     if (own_) ::close(fd_);
   }
   ssize_t Read(char* buffer, size_t size, std::string& error) override {
     for (;;) {
+      // A pipe or terminal may keep us waiting: a stop is seen within a
+      // quarter second. A regular file is always ready.
+      if (!regular_) {
+        pollfd ready{fd_, POLLIN, 0};
+        const int r = ::poll(&ready, 1, 250);
+        if (StopRequested()) {
+          error = "interrupted";
+          return -1;
+        }
+        if (r == 0 || (r < 0 && errno == EINTR)) continue;
+      }
       const ssize_t n = ::read(fd_, buffer, size);
       if (n >= 0) return n;
       if (errno != EINTR) {
@@ -42,6 +59,7 @@ class FdSource final : public ByteSource {
  private:
   int fd_;
   bool own_;
+  bool regular_ = false;
 };
 
 // Byte ranges of a file, one after another.
@@ -333,9 +351,11 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   source = std::make_unique<PrefixSource>(std::move(magic), std::move(source));
   if (compressed_) source = std::make_unique<GzipSource>(std::move(source));
   std::string prefix = ReadSome(*source, 64 * 1024, error_);
-  // A gzip stream that fails after some text: that text is read first,
-  // and the failure comes again where it stops.
-  if (!error_.empty() && !(compressed_ && !prefix.empty())) return;
+  // A gzip stream that fails after some text, or a wait for more cut short
+  // by a stop: that text is read first, and the failure comes again where
+  // it stops.
+  if (!error_.empty() && !((compressed_ || StopRequested()) && !prefix.empty()))
+    return;
   error_.clear();
   // A piece's first bytes lie inside a file read whole before.
   if (ranges == nullptr && IsUtf16(prefix)) {

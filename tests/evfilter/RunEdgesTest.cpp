@@ -1,0 +1,145 @@
+// The edges of a run, end to end: standard descriptors closed at start,
+// output that cannot be written, and SIGINT or SIGTERM in the middle.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "EvfilterRun.h"
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class EvfilterRunEdgesTest : public EvfilterCliTest {
+ protected:
+  // Runs a shell command line with the built evfilter as $E.
+  int Shell(const std::string& line) {
+    const std::string command = "E=" + std::string(EVFILTER_PATH) + "; " +
+                                line + " 2> " + (dir_ / "err").string();
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  std::string Err() { return Read(dir_ / "err"); }
+};
+
+// With a standard descriptor closed, the module's log would be opened as
+// that descriptor: the records would go into the log, the messages too.
+TEST_F(EvfilterRunEdgesTest, ClosedStandardDescriptorsTakeNothing) {
+  const std::string csv = File("ids.csv", "Id\n1\n2\n");
+  const std::string logs = (dir_ / "logs").string();
+  const std::string run =
+      "$E match --debug-log --log-dir " + logs + " --where \"Id > 0\" " + csv;
+  EXPECT_EQ(Shell(run + " >&-"), 2);
+  EXPECT_TRUE(Has(Err(), "standard output: Bad file descriptor")) << Err();
+  const std::string log = Read(dir_ / "logs" / "Filter-Module.csv");
+  EXPECT_TRUE(Has(log, "FLTIsMatch - Row matched."));  // the log is there
+  EXPECT_FALSE(Has(log, "\n1\n")) << log;              // the records not
+  EXPECT_EQ(Shell("$E match --log-dir " + logs + " --where \"Id > 0\" " +
+                  (dir_ / "none.csv").string() + " > /dev/null 2>&-"),
+            2);
+  EXPECT_FALSE(Has(Read(dir_ / "logs" / "Filter-Module.csv"), "none.csv"));
+  EXPECT_EQ(Shell("$E match --where \"Id > 0\" - > /dev/null <&-"), 2);
+  EXPECT_TRUE(Has(Err(), "(standard input): Bad file descriptor")) << Err();
+}
+
+// Output that cannot be written fails the run, in every command, and
+// nothing says it was written.
+TEST_F(EvfilterRunEdgesTest, OutputThatCannotBeWrittenFailsEveryCommand) {
+  const std::string csv = File("ids.csv", "Id\n1\n2\n");
+  const std::string commands[] = {"match --count --where \"Id > 0\" " + csv,
+                                  "match --where \"Id > 0\" " + csv,
+                                  "show --json --where \"Id > 0\"",
+                                  "show --where \"Id > 0\"",
+                                  "intervals --where \"Id > 0\" Id",
+                                  "--version"};
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(Shell("$E " + command + " > /dev/full"), 2);
+    EXPECT_TRUE(Has(Err(), "standard output: No space left on device"))
+        << Err();
+    EXPECT_FALSE(Has(Err(), " 2 written,")) << Err();
+  }
+  // A closed pipe, SIGPIPE ignored: EPIPE is an error too.
+  EXPECT_EQ(Shell("trap '' PIPE; $E match --count --where \"Id > 0\" " + csv +
+                  " 2> " + (dir_ / "pipe-err").string() +
+                  " | true; exit $(cat /dev/null)"),
+            0);
+  EXPECT_TRUE(Has(Read(dir_ / "pipe-err"), "standard output: Broken pipe"))
+      << Read(dir_ / "pipe-err");
+}
+
+// Interrupted while it waits for input: the records read are written
+// whole, the private log folder is removed, and the status says which
+// signal it was.
+TEST_F(EvfilterRunEdgesTest, SignalsStopTheRunBetweenRecords) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const fs::path tmp = dir_ / ("tmp" + std::to_string(signal));
+    fs::create_directory(tmp);
+    int feed[2];
+    ASSERT_EQ(::pipe(feed), 0);
+    const std::string out = (dir_ / "out").string();
+    const std::string err = (dir_ / "err").string();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::dup2(feed[0], STDIN_FILENO);
+      ::close(feed[0]);
+      ::close(feed[1]);
+      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(o, STDOUT_FILENO);
+      ::dup2(e, STDERR_FILENO);
+      ::setenv("TMPDIR", tmp.c_str(), 1);
+      ::signal(SIGINT, SIG_DFL);
+      ::signal(SIGTERM, SIG_DFL);
+      ::execl(EVFILTER_PATH, EVFILTER_PATH, "match", "--where", "Id > 0", "-",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(feed[0]);
+    // More than evfilter reads before it starts (64 KiB), and half of a
+    // last record.
+    std::string records = "Id,Name\n";
+    for (int i = 1; i <= 8000; ++i)
+      records += std::to_string(i) + ",name" + std::to_string(i) + "\n";
+    const std::string whole = records;
+    records += "8001,na";
+    ASSERT_EQ(::write(feed[1], records.data(), records.size()),
+              static_cast<ssize_t>(records.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(child, signal);
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 100 && done == 0; ++i) {
+      done = ::waitpid(child, &status, WNOHANG);
+      if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::close(feed[1]);
+    if (done == 0) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      FAIL() << "still running 5 s after the signal";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    // The records sent are written whole; the half-sent one is no record.
+    EXPECT_EQ(Read(out), whole);
+    EXPECT_TRUE(Has(Read(err), signal == SIGINT ? "interrupted by SIGINT"
+                                                : "interrupted by SIGTERM"))
+        << Read(err);
+    EXPECT_TRUE(fs::is_empty(tmp)) << "the private log folder stayed";
+  }
+}
+
+}  // namespace
