@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstdio>
+#include <new>
+#include <string>
 
 namespace eventquery {
 namespace {
@@ -136,11 +138,27 @@ void JsonCells::Fill(std::string_view text, Record& record) {
   record.keys.clear();
   record.nested.clear();
   record.cells.clear();
-  padded_.assign(text.data(), text.size());
-  padded_.append(simdjson::SIMDJSON_PADDING, '\0');
   simdjson::dom::element doc;
-  const auto error = parser_.parse(padded_.data(), text.size(), false).get(doc);
+  simdjson::error_code error;
+  try {
+    padded_.assign(text.data(), text.size());
+    padded_.append(simdjson::SIMDJSON_PADDING, '\0');
+    error = parser_.parse(padded_.data(), text.size(), false).get(doc);
+  } catch (const std::bad_alloc&) {
+    error = simdjson::MEMALLOC;
+  }
   if (error != simdjson::SUCCESS) {
+    // A parser that failed may keep a half-made state, and the next text
+    // would be parsed with it (simdjson's second stage crashed on it): the
+    // next text gets a new parser.
+    parser_ = simdjson::dom::parser();
+    padded_.clear();
+    padded_.shrink_to_fit();
+    // Memory that ran out says nothing about the record: it is no bad
+    // line, and the input cannot be read on.
+    if (error == simdjson::MEMALLOC)
+      throw InputError("not enough memory to read a record of " +
+                       std::to_string(text.size()) + " bytes");
     record.problem =
         std::string("not valid JSON (") + simdjson::error_message(error) + ")";
     return;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "AllocationHooks.h"
 #include "records/JsonCells.h"
 
 namespace eventquery {
@@ -28,6 +30,41 @@ TEST(JsonPathTest, KeysAsTheyStandComeFirst) {
   EXPECT_EQ(at("a.c.-1"), "none");
   EXPECT_EQ(at("a..b"), "none");
   EXPECT_EQ(at("a.b.c"), "none");
+}
+
+// Memory running out at each allocation of a parse in turn: the record is
+// never passed off as invalid JSON, and the next record is read right (a
+// parser reused after a failure crashed on it).
+TEST(JsonCellsTest, AFailedAllocationIsNoBadRecordAndBreaksNothing) {
+  if (!allochooks::Active()) GTEST_SKIP() << "allocation hooks not active";
+  const std::string big =
+      R"({"a": ")" + std::string(100000, 'x') + R"(", "b": [1, 2, {"c": 3}]})";
+  const std::string next = R"({"a": "y", "b": 7})";
+  for (uint64_t at = 1; at < 40; ++at) {
+    JsonCells cells;
+    Record record;
+    allochooks::FailAt(at);
+    bool out_of_memory = false;
+    try {
+      cells.Fill(big, record);
+    } catch (const InputError& e) {
+      out_of_memory = true;
+      EXPECT_NE(std::string(e.what()).find("not enough memory"),
+                std::string::npos)
+          << e.what();
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;  // outside the parse: the caller's to report
+    }
+    const bool failed = allochooks::FailureHappened();
+    allochooks::FailAt(0);
+    if (!out_of_memory) {
+      EXPECT_EQ(record.problem, "") << "allocation " << at;
+    }
+    cells.Fill(next, record);
+    ASSERT_EQ(record.problem, "") << "allocation " << at;
+    ASSERT_EQ(record.cells.size(), cells.columns().size());
+    if (!failed) break;  // every allocation of the parse was tried
+  }
 }
 
 TEST(JsonCellsTest, NestedValuesAreMarked) {

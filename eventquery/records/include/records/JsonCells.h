@@ -35,7 +35,8 @@ class JsonCells {
   // The filter's field names; names with a dot are looked up as paths.
   void WantFields(const std::vector<std::string>& names);
   // Parses `text` as one JSON value and fills `record`'s cells and keys;
-  // sets record.problem when it is no valid JSON object.
+  // sets record.problem when it is no valid JSON object. Throws InputError
+  // when memory runs out: that is no fault of the record.
   void Fill(std::string_view text, Record& record);
   // Like Fill, for an element already parsed.
   void FillFrom(simdjson::dom::element doc, Record& record);
