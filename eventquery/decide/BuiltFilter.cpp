@@ -14,10 +14,25 @@ std::vector<memhost::LineSpec> HostLines(
   return out;
 }
 
+// The module reads its texts up to the first NUL: a line holding one would
+// be built as another line.
+void RefuseNul(const std::vector<ConditionLine>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const ConditionLine& l = lines[i];
+    for (const auto& [text, what] :
+         {std::pair{&l.field, "field name"}, std::pair{&l.value, "value"},
+          std::pair{&l.tag, "tag name"}})
+      if (text->find(u'\0') != std::u16string::npos)
+        throw BuildError("line " + std::to_string(i + 1) + ": the " + what +
+                         " holds a NUL character, which the filter module "
+                         "would read as its end");
+  }
+}
+
 }  // namespace
 
 BuiltFilter::BuiltFilter(const std::vector<ConditionLine>& lines)
-    : list_(HostLines(lines)), definition_(&list_) {
+    : list_((RefuseNul(lines), HostLines(lines))), definition_(&list_) {
   // The module's records reach this thread's capture whatever becomes of
   // its log file, and no other build's records do.
   {

@@ -90,7 +90,10 @@ bool RowFeeder::Feed(const Record& record,
     std::optional<std::string_view> cell;
     if (f.column >= 0 && static_cast<size_t>(f.column) < record.cells.size())
       cell = record.cells[static_cast<size_t>(f.column)];
-    if (f.needs & kText) {
+    // The module reads a text up to its first NUL, so "admin\0evil" would
+    // pass for "admin": such a value is no text it can be given.
+    const bool has_nul = cell && cell->find('\0') != std::string_view::npos;
+    if ((f.needs & kText) && !has_nul) {
       text_.clear();
       if (cell) common::AppendUtf16(*cell, text_);
       row.SetText(f.wide, text_);
@@ -104,6 +107,14 @@ bool RowFeeder::Feed(const Record& record,
         notes->push_back(
             {FeedNote::kUnreadable, index, wanted, std::string(*cell)});
     };
+    if ((f.needs & kText) && has_nul && notes != nullptr) {
+      // Shown as "\0": a message must not carry the NUL itself.
+      std::string shown;
+      for (const char c : *cell)
+        shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+      notes->push_back(
+          {FeedNote::kUnreadable, index, kTextWithoutNul, std::move(shown)});
+    }
     if (f.needs & kNumber) {
       if (const auto n = ReadNumber(*cell, scratch_)) {
         if (n->integer)

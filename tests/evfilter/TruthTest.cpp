@@ -278,6 +278,39 @@ TEST_F(EvfilterTruthTest, RecordsLackingAFieldAreStillDecided) {
   EXPECT_TRUE(Has(r.err, "(standard input):4: field 'n': cannot read 'many'"));
 }
 
+// The module reads a text up to its first NUL: "admin\0evil" would equal
+// admin and hold no evil. Such a value is reported and counts as missing.
+TEST_F(EvfilterTruthTest, TextsWithANulAreUnreadableNotCut) {
+  const std::string jsonl =
+      "{\"b\":\"admin\\u0000evil\"}\n{\"b\":\"admin\"}\n{\"b\":\"evil\"}\n";
+  Result r = Run("match --where \"b = admin\"", jsonl);
+  EXPECT_EQ(r.out, "{\"b\":\"admin\"}\n");
+  EXPECT_TRUE(Has(r.err,
+                  "field 'b': 1 value(s) could not be read as text without "
+                  "NUL characters (first at (standard input):1: "
+                  "'admin\\0evil')"))
+      << r.err;
+  r = Run("match --count --where \"b CONTAINS evil\"", jsonl);
+  EXPECT_EQ(r.out, "1\n");
+  r = Run("match --count --where \"NOT b = admin\"", jsonl);
+  EXPECT_EQ(r.out, "2\n");
+  // Raw NUL bytes in a CSV, past the first 64 KiB that are checked for
+  // binary data.
+  std::string csv = "b\n";
+  while (csv.size() < 70000) csv += "filler\n";
+  csv += std::string("admin\0evil\n", 11) + "admin\n";
+  r = Run("match --count --where \"b = admin\" " + File("nul.csv", csv));
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_TRUE(Has(r.err, "could not be read as text without NUL characters"))
+      << r.err;
+  // A condition's own value with a NUL is refused before the module sees it.
+  const std::string def = File(
+      "nul.json", R"({"lines": [{"field": "b", "value": "admin\u0000evil"}]})");
+  r = Run("match --filter " + def, jsonl);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "line 1: the value holds a NUL character")) << r.err;
+}
+
 TEST_F(EvfilterTruthTest, LargeNumbersAreComparedExactly) {
   const std::string jsonl =
       "{\"id\":1,\"n\":9007199254740992}\n"

@@ -30,12 +30,15 @@
 
 namespace eventquery {
 
+// What a text condition wants of a cell that holds a NUL character.
+inline constexpr char kTextWithoutNul[] = "text without NUL characters";
+
 // What Feed noticed about one cell.
 struct FeedNote {
   enum Kind : uint8_t { kUnreadable, kInexact };
   Kind kind;
   uint32_t field;      // RowFeeder::field_name
-  const char* wanted;  // "a number", "a date", "a time"
+  const char* wanted;  // "a number", "a date", "a time", kTextWithoutNul
   std::string cell;
 };
 
