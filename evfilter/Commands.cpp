@@ -171,8 +171,16 @@ int RunIntervals(const FilterOptions& fo, const std::string& field) {
 
 int RunMatchCommand(const FilterOptions& fo, MatchOptions mo,
                     const std::string& input_format,
-                    const std::string& output_format, bool utc) {
+                    const std::string& output_format,
+                    const std::string& encoding, bool utc) {
   const std::vector<ConditionLine> lines = LoadLines(fo);
+  if (!encoding.empty()) {
+    const auto named = eventquery::EncodingNamed(encoding);
+    if (!named)
+      Fail("unknown encoding '" + encoding +
+           "'; accepted: " + eventquery::kEncodingNames);
+    mo.encoding = *named;
+  }
   if (!input_format.empty()) {
     mo.input_format = eventquery::FormatNamed(input_format);
     if (!mo.input_format)

@@ -52,7 +52,8 @@ int LogKept(const FilterOptions& options, int status);
 int RunIntervals(const FilterOptions& options, const std::string& field);
 int RunMatchCommand(const FilterOptions& options, MatchOptions match,
                     const std::string& input_format,
-                    const std::string& output_format, bool utc);
+                    const std::string& output_format,
+                    const std::string& encoding, bool utc);
 
 }  // namespace evfilter
 

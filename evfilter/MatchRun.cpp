@@ -45,7 +45,7 @@ class Run {
     if (inputs.empty()) inputs.push_back("-");
     for (const std::string& path : inputs) {
       if (eventquery::StopRequested()) break;
-      Input input(path, options_.input_format);
+      Input input(path, options_.input_format, options_.encoding);
       if (!input.ok()) {
         // Like grep: say why, go on with the others, fail at the end.
         reporter_.Failure(input.name() + ": " + input.error());
@@ -255,6 +255,9 @@ class Run {
       if (note.kind == FeedNote::kUnreadable)
         reporter_.Unreadable(feeder.field_name(note.field), note.wanted,
                              Place(record), note.cell);
+      else if (note.kind == FeedNote::kNotUtf8)
+        reporter_.NotUtf8(feeder.field_name(note.field), Place(record),
+                          note.cell);
       else
         reporter_.Inexact(feeder.field_name(note.field), Place(record),
                           note.cell);

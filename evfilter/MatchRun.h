@@ -31,6 +31,7 @@ struct MatchOptions {
   bool strict = false;
   std::optional<eventquery::Format> input_format;
   std::optional<eventquery::Format> output_format;
+  eventquery::Encoding encoding = eventquery::Encoding::kUtf8;
   unsigned jobs = 1;
   eventquery::Zone zone = eventquery::Zone::kLocal;
 };

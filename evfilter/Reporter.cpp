@@ -86,6 +86,16 @@ void Reporter::Inexact(const std::string& field, const std::string& place,
   }
 }
 
+void Reporter::NotUtf8(const std::string& field, const std::string& place,
+                       const std::string& cell) {
+  ++reported_;
+  PerField& p = not_utf8_[field];
+  if (p.count++ == 0) {
+    p.first_place = place;
+    p.first_cell = cell;
+  }
+}
+
 void Reporter::Finish(uint64_t records, uint64_t matched, bool output_failed) {
   for (const auto& [kind, count] : per_kind_)
     if (count > kShownPerKind)
@@ -104,6 +114,12 @@ void Reporter::Finish(uint64_t records, uint64_t matched, bool output_failed) {
           "'); evfilter decided their =, < and > comparisons exactly itself. "
           "To compare them as written, use " +
           field + ":text");
+  for (const auto& [field, p] : not_utf8_)
+    Print("field '" + field + "': " + std::to_string(p.count) +
+          " value(s) are not valid UTF-8 (first at " + p.first_place + ": '" +
+          p.first_cell +
+          "'); each invalid byte was compared as a character of its own. "
+          "For a Latin-1 or Windows export, use --encoding latin1 or cp1252");
   if (reported_ > 0)
     Print(std::to_string(records) + " record(s) read, " +
           std::to_string(matched) +

@@ -58,6 +58,9 @@ class Reporter {
   // A number of `field` beyond what the module's numbers carry exactly.
   void Inexact(const std::string& field, const std::string& place,
                const std::string& cell);
+  // A text of `field` that is no valid UTF-8 (`cell` as shown).
+  void NotUtf8(const std::string& field, const std::string& place,
+               const std::string& cell);
   // Something that makes the run fail (status 2) without stopping it.
   void Failure(const std::string& message);
 
@@ -81,6 +84,7 @@ class Reporter {
   std::map<std::string, uint64_t> per_kind_;
   std::map<std::pair<std::string, std::string>, PerField> unreadable_;
   std::map<std::string, PerField> inexact_;
+  std::map<std::string, PerField> not_utf8_;
 };
 
 }  // namespace evfilter

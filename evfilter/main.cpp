@@ -100,7 +100,7 @@ int Main(int argc, char** argv) {
   app.add_flag_function("-V,--version", Version, "print the version and exit");
   FilterOptions fo;
   MatchOptions mo;
-  std::string input_format, output_format;
+  std::string input_format, output_format, encoding;
   bool utc = false;
   bool as_json = false;
   std::string field;
@@ -132,6 +132,9 @@ int Main(int argc, char** argv) {
   match->add_option("--input-format", input_format,
                     "csv, tsv, jsonl or json (default: by extension or "
                     "content)");
+  match->add_option("--encoding", encoding,
+                    "the inputs' text encoding: utf-8 (default), latin1 or "
+                    "cp1252; the others are read into UTF-8");
   match->add_option("--output-format", output_format,
                     "csv, tsv or jsonl (default: the input's; JSON Lines "
                     "for a JSON array)");
@@ -166,10 +169,11 @@ int Main(int argc, char** argv) {
     app.exit(e);
     return kError;
   }
-  const int status = match->parsed()  ? RunMatchCommand(fo, mo, input_format,
-                                                        output_format, utc)
-                     : show->parsed() ? RunShow(fo, as_json)
-                                      : RunIntervals(fo, field);
+  const int status =
+      match->parsed()
+          ? RunMatchCommand(fo, mo, input_format, output_format, encoding, utc)
+      : show->parsed() ? RunShow(fo, as_json)
+                       : RunIntervals(fo, field);
   return LogKept(fo, status);
 }
 

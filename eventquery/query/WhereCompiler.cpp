@@ -244,7 +244,10 @@ class Parser {
       value = v.text;
       value_column = v.column;
     }
-    line.value = common::ToUtf16(value);
+    // Bytes that are no UTF-8 stay themselves, as in the cells they are
+    // compared with.
+    line.value.clear();
+    common::AppendUtf16Marked(value, line.value, true);
     if (type < 0) {
       for (const auto& [key, t] : types_)
         if (common::EqualsNoCase(key, name)) type = t;

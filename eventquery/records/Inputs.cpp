@@ -121,6 +121,62 @@ class PrefixSource final : public ByteSource {
 };
 
 // The decompressed text of a gzip stream of one or more members.
+// Latin-1 or Windows-1252 bytes as UTF-8: each byte one character, so
+// that nothing is lost or made alike.
+class TranscodeSource final : public ByteSource {
+ public:
+  TranscodeSource(std::unique_ptr<ByteSource> in, Encoding encoding)
+      : in_(std::move(in)), cp1252_(encoding == Encoding::kCp1252) {}
+
+  ssize_t Read(char* out, size_t size, std::string& error) override {
+    if (size == 0) return 0;
+    while (pending_.empty()) {
+      // At most a third of `size`: a byte becomes up to three.
+      raw_.resize(std::max<size_t>(1, size / 3));
+      const ssize_t n = in_->Read(raw_.data(), raw_.size(), error);
+      if (n <= 0) return n;
+      for (ssize_t i = 0; i < n; ++i)
+        Append(static_cast<unsigned char>(raw_[i]));
+    }
+    const size_t n = std::min(size, pending_.size() - at_);
+    std::memcpy(out, pending_.data() + at_, n);
+    at_ += n;
+    if (at_ == pending_.size()) {
+      pending_.clear();
+      at_ = 0;
+    }
+    return static_cast<ssize_t>(n);
+  }
+
+ private:
+  void Append(unsigned char b) {
+    // Windows-1252 where it differs from Latin-1; its five unused bytes
+    // stay the C1 controls that Windows makes of them.
+    static constexpr char16_t k1252[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    const char16_t c = cp1252_ && b >= 0x80 && b < 0xA0 ? k1252[b - 0x80] : b;
+    if (c < 0x80) {
+      pending_.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      pending_.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      pending_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      pending_.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      pending_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      pending_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+
+  std::unique_ptr<ByteSource> in_;
+  bool cp1252_;
+  std::string raw_;
+  std::string pending_;
+  size_t at_ = 0;
+};
+
 class GzipSource final : public ByteSource {
  public:
   explicit GzipSource(std::unique_ptr<ByteSource> in)
@@ -287,6 +343,15 @@ const char* FormatName(Format format) {
   return "";
 }
 
+std::optional<Encoding> EncodingNamed(const std::string& name) {
+  const std::string n = Lower(name);
+  if (n == "utf-8" || n == "utf8") return Encoding::kUtf8;
+  if (n == "latin1" || n == "latin-1" || n == "iso-8859-1" || n == "iso8859-1")
+    return Encoding::kLatin1;
+  if (n == "cp1252" || n == "windows-1252") return Encoding::kCp1252;
+  return std::nullopt;
+}
+
 std::optional<Format> OutputFormatNamed(const std::string& name) {
   const auto format = FormatNamed(name);
   if (format == Format::kJsonArray) return std::nullopt;
@@ -297,12 +362,15 @@ Format OutputFormatOf(Format input) {
   return input == Format::kJsonArray ? Format::kJsonLines : input;
 }
 
-Input::Input(const std::string& path, std::optional<Format> format) {
+Input::Input(const std::string& path, std::optional<Format> format,
+             Encoding encoding)
+    : encoding_(encoding) {
   Open(path, format, nullptr);
 }
 
 Input::Input(const std::string& path, Format format, uint64_t header_end,
-             const InputPiece& piece) {
+             const InputPiece& piece, Encoding encoding)
+    : encoding_(encoding) {
   const std::vector<std::pair<uint64_t, uint64_t>> ranges = {
       {0, header_end}, {piece.begin, piece.end}};
   at_file_start_ = header_end > 0 || piece.begin == 0;
@@ -350,6 +418,8 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   }
   source = std::make_unique<PrefixSource>(std::move(magic), std::move(source));
   if (compressed_) source = std::make_unique<GzipSource>(std::move(source));
+  if (encoding_ != Encoding::kUtf8)
+    source = std::make_unique<TranscodeSource>(std::move(source), encoding_);
   std::string prefix = ReadSome(*source, 64 * 1024, error_);
   // A gzip stream that fails after some text, or a wait for more cut short
   // by a stop: that text is read first, and the failure comes again where

@@ -11,6 +11,7 @@ _evfilter() {
   done
   case "$prev" in
     --input-format) COMPREPLY=($(compgen -W "csv tsv jsonl json" -- "$cur")); return ;;
+    --encoding) COMPREPLY=($(compgen -W "utf-8 latin1 cp1252" -- "$cur")); return ;;
     --output-format) COMPREPLY=($(compgen -W "csv tsv jsonl" -- "$cur")); return ;;
     --type) COMPREPLY=($(compgen -W "=numeric =text =date =time" -- "$cur")); return ;;
     --filter) COMPREPLY=($(compgen -f -- "$cur")); return ;;
@@ -22,7 +23,7 @@ _evfilter() {
     "") COMPREPLY=($(compgen -W "match show intervals --version -V --help" -- "$cur")) ;;
     match)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --input-format --output-format --utc -j --jobs" -- "$cur"))
+        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --input-format --encoding --output-format --utc -j --jobs" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;

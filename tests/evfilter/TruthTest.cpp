@@ -311,6 +311,39 @@ TEST_F(EvfilterTruthTest, TextsWithANulAreUnreadableNotCut) {
   EXPECT_TRUE(Has(r.err, "line 1: the value holds a NUL character")) << r.err;
 }
 
+// Bytes that are no UTF-8 were all read as U+FFFD, so 'J\xf6rg' matched
+// Jürg. Each such byte is now a character of its own, reported once per
+// field; --encoding reads a Latin-1 or Windows export exactly.
+TEST_F(EvfilterTruthTest, BytesThatAreNoUtf8StayApart) {
+  const std::string csv =
+      File("bytes.csv", "b\n\xFE\n\xFF\n\xE9\n\xEF\xBF\xBD\nplain\n");
+  Result r = Run("match --where \"b = '\xFE'\" " + csv);
+  EXPECT_EQ(r.out, "b\n\xFE\n");
+  EXPECT_TRUE(
+      Has(r.err, "field 'b': 3 value(s) are not valid UTF-8 (first at " + csv +
+                     ":2: '\\xFE')"))
+      << r.err;
+  r = Run("match --count --where \"b = '\xEF\xBF\xBD'\" " + csv);
+  EXPECT_EQ(r.out, "1\n");  // only the real U+FFFD
+  r = Run("match --count --where \"b LIKE '?'\" " + csv);
+  EXPECT_EQ(r.out, "4\n");  // each byte one character
+  const std::string tsv =
+      File("names.tsv", "name\tn\nJ\xF6rg\t1\nJ\xFCrg\t2\n\x80 5\t3\n");
+  r = Run("match --where \"name = 'J\xC3\xB6rg'\" " + tsv);
+  EXPECT_EQ(r.status, 1);  // without --encoding no cell is Jörg
+  r = Run("match --encoding latin1 --where \"name = 'J\xC3\xB6rg'\" " + tsv);
+  EXPECT_EQ(r.out, "name\tn\nJ\xC3\xB6rg\t1\n");
+  EXPECT_EQ(r.err, "");
+  r = Run("match --encoding cp1252 --where \"n = 3\" " + tsv);
+  EXPECT_EQ(r.out, "name\tn\n\xE2\x82\xAC 5\t3\n");  // the euro sign
+  r = Run("match --encoding ebcdic --where \"n = 3\" " + tsv);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err,
+                  "unknown encoding 'ebcdic'; accepted: utf-8, "
+                  "latin1, cp1252"))
+      << r.err;
+}
+
 TEST_F(EvfilterTruthTest, LargeNumbersAreComparedExactly) {
   const std::string jsonl =
       "{\"id\":1,\"n\":9007199254740992}\n"

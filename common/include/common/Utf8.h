@@ -1,8 +1,9 @@
 // UTF-8 <-> UTF-16 conversion for the tools around the module (the platform
 // libraries, the in-memory host and the command-line tool).
 //
-// Malformed input never fails: an invalid or truncated UTF-8 sequence and an
-// unpaired surrogate each become U+FFFD. Cost is linear in the input.
+// Malformed input never fails: each byte that starts no valid UTF-8
+// sequence, and an unpaired surrogate, becomes U+FFFD (or, on request, the
+// byte's own escape). Cost is linear in the input.
 
 #ifndef COMMON_UTF8_H_
 #define COMMON_UTF8_H_
@@ -51,8 +52,13 @@ inline std::string ToUtf8(std::u16string_view in) {
   return out;
 }
 
-// Appends the UTF-16 form of `in` to `out`.
-inline void AppendUtf16(std::string_view in, std::u16string& out) {
+// Appends the UTF-16 form of `in` to `out`; each byte that starts no valid
+// sequence becomes U+DC00 + the byte when `escape` (so that two different
+// texts stay different, as Python's "surrogateescape" keeps them), else
+// U+FFFD. Returns the number of such bytes.
+inline size_t AppendUtf16Marked(std::string_view in, std::u16string& out,
+                                bool escape) {
+  size_t invalid = 0;
   size_t i = 0;
   const size_t n = in.size();
   while (i < n) {
@@ -87,7 +93,8 @@ inline void AppendUtf16(std::string_view in, std::u16string& out) {
       if (ok && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
         len = need + 1;
       } else {
-        c = 0xFFFD;
+        ++invalid;
+        c = escape ? 0xDC00 + b0 : 0xFFFD;
       }
     }
     if (c >= 0x10000) {
@@ -99,6 +106,12 @@ inline void AppendUtf16(std::string_view in, std::u16string& out) {
     }
     i += len;
   }
+  return invalid;
+}
+
+// Appends the UTF-16 form of `in` to `out`.
+inline void AppendUtf16(std::string_view in, std::u16string& out) {
+  AppendUtf16Marked(in, out, false);
 }
 
 inline std::u16string ToUtf16(std::string_view in) {

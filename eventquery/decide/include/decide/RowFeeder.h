@@ -35,7 +35,9 @@ inline constexpr char kTextWithoutNul[] = "text without NUL characters";
 
 // What Feed noticed about one cell.
 struct FeedNote {
-  enum Kind : uint8_t { kUnreadable, kInexact };
+  // kNotUtf8: a text that is no valid UTF-8, compared with each invalid
+  // byte as its own character (U+DC00 + the byte).
+  enum Kind : uint8_t { kUnreadable, kInexact, kNotUtf8 };
   Kind kind;
   uint32_t field;      // RowFeeder::field_name
   const char* wanted;  // "a number", "a date", "a time", kTextWithoutNul

@@ -38,6 +38,14 @@ const char* FormatName(Format format);
 std::optional<Format> OutputFormatNamed(const std::string& name);
 inline constexpr char kOutputFormatNames[] = "csv, tsv, jsonl";
 
+// The encoding of an input's text. Latin-1 and Windows-1252 are read as
+// UTF-8, byte for character; UTF-8 is read as it stands.
+enum class Encoding { kUtf8, kLatin1, kCp1252 };
+// The encoding named on the command line ("utf-8", "latin1", "cp1252" and
+// their other usual names, in any case), or nothing.
+std::optional<Encoding> EncodingNamed(const std::string& name);
+inline constexpr char kEncodingNames[] = "utf-8, latin1, cp1252";
+
 // The format records of `input` are written in by default: their own, but
 // JSON Lines for the objects of a JSON array.
 Format OutputFormatOf(Format input);
@@ -55,13 +63,14 @@ class Input {
  public:
   // Opens `path` ("-": standard input). On failure `error()` says why, in
   // words for a person ("No such file or directory", "is a directory").
-  Input(const std::string& path, std::optional<Format> format);
+  Input(const std::string& path, std::optional<Format> format,
+        Encoding encoding = Encoding::kUtf8);
   // Opens the first `header_end` bytes of the regular, uncompressed file
   // `path` (its header row) followed by `piece`, as one stream: a reader
   // then reads the header and the piece's records. A compressed file or
   // one that is not regular is an error.
   Input(const std::string& path, Format format, uint64_t header_end,
-        const InputPiece& piece);
+        const InputPiece& piece, Encoding encoding = Encoding::kUtf8);
   ~Input();
   Input(const Input&) = delete;
   Input& operator=(const Input&) = delete;
@@ -92,6 +101,7 @@ class Input {
   std::shared_ptr<std::string> stream_error_ = std::make_shared<std::string>();
   bool compressed_ = false;
   bool at_file_start_ = true;
+  Encoding encoding_ = Encoding::kUtf8;
   std::FILE* file_ = nullptr;
   Format format_ = Format::kCsv;
   uint64_t size_ = 0;
