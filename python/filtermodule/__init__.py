@@ -30,10 +30,14 @@ missing value sees empty text; numbers the module cannot carry exactly are
 decided exactly. A dict, list or tuple is read as the cell of that JSON
 value, and a dotted field reaches into the columns named by its parts
 before a dot ("Event.System.EventID" on an "Event" column of dicts), as
-evfilter reaches into a JSON record. Values that are there but
-unreadable, or inexact, and
+evfilter reaches into a JSON record. numpy's scalars (``np.int64``,
+``np.float32``, ``np.bool_``...) and ``Decimal`` in an object column are
+read as the values they show. A text that holds a NUL character is
+unreadable (the module would read it only up to the NUL). Values that are
+there but unreadable, or inexact, and
 fields no column has are reported with a ``FilterWarning`` (counted per
-field), never silently.
+field), never silently. Ctrl-C interrupts a long ``mask`` within a few
+milliseconds with ``KeyboardInterrupt``.
 
 Thread safety: ``mask`` releases the GIL while rows are decided, so threads
 with their own Filters run at once. A Filter is used by one thread at a

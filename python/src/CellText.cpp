@@ -61,7 +61,30 @@ ObjectCells::ObjectCells() {
   } catch (const py::error_already_set&) {
     // Without pandas no cell can be NA or NaT.
   }
+  try {
+    py::module_ numpy = py::module_::import("numpy");
+    numpy_bool_ = numpy.attr("bool_");
+    numpy_integer_ = numpy.attr("integer");
+    numpy_floating_ = numpy.attr("floating");
+  } catch (const py::error_already_set&) {
+    // Without numpy no cell is a numpy scalar.
+  }
+  try {
+    decimal_ = py::module_::import("decimal").attr("Decimal");
+  } catch (const py::error_already_set&) {
+  }
 }
+
+namespace {
+
+bool IsA(PyObject* o, const py::object& type) {
+  if (!type) return false;
+  const int is = PyObject_IsInstance(o, type.ptr());
+  if (is < 0) throw py::error_already_set();
+  return is == 1;
+}
+
+}  // namespace
 
 ObjectCells::Outcome ObjectCells::Append(PyObject* o, std::string& out) {
   if (o == Py_None || o == nullptr) return Outcome::kMissing;
@@ -85,6 +108,29 @@ ObjectCells::Outcome ObjectCells::Append(PyObject* o, std::string& out) {
     return Outcome::kText;
   }
   if (PyLong_Check(o)) {
+    out.append(py::str(o).cast<std::string>());
+    return Outcome::kText;
+  }
+  // numpy's scalars and Decimal, as they show themselves (np.float64 is a
+  // float, and read above).
+  if (IsA(o, numpy_bool_)) {
+    const int truth = PyObject_IsTrue(o);
+    if (truth < 0) throw py::error_already_set();
+    out.append(truth ? "true" : "false");
+    return Outcome::kText;
+  }
+  if (IsA(o, numpy_integer_)) {
+    out.append(py::str(o).cast<std::string>());
+    return Outcome::kText;
+  }
+  if (IsA(o, numpy_floating_) || IsA(o, decimal_)) {
+    const py::handle value(o);
+    // Decimal's NaN cannot become a float; is_nan says so for both.
+    const bool nan = py::hasattr(value, "is_nan")
+                         ? value.attr("is_nan")().cast<bool>()
+                         : std::isnan(PyFloat_AsDouble(o));
+    if (PyErr_Occurred()) throw py::error_already_set();
+    if (nan) return Outcome::kMissing;
     out.append(py::str(o).cast<std::string>());
     return Outcome::kText;
   }

@@ -6,10 +6,13 @@
 //   float64    the shortest text that reads back as the same double
 //   datetime   ISO 8601 without a zone (yyyy-mm-ddThh:mm:ss), with the
 //              fraction of a second only when there is one
-//   object     str as it is; bool as true/false; float and int as Python
-//              writes them; anything with isoformat() in ISO form; dict,
-//              list and tuple as the JSON value's cell (JsonValues.h);
-//              None, NaN, NaT and pandas' NA are missing values
+//   object     str as it is; bool and numpy.bool_ as true/false; float,
+//              int, numpy's integers and floats and Decimal as Python
+//              writes them (a float32 as numpy shows it: 0.1, not
+//              0.100000001490116); anything with isoformat() in ISO form;
+//              dict, list and tuple as the JSON value's cell
+//              (JsonValues.h); None, NaN (of any kind), NaT and pandas' NA
+//              are missing values
 //
 // Thread safety: the render functions are safe on any thread; an
 // ObjectCells is made and used with the GIL held.
@@ -50,6 +53,11 @@ class ObjectCells {
   // pandas' NA and NaT types, when pandas is importable.
   pybind11::object na_type_;
   pybind11::object nat_type_;
+  // numpy's scalar types, when numpy is importable, and Decimal.
+  pybind11::object numpy_bool_;
+  pybind11::object numpy_integer_;
+  pybind11::object numpy_floating_;
+  pybind11::object decimal_;
 };
 
 }  // namespace fmpython

@@ -7,6 +7,7 @@
 
 #include "CellText.h"
 #include "DistinctKeys.h"
+#include "Interrupts.h"
 
 namespace py = pybind11;
 
@@ -54,6 +55,7 @@ FieldColumn::FieldColumn(const std::string& name, ColumnKind kind,
   // looked up: a column of many values misses the cache on most rows.
   constexpr size_t kAhead = 8;
   for (size_t r = 0; r < rows_; ++r) {
+    if (TimeToCheck(r)) CheckSignals();
     if (r + kAhead < rows_)
       keys.Prefetch(reinterpret_cast<uintptr_t>(objects[r + kAhead]));
     PyObject* o = objects[r];

@@ -7,6 +7,7 @@
 
 #include "ColumnRow.h"
 #include "FieldColumn.h"
+#include "Interrupts.h"
 #include "JsonValues.h"
 #include "TextColumn.h"
 #include "common/Ascii.h"
@@ -167,6 +168,7 @@ py::tuple FrameFilter::Mask(
   py::array_t<bool> result(static_cast<py::ssize_t>(rows));
   bool* out = result.mutable_data();
   Notes notes;
+  bool interrupted = false;
   {
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -180,6 +182,10 @@ py::tuple FrameFilter::Mask(
     IFilter* base = variants.base();
     size_t built = variants.variants_built();
     for (size_t r = 0; r < rows; ++r) {
+      if (TimeToCheck(r) && SignalRaised()) {
+        interrupted = true;
+        break;
+      }
       if (!row.Seek(r)) {
         out[r] = base->IsMatch(&row);
         continue;
@@ -205,6 +211,7 @@ py::tuple FrameFilter::Mask(
   }
   columns.clear();
   index_buffers_.swap(index_buffers);
+  if (interrupted) throw py::error_already_set();  // KeyboardInterrupt
   return py::make_tuple(result, NoteList(notes), missing);
 }
 
@@ -230,6 +237,7 @@ py::tuple FrameFilter::ByText(
   py::array_t<bool> result(static_cast<py::ssize_t>(rows));
   bool* out = result.mutable_data();
   Notes notes;
+  bool interrupted = false;
   {
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -238,6 +246,10 @@ py::tuple FrameFilter::ByText(
     std::vector<std::string> scratch(fields_.size());
     std::vector<eventquery::FeedNote> row_notes;
     for (size_t row = 0; row < rows; ++row) {
+      if (TimeToCheck(row) && SignalRaised()) {
+        interrupted = true;
+        break;
+      }
       for (size_t s = 0; s < fields_.size(); ++s)
         r.cells[s] =
             columns[s] ? columns[s]->Cell(row, scratch[s]) : std::nullopt;
@@ -246,6 +258,7 @@ py::tuple FrameFilter::ByText(
       if (!row_notes.empty()) Count(row_notes, row, notes);
     }
   }
+  if (interrupted) throw py::error_already_set();  // KeyboardInterrupt
   return py::make_tuple(result, NoteList(notes), missing);
 }
 

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "Interrupts.h"
 #include "common/Utf8.h"
 #include "records/InputPieces.h"
 #include "records/Inputs.h"
@@ -292,6 +293,7 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
   bool more = true;
   Record record;
   while (more) {
+    CheckSignals();  // between chunks, with the GIL
     Chunk chunk;
     {
       py::gil_scoped_release release;

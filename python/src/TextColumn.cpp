@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "CellText.h"
+#include "Interrupts.h"
 
 namespace py = pybind11;
 
@@ -88,6 +89,7 @@ void TextColumn::ReadObjects(const std::string& name, bool record) {
   present_.assign(rows_, 0);
   offsets_.assign(rows_ + 1, 0);
   for (size_t r = 0; r < rows_; ++r) {
+    if (TimeToCheck(r)) CheckSignals();
     offsets_[r] = arena_.size();
     try {
       present_[r] =
