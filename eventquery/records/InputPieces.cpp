@@ -8,7 +8,10 @@ InputPieces DivideAtRecords(const Input& input, RecordReader& reader,
                             uint64_t piece_bytes,
                             const std::function<void(const Record&)>& each) {
   InputPieces out;
-  out.divided = !input.compressed() && input.size() > 0 &&
+  // A reader's positions are the file's bytes only when nothing stands
+  // between them: no decompression, no transcoding.
+  out.divided = !input.compressed() &&
+                input.encoding() == Encoding::kUtf8 && input.size() > 0 &&
                 input.format() != Format::kJsonArray;
   out.header_end = reader.position();
   out.header_line = reader.line();

@@ -202,19 +202,25 @@ def _warn(notes, missing, columns=()):
         warnings.warn(what, FilterWarning, stacklevel=3)
 
 
-def read_events(paths, format=None):
+def read_events(paths, format=None, encoding=None):
     """A pandas DataFrame of the records of event files, read as evfilter reads them.
 
     `paths` is a path, a glob or a list of them, read in order; the format
     of each comes from `format` ("csv", "tsv", "jsonl", "json" for a JSON
     array) or, as for evfilter, from its name and first bytes (gzip is
     told by its content). The frame's columns are those of every input in
-    the order they appear; a column an input lacks is None there."""
+    the order they appear; a column an input lacks is None there.
+
+    `encoding` is the files' text encoding: UTF-8 (the default), "latin1"
+    or "cp1252". In UTF-8 text, a byte that is no UTF-8 is kept as its
+    surrogate escape ("\\udcf6" for 0xF6, as Python's "surrogateescape"
+    makes it), reported per column with a ``ReadWarning``, and compared by
+    ``Filter.mask`` as the byte it stands for."""
     import pandas as pd
 
     frames = []
     for path in _expand(paths):
-        read = _core.read_frame(path, format or "")
+        read = _core.read_frame(path, format or "", encoding=encoding or "")
         _report(read["reports"])
         frames.append((read["columns"], read["arrays"], read["rows"]))
     return _frame(frames, pd)

@@ -80,11 +80,12 @@ def _mask_partition(pdf, packed_filter):
                      index=pdf.index)
 
 
-def read_events(paths, format=None, columns=None, blocksize="64MB"):
+def read_events(paths, format=None, columns=None, blocksize="64MB",
+                encoding=None):
     """A Dask DataFrame of the records of event files, read as evfilter reads them.
 
-    `paths` is a path, a glob or a list of them; `format` as for
-    filtermodule.read_events. The columns are those of every input in the
+    `paths` is a path, a glob or a list of them; `format` and `encoding` as
+    for filtermodule.read_events. The columns are those of every input in the
     order they appear, unless `columns` names them (then a record with a
     key outside them raises ReadError here). Every cell is as
     filtermodule.read_events gives it: str, dict or list, None where a
@@ -99,13 +100,15 @@ def read_events(paths, format=None, columns=None, blocksize="64MB"):
         raise ValueError("blocksize must be positive")
     pieces, found = [], []
     for path in _expand(paths):
-        plan = _core.divide_input(path, format or "", piece_bytes)
+        plan = _core.divide_input(path, format or "", piece_bytes,
+                                  encoding or "")
         _report(plan["reports"])
         found.extend(c for c in plan["columns"] if c not in found)
         if plan["divided"]:
-            pieces.extend((path, plan["format"], p) for p in plan["pieces"])
+            pieces.extend((path, plan["format"], p, encoding or "")
+                          for p in plan["pieces"])
         else:
-            pieces.append((path, plan["format"], None))
+            pieces.append((path, plan["format"], None, encoding or ""))
     if columns is None:
         columns = found
     else:
@@ -122,7 +125,7 @@ def read_events(paths, format=None, columns=None, blocksize="64MB"):
 def _read_piece(piece, columns):
     from . import _frame
 
-    path, format, part = piece
-    read = _core.read_frame(path, format, columns, part)
+    path, format, part, encoding = piece
+    read = _core.read_frame(path, format, columns, part, encoding)
     # What the records hold was reported when the inputs were divided.
     return _frame([(read["columns"], read["arrays"], read["rows"])], pd, columns)

@@ -90,9 +90,23 @@ ObjectCells::Outcome ObjectCells::Append(PyObject* o, std::string& out) {
   if (o == Py_None || o == nullptr) return Outcome::kMissing;
   if (PyUnicode_Check(o)) {
     Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
-    if (utf8 == nullptr) throw py::error_already_set();
-    out.append(utf8, static_cast<size_t>(size));
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size)) {
+      out.append(utf8, static_cast<size_t>(size));
+      return Outcome::kText;
+    }
+    // Lone surrogates: a byte kept by "surrogateescape" (read_events keeps
+    // bytes that are no UTF-8 so) is that byte again, any other surrogate
+    // its own three bytes; the cell readers keep both apart from text.
+    PyErr_Clear();
+    PyObject* bytes = PyUnicode_AsEncodedString(o, "utf-8", "surrogateescape");
+    if (bytes == nullptr) {
+      PyErr_Clear();
+      bytes = PyUnicode_AsEncodedString(o, "utf-8", "surrogatepass");
+    }
+    if (bytes == nullptr) throw py::error_already_set();
+    const py::object held = py::reinterpret_steal<py::object>(bytes);
+    out.append(PyBytes_AS_STRING(bytes),
+               static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
     return Outcome::kText;
   }
   if (PyBool_Check(o)) {

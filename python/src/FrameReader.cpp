@@ -35,10 +35,20 @@ constexpr size_t kChunkRecords = 4096;
 // Distinct texts a column shares before it starts afresh.
 constexpr size_t kMaxShared = 1 << 16;
 
-// A text as the module's readers see it: each sequence that is no UTF-8
-// becomes U+FFFD, as evfilter's rows have it (common/Utf8.h).
+// A name as a str can hold it: each byte that is no UTF-8 becomes U+FFFD
+// (common/Utf8.h).
 std::string Readable(std::string_view text) {
   return common::ToUtf8(common::ToUtf16(text));
+}
+
+// A cell as a str: each byte that is no UTF-8 kept as its surrogate escape
+// (U+DC80 + the byte, as Python's "surrogateescape" makes it), so that
+// different cells stay different; the mask reads the byte back.
+py::object CellStr(std::string_view text) {
+  PyObject* s = PyUnicode_DecodeUTF8(
+      text.data(), static_cast<Py_ssize_t>(text.size()), "surrogateescape");
+  if (s == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(s);
 }
 
 // A text as a str, read as Readable reads it (a cell, a column name, a
@@ -62,9 +72,31 @@ py::list Strs(const std::vector<std::string>& texts) {
   return out;
 }
 
-// Reports counted per kind, the first of each kept.
+// Reports counted per kind, the first of each kept; values that are no
+// UTF-8 counted per column, each column's first kept.
 class Reports {
  public:
+  void NotUtf8(const std::string& column, const std::string& place,
+               std::string_view cell) {
+    for (auto& [name, c] : not_utf8_)
+      if (name == column) {
+        ++c.count;
+        return;
+      }
+    std::string shown;
+    for (const char ch : cell) {
+      const auto b = static_cast<unsigned char>(ch);
+      if (b < 0x80) {
+        shown.push_back(ch);
+      } else {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        shown += "\\x";
+        shown += kHex[b >> 4];
+        shown += kHex[b & 0xF];
+      }
+    }
+    not_utf8_.push_back({column, {1, place, shown}});
+  }
   void Add(const std::string& kind, std::string message) {
     for (auto& [name, k] : kinds_)
       if (name == kind) {
@@ -78,6 +110,16 @@ class Reports {
     py::list out;
     for (const auto& [name, k] : kinds_)
       out.append(py::make_tuple(Str(name), k.count, Strs(k.shown)));
+    for (const auto& [column, c] : not_utf8_)
+      out.append(py::make_tuple(
+          Str("value that is no UTF-8"), 1,
+          Strs({"column '" + Readable(column) +
+                "': " + std::to_string(c.count) +
+                " value(s) are not valid UTF-8 (first at " + c.first_place +
+                ": '" + c.first_cell +
+                "'); each byte that is no UTF-8 is kept as its surrogate "
+                "escape (U+DC80 + the byte). For a Latin-1 or Windows "
+                "export, read with encoding='latin1' or 'cp1252'"})));
     return out;
   }
 
@@ -86,7 +128,13 @@ class Reports {
     uint64_t count = 0;
     std::vector<std::string> shown;
   };
+  struct PerColumn {
+    uint64_t count = 0;
+    std::string first_place;
+    std::string first_cell;
+  };
   std::vector<std::pair<std::string, Kind>> kinds_;
+  std::vector<std::pair<std::string, PerColumn>> not_utf8_;
 };
 
 std::optional<Format> FormatOf(const std::string& name) {
@@ -98,6 +146,15 @@ std::optional<Format> FormatOf(const std::string& name) {
   return format;
 }
 
+eventquery::Encoding EncodingOf(const std::string& name) {
+  if (name.empty()) return eventquery::Encoding::kUtf8;
+  const auto encoding = eventquery::EncodingNamed(name);
+  if (!encoding)
+    throw py::value_error("unknown encoding '" + name +
+                          "'; accepted: " + eventquery::kEncodingNames);
+  return *encoding;
+}
+
 // An input opened, its header read.
 struct Opened {
   std::unique_ptr<Input> input;
@@ -105,17 +162,20 @@ struct Opened {
 };
 
 Opened Open(const std::string& path, const std::string& format,
-            const std::optional<PieceTuple>& piece) {
+            const std::optional<PieceTuple>& piece,
+            const std::string& encoding) {
   Opened o;
+  const eventquery::Encoding e = EncodingOf(encoding);
   if (piece) {
     const auto [header_end, header_line, begin, end, first_line] = *piece;
     (void)header_line;
     const std::optional<Format> f = FormatOf(format);
     if (!f) throw py::value_error("a piece is read in a format named");
     o.input = std::make_unique<Input>(
-        path, *f, header_end, eventquery::InputPiece{begin, end, first_line});
+        path, *f, header_end, eventquery::InputPiece{begin, end, first_line},
+        e);
   } else {
-    o.input = std::make_unique<Input>(path, FormatOf(format));
+    o.input = std::make_unique<Input>(path, FormatOf(format), e);
   }
   if (!o.input->ok())
     throw ReadError(o.input->name() + ": " + o.input->error());
@@ -137,7 +197,9 @@ void NoteRenamed(const Opened& o, Reports& reports) {
 // What a front end says of a record before its cells are read: false when
 // it is no record (reported, or raised when it loses the rest).
 bool Check(const std::string& name, const Record& record, Format format,
-           size_t header_cells, Reports& reports, std::string* fatal) {
+           const std::vector<std::string>& columns, Reports& reports,
+           std::string* fatal) {
+  const size_t header_cells = columns.size();
   const std::string place = eventquery::PlaceOf(name, record);
   if (!record.problem.empty()) {
     if (record.fatal)
@@ -152,6 +214,12 @@ bool Check(const std::string& name, const Record& record, Format format,
     reports.Add(
         eventquery::kRaggedRow,
         eventquery::RaggedRow(place, record.cells.size(), header_cells));
+  // JSON text is checked by its parser; delimited cells are bytes as found.
+  if (header)
+    for (size_t c = 0; c < record.cells.size() && c < header_cells; ++c)
+      if (record.cells[c] && !simdjson::validate_utf8(record.cells[c]->data(),
+                                                      record.cells[c]->size()))
+        reports.NotUtf8(columns[c], place, *record.cells[c]);
   return true;
 }
 
@@ -205,7 +273,7 @@ class ObjectColumn {
       return;
     }
     if (shared_.size() >= kMaxShared) shared_.clear();
-    py::object s = Str(text);
+    py::object s = CellStr(text);
     shared_.emplace(std::string(text), s);
     cells_.push_back(std::move(s));
   }
@@ -270,8 +338,9 @@ struct Chunk {
 
 py::dict ReadFrame(const std::string& path, const std::string& format,
                    const std::optional<std::vector<std::string>>& columns,
-                   const std::optional<PieceTuple>& piece) {
-  Opened o = Open(path, format, piece);
+                   const std::optional<PieceTuple>& piece,
+                   const std::string& encoding) {
+  Opened o = Open(path, format, piece, encoding);
   const std::string& name = o.input->name();
   const Format f = o.input->format();
   const bool header = f == Format::kCsv || f == Format::kTsv;
@@ -306,7 +375,7 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
         }
         if (!more) break;
         record.line += line_offset;
-        if (!Check(name, record, f, o.reader->columns().size(), reports,
+        if (!Check(name, record, f, o.reader->columns(), reports,
                    &chunk.fatal)) {
           if (!chunk.fatal.empty()) {
             more = false;
@@ -378,8 +447,8 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
 }
 
 py::dict DivideInput(const std::string& path, const std::string& format,
-                     uint64_t piece_bytes) {
-  Opened o = Open(path, format, std::nullopt);
+                     uint64_t piece_bytes, const std::string& encoding) {
+  Opened o = Open(path, format, std::nullopt, encoding);
   const std::string& name = o.input->name();
   const Format f = o.input->format();
   Reports reports;
@@ -392,8 +461,7 @@ py::dict DivideInput(const std::string& path, const std::string& format,
       pieces = eventquery::DivideAtRecords(
           *o.input, *o.reader, piece_bytes, [&](const Record& record) {
             if (fatal.empty())
-              Check(name, record, f, o.reader->columns().size(), reports,
-                    &fatal);
+              Check(name, record, f, o.reader->columns(), reports, &fatal);
           });
     } catch (const InputError& e) {
       error = eventquery::ReadFailure(*o.input, e);

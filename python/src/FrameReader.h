@@ -49,19 +49,22 @@ using PieceTuple = std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint64_t>;
 // array per column), "rows" (also when there is no column) and "reports"
 // (see below). `columns`, when given, are the frame's columns in order: a
 // column the input lacks is all None, and a record naming a key outside
-// them raises ReadError. Text that is no UTF-8 (in a cell, a column name)
-// reads with U+FFFD in place of each bad sequence. `piece`, when
-// given, reads that piece of a divided file.
+// them raises ReadError. In a cell, each byte that is no UTF-8 is kept as
+// its surrogate escape (U+DC80 + the byte) and counted per column in the
+// reports; in a column name it reads as U+FFFD. `piece`, when given, reads
+// that piece of a divided file. `encoding` ("" for UTF-8, "latin1",
+// "cp1252", as evfilter's --encoding) is the text's.
 pybind11::dict ReadFrame(const std::string& path, const std::string& format,
                          const std::optional<std::vector<std::string>>& columns,
-                         const std::optional<PieceTuple>& piece);
+                         const std::optional<PieceTuple>& piece,
+                         const std::string& encoding);
 
 // Reads `path` once and divides it into pieces of about `piece_bytes`
 // bytes at record boundaries: a dict of "format", "columns" (the header's,
 // or every key of the JSON records in the order they appear), "divided"
 // (false: read the input whole), "pieces" (PieceTuples) and "reports".
 pybind11::dict DivideInput(const std::string& path, const std::string& format,
-                           uint64_t piece_bytes);
+                           uint64_t piece_bytes, const std::string& encoding);
 
 // "reports" above: a list of (kind, count, shown messages), one per kind,
 // the first 10 messages of each kind kept; notes (renamed columns) come as

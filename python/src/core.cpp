@@ -150,9 +150,10 @@ PYBIND11_MODULE(_core, m) {
       py::arg("lines"));
 
   m.def("read_frame", &fmpython::ReadFrame, py::arg("path"), py::arg("format"),
-        py::arg("columns") = std::nullopt, py::arg("piece") = std::nullopt);
+        py::arg("columns") = std::nullopt, py::arg("piece") = std::nullopt,
+        py::arg("encoding") = "");
   m.def("divide_input", &fmpython::DivideInput, py::arg("path"),
-        py::arg("format"), py::arg("piece_bytes"));
+        py::arg("format"), py::arg("piece_bytes"), py::arg("encoding") = "");
 
   py::class_<fmpython::FrameFilter>(m, "Filter")
       .def(py::init([](const std::vector<LineTuple>& lines, bool utc) {

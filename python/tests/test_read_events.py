@@ -132,15 +132,37 @@ def test_several_inputs_and_globs_give_one_frame(tmp_path):
 
 def test_bytes_that_are_no_utf8_and_records_without_columns(tmp_path):
     latin = tmp_path / "latin.csv"
-    latin.write_bytes(b"Benutzer,Gr\xf6\xdfe\nJ\xf6rg,5\n")
-    df, _ = read(latin)
+    latin.write_bytes(b"Benutzer,Gr\xf6\xdfe\nJ\xf6rg,5\nJ\xfcrg,6\n")
+    df, said = read(latin)
+    # Names read with U+FFFD; cells keep each byte apart (surrogateescape),
+    # counted per column.
     assert list(df.columns) == ["Benutzer", "Gr\ufffd\ufffde"]
-    assert df.values.tolist() == [["J\ufffdrg", "5"]]
+    assert df.values.tolist() == [["J\udcf6rg", "5"], ["J\udcfcrg", "6"]]
+    assert any("column 'Benutzer': 2 value(s) are not valid UTF-8 (first at "
+               in s and "latin.csv:2: 'J\\xF6rg'" in s for s in said), said
+    # The mask compares the bytes as evfilter does: each one character, no
+    # U+FFFD among them, and the two rows apart.
+    assert fm.Filter("Benutzer LIKE 'J?rg'").mask(df).tolist() == [True, True]
+    assert not fm.Filter("Benutzer = 'J\ufffdrg'").mask(df).any()
+    assert (fm.Filter("Benutzer = x").mask(df.iloc[[0, 0]]).tolist()
+            == [False, False])
+    assert len(df.drop_duplicates()) == 2
+    # Read as the Latin-1 export it is.
+    df, said = read(latin, encoding="latin1")
+    assert list(df.columns) == ["Benutzer", "Gr\xf6\xdfe"]
+    assert df.values.tolist() == [["J\xf6rg", "5"], ["J\xfcrg", "6"]]
+    assert fm.Filter("Benutzer = 'Jörg'").mask(df).tolist() == [True, False]
+    with pytest.raises(ValueError, match="unknown encoding 'ebcdic'"):
+        fm.read_events(str(latin), encoding="ebcdic")
     # Dask reads the same, the columns found by the division included.
     pytest.importorskip("dask.dataframe")
     import filtermodule.dask as fmd
     assert fmd.read_events(str(latin), blocksize=4).compute(
-        scheduler="sync").values.tolist() == [["J\ufffdrg", "5"]]
+        scheduler="sync").values.tolist() == [["J\udcf6rg", "5"],
+                                              ["J\udcfcrg", "6"]]
+    assert fmd.read_events(str(latin), blocksize=4, encoding="cp1252").compute(
+        scheduler="sync").values.tolist() == [["J\xf6rg", "5"],
+                                              ["J\xfcrg", "6"]]
     bad = tmp_path / "bad.csv"
     bad.write_bytes(b"a\n\"\xff\n")
     with pytest.raises(fm.ReadError, match="bad.csv:2: a quoted field"):
@@ -150,7 +172,7 @@ def test_bytes_that_are_no_utf8_and_records_without_columns(tmp_path):
     df, _ = read(empty)
     assert len(df) == 2 == evfilter_count(["--where", "NOT a = 1"], str(empty))
     both = fm.read_events([str(empty), str(latin)])
-    assert len(both) == 3
+    assert len(both) == 4
 
 
 def test_keys_outside_the_columns_given_raise(tmp_path):

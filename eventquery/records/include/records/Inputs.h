@@ -84,6 +84,7 @@ class Input {
   // The size in bytes of a regular file; 0 when not known (a pipe).
   uint64_t size() const { return size_; }
   bool compressed() const { return compressed_; }
+  Encoding encoding() const { return encoding_; }
   // False for a piece whose stream begins inside the file (no header
   // bytes before it): a byte-order mark there is no file's mark.
   bool at_file_start() const { return at_file_start_; }
