@@ -5,7 +5,9 @@
 // tool's own error types, never a crash.
 //
 // The first byte selects the path: 0 definition, 1 expression, 2 CSV,
-// 3 JSON Lines, 4 TSV, 5 JSON array, 6 a file as given, 7 a gzip file.
+// 3 JSON Lines, 4 TSV, 5 JSON array, 6 a file as given, 7 a gzip file,
+// 8 pieces of a file, 9 JSON values by path, 10 a file read as Latin-1 or
+// Windows-1252.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -75,14 +77,15 @@ std::string Damaged(const std::string& bytes, size_t at, uint8_t flip,
 }
 
 // Opens `bytes` as a file, as evfilter opens its inputs, and reads it all.
-void ReadAsFile(const std::string& bytes) {
+void ReadAsFile(const std::string& bytes,
+                eventquery::Encoding encoding = eventquery::Encoding::kUtf8) {
   const int fd = memfd_create("input", MFD_CLOEXEC);
   if (fd < 0) return;
   if (write(fd, bytes.data(), bytes.size()) ==
       static_cast<ssize_t>(bytes.size())) {
     lseek(fd, 0, SEEK_SET);
-    eventquery::Input input("/proc/self/fd/" + std::to_string(fd),
-                            std::nullopt);
+    eventquery::Input input("/proc/self/fd/" + std::to_string(fd), std::nullopt,
+                            encoding);
     if (input.ok()) {
       try {
         ReadAll(eventquery::MakeRecordReader(input));
@@ -156,7 +159,7 @@ void PiecesReadAsTheWhole(const std::string& bytes, eventquery::Format format,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
-  const int which = in.Byte() % 10;
+  const int which = in.Byte() % 11;
   size_t at = 0, cut = 0;
   uint8_t flip = 0;
   if (which == 7) {
@@ -202,6 +205,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 8:
         PiecesReadAsTheWhole(text, piece_format, piece_bytes);
+        break;
+      case 10:
+        ReadAsFile(text, piece_bytes % 2 ? eventquery::Encoding::kLatin1
+                                         : eventquery::Encoding::kCp1252);
         break;
       case 9: {
         eventquery::JsonValueReader values;
