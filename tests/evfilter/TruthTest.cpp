@@ -15,6 +15,28 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Three lines on Id, the second nested deeper than the module builds: it
+// drops that line and logs an error.
+const std::string kDeepDefinition = [] {
+  std::string lines;
+  for (int i = 0; i < 3; ++i)
+    lines += std::string(i ? "," : "") +
+             R"({"field": "Id", "value": "1", "type": "numeric", "open": )" +
+             std::to_string(i == 1 ? 200 : 0) + R"(, "close": )" +
+             std::to_string(i == 2 ? 200 : 0) + "}";
+  return "{\"lines\": [" + lines + "]}";
+}();
+
+// A run that refused to run the filter of kDeepDefinition.
+void ExpectRefused(const Result& r) {
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(Has(r.err,
+                  "the filter module could not build the filter: "
+                  "FLTPopCmpdExpr - unknown error."))
+      << r.err;
+}
+
 // A CSV of `rows` records with Id 1..rows.
 std::string IdCsv(int rows) {
   std::string csv = "Id,Name\n";
@@ -71,25 +93,13 @@ TEST_F(EvfilterTruthTest, BadValuesStopTheRunAndPointAtThem) {
 TEST_F(EvfilterTruthTest, AFilterTheModuleCannotBuildWholeIsRefused) {
   // Nesting deeper than the module builds: it drops the line and logs an
   // error; evfilter refuses to run what is left, in every sub-command.
-  std::string lines;
-  for (int i = 0; i < 3; ++i)
-    lines += std::string(i ? "," : "") +
-             R"({"field": "Id", "value": "1", "type": "numeric", "open": )" +
-             std::to_string(i == 1 ? 200 : 0) + R"(, "close": )" +
-             std::to_string(i == 2 ? 200 : 0) + "}";
-  const std::string def = File("deep.json", "{\"lines\": [" + lines + "]}");
+  const std::string def = File("deep.json", kDeepDefinition);
   const std::string csv = File("ids.csv", IdCsv(3));
   for (const std::string& command :
        {"match --filter " + def + " " + csv, "show --filter " + def,
         "intervals --filter " + def + " Id"}) {
     SCOPED_TRACE(command);
-    const Result r = Run(command);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(Has(r.err,
-                    "the filter module could not build the filter: "
-                    "FLTPopCmpdExpr - unknown error."))
-        << r.err;
+    ExpectRefused(Run(command));
   }
 }
 
@@ -98,13 +108,7 @@ TEST_F(EvfilterTruthTest, AFilterTheModuleCannotBuildWholeIsRefused) {
 // full disk), a filter it cannot build whole is still refused, and a run
 // beside others that share the log folder sees only its own errors.
 TEST_F(EvfilterTruthTest, BuildErrorsAreSeenWhateverBecomesOfTheLogFile) {
-  std::string lines;
-  for (int i = 0; i < 3; ++i)
-    lines += std::string(i ? "," : "") +
-             R"({"field": "Id", "value": "1", "type": "numeric", "open": )" +
-             std::to_string(i == 1 ? 200 : 0) + R"(, "close": )" +
-             std::to_string(i == 2 ? 200 : 0) + "}";
-  const std::string def = File("deep.json", "{\"lines\": [" + lines + "]}");
+  const std::string def = File("deep.json", kDeepDefinition);
   const std::string csv = File("ids.csv", IdCsv(3));
   const fs::path logs = dir_ / "logs";
   fs::create_directory(logs);
@@ -112,15 +116,9 @@ TEST_F(EvfilterTruthTest, BuildErrorsAreSeenWhateverBecomesOfTheLogFile) {
   File("logs/Filter-Module.csv", "Timestamp,Source,Level,Verbosity,Message\n" +
                                      std::string(8192, 'x') + "\n");
   const std::string limited = "trap '' XFSZ; ulimit -f 4;";
-  Result r =
+  ExpectRefused(
       Run("match --log-dir " + logs.string() + " --filter " + def + " " + csv,
-          "", limited);
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(Has(r.err,
-                  "the filter module could not build the filter: "
-                  "FLTPopCmpdExpr - unknown error."))
-      << r.err;
+          "", limited));
   // Good runs sharing the folder with failing ones: each as alone.
   const std::string shared = "--log-dir " + logs.string();
   fs::remove(logs / "Filter-Module.csv");
