@@ -89,8 +89,6 @@ void ModuleLog::Setup(const std::string& folder, bool debug) {
     ::setenv("KVAL_DEBUG_LOG", "0", 1);  // nobody reads those traces
 }
 
-void ModuleLog::RemoveOwnFolder() { Own().Remove(); }
-
 int64_t ModuleLog::DroppedRecords() { return qellog_DroppedRecords(); }
 
 LogCapture::LogCapture() : outer_(LogCaptureAccess::current) {

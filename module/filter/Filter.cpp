@@ -1,7 +1,6 @@
 #include "filter/Filter.h"
 
 #include <algorithm>
-
 #include <charconv>
 #include <cstdint>
 #include <new>

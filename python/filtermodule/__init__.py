@@ -188,6 +188,11 @@ def _warn(notes, missing, columns=()):
             what = "%d value(s) of %r cannot be read as %s (first at row %d: %r); " \
                    "their conditions are false before NOT" % (
                        count, field, wanted, first_row, first_cell)
+        elif kind == "not utf-8":
+            what = "%d value(s) of %r hold bytes that are no UTF-8, as " \
+                   "surrogate escapes (first at row %d: %r); each such byte " \
+                   "was compared as a character of its own" % (
+                       count, field, first_row, first_cell)
         else:
             what = "%d value(s) of %r are beyond the module's exact numbers " \
                    "(first at row %d: %r); they were decided exactly" % (

@@ -250,7 +250,7 @@ void FieldColumn::Read(FieldReader& reader) {
       for (uint32_t r : *index_) ++count[r];
     for (const Noted& note : noted) {
       const Distinct& d = distinct_[note.value];
-      Note& to = notes_[note.kind == eventquery::FeedNote::kUnreadable ? 0 : 1];
+      Note& to = notes_[note.kind];
       if (to.count == 0 || d.first_row < to.first_row) {
         to.first_row = d.first_row;
         to.first_cell = note.cell;

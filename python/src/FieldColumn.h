@@ -118,7 +118,8 @@ class FieldColumn {
   // The condition lines on the field; marks are in this order.
   const std::vector<uint32_t>& conditions() const { return conditions_; }
   const std::u16string& wide() const { return wide_; }
-  // [0] unreadable values, [1] inexact ones.
+  // By eventquery::FeedNote::Kind: unreadable values, inexact ones, texts
+  // that are no UTF-8.
   const Note& note(int kind) const { return notes_[kind]; }
 
  private:
@@ -163,7 +164,7 @@ class FieldColumn {
   std::u16string texts_;
   std::vector<uint32_t> mark_offsets_;
   std::string marks_;
-  Note notes_[2];
+  Note notes_[3];  // by eventquery::FeedNote::Kind
 };
 
 }  // namespace fmpython

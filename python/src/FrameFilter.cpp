@@ -19,6 +19,18 @@ namespace py = pybind11;
 namespace fmpython {
 namespace {
 
+// The name the package's warnings go by, per eventquery::FeedNote::Kind.
+const char* KindName(int kind) {
+  switch (kind) {
+    case eventquery::FeedNote::kUnreadable:
+      return "unreadable";
+    case eventquery::FeedNote::kInexact:
+      return "inexact";
+    default:
+      return "not utf-8";
+  }
+}
+
 // The array of column `c`, which the filter reads and so must be given,
 // checked to be fit for its kind and to hold `rows` rows before anything
 // reads it.
@@ -201,12 +213,11 @@ py::tuple FrameFilter::Mask(
       out[r] = variant->IsMatch(&row);
     }
     for (uint32_t s = 0; s < columns.size(); ++s)
-      for (int kind = 0; kind < 2; ++kind) {
+      for (int kind = 0; kind < 3; ++kind) {
         const FieldColumn::Note& n = columns[s]->note(kind);
         if (n.count == 0) continue;
-        notes[{s, kind}] = {fields_[s],  kind == 0 ? "unreadable" : "inexact",
-                            n.wanted,    n.count,
-                            n.first_row, n.first_cell};
+        notes[{s, kind}] = {fields_[s], KindName(kind), n.wanted,
+                            n.count,    n.first_row,    n.first_cell};
       }
   }
   columns.clear();
@@ -315,8 +326,7 @@ void FrameFilter::Count(const std::vector<eventquery::FeedNote>& row_notes,
     NoteCount& c = notes[{n.field, static_cast<int>(n.kind)}];
     if (c.count++ == 0) {
       c.field = fields_[n.field];
-      c.kind = n.kind == eventquery::FeedNote::kUnreadable ? "unreadable"
-                                                           : "inexact";
+      c.kind = KindName(n.kind);
       c.wanted = n.wanted;
       c.first_row = row;
       c.first_cell = n.cell;

@@ -84,7 +84,7 @@ class FrameFilter {
   // What the cell readers noticed, counted per field and kind.
   struct NoteCount {
     std::string field;
-    std::string kind;  // "unreadable" or "inexact"
+    std::string kind;  // "unreadable", "inexact" or "not utf-8"
     std::string wanted;
     uint64_t count = 0;
     uint64_t first_row = 0;

@@ -36,9 +36,6 @@ class ModuleLog {
   // for trace lines. Throws std::runtime_error when no temporary folder can
   // be made.
   static void Setup(const std::string& folder, bool debug);
-  // Removes the private temporary folder now (a run that ends on a
-  // signal); safe to call more than once.
-  static void RemoveOwnFolder();
   // Records of this process the logging library could not write to the
   // file (a full disk, a lock held too long).
   static int64_t DroppedRecords();

@@ -55,6 +55,7 @@ class NumericIntervalCollection final : public INumericIntervalCollection {
   void IntersectWith(const NumericIntervalCollection& other);
   // The values in either set; with itself: normalises.
   void UnionWith(INumericIntervalCollection& other);
+
   const std::vector<NumericInterval>& intervals() const { return intervals_; }
   // True when some interval contains `value`.
   bool Covers(int32_t value) const;
