@@ -142,7 +142,8 @@ int LogKept(const FilterOptions& fo, int status) {
       "written to %s\n",
       static_cast<long long>(dropped),
       (std::filesystem::path(fo.log_dir) / filtermodule::kLogFileName).c_str());
-  return kError;
+  // A stop's status stays: it says more than the lost records.
+  return status >= 128 ? status : kError;
 }
 
 int RunIntervals(const FilterOptions& fo, const std::string& field) {

@@ -46,6 +46,9 @@ class Run {
     for (const std::string& path : inputs) {
       if (eventquery::StopRequested()) break;
       Input input(path, options_.input_format, options_.encoding);
+      // A stop while the input opened (a wait for its first bytes) is no
+      // failure of it.
+      if (eventquery::StopRequested()) break;
       if (!input.ok()) {
         // Like grep: say why, go on with the others, fail at the end.
         reporter_.Failure(input.name() + ": " + input.error());
@@ -57,10 +60,13 @@ class Run {
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
     // Records stand in the buffer until this flush: only now are they
     // written, or not.
-    const bool output_failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    const bool output_failed = !flushed || std::ferror(stdout);
     if (output_failed)
       reporter_.Failure(std::string("standard output: ") +
-                        std::strerror(errno));
+                        (error != 0 ? std::strerror(error) : "write error"));
     reporter_.Finish(records_, written_, output_failed);
     if (const int signal = eventquery::StopSignal(); signal != 0) {
       reporter_.Note(std::string("interrupted by ") +
@@ -78,8 +84,9 @@ class Run {
     try {
       reader = eventquery::MakeRecordReader(input);
     } catch (const InputError& e) {
-      reporter_.Failure(input.name() + ": " +
-                        eventquery::ReadFailure(input, e));
+      if (!eventquery::StopRequested())
+        reporter_.Failure(input.name() + ": " +
+                          eventquery::ReadFailure(input, e));
       return;
     }
     // No batch is in flight between inputs: every matcher is free.
@@ -113,7 +120,9 @@ class Run {
                         std::to_string(records_ - before) + " record(s)");
       return;
     }
-    if (!header) ReportMissing(*reader, true);
+    // Fields are missing from a stopped input's records only as far as it
+    // was read: nothing to say.
+    if (!header && !eventquery::StopRequested()) ReportMissing(*reader, true);
   }
 
   // The next record, or false at the end or when the input fails (then

@@ -57,7 +57,9 @@ Examples:
   evfilter match --where "`Event ID` >= 4624" export.csv
   evfilter match --where "Event.System.EventID = 1" sysmon.jsonl.gz
 
-Exit status: 0 a record was written, 1 none was, 2 an error.)";
+Exit status: 0 a record was written, 1 none was, 2 an error (also output
+that cannot be written, or a --log-dir log that lost records); 130 or 143
+stopped by SIGINT or SIGTERM, the records read until then written whole.)";
 
 // Descriptors 0 to 2 that are closed at start are taken by /dev/null, opened
 // the wrong way round so that using them fails as a closed one would: no
@@ -74,7 +76,13 @@ void HoldStandardDescriptors() {
   }
 }
 
-void OnStopSignal(int signal) { eventquery::RequestStop(signal); }
+// The first stop asks politely; the next SIGINT or SIGTERM, of either kind,
+// ends the process (signal() is async-signal-safe).
+void OnStopSignal(int signal) {
+  eventquery::RequestStop(signal);
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
 
 // SIGINT and SIGTERM stop the run between records; a second one ends the
 // process at once. A signal the caller ignores stays ignored (a background
@@ -87,7 +95,7 @@ void StopOnSignals() {
     struct sigaction stop {};
     stop.sa_handler = OnStopSignal;
     sigemptyset(&stop.sa_mask);
-    stop.sa_flags = SA_RESTART | SA_RESETHAND;
+    stop.sa_flags = SA_RESTART;
     ::sigaction(signal, &stop, nullptr);
   }
 }

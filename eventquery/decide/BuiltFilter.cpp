@@ -38,7 +38,16 @@ BuiltFilter::BuiltFilter(const std::vector<ConditionLine>& lines)
   {
     LogCapture capture;
     filter_ = CreateFilterFromFilterDefinition(&definition_);
-    records_ = capture.records();
+    records_ = capture.Take();
+    if (!capture.complete()) {
+      // An error line may be among what was lost: the build is not known
+      // to be whole.
+      if (filter_ != nullptr) DestroyFilter(filter_);
+      filter_ = nullptr;
+      throw BuildError(
+          "memory ran out while the filter module's messages of the build "
+          "were taken, so the build is not known to be whole");
+    }
   }
   std::string errors;
   for (const LogRecord& r : records_)

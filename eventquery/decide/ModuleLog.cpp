@@ -14,8 +14,22 @@ namespace eventquery {
 
 struct LogCaptureAccess {
   static thread_local LogCapture* current;
-  static void Add(LogCapture& capture, LogRecord record) {
-    capture.records_.push_back(std::move(record));
+  static void Add(LogCapture& capture, int32_t level, const char16_t* message) {
+    try {
+      capture.records_.push_back({LevelWord(level), common::ToUtf8(message)});
+    } catch (...) {
+      capture.lost_ = true;  // no memory for it
+    }
+  }
+  static std::string LevelWord(int32_t level) {
+    switch (level) {
+      case 0:
+        return filtermodule::kLogLevelError;
+      case 2:
+        return filtermodule::kLogLevelTrace;
+      default:
+        return std::to_string(level);
+    }
   }
 };
 
@@ -40,23 +54,12 @@ OwnFolder& Own() {
   return own;
 }
 
-std::string LevelWord(int32_t level) {
-  switch (level) {
-    case 0:
-      return filtermodule::kLogLevelError;
-    case 2:
-      return filtermodule::kLogLevelTrace;
-    default:
-      return std::to_string(level);
-  }
-}
-
 // Called by the logging library on the thread that writes the record.
 void Observe(void* /*context*/, int32_t level, int32_t /*verbosity*/,
              const char16_t* message) {
   LogCapture* capture = LogCaptureAccess::current;
   if (capture == nullptr || message == nullptr) return;
-  LogCaptureAccess::Add(*capture, {LevelWord(level), common::ToUtf8(message)});
+  LogCaptureAccess::Add(*capture, level, message);
 }
 
 void Observed() {
@@ -91,11 +94,17 @@ void ModuleLog::Setup(const std::string& folder, bool debug) {
 
 int64_t ModuleLog::DroppedRecords() { return qellog_DroppedRecords(); }
 
-LogCapture::LogCapture() : outer_(LogCaptureAccess::current) {
+LogCapture::LogCapture()
+    : outer_(LogCaptureAccess::current),
+      unobserved_at_start_(qellog_UnobservedRecords()) {
   Observed();
   LogCaptureAccess::current = this;
 }
 
 LogCapture::~LogCapture() { LogCaptureAccess::current = outer_; }
+
+bool LogCapture::complete() const {
+  return !lost_ && qellog_UnobservedRecords() == unobserved_at_start_;
+}
 
 }  // namespace eventquery

@@ -53,36 +53,6 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
   }
 }
 
-namespace {
-
-// A cell as a message shows it: a NUL as \0 and a byte that is no UTF-8
-// as \xNN, so that the message itself is text.
-std::string Shown(std::string_view cell) {
-  std::u16string wide;
-  common::AppendUtf16Marked(cell, wide, true);
-  std::string out;
-  for (size_t i = 0; i < wide.size(); ++i) {
-    const char16_t c = wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
-      // A pair from a valid sequence; escapes never follow a lead unit.
-      common::AppendUtf8(std::u16string_view(wide).substr(i, 2), out);
-      ++i;
-    } else if (c == 0) {
-      out += "\\0";
-    } else if (c >= 0xDC80 && c <= 0xDCFF) {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += kHex[(c >> 4) & 0xF];
-      out += kHex[c & 0xF];
-    } else {
-      common::AppendUtf8(std::u16string_view(&c, 1), out);
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
 void RowFeeder::ResetColumns() {
   for (Field& f : fields_) f.column = -1;
   resolved_columns_ = SIZE_MAX;
@@ -132,7 +102,8 @@ bool RowFeeder::Feed(const Record& record,
       f.usable |= kText;
     }
     if (invalid > 0 && notes != nullptr)
-      notes->push_back({FeedNote::kNotUtf8, index, "UTF-8", Shown(*cell)});
+      notes->push_back(
+          {FeedNote::kNotUtf8, index, "UTF-8", common::Printable(*cell)});
     // A typed condition on no value (absent, null, blank) is false; only a
     // value that is there and cannot be read is worth a note.
     if (!cell || IsBlankCell(*cell)) continue;
@@ -142,8 +113,8 @@ bool RowFeeder::Feed(const Record& record,
             {FeedNote::kUnreadable, index, wanted, std::string(*cell)});
     };
     if ((f.needs & kText) && has_nul && notes != nullptr)
-      notes->push_back(
-          {FeedNote::kUnreadable, index, kTextWithoutNul, Shown(*cell)});
+      notes->push_back({FeedNote::kUnreadable, index, kTextWithoutNul,
+                        common::Printable(*cell)});
     if (f.needs & kNumber) {
       if (const auto n = ReadNumber(*cell, scratch_)) {
         if (n->integer)

@@ -80,21 +80,34 @@ constexpr char kHeader[] = "Timestamp,Source,Level,Verbosity,Message\n";
 
 // Records dropped: not written, or written short and cut back.
 std::atomic<int64_t> g_dropped{0};
+// Records that could not be handed to the observers (no memory to format
+// one, an observer that failed).
+std::atomic<int64_t> g_unobserved{0};
 
 // The registered observers. Records are handed out under the shared lock;
-// adding or removing one takes it whole.
-std::shared_mutex g_observers_mutex;
-std::vector<std::pair<QelLogObserverFn, void*>> g_observers;
+// adding or removing one takes it whole. Never destroyed, like the logs:
+// threads may still write while the process exits.
+struct Observers {
+  std::shared_mutex mutex;
+  std::vector<std::pair<QelLogObserverFn, void*>> list;
+};
+Observers& TheObservers() {
+  static Observers* observers = new Observers();
+  return *observers;
+}
 std::atomic<bool> g_have_observers{false};
 
 void Notify(int32_t level, int32_t verbosity, const char16_t* message) {
   if (!g_have_observers.load(std::memory_order_acquire)) return;
-  std::shared_lock<std::shared_mutex> lock(g_observers_mutex);
-  for (const auto& [fn, context] : g_observers) {
+  Observers& o = TheObservers();
+  std::shared_lock<std::shared_mutex> lock(o.mutex);
+  for (const auto& [fn, context] : o.list) {
     try {
       fn(context, level, verbosity, message);
     } catch (...) {
-      // An observer's failure is its own; the record still goes on.
+      // An observer's failure is its own; the record still goes on, but
+      // it was not seen.
+      g_unobserved.fetch_add(1, std::memory_order_relaxed);
     }
   }
 }
@@ -309,16 +322,21 @@ class LogFile {
       g_dropped.fetch_add(1, std::memory_order_relaxed);
       return;
     }
-    // A lock held elsewhere for a second costs this record, not the host's
-    // thread. A lock file that is refused (a link, another user's) is done
-    // without: one write per record keeps records whole all the same.
-    const int lock_fd = locking_ ? LockFd() : -1;
-    ProcessLock lock(lock_fd);
-    if (lock_fd >= 0 && !lock.held()) {
+    // A lock held elsewhere for a second costs this record, and the log
+    // shuts as after a failed write, so that the next records do not wait
+    // too. A lock file that is refused (a link, another user's) or that
+    // cannot be locked at all is done without: one write per record keeps
+    // records whole all the same.
+    ProcessLock lock(locking_ ? LockFd() : -1);
+    if (lock.timed_out()) {
       g_dropped.fetch_add(1, std::memory_order_relaxed);
+      // From the end of the wait, not its start.
+      retry_after_ =
+          std::chrono::steady_clock::now() +
+          std::chrono::seconds(g_retry_seconds.load(std::memory_order_relaxed));
       return;
     }
-    if (!EnsureCurrent() || !WriteAll(record)) {
+    if (!EnsureCurrent() || !WriteAll(record, lock.held())) {
       g_dropped.fetch_add(1, std::memory_order_relaxed);
       CloseFile();
       retry_after_ = now + std::chrono::seconds(
@@ -328,9 +346,10 @@ class LogFile {
 
  private:
   // flock on a separate file: the log file itself is renamed by rotation.
-  // Waits at most a second for the lock: a process that holds it longer
-  // (or another user's lock file, which is refused) must not block the
-  // host.
+  // Waits at most a second for a lock held elsewhere: a process that holds
+  // it longer must not block the host. A lock that cannot be taken at all
+  // (no file, ENOLCK on a file system without locks) is neither held nor
+  // timed out.
   class ProcessLock {
    public:
     explicit ProcessLock(int fd) : fd_(fd) {
@@ -344,7 +363,10 @@ class LogFile {
           return;
         }
         if (errno != EWOULDBLOCK && errno != EINTR) break;
-        if (std::chrono::steady_clock::now() >= give_up) break;
+        if (std::chrono::steady_clock::now() >= give_up) {
+          timed_out_ = true;
+          break;
+        }
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(10000));
       }
@@ -354,12 +376,14 @@ class LogFile {
       if (fd_ >= 0) ::flock(fd_, LOCK_UN);
     }
     bool held() const { return held_; }
+    bool timed_out() const { return timed_out_; }
     ProcessLock(const ProcessLock&) = delete;
     ProcessLock& operator=(const ProcessLock&) = delete;
 
    private:
     int fd_;
     bool held_ = false;
+    bool timed_out_ = false;
   };
 
   int LockFd() {
@@ -402,7 +426,8 @@ class LogFile {
     return true;
   }
 
-  bool WriteAll(const std::string& record) {
+  // `locked`: no other process appends meanwhile.
+  bool WriteAll(const std::string& record, bool locked) {
     if (limit_ > 0 && pending_size_ > 0 &&
         pending_size_ + static_cast<int64_t>(record.size()) > limit_) {
       Rotate();
@@ -413,20 +438,22 @@ class LogFile {
       thread_local std::string headed;
       headed.assign(kHeader, sizeof kHeader - 1);
       headed += record;
-      return WriteWhole(headed);
+      return WriteWhole(headed, locked);
     }
-    return WriteWhole(record);
+    return WriteWhole(record, locked);
   }
 
   // One write of all of `bytes`: a record never shares a line with half of
-  // another. A short write (a full disk) is cut back to where it began.
-  bool WriteWhole(const std::string& bytes) {
+  // another. A short write (a full disk) is cut back to where it began
+  // when `locked`; without the lock another process may have appended
+  // since, and its records must not be cut.
+  bool WriteWhole(const std::string& bytes, bool locked) {
     ssize_t n;
     do {
       n = ::write(fd_, bytes.data(), bytes.size());
     } while (n < 0 && errno == EINTR);
     if (n == static_cast<ssize_t>(bytes.size())) return true;
-    if (n > 0) {
+    if (n > 0 && locked) {
       // Under the lock nobody else appends: the file ended at pending_size_.
       while (::ftruncate(fd_, static_cast<off_t>(pending_size_)) != 0 &&
              errno == EINTR) {
@@ -588,7 +615,10 @@ extern "C" int32_t WriteLogEntry(int32_t handle, int32_t level,
     log->Write(level, verbosity, message);
     return 1;
   } catch (...) {
+    // No memory to format it: neither the file nor the observers have it.
     g_dropped.fetch_add(1, std::memory_order_relaxed);
+    if (g_have_observers.load(std::memory_order_acquire))
+      g_unobserved.fetch_add(1, std::memory_order_relaxed);
     return 0;
   }
 }
@@ -596,8 +626,9 @@ extern "C" int32_t WriteLogEntry(int32_t handle, int32_t level,
 extern "C" int32_t qellog_AddObserver(QelLogObserverFn fn, void* context) {
   if (fn == nullptr) return 0;
   try {
-    std::unique_lock<std::shared_mutex> lock(g_observers_mutex);
-    g_observers.emplace_back(fn, context);
+    Observers& o = TheObservers();
+    std::unique_lock<std::shared_mutex> lock(o.mutex);
+    o.list.emplace_back(fn, context);
     g_have_observers.store(true, std::memory_order_release);
     return 1;
   } catch (...) {
@@ -606,11 +637,12 @@ extern "C" int32_t qellog_AddObserver(QelLogObserverFn fn, void* context) {
 }
 
 extern "C" int32_t qellog_RemoveObserver(QelLogObserverFn fn, void* context) {
-  std::unique_lock<std::shared_mutex> lock(g_observers_mutex);
-  for (auto it = g_observers.begin(); it != g_observers.end(); ++it) {
+  Observers& o = TheObservers();
+  std::unique_lock<std::shared_mutex> lock(o.mutex);
+  for (auto it = o.list.begin(); it != o.list.end(); ++it) {
     if (it->first == fn && it->second == context) {
-      g_observers.erase(it);
-      g_have_observers.store(!g_observers.empty(), std::memory_order_release);
+      o.list.erase(it);
+      g_have_observers.store(!o.list.empty(), std::memory_order_release);
       return 1;
     }
   }
@@ -619,6 +651,10 @@ extern "C" int32_t qellog_RemoveObserver(QelLogObserverFn fn, void* context) {
 
 extern "C" int64_t qellog_DroppedRecords() {
   return g_dropped.load(std::memory_order_relaxed);
+}
+
+extern "C" int64_t qellog_UnobservedRecords() {
+  return g_unobserved.load(std::memory_order_relaxed);
 }
 
 extern "C" int32_t qellog_SetLogProperties(int32_t keep_files,

@@ -220,7 +220,9 @@ def read_events(paths, format=None, encoding=None):
     or "cp1252". In UTF-8 text, a byte that is no UTF-8 is kept as its
     surrogate escape ("\\udcf6" for 0xF6, as Python's "surrogateescape"
     makes it), reported per column with a ``ReadWarning``, and compared by
-    ``Filter.mask`` as the byte it stands for."""
+    ``Filter.mask`` as the byte it stands for. Such a str cannot be written
+    as UTF-8 as it is: ``to_csv(..., errors="surrogateescape")`` writes the
+    byte back; ``encoding=`` avoids them for a Latin-1 or Windows export."""
     import pandas as pd
 
     frames = []

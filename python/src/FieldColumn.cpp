@@ -103,7 +103,7 @@ void FieldColumn::AddDistinct(size_t row) {
   distinct_.push_back(d);
 }
 
-void FieldColumn::IndexTyped() {
+bool FieldColumn::IndexTyped() {
   const void* base = data_.data();
   if (kind_ == ColumnKind::kInt64 && number_only_) {
     ints_ = static_cast<const int64_t*>(base);
@@ -123,7 +123,7 @@ void FieldColumn::IndexTyped() {
       text_offsets_.assign(1, 0);
       texts_.assign(1, u'\0');
       mark_offsets_.assign(1, 0);
-      return;
+      return true;
     }
   }
   // Every NaN is the one missing value; other doubles by their bits.
@@ -150,6 +150,7 @@ void FieldColumn::IndexTyped() {
   uint64_t last = 0;
   uint32_t last_number = 0;
   for (size_t r = 0; r < rows_; ++r) {
+    if (TimeToCheck(r) && SignalRaised()) return false;
     const uint64_t key = key_of(r);
     if (r > 0 && key == last) {
       rows[r] = last_number;
@@ -186,11 +187,13 @@ void FieldColumn::IndexTyped() {
     last = key;
     last_number = number;
   }
+  return true;
 }
 
-void FieldColumn::Read(FieldReader& reader) {
-  if (mode_ != Mode::kConstant && kind_ != ColumnKind::kText) IndexTyped();
-  if (mode_ == Mode::kDirect) return;
+bool FieldColumn::Read(FieldReader& reader) {
+  if (mode_ != Mode::kConstant && kind_ != ColumnKind::kText && !IndexTyped())
+    return false;
+  if (mode_ == Mode::kDirect) return true;
   const size_t n = distinct_.size();
   kinds_.resize(n);
   integers_.resize(n);
@@ -210,6 +213,7 @@ void FieldColumn::Read(FieldReader& reader) {
   std::vector<Noted> noted;
   const char16_t* field = wide_.c_str();
   for (size_t v = 0; v < n; ++v) {
+    if (TimeToCheck(v) && SignalRaised()) return false;
     const Distinct& d = distinct_[v];
     std::optional<std::string_view> cell;
     if (d.present) cell = std::string_view(cells_).substr(d.start, d.size);
@@ -263,13 +267,14 @@ void FieldColumn::Read(FieldReader& reader) {
   // row is checked without reading its value's marks.
   if (mode_ == Mode::kConstant) {
     constant_ = forces[0] ? kForces : 0;
-    return;
+    return true;
   }
   bool any = false;
   for (size_t v = 0; v < n; ++v) any = any || forces[v];
-  if (!any) return;
+  if (!any) return true;
   for (uint32_t& r : *index_)
     if (forces[r]) r |= kForces;
+  return true;
 }
 
 FieldColumn::View FieldColumn::view() const {

@@ -96,8 +96,9 @@ class FieldColumn {
   FieldColumn(uint32_t field, size_t rows, const FieldReader& reader,
               std::vector<uint32_t>& index);
 
-  // Reads the distinct values. Call once, before view and At.
-  void Read(FieldReader& reader);
+  // Reads the distinct values. Call once, before view and At, without the
+  // GIL. False when Ctrl-C came meanwhile (the column is then not ready).
+  bool Read(FieldReader& reader);
 
   size_t rows() const { return rows_; }
   View view() const;
@@ -127,7 +128,7 @@ class FieldColumn {
 
   // Numbers the distinct values of a typed column and renders each as the
   // text a file would hold.
-  void IndexTyped();
+  bool IndexTyped();
   // One distinct value first seen at `row`; its text starts at the end of
   // `cells_`.
   void AddDistinct(size_t row);

@@ -186,14 +186,17 @@ py::tuple FrameFilter::Mask(
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<FieldColumn*> fields;
     for (auto& c : columns) {
-      c->Read(reader_);
+      if (!c->Read(reader_)) {
+        interrupted = true;
+        break;
+      }
       fields.push_back(c.get());
     }
     ColumnRow row(std::move(fields));
     eventquery::FilterVariants& variants = matcher_.variants();
     IFilter* base = variants.base();
     size_t built = variants.variants_built();
-    for (size_t r = 0; r < rows; ++r) {
+    for (size_t r = 0; r < rows && !interrupted; ++r) {
       if (TimeToCheck(r) && SignalRaised()) {
         interrupted = true;
         break;

@@ -42,7 +42,7 @@ std::string Readable(std::string_view text) {
 }
 
 // A cell as a str: each byte that is no UTF-8 kept as its surrogate escape
-// (U+DC80 + the byte, as Python's "surrogateescape" makes it), so that
+// (U+DC00 + the byte, as Python's "surrogateescape" makes it), so that
 // different cells stay different; the mask reads the byte back.
 py::object CellStr(std::string_view text) {
   PyObject* s = PyUnicode_DecodeUTF8(
@@ -83,19 +83,7 @@ class Reports {
         ++c.count;
         return;
       }
-    std::string shown;
-    for (const char ch : cell) {
-      const auto b = static_cast<unsigned char>(ch);
-      if (b < 0x80) {
-        shown.push_back(ch);
-      } else {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        shown += "\\x";
-        shown += kHex[b >> 4];
-        shown += kHex[b & 0xF];
-      }
-    }
-    not_utf8_.push_back({column, {1, place, shown}});
+    not_utf8_.push_back({column, {1, place, common::Printable(cell)}});
   }
   void Add(const std::string& kind, std::string message) {
     for (auto& [name, k] : kinds_)
@@ -118,7 +106,7 @@ class Reports {
                 " value(s) are not valid UTF-8 (first at " + c.first_place +
                 ": '" + c.first_cell +
                 "'); each byte that is no UTF-8 is kept as its surrogate "
-                "escape (U+DC80 + the byte). For a Latin-1 or Windows "
+                "escape (U+DC00 + the byte). For a Latin-1 or Windows "
                 "export, read with encoding='latin1' or 'cp1252'"})));
     return out;
   }

@@ -50,7 +50,7 @@ using PieceTuple = std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint64_t>;
 // (see below). `columns`, when given, are the frame's columns in order: a
 // column the input lacks is all None, and a record naming a key outside
 // them raises ReadError. In a cell, each byte that is no UTF-8 is kept as
-// its surrogate escape (U+DC80 + the byte) and counted per column in the
+// its surrogate escape (U+DC00 + the byte) and counted per column in the
 // reports; in a column name it reads as U+FFFD. `piece`, when given, reads
 // that piece of a divided file. `encoding` ("" for UTF-8, "latin1",
 // "cp1252", as evfilter's --encoding) is the text's.

@@ -17,6 +17,7 @@
 
 #include "FrameFilter.h"
 #include "FrameReader.h"
+#include "Interrupts.h"
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
 #include "decide/ModuleLog.h"
@@ -70,6 +71,10 @@ std::vector<ConditionLine> CompileWhere(
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The filter module, deciding records as evfilter does.";
+  fmpython::g_main_thread = py::module_::import("threading")
+                                .attr("main_thread")()
+                                .attr("ident")
+                                .cast<unsigned long>();
   m.attr("__version__") = FM_VERSION;
 
   static py::exception<eventquery::BuildError> build_error(m, "BuildError",

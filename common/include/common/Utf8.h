@@ -114,6 +114,33 @@ inline void AppendUtf16(std::string_view in, std::u16string& out) {
   AppendUtf16Marked(in, out, false);
 }
 
+// `in` as a message may show it: a NUL as \0 and each byte that starts no
+// valid sequence as \xNN, the rest as it stands, so that the message is
+// text.
+inline std::string Printable(std::string_view in) {
+  std::u16string wide;
+  AppendUtf16Marked(in, wide, true);
+  std::string out;
+  for (size_t i = 0; i < wide.size(); ++i) {
+    const char16_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
+      // A pair from a valid sequence; an escape never follows a lead unit.
+      AppendUtf8(std::u16string_view(wide).substr(i, 2), out);
+      ++i;
+    } else if (c == 0) {
+      out += "\\0";
+    } else if (c >= 0xDC80 && c <= 0xDCFF) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[(c >> 4) & 0xF];
+      out += kHex[c & 0xF];
+    } else {
+      AppendUtf8(std::u16string_view(&c, 1), out);
+    }
+  }
+  return out;
+}
+
 inline std::u16string ToUtf16(std::string_view in) {
   std::u16string out;
   out.reserve(in.size());

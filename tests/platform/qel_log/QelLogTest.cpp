@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -276,6 +277,16 @@ TEST(QelLogObserverTest, ObserversSeeEveryRecordWhateverBecomesOfTheFile) {
                                                         u"no file 01"}));
   EXPECT_NE(ReadFile(folder / "log.csv").find("into the file 7%"),
             std::string::npos);
+  // An observer that fails leaves a count, for those that must see all.
+  auto failing = [](void*, int32_t, int32_t, const char16_t*) {
+    throw std::runtime_error("no room");
+  };
+  ASSERT_NE(qellog_AddObserver(failing, nullptr), 0);
+  const int64_t unobserved = qellog_UnobservedRecords();
+  Write(handle, 0, 1, u"missed");
+  EXPECT_EQ(qellog_UnobservedRecords(), unobserved + 1);
+  EXPECT_NE(qellog_RemoveObserver(failing, nullptr), 0);
+  EXPECT_NE(ReadFile(folder / "log.csv").find("missed"), std::string::npos);
 }
 
 // In a folder open to everybody (a host's shared log folder), another user
@@ -312,6 +323,7 @@ TEST(QelLogSafetyTest, FilesOfAnotherUserAreRefused) {
 // A lock held by another process for longer than a second costs that
 // record (counted), not the host's thread.
 TEST(QelLogSafetyTest, ALockHeldTooLongDropsTheRecordAfterASecond) {
+  qellog_SetLogProperties(10, 1, 10485760, 1);
   const fs::path folder = FreshFolder();
   const fs::path log = folder / "log.csv";
   const int32_t handle = Open(Wide(log.string()), 0);
@@ -327,11 +339,19 @@ TEST(QelLogSafetyTest, ALockHeldTooLongDropsTheRecordAfterASecond) {
   EXPECT_GE(waited, std::chrono::milliseconds(900));
   EXPECT_LT(waited, std::chrono::seconds(3));
   EXPECT_EQ(qellog_DroppedRecords(), dropped + 1);
+  // The log then shuts for the retry time: the next record does not wait.
+  const auto next = std::chrono::steady_clock::now();
+  Write(handle, 0, 1, u"also dropped");
+  EXPECT_LT(std::chrono::steady_clock::now() - next,
+            std::chrono::milliseconds(100));
+  EXPECT_EQ(qellog_DroppedRecords(), dropped + 2);
   ::flock(held, LOCK_UN);
   ::close(held);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   Write(handle, 0, 1, u"after");
   const std::string text = ReadFile(log);
   EXPECT_EQ(text.find("while held"), std::string::npos);
+  EXPECT_EQ(text.find("also dropped"), std::string::npos);
   EXPECT_NE(text.find("after"), std::string::npos);
 }
 

@@ -52,11 +52,18 @@ class LogCapture {
 
   // The records so far, in the order written.
   const std::vector<LogRecord>& records() const { return records_; }
+  // The records, moved out.
+  std::vector<LogRecord> Take() { return std::move(records_); }
+  // False when a record may be missing: memory ran out while one was
+  // handed over (in this process; another thread's loss counts too).
+  bool complete() const;
 
  private:
   friend struct LogCaptureAccess;
   LogCapture* outer_;
   std::vector<LogRecord> records_;
+  int64_t unobserved_at_start_;
+  bool lost_ = false;
 };
 
 }  // namespace eventquery

@@ -1,7 +1,8 @@
 // A request to stop reading, as a program makes it from a signal handler
 // (SIGINT, SIGTERM). Inputs that wait for data (pipes, terminals) look at
 // it at least every quarter second and then fail with "interrupted"; the
-// run loops look at it between records.
+// readers look at it before they read more, so the records already
+// buffered are still read; the run loops look at it between inputs.
 //
 // Thread safety: RequestStop is async-signal-safe; the others may be
 // called from any thread.

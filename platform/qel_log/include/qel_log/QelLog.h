@@ -23,7 +23,11 @@
 // ends it. Both return non-zero on success.
 //
 // qellog_DroppedRecords() counts the records of this process that could not
-// be written: no file, a failed or short write, a lock not had in a second.
+// be written: no file, a failed or short write, a lock not had in a second
+// (the log then shuts for the retry time, as after a failed write).
+// qellog_UnobservedRecords() counts those that could not be handed to the
+// observers (no memory to format one, an observer that threw): an observer
+// that must see every record compares it before and after.
 //
 // All entries are safe to call from several threads at once.
 
@@ -58,6 +62,7 @@ typedef void (*QelLogObserverFn)(void* context, int32_t level,
 QELLOG_EXPORT int32_t qellog_AddObserver(QelLogObserverFn fn, void* context);
 QELLOG_EXPORT int32_t qellog_RemoveObserver(QelLogObserverFn fn, void* context);
 QELLOG_EXPORT int64_t qellog_DroppedRecords();
+QELLOG_EXPORT int64_t qellog_UnobservedRecords();
 }
 
 // The file name under which the module loads the library at run time: the
