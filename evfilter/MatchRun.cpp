@@ -1,10 +1,8 @@
 #include "MatchRun.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <thread>
@@ -60,13 +58,9 @@ class Run {
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
     // Records stand in the buffer until this flush: only now are they
     // written, or not.
-    errno = 0;
-    const bool flushed = std::fflush(stdout) == 0;
-    const int error = errno;
-    const bool output_failed = !flushed || std::ferror(stdout);
-    if (output_failed)
-      reporter_.Failure(std::string("standard output: ") +
-                        (error != 0 ? std::strerror(error) : "write error"));
+    const std::string output_error = FlushStandardOutput();
+    const bool output_failed = !output_error.empty();
+    if (output_failed) reporter_.Failure("standard output: " + output_error);
     reporter_.Finish(records_, written_, output_failed);
     if (const int signal = eventquery::StopSignal(); signal != 0) {
       reporter_.Note(std::string("interrupted by ") +

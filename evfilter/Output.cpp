@@ -84,4 +84,13 @@ void Writer::Write(const Record& record, const Source& source) {
   }
 }
 
+std::string FlushStandardOutput() {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno;
+  if (flushed && !std::ferror(stdout)) return {};
+  // An earlier failed write may have left nothing to flush, and no errno.
+  return error != 0 ? std::strerror(error) : "write error";
+}
+
 }  // namespace evfilter

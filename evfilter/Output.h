@@ -58,6 +58,10 @@ class Writer {
   std::string out_;
 };
 
+// Flushes standard output: "" when all that was printed is written, else
+// why not ("No space left on device").
+std::string FlushStandardOutput();
+
 }  // namespace evfilter
 
 #endif  // EVFILTER_OUTPUT_H_

@@ -12,12 +12,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "Output.h"
 #include "records/Stop.h"
 
 namespace evfilter {
@@ -205,12 +205,9 @@ int main(int argc, char** argv) {
   }
   // Whatever was printed is written only now, or not: a failure here is
   // an error like any other (--count, show, intervals, --version).
-  errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
-  const int error = errno;
-  if ((!flushed || std::ferror(stdout)) && status < 2) {
-    std::fprintf(stderr, "evfilter: standard output: %s\n",
-                 error != 0 ? std::strerror(error) : "write error");
+  if (const std::string error = evfilter::FlushStandardOutput();
+      !error.empty() && status < 2) {
+    std::fprintf(stderr, "evfilter: standard output: %s\n", error.c_str());
     status = 2;
   }
   if (const int signal = eventquery::StopSignal();

@@ -10,9 +10,8 @@ InputPieces DivideAtRecords(const Input& input, RecordReader& reader,
   InputPieces out;
   // A reader's positions are the file's bytes only when nothing stands
   // between them: no decompression, no transcoding.
-  out.divided = !input.compressed() &&
-                input.encoding() == Encoding::kUtf8 && input.size() > 0 &&
-                input.format() != Format::kJsonArray;
+  out.divided = !input.compressed() && input.encoding() == Encoding::kUtf8 &&
+                input.size() > 0 && input.format() != Format::kJsonArray;
   out.header_end = reader.position();
   out.header_line = reader.line();
   InputPiece piece{out.header_end, out.header_end, out.header_line};
