@@ -12,7 +12,9 @@ packages=(
   tzdata                              # time zones the date tests set
   nlohmann-json3-dev libcli11-dev     # evfilter: definitions, arguments
   libsimdjson-dev                     # evfilter: JSON input
-  zlib1g-dev                          # evfilter: gzip-compressed input
+  zlib1g-dev                          # evfilter: gzip input, EVTX checksums
+  libevtx-dev libevtx-utils           # EVTX: the peer the tests check
+                                      # the writer and reader against
   "$@"
 )
 # The Python package, which the default presets build and test.

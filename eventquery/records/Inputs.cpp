@@ -278,6 +278,25 @@ std::string ReadSome(ByteSource& source, size_t size, std::string& error) {
   return bytes;
 }
 
+// `source` as a stdio stream that owns it; null (with `error` said) when
+// none can be made.
+std::FILE* OpenStream(std::unique_ptr<ByteSource> source,
+                      const std::shared_ptr<std::string>& stream_error,
+                      std::string& error) {
+  auto* cookie = new Cookie{std::move(source), stream_error};
+  std::FILE* file = ::fopencookie(
+      cookie, "rb",
+      cookie_io_functions_t{CookieRead, nullptr, nullptr, CookieClose});
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    CookieClose(cookie);
+  }
+  return file;
+}
+
+// The first bytes of an event log file.
+constexpr char kEvtxMagic[] = "ElfFile";  // with its NUL
+
 // A UTF-16 byte-order mark, as Windows tools write before UTF-16 text.
 bool IsUtf16(std::string_view bytes) {
   return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
@@ -306,6 +325,7 @@ std::optional<Format> FormatOfName(std::string path) {
   if (ext == ".csv") return Format::kCsv;
   if (ext == ".tsv" || ext == ".tab") return Format::kTsv;
   if (ext == ".jsonl" || ext == ".ndjson") return Format::kJsonLines;
+  if (ext == ".evtx") return Format::kEvtx;
   return std::nullopt;
 }
 
@@ -326,6 +346,7 @@ std::optional<Format> FormatNamed(const std::string& name) {
   if (name == "tsv") return Format::kTsv;
   if (name == "jsonl") return Format::kJsonLines;
   if (name == "json") return Format::kJsonArray;
+  if (name == "evtx") return Format::kEvtx;
   return std::nullopt;
 }
 
@@ -339,6 +360,8 @@ const char* FormatName(Format format) {
       return "jsonl";
     case Format::kJsonArray:
       return "json";
+    case Format::kEvtx:
+      return "evtx";
   }
   return "";
 }
@@ -354,12 +377,15 @@ std::optional<Encoding> EncodingNamed(const std::string& name) {
 
 std::optional<Format> OutputFormatNamed(const std::string& name) {
   const auto format = FormatNamed(name);
-  if (format == Format::kJsonArray) return std::nullopt;
+  if (format == Format::kJsonArray || format == Format::kEvtx)
+    return std::nullopt;
   return format;
 }
 
 Format OutputFormatOf(Format input) {
-  return input == Format::kJsonArray ? Format::kJsonLines : input;
+  return input == Format::kJsonArray || input == Format::kEvtx
+             ? Format::kJsonLines
+             : input;
 }
 
 Input::Input(const std::string& path, std::optional<Format> format,
@@ -374,6 +400,8 @@ Input::Input(const std::string& path, Format format, uint64_t header_end,
   const std::vector<std::pair<uint64_t, uint64_t>> ranges = {
       {0, header_end}, {piece.begin, piece.end}};
   at_file_start_ = header_end > 0 || piece.begin == 0;
+  piece_ = true;
+  first_line_ = piece.first_line;
   Open(path, format, &ranges);
 }
 
@@ -418,6 +446,20 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   }
   source = std::make_unique<PrefixSource>(std::move(magic), std::move(source));
   if (compressed_) source = std::make_unique<GzipSource>(std::move(source));
+  // An event log file is bytes, not text: told by its signature, or by the
+  // format or name that says it is one (then its reader says what it is).
+  std::string head = ReadSome(*source, 8, error_);
+  if (!error_.empty()) return;
+  const bool evtx =
+      (head.size() == 8 && head.compare(0, 8, kEvtxMagic, 8) == 0 && !format) ||
+      format == Format::kEvtx ||
+      (!format && !standard && FormatOfName(path) == Format::kEvtx);
+  source = std::make_unique<PrefixSource>(std::move(head), std::move(source));
+  if (evtx) {
+    format_ = Format::kEvtx;
+    file_ = OpenStream(std::move(source), stream_error_, error_);
+    return;
+  }
   if (encoding_ != Encoding::kUtf8)
     source = std::make_unique<TranscodeSource>(std::move(source), encoding_);
   std::string prefix = ReadSome(*source, 64 * 1024, error_);
@@ -447,16 +489,9 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   } else {
     format_ = FormatOfText(prefix);
   }
-  auto* cookie = new Cookie{
+  file_ = OpenStream(
       std::make_unique<PrefixSource>(std::move(prefix), std::move(source)),
-      stream_error_};
-  file_ = ::fopencookie(
-      cookie, "rb",
-      cookie_io_functions_t{CookieRead, nullptr, nullptr, CookieClose});
-  if (file_ == nullptr) {
-    error_ = std::strerror(errno);
-    CookieClose(cookie);
-  }
+      stream_error_, error_);
 }
 
 Input::~Input() {

@@ -4,6 +4,7 @@
 #ifndef RECORDS_READERS_H_
 #define RECORDS_READERS_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -21,6 +22,11 @@ std::unique_ptr<RecordReader> MakeJsonLinesReader(std::FILE* file,
                                                   bool at_file_start);
 std::unique_ptr<RecordReader> MakeJsonArrayReader(std::FILE* file,
                                                   bool at_file_start);
+// Reads the file header at once (InputError when it is none). A `piece`
+// is the header followed by some of the file's chunks, the first of them
+// chunk `first_chunk`; it is read as it comes, without the header's count.
+std::unique_ptr<RecordReader> MakeEvtxReader(std::FILE* file,
+                                             uint64_t first_chunk, bool piece);
 
 }  // namespace eventquery
 

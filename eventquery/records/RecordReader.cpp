@@ -37,11 +37,16 @@ std::unique_ptr<RecordReader> MakeRecordReader(Format format, std::FILE* file,
       return MakeJsonLinesReader(file, at_file_start);
     case Format::kJsonArray:
       return MakeJsonArrayReader(file, at_file_start);
+    case Format::kEvtx:
+      return MakeEvtxReader(file, 0, false);
   }
   return nullptr;
 }
 
 std::unique_ptr<RecordReader> MakeRecordReader(const Input& input) {
+  if (input.format() == Format::kEvtx)
+    return MakeEvtxReader(input.file(), input.piece() ? input.first_line() : 0,
+                          input.piece());
   return MakeRecordReader(input.format(), input.file(), input.at_file_start());
 }
 

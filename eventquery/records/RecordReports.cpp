@@ -3,10 +3,17 @@
 namespace eventquery {
 
 std::string PlaceOf(const std::string& name, const Record& record) {
+  if (!record.where.empty()) return name + ": " + std::string(record.where);
   return name + ":" + std::to_string(record.line);
 }
 
+const char* UnreadableKind(const Record& record) {
+  return record.where.empty() ? kUnreadableLine : kUnreadableRecord;
+}
+
 std::string SkippedLine(const std::string& place, const Record& record) {
+  // A record that says where it is says what was skipped, too.
+  if (!record.where.empty()) return place + ": " + record.problem;
   return place + ": " + record.problem + "; line skipped";
 }
 

@@ -193,7 +193,7 @@ bool Check(const std::string& name, const Record& record, Format format,
     if (record.fatal)
       *fatal = eventquery::LostInput(place, record);
     else
-      reports.Add(eventquery::kUnreadableLine,
+      reports.Add(eventquery::UnreadableKind(record),
                   eventquery::SkippedLine(place, record));
     return false;
   }

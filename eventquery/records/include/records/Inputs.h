@@ -6,7 +6,11 @@
 // bytes of the text are read ahead, to refuse what is not text (NUL bytes)
 // and to tell the format when neither the option nor the extension does:
 // after any byte-order mark, "[" starts a JSON array, "{" JSON Lines,
-// anything else CSV. A ".json" file is told the same way.
+// anything else CSV. A ".json" file is told the same way. A Windows event
+// log file is told by its signature ("ElfFile") or its name (".evtx"),
+// and read as bytes: no text checks, no transcoding; it is read as a
+// stream, in one pass, so standard input and gzip serve as well as a
+// file.
 //
 // A read that fails later (a corrupt or truncated gzip stream) makes the
 // stream's reads fail; `stream_error()` then says why.
@@ -26,13 +30,14 @@
 
 namespace eventquery {
 
-enum class Format { kCsv, kTsv, kJsonLines, kJsonArray };
+enum class Format { kCsv, kTsv, kJsonLines, kJsonArray, kEvtx };
 
 // The input format named on the command line ("csv", "tsv", "jsonl",
-// "json" for a JSON array), or nothing.
+// "json" for a JSON array, "evtx" for a Windows event log file), or
+// nothing.
 std::optional<Format> FormatNamed(const std::string& name);
-inline constexpr char kFormatNames[] = "csv, tsv, jsonl, json";
-// The name of `format` ("csv", "tsv", "jsonl", "json").
+inline constexpr char kFormatNames[] = "csv, tsv, jsonl, json, evtx";
+// The name of `format` ("csv", "tsv", "jsonl", "json", "evtx").
 const char* FormatName(Format format);
 // The output format named on the command line ("csv", "tsv", "jsonl").
 std::optional<Format> OutputFormatNamed(const std::string& name);
@@ -47,7 +52,7 @@ std::optional<Encoding> EncodingNamed(const std::string& name);
 inline constexpr char kEncodingNames[] = "utf-8, latin1, cp1252";
 
 // The format records of `input` are written in by default: their own, but
-// JSON Lines for the objects of a JSON array.
+// JSON Lines for the objects of a JSON array and the events of EVTX.
 Format OutputFormatOf(Format input);
 
 // A piece of a regular file's records: the bytes [begin, end), whose first
@@ -88,6 +93,10 @@ class Input {
   // False for a piece whose stream begins inside the file (no header
   // bytes before it): a byte-order mark there is no file's mark.
   bool at_file_start() const { return at_file_start_; }
+  // True for a piece (the piece constructor); its first line (EVTX: the
+  // number of its first chunk) is first_line().
+  bool piece() const { return piece_; }
+  uint64_t first_line() const { return first_line_; }
   // Why a read of file() failed, or "" (then errno's text applies).
   const std::string& stream_error() const { return *stream_error_; }
 
@@ -102,6 +111,8 @@ class Input {
   std::shared_ptr<std::string> stream_error_ = std::make_shared<std::string>();
   bool compressed_ = false;
   bool at_file_start_ = true;
+  bool piece_ = false;
+  uint64_t first_line_ = 1;
   Encoding encoding_ = Encoding::kUtf8;
   std::FILE* file_ = nullptr;
   Format format_ = Format::kCsv;

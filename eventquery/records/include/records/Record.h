@@ -27,6 +27,9 @@ struct Record {
   std::string_view raw;         // without the line break
   std::string_view terminator;  // "\n", "\r\n", or "" at the end of input
   uint64_t line = 0;            // 1-based line number where it starts
+  // Where the record is when no line says it (EVTX: "chunk 3, record
+  // 1234"; `line` is then the record's id).
+  std::string_view where;
   // One cell per column; nothing for a cell the record lacks (CSV, TSV: a
   // short row; JSON: an absent key or null).
   std::vector<std::optional<std::string_view>> cells;

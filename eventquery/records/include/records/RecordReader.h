@@ -22,8 +22,27 @@
 //               skipped; a document that is not one array (no "[" first, a
 //               missing comma, text after the closing "]", an array that
 //               never closes) is a fatal problem where it goes wrong.
+//   EVTX        a Windows event log file: one record per event, in record
+//               order (a full log that wraps round is read from its oldest
+//               chunk). Its raw text is a JSON object of the event's
+//               fields: the System fields EventID, Version, Level, Task,
+//               Opcode, Keywords, EventRecordID, Channel, Computer,
+//               Provider_Name, Provider_Guid, TimeCreated (ISO 8601 UTC),
+//               ProcessID, ThreadID and UserID; then each EventData Data
+//               element by its Name (one without a name is Data, Data_2,
+//               ...) and each UserData leaf element by its own name. Every
+//               field is also reached by its full path (Event.System.
+//               EventID, Event.EventData.Image); a System field whose short
+//               name an EventData or UserData field takes (names compare
+//               without case) goes by its full path only. Names compare
+//               without case: columns that differ only in case are one. A
+//               chunk or record that fails its checks is a problem record
+//               (`where` names its chunk and record id) and the rest is
+//               read on; a file whose header is not EVTX, or is cut short,
+//               throws InputError. Deleted records in a chunk's slack
+//               space are not recovered.
 //
-// Every reader skips a UTF-8 byte-order mark (CSV: also before a quoted
+// Every text reader skips a UTF-8 byte-order mark (CSV: also before a quoted
 // header) and blank lines. Duplicate column names keep the first and
 // rename later copies name_2, name_3, ... (CsvCells.h splits and writes the
 // cells of the two delimited formats.)
@@ -76,6 +95,14 @@ class RecordReader {
   // Names worth suggesting for a field no column matches (JSON: paths
   // seen inside the first objects).
   virtual std::vector<std::string> hint_names() const { return {}; }
+  // What the reader noticed about the input as a whole, each a sentence
+  // for a note (EVTX: a file not closed cleanly); grows while it reads.
+  virtual std::vector<std::string> input_notes() const { return {}; }
+  // False when position() does not follow the file's bytes in record
+  // order, so the input cannot be cut in pieces (EVTX: a log that wraps).
+  virtual bool divisible() const { return true; }
+  // A reader that decodes on threads of its own (EVTX) may use `threads`.
+  virtual void UseThreads(unsigned /*threads*/) {}
 };
 
 // The reader for `format`, which reads the header row at once; throws

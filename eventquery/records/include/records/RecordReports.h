@@ -20,10 +20,14 @@ namespace eventquery {
 // kShownPerKind of each kind, then how many more there were.
 inline constexpr char kUnreadableLine[] = "unreadable line";
 inline constexpr char kRaggedRow[] = "ragged row";
+inline constexpr char kUnreadableRecord[] = "unreadable record";  // EVTX
 inline constexpr int kShownPerKind = 10;
 
-// "name:line", the place of a record.
+// "name:line", the place of a record; "name: chunk 3, record 1234" for one
+// that says where it is (EVTX).
 std::string PlaceOf(const std::string& name, const Record& record);
+// The kind of report for a record that could not be read.
+const char* UnreadableKind(const Record& record);
 // A line that is no record and is skipped (its problem said).
 std::string SkippedLine(const std::string& place, const Record& record);
 // A record whose problem ends the input (`record.fatal`).

@@ -1,0 +1,281 @@
+#include "EvtxChunks.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "records/JsonCells.h"
+
+namespace eventquery {
+namespace {
+
+constexpr size_t kChunkHeaderSize = 512;
+constexpr size_t kRecordHeaderSize = 24;  // signature, size, id, time
+
+template <typename T>
+T Le(std::string_view b, size_t at) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < sizeof(T); ++i)
+    v |= static_cast<uint64_t>(static_cast<uint8_t>(b[at + i])) << (8 * i);
+  return static_cast<T>(v);
+}
+
+uint32_t Crc(std::string_view b) {
+  return static_cast<uint32_t>(crc32(0,
+                                     reinterpret_cast<const Bytef*>(b.data()),
+                                     static_cast<uInt>(b.size())));
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool Digits(std::string_view s) {
+  return !s.empty() && s.size() <= 19 &&
+         std::all_of(s.begin(), s.end(),
+                     [](char c) { return c >= '0' && c <= '9'; }) &&
+         (s.size() == 1 || s[0] != '0');
+}
+
+const XmlElement* Child(const std::vector<XmlElement>& tree,
+                        const XmlElement& parent, std::string_view name) {
+  for (uint32_t i : parent.children)
+    if (tree[i].name == name) return &tree[i];
+  return nullptr;
+}
+
+const std::string* Attribute(const XmlElement& e, std::string_view name) {
+  for (const auto& [n, v] : e.attributes)
+    if (n == name) return &v;
+  return nullptr;
+}
+
+// The System fields, in the order a record's JSON object has them: the
+// element, its attribute ("" for its text), the short name, the path.
+struct SystemField {
+  const char* element;
+  const char* attribute;
+  const char* name;
+  const char* path;
+  bool number;
+};
+constexpr SystemField kSystemFields[] = {
+    {"EventID", "", "EventID", "Event.System.EventID", true},
+    {"Version", "", "Version", "Event.System.Version", true},
+    {"Level", "", "Level", "Event.System.Level", true},
+    {"Task", "", "Task", "Event.System.Task", true},
+    {"Opcode", "", "Opcode", "Event.System.Opcode", true},
+    {"Keywords", "", "Keywords", "Event.System.Keywords", false},
+    {"EventRecordID", "", "EventRecordID", "Event.System.EventRecordID", true},
+    {"Channel", "", "Channel", "Event.System.Channel", false},
+    {"Computer", "", "Computer", "Event.System.Computer", false},
+    {"Provider", "Name", "Provider_Name", "Event.System.Provider.Name", false},
+    {"Provider", "Guid", "Provider_Guid", "Event.System.Provider.Guid", false},
+    {"TimeCreated", "SystemTime", "TimeCreated",
+     "Event.System.TimeCreated.SystemTime", false},
+    {"Execution", "ProcessID", "ProcessID", "Event.System.Execution.ProcessID",
+     true},
+    {"Execution", "ThreadID", "ThreadID", "Event.System.Execution.ThreadID",
+     true},
+    {"Security", "UserID", "UserID", "Event.System.Security.UserID", false},
+};
+
+void UserDataLeaves(const std::vector<XmlElement>& tree, const XmlElement& e,
+                    const std::string& path, std::vector<EvtxField>& out) {
+  for (uint32_t i : e.children) {
+    const XmlElement& child = tree[i];
+    std::string child_path = path + "." + std::string(child.name);
+    if (child.children.empty())
+      out.push_back(
+          {std::string(child.name), std::move(child_path), child.text});
+    else
+      UserDataLeaves(tree, child, child_path, out);
+  }
+}
+
+std::string Where(uint64_t chunk, uint64_t record) {
+  return "chunk " + std::to_string(chunk) + ", record " +
+         std::to_string(record);
+}
+
+}  // namespace
+
+std::string ParseEvtxHeader(std::string_view bytes, EvtxFileHeader& header) {
+  if (bytes.empty()) return "empty file (0 bytes), no EVTX file header";
+  if (bytes.size() < 8 || std::memcmp(bytes.data(), kEvtxSignature, 8) != 0)
+    return "not an EVTX file (no \"ElfFile\" signature)";
+  if (bytes.size() < kEvtxHeaderSize)
+    return "cut short: " + std::to_string(bytes.size()) + " of the " +
+           std::to_string(kEvtxHeaderSize) + " bytes of the file header";
+  header.first_chunk = Le<uint64_t>(bytes, 8);
+  header.last_chunk = Le<uint64_t>(bytes, 16);
+  header.minor = Le<uint16_t>(bytes, 36);
+  header.major = Le<uint16_t>(bytes, 38);
+  header.chunk_count = Le<uint16_t>(bytes, 42);
+  header.flags = Le<uint32_t>(bytes, 120);
+  header.checksum_ok = Crc(bytes.substr(0, 120)) == Le<uint32_t>(bytes, 124);
+  if (header.major != 3)
+    return "EVTX format version " + std::to_string(header.major) + "." +
+           std::to_string(header.minor) + " is not supported (3.x is)";
+  return {};
+}
+
+void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
+                          DecodedChunk& out) {
+  out.number = number;
+  out.empty = false;
+  out.items.clear();
+  const std::string chunk_name = "chunk " + std::to_string(number);
+  auto problem = [&](std::string where, std::string text) {
+    EvtxItem& item = out.items.emplace_back();
+    item.where = std::move(where);
+    item.problem = std::move(text);
+  };
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0; })) {
+    out.empty = true;
+    return;
+  }
+  if (bytes.size() < kEvtxChunkSize) {
+    problem(chunk_name, "cut short at " + std::to_string(bytes.size()) +
+                            " of its " + std::to_string(kEvtxChunkSize) +
+                            " bytes; its records skipped");
+    return;
+  }
+  if (std::memcmp(bytes.data(), "ElfChnk", 8) != 0) {
+    problem(chunk_name, "no chunk signature; its records skipped");
+    return;
+  }
+  const uint64_t first_id = Le<uint64_t>(bytes, 24);
+  const uint64_t last_id = Le<uint64_t>(bytes, 32);
+  const std::string ids =
+      "records " + std::to_string(first_id) + "-" + std::to_string(last_id);
+  const uint32_t header_crc = static_cast<uint32_t>(
+      crc32(Crc(bytes.substr(0, 120)),
+            reinterpret_cast<const Bytef*>(bytes.data() + 128),
+            static_cast<uInt>(kChunkHeaderSize - 128)));
+  if (header_crc != Le<uint32_t>(bytes, 124) && !dirty) {
+    problem(chunk_name,
+            "the chunk header's checksum does not match; its records skipped");
+    return;
+  }
+  uint32_t limit = Le<uint32_t>(bytes, 48);  // where free space starts
+  bool checked = limit >= kChunkHeaderSize && limit <= kEvtxChunkSize;
+  if (checked &&
+      Crc(bytes.substr(kChunkHeaderSize, limit - kChunkHeaderSize)) !=
+          Le<uint32_t>(bytes, 52))
+    checked = false;
+  if (!checked && !dirty) {
+    problem(chunk_name,
+            "the records' checksum does not match; " + ids + " skipped");
+    return;
+  }
+  // A file that was not closed may have records past what its chunk header
+  // says: they are read while they are whole.
+  if (dirty) limit = static_cast<uint32_t>(kEvtxChunkSize);
+  xml_.Reset(bytes);
+  uint32_t at = kChunkHeaderSize;
+  while (at + kRecordHeaderSize + 4 <= limit) {
+    if (Le<uint32_t>(bytes, at) != 0x00002A2A) {
+      // The rest of a chunk of a file that was not closed is unused.
+      if (!dirty)
+        problem(chunk_name, "no record at byte " + std::to_string(at) +
+                                " of the chunk; the rest of it skipped");
+      break;
+    }
+    const uint32_t size = Le<uint32_t>(bytes, at + 4);
+    const uint64_t id = Le<uint64_t>(bytes, at + 8);
+    if (size < kRecordHeaderSize + 4 || size > limit - at ||
+        Le<uint32_t>(bytes, at + size - 4) != size) {
+      if (!dirty || size > limit - at)
+        problem(Where(number, id), "the record's size (" +
+                                       std::to_string(size) +
+                                       ") is not valid; the rest of the "
+                                       "chunk skipped");
+      break;
+    }
+    EvtxItem& item = out.items.emplace_back();
+    item.where = Where(number, id);
+    try {
+      item.event.record_id = id;
+      Event(at + kRecordHeaderSize, at + size - 4, item.event);
+    } catch (const BinaryXmlError& e) {
+      item.event = EvtxEvent();
+      item.problem = std::string(e.what()) + "; record skipped";
+    }
+    at += size;
+  }
+}
+
+void ChunkDecoder::Event(uint32_t begin, uint32_t end, EvtxEvent& event) {
+  xml_.Decode(begin, end, tree_);
+  const XmlElement& root = tree_[0];
+  if (root.name != "Event") throw BinaryXmlError("the record is no Event");
+  std::vector<EvtxField>& fields = event.fields;
+  fields.clear();
+  if (const XmlElement* system = Child(tree_, root, "System")) {
+    for (const SystemField& f : kSystemFields) {
+      const XmlElement* e = Child(tree_, *system, f.element);
+      if (e == nullptr) continue;
+      const std::string* value =
+          *f.attribute == '\0' ? &e->text : Attribute(*e, f.attribute);
+      if (value == nullptr) continue;
+      fields.push_back({f.name, f.path, *value, f.number && Digits(*value)});
+    }
+  }
+  const size_t system_end = fields.size();
+  if (const XmlElement* data = Child(tree_, root, "EventData")) {
+    for (uint32_t i : data->children) {
+      const XmlElement& e = tree_[i];
+      std::string name(e.name);
+      if (e.name == "Data")
+        if (const std::string* n = Attribute(e, "Name"); n != nullptr)
+          name = *n;
+      fields.push_back({name, "Event.EventData." + name, e.text});
+    }
+  }
+  if (const XmlElement* user = Child(tree_, root, "UserData"))
+    UserDataLeaves(tree_, *user, "Event.UserData", fields);
+  // Later fields of a name taken (without case) become name_2, name_3.
+  for (size_t i = system_end; i < fields.size(); ++i) {
+    auto taken = [&](std::string_view name) {
+      for (size_t j = system_end; j < i; ++j)
+        if (SameName(fields[j].name, name)) return true;
+      return false;
+    };
+    if (!taken(fields[i].name)) continue;
+    for (int k = 2;; ++k) {
+      std::string candidate = fields[i].name + "_" + std::to_string(k);
+      if (taken(candidate)) continue;
+      const size_t cut = fields[i].path.size() - fields[i].name.size();
+      fields[i].path = fields[i].path.substr(0, cut) + candidate;
+      fields[i].name = std::move(candidate);
+      break;
+    }
+  }
+  for (size_t i = 0; i < system_end; ++i)
+    for (size_t j = system_end; j < fields.size(); ++j)
+      if (SameName(fields[i].name, fields[j].name)) fields[i].shadowed = true;
+  std::string& json = event.json;
+  json.clear();
+  json += '{';
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) json += ',';
+    AppendJsonString(json, fields[i].key());
+    json += ':';
+    if (fields[i].number)
+      json += fields[i].value;
+    else
+      AppendJsonString(json, fields[i].value);
+  }
+  json += '}';
+}
+
+}  // namespace eventquery

@@ -1,0 +1,404 @@
+// The reader of Windows event log files (see RecordReader.h): chunks are
+// read from the stream in record order and decoded, on threads of their
+// own when the front end allows, into records whose raw text is a JSON
+// object of the event's fields.
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+
+#include "EvtxChunks.h"
+#include "Readers.h"
+
+namespace eventquery {
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Folded(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const {
+    return std::hash<std::string_view>{}(s);
+  }
+};
+using NameIndex =
+    std::unordered_map<std::string, size_t, NameHash, std::equal_to<>>;
+
+// A chunk on its way: its bytes, then what they decoded to.
+struct Slot {
+  std::string bytes;
+  uint64_t number = 0;
+  bool started = false;
+  bool done = false;
+  DecodedChunk decoded;
+  std::exception_ptr error;
+};
+
+class EvtxReader final : public RecordReader {
+ public:
+  EvtxReader(std::FILE* file, uint64_t first_chunk, bool piece)
+      : file_(file), next_number_(first_chunk), piece_(piece) {
+    std::string header(kEvtxHeaderSize, '\0');
+    header.resize(ReadUpTo(header.data(), kEvtxHeaderSize));
+    const std::string problem = ParseEvtxHeader(header, header_);
+    if (!problem.empty()) throw InputError(problem);
+    position_ = kEvtxHeaderSize;
+    trusted_ = !header_.dirty() && header_.checksum_ok;
+    if (piece_) return;
+    if (!header_.checksum_ok)
+      notes_.push_back(
+          "the file header's checksum does not match: its counts were not "
+          "trusted, and every chunk of the file was read");
+    else if (header_.dirty())
+      notes_.push_back(
+          "the file was not closed cleanly: the header's counts were not "
+          "trusted, and records were read up to the last valid one");
+    // A full log wraps round: its oldest chunk is not the first.
+    if (header_.first_chunk != 0 &&
+        (!trusted_ || header_.first_chunk < header_.chunk_count))
+      held_until_ = header_.first_chunk;
+  }
+
+  ~EvtxReader() override { StopThreads(); }
+
+  const std::vector<std::string>& columns() const override { return columns_; }
+
+  bool Next(Record& record) override {
+    for (;;) {
+      if (current_ != nullptr && item_ < current_->decoded.items.size()) {
+        Fill(current_->decoded.items[item_++], record);
+        return true;
+      }
+      if (!NextChunk()) {
+        // Past the last chunk read: the end of the last piece.
+        current_number_ = next_number_ + slots_read_;
+        return false;
+      }
+    }
+  }
+
+  uint64_t bytes_read() const override { return position_; }
+  // Chunks are the units a piece is cut at: the start of the chunk the
+  // next record comes from, and its number as the "line".
+  uint64_t position() const override {
+    return kEvtxHeaderSize + current_number_ * kEvtxChunkSize;
+  }
+  uint64_t line() const override { return current_number_; }
+  bool divisible() const override { return held_until_ == 0; }
+
+  std::vector<std::string> input_notes() const override { return notes_; }
+
+  void WantFields(const std::vector<std::string>& names) override {
+    paths_.clear();
+    for (const std::string& name : names) {
+      const std::string folded = Folded(name);
+      if (folded.rfind("event.", 0) != 0) continue;
+      paths_.emplace_back(ColumnOf(name), name);
+    }
+  }
+
+  std::vector<std::string> hint_names() const override {
+    return {hints_.begin(), hints_.end()};
+  }
+
+  void UseThreads(unsigned threads) override {
+    if (threads < 2 || !workers_.empty()) return;
+    for (unsigned i = 0; i < threads; ++i)
+      workers_.emplace_back([this] { Work(); });
+    in_flight_ = 2 * threads;
+  }
+
+ private:
+  size_t ReadUpTo(char* buffer, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+      const size_t n = std::fread(buffer + got, 1, size - got, file_);
+      got += n;
+      if (n == 0) break;
+    }
+    if (std::ferror(file_)) {
+      const int error = errno;
+      throw InputError(error != 0 ? std::strerror(error) : "a read failed");
+    }
+    return got;
+  }
+
+  // Reads the next chunk slot of the file, in file order; false at its end.
+  bool ReadSlot(std::string& bytes, uint64_t& number) {
+    if (at_end_) return false;
+    bytes.resize(kEvtxChunkSize);
+    bytes.resize(ReadUpTo(bytes.data(), kEvtxChunkSize));
+    if (bytes.empty()) {
+      at_end_ = true;
+      return false;
+    }
+    number = slots_read_++ + next_number_;
+    if (bytes.size() < kEvtxChunkSize) at_end_ = true;
+    return true;
+  }
+
+  // The next chunk to decode, in record order; false when there is none.
+  bool Take(std::string& bytes, uint64_t& number) {
+    for (;;) {
+      const bool counted = trusted_ && !piece_;
+      if (counted && slots_read_ >= header_.chunk_count) {
+        if (!extra_checked_) CheckExtra();
+        return TakeHeld(bytes, number);
+      }
+      if (!ReadSlot(bytes, number)) {
+        if (counted && !short_reported_) {
+          short_reported_ = true;
+          bytes.clear();
+          number = slots_read_ + next_number_;
+          return true;
+        }
+        return TakeHeld(bytes, number);
+      }
+      if (number < held_until_) {
+        held_.emplace_back(std::move(bytes), number);
+        continue;
+      }
+      return true;
+    }
+  }
+
+  bool TakeHeld(std::string& bytes, uint64_t& number) {
+    if (held_.empty()) return false;
+    bytes = std::move(held_.front().first);
+    number = held_.front().second;
+    held_.pop_front();
+    return true;
+  }
+
+  // What follows the chunks a clean header counts: unused space, or
+  // chunks it does not count, which are said and left.
+  void CheckExtra() {
+    extra_checked_ = true;
+    std::string bytes;
+    uint64_t number, extra = 0;
+    const uint64_t counted = slots_read_;
+    while (ReadSlot(bytes, number))
+      if (bytes.size() >= 8 && std::memcmp(bytes.data(), "ElfChnk", 8) == 0)
+        ++extra;
+    // Only the counted chunks are the file's: a piece ends with them.
+    slots_read_ = counted;
+    if (extra > 0)
+      notes_.push_back(std::to_string(extra) + " chunk(s) after the " +
+                       std::to_string(header_.chunk_count) +
+                       " the file header counts were not read");
+  }
+
+  void Decode(Slot& slot, ChunkDecoder& decoder) {
+    decoder.Decode(slot.bytes, slot.number, !trusted_, slot.decoded);
+  }
+
+  bool NextChunk() {
+    current_ = nullptr;
+    item_ = 0;
+    if (workers_.empty()) {
+      Slot& slot = serial_;
+      if (!Take(slot.bytes, slot.number)) return false;
+      current_number_ = slot.number;
+      if (!Special(slot)) Decode(slot, decoder_);
+      position_ = kEvtxHeaderSize + slots_read_ * kEvtxChunkSize;
+      current_ = &slot;
+      return true;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (finished_ != nullptr) spare_.push_back(std::move(finished_));
+    while (flight_.size() < in_flight_) {
+      std::unique_ptr<Slot> slot;
+      if (spare_.empty()) {
+        slot = std::make_unique<Slot>();
+      } else {
+        slot = std::move(spare_.back());
+        spare_.pop_back();
+      }
+      slot->started = slot->done = false;
+      slot->error = nullptr;
+      lock.unlock();
+      const bool more = Take(slot->bytes, slot->number);
+      if (more && Special(*slot)) slot->started = slot->done = true;
+      lock.lock();
+      if (!more) break;
+      flight_.push_back(std::move(slot));
+      work_.notify_one();
+    }
+    if (flight_.empty()) return false;
+    ready_.wait(lock, [&] { return flight_.front()->done; });
+    finished_ = std::move(flight_.front());
+    flight_.pop_front();
+    if (finished_->error) std::rethrow_exception(finished_->error);
+    current_number_ = finished_->number;
+    position_ = kEvtxHeaderSize + slots_read_ * kEvtxChunkSize;
+    current_ = finished_.get();
+    return true;
+  }
+
+  // A chunk that is no chunk to decode: the file cut short before it.
+  bool Special(Slot& slot) {
+    if (!slot.bytes.empty()) return false;
+    slot.decoded.number = slot.number;
+    slot.decoded.empty = false;
+    slot.decoded.items.clear();
+    EvtxItem& item = slot.decoded.items.emplace_back();
+    item.where = "chunk " + std::to_string(slot.number);
+    item.problem = "the file ends before it: the header counts " +
+                   std::to_string(header_.chunk_count) +
+                   " chunks, the file holds " + std::to_string(slots_read_);
+    return true;
+  }
+
+  void Work() {
+    ChunkDecoder decoder;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      Slot* slot = nullptr;
+      work_.wait(lock, [&] {
+        if (stopping_) return true;
+        for (auto& s : flight_)
+          if (!s->started) {
+            slot = s.get();
+            return true;
+          }
+        return false;
+      });
+      if (slot == nullptr) return;
+      slot->started = true;
+      lock.unlock();
+      try {
+        Decode(*slot, decoder);
+      } catch (...) {
+        slot->error = std::current_exception();
+      }
+      lock.lock();
+      slot->done = true;
+      ready_.notify_all();
+    }
+  }
+
+  void StopThreads() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    work_.notify_all();
+    for (auto& t : workers_) t.join();
+    workers_.clear();
+  }
+
+  size_t ColumnOf(std::string_view name) {
+    if (auto found = exact_.find(name); found != exact_.end())
+      return found->second;
+    std::string folded = Folded(name);
+    size_t column;
+    if (auto found = folded_.find(folded); found != folded_.end()) {
+      column = found->second;
+    } else {
+      column = columns_.size();
+      columns_.emplace_back(name);
+      folded_.emplace(std::move(folded), column);
+    }
+    exact_.emplace(std::string(name), column);
+    return column;
+  }
+
+  void Fill(const EvtxItem& item, Record& record) {
+    record.cells.clear();
+    record.keys.clear();
+    record.nested.clear();
+    record.terminator = kLf;
+    record.where = item.where;
+    record.fatal = false;
+    record.problem = item.problem;
+    record.line = item.event.record_id;
+    record.raw = item.event.json;
+    if (!item.problem.empty()) return;
+    const std::vector<EvtxField>& fields = item.event.fields;
+    for (const EvtxField& f : fields) {
+      const size_t column = ColumnOf(f.key());
+      if (record.cells.size() < columns_.size())
+        record.cells.resize(columns_.size());
+      record.cells[column] = f.value;
+      record.keys.push_back(static_cast<uint32_t>(column));
+    }
+    record.cells.resize(columns_.size());
+    for (const auto& [column, path] : paths_)
+      for (const EvtxField& f : fields)
+        if (SameName(f.path, path)) {
+          record.cells[column] = f.value;
+          break;
+        }
+    if (sampled_ < 64) {
+      ++sampled_;
+      for (const EvtxField& f : fields)
+        if (hints_.size() < 2000) hints_.insert(f.path);
+    }
+  }
+
+  std::FILE* file_;
+  EvtxFileHeader header_;
+  uint64_t next_number_;  // the number of the stream's first chunk
+  bool piece_;
+  bool trusted_ = true;
+  bool at_end_ = false;
+  bool extra_checked_ = false;
+  bool short_reported_ = false;
+  uint64_t slots_read_ = 0;
+  uint64_t held_until_ = 0;
+  std::deque<std::pair<std::string, uint64_t>> held_;
+  uint64_t position_ = 0;
+  uint64_t current_number_ = 0;
+  std::vector<std::string> notes_;
+
+  std::vector<std::string> columns_;
+  NameIndex exact_, folded_;
+  std::vector<std::pair<size_t, std::string>> paths_;
+  std::set<std::string> hints_;
+  uint64_t sampled_ = 0;
+
+  ChunkDecoder decoder_;
+  Slot serial_;
+  Slot* current_ = nullptr;
+  size_t item_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable work_, ready_;
+  std::deque<std::unique_ptr<Slot>> flight_;
+  std::vector<std::unique_ptr<Slot>> spare_;
+  std::unique_ptr<Slot> finished_;
+  std::vector<std::thread> workers_;
+  size_t in_flight_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordReader> MakeEvtxReader(std::FILE* file,
+                                             uint64_t first_chunk, bool piece) {
+  return std::make_unique<EvtxReader>(file, first_chunk, piece);
+}
+
+}  // namespace eventquery
