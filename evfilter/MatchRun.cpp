@@ -86,11 +86,14 @@ class Run {
     // No batch is in flight between inputs: every matcher is free.
     for (auto& matcher : matchers_) matcher->NewInput();
     reader->WantFields(matchers_[0]->feeder().field_names());
+    reader->UseThreads(options_.jobs);
     const Format form = eventquery::OutputFormatOf(input.format());
     if (!writer_)
       writer_.emplace(options_.output_format.value_or(form),
                       reporter_.progress());
     name_ = input.name();
+    noted_ = 0;
+    NoteInput(*reader);
     source_ = Source{form, &reader->columns(), reader->header_raw(),
                      reader->header_terminator()};
     if (const std::string renamed =
@@ -107,6 +110,7 @@ class Run {
       ReadParallel(*reader, input);
     else
       ReadSerial(*reader, input);
+    NoteInput(*reader);
     if (!read_error_.empty()) {
       // Every record before the failure was decided and written.
       reporter_.Failure(name_ + ": " + read_error_ +
@@ -145,6 +149,14 @@ class Run {
     // A compressed input's size says little about its records.
     const uint64_t size = input.compressed() ? 0 : input.size();
     return size == 0 || size >= kWorthThreads;
+  }
+
+  // What the reader noticed about the input as a whole (an event log not
+  // closed cleanly), each said once.
+  void NoteInput(const RecordReader& reader) {
+    const std::vector<std::string> notes = reader.input_notes();
+    for (; noted_ < notes.size(); ++noted_)
+      reporter_.Note(name_ + ": " + notes[noted_]);
   }
 
   void ReportMissing(const RecordReader& reader, bool at_end) {
@@ -244,8 +256,11 @@ class Run {
       if (record.fatal)
         reporter_.Failure(eventquery::LostInput(Place(record), record));
       else
-        reporter_.RecordReport(eventquery::kUnreadableLine,
-                               eventquery::SkippedLine(Place(record), record));
+        // A line that is no record is the export's; a record of an event
+        // log that cannot be read is lost data.
+        reporter_.RecordReport(eventquery::UnreadableKind(record),
+                               eventquery::SkippedLine(Place(record), record),
+                               !record.where.empty());
       return;
     }
     if (source_.format != Format::kJsonLines &&
@@ -285,6 +300,7 @@ class Run {
   std::string name_;
   std::vector<std::string> missing_;
   std::string read_error_;
+  size_t noted_ = 0;  // of the input's notes
   uint64_t records_ = 0;
   uint64_t written_ = 0;
 };

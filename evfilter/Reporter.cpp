@@ -51,9 +51,10 @@ void Reporter::Failure(const std::string& message) {
   Print(message);
 }
 
-void Reporter::RecordReport(const std::string& kind,
-                            const std::string& message) {
+void Reporter::RecordReport(const std::string& kind, const std::string& message,
+                            bool failure) {
   ++reported_;
+  if (failure) failed_ = true;
   if (strict_) {
     Print(message);
     throw FatalError(message);

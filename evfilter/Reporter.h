@@ -50,8 +50,10 @@ class Reporter {
   // A message shown whatever the count; not a report.
   void Note(const std::string& message);
   // A report about one record, of a kind ("malformed line", ...); with
-  // --strict it ends the run.
-  void RecordReport(const std::string& kind, const std::string& message);
+  // --strict it ends the run. A `failure` (a record of an event log that
+  // could not be read) makes the run fail at its end, too.
+  void RecordReport(const std::string& kind, const std::string& message,
+                    bool failure = false);
   // A value of `field` that could not be read as `wanted`, at `place`.
   void Unreadable(const std::string& field, const std::string& wanted,
                   const std::string& place, const std::string& cell);

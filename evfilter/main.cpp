@@ -1,4 +1,4 @@
-// evfilter: filters event files (CSV, TSV, JSON) with FilterModule.
+// evfilter: filters event files (CSV, TSV, JSON, EVTX) with FilterModule.
 //
 // A host like any other: it builds condition lines from a definition file
 // or a --where expression, hands them to the module through the public
@@ -101,7 +101,7 @@ void StopOnSignals() {
 }
 
 int Main(int argc, char** argv) {
-  CLI::App app{"Filter event files (CSV, TSV, JSON) with FilterModule.",
+  CLI::App app{"Filter event files (CSV, TSV, JSON, EVTX) with FilterModule.",
                "evfilter"};
   app.footer(kFooter);
   app.require_subcommand(1, 1);
@@ -129,23 +129,24 @@ int Main(int argc, char** argv) {
   CLI::App* match = app.add_subcommand("match", "write the rows that match");
   add_filter_options(match);
   match->add_option("inputs", mo.inputs,
-                    "input files (CSV, TSV, JSON Lines or a JSON array, "
-                    "gzip-compressed or not; - for standard input)");
+                    "input files (CSV, TSV, JSON Lines, a JSON array or "
+                    "a Windows event log, gzip-compressed or not; - for "
+                    "standard input)");
   match->add_flag("--count", mo.count,
                   "print only the number of matching rows");
   match->add_flag("-v,--invert", mo.invert, "write the rows that do not match");
   match->add_flag("--strict", mo.strict,
-                  "stop at the first unreadable value, line or ragged row, "
-                  "or a field the input lacks");
+                  "stop at the first unreadable value, line, record or "
+                  "ragged row, or a field the input lacks");
   match->add_option("--input-format", input_format,
-                    "csv, tsv, jsonl or json (default: by extension or "
-                    "content)");
+                    "csv, tsv, jsonl, json or evtx (default: by extension "
+                    "or content)");
   match->add_option("--encoding", encoding,
                     "the inputs' text encoding: utf-8 (default), latin1 or "
                     "cp1252; the others are read into UTF-8");
   match->add_option("--output-format", output_format,
                     "csv, tsv or jsonl (default: the input's; JSON Lines "
-                    "for a JSON array)");
+                    "for a JSON array or a Windows event log)");
   match->add_flag("--utc", utc,
                   "read timestamps with a zone offset in UTC, not local time");
   match

@@ -10,7 +10,7 @@ _evfilter() {
     esac
   done
   case "$prev" in
-    --input-format) COMPREPLY=($(compgen -W "csv tsv jsonl json" -- "$cur")); return ;;
+    --input-format) COMPREPLY=($(compgen -W "csv tsv jsonl json evtx" -- "$cur")); return ;;
     --encoding) COMPREPLY=($(compgen -W "utf-8 latin1 cp1252" -- "$cur")); return ;;
     --output-format) COMPREPLY=($(compgen -W "csv tsv jsonl" -- "$cur")); return ;;
     --type) COMPREPLY=($(compgen -W "=numeric =text =date =time" -- "$cur")); return ;;

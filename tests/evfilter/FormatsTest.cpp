@@ -386,7 +386,7 @@ TEST_F(EvfilterFormatsTest, ManPageAndCompletionKnowEveryOption) {
   ASSERT_EQ(std::system(
                 ("bash " + File("complete.sh", script) + " > " + out).c_str()),
             0);
-  EXPECT_EQ(Read(out), "csv tsv jsonl json\n");
+  EXPECT_EQ(Read(out), "csv tsv jsonl json evtx\n");
 }
 
 TEST_F(EvfilterFormatsTest, IntervalsSayWhatTheSetMeans) {
