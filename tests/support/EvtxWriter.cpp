@@ -290,6 +290,9 @@ std::vector<std::pair<uint8_t, std::string>> ValuesOf(const Event& e) {
 // Binary XML written into one chunk at its end.
 struct ChunkAccess {
   Writer::Chunk& c;
+  // What this event added, to take back when it does not fit.
+  std::vector<std::u16string> new_names;
+  std::vector<std::string> new_templates;
 
   uint32_t here() const { return static_cast<uint32_t>(c.bytes.size()); }
 
@@ -312,6 +315,7 @@ struct ChunkAccess {
     PutUtf16(c.bytes, n);
     PutLe<uint16_t>(c.bytes, 0);
     c.names.emplace(n, at);
+    new_names.push_back(n);
   }
 
   void PutValue(const Value& v) {
@@ -400,6 +404,7 @@ struct ChunkAccess {
       PatchLe<uint32_t>(c.bytes, data_at,
                         static_cast<uint32_t>(c.bytes.size() - data_at - 4));
       c.templates.emplace(shape, at);
+      new_templates.push_back(shape);
       ++c.template_count;
     }
     const auto values = ValuesOf(e);
@@ -426,14 +431,33 @@ void Writer::NewChunk() { chunks_.emplace_back(); }
 void Writer::Add(const Event& event) {
   if (chunks_.empty()) NewChunk();
   for (int attempt = 0; attempt < 2; ++attempt) {
-    Chunk trial = chunks_.back();
-    ChunkAccess{trial}.PutEvent(event);
-    if (trial.bytes.size() <= kChunkSize) {
-      chunks_.back() = std::move(trial);
+    Chunk& chunk = chunks_.back();
+    // Written in place; taken back (bytes, tables, names and templates)
+    // when it overflows the chunk.
+    const size_t size = chunk.bytes.size();
+    const std::string tables = chunk.bytes.substr(0, kChunkHeaderSize);
+    const Chunk before_counts{std::string(),
+                              {},
+                              {},
+                              chunk.first_record,
+                              chunk.last_record,
+                              chunk.last_record_offset,
+                              chunk.template_count};
+    ChunkAccess access{chunk, {}, {}};
+    access.PutEvent(event);
+    if (chunk.bytes.size() <= kChunkSize) {
       next_record_ = event.record_id + 1;
       return;
     }
-    if (chunks_.back().first_record == 0) break;  // too big for any chunk
+    chunk.bytes.resize(size);
+    chunk.bytes.replace(0, kChunkHeaderSize, tables);
+    for (const auto& n : access.new_names) chunk.names.erase(n);
+    for (const auto& t : access.new_templates) chunk.templates.erase(t);
+    chunk.first_record = before_counts.first_record;
+    chunk.last_record = before_counts.last_record;
+    chunk.last_record_offset = before_counts.last_record_offset;
+    chunk.template_count = before_counts.template_count;
+    if (chunk.first_record == 0) break;  // too big for any chunk
     NewChunk();
   }
   throw std::length_error("an event too large for a chunk");
