@@ -11,7 +11,8 @@ InputPieces DivideAtRecords(const Input& input, RecordReader& reader,
   // A reader's positions are the file's bytes only when nothing stands
   // between them: no decompression, no transcoding.
   out.divided = !input.compressed() && input.encoding() == Encoding::kUtf8 &&
-                input.size() > 0 && input.format() != Format::kJsonArray;
+                input.size() > 0 && input.format() != Format::kJsonArray &&
+                reader.divisible();
   out.header_end = reader.position();
   out.header_line = reader.line();
   InputPiece piece{out.header_end, out.header_end, out.header_line};

@@ -212,8 +212,8 @@ def read_events(paths, format=None, encoding=None):
 
     `paths` is a path, a glob or a list of them, read in order; the format
     of each comes from `format` ("csv", "tsv", "jsonl", "json" for a JSON
-    array) or, as for evfilter, from its name and first bytes (gzip is
-    told by its content). The frame's columns are those of every input in
+    array, "evtx" for a Windows event log) or, as for evfilter, from its
+    name and first bytes (gzip and event logs are told by their content). The frame's columns are those of every input in
     the order they appear; a column an input lacks is None there.
 
     `encoding` is the files' text encoding: UTF-8 (the default), "latin1"

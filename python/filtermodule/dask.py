@@ -19,8 +19,9 @@ cell may hold line breaks, so the boundaries are found by reading each
 file once where read_events is called. That pass also finds the columns (a
 JSON Lines file's keys vary from record to record) and reports what
 evfilter would report of the records; an input that cannot be read whole
-raises ReadError there, before any work is sent. Compressed files and JSON
-arrays are one partition each.
+raises ReadError there, before any work is sent. A Windows event log
+(.evtx) is divided between its 64 KiB chunks. Compressed files, JSON
+arrays and event logs that wrap round are one partition each.
 
 Dask starts its workers with MALLOC_TRIM_THRESHOLD_=65536, which makes each
 partition fault its memory in afresh; docs/SCALING.md gives the allocator

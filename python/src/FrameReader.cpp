@@ -147,6 +147,7 @@ eventquery::Encoding EncodingOf(const std::string& name) {
 struct Opened {
   std::unique_ptr<Input> input;
   std::unique_ptr<RecordReader> reader;
+  size_t noted = 0;  // of the reader's input notes
 };
 
 Opened Open(const std::string& path, const std::string& format,
@@ -180,6 +181,25 @@ void NoteRenamed(const Opened& o, Reports& reports) {
   std::string renamed =
       eventquery::RenamedColumns(o.input->name(), o.reader->header_notes());
   if (!renamed.empty()) reports.Add("note", std::move(renamed));
+}
+
+// What the reader has noticed of the input as a whole since last asked
+// (an event log not closed cleanly), as notes.
+void NoteInput(Opened& o, Reports& reports) {
+  const std::vector<std::string> notes = o.reader->input_notes();
+  for (; o.noted < notes.size(); ++o.noted)
+    reports.Add("note", o.input->name() + ": " + notes[o.noted]);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 // What a front end says of a record before its cells are read: false when
@@ -332,9 +352,11 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
   const std::string& name = o.input->name();
   const Format f = o.input->format();
   const bool header = f == Format::kCsv || f == Format::kTsv;
-  // A piece's records count their lines from the header's.
-  const uint64_t line_offset =
-      piece ? std::get<4>(*piece) - std::get<1>(*piece) : 0;
+  // A piece's records count their lines from the header's (an event log's
+  // records go by their ids, its pieces by chunk numbers).
+  const uint64_t line_offset = piece && f != Format::kEvtx
+                                   ? std::get<4>(*piece) - std::get<1>(*piece)
+                                   : 0;
   Reports reports;
   NoteRenamed(o, reports);
 
@@ -375,6 +397,7 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
       }
     }
     if (!chunk.fatal.empty()) throw ReadError(chunk.fatal);
+    NoteInput(o, reports);
     if (!chunk.error.empty())
       throw ReadError(name + ": " + chunk.error + "; reading stopped after " +
                       std::to_string(rows + chunk.row_ends.size()) +
@@ -385,6 +408,11 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
     for (size_t c = to_frame.size(); c < found.size(); ++c) {
       const std::string readable = Readable(found[c]);
       auto at = index.find(readable);
+      // An event log's names compare without case; a piece may have met
+      // another spelling first than the whole file did.
+      if (at == index.end() && f == Format::kEvtx)
+        for (auto it = index.begin(); it != index.end(); ++it)
+          if (EqualsNoCase(it->first, readable)) at = it;
       if (at == index.end() && !columns) {
         at = index.emplace(readable, names.size()).first;
         names.push_back(readable);
@@ -456,6 +484,7 @@ py::dict DivideInput(const std::string& path, const std::string& format,
     }
   }
   if (!fatal.empty()) throw ReadError(fatal);
+  NoteInput(o, reports);
   if (!error.empty()) throw ReadError(name + ": " + error);
   py::list list;
   for (const eventquery::InputPiece& p : pieces.pieces)

@@ -1,7 +1,8 @@
 """Shared fixtures: the sample data, and evfilter as the reference.
 
 FILTERMODULE_EVFILTER names the evfilter binary of the same build
-(scripts/test-python.sh sets it); the package itself comes from PYTHONPATH.
+(scripts/test-python.sh sets it), FILTERMODULE_MAKE_EVTX its test writer of
+Windows event log files; the package itself comes from PYTHONPATH.
 """
 
 import glob
@@ -23,6 +24,19 @@ def _evfilter_path():
     if not found:
         raise RuntimeError("no evfilter binary; set FILTERMODULE_EVFILTER")
     return found[0]
+
+
+def make_evtx(path, count, kind="security"):
+    """Writes an event log file of `count` made-up events (see
+    tests/support/MakeEvtx.cpp); its path."""
+    tool = os.environ.get("FILTERMODULE_MAKE_EVTX")
+    if not tool:
+        found = sorted(glob.glob(os.path.join(ROOT, "build", "*", "tests", "make_evtx")))
+        if not found:
+            raise RuntimeError("no make_evtx binary; set FILTERMODULE_MAKE_EVTX")
+        tool = found[0]
+    subprocess.run([tool, str(path), str(count), kind], check=True)
+    return str(path)
 
 
 def evfilter(*args, ok=(0, 1)):

@@ -11,8 +11,10 @@
 // a piece adds `first_line - header_line` to them.
 //
 // Only a regular file whose records are found by position can be divided:
-// CSV, TSV and JSON Lines, not compressed, read as UTF-8. Anything else is
-// one piece, read whole.
+// CSV, TSV and JSON Lines, not compressed, read as UTF-8, and Windows event
+// logs, cut between chunks (pieces' first "line" is then their first
+// chunk's number) unless the log wraps round. Anything else is one piece,
+// read whole.
 //
 // Thread safety: a pure function of the reader it is given.
 
