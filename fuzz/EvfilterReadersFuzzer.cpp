@@ -7,7 +7,9 @@
 // The first byte selects the path: 0 definition, 1 expression, 2 CSV,
 // 3 JSON Lines, 4 TSV, 5 JSON array, 6 a file as given, 7 a gzip file,
 // 8 pieces of a file, 9 JSON values by path, 10 a file read as Latin-1 or
-// Windows-1252.
+// Windows-1252. A first byte from 0xF8 up reads a Windows event log: the
+// rest of the input is a chunk (its checksums made right or not) in a
+// valid file header, read whole, on threads and in pieces.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -144,9 +146,12 @@ void PiecesReadAsTheWhole(const std::string& bytes, eventquery::Format format,
         if (!input.ok()) __builtin_trap();
         auto reader = eventquery::MakeRecordReader(input);
         eventquery::Record r;
+        // An event log's records go by their ids, not by lines.
+        const uint64_t offset = format == eventquery::Format::kEvtx
+                                    ? 0
+                                    : piece.first_line - pieces.header_line;
         while (reader->Next(r))
-          parts.push_back(Flat(r, reader->columns(),
-                               piece.first_line - pieces.header_line));
+          parts.push_back(Flat(r, reader->columns(), offset));
       }
       if (parts != whole) __builtin_trap();
     }
@@ -155,11 +160,74 @@ void PiecesReadAsTheWhole(const std::string& bytes, eventquery::Format format,
   close(fd);
 }
 
+// An event log file of `chunks` copies of the chunk `chunk` (padded to
+// 64 KiB), its checksums made to match when `fix`.
+std::string EventLog(std::string chunk, int chunks, bool fix, bool dirty) {
+  constexpr size_t kChunk = 65536;
+  chunk.resize(kChunk, '\0');
+  auto put32 = [](std::string& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+  };
+  auto crc = [](const std::string& s, size_t at, size_t n, uLong start = 0) {
+    return crc32(start, reinterpret_cast<const Bytef*>(s.data() + at),
+                 static_cast<uInt>(n));
+  };
+  if (fix) {
+    uint32_t free_at = 0;
+    for (int i = 0; i < 4; ++i)
+      free_at |= static_cast<uint32_t>(static_cast<uint8_t>(chunk[48 + i]))
+                 << (8 * i);
+    if (free_at >= 512 && free_at <= kChunk)
+      put32(chunk, 52, static_cast<uint32_t>(crc(chunk, 512, free_at - 512)));
+    put32(chunk, 124,
+          static_cast<uint32_t>(crc(chunk, 128, 384, crc(chunk, 0, 120))));
+  }
+  std::string file(4096, '\0');
+  file.replace(0, 8, "ElfFile\0", 8);
+  file[16] = static_cast<char>(chunks - 1);
+  file[32] = static_cast<char>(128);
+  file[36] = 1;
+  file[38] = 3;
+  file[41] = 0x10;  // 4096
+  file[42] = static_cast<char>(chunks);
+  file[120] = dirty ? 1 : 0;
+  put32(file, 124, static_cast<uint32_t>(crc(file, 0, 120)));
+  for (int i = 0; i < chunks; ++i) file += chunk;
+  return file;
+}
+
+// An event log read whole (on one thread or several) and in pieces.
+void ReadEventLog(const std::string& chunk, uint8_t options,
+                  uint64_t piece_bytes) {
+  const std::string file = EventLog(chunk, (options & 8) ? 2 : 1,
+                                    (options & 1) == 0, (options & 2) != 0);
+  const int fd = memfd_create("evtx", MFD_CLOEXEC);
+  if (fd < 0) return;
+  if (write(fd, file.data(), file.size()) ==
+      static_cast<ssize_t>(file.size())) {
+    eventquery::Input input("/proc/self/fd/" + std::to_string(fd),
+                            std::nullopt);
+    if (input.ok()) {
+      try {
+        auto reader = eventquery::MakeRecordReader(input);
+        reader->UseThreads((options & 4) ? 2 : 1);
+        ReadAll(std::move(reader));
+      } catch (const eventquery::InputError&) {
+      }
+    }
+  }
+  close(fd);
+  PiecesReadAsTheWhole(file, eventquery::Format::kEvtx,
+                       65536 * (1 + piece_bytes % 2));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
-  const int which = in.Byte() % 11;
+  const uint8_t selector = in.Byte();
+  const int which = selector >= 0xF8 ? 11 : selector % 11;
+  const uint8_t options = which == 11 ? in.Byte() : 0;
   size_t at = 0, cut = 0;
   uint8_t flip = 0;
   if (which == 7) {
@@ -209,6 +277,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 10:
         ReadAsFile(text, piece_bytes % 2 ? eventquery::Encoding::kLatin1
                                          : eventquery::Encoding::kCp1252);
+        break;
+      case 11:
+        ReadEventLog(text, options, piece_bytes);
         break;
       case 9: {
         eventquery::JsonValueReader values;
