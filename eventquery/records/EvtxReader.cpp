@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
 #include <unordered_map>
@@ -18,6 +19,8 @@
 
 namespace eventquery {
 namespace {
+
+constexpr size_t kNoColumn = static_cast<size_t>(-1);
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -115,7 +118,9 @@ class EvtxReader final : public RecordReader {
     for (const std::string& name : names) {
       const std::string folded = Folded(name);
       if (folded.rfind("event.", 0) != 0) continue;
-      paths_.emplace_back(ColumnOf(name), name);
+      // Its column is made when a record has it: a path no record has is
+      // then missing, as any field is.
+      paths_.emplace_back(kNoColumn, name);
     }
   }
 
@@ -221,7 +226,13 @@ class EvtxReader final : public RecordReader {
       Slot& slot = serial_;
       if (!Take(slot.bytes, slot.number)) return false;
       current_number_ = slot.number;
-      if (!Special(slot)) Decode(slot, decoder_);
+      if (!Special(slot)) {
+        try {
+          Decode(slot, decoder_);
+        } catch (const std::bad_alloc&) {
+          throw OutOfMemory(slot.number);
+        }
+      }
       position_ = kEvtxHeaderSize + slots_read_ * kEvtxChunkSize;
       current_ = &slot;
       return true;
@@ -250,11 +261,24 @@ class EvtxReader final : public RecordReader {
     ready_.wait(lock, [&] { return flight_.front()->done; });
     finished_ = std::move(flight_.front());
     flight_.pop_front();
-    if (finished_->error) std::rethrow_exception(finished_->error);
+    if (finished_->error) {
+      try {
+        std::rethrow_exception(finished_->error);
+      } catch (const std::bad_alloc&) {
+        throw OutOfMemory(finished_->number);
+      }
+    }
     current_number_ = finished_->number;
     position_ = kEvtxHeaderSize + slots_read_ * kEvtxChunkSize;
     current_ = finished_.get();
     return true;
+  }
+
+  // Memory that ran out says nothing of the chunk: the input cannot be
+  // read on.
+  static InputError OutOfMemory(uint64_t chunk) {
+    return InputError("not enough memory to decode chunk " +
+                      std::to_string(chunk));
   }
 
   // A chunk that is no chunk to decode: the file cut short before it.
@@ -345,9 +369,11 @@ class EvtxReader final : public RecordReader {
       record.keys.push_back(static_cast<uint32_t>(column));
     }
     record.cells.resize(columns_.size());
-    for (const auto& [column, path] : paths_)
+    for (auto& [column, path] : paths_)
       for (const EvtxField& f : fields)
         if (SameName(f.path, path)) {
+          if (column == kNoColumn) column = ColumnOf(path);
+          record.cells.resize(columns_.size());
           record.cells[column] = f.value;
           break;
         }

@@ -57,6 +57,13 @@ TEST_F(EvfilterEvtxTest, AnalystQueryAndOutputFormats) {
 
   r = Run("match --count --where \"Event.EventData.LogonType = 10\" " + log);
   EXPECT_EQ(r.out, "12\n");
+  // A path no record has is named, as any missing field is.
+  r = Run("match --count --where \"Event.EventData.TargetUser = x\" " + log);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no record has a field 'Event.EventData.TargetUser' "
+                       "(closest: 'Event.EventData.TargetUserName')"),
+            std::string::npos)
+      << r.err;
   r = Run("match -v --count --where \"EventID = 4625\" " + log);
   EXPECT_EQ(r.out, "16\n");
   r = Run("match --output-format csv --where \"EventRecordID = 2\" " + log);
