@@ -170,6 +170,10 @@ TEST_F(EvtxReaderTest, UnicodeLongAndEmptyValues) {
   e.data.emplace_back("Empty", "");
   e.data.emplace_back("Absent", std::nullopt);
   e.data.emplace_back("Quote", "a\"b\\c\n<&>");
+  // An unpaired surrogate (written from its three-byte form).
+  e.data.emplace_back("Lone",
+                      "a\xED\xA0\x80"
+                      "b");
   w.Add(e);
   const Got r = ReadFile(w.Bytes());
   ASSERT_EQ(r.events.size(), 1u);
@@ -181,6 +185,10 @@ TEST_F(EvtxReaderTest, UnicodeLongAndEmptyValues) {
   EXPECT_EQ(a.at("Empty"), "");
   EXPECT_EQ(a.count("Absent"), 0u);  // an optional value left out
   EXPECT_EQ(a.at("Quote"), "a\"b\\c\n<&>");
+  // Kept as its own bytes, which are no UTF-8: what reads it can say so.
+  EXPECT_EQ(a.at("Lone"),
+            "a\xED\xA0\x80"
+            "b");
   EXPECT_NE(r.json[0].find(R"("Quote":"a\"b\\c\n<&>")"), std::string::npos);
 }
 
