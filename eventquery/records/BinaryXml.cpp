@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "common/Utf8.h"
+
 namespace eventquery {
 namespace {
 
@@ -128,25 +130,6 @@ size_t FixedSize(uint8_t type) {
   }
 }
 
-void AppendCodePoint(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    // Also an unpaired surrogate, as its own (invalid) three bytes.
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 // A string value without the terminating NULs Windows often stores.
 std::string_view WithoutTrailingNuls(std::string_view utf16) {
   while (utf16.size() >= 2 && utf16[utf16.size() - 1] == 0 &&
@@ -176,7 +159,7 @@ void AppendUtf16Le(std::string_view bytes, std::string& out) {
         ++i;
       }
     }
-    AppendCodePoint(c, out);
+    common::AppendCodePoint(c, out);
   }
 }
 
@@ -381,7 +364,7 @@ bool BinaryXmlDecoder::ValueTokens(Cursor& c, const std::vector<Value>* values,
       }
       case kCharRef: {
         c.at += 1;
-        AppendCodePoint(U16(c), out);
+        common::AppendCodePoint(U16(c), out);
         present = true;
         break;
       }
@@ -483,7 +466,7 @@ void BinaryXmlDecoder::RenderValue(const Value& v, std::string& out) {
       // Text in the system's code page: read as Latin-1.
       std::string_view s = b;
       while (!s.empty() && s.back() == '\0') s.remove_suffix(1);
-      for (char ch : s) AppendCodePoint(static_cast<uint8_t>(ch), out);
+      for (char ch : s) common::AppendCodePoint(static_cast<uint8_t>(ch), out);
       return;
     }
     case 0x03:

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/Ascii.h"
 #include "records/JsonCells.h"
 
 namespace eventquery {
@@ -25,17 +26,6 @@ uint32_t Crc(std::string_view b) {
   return static_cast<uint32_t>(crc32(0,
                                      reinterpret_cast<const Bytef*>(b.data()),
                                      static_cast<uInt>(b.size())));
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 bool Digits(std::string_view s) {
@@ -247,7 +237,7 @@ void ChunkDecoder::Event(uint32_t begin, uint32_t end, EvtxEvent& event) {
   for (size_t i = system_end; i < fields.size(); ++i) {
     auto taken = [&](std::string_view name) {
       for (size_t j = system_end; j < i; ++j)
-        if (SameName(fields[j].name, name)) return true;
+        if (common::EqualsNoCase(fields[j].name, name)) return true;
       return false;
     };
     if (!taken(fields[i].name)) continue;
@@ -262,7 +252,8 @@ void ChunkDecoder::Event(uint32_t begin, uint32_t end, EvtxEvent& event) {
   }
   for (size_t i = 0; i < system_end; ++i)
     for (size_t j = system_end; j < fields.size(); ++j)
-      if (SameName(fields[i].name, fields[j].name)) fields[i].shadowed = true;
+      if (common::EqualsNoCase(fields[i].name, fields[j].name))
+        fields[i].shadowed = true;
   std::string& json = event.json;
   json.clear();
   json += '{';

@@ -16,22 +16,12 @@
 
 #include "EvtxChunks.h"
 #include "Readers.h"
+#include "common/Ascii.h"
 
 namespace eventquery {
 namespace {
 
 constexpr size_t kNoColumn = static_cast<size_t>(-1);
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string Folded(std::string_view s) {
   std::string out(s);
@@ -371,7 +361,7 @@ class EvtxReader final : public RecordReader {
     record.cells.resize(columns_.size());
     for (auto& [column, path] : paths_)
       for (const EvtxField& f : fields)
-        if (SameName(f.path, path)) {
+        if (common::EqualsNoCase(f.path, path)) {
           if (column == kNoColumn) column = ColumnOf(path);
           record.cells.resize(columns_.size());
           record.cells[column] = f.value;

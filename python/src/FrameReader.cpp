@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "Interrupts.h"
+#include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "records/InputPieces.h"
 #include "records/Inputs.h"
@@ -189,17 +190,6 @@ void NoteInput(Opened& o, Reports& reports) {
   const std::vector<std::string> notes = o.reader->input_notes();
   for (; o.noted < notes.size(); ++o.noted)
     reports.Add("note", o.input->name() + ": " + notes[o.noted]);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // What a front end says of a record before its cells are read: false when
@@ -412,7 +402,7 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
       // another spelling first than the whole file did.
       if (at == index.end() && f == Format::kEvtx)
         for (auto it = index.begin(); it != index.end(); ++it)
-          if (EqualsNoCase(it->first, readable)) at = it;
+          if (common::EqualsNoCase(it->first, readable)) at = it;
       if (at == index.end() && !columns) {
         at = index.emplace(readable, names.size()).first;
         names.push_back(readable);
