@@ -187,22 +187,30 @@ class EvtxReader final : public RecordReader {
     return true;
   }
 
-  // What follows the chunks a clean header counts: unused space, or
-  // chunks it does not count, which are said and left.
+  // What follows the chunks a clean header counts: unused space (zeros),
+  // or data it does not count (chunks, another file after it), which is
+  // said and left.
   void CheckExtra() {
     extra_checked_ = true;
     std::string bytes;
-    uint64_t number, extra = 0;
+    uint64_t number, chunks = 0, other = 0;
     const uint64_t counted = slots_read_;
-    while (ReadSlot(bytes, number))
+    while (ReadSlot(bytes, number)) {
       if (bytes.size() >= 8 && std::memcmp(bytes.data(), "ElfChnk", 8) == 0)
-        ++extra;
+        ++chunks;
+      else if (bytes.find_first_not_of('\0') != std::string::npos)
+        ++other;
+    }
     // Only the counted chunks are the file's: a piece ends with them.
     slots_read_ = counted;
-    if (extra > 0)
-      notes_.push_back(std::to_string(extra) + " chunk(s) after the " +
-                       std::to_string(header_.chunk_count) +
-                       " the file header counts were not read");
+    if (chunks == 0 && other == 0) return;
+    std::string what = std::to_string(chunks) + " chunk(s)";
+    if (other > 0)
+      what +=
+          " and " + std::to_string(other) + " block(s) of 64 KiB of other data";
+    notes_.push_back(what + " after the " +
+                     std::to_string(header_.chunk_count) +
+                     " the file header counts were not read");
   }
 
   void Decode(Slot& slot, ChunkDecoder& decoder) {

@@ -77,6 +77,14 @@ TEST_F(EvfilterEvtxTest, AnalystQueryAndOutputFormats) {
   // Told by its signature on standard input and under gzip.
   r = Run("match --count --where \"EventID = 4625\" -", Read(log));
   EXPECT_EQ(r.out, "8\n") << r.err;
+  // Two files one after the other are no one file: the second is said.
+  r = Run("match --count --where \"EventID = 4625\" -", Read(log) + Read(log));
+  EXPECT_EQ(r.out, "8\n");
+  EXPECT_NE(r.err.find("(standard input): 0 chunk(s) and 1 block(s) of 64 KiB "
+                       "of other data after the 1 the file header counts "
+                       "were not read"),
+            std::string::npos)
+      << r.err;
   ASSERT_EQ(std::system(("gzip -k " + log).c_str()), 0);
   r = Run("match --count --where \"EventID = 4625\" " + log + ".gz");
   EXPECT_EQ(r.out, "8\n") << r.err;
