@@ -416,6 +416,9 @@ struct ChunkAccess {
     }
     for (const auto& value : values) c.bytes += value.second;
     c.bytes.push_back(static_cast<char>(kEndOfFragment));
+    // Records are 8-byte aligned, as Windows writes them (libevtx reads
+    // past the chunk when the free space starts off that grid).
+    while ((c.bytes.size() - start + 4) % 8 != 0) c.bytes.push_back(0);
     PutLe<uint32_t>(c.bytes, 0);  // size again
     const auto size = static_cast<uint32_t>(c.bytes.size() - start);
     PatchLe<uint32_t>(c.bytes, start + 4, size);
