@@ -199,6 +199,13 @@ std::string_view BinaryXmlDecoder::Name(Cursor& c) {
   return names_.emplace(offset, std::move(name)).first->second;
 }
 
+void BinaryXmlDecoder::Spend(size_t units) {
+  work_ += units;
+  if (work_ > kMaxWork)
+    throw BinaryXmlError("the record's XML expands beyond " +
+                         std::to_string(kMaxWork) + " units of work");
+}
+
 void BinaryXmlDecoder::Reset(std::string_view chunk) {
   chunk_ = chunk;
   names_.clear();
@@ -208,6 +215,7 @@ void BinaryXmlDecoder::Decode(uint32_t begin, uint32_t end,
                               std::vector<XmlElement>& tree) {
   tree.clear();
   tree_ = &tree;
+  work_ = 0;
   if (end > chunk_.size() || begin > end)
     throw BinaryXmlError("the record lies outside the chunk");
   Cursor c{begin, end};
@@ -272,6 +280,7 @@ void BinaryXmlDecoder::TemplateInstance(Cursor& c, int parent, int depth) {
     Byte(c);
   }
   for (uint32_t i = 0; i < count; ++i) values[i].bytes = Bytes(c, sizes[i]);
+  Spend(size);  // its body is decoded again at every use
   Cursor body{definition + 24, definition + 24 + size};
   Fragment(body, &values, parent, depth);
 }
@@ -279,6 +288,7 @@ void BinaryXmlDecoder::TemplateInstance(Cursor& c, int parent, int depth) {
 void BinaryXmlDecoder::Element(Cursor& c, const std::vector<Value>* values,
                                int parent, int depth) {
   if (depth > kMaxDepth) throw BinaryXmlError("the XML nests too deep");
+  Spend(1);
   const uint8_t token = Byte(c);
   U16(c);  // dependency
   const uint32_t size = U32(c);
@@ -317,8 +327,15 @@ void BinaryXmlDecoder::Element(Cursor& c, const std::vector<Value>* values,
       content = true;
       continue;
     }
-    if ((next & 0xBF) == kPiTarget || (next & 0xBF) == kPiData) {
-      Fragment(c, values, static_cast<int>(self), depth + 1);
+    // A processing instruction inside an element is skipped.
+    if ((next & 0xBF) == kPiTarget) {
+      ++c.at;
+      Name(c);
+      continue;
+    }
+    if ((next & 0xBF) == kPiData) {
+      ++c.at;
+      Bytes(c, 2u * U16(c));
       continue;
     }
     std::string text;
@@ -335,7 +352,7 @@ void BinaryXmlDecoder::Element(Cursor& c, const std::vector<Value>* values,
   }
   // An element whose only content is an optional value that is absent is
   // left out, as Windows renders it. It has no children: it is the last.
-  if (optional && !content) {
+  if (optional && !content && tree.size() == self + 1) {
     tree.pop_back();
     if (parent >= 0) tree[static_cast<size_t>(parent)].children.pop_back();
   }
@@ -414,6 +431,7 @@ bool BinaryXmlDecoder::ValueTokens(Cursor& c, const std::vector<Value>* values,
 
 void BinaryXmlDecoder::Substitution(const Value& v, int parent, int depth,
                                     std::string& out) {
+  Spend(v.bytes.size());
   if (v.type == kBinaryXmlValue) {
     const auto begin = static_cast<uint32_t>(v.bytes.data() - chunk_.data());
     Cursor inner{begin, begin + static_cast<uint32_t>(v.bytes.size())};

@@ -11,9 +11,12 @@
 // text becomes UTF-8; an unpaired surrogate is kept as its three-byte
 // (invalid UTF-8) form, so that what reads the value can say so.
 //
-// Cost: linear in the record's bytes and its template's, with nesting
-// bounded (kMaxDepth); a malformed record throws BinaryXmlError, never
-// reads outside the chunk.
+// Cost: a template's body is decoded again at each use and a binary XML
+// value at each substitution that names it, so a record could make work
+// grow as a power of its size; the work of one record is therefore
+// bounded (kMaxWork: elements plus the bytes of templates and values
+// decoded), as is nesting (kMaxDepth). A record past either bound, or
+// malformed, throws BinaryXmlError; nothing is read outside the chunk.
 //
 // Thread safety: a decoder is used by one thread.
 
@@ -47,6 +50,9 @@ class BinaryXmlDecoder {
  public:
   // Elements, templates and values nest at most this deep.
   static constexpr int kMaxDepth = 64;
+  // The most work one record may take (a real event takes a few
+  // thousand units).
+  static constexpr size_t kMaxWork = size_t{1} << 24;
 
   // Decodes records of `chunk` (the whole chunk, kept by the caller while
   // the decoder is used on it). Forgets what it knew of another chunk.
@@ -82,10 +88,13 @@ class BinaryXmlDecoder {
                    int depth, std::string& out, bool in_attribute);
   void RenderValue(const Value& v, std::string& out);
   void Substitution(const Value& v, int parent, int depth, std::string& out);
+  // Counts `units` of work against kMaxWork.
+  void Spend(size_t units);
 
   std::string_view chunk_;
   std::unordered_map<uint32_t, std::string> names_;
   std::vector<XmlElement>* tree_ = nullptr;
+  size_t work_ = 0;
 };
 
 // Appends UTF-16LE `bytes` (an odd last byte ignored) as UTF-8.
