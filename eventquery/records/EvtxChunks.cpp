@@ -158,6 +158,9 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
   }
   uint32_t limit = Le<uint32_t>(bytes, 48);  // where free space starts
   bool checked = limit >= kChunkHeaderSize && limit <= kEvtxChunkSize;
+  // Where the chunk's header says its records end: short of it, a record
+  // that is not whole is lost data, also in a file that was not closed.
+  const uint32_t stated = checked ? limit : 0;
   if (checked &&
       Crc(bytes.substr(kChunkHeaderSize, limit - kChunkHeaderSize)) !=
           Le<uint32_t>(bytes, 52))
@@ -175,7 +178,7 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
   while (at + kRecordHeaderSize + 4 <= limit) {
     if (Le<uint32_t>(bytes, at) != 0x00002A2A) {
       // The rest of a chunk of a file that was not closed is unused.
-      if (!dirty)
+      if (!dirty || at < stated)
         problem(chunk_name, "no record at byte " + std::to_string(at) +
                                 " of the chunk; the rest of it skipped");
       break;
@@ -184,7 +187,7 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
     const uint64_t id = Le<uint64_t>(bytes, at + 8);
     if (size < kRecordHeaderSize + 4 || size > limit - at ||
         Le<uint32_t>(bytes, at + size - 4) != size) {
-      if (!dirty || size > limit - at)
+      if (!dirty || at < stated)
         problem(Where(number, id), "the record's size (" +
                                        std::to_string(size) +
                                        ") is not valid; the rest of the "

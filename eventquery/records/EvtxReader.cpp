@@ -3,6 +3,7 @@
 // own when the front end allows, into records whose raw text is a JSON
 // object of the event's fields.
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -68,9 +70,10 @@ class EvtxReader final : public RecordReader {
       notes_.push_back(
           "the file was not closed cleanly: the header's counts were not "
           "trusted, and records were read up to the last valid one");
-    // A full log wraps round: its oldest chunk is not the first.
-    if (header_.first_chunk != 0 &&
-        (!trusted_ || header_.first_chunk < header_.chunk_count))
+    // A full log wraps round: its oldest chunk is not the first. A header
+    // that fails its checksum says nothing of that.
+    if (header_.checksum_ok && header_.first_chunk != 0 &&
+        (header_.dirty() || header_.first_chunk < header_.chunk_count))
       held_until_ = header_.first_chunk;
   }
 
@@ -85,7 +88,8 @@ class EvtxReader final : public RecordReader {
         return true;
       }
       if (!NextChunk()) {
-        // Past the last chunk read: the end of the last piece.
+        // Past the last whole chunk read: the end of the last piece (a
+        // chunk cut short was reported, and a piece cannot hold it).
         current_number_ = next_number_ + slots_read_;
         return false;
       }
@@ -96,9 +100,14 @@ class EvtxReader final : public RecordReader {
   // Chunks are the units a piece is cut at: the start of the chunk the
   // next record comes from, and its number as the "line".
   uint64_t position() const override {
-    return kEvtxHeaderSize + current_number_ * kEvtxChunkSize;
+    return kEvtxHeaderSize + line() * kEvtxChunkSize;
   }
-  uint64_t line() const override { return current_number_; }
+  uint64_t line() const override {
+    // Never past the last whole chunk read (a report of chunks missing
+    // comes after it).
+    return std::min(current_number_,
+                    next_number_ + slots_read_ - (partial_ ? 1 : 0));
+  }
   bool divisible() const override { return held_until_ == 0; }
 
   std::vector<std::string> input_notes() const override { return notes_; }
@@ -120,8 +129,14 @@ class EvtxReader final : public RecordReader {
 
   void UseThreads(unsigned threads) override {
     if (threads < 2 || !workers_.empty()) return;
-    for (unsigned i = 0; i < threads; ++i)
-      workers_.emplace_back([this] { Work(); });
+    try {
+      for (unsigned i = 0; i < threads; ++i)
+        workers_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      StopThreads();  // no threads to be had: decoded on this one
+      stopping_ = false;
+      return;
+    }
     in_flight_ = 2 * threads;
   }
 
@@ -150,7 +165,7 @@ class EvtxReader final : public RecordReader {
       return false;
     }
     number = slots_read_++ + next_number_;
-    if (bytes.size() < kEvtxChunkSize) at_end_ = true;
+    if (bytes.size() < kEvtxChunkSize) at_end_ = partial_ = true;
     return true;
   }
 
@@ -195,6 +210,7 @@ class EvtxReader final : public RecordReader {
     std::string bytes;
     uint64_t number, chunks = 0, other = 0;
     const uint64_t counted = slots_read_;
+    const bool partial = partial_;
     while (ReadSlot(bytes, number)) {
       if (bytes.size() >= 8 && std::memcmp(bytes.data(), "ElfChnk", 8) == 0)
         ++chunks;
@@ -203,6 +219,7 @@ class EvtxReader final : public RecordReader {
     }
     // Only the counted chunks are the file's: a piece ends with them.
     slots_read_ = counted;
+    partial_ = partial;
     if (chunks == 0 && other == 0) return;
     std::string what = std::to_string(chunks) + " chunk(s)";
     if (other > 0)
@@ -214,7 +231,11 @@ class EvtxReader final : public RecordReader {
   }
 
   void Decode(Slot& slot, ChunkDecoder& decoder) {
-    decoder.Decode(slot.bytes, slot.number, !trusted_, slot.decoded);
+    // Only a file that says it was not closed has records past its
+    // checksums; a header that fails its own checksum leaves the chunks'
+    // checks as they are.
+    decoder.Decode(slot.bytes, slot.number,
+                   header_.dirty() && header_.checksum_ok, slot.decoded);
   }
 
   bool NextChunk() {
@@ -388,6 +409,7 @@ class EvtxReader final : public RecordReader {
   bool piece_;
   bool trusted_ = true;
   bool at_end_ = false;
+  bool partial_ = false;  // the last slot read was cut short
   bool extra_checked_ = false;
   bool short_reported_ = false;
   uint64_t slots_read_ = 0;

@@ -449,7 +449,11 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   // An event log file is bytes, not text: told by its signature, or by the
   // format or name that says it is one (then its reader says what it is).
   std::string head = ReadSome(*source, 8, error_);
-  if (!error_.empty()) return;
+  // As for the text read ahead below: a gzip stream that fails after some
+  // bytes, or a wait cut short by a stop, reads those bytes first.
+  if (!error_.empty() && !((compressed_ || StopRequested()) && !head.empty()))
+    return;
+  error_.clear();
   const bool evtx =
       (head.size() == 8 && head.compare(0, 8, kEvtxMagic, 8) == 0 && !format) ||
       format == Format::kEvtx ||

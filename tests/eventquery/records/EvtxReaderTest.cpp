@@ -270,6 +270,42 @@ TEST_F(EvtxReaderTest, DirtyFileReadToItsLastValidRecord) {
   EXPECT_LT(c.events.size(), 1200u);
 }
 
+TEST_F(EvtxReaderTest, HeaderThatFailsItsChecksumKeepsTheChunksChecked) {
+  std::string bytes = ManyChunks(1200);
+  evtxtest::CorruptChunkRecords(bytes, 1);
+  bytes[100] ^= 1;  // the file header's checksum fails
+  const Got r = ReadFile(bytes);
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_NE(r.notes[0].find("file header's checksum does not match"),
+            std::string::npos);
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_NE(r.problems[0].find("chunk 1: the records' checksum does not match"),
+            std::string::npos)
+      << r.problems[0];
+}
+
+TEST_F(EvtxReaderTest, DirtyFileSaysWhatItsChunkHeaderCountsButCannotRead) {
+  Writer w;
+  for (uint64_t i = 1; i <= 5; ++i) w.Add(Logon(i, "u" + std::to_string(i)));
+  std::string bytes = w.Bytes();
+  // The third record's size copy is damaged, well inside what the chunk's
+  // header counts.
+  size_t at = evtxtest::ChunkOffset(0) + evtxtest::kChunkHeaderSize;
+  for (int i = 0; i < 2; ++i)
+    at += static_cast<uint8_t>(bytes[at + 4]) |
+          static_cast<uint8_t>(bytes[at + 5]) << 8;
+  const size_t size = static_cast<uint8_t>(bytes[at + 4]) |
+                      static_cast<uint8_t>(bytes[at + 5]) << 8;
+  bytes[at + size - 4] ^= 1;
+  evtxtest::SetDirty(bytes, true);
+  const Got r = ReadFile(bytes);
+  EXPECT_EQ(r.events.size(), 2u);
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_NE(r.problems[0].find("f: chunk 0, record 3: the record's size"),
+            std::string::npos)
+      << r.problems[0];
+}
+
 TEST_F(EvtxReaderTest, CutShortFileSaysWhatIsMissing) {
   const std::string bytes = ManyChunks(1200);
   // Cut inside chunk 1: it is reported, and so are the chunks after it.
@@ -282,6 +318,24 @@ TEST_F(EvtxReaderTest, CutShortFileSaysWhatIsMissing) {
             std::string::npos)
       << r.problems.back();
   EXPECT_GT(r.events.size(), 0u);
+  // Its pieces end with its last whole chunk and read without a failure.
+  const std::string path =
+      File("cut.evtx", bytes.substr(0, evtxtest::ChunkOffset(2) + 1000));
+  Input whole(path, std::nullopt);
+  auto reader = MakeRecordReader(whole);
+  size_t records = 0;
+  const InputPieces pieces = DivideAtRecords(
+      whole, *reader, 1,
+      [&](const Record& rec) { records += rec.problem.empty(); });
+  ASSERT_TRUE(pieces.divided);
+  size_t in_pieces = 0;
+  for (const InputPiece& p : pieces.pieces) {
+    EXPECT_LE(p.end, evtxtest::ChunkOffset(2));
+    Input piece(path, Format::kEvtx, pieces.header_end, p);
+    auto pr = MakeRecordReader(piece);
+    in_pieces += ReadAll(*pr).events.size();
+  }
+  EXPECT_EQ(in_pieces, records);
 }
 
 TEST_F(EvtxReaderTest, FilesThatAreNoEventLog) {
