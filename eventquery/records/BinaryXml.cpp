@@ -37,16 +37,6 @@ std::string Hex(uint64_t v) {
 }
 
 template <typename T>
-T Le(std::string_view b) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < sizeof(T); ++i)
-    v |= static_cast<uint64_t>(static_cast<uint8_t>(b[i])) << (8 * i);
-  T out;
-  std::memcpy(&out, &v, sizeof(T));  // little-endian host
-  return out;
-}
-
-template <typename T>
 void Decimal(T v, std::string& out) {
   char buf[32];
   auto r = std::to_chars(buf, buf + 32, v);
@@ -168,9 +158,13 @@ uint8_t BinaryXmlDecoder::Byte(Cursor& c) {
   return static_cast<uint8_t>(chunk_[c.at++]);
 }
 
-uint16_t BinaryXmlDecoder::U16(Cursor& c) { return Le<uint16_t>(Bytes(c, 2)); }
+uint16_t BinaryXmlDecoder::U16(Cursor& c) {
+  return LoadLe<uint16_t>(Bytes(c, 2));
+}
 
-uint32_t BinaryXmlDecoder::U32(Cursor& c) { return Le<uint32_t>(Bytes(c, 4)); }
+uint32_t BinaryXmlDecoder::U32(Cursor& c) {
+  return LoadLe<uint32_t>(Bytes(c, 4));
+}
 
 std::string_view BinaryXmlDecoder::Bytes(Cursor& c, uint32_t n) {
   if (n > c.end - c.at) throw BinaryXmlError("the record's XML ends too soon");
@@ -184,14 +178,14 @@ std::string_view BinaryXmlDecoder::Name(Cursor& c) {
   // A name is defined where it is first used, and referred to after that.
   if (offset == c.at) {
     if (c.end - c.at < 8) throw BinaryXmlError("a name is cut short");
-    const uint16_t count = Le<uint16_t>(chunk_.substr(c.at + 6, 2));
+    const uint16_t count = LoadLe<uint16_t>(chunk_.substr(c.at + 6, 2));
     Bytes(c, 8 + 2u * count + 2);
   }
   if (auto found = names_.find(offset); found != names_.end())
     return found->second;
   if (offset > chunk_.size() || chunk_.size() - offset < 8)
     throw BinaryXmlError("a name lies outside the chunk");
-  const uint16_t count = Le<uint16_t>(chunk_.substr(offset + 6, 2));
+  const uint16_t count = LoadLe<uint16_t>(chunk_.substr(offset + 6, 2));
   if (chunk_.size() - offset - 8 < 2u * count)
     throw BinaryXmlError("a name lies outside the chunk");
   std::string name;
@@ -264,7 +258,7 @@ void BinaryXmlDecoder::TemplateInstance(Cursor& c, int parent, int depth) {
   const uint32_t definition = U32(c);
   if (definition > chunk_.size() || chunk_.size() - definition < 24)
     throw BinaryXmlError("a template lies outside the chunk");
-  const uint32_t size = Le<uint32_t>(chunk_.substr(definition + 20, 4));
+  const uint32_t size = LoadLe<uint32_t>(chunk_.substr(definition + 20, 4));
   if (chunk_.size() - definition - 24 < size)
     throw BinaryXmlError("a template lies outside the chunk");
   // Defined here, at its first use in the chunk: the values follow it.
@@ -488,27 +482,27 @@ void BinaryXmlDecoder::RenderValue(const Value& v, std::string& out) {
       return;
     }
     case 0x03:
-      return Decimal(Le<int8_t>(b), out);
+      return Decimal(LoadLe<int8_t>(b), out);
     case 0x04:
-      return Decimal(Le<uint8_t>(b), out);
+      return Decimal(LoadLe<uint8_t>(b), out);
     case 0x05:
-      return Decimal(Le<int16_t>(b), out);
+      return Decimal(LoadLe<int16_t>(b), out);
     case 0x06:
-      return Decimal(Le<uint16_t>(b), out);
+      return Decimal(LoadLe<uint16_t>(b), out);
     case 0x07:
-      return Decimal(Le<int32_t>(b), out);
+      return Decimal(LoadLe<int32_t>(b), out);
     case 0x08:
-      return Decimal(Le<uint32_t>(b), out);
+      return Decimal(LoadLe<uint32_t>(b), out);
     case 0x09:
-      return Decimal(Le<int64_t>(b), out);
+      return Decimal(LoadLe<int64_t>(b), out);
     case 0x0A:
-      return Decimal(Le<uint64_t>(b), out);
+      return Decimal(LoadLe<uint64_t>(b), out);
     case 0x0B:
-      return Decimal(Le<float>(b), out);
+      return Decimal(LoadLe<float>(b), out);
     case 0x0C:
-      return Decimal(Le<double>(b), out);
+      return Decimal(LoadLe<double>(b), out);
     case 0x0D:
-      out += Le<uint32_t>(b) != 0 ? "true" : "false";
+      out += LoadLe<uint32_t>(b) != 0 ? "true" : "false";
       return;
     case 0x0E: {
       static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -525,11 +519,11 @@ void BinaryXmlDecoder::RenderValue(const Value& v, std::string& out) {
           out += kDigits[(x >> (4 * i)) & 15];
       };
       out += '{';
-      put(Le<uint32_t>(b), 8);
+      put(LoadLe<uint32_t>(b), 8);
       out += '-';
-      put(Le<uint16_t>(b.substr(4)), 4);
+      put(LoadLe<uint16_t>(b.substr(4)), 4);
       out += '-';
-      put(Le<uint16_t>(b.substr(6)), 4);
+      put(LoadLe<uint16_t>(b.substr(6)), 4);
       out += '-';
       for (int i = 8; i < 16; ++i) {
         if (i == 10) out += '-';
@@ -540,29 +534,29 @@ void BinaryXmlDecoder::RenderValue(const Value& v, std::string& out) {
     }
     case 0x10:
       if (b.size() == 4)
-        out += Hex(Le<uint32_t>(b));
+        out += Hex(LoadLe<uint32_t>(b));
       else if (b.size() == 8)
-        out += Hex(Le<uint64_t>(b));
+        out += Hex(LoadLe<uint64_t>(b));
       else
         throw BinaryXmlError("a size value has " + std::to_string(b.size()) +
                              " bytes");
       return;
     case 0x11:
-      return FileTime(Le<uint64_t>(b), out);
+      return FileTime(LoadLe<uint64_t>(b), out);
     case 0x12: {
-      Digits(out, Le<uint16_t>(b), 4);
+      Digits(out, LoadLe<uint16_t>(b), 4);
       out += '-';
-      Digits(out, Le<uint16_t>(b.substr(2)), 2);
+      Digits(out, LoadLe<uint16_t>(b.substr(2)), 2);
       out += '-';
-      Digits(out, Le<uint16_t>(b.substr(6)), 2);
+      Digits(out, LoadLe<uint16_t>(b.substr(6)), 2);
       out += 'T';
-      Digits(out, Le<uint16_t>(b.substr(8)), 2);
+      Digits(out, LoadLe<uint16_t>(b.substr(8)), 2);
       out += ':';
-      Digits(out, Le<uint16_t>(b.substr(10)), 2);
+      Digits(out, LoadLe<uint16_t>(b.substr(10)), 2);
       out += ':';
-      Digits(out, Le<uint16_t>(b.substr(12)), 2);
+      Digits(out, LoadLe<uint16_t>(b.substr(12)), 2);
       out += '.';
-      Digits(out, Le<uint16_t>(b.substr(14)), 3);
+      Digits(out, LoadLe<uint16_t>(b.substr(14)), 3);
       out += 'Z';
       return;
     }
@@ -580,15 +574,15 @@ void BinaryXmlDecoder::RenderValue(const Value& v, std::string& out) {
       Decimal(authority, out);
       for (size_t i = 8; i < b.size(); i += 4) {
         out += '-';
-        Decimal(Le<uint32_t>(b.substr(i)), out);
+        Decimal(LoadLe<uint32_t>(b.substr(i)), out);
       }
       return;
     }
     case 0x14:
-      out += Hex(Le<uint32_t>(b));
+      out += Hex(LoadLe<uint32_t>(b));
       return;
     case 0x15:
-      out += Hex(Le<uint64_t>(b));
+      out += Hex(LoadLe<uint64_t>(b));
       return;
     default:
       throw BinaryXmlError("a value of unknown type 0x" +

@@ -23,7 +23,9 @@
 #ifndef RECORDS_BINARYXML_H_
 #define RECORDS_BINARYXML_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -99,6 +101,18 @@ class BinaryXmlDecoder {
 
 // Appends UTF-16LE `bytes` (an odd last byte ignored) as UTF-8.
 void AppendUtf16Le(std::string_view bytes, std::string& out);
+
+// The little-endian T at `at` of `bytes` (the caller checks the bounds);
+// floating-point types get their bits.
+template <typename T>
+T LoadLe(std::string_view bytes, size_t at = 0) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < sizeof(T); ++i)
+    v |= static_cast<uint64_t>(static_cast<uint8_t>(bytes[at + i])) << (8 * i);
+  T out;
+  std::memcpy(&out, &v, sizeof(T));  // little-endian host
+  return out;
+}
 
 }  // namespace eventquery
 

@@ -14,14 +14,6 @@ namespace {
 constexpr size_t kChunkHeaderSize = 512;
 constexpr size_t kRecordHeaderSize = 24;  // signature, size, id, time
 
-template <typename T>
-T Le(std::string_view b, size_t at) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < sizeof(T); ++i)
-    v |= static_cast<uint64_t>(static_cast<uint8_t>(b[at + i])) << (8 * i);
-  return static_cast<T>(v);
-}
-
 uint32_t Crc(std::string_view b) {
   return static_cast<uint32_t>(crc32(0,
                                      reinterpret_cast<const Bytef*>(b.data()),
@@ -105,13 +97,14 @@ std::string ParseEvtxHeader(std::string_view bytes, EvtxFileHeader& header) {
   if (bytes.size() < kEvtxHeaderSize)
     return "cut short: " + std::to_string(bytes.size()) + " of the " +
            std::to_string(kEvtxHeaderSize) + " bytes of the file header";
-  header.first_chunk = Le<uint64_t>(bytes, 8);
-  header.last_chunk = Le<uint64_t>(bytes, 16);
-  header.minor = Le<uint16_t>(bytes, 36);
-  header.major = Le<uint16_t>(bytes, 38);
-  header.chunk_count = Le<uint16_t>(bytes, 42);
-  header.flags = Le<uint32_t>(bytes, 120);
-  header.checksum_ok = Crc(bytes.substr(0, 120)) == Le<uint32_t>(bytes, 124);
+  header.first_chunk = LoadLe<uint64_t>(bytes, 8);
+  header.last_chunk = LoadLe<uint64_t>(bytes, 16);
+  header.minor = LoadLe<uint16_t>(bytes, 36);
+  header.major = LoadLe<uint16_t>(bytes, 38);
+  header.chunk_count = LoadLe<uint16_t>(bytes, 42);
+  header.flags = LoadLe<uint32_t>(bytes, 120);
+  header.checksum_ok =
+      Crc(bytes.substr(0, 120)) == LoadLe<uint32_t>(bytes, 124);
   if (header.major != 3)
     return "EVTX format version " + std::to_string(header.major) + "." +
            std::to_string(header.minor) + " is not supported (3.x is)";
@@ -139,31 +132,31 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
                             " bytes; its records skipped");
     return;
   }
-  if (std::memcmp(bytes.data(), "ElfChnk", 8) != 0) {
+  if (std::memcmp(bytes.data(), kEvtxChunkSignature, 8) != 0) {
     problem(chunk_name, "no chunk signature; its records skipped");
     return;
   }
-  const uint64_t first_id = Le<uint64_t>(bytes, 24);
-  const uint64_t last_id = Le<uint64_t>(bytes, 32);
+  const uint64_t first_id = LoadLe<uint64_t>(bytes, 24);
+  const uint64_t last_id = LoadLe<uint64_t>(bytes, 32);
   const std::string ids =
       "records " + std::to_string(first_id) + "-" + std::to_string(last_id);
   const uint32_t header_crc = static_cast<uint32_t>(
       crc32(Crc(bytes.substr(0, 120)),
             reinterpret_cast<const Bytef*>(bytes.data() + 128),
             static_cast<uInt>(kChunkHeaderSize - 128)));
-  if (header_crc != Le<uint32_t>(bytes, 124) && !dirty) {
+  if (header_crc != LoadLe<uint32_t>(bytes, 124) && !dirty) {
     problem(chunk_name,
             "the chunk header's checksum does not match; its records skipped");
     return;
   }
-  uint32_t limit = Le<uint32_t>(bytes, 48);  // where free space starts
+  uint32_t limit = LoadLe<uint32_t>(bytes, 48);  // where free space starts
   bool checked = limit >= kChunkHeaderSize && limit <= kEvtxChunkSize;
   // Where the chunk's header says its records end: short of it, a record
   // that is not whole is lost data, also in a file that was not closed.
   const uint32_t stated = checked ? limit : 0;
   if (checked &&
       Crc(bytes.substr(kChunkHeaderSize, limit - kChunkHeaderSize)) !=
-          Le<uint32_t>(bytes, 52))
+          LoadLe<uint32_t>(bytes, 52))
     checked = false;
   if (!checked && !dirty) {
     problem(chunk_name,
@@ -176,17 +169,17 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
   xml_.Reset(bytes);
   uint32_t at = kChunkHeaderSize;
   while (at + kRecordHeaderSize + 4 <= limit) {
-    if (Le<uint32_t>(bytes, at) != 0x00002A2A) {
+    if (LoadLe<uint32_t>(bytes, at) != 0x00002A2A) {
       // The rest of a chunk of a file that was not closed is unused.
       if (!dirty || at < stated)
         problem(chunk_name, "no record at byte " + std::to_string(at) +
                                 " of the chunk; the rest of it skipped");
       break;
     }
-    const uint32_t size = Le<uint32_t>(bytes, at + 4);
-    const uint64_t id = Le<uint64_t>(bytes, at + 8);
+    const uint32_t size = LoadLe<uint32_t>(bytes, at + 4);
+    const uint64_t id = LoadLe<uint64_t>(bytes, at + 8);
     if (size < kRecordHeaderSize + 4 || size > limit - at ||
-        Le<uint32_t>(bytes, at + size - 4) != size) {
+        LoadLe<uint32_t>(bytes, at + size - 4) != size) {
       if (!dirty || at < stated)
         problem(Where(number, id), "the record's size (" +
                                        std::to_string(size) +

@@ -30,6 +30,7 @@ namespace eventquery {
 inline constexpr size_t kEvtxHeaderSize = 4096;
 inline constexpr size_t kEvtxChunkSize = 65536;
 inline constexpr char kEvtxSignature[] = "ElfFile";  // with its NUL: 8 bytes
+inline constexpr char kEvtxChunkSignature[] = "ElfChnk";  // 8 bytes too
 
 struct EvtxFileHeader {
   uint64_t first_chunk = 0;  // the oldest chunk (a full log wraps round)

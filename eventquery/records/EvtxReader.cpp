@@ -212,7 +212,8 @@ class EvtxReader final : public RecordReader {
     const uint64_t counted = slots_read_;
     const bool partial = partial_;
     while (ReadSlot(bytes, number)) {
-      if (bytes.size() >= 8 && std::memcmp(bytes.data(), "ElfChnk", 8) == 0)
+      if (bytes.size() >= 8 &&
+          std::memcmp(bytes.data(), kEvtxChunkSignature, 8) == 0)
         ++chunks;
       else if (bytes.find_first_not_of('\0') != std::string::npos)
         ++other;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "EvtxChunks.h"
 #include "records/Stop.h"
 
 namespace eventquery {
@@ -294,9 +295,6 @@ std::FILE* OpenStream(std::unique_ptr<ByteSource> source,
   return file;
 }
 
-// The first bytes of an event log file.
-constexpr char kEvtxMagic[] = "ElfFile";  // with its NUL
-
 // A UTF-16 byte-order mark, as Windows tools write before UTF-16 text.
 bool IsUtf16(std::string_view bytes) {
   return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
@@ -455,7 +453,8 @@ void Input::Open(const std::string& path, std::optional<Format> format,
     return;
   error_.clear();
   const bool evtx =
-      (head.size() == 8 && head.compare(0, 8, kEvtxMagic, 8) == 0 && !format) ||
+      (head.size() == 8 && head.compare(0, 8, kEvtxSignature, 8) == 0 &&
+       !format) ||
       format == Format::kEvtx ||
       (!format && !standard && FormatOfName(path) == Format::kEvtx);
   source = std::make_unique<PrefixSource>(std::move(head), std::move(source));
