@@ -15,6 +15,7 @@
 #include "query/Definition.h"
 #include "query/IntervalNotes.h"
 #include "query/WhereCompiler.h"
+#include "sigma/SigmaRule.h"
 
 namespace evfilter {
 
@@ -105,16 +106,14 @@ std::string Pad(std::string s, size_t width) {
 
 }  // namespace
 
-int RunShow(const FilterOptions& fo, bool as_json) {
-  const std::vector<ConditionLine> lines = LoadLines(fo);
-  // The text form is what the module writes to its log, at trace level.
-  ModuleLog::Setup(fo.log_dir, /*debug=*/true);
-  const auto filter = BuildChecked(lines);
-  if (as_json) {
-    std::cout << eventquery::DefinitionToJson(lines) << "\n";
-    return kMatched;
-  }
-  std::cout << filter->text_form() << "\n\n";
+namespace {
+
+// The text form and the table of `lines`; `decided_by[i]` names what the
+// host decides of line i, or is "".
+void PrintLines(const BuiltFilter& filter,
+                const std::vector<ConditionLine>& lines,
+                const std::vector<std::string>& decided_by) {
+  std::cout << filter.text_form() << "\n\n";
   std::cout << "  #  open  field                 operator   value              "
                "   type     "
                "not  close  link\n";
@@ -128,7 +127,63 @@ int RunShow(const FilterOptions& fo, bool as_json) {
         Pad("'" + common::ToUtf8(l.value) + "'", 21).c_str(),
         Pad(eventquery::TypeName(l.type), 8).c_str(), l.negate ? "yes" : "",
         l.close, eventquery::LinkName(l.link).c_str());
+    if (i < decided_by.size() && !decided_by[i].empty())
+      std::printf("       decided by the host: %s\n", decided_by[i].c_str());
   }
+}
+
+}  // namespace
+
+int RunShow(const FilterOptions& fo, bool as_json) {
+  const std::vector<ConditionLine> lines = LoadLines(fo);
+  // The text form is what the module writes to its log, at trace level.
+  ModuleLog::Setup(fo.log_dir, /*debug=*/true);
+  const auto filter = BuildChecked(lines);
+  if (as_json) {
+    std::cout << eventquery::DefinitionToJson(lines) << "\n";
+    return kMatched;
+  }
+  PrintLines(*filter, lines, {});
+  return kMatched;
+}
+
+int RunShowRule(const FilterOptions& fo, bool as_json) {
+  if (!fo.filter_file.empty() || fo.where_given)
+    Fail("give --rule alone, without --filter or --where");
+  const eventquery::sigma::RuleLoad load =
+      eventquery::sigma::LoadRules({fo.rule_file});
+  for (const auto& r : load.rejected)
+    std::cerr << "evfilter: " << r.meta.file
+              << (r.meta.id.empty() ? "" : " (" + r.meta.id + ")") << ": "
+              << (r.unreadable ? "" : "not supported: ") << r.reason << "\n";
+  if (load.loaded.size() != 1) {
+    if (load.loaded.size() > 1)
+      std::cerr << "evfilter: " << fo.rule_file << " holds "
+                << load.loaded.size() << " rules; show takes a file of one\n";
+    throw Exit{kError};
+  }
+  const eventquery::sigma::CompiledRule& rule = load.loaded[0];
+  ModuleLog::Setup(fo.log_dir, /*debug=*/true);
+  const auto filter = BuildChecked(rule.lines);
+  for (const std::string& note : rule.notes)
+    std::cerr << "evfilter: note: " << note << "\n";
+  if (as_json) {
+    if (!rule.checks.empty()) {
+      std::cerr << "evfilter: " << fo.rule_file << ": " << rule.checks.size()
+                << " condition(s) of this rule are decided by the host ("
+                << rule.checks[0].written
+                << (rule.checks.size() > 1 ? ", ..." : "")
+                << "), which a definition file cannot carry; run it with "
+                   "evfilter hunt\n";
+      throw Exit{kError};
+    }
+    std::cout << eventquery::DefinitionToJson(rule.lines) << "\n";
+    return kMatched;
+  }
+  std::cout << "rule: " << rule.meta.title << " (" << rule.meta.id << ")\n";
+  std::vector<std::string> decided_by(rule.lines.size());
+  for (const auto& c : rule.checks) decided_by[c.line] = c.written;
+  PrintLines(*filter, rule.lines, decided_by);
   return kMatched;
 }
 
@@ -170,24 +225,48 @@ int RunIntervals(const FilterOptions& fo, const std::string& field) {
   return kMatched;
 }
 
-int RunMatchCommand(const FilterOptions& fo, MatchOptions mo,
-                    const std::string& input_format,
-                    const std::string& output_format,
-                    const std::string& encoding, bool utc) {
-  const std::vector<ConditionLine> lines = LoadLines(fo);
+namespace {
+
+// --input-format and --encoding; fails on a name it does not know.
+void InputOptions(const std::string& input_format, const std::string& encoding,
+                  std::optional<eventquery::Format>& format,
+                  eventquery::Encoding& encoding_out) {
   if (!encoding.empty()) {
     const auto named = eventquery::EncodingNamed(encoding);
     if (!named)
       Fail("unknown encoding '" + encoding +
            "'; accepted: " + eventquery::kEncodingNames);
-    mo.encoding = *named;
+    encoding_out = *named;
   }
   if (!input_format.empty()) {
-    mo.input_format = eventquery::FormatNamed(input_format);
-    if (!mo.input_format)
+    format = eventquery::FormatNamed(input_format);
+    if (!format)
       Fail("unknown format '" + input_format +
            "'; accepted: " + eventquery::kFormatNames);
   }
+}
+
+}  // namespace
+
+int RunHuntCommand(HuntOptions ho, const std::string& input_format,
+                   const std::string& output_format,
+                   const std::string& encoding, bool utc) {
+  if (output_format != "jsonl" && output_format != "csv")
+    Fail("unknown output format '" + output_format +
+         "' for hunt; accepted: jsonl, csv");
+  ho.csv = output_format == "csv";
+  InputOptions(input_format, encoding, ho.input_format, ho.encoding);
+  ho.zone = utc ? eventquery::Zone::kUtc : eventquery::Zone::kLocal;
+  ModuleLog::Setup("", /*debug=*/false);
+  return RunHunt(ho);
+}
+
+int RunMatchCommand(const FilterOptions& fo, MatchOptions mo,
+                    const std::string& input_format,
+                    const std::string& output_format,
+                    const std::string& encoding, bool utc) {
+  const std::vector<ConditionLine> lines = LoadLines(fo);
+  InputOptions(input_format, encoding, mo.input_format, mo.encoding);
   if (!output_format.empty()) {
     mo.output_format = eventquery::OutputFormatNamed(output_format);
     if (!mo.output_format)

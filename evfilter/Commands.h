@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "HuntRun.h"
 #include "MatchRun.h"
 #include "query/ConditionLine.h"
 
@@ -29,6 +30,7 @@ struct Exit {
 
 struct FilterOptions {
   std::string filter_file;
+  std::string rule_file;  // a Sigma rule (show)
   std::string where;
   bool where_given = false;        // an empty --where is an error of its own
   std::vector<std::string> types;  // Field=type
@@ -46,10 +48,17 @@ std::vector<eventquery::ConditionLine> LoadLines(const FilterOptions& options);
 
 // The commands; each returns the exit status.
 int RunShow(const FilterOptions& options, bool as_json);
+// `show --rule`: the lines a Sigma rule compiles to, with the conditions
+// the host decides marked; as a definition file only when the module
+// decides every condition.
+int RunShowRule(const FilterOptions& options, bool as_json);
 // `status`, or kError with a message when the module's log, in a folder the
 // user named (--log-dir), lost records that could not be written.
 int LogKept(const FilterOptions& options, int status);
 int RunIntervals(const FilterOptions& options, const std::string& field);
+int RunHuntCommand(HuntOptions hunt, const std::string& input_format,
+                   const std::string& output_format,
+                   const std::string& encoding, bool utc);
 int RunMatchCommand(const FilterOptions& options, MatchOptions match,
                     const std::string& input_format,
                     const std::string& output_format,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "HuntRun.h"
 #include "Output.h"
 #include "records/Stop.h"
 
@@ -156,19 +157,62 @@ int Main(int argc, char** argv) {
   CLI::App* show =
       app.add_subcommand("show", "print the filter's text form and lines");
   add_filter_options(show);
+  show->add_option("--rule", fo.rule_file,
+                   "a Sigma rule file: print the lines it compiles to");
   show->add_flag("--json", as_json, "print the filter as a definition file");
   CLI::App* intervals = app.add_subcommand(
       "intervals", "print the interval set derived for a numeric field");
   add_filter_options(intervals);
   intervals->add_option("field", field, "the numeric field")->required();
+  HuntOptions ho;
+  std::string hunt_output = "jsonl";
+  CLI::App* hunt =
+      app.add_subcommand("hunt", "run Sigma detection rules over the inputs");
+  hunt->add_option("--rules", ho.rules,
+                   "Sigma rule files or folders (.yml, .yaml, recursively)")
+      ->required()
+      ->allow_extra_args(false)
+      ->take_all();
+  hunt->add_option("inputs", ho.inputs,
+                   "input files, as for match (- for standard input)");
+  hunt->add_option("--min-level", ho.min_level,
+                   "run only rules of this level or above (informational, "
+                   "low, medium, high, critical)");
+  hunt->add_option("--status", ho.statuses,
+                   "run only rules of these statuses (stable, test, ...)")
+      ->allow_extra_args(false)
+      ->take_all();
+  hunt->add_option("--placeholder", ho.placeholders,
+                   "NAME=VALUE for %NAME% in |expand values (repeatable)")
+      ->allow_extra_args(false)
+      ->take_all();
+  hunt->add_flag("--list", ho.list,
+                 "write every rule with loaded or not supported: REASON");
+  hunt->add_flag("--profile", ho.profile,
+                 "time every rule; the summary names the ten slowest");
+  hunt->add_flag("--strict", ho.strict,
+                 "stop at the first unreadable value, line or record");
+  hunt->add_option("--input-format", input_format,
+                   "csv, tsv, jsonl, json or evtx (default: by extension or "
+                   "content)");
+  hunt->add_option("--encoding", encoding,
+                   "the inputs' text encoding: utf-8 (default), latin1 or "
+                   "cp1252");
+  hunt->add_option("--output-format", hunt_output,
+                   "jsonl (default: one detection per line, with the event) "
+                   "or csv (a timeline)");
+  hunt->add_flag("--utc", utc,
+                 "read timestamps with a zone offset in UTC, not local time");
+  hunt->add_option("-j,--jobs", ho.jobs, "decode event logs on N threads")
+      ->check(CLI::Range(1u, 256u));
   if (argc > 1 && argv[1][0] != '-') {
     const std::string command = argv[1];
     const std::string closest =
-        ClosestCommand(command, {"match", "show", "intervals"});
+        ClosestCommand(command, {"match", "show", "intervals", "hunt"});
     if (closest != command)
       Fail("unknown command '" + command + "'" +
            (closest.empty() ? "" : "; did you mean " + closest + "?") +
-           " (commands: match, show, intervals)");
+           " (commands: match, show, intervals, hunt)");
   }
   try {
     app.parse(argc, argv);
@@ -178,10 +222,13 @@ int Main(int argc, char** argv) {
     app.exit(e);
     return kError;
   }
+  if (hunt->parsed())
+    return RunHuntCommand(ho, input_format, hunt_output, encoding, utc);
   const int status =
       match->parsed()
           ? RunMatchCommand(fo, mo, input_format, output_format, encoding, utc)
-      : show->parsed() ? RunShow(fo, as_json)
+      : show->parsed() ? (fo.rule_file.empty() ? RunShow(fo, as_json)
+                                               : RunShowRule(fo, as_json))
                        : RunIntervals(fo, field);
   return LogKept(fo, status);
 }

@@ -1,0 +1,118 @@
+#include "sigma/HostDecider.h"
+
+#include <arpa/inet.h>
+#include <re2/re2.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/Ascii.h"
+
+namespace eventquery::sigma {
+namespace {
+
+bool InNetwork(std::string_view cell, const IpNetwork& net) {
+  // Addresses are short; anything longer is no address.
+  char text[64];
+  while (!cell.empty() && (cell.front() == ' ' || cell.front() == '\t'))
+    cell.remove_prefix(1);
+  while (!cell.empty() && (cell.back() == ' ' || cell.back() == '\t'))
+    cell.remove_suffix(1);
+  if (cell.empty() || cell.size() >= sizeof text) return false;
+  std::memcpy(text, cell.data(), cell.size());
+  text[cell.size()] = '\0';
+  uint8_t address[16];
+  if (inet_pton(net.v6 ? AF_INET6 : AF_INET, text, address) != 1) return false;
+  const int whole = net.prefix / 8, rest = net.prefix % 8;
+  if (std::memcmp(address, net.address, static_cast<size_t>(whole)) != 0)
+    return false;
+  if (rest == 0) return true;
+  const uint8_t mask = static_cast<uint8_t>(0xFF << (8 - rest));
+  return (address[whole] & mask) == (net.address[whole] & mask);
+}
+
+}  // namespace
+
+size_t HostDecider::FieldIndex(const std::string& name) {
+  for (size_t i = 0; i < fields_.size(); ++i)
+    if (fields_[i].name == name) return i;
+  fields_.push_back({name, -1});
+  return fields_.size() - 1;
+}
+
+size_t HostDecider::Add(const std::vector<HostCheck>& checks) {
+  const size_t first = slots_.size();
+  for (const HostCheck& c : checks)
+    slots_.push_back({&c, c.field.empty() ? SIZE_MAX : FieldIndex(c.field),
+                      c.other.empty() ? SIZE_MAX : FieldIndex(c.other)});
+  resolved_ = SIZE_MAX;
+  return first;
+}
+
+void HostDecider::ResetColumns() {
+  for (Field& f : fields_) f.column = -1;
+  resolved_ = SIZE_MAX;
+}
+
+void HostDecider::Resolve(const std::vector<std::string>& columns) {
+  if (columns.size() == resolved_) return;
+  resolved_ = columns.size();
+  for (Field& f : fields_) {
+    if (f.column >= 0) continue;
+    for (size_t c = 0; c < columns.size() && f.column < 0; ++c)
+      if (columns[c] == f.name) f.column = static_cast<int64_t>(c);
+    for (size_t c = 0; c < columns.size() && f.column < 0; ++c)
+      if (common::EqualsNoCase(columns[c], f.name))
+        f.column = static_cast<int64_t>(c);
+  }
+}
+
+const std::optional<std::string_view>* HostDecider::Cell(
+    size_t field, const Record& record) const {
+  const int64_t column = fields_[field].column;
+  if (column < 0 || static_cast<size_t>(column) >= record.cells.size())
+    return nullptr;
+  return &record.cells[static_cast<size_t>(column)];
+}
+
+bool HostDecider::Decide(size_t slot, const Record& record) const {
+  const Slot& s = slots_[slot];
+  const HostCheck& c = *s.check;
+  if (c.kind == HostCheck::kKeyword) {
+    for (const std::optional<std::string_view>& cell : record.cells)
+      if (cell && RE2::PartialMatch(*cell, *c.regex)) return true;
+    return false;
+  }
+  const std::optional<std::string_view>* cell = Cell(s.field, record);
+  const bool has_value = cell != nullptr && cell->has_value();
+  switch (c.kind) {
+    case HostCheck::kRegex:
+      return has_value && RE2::PartialMatch(**cell, *c.regex);
+    case HostCheck::kCased:
+      return has_value && RE2::FullMatch(**cell, *c.regex);
+    case HostCheck::kCidr:
+      return has_value && InNetwork(**cell, c.network);
+    case HostCheck::kFieldRef: {
+      const std::optional<std::string_view>* other = Cell(s.other, record);
+      if (!has_value || other == nullptr || !other->has_value()) return false;
+      return c.cased ? **cell == **other
+                     : common::EqualsNoCase(**cell, **other);
+    }
+    case HostCheck::kExists: {
+      bool present = has_value;
+      // A JSON key with null is there, only without a value.
+      const int64_t column = fields_[s.field].column;
+      if (!present && column >= 0)
+        present = std::find(record.keys.begin(), record.keys.end(),
+                            static_cast<uint32_t>(column)) != record.keys.end();
+      return present == c.wanted;
+    }
+    case HostCheck::kNull:
+      return !has_value || (*cell)->empty();
+    case HostCheck::kKeyword:
+      break;
+  }
+  return false;
+}
+
+}  // namespace eventquery::sigma

@@ -1,0 +1,197 @@
+#include "sigma/Hunter.h"
+
+#include <algorithm>
+
+#include "RuleKeys.h"
+#include "common/Ascii.h"
+#include "decide/BuiltFilter.h"
+
+namespace eventquery::sigma {
+namespace {
+
+std::string BothKey(const std::string& channel, const std::string& id) {
+  std::string key = channel;
+  key.push_back('\0');
+  key += id;
+  return key;
+}
+
+void Merge(std::vector<uint32_t>& into, const std::vector<uint32_t>* more) {
+  if (more == nullptr || more->empty()) return;
+  const size_t middle = into.size();
+  into.insert(into.end(), more->begin(), more->end());
+  std::inplace_merge(into.begin(), into.begin() + middle, into.end());
+}
+
+template <typename Map, typename Key>
+const std::vector<uint32_t>* Find(const Map& map, const Key& key) {
+  const auto it = map.find(key);
+  return it == map.end() ? nullptr : &it->second;
+}
+
+std::vector<bool> HostLines(const CompiledRule& rule) {
+  std::vector<bool> host(rule.lines.size(), false);
+  for (const HostCheck& c : rule.checks) host[c.line] = true;
+  return host;
+}
+
+// The column of a field as the row feeder finds it: exactly, else
+// ignoring ASCII case.
+int64_t ColumnOf(const std::vector<std::string>& columns, const char* name) {
+  for (size_t c = 0; c < columns.size(); ++c)
+    if (columns[c] == name) return static_cast<int64_t>(c);
+  for (size_t c = 0; c < columns.size(); ++c)
+    if (common::EqualsNoCase(columns[c], name)) return static_cast<int64_t>(c);
+  return -1;
+}
+
+}  // namespace
+
+RuleSet::RuleSet(std::vector<CompiledRule> rules,
+                 std::vector<RejectedRule>& rejected) {
+  std::stable_sort(rules.begin(), rules.end(),
+                   [](const CompiledRule& a, const CompiledRule& b) {
+                     if (a.meta.id != b.meta.id) return a.meta.id < b.meta.id;
+                     if (a.meta.file != b.meta.file)
+                       return a.meta.file < b.meta.file;
+                     return a.meta.document < b.meta.document;
+                   });
+  for (CompiledRule& rule : rules) {
+    try {
+      BuiltFilter check(rule.lines);
+    } catch (const BuildError& e) {
+      rejected.push_back(
+          {rule.meta,
+           std::string("the filter module cannot build it: ") + e.what(),
+           false});
+      continue;
+    }
+    rules_.push_back(std::move(rule));
+  }
+  for (uint32_t r = 0; r < rules_.size(); ++r) {
+    const CompiledRule& rule = rules_[r];
+    offsets_.push_back(all_lines_.size());
+    all_lines_.insert(all_lines_.end(), rule.lines.begin(), rule.lines.end());
+    const RuleKeys keys = KeysOf(rule.lines, HostLines(rule));
+    if (keys.channels && keys.event_ids) {
+      for (const std::string& c : *keys.channels)
+        for (const std::string& id : *keys.event_ids)
+          by_both_[BothKey(c, id)].push_back(r);
+    } else if (keys.channels) {
+      for (const std::string& c : *keys.channels) by_channel_[c].push_back(r);
+    } else if (keys.event_ids) {
+      for (const std::string& id : *keys.event_ids) by_id_[id].push_back(r);
+    } else {
+      always_.push_back(r);
+    }
+  }
+}
+
+std::vector<uint32_t> RuleSet::Candidates(const std::string& channel,
+                                          const std::string& event_id) const {
+  std::vector<uint32_t> out = always_;
+  Merge(out, Find(by_channel_, channel));
+  Merge(out, Find(by_id_, event_id));
+  Merge(out, Find(by_both_, BothKey(channel, event_id)));
+  return out;
+}
+
+Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
+    : set_(rules), feeder_(rules.all_lines(), zone), profile_(profile) {
+  for (const CompiledRule& rule : rules.rules())
+    rules_.push_back({std::make_unique<FilterVariants>(rule.lines),
+                      decider_.Add(rule.checks)});
+  for (uint32_t r = 0; r < rules.rules().size(); ++r) all_.push_back(r);
+  time_.resize(rules.rules().size());
+}
+
+void Hunter::NewInput() {
+  feeder_.ResetColumns();
+  decider_.ResetColumns();
+  channel_column_ = id_column_ = -1;
+  resolved_ = SIZE_MAX;
+}
+
+void Hunter::Resolve(const std::vector<std::string>& columns) {
+  decider_.Resolve(columns);
+  if (columns.size() == resolved_) return;
+  resolved_ = columns.size();
+  if (channel_column_ < 0) channel_column_ = ColumnOf(columns, "Channel");
+  if (id_column_ < 0) id_column_ = ColumnOf(columns, "EventID");
+}
+
+const std::vector<uint32_t>& Hunter::CandidatesOf(const Record& record) {
+  auto cell = [&record](int64_t column) -> std::optional<std::string_view> {
+    if (column < 0 || static_cast<size_t>(column) >= record.cells.size())
+      return std::nullopt;
+    return record.cells[static_cast<size_t>(column)];
+  };
+  // The module compares texts ignoring case as it folds them; for ASCII
+  // that is ASCII folding. A missing field is empty text to it. Other text
+  // runs every rule.
+  cache_key_.clear();
+  for (const int64_t column : {channel_column_, id_column_}) {
+    if (column == id_column_) {
+      channel_ = cache_key_;
+      cache_key_.push_back('\0');
+    }
+    const auto text = cell(column);
+    if (!text) continue;
+    for (char c : *text) {
+      if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) return all_;
+      cache_key_.push_back(common::AsciiLower(c));
+    }
+  }
+  if (const auto it = cache_.find(cache_key_); it != cache_.end())
+    return it->second;
+  // Events have few distinct channel and id pairs; a bound keeps hostile
+  // input from growing the cache.
+  if (cache_.size() >= 4096) cache_.clear();
+  return cache_[cache_key_] =
+             set_.Candidates(channel_, cache_key_.substr(channel_.size() + 1));
+}
+
+void Hunter::Match(const Record& record,
+                   const std::vector<std::string>& columns,
+                   std::vector<uint32_t>& matched,
+                   std::vector<FeedNote>* notes) {
+  matched.clear();
+  Resolve(columns);
+  feeder_.Feed(record, columns, row_, forced_, notes);
+  for (uint32_t r : CandidatesOf(record)) {
+    const auto start = profile_ ? std::chrono::steady_clock::now()
+                                : std::chrono::steady_clock::time_point();
+    const CompiledRule& rule = set_.rules()[r];
+    marks_.assign(forced_, set_.offset(r), rule.lines.size());
+    for (size_t k = 0; k < rule.checks.size(); ++k)
+      marks_[rule.checks[k].line] =
+          decider_.Decide(rules_[r].first_check + k, record) ? kForcedTrue
+                                                             : kForcedFalse;
+    if (rules_[r].variants->For(marks_)->IsMatch(&row_)) matched.push_back(r);
+    ++decisions_;
+    if (profile_) time_[r] += std::chrono::steady_clock::now() - start;
+  }
+}
+
+RuleMatcher::RuleMatcher(const CompiledRule& rule, Zone zone)
+    : rule_(rule), feeder_(rule.lines, zone), variants_(rule.lines) {
+  decider_.Add(rule.checks);
+}
+
+void RuleMatcher::NewInput() {
+  feeder_.ResetColumns();
+  decider_.ResetColumns();
+}
+
+bool RuleMatcher::Match(const Record& record,
+                        const std::vector<std::string>& columns,
+                        std::vector<FeedNote>* notes) {
+  decider_.Resolve(columns);
+  feeder_.Feed(record, columns, row_, forced_, notes);
+  for (size_t k = 0; k < rule_.checks.size(); ++k)
+    forced_[rule_.checks[k].line] =
+        decider_.Decide(k, record) ? kForcedTrue : kForcedFalse;
+  return variants_.For(forced_)->IsMatch(&row_);
+}
+
+}  // namespace eventquery::sigma

@@ -1,0 +1,578 @@
+// Compiling rule documents: YAML to a tree of conditions (RuleTree) to the
+// module's lines, with the conditions the host decides set apart.
+
+#include <re2/re2.h>
+#include <yaml-cpp/yaml.h>
+
+#include <arpa/inet.h>
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <set>
+
+#include "Condition.h"
+#include "RuleTree.h"
+#include "SigmaValue.h"
+#include "Taxonomy.h"
+#include "common/Utf8.h"
+#include "sigma/SigmaRule.h"
+
+namespace eventquery::sigma {
+namespace {
+
+// The field a keyword line names: no column is called so.
+constexpr char kAnyField[] = "(any field)";
+
+constexpr int32_t kEquals = 0, kLike = 1, kContains = 2, kLess = 3,
+                  kGreater = 4;
+constexpr int32_t kNumeric = 0, kText = 1;
+
+bool IsNumber(std::string_view s) {
+  size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+  bool digits = false, point = false;
+  for (; i < s.size(); ++i) {
+    if (s[i] >= '0' && s[i] <= '9') {
+      digits = true;
+    } else if (s[i] == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
+}
+
+std::optional<IpNetwork> ParseNetwork(const std::string& text) {
+  const size_t slash = text.find('/');
+  const std::string address = text.substr(0, slash);
+  IpNetwork n;
+  n.v6 = address.find(':') != std::string::npos;
+  if (inet_pton(n.v6 ? AF_INET6 : AF_INET, address.c_str(), n.address) != 1)
+    return std::nullopt;
+  const int bits = n.v6 ? 128 : 32;
+  n.prefix = bits;
+  if (slash != std::string::npos) {
+    const std::string p = text.substr(slash + 1);
+    if (p.empty() || p.size() > 3 ||
+        p.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    n.prefix = std::stoi(p);
+    if (n.prefix > bits) return std::nullopt;
+  }
+  return n;
+}
+
+struct Modifiers {
+  enum Match { kPlain, kContains, kStartsWith, kEndsWith };
+  Match match = kPlain;
+  bool all = false, neq = false, cased = false, expand = false;
+  bool re = false, re_i = false, re_m = false, re_s = false;
+  bool cidr = false, exists = false, fieldref = false;
+  int compare = -1;  // 0 lt, 1 lte, 2 gt, 3 gte
+  // Transformations in the order written.
+  std::vector<std::string> transforms;
+  bool Typed() const {
+    return re || cidr || exists || fieldref || compare >= 0;
+  }
+};
+
+Modifiers ParseModifiers(const std::vector<std::string>& words) {
+  Modifiers m;
+  auto match = [&](Modifiers::Match k, const std::string& w) {
+    if (m.match != Modifiers::kPlain)
+      throw Unsupported("modifier '" + w + "' after another of its kind");
+    m.match = k;
+  };
+  for (const std::string& w : words) {
+    if (w == "contains") {
+      match(Modifiers::kContains, w);
+    } else if (w == "startswith") {
+      match(Modifiers::kStartsWith, w);
+    } else if (w == "endswith") {
+      match(Modifiers::kEndsWith, w);
+    } else if (w == "all") {
+      m.all = true;
+    } else if (w == "neq") {
+      m.neq = true;
+    } else if (w == "cased") {
+      m.cased = true;
+    } else if (w == "expand") {
+      m.expand = true;
+    } else if (w == "re") {
+      m.re = true;
+    } else if (w == "i" || w == "m" || w == "s") {
+      if (!m.re) throw Unsupported("modifier '" + w + "' without 're'");
+      (w == "i" ? m.re_i : w == "m" ? m.re_m : m.re_s) = true;
+    } else if (w == "cidr") {
+      m.cidr = true;
+    } else if (w == "exists") {
+      m.exists = true;
+    } else if (w == "fieldref") {
+      m.fieldref = true;
+    } else if (w == "lt" || w == "lte" || w == "gt" || w == "gte") {
+      if (m.compare >= 0) throw Unsupported("two comparison modifiers");
+      m.compare = w == "lt" ? 0 : w == "lte" ? 1 : w == "gt" ? 2 : 3;
+    } else if (w == "windash" || w == "base64" || w == "base64offset" ||
+               w == "utf16le" || w == "utf16be" || w == "utf16" ||
+               w == "wide") {
+      m.transforms.push_back(w);
+    } else {
+      throw Unsupported("modifier '" + w + "' is not supported");
+    }
+  }
+  const int typed = m.re + m.cidr + m.exists + m.fieldref + (m.compare >= 0);
+  if (typed > 1 ||
+      (typed == 1 && (m.match != Modifiers::kPlain || !m.transforms.empty())))
+    throw Unsupported("modifiers '" + [&] {
+      std::string s;
+      for (const std::string& w : words) s += (s.empty() ? "" : "|") + w;
+      return s;
+    }() + "' cannot be combined");
+  if (m.cased && (m.re || m.cidr || m.exists || m.compare >= 0))
+    throw Unsupported("'cased' with a modifier it does not apply to");
+  return m;
+}
+
+class Compiler {
+ public:
+  Compiler(const YAML::Node& doc, RuleMeta& meta, const CompileOptions& o)
+      : doc_(doc), meta_(meta), options_(o) {}
+
+  CompiledRule Compile() {
+    const YAML::Node detection = doc_["detection"];
+    if (!detection || !detection.IsMap())
+      throw Unsupported("the rule has no detection map");
+    const YAML::Node condition = detection["condition"];
+    if (!condition) throw Unsupported("the detection has no condition");
+    for (const auto& item : detection) {
+      const std::string key = item.first.Scalar();
+      if (key == "condition") continue;
+      if (key == "timeframe")
+        throw Unsupported("'timeframe' (a correlation) is not supported");
+      identifiers_.push_back(key);
+      definitions_.push_back(item.second);
+    }
+    auto selection = [this](const std::string& id) {
+      for (size_t i = 0; i < identifiers_.size(); ++i)
+        if (identifiers_[i] == id) return Selection(definitions_[i], id);
+      throw Unsupported("no search identifier '" + id + "'");
+    };
+    std::vector<Node> alternatives;
+    if (condition.IsSequence()) {
+      for (const auto& c : condition) {
+        if (!c.IsScalar()) throw Unsupported("a condition that is no text");
+        alternatives.push_back(
+            ParseCondition(c.Scalar(), identifiers_, selection));
+      }
+      if (alternatives.empty()) throw Unsupported("an empty condition list");
+    } else if (condition.IsScalar()) {
+      alternatives.push_back(
+          ParseCondition(condition.Scalar(), identifiers_, selection));
+    } else {
+      throw Unsupported("a condition that is no text");
+    }
+    Node logic = Group(Node::kOr, std::move(alternatives));
+
+    CompiledRule rule;
+    std::vector<Node> all;
+    const SourceConditions source =
+        MapLogSource(meta_.product, meta_.category, meta_.service);
+    if (!source.unmapped.empty())
+      rule.notes.push_back(source.unmapped +
+                           ": the rule is run on every event");
+    if (!source.channels.empty()) {
+      std::vector<Node> any;
+      for (const std::string& c : source.channels)
+        any.push_back(Line("Channel", kEquals, c, kText));
+      all.push_back(Group(Node::kOr, std::move(any)));
+    }
+    if (!source.event_ids.empty()) {
+      std::vector<Node> any;
+      for (int id : source.event_ids)
+        any.push_back(Line("EventID", kEquals, std::to_string(id), kText));
+      all.push_back(Group(Node::kOr, std::move(any)));
+    }
+    all.push_back(std::move(logic));
+    const Node root = Group(Node::kAnd, std::move(all));
+    std::vector<size_t> host_line;
+    rule.lines = WriteLines(root, host_line);
+    for (size_t i = 0; i < checks_.size(); ++i) checks_[i].line = host_line[i];
+    std::sort(
+        checks_.begin(), checks_.end(),
+        [](const HostCheck& a, const HostCheck& b) { return a.line < b.line; });
+    rule.checks = std::move(checks_);
+    rule.meta = meta_;
+    return rule;
+  }
+
+ private:
+  static Node Line(const std::string& field, int32_t op,
+                   const std::string& value, int32_t type) {
+    Node n;
+    n.leaf.field = common::ToUtf16(field);
+    n.leaf.op = op;
+    n.leaf.value = common::ToUtf16(value);
+    n.leaf.type = type;
+    return n;
+  }
+
+  // A condition the host decides; its line shows what it checks.
+  Node Host(HostCheck check) {
+    Node n = Line(check.field.empty() ? kAnyField : check.field, kEquals,
+                  check.written, kText);
+    n.host = static_cast<int>(checks_.size());
+    checks_.push_back(std::move(check));
+    return n;
+  }
+
+  std::shared_ptr<const re2::RE2> Regex(const std::string& pattern,
+                                        bool ignore_case) {
+    RE2::Options o;
+    o.set_log_errors(false);
+    o.set_case_sensitive(!ignore_case);
+    auto re = std::make_shared<const re2::RE2>(pattern, o);
+    if (!re->ok())
+      throw Unsupported("regular expression '" + pattern +
+                        "' is not one RE2 takes: " + re->error());
+    return re;
+  }
+
+  Node Selection(const YAML::Node& def, const std::string& id) {
+    if (def.IsMap()) return MapSelection(def);
+    if (def.IsSequence()) {
+      if (def.size() == 0)
+        throw Unsupported("search identifier '" + id + "' is an empty list");
+      bool maps = true, scalars = true;
+      for (const auto& item : def) {
+        maps = maps && item.IsMap();
+        scalars = scalars && item.IsScalar();
+      }
+      if (maps) {
+        std::vector<Node> any;
+        for (const auto& item : def) any.push_back(MapSelection(item));
+        return Group(Node::kOr, std::move(any));
+      }
+      if (scalars) return Keywords(def, {});
+      throw Unsupported("search identifier '" + id +
+                        "' mixes maps and values in one list");
+    }
+    if (def.IsScalar()) return Keywords(def, {});
+    throw Unsupported("search identifier '" + id + "' is empty");
+  }
+
+  Node MapSelection(const YAML::Node& map) {
+    if (map.size() == 0) throw Unsupported("an empty selection map");
+    std::vector<Node> all;
+    for (const auto& item : map) {
+      const std::string key = item.first.Scalar();
+      std::vector<std::string> parts;
+      size_t start = 0;
+      for (;;) {
+        const size_t bar = key.find('|', start);
+        parts.push_back(key.substr(start, bar - start));
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+      }
+      const std::string field = parts[0];
+      parts.erase(parts.begin());
+      const Modifiers m = ParseModifiers(parts);
+      if (field.empty()) {
+        all.push_back(Keywords(item.second, m));
+      } else {
+        all.push_back(FieldValues(field, m, item.second));
+      }
+    }
+    return Group(Node::kAnd, std::move(all));
+  }
+
+  // The values of a key: each alone, or a list.
+  static std::vector<YAML::Node> ValuesOf(const YAML::Node& values) {
+    std::vector<YAML::Node> out;
+    if (values.IsSequence()) {
+      for (const auto& v : values) out.push_back(v);
+      if (out.empty()) throw Unsupported("an empty value list");
+    } else {
+      out.push_back(values);
+    }
+    for (const YAML::Node& v : out)
+      if (v.IsMap() || v.IsSequence())
+        throw Unsupported("a value that is a map or a list");
+    return out;
+  }
+
+  // The placeholder expansion of one text: every value of each
+  // %placeholder%, as a rule text with its wildcards.
+  std::vector<std::string> Expand(const std::string& text) {
+    std::vector<std::string> forms{""};
+    size_t i = 0;
+    while (i < text.size()) {
+      if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '%') {
+        for (std::string& f : forms) f += "%";
+        i += 2;
+        continue;
+      }
+      if (text[i] != '%') {
+        for (std::string& f : forms) f += text[i];
+        ++i;
+        continue;
+      }
+      const size_t end = text.find('%', i + 1);
+      if (end == std::string::npos) {
+        for (std::string& f : forms) f += text.substr(i);
+        break;
+      }
+      const std::string name = text.substr(i + 1, end - i - 1);
+      const auto found = options_.placeholders.find(name);
+      if (found == options_.placeholders.end())
+        throw Unsupported("placeholder %" + name + "% is not defined");
+      std::vector<std::string> next;
+      for (const std::string& f : forms)
+        for (const std::string& v : found->second) next.push_back(f + v);
+      if (next.size() > 4096)
+        throw Unsupported("placeholders expand to more than 4096 values");
+      forms = std::move(next);
+      i = end + 1;
+    }
+    return forms;
+  }
+
+  // The forms one written value takes after the transformations.
+  std::vector<SigmaValue> Transformed(const std::string& text,
+                                      const Modifiers& m) {
+    std::vector<SigmaValue> values;
+    if (m.expand) {
+      for (const std::string& form : Expand(text))
+        values.push_back(WithWildcards(form));
+    } else {
+      values.push_back(WithWildcards(text));
+    }
+    for (const std::string& t : m.transforms) {
+      std::vector<SigmaValue> next;
+      for (SigmaValue& v : values) {
+        if (t == "windash") {
+          Windash(v);
+          next.push_back(std::move(v));
+        } else if (t == "base64" || t == "base64offset") {
+          for (SigmaValue& b : Base64(v, t == "base64offset"))
+            next.push_back(std::move(b));
+        } else {
+          EncodeUtf16(v, t != "utf16be", t == "utf16");
+          next.push_back(std::move(v));
+        }
+      }
+      values = std::move(next);
+    }
+    for (const SigmaValue& v : values)
+      if (v.bytes)
+        throw Unsupported(
+            "an encoding modifier without base64: the value is bytes, not "
+            "text");
+    return values;
+  }
+
+  static void AddMatch(SigmaValue& v, Modifiers::Match match) {
+    if (match == Modifiers::kContains || match == Modifiers::kEndsWith)
+      v.pieces.insert(v.pieces.begin(), Piece{Piece::kAny, 0});
+    if (match == Modifiers::kContains || match == Modifiers::kStartsWith)
+      v.pieces.push_back(Piece{Piece::kAny, 0});
+  }
+
+  // One text value of a field, as a line of the module or a host check.
+  Node TextLeaf(const std::string& field, SigmaValue v, const Modifiers& m,
+                const std::string& written) {
+    AddMatch(v, m.match);
+    if (m.cased) {
+      HostCheck c;
+      c.kind = HostCheck::kCased;
+      c.field = field;
+      c.regex = Regex(RegexPattern(v), false);
+      c.written = "cased: " + written;
+      return Host(std::move(c));
+    }
+    // A literal between two "*": the module's CONTAINS finds it.
+    const size_t n = v.pieces.size();
+    if (n >= 2 && v.pieces[0].kind == Piece::kAny &&
+        v.pieces[n - 1].kind == Piece::kAny) {
+      SigmaValue middle;
+      middle.pieces.assign(v.pieces.begin() + 1, v.pieces.end() - 1);
+      if (!HasWildcards(middle))
+        return Line(field, kContains, PlainText(middle), kText);
+    }
+    if (!HasWildcards(v)) return Line(field, kEquals, PlainText(v), kText);
+    return Line(field, kLike, LikePattern(v), kText);
+  }
+
+  Node FieldValues(const std::string& field, const Modifiers& m,
+                   const YAML::Node& values) {
+    const std::vector<YAML::Node> list = ValuesOf(values);
+    if (m.all && list.size() < 2 && !m.expand)
+      throw Unsupported("'all' on a single value");
+    std::vector<Node> leaves;
+    for (const YAML::Node& value : list) {
+      if (value.IsNull()) {
+        if (list.size() > 1) throw Unsupported("null in a value list");
+        if (!m.transforms.empty() || m.match != Modifiers::kPlain ||
+            m.Typed() || m.cased)
+          throw Unsupported("null with a modifier");
+        HostCheck c;
+        c.kind = HostCheck::kNull;
+        c.field = field;
+        c.written = "null";
+        leaves.push_back(Host(std::move(c)));
+        continue;
+      }
+      const std::string text = value.Scalar();
+      if (m.exists) {
+        if (text != "true" && text != "false")
+          throw Unsupported("'exists' wants true or false, not '" + text + "'");
+        HostCheck c;
+        c.kind = HostCheck::kExists;
+        c.field = field;
+        c.wanted = text == "true";
+        c.written = "exists: " + text;
+        leaves.push_back(Host(std::move(c)));
+      } else if (m.fieldref) {
+        HostCheck c;
+        c.kind = HostCheck::kFieldRef;
+        c.field = field;
+        c.other = text;
+        c.cased = m.cased;
+        c.written = "fieldref: " + text;
+        leaves.push_back(Host(std::move(c)));
+      } else if (m.re) {
+        std::string pattern;
+        if (m.re_m) pattern += "(?m)";
+        if (m.re_s) pattern += "(?s)";
+        pattern += text;
+        HostCheck c;
+        c.kind = HostCheck::kRegex;
+        c.field = field;
+        c.regex = Regex(pattern, m.re_i);
+        c.written = "re: " + text;
+        leaves.push_back(Host(std::move(c)));
+      } else if (m.cidr) {
+        const std::optional<IpNetwork> net = ParseNetwork(text);
+        if (!net) throw Unsupported("'" + text + "' is no network for cidr");
+        HostCheck c;
+        c.kind = HostCheck::kCidr;
+        c.field = field;
+        c.network = *net;
+        c.written = "cidr: " + text;
+        leaves.push_back(Host(std::move(c)));
+      } else if (m.compare >= 0) {
+        if (!IsNumber(text))
+          throw Unsupported("'" + text + "' is no number to compare with");
+        // >= is NOT <, <= is NOT >: written negated, false when missing.
+        Node n = Line(field, m.compare <= 1 ? kLess : kGreater, text, kNumeric);
+        if (m.compare == 1 || m.compare == 3) {
+          n.leaf.op = m.compare == 1 ? kGreater : kLess;
+          n.leaf.negate = true;
+          n.leaf.inverted = true;
+        }
+        leaves.push_back(std::move(n));
+      } else {
+        // A number is compared as text too, as the rule format treats every
+        // value: EventID 4688 is not "04688".
+        for (SigmaValue& v : Transformed(text, m))
+          leaves.push_back(TextLeaf(field, std::move(v), m, text));
+      }
+    }
+    Node values_node = Group(m.all ? Node::kAnd : Node::kOr, std::move(leaves));
+    // neq: the field differs from every value.
+    return m.neq ? Negated(std::move(values_node)) : values_node;
+  }
+
+  // A keyword search: some field of the event holds the value.
+  Node Keywords(const YAML::Node& values, const Modifiers& m) {
+    if (m.Typed() || m.cased || m.neq || m.match != Modifiers::kPlain)
+      throw Unsupported("a keyword list with modifiers other than 'all'");
+    std::vector<Node> leaves;
+    for (const YAML::Node& value : ValuesOf(values)) {
+      if (value.IsNull()) throw Unsupported("null as a keyword");
+      const std::string text = value.Scalar();
+      for (SigmaValue& v : Transformed(text, m)) {
+        AddMatch(v, Modifiers::kContains);
+        HostCheck c;
+        c.kind = HostCheck::kKeyword;
+        c.regex = Regex(RegexPattern(v), true);
+        c.written = "keyword: " + text;
+        leaves.push_back(Host(std::move(c)));
+      }
+    }
+    return Group(m.all ? Node::kAnd : Node::kOr, std::move(leaves));
+  }
+
+  const YAML::Node& doc_;
+  RuleMeta& meta_;
+  const CompileOptions& options_;
+  std::vector<std::string> identifiers_;
+  std::vector<YAML::Node> definitions_;
+  std::vector<HostCheck> checks_;
+};
+
+std::string Text(const YAML::Node& doc, const char* key) {
+  const YAML::Node n = doc[key];
+  return n && n.IsScalar() ? n.Scalar() : std::string();
+}
+
+}  // namespace
+
+int LevelRank(std::string_view level) {
+  static constexpr std::string_view kLevels[] = {"informational", "low",
+                                                 "medium", "high", "critical"};
+  for (int i = 0; i < 5; ++i)
+    if (level == kLevels[i]) return i;
+  return -1;
+}
+
+RuleLoad CompileRules(std::string_view yaml, const std::string& name,
+                      const CompileOptions& options) {
+  RuleLoad load;
+  load.files = 1;
+  std::vector<YAML::Node> docs;
+  try {
+    docs = YAML::LoadAll(std::string(yaml));
+  } catch (const YAML::Exception& e) {
+    RejectedRule r;
+    r.meta.file = name;
+    r.reason =
+        "not YAML: " + e.msg + " at line " + std::to_string(e.mark.line + 1);
+    r.unreadable = true;
+    load.rejected.push_back(std::move(r));
+    return load;
+  }
+  int number = 0;
+  for (const YAML::Node& doc : docs) {
+    ++number;
+    if (!doc || doc.IsNull()) continue;  // an empty document between ---
+    RuleMeta meta;
+    meta.file = name;
+    meta.document = number;
+    try {
+      if (!doc.IsMap()) throw Unsupported("the document is no map");
+      meta.id = Text(doc, "id");
+      meta.title = Text(doc, "title");
+      meta.level = Text(doc, "level");
+      meta.status = Text(doc, "status");
+      if (const YAML::Node ls = doc["logsource"]; ls && ls.IsMap()) {
+        meta.product = Text(ls, "product");
+        meta.category = Text(ls, "category");
+        meta.service = Text(ls, "service");
+      }
+      if (doc["correlation"])
+        throw Unsupported("correlation rules are not supported");
+      if (doc["filter"] && !doc["detection"])
+        throw Unsupported("filter documents are not supported");
+      if (doc["action"])
+        throw Unsupported("rule collections ('action') are not supported");
+      load.loaded.push_back(Compiler(doc, meta, options).Compile());
+    } catch (const Unsupported& e) {
+      load.rejected.push_back({meta, e.what(), false});
+    } catch (const YAML::Exception& e) {
+      load.rejected.push_back({meta, "not a rule: " + e.msg, false});
+    }
+  }
+  return load;
+}
+
+}  // namespace eventquery::sigma

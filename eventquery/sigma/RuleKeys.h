@@ -1,0 +1,35 @@
+// What a rule's lines fix at their top level, for the index: the Channel
+// and EventID values one of which an event must have to match.
+//
+// Only a top level of AND links counts, and in it a term that is one
+// condition, or a bracketed OR of conditions with no brackets inside, all
+// "Channel = text" (or all "EventID = text"), none negated,
+// tagged, or decided by the host. Two such terms on one field intersect.
+//
+// Thread safety: pure.
+
+#ifndef SIGMA_RULEKEYS_H_
+#define SIGMA_RULEKEYS_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "query/ConditionLine.h"
+
+namespace eventquery::sigma {
+
+struct RuleKeys {
+  // ASCII lower case; nothing: any channel.
+  std::optional<std::vector<std::string>> channels;
+  std::optional<std::vector<std::string>> event_ids;  // the same, any id
+};
+
+// `host[i]` is true for a line the host decides.
+RuleKeys KeysOf(const std::vector<ConditionLine>& lines,
+                const std::vector<bool>& host);
+
+}  // namespace eventquery::sigma
+
+#endif  // SIGMA_RULEKEYS_H_

@@ -1,0 +1,129 @@
+// Running many Sigma rules over events in one pass.
+//
+// A RuleSet is the compiled rules in rule-id order, each built once by the
+// module to see that it takes all of it, and indexed by the Channel and
+// EventID values its top level fixes (a rule without such keys is a
+// candidate for every event). A Hunter, one per thread, decides records:
+// each field any rule reads is loaded once per record into one row that
+// every rule's filter reads, the index picks the candidate rules, the host
+// decides their host checks, and each candidate's own filter (the variant
+// whose unusable conditions are forced, see FilterVariants) decides it.
+// The detections equal those of running each rule's filter alone over
+// every record (RuleMatcher).
+//
+// Thread safety: a RuleSet is immutable and shared; a Hunter or
+// RuleMatcher is used by one thread at a time.
+
+#ifndef SIGMA_HUNTER_H_
+#define SIGMA_HUNTER_H_
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "decide/CellReaders.h"
+#include "decide/FilterVariants.h"
+#include "decide/RowFeeder.h"
+#include "memory_host/MemoryDataRow.h"
+#include "records/Record.h"
+#include "sigma/HostDecider.h"
+#include "sigma/SigmaRule.h"
+
+namespace eventquery::sigma {
+
+class RuleSet {
+ public:
+  // Orders the rules by id (then file and document) and builds each once;
+  // a rule the module cannot build is moved to `rejected` with the
+  // module's reason.
+  RuleSet(std::vector<CompiledRule> rules, std::vector<RejectedRule>& rejected);
+
+  const std::vector<CompiledRule>& rules() const { return rules_; }
+  // Every rule's lines, one after the other; rule r's start at offset(r).
+  const std::vector<ConditionLine>& all_lines() const { return all_lines_; }
+  size_t offset(size_t rule) const { return offsets_[rule]; }
+  // The rules that can match an event of `channel` and `event_id` (ASCII
+  // lower case; "" when the event has none), in rule order.
+  std::vector<uint32_t> Candidates(const std::string& channel,
+                                   const std::string& event_id) const;
+  // How many rules the index can skip at all (those with a key).
+  size_t keyed() const { return rules_.size() - always_.size(); }
+
+ private:
+  std::vector<CompiledRule> rules_;
+  std::vector<ConditionLine> all_lines_;
+  std::vector<size_t> offsets_;
+  std::vector<uint32_t> always_;
+  std::unordered_map<std::string, std::vector<uint32_t>> by_channel_;
+  std::unordered_map<std::string, std::vector<uint32_t>> by_id_;
+  std::unordered_map<std::string, std::vector<uint32_t>> by_both_;
+};
+
+class Hunter {
+ public:
+  Hunter(const RuleSet& rules, Zone zone, bool profile = false);
+
+  // The rules (indexes into rules(), in rule order) that `record` matches,
+  // in `matched`; notes about its cells are appended. Throws what the
+  // module's IsMatch throws.
+  void Match(const Record& record, const std::vector<std::string>& columns,
+             std::vector<uint32_t>& matched, std::vector<FeedNote>* notes);
+  // Starts a new input, whose columns are its own.
+  void NewInput();
+  const RowFeeder& feeder() const { return feeder_; }
+  // With profiling: the time spent deciding each rule.
+  const std::vector<std::chrono::nanoseconds>& rule_time() const {
+    return time_;
+  }
+  // How many rule decisions ran (candidates over all records).
+  uint64_t decisions() const { return decisions_; }
+
+ private:
+  struct Rule {
+    std::unique_ptr<FilterVariants> variants;
+    size_t first_check;  // the decider's slot of its first host check
+  };
+  void Resolve(const std::vector<std::string>& columns);
+  const std::vector<uint32_t>& CandidatesOf(const Record& record);
+
+  const RuleSet& set_;
+  RowFeeder feeder_;
+  HostDecider decider_;
+  std::vector<Rule> rules_;
+  memhost::MemoryDataRow row_;
+  std::string forced_, marks_, channel_;
+  std::vector<uint32_t> all_;
+  std::unordered_map<std::string, std::vector<uint32_t>> cache_;
+  std::string cache_key_;
+  int64_t channel_column_ = -1, id_column_ = -1;
+  size_t resolved_ = SIZE_MAX;
+  bool profile_;
+  std::vector<std::chrono::nanoseconds> time_;
+  uint64_t decisions_ = 0;
+};
+
+// One rule alone over records: its own row, its filter and host checks.
+class RuleMatcher {
+ public:
+  // Throws BuildError when the module cannot build the rule's filter.
+  RuleMatcher(const CompiledRule& rule, Zone zone);
+  bool Match(const Record& record, const std::vector<std::string>& columns,
+             std::vector<FeedNote>* notes);
+  void NewInput();
+  const RowFeeder& feeder() const { return feeder_; }
+
+ private:
+  const CompiledRule& rule_;
+  RowFeeder feeder_;
+  FilterVariants variants_;
+  HostDecider decider_;
+  memhost::MemoryDataRow row_;
+  std::string forced_;
+};
+
+}  // namespace eventquery::sigma
+
+#endif  // SIGMA_HUNTER_H_

@@ -1,0 +1,131 @@
+// Sigma detection rules compiled to the module's condition lines.
+//
+// A rule file (YAML, one or more documents) is read with yaml-cpp; each
+// rule document becomes a CompiledRule or a RejectedRule with its reason.
+// A rule is never run approximately: what the module's operators cannot
+// express exactly is either decided by the host per event (HostCheck) or
+// makes the rule "not supported".
+//
+//   selections    a map is an AND of its fields, a list of maps an OR; a
+//                 value list is an OR (AND with |all); a list of plain
+//                 values is a keyword search over every field
+//   values        * and ? wildcards with \ escapes become LIKE patterns; a
+//                 literal *, ?, [ or % is bracketed so it stays literal;
+//                 comparisons ignore case, as the module's do
+//   conditions    or < and < not < "1 of" / "all of" < brackets, written out
+//                 with brackets, since the module links strictly left to
+//                 right; a negation is pushed down to the conditions, each
+//                 of which carries a NOT flag
+//   log source    product windows with a service gives its Channel; a
+//                 category gives Sysmon's channel and EventIDs; a source
+//                 without a mapping gives no condition, and a note says so
+//
+// Host checks: re (RE2), cidr, cased, fieldref, exists, null and keyword
+// searches are decided by the host for each event and handed to the module
+// as forced conditions; the module's tree still decides the rule.
+//
+// Thread safety: loading and compiling are pure; a CompiledRule is
+// immutable and may be shared by threads (its regular expressions are
+// RE2's, which are).
+
+#ifndef SIGMA_SIGMARULE_H_
+#define SIGMA_SIGMARULE_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "query/ConditionLine.h"
+
+namespace re2 {
+class RE2;
+}
+
+namespace eventquery::sigma {
+
+// What a rule says of itself.
+struct RuleMeta {
+  std::string file;
+  int document = 1;  // 1-based, within the file
+  std::string id;
+  std::string title;
+  std::string level;   // informational, low, medium, high, critical, or ""
+  std::string status;  // stable, test, experimental, deprecated, ...
+  std::string product, category, service;
+};
+
+// An IP network of a cidr value.
+struct IpNetwork {
+  bool v6 = false;
+  uint8_t address[16] = {};
+  int prefix = 0;  // bits
+};
+
+// A condition the host decides for each event; the line it stands for is
+// forced to that answer before its NOT.
+struct HostCheck {
+  enum Kind : uint8_t {
+    kRegex,     // re: the field's text has a match (search, not anchored)
+    kCased,     // cased: the whole text matches, case counting
+    kCidr,      // cidr: the field holds an address in `network`
+    kFieldRef,  // fieldref: the field equals the field `other`
+    kExists,    // exists: the field is there (or, !wanted, is not)
+    kNull,      // null: the field is missing, null or empty
+    kKeyword,   // a keyword: some field of the event has a match
+  };
+  Kind kind = kRegex;
+  size_t line = 0;                        // the condition line it decides
+  std::string field;                      // "" for a keyword
+  std::string other;                      // kFieldRef
+  bool wanted = true;                     // kExists
+  bool cased = false;                     // kFieldRef
+  std::shared_ptr<const re2::RE2> regex;  // kRegex, kCased, kKeyword
+  IpNetwork network;                      // kCidr
+  std::string written;                    // as the rule writes it, for show
+};
+
+struct CompiledRule {
+  RuleMeta meta;
+  std::vector<ConditionLine> lines;
+  std::vector<HostCheck> checks;   // in line order
+  std::vector<std::string> notes;  // about the log source
+};
+
+struct RejectedRule {
+  RuleMeta meta;
+  std::string reason;
+  // True when the file could not be read or parsed as YAML (an error);
+  // false when the rule is only not supported.
+  bool unreadable = false;
+};
+
+struct RuleLoad {
+  std::vector<CompiledRule> loaded;
+  std::vector<RejectedRule> rejected;
+  size_t files = 0;
+};
+
+struct CompileOptions {
+  // Placeholder name (without %) -> its values, for |expand.
+  std::map<std::string, std::vector<std::string>> placeholders;
+};
+
+// Compiles every rule document of one YAML text, `name` naming it in
+// reports.
+RuleLoad CompileRules(std::string_view yaml, const std::string& name,
+                      const CompileOptions& options = {});
+
+// Loads rule files, and folders recursively (.yml and .yaml, in name order).
+// A path that cannot be read is a rejected, unreadable entry.
+RuleLoad LoadRules(const std::vector<std::string>& paths,
+                   const CompileOptions& options = {});
+
+// The levels in order, lowest first; -1 for a word that is no level.
+int LevelRank(std::string_view level);
+
+}  // namespace eventquery::sigma
+
+#endif  // SIGMA_SIGMARULE_H_

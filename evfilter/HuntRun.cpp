@@ -1,0 +1,493 @@
+#include "HuntRun.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "Commands.h"
+#include "Output.h"
+#include "Reporter.h"
+#include "common/Ascii.h"
+#include "records/CsvCells.h"
+#include "records/JsonCells.h"
+#include "records/RecordReader.h"
+#include "records/RecordReports.h"
+#include "records/Stop.h"
+#include "sigma/Hunter.h"
+
+namespace evfilter {
+namespace {
+
+using eventquery::FeedNote;
+using eventquery::Format;
+using eventquery::Input;
+using eventquery::InputError;
+using eventquery::Record;
+using eventquery::RecordReader;
+using eventquery::sigma::CompiledRule;
+using eventquery::sigma::RejectedRule;
+using eventquery::sigma::RuleLoad;
+using eventquery::sigma::RuleSet;
+
+// Fields an event's time may be in, most telling first.
+constexpr const char* kTimeFields[] = {
+    "TimeCreated",   "UtcTime",   "@timestamp", "timestamp", "TimeGenerated",
+    "Date and Time", "EventTime", "time",       "ts"};
+
+// The kind of a reason, for the summary: its text up to the first quote
+// or colon ("modifier 'x' is not supported" -> "modifier").
+std::string ReasonKind(const std::string& reason) {
+  const size_t cut = reason.find_first_of("':");
+  std::string kind = reason.substr(0, cut);
+  while (!kind.empty() && kind.back() == ' ') kind.pop_back();
+  return kind.empty() ? reason : kind;
+}
+
+void Put(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    const std::string message =
+        std::string("standard output: ") + std::strerror(errno);
+    std::fprintf(stderr, "evfilter: %s\n", message.c_str());
+    throw FatalError(message);
+  }
+}
+
+void JsonField(std::string& out, const char* key, const std::string& value) {
+  eventquery::AppendJsonString(out, key);
+  out.push_back(':');
+  eventquery::AppendJsonString(out, value);
+}
+
+class Hunt {
+ public:
+  explicit Hunt(const HuntOptions& o) : options_(o), reporter_(o.strict) {}
+
+  int Go() {
+    Load();
+    if (options_.list) return List();
+    if (set_->rules().empty()) {
+      reporter_.Failure("no rule could be loaded from the rules given");
+      Summary();
+      return kError;
+    }
+    hunter_ = std::make_unique<eventquery::sigma::Hunter>(*set_, options_.zone,
+                                                          options_.profile);
+    per_rule_.assign(set_->rules().size(), 0);
+    if (options_.csv)
+      Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
+    std::vector<std::string> inputs = options_.inputs;
+    if (inputs.empty()) inputs.push_back("-");
+    for (const std::string& path : inputs) {
+      if (eventquery::StopRequested()) break;
+      Input input(path, options_.input_format, options_.encoding);
+      if (eventquery::StopRequested()) break;
+      if (!input.ok()) {
+        reporter_.Failure(input.name() + ": " + input.error());
+        continue;
+      }
+      ReadInput(input);
+    }
+    const std::string output_error = FlushStandardOutput();
+    if (!output_error.empty())
+      reporter_.Failure("standard output: " + output_error);
+    reporter_.Finish(records_, detections_, !output_error.empty());
+    Summary();
+    if (const int signal = eventquery::StopSignal(); signal != 0) {
+      reporter_.Note(std::string("interrupted by ") +
+                     (signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
+                     std::to_string(records_) + " record(s)");
+      return 128 + signal;
+    }
+    if (reporter_.failed() || rules_failed_) return kError;
+    return detections_ > 0 ? kMatched : 1;
+  }
+
+ private:
+  void Load() {
+    eventquery::sigma::CompileOptions compile;
+    for (const std::string& p : options_.placeholders) {
+      const size_t eq = p.find('=');
+      if (eq == std::string::npos || eq == 0)
+        Fail("--placeholder wants NAME=VALUE, not '" + p + "'");
+      compile.placeholders[p.substr(0, eq)].push_back(p.substr(eq + 1));
+    }
+    int min_rank = -1;
+    if (!options_.min_level.empty()) {
+      min_rank = eventquery::sigma::LevelRank(options_.min_level);
+      if (min_rank < 0)
+        Fail("unknown level '" + options_.min_level +
+             "'; accepted: informational, low, medium, high, critical");
+    }
+    RuleLoad load = eventquery::sigma::LoadRules(options_.rules, compile);
+    files_ = load.files;
+    std::vector<CompiledRule> chosen;
+    for (CompiledRule& rule : load.loaded) {
+      std::string why;
+      if (min_rank >= 0 &&
+          eventquery::sigma::LevelRank(rule.meta.level) < min_rank)
+        why = "level '" + rule.meta.level + "' is below --min-level";
+      else if (!options_.statuses.empty() &&
+               std::find(options_.statuses.begin(), options_.statuses.end(),
+                         rule.meta.status) == options_.statuses.end())
+        why = "status '" + rule.meta.status + "' is not in --status";
+      if (why.empty())
+        chosen.push_back(std::move(rule));
+      else
+        left_out_.push_back({rule.meta, why, false});
+    }
+    rejected_ = std::move(load.rejected);
+    set_ = std::make_unique<RuleSet>(std::move(chosen), rejected_);
+    for (const RejectedRule& r : rejected_) {
+      if (r.unreadable) {
+        rules_failed_ = true;
+        std::fprintf(stderr, "evfilter: %s: %s\n", r.meta.file.c_str(),
+                     r.reason.c_str());
+      }
+    }
+  }
+
+  static void Meta(std::string& out, const eventquery::sigma::RuleMeta& m) {
+    JsonField(out, "file", m.file);
+    out += ",\"document\":" + std::to_string(m.document) + ",";
+    JsonField(out, "id", m.id);
+    out.push_back(',');
+    JsonField(out, "title", m.title);
+    out.push_back(',');
+    JsonField(out, "level", m.level);
+    out.push_back(',');
+  }
+
+  int List() {
+    std::string out;
+    for (const CompiledRule& rule : set_->rules()) {
+      out = "{";
+      Meta(out, rule.meta);
+      JsonField(out, "load", "loaded");
+      out += ",\"lines\":" + std::to_string(rule.lines.size()) +
+             ",\"host_checks\":" + std::to_string(rule.checks.size());
+      if (!rule.notes.empty()) {
+        out += ",\"notes\":[";
+        for (size_t i = 0; i < rule.notes.size(); ++i) {
+          if (i > 0) out.push_back(',');
+          eventquery::AppendJsonString(out, rule.notes[i]);
+        }
+        out.push_back(']');
+      }
+      out += "}\n";
+      Put(out);
+    }
+    for (const auto* list : {&rejected_, &left_out_})
+      for (const RejectedRule& r : *list) {
+        out = "{";
+        Meta(out, r.meta);
+        JsonField(out, "load",
+                  (r.unreadable         ? "unreadable: "
+                   : list == &rejected_ ? "not supported: "
+                                        : "left out: ") +
+                      r.reason);
+        out += "}\n";
+        Put(out);
+      }
+    const std::string output_error = FlushStandardOutput();
+    if (!output_error.empty()) {
+      std::fprintf(stderr, "evfilter: standard output: %s\n",
+                   output_error.c_str());
+      return kError;
+    }
+    RuleSummary();
+    return rules_failed_ ? kError : kMatched;
+  }
+
+  void RuleSummary() const {
+    size_t unsupported = 0, unreadable = 0;
+    std::map<std::string, size_t> kinds;
+    for (const RejectedRule& r : rejected_) {
+      if (r.unreadable) {
+        ++unreadable;
+      } else {
+        ++unsupported;
+        ++kinds[ReasonKind(r.reason)];
+      }
+    }
+    std::string line = "rules: " + std::to_string(set_->rules().size()) +
+                       " loaded, " + std::to_string(unsupported) +
+                       " not supported";
+    if (!kinds.empty()) {
+      line += " (";
+      bool first = true;
+      for (const auto& [kind, n] : kinds) {
+        line += (first ? "" : "; ") + kind + ": " + std::to_string(n);
+        first = false;
+      }
+      line += ")";
+    }
+    if (unreadable > 0)
+      line += ", " + std::to_string(unreadable) + " unreadable file(s)";
+    if (!left_out_.empty())
+      line += ", " + std::to_string(left_out_.size()) +
+              " left out by --min-level or --status";
+    line += ", from " + std::to_string(files_) + " file(s)";
+    std::fprintf(stderr, "evfilter: %s\n", line.c_str());
+    size_t everywhere = 0;
+    for (const CompiledRule& r : set_->rules())
+      everywhere += r.notes.empty() ? 0 : 1;
+    if (everywhere > 0)
+      std::fprintf(stderr,
+                   "evfilter: %zu rule(s) run on every event: their log "
+                   "source has no mapping to event log fields (see --list)\n",
+                   everywhere);
+  }
+
+  void Summary() const {
+    RuleSummary();
+    if (hunter_ == nullptr) return;
+    std::fprintf(stderr, "evfilter: events: %llu read\n",
+                 static_cast<unsigned long long>(records_));
+    std::map<int, uint64_t> by_level;
+    for (size_t r = 0; r < per_rule_.size(); ++r)
+      by_level[eventquery::sigma::LevelRank(set_->rules()[r].meta.level)] +=
+          per_rule_[r];
+    std::string line = "detections: " + std::to_string(detections_);
+    static constexpr const char* kLevels[] = {"critical", "high", "medium",
+                                              "low", "informational"};
+    line += " (";
+    for (int i = 0; i < 5; ++i)
+      line += std::string(i ? ", " : "") + kLevels[i] + " " +
+              std::to_string(by_level[4 - i]);
+    if (by_level[-1] > 0) line += ", no level " + std::to_string(by_level[-1]);
+    line += ")";
+    std::fprintf(stderr, "evfilter: %s\n", line.c_str());
+    Top(
+        "most detections", [this](size_t r) { return per_rule_[r]; },
+        [this](size_t r) { return std::to_string(per_rule_[r]); });
+    if (options_.profile) {
+      const auto& time = hunter_->rule_time();
+      Top(
+          "slowest rules",
+          [&time](size_t r) { return static_cast<uint64_t>(time[r].count()); },
+          [&time](size_t r) {
+            char ms[32];
+            std::snprintf(ms, sizeof ms, "%.3f ms",
+                          static_cast<double>(time[r].count()) / 1e6);
+            return std::string(ms);
+          });
+      std::fprintf(stderr,
+                   "evfilter: %llu rule decisions, %.1f per event (the index "
+                   "skipped the others)\n",
+                   static_cast<unsigned long long>(hunter_->decisions()),
+                   records_ ? static_cast<double>(hunter_->decisions()) /
+                                  static_cast<double>(records_)
+                            : 0.0);
+    }
+  }
+
+  template <typename Weight, typename Show>
+  void Top(const char* title, Weight weight, Show show) const {
+    std::vector<size_t> order;
+    for (size_t r = 0; r < set_->rules().size(); ++r)
+      if (weight(r) > 0) order.push_back(r);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return weight(a) > weight(b); });
+    if (order.size() > 10) order.resize(10);
+    if (order.empty()) return;
+    std::fprintf(stderr, "evfilter: %s:\n", title);
+    for (size_t r : order) {
+      const auto& m = set_->rules()[r].meta;
+      std::fprintf(stderr, "  %12s  %s (%s)\n", show(r).c_str(),
+                   m.title.c_str(), m.id.c_str());
+    }
+  }
+
+  bool NextRecord(RecordReader& reader, const Input& input, Record& record) {
+    try {
+      return reader.Next(record);
+    } catch (const InputError& e) {
+      if (!eventquery::StopRequested())
+        read_error_ = eventquery::ReadFailure(input, e);
+      return false;
+    }
+  }
+
+  void ReadInput(Input& input) {
+    std::unique_ptr<RecordReader> reader;
+    try {
+      reader = eventquery::MakeRecordReader(input);
+    } catch (const InputError& e) {
+      if (!eventquery::StopRequested())
+        reporter_.Failure(input.name() + ": " +
+                          eventquery::ReadFailure(input, e));
+      return;
+    }
+    hunter_->NewInput();
+    std::vector<std::string> wanted = hunter_->feeder().field_names();
+    for (const char* f : {"Channel", "EventID", "Computer"})
+      wanted.push_back(f);
+    reader->WantFields(wanted);
+    reader->UseThreads(options_.jobs);
+    name_ = input.name();
+    evtx_ = input.format() == Format::kEvtx;
+    json_ = eventquery::OutputFormatOf(input.format()) == Format::kJsonLines;
+    noted_ = 0;
+    NoteInput(*reader);
+    read_error_.clear();
+    Record record;
+    std::vector<uint32_t> matched;
+    std::vector<FeedNote> notes;
+    uint64_t number = 0;
+    while (NextRecord(*reader, input, record)) {
+      reporter_.progress().Tick(++records_, reader->bytes_read());
+      ++number;
+      if (!record.problem.empty()) {
+        if (record.fatal)
+          reporter_.Failure(eventquery::LostInput(Place(record), record));
+        else
+          reporter_.RecordReport(eventquery::UnreadableKind(record),
+                                 eventquery::SkippedLine(Place(record), record),
+                                 !record.where.empty());
+        continue;
+      }
+      notes.clear();
+      try {
+        hunter_->Match(record, reader->columns(), matched, &notes);
+      } catch (const std::exception& e) {
+        reporter_.Failure(Place(record) +
+                          ": the filter module could not match the record (" +
+                          e.what() + ")");
+        continue;
+      }
+      Notes(record, notes);
+      for (uint32_t r : matched)
+        Detection(record, reader->columns(), evtx_ ? record.line : number, r);
+    }
+    NoteInput(*reader);
+    if (!read_error_.empty())
+      reporter_.Failure(name_ + ": " + read_error_ +
+                        "; reading stopped after " + std::to_string(number) +
+                        " record(s)");
+  }
+
+  void NoteInput(const RecordReader& reader) {
+    const std::vector<std::string> notes = reader.input_notes();
+    for (; noted_ < notes.size(); ++noted_)
+      reporter_.Note(name_ + ": " + notes[noted_]);
+  }
+
+  std::string Place(const Record& record) const {
+    return eventquery::PlaceOf(name_, record);
+  }
+
+  void Notes(const Record& record, const std::vector<FeedNote>& notes) {
+    const auto& feeder = hunter_->feeder();
+    for (const FeedNote& note : notes) {
+      if (note.kind == FeedNote::kUnreadable)
+        reporter_.Unreadable(feeder.field_name(note.field), note.wanted,
+                             Place(record), note.cell);
+      else if (note.kind == FeedNote::kNotUtf8)
+        reporter_.NotUtf8(feeder.field_name(note.field), Place(record),
+                          note.cell);
+      else
+        reporter_.Inexact(feeder.field_name(note.field), Place(record),
+                          note.cell);
+    }
+  }
+
+  // The cell of the first column named `name` (exactly, else ignoring
+  // ASCII case).
+  static std::optional<std::string_view> CellNamed(
+      const Record& record, const std::vector<std::string>& columns,
+      std::string_view name) {
+    for (int pass = 0; pass < 2; ++pass)
+      for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c)
+        if (pass == 0 ? columns[c] == name
+                      : common::EqualsNoCase(columns[c], name))
+          if (record.cells[c]) return record.cells[c];
+    return std::nullopt;
+  }
+  void Detection(const Record& record, const std::vector<std::string>& columns,
+                 uint64_t record_id, uint32_t rule) {
+    ++detections_;
+    ++per_rule_[rule];
+    const auto& meta = set_->rules()[rule].meta;
+    std::optional<std::string_view> time;
+    for (const char* f : kTimeFields)
+      if ((time = CellNamed(record, columns, f))) break;
+    std::string& out = out_;
+    out.clear();
+    if (options_.csv) {
+      auto cell = [&out](std::string_view text, bool last = false) {
+        out += eventquery::CsvField(text);
+        out.push_back(last ? '\n' : ',');
+      };
+      cell(time.value_or(""));
+      cell(meta.level);
+      cell(meta.title);
+      cell(meta.id);
+      cell(name_);
+      cell(std::to_string(record_id));
+      cell(CellNamed(record, columns, "Computer").value_or(""), true);
+    } else {
+      out = "{";
+      JsonField(out, "rule_id", meta.id);
+      out.push_back(',');
+      JsonField(out, "rule_title", meta.title);
+      out.push_back(',');
+      JsonField(out, "level", meta.level);
+      out.push_back(',');
+      JsonField(out, "input", name_);
+      out += ",\"record_id\":" + std::to_string(record_id) + ",\"timestamp\":";
+      if (time)
+        eventquery::AppendJsonString(out, *time);
+      else
+        out += "null";
+      out += ",\"event\":";
+      if (json_ && !record.raw.empty() && record.raw.front() == '{') {
+        out.append(record.raw);
+      } else {
+        out.push_back('{');
+        bool first = true;
+        for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c) {
+          if (!record.cells[c]) continue;
+          if (!first) out.push_back(',');
+          first = false;
+          eventquery::AppendJsonString(out, columns[c]);
+          out.push_back(':');
+          eventquery::AppendJsonString(out, *record.cells[c]);
+        }
+        out.push_back('}');
+      }
+      out += "}\n";
+    }
+    reporter_.progress().Clear();
+    Put(out);
+  }
+
+  const HuntOptions& options_;
+  Reporter reporter_;
+  std::vector<RejectedRule> rejected_, left_out_;
+  std::unique_ptr<RuleSet> set_;
+  std::unique_ptr<eventquery::sigma::Hunter> hunter_;
+  size_t files_ = 0;
+  bool rules_failed_ = false;
+  std::string name_, read_error_, out_;
+  bool evtx_ = false, json_ = false;
+  size_t noted_ = 0;
+  uint64_t records_ = 0, detections_ = 0;
+  std::vector<uint64_t> per_rule_;
+};
+
+}  // namespace
+
+int RunHunt(const HuntOptions& options) {
+  try {
+    return Hunt(options).Go();
+  } catch (const FatalError&) {
+    throw Exit{kError};  // the reporter has said why
+  }
+}
+
+}  // namespace evfilter

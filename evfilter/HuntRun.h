@@ -1,0 +1,46 @@
+// `evfilter hunt`: Sigma rules run over event inputs in one pass.
+//
+// Rules are loaded from files and folders and compiled (the event
+// library's sigma part); every record of every input is read once and
+// decided by every rule that the index lets near it. One detection is
+// written per matching (record, rule), in input order, then rule id, the
+// same on every run: JSON Lines with the event's fields, or a CSV
+// timeline. A summary closes on standard error. `--list` writes what each
+// rule came to instead.
+//
+// Thread safety: called from the main thread.
+
+#ifndef EVFILTER_HUNTRUN_H_
+#define EVFILTER_HUNTRUN_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decide/CellReaders.h"
+#include "records/Inputs.h"
+
+namespace evfilter {
+
+struct HuntOptions {
+  std::vector<std::string> rules;  // files and folders
+  std::vector<std::string> inputs;
+  std::string min_level;
+  std::vector<std::string> statuses;
+  std::vector<std::string> placeholders;  // NAME=VALUE
+  bool list = false;
+  bool profile = false;
+  bool strict = false;
+  std::optional<eventquery::Format> input_format;
+  bool csv = false;  // the timeline, not JSON Lines
+  eventquery::Encoding encoding = eventquery::Encoding::kUtf8;
+  unsigned jobs = 1;
+  eventquery::Zone zone = eventquery::Zone::kLocal;
+};
+
+// Runs `hunt`; returns the exit status (0 a detection, 1 none, 2 an error).
+int RunHunt(const HuntOptions& options);
+
+}  // namespace evfilter
+
+#endif  // EVFILTER_HUNTRUN_H_
