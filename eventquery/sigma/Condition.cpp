@@ -92,11 +92,18 @@ class Parser {
   }
 
   Node Not() {
+    // Each bracket or not is a level of this parser's recursion.
+    if (++depth_ > kMaxDepth)
+      Fail("nests deeper than " + std::to_string(kMaxDepth) + " levels");
+    Node n;
     if (Word("not")) {
       ++at_;
-      return Negated(Not());
+      n = Negated(Not());
+    } else {
+      n = Primary();
     }
-    return Primary();
+    --depth_;
+    return n;
   }
 
   Node Primary() {
@@ -134,8 +141,10 @@ class Parser {
   std::string_view text_;
   const std::vector<std::string>& identifiers_;
   const std::function<Node(const std::string&)>& selection_;
+  static constexpr int kMaxDepth = 64;
   std::vector<std::string> tokens_;
   size_t at_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The condition of a Sigma rule: search identifiers joined by and, or,
 // not, brackets, "1 of" / "any of" / "all of" a pattern or "them".
 // Precedence, least binding first: or, and, not, "x of", brackets.
+// Brackets and nots nest at most 64 deep; the cost is linear in the
+// condition's length times the number of identifiers.
 //
 // Thread safety: pure.
 

@@ -389,8 +389,14 @@ class Compiler {
       c.written = "cased: " + written;
       return Host(std::move(c));
     }
-    // A literal between two "*": the module's CONTAINS finds it.
+    // Only stars: any text, the empty one too, which no LIKE pattern of
+    // the module matches; CONTAINS of nothing does.
     const size_t n = v.pieces.size();
+    if (n > 0 &&
+        std::all_of(v.pieces.begin(), v.pieces.end(),
+                    [](const Piece& p) { return p.kind == Piece::kAny; }))
+      return Line(field, kContains, "", kText);
+    // A literal between two "*": the module's CONTAINS finds it.
     if (n >= 2 && v.pieces[0].kind == Piece::kAny &&
         v.pieces[n - 1].kind == Piece::kAny) {
       SigmaValue middle;

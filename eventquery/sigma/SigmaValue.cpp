@@ -162,8 +162,13 @@ std::string LikePattern(const SigmaValue& v) {
         out += "[-/\u2013\u2014\u2015]";
         break;
       case Piece::kChar:
-        // The module's LIKE has no escape character; "%" is its "*".
-        if (p.c == U'*' || p.c == U'?' || p.c == U'[' || p.c == U'%') {
+        // The module's LIKE has no escape character, and turns every "%"
+        // into "*" before matching, inside a set too: a "%" is matched by
+        // the set of every character but U+0001-"$" and "&"-U+FFFF (a
+        // text never holds U+0000).
+        if (p.c == U'%') {
+          out += "[!\x01-$&-\xEF\xBF\xBF]";
+        } else if (p.c == U'*' || p.c == U'?' || p.c == U'[') {
           out.push_back('[');
           out.push_back(static_cast<char>(p.c));
           out.push_back(']');

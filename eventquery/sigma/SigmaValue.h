@@ -55,7 +55,8 @@ void EncodeUtf16(SigmaValue& v, bool little_endian, bool bom);
 std::vector<SigmaValue> Base64(const SigmaValue& v, bool offsets);
 
 // The module's LIKE pattern for the value: "*", "?" and the dash set are
-// wildcards; a literal "*", "?", "[" or "%" stands in a set of its own.
+// wildcards; a literal "*", "?" or "[" stands in a set of its own, and a
+// literal "%" (which the module reads as "*") in a set that admits only it.
 std::string LikePattern(const SigmaValue& v);
 // The same as an RE2 pattern (to be matched whole).
 std::string RegexPattern(const SigmaValue& v);

@@ -1,0 +1,391 @@
+// The Sigma compiler, construct by construct: a small rule written for
+// each, and events whose answers were worked out by hand, on both sides of
+// each boundary and under `not`. Each rule is decided alone (RuleMatcher):
+// its lines by the module, its host checks by the host.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SigmaTestRules.h"
+
+namespace {
+
+using sigmatest::Compile;
+using sigmatest::Event;
+using sigmatest::Matches;
+using sigmatest::RuleText;
+
+struct Case {
+  const char* name;
+  const char* detection;
+  std::vector<std::pair<Event, bool>> events;
+};
+
+const Case kCases[] = {
+    {"equals ignores case",
+     "  sel:\n    F: 'Admin'\n  condition: sel\n",
+     {{{{"F", "admin"}}, true},
+      {{{"F", "ADMIN"}}, true},
+      {{{"F", "admins"}}, false},
+      {{}, false}}},
+    {"not equals: a missing field is no match, so not matches",
+     "  sel:\n    F: 'Admin'\n  condition: not sel\n",
+     {{{{"F", "admin"}}, false}, {{{"F", "x"}}, true}, {{}, true}}},
+    {"star wildcard",
+     "  sel:\n    F: 'C:\\Win*\\cmd.exe'\n  condition: sel\n",
+     {{{{"F", "C:\\Windows\\cmd.exe"}}, true},
+      {{{"F", "c:\\win\\CMD.exe"}}, true},
+      {{{"F", "D:\\Windows\\cmd.exe"}}, false}}},
+    {"question mark is one character",
+     "  sel:\n    F: 'ab?d'\n  condition: sel\n",
+     {{{{"F", "abcd"}}, true},
+      {{{"F", "abd"}}, false},
+      {{{"F", "abccd"}}, false}}},
+    {"escaped star is literal",
+     "  sel:\n    F: 'a\\*b'\n  condition: sel\n",
+     {{{{"F", "a*b"}}, true}, {{{"F", "axb"}}, false}}},
+    {"escaped backslash before a wildcard",
+     "  sel:\n    F: 'a\\\\*'\n  condition: sel\n",
+     {{{{"F", "a\\xyz"}}, true},
+      {{{"F", "a\\"}}, true},
+      {{{"F", "axyz"}}, false}}},
+    {"percent and brackets stay literal in a pattern",
+     "  sel:\n    F: '50%[x]*'\n  condition: sel\n",
+     {{{{"F", "50%[x]yz"}}, true},
+      {{{"F", "50*[x]yz"}}, false},
+      {{{"F", "50abc[x]"}}, false},
+      {{{"F", "50%x"}}, false}}},
+    {"a plain backslash stays",
+     "  sel:\n    F|endswith: '\\cmd.exe'\n  condition: sel\n",
+     {{{{"F", "C:\\x\\CMD.EXE"}}, true},
+      {{{"F", "C:\\cmd.exe.bak"}}, false},
+      {{{"F", "cmd.exe"}}, false}}},
+    {"contains",
+     "  sel:\n    F|contains: 'mimi'\n  condition: sel\n",
+     {{{{"F", "xMIMIkatz"}}, true}, {{{"F", "mim"}}, false}, {{}, false}}},
+    {"contains with a wildcard inside",
+     "  sel:\n    F|contains: 'a*c'\n  condition: sel\n",
+     {{{{"F", "xxabbbcyy"}}, true}, {{{"F", "ca"}}, false}}},
+    {"startswith",
+     "  sel:\n    F|startswith: 'C:\\Users'\n  condition: sel\n",
+     {{{{"F", "c:\\users\\bob"}}, true}, {{{"F", "D:\\c:\\users"}}, false}}},
+    {"a value list is an OR",
+     "  sel:\n    F:\n      - a\n      - b\n  condition: sel\n",
+     {{{{"F", "a"}}, true}, {{{"F", "B"}}, true}, {{{"F", "c"}}, false}}},
+    {"all makes a value list an AND",
+     "  sel:\n    F|contains|all:\n      - net\n      - user\n  condition: "
+     "sel\n",
+     {{{{"F", "net user x"}}, true}, {{{"F", "net x"}}, false}}},
+    {"a map is an AND",
+     "  sel:\n    F: a\n    G: b\n  condition: sel\n",
+     {{{{"F", "a"}, {"G", "b"}}, true}, {{{"F", "a"}, {"G", "c"}}, false}}},
+    {"a list of maps is an OR",
+     "  sel:\n    - F: a\n    - G: b\n  condition: sel\n",
+     {{{{"F", "a"}}, true},
+      {{{"G", "b"}}, true},
+      {{{"F", "b"}, {"G", "a"}}, false}}},
+    {"keywords search every field",
+     "  kw:\n    - evil\n    - 'bad*thing'\n  condition: kw\n",
+     {{{{"F", "an EVIL one"}}, true},
+      {{{"F", "good"}, {"G", "badXthing"}}, true},
+      {{{"F", "good"}}, false}}},
+    {"keywords with all",
+     "  kw:\n    '|all':\n      - net\n      - user\n  condition: kw\n",
+     {{{{"F", "net"}, {"G", "user"}}, true}, {{{"F", "net"}}, false}}},
+    {"null is a missing or empty field",
+     "  sel:\n    F: null\n  condition: sel\n",
+     {{{}, true}, {{{"F", ""}}, true}, {{{"F", "x"}}, false}}},
+    {"not null",
+     "  sel:\n    F: null\n  condition: not sel\n",
+     {{{}, false}, {{{"F", "x"}}, true}}},
+    {"empty value",
+     "  sel:\n    F: ''\n  condition: sel\n",
+     {{{{"F", ""}}, true}, {{{"F", "x"}}, false}}},
+    {"exists true",
+     "  sel:\n    F|exists: true\n  condition: sel\n",
+     {{{{"F", ""}}, true}, {{{"G", "x"}}, false}}},
+    {"exists false",
+     "  sel:\n    F|exists: false\n  condition: sel\n",
+     {{{{"F", "x"}}, false}, {{}, true}}},
+    {"re is case-sensitive and searches",
+     "  sel:\n    F|re: '^ab+c$'\n  condition: sel\n",
+     {{{{"F", "abbc"}}, true},
+      {{{"F", "ABBC"}}, false},
+      {{{"F", "xabbc"}}, false}}},
+    {"re with i",
+     "  sel:\n    F|re|i: 'ab+c'\n  condition: sel\n",
+     {{{{"F", "xABBCx"}}, true}, {{{"F", "ac"}}, false}}},
+    {"not re on a missing field",
+     "  sel:\n    F|re: 'x'\n  condition: not sel\n",
+     {{{}, true}, {{{"F", "x"}}, false}}},
+    {"cased",
+     "  sel:\n    F|cased: 'Admin'\n  condition: sel\n",
+     {{{{"F", "Admin"}}, true}, {{{"F", "admin"}}, false}}},
+    {"cased contains",
+     "  sel:\n    F|contains|cased: 'Adm'\n  condition: sel\n",
+     {{{{"F", "xAdmx"}}, true}, {{{"F", "xadmx"}}, false}}},
+    {"cidr v4, both sides of the prefix",
+     "  sel:\n    F|cidr: '192.168.1.2/31'\n  condition: sel\n",
+     {{{{"F", "192.168.1.2"}}, true},
+      {{{"F", "192.168.1.3"}}, true},
+      {{{"F", "192.168.1.4"}}, false},
+      {{{"F", "192.168.1.1"}}, false},
+      {{{"F", "not an address"}}, false}}},
+    {"cidr v4 list",
+     "  sel:\n    F|cidr:\n      - '10.0.0.0/8'\n      - '172.16.0.0/12'\n"
+     "  condition: sel\n",
+     {{{{"F", "10.255.0.1"}}, true},
+      {{{"F", "172.31.255.255"}}, true},
+      {{{"F", "172.32.0.0"}}, false},
+      {{{"F", "9.255.255.255"}}, false}}},
+    {"cidr v6",
+     "  sel:\n    F|cidr: 'fe80::/10'\n  condition: sel\n",
+     {{{{"F", "fe80::1"}}, true},
+      {{{"F", "febf::1"}}, true},
+      {{{"F", "fec0::1"}}, false}}},
+    {"fieldref",
+     "  sel:\n    F|fieldref: G\n  condition: sel\n",
+     {{{{"F", "x"}, {"G", "X"}}, true},
+      {{{"F", "x"}, {"G", "y"}}, false},
+      {{{"F", "x"}}, false}}},
+    {"gt",
+     "  sel:\n    F|gt: 5\n  condition: sel\n",
+     {{{{"F", "4"}}, false},
+      {{{"F", "5"}}, false},
+      {{{"F", "6"}}, true},
+      {{{"F", "10"}}, true},
+      {{}, false},
+      {{{"F", "abc"}}, false}}},
+    {"not gt on a missing value",
+     "  sel:\n    F|gt: 5\n  condition: not sel\n",
+     {{{}, true}, {{{"F", "6"}}, false}}},
+    {"gte",
+     "  sel:\n    F|gte: 5\n  condition: sel\n",
+     {{{{"F", "5"}}, true}, {{{"F", "4"}}, false}, {{}, false}}},
+    {"not gte",
+     "  sel:\n    F|gte: 5\n  condition: not sel\n",
+     {{{{"F", "5"}}, false}, {{{"F", "4"}}, true}, {{}, true}}},
+    {"lt",
+     "  sel:\n    F|lt: 5\n  condition: sel\n",
+     {{{{"F", "4"}}, true}, {{{"F", "5"}}, false}, {{{"F", "-3"}}, true}}},
+    {"lte with a fraction",
+     "  sel:\n    F|lte: 5.5\n  condition: sel\n",
+     {{{{"F", "5.5"}}, true}, {{{"F", "5.51"}}, false}, {{{"F", "5"}}, true}}},
+    {"windash",
+     "  sel:\n    F|windash|contains: ' -enc '\n  condition: sel\n",
+     {{{{"F", "p /enc x"}}, true},
+      {{{"F", "p \u2013enc x"}}, true},
+      {{{"F", "p -enc x"}}, true},
+      {{{"F", "p enc x"}}, false}}},
+    {"base64",
+     "  sel:\n    F|base64|contains: 'abc'\n  condition: sel\n",
+     {{{{"F", "xxYWJjyy"}}, true}, {{{"F", "abc"}}, false}}},
+    {"base64offset",
+     "  sel:\n    F|base64offset|contains: 'abc'\n  condition: sel\n",
+     {{{{"F", "YWJj"}}, true},
+      {{{"F", "eGFiYw=="}}, true},
+      {{{"F", "eHlhYmM="}}, true},
+      {{{"F", "zzzz"}}, false}}},
+    {"wide then base64offset",
+     "  sel:\n    F|wide|base64offset|contains: 'cmd'\n  condition: sel\n",
+     {{{{"F", "cgB1AG4AIABjAG0AZAAgAG4AbwB3AA=="}}, true},
+      {{{"F", "eAByAHUAbgAgAGMAbQBkACAAbgBvAHcA"}}, true},
+      {{{"F", "eAB4AGMAbQBkAA=="}}, true},
+      {{{"F", "Y21k"}}, false}}},
+    {"neq",
+     "  sel:\n    F|neq:\n      - a\n      - b\n  condition: sel\n",
+     {{{{"F", "c"}}, true}, {{{"F", "a"}}, false}, {{{"F", "B"}}, false}}},
+    {"1 of a pattern",
+     "  sel1:\n    F: a\n  sel2:\n    G: b\n  filter:\n    H: c\n"
+     "  condition: 1 of sel*\n",
+     {{{{"F", "a"}}, true}, {{{"G", "b"}}, true}, {{{"H", "c"}}, false}}},
+    {"all of a pattern",
+     "  sel1:\n    F: a\n  sel2:\n    G: b\n  condition: all of sel*\n",
+     {{{{"F", "a"}, {"G", "b"}}, true}, {{{"F", "a"}}, false}}},
+    {"1 of them leaves out _ identifiers",
+     "  sel:\n    F: a\n  _x:\n    G: b\n  condition: 1 of them\n",
+     {{{{"G", "b"}}, false}, {{{"F", "a"}}, true}}},
+    {"all of them",
+     "  sel:\n    F: a\n  other:\n    G: b\n  condition: all of them\n",
+     {{{{"F", "a"}, {"G", "b"}}, true}, {{{"G", "b"}}, false}}},
+    {"a list of conditions is an OR",
+     "  a:\n    F: a\n  b:\n    G: b\n  condition:\n    - a\n    - b\n",
+     {{{{"G", "b"}}, true}, {{{"F", "a"}}, true}, {{}, false}}},
+    {"and binds tighter than or, not tighter than and",
+     "  a:\n    A: 1\n  b:\n    B: 1\n  c:\n    C: 1\n"
+     "  condition: a or b and not c\n",
+     {{{{"A", "1"}}, true},
+      {{{"B", "1"}}, true},
+      {{{"B", "1"}, {"C", "1"}}, false},
+      // Left to right would give ((a or b) and not c): false.
+      {{{"A", "1"}, {"C", "1"}}, true}}},
+    {"not binds to the next term only",
+     "  a:\n    A: 1\n  b:\n    B: 1\n  condition: not a and b\n",
+     {{{{"B", "1"}}, true}, {{{"A", "1"}, {"B", "1"}}, false}, {{}, false}}},
+    {"not of a bracket",
+     "  a:\n    A: 1\n  b:\n    B: 1\n  condition: not (a or b)\n",
+     {{{}, true}, {{{"A", "1"}}, false}, {{{"B", "1"}}, false}}},
+    {"two ANDs joined by or",
+     "  a:\n    A: 1\n  b:\n    B: 1\n  c:\n    C: 1\n  d:\n    D: 1\n"
+     "  condition: a and b or c and d\n",
+     {{{{"C", "1"}, {"D", "1"}}, true},
+      {{{"A", "1"}, {"D", "1"}}, false},
+      {{{"A", "1"}, {"B", "1"}}, true}}},
+    {"not 1 of filters",
+     "  sel:\n    F: a\n  filter_1:\n    G: x\n  filter_2:\n    G: y\n"
+     "  condition: sel and not 1 of filter_*\n",
+     {{{{"F", "a"}}, true},
+      {{{"F", "a"}, {"G", "y"}}, false},
+      {{{"F", "a"}, {"G", "z"}}, true}}},
+    {"numbers compare as text",
+     "  sel:\n    F: 4688\n  condition: sel\n",
+     {{{{"F", "4688"}}, true}, {{{"F", "04688"}}, false}}},
+};
+
+TEST(SigmaConformanceTest, EveryConstructOnItsEvents) {
+  for (const Case& c : kCases) {
+    const auto load = Compile(RuleText(c.detection));
+    ASSERT_EQ(load.loaded.size(), 1u)
+        << c.name << ": "
+        << (load.rejected.empty() ? "" : load.rejected[0].reason);
+    for (size_t i = 0; i < c.events.size(); ++i)
+      EXPECT_EQ(Matches(load.loaded[0], c.events[i].first), c.events[i].second)
+          << c.name << ", event " << i;
+  }
+}
+
+TEST(SigmaConformanceTest, PlaceholdersExpandToTheirValues) {
+  const std::string text =
+      RuleText("  sel:\n    F|expand: '%admins%'\n  condition: sel\n");
+  eventquery::sigma::CompileOptions options;
+  options.placeholders["admins"] = {"root", "adm*"};
+  const auto load = Compile(text, options);
+  ASSERT_EQ(load.loaded.size(), 1u);
+  EXPECT_TRUE(Matches(load.loaded[0], {{"F", "root"}}));
+  EXPECT_TRUE(Matches(load.loaded[0], {{"F", "admin"}}));
+  EXPECT_FALSE(Matches(load.loaded[0], {{"F", "bob"}}));
+  // Not defined: the rule is not run with the placeholder as text.
+  const auto undefined = Compile(text);
+  ASSERT_EQ(undefined.rejected.size(), 1u);
+  EXPECT_NE(undefined.rejected[0].reason.find("placeholder %admins%"),
+            std::string::npos);
+}
+
+TEST(SigmaConformanceTest, LogSourceDecidesWhichEventsARuleSees) {
+  const std::string detection = "  sel:\n    F: a\n  condition: sel\n";
+  const auto sysmon = Compile(RuleText(
+      detection, "  product: windows\n  category: process_creation\n"));
+  ASSERT_EQ(sysmon.loaded.size(), 1u);
+  const auto& rule = sysmon.loaded[0];
+  const std::string channel = "Microsoft-Windows-Sysmon/Operational";
+  EXPECT_TRUE(
+      Matches(rule, {{"Channel", channel}, {"EventID", "1"}, {"F", "a"}}));
+  // An EventID 1 that is not Sysmon's.
+  EXPECT_FALSE(
+      Matches(rule, {{"Channel", "Security"}, {"EventID", "1"}, {"F", "a"}}));
+  EXPECT_FALSE(
+      Matches(rule, {{"Channel", channel}, {"EventID", "11"}, {"F", "a"}}));
+  EXPECT_FALSE(Matches(rule, {{"F", "a"}}));
+
+  const auto security =
+      Compile(RuleText(detection, "  product: windows\n  service: security\n"));
+  ASSERT_EQ(security.loaded.size(), 1u);
+  EXPECT_TRUE(
+      Matches(security.loaded[0], {{"Channel", "security"}, {"F", "a"}}));
+  EXPECT_FALSE(
+      Matches(security.loaded[0], {{"Channel", "System"}, {"F", "a"}}));
+
+  // A category the taxonomy does not map: no condition, and a note.
+  const auto unmapped = Compile(
+      RuleText(detection, "  product: windows\n  category: file_access\n"));
+  ASSERT_EQ(unmapped.loaded.size(), 1u);
+  ASSERT_EQ(unmapped.loaded[0].notes.size(), 1u);
+  EXPECT_NE(unmapped.loaded[0].notes[0].find("'file_access'"),
+            std::string::npos);
+  EXPECT_TRUE(Matches(unmapped.loaded[0], {{"F", "a"}}));
+}
+
+TEST(SigmaConformanceTest, WhatCannotBeCompiledExactlyIsNotSupported) {
+  const struct {
+    const char* detection;
+    const char* reason;
+  } kRejected[] = {
+      {"  sel:\n    F|re: '(a)\\1'\n  condition: sel\n", "RE2"},
+      {"  sel:\n    F|re: '(?<=a)b'\n  condition: sel\n", "RE2"},
+      {"  sel:\n    F|foo: x\n  condition: sel\n", "modifier 'foo'"},
+      {"  sel:\n    F|minute: 5\n  condition: sel\n", "modifier 'minute'"},
+      {"  sel:\n    F: x\n  condition: sel | count() > 5\n", "aggregations"},
+      {"  sel:\n    F|utf16le: x\n  condition: sel\n", "bytes"},
+      {"  sel:\n    F:\n      - a\n      - null\n  condition: sel\n",
+       "null in a value list"},
+      {"  sel:\n    F|all: a\n  condition: sel\n", "'all' on a single value"},
+      {"  sel:\n    F: a\n  condition: nosuch\n",
+       "no search identifier 'nosuch'"},
+      {"  sel:\n    F: a\n  condition: 1 of x*\n",
+       "no search identifier matches"},
+      {"  sel:\n    F: a\n  condition: (sel\n", "not closed"},
+      {"  sel:\n    F: a\n  condition: sel and\n", "ends where a term"},
+      {"  sel:\n    F|cidr: 'x/8'\n  condition: sel\n", "no network"},
+      {"  sel:\n    F|cidr: '10.0.0.0/33'\n  condition: sel\n", "no network"},
+      {"  sel:\n    F|gt: abc\n  condition: sel\n", "no number"},
+      {"  sel:\n    F|exists: maybe\n  condition: sel\n", "true or false"},
+      {"  sel:\n    F: a\n", "no condition"},
+      {"  sel:\n    F: a\n  timeframe: 5m\n  condition: sel\n", "timeframe"},
+      {"  sel:\n    F|contains|startswith: a\n  condition: sel\n",
+       "after another"},
+      {"  sel:\n    F|re|contains: a\n  condition: sel\n",
+       "cannot be combined"},
+  };
+  for (const auto& r : kRejected) {
+    const auto load = Compile(RuleText(r.detection));
+    ASSERT_EQ(load.rejected.size(), 1u) << r.detection;
+    EXPECT_FALSE(load.rejected[0].unreadable);
+    EXPECT_NE(load.rejected[0].reason.find(r.reason), std::string::npos)
+        << r.detection << " -> " << load.rejected[0].reason;
+    EXPECT_EQ(load.rejected[0].meta.id, "test-rule");
+  }
+}
+
+TEST(SigmaConformanceTest, DocumentsOfAFile) {
+  // Two rules, a correlation, a Sigma filter document, and an empty one.
+  const std::string text =
+      RuleText("  sel:\n    F: a\n  condition: sel\n", "  product: windows\n",
+               "one") +
+      "---\n" +
+      RuleText("  sel:\n    F: b\n  condition: sel\n", "  product: windows\n",
+               "two") +
+      "---\ntitle: c\nid: three\ncorrelation:\n  type: event_count\n"
+      "---\ntitle: f\nid: four\nfilter:\n  rules: [one]\n---\n";
+  const auto load = Compile(text);
+  ASSERT_EQ(load.loaded.size(), 2u);
+  EXPECT_EQ(load.loaded[1].meta.id, "two");
+  EXPECT_EQ(load.loaded[1].meta.document, 2);
+  ASSERT_EQ(load.rejected.size(), 2u);
+  EXPECT_NE(load.rejected[0].reason.find("correlation"), std::string::npos);
+  EXPECT_NE(load.rejected[1].reason.find("filter documents"),
+            std::string::npos);
+
+  const auto broken = Compile("title: x\ndetection: [unclosed\n");
+  ASSERT_EQ(broken.rejected.size(), 1u);
+  EXPECT_TRUE(broken.rejected[0].unreadable);
+  EXPECT_NE(broken.rejected[0].reason.find("line"), std::string::npos);
+}
+
+TEST(SigmaConformanceTest, LiteralsAreEscapedForTheModule) {
+  // What the lines say, where the module's own pattern syntax differs.
+  const auto load = Compile(
+      RuleText("  sel:\n    F|contains: 'a*b[c]%d?'\n    G|endswith: '\\x'\n"
+               "    H|contains: 'plain'\n  condition: sel\n"));
+  ASSERT_EQ(load.loaded.size(), 1u);
+  const auto& lines = load.loaded[0].lines;
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].op, 1);
+  EXPECT_EQ(lines[0].value, u"*a*b[[]c][!\x01-$&-\xFFFF]d?*");
+  EXPECT_EQ(lines[1].value, u"*\\x");
+  EXPECT_EQ(lines[2].op, 2);  // CONTAINS, no pattern needed
+  EXPECT_EQ(lines[2].value, u"plain");
+}
+
+}  // namespace
