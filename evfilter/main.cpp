@@ -57,10 +57,12 @@ Examples:
   evfilter intervals --where "EventID > 4600 AND EventID < 4700" EventID
   evfilter match --where "`Event ID` >= 4624" export.csv
   evfilter match --where "Event.System.EventID = 1" sysmon.jsonl.gz
+  evfilter hunt --rules sigma/rules/windows --min-level high *.evtx
 
-Exit status: 0 a record was written, 1 none was, 2 an error (also output
-that cannot be written, or a --log-dir log that lost records); 130 or 143
-stopped by SIGINT or SIGTERM, the records read until then written whole.)";
+Exit status: 0 a record (hunt: a detection) was written, 1 none was, 2 an
+error (also output that cannot be written, a --log-dir log that lost
+records, a rule file that cannot be read); 130 or 143 stopped by SIGINT or
+SIGTERM, the records read until then written whole.)";
 
 // Descriptors 0 to 2 that are closed at start are taken by /dev/null, opened
 // the wrong way round so that using them fails as a closed one would: no

@@ -6,28 +6,42 @@ _evfilter() {
   command=""
   for ((i = 1; i < COMP_CWORD; i++)); do
     case "${COMP_WORDS[i]}" in
-      match|show|intervals) command="${COMP_WORDS[i]}"; break ;;
+      match|show|intervals|hunt) command="${COMP_WORDS[i]}"; break ;;
     esac
   done
   case "$prev" in
     --input-format) COMPREPLY=($(compgen -W "csv tsv jsonl json evtx" -- "$cur")); return ;;
     --encoding) COMPREPLY=($(compgen -W "utf-8 latin1 cp1252" -- "$cur")); return ;;
-    --output-format) COMPREPLY=($(compgen -W "csv tsv jsonl" -- "$cur")); return ;;
+    --output-format)
+      if [[ "$command" == hunt ]]; then
+        COMPREPLY=($(compgen -W "jsonl csv" -- "$cur"))
+      else
+        COMPREPLY=($(compgen -W "csv tsv jsonl" -- "$cur"))
+      fi
+      return ;;
+    --min-level) COMPREPLY=($(compgen -W "informational low medium high critical" -- "$cur")); return ;;
+    --rules|--rule) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --type) COMPREPLY=($(compgen -W "=numeric =text =date =time" -- "$cur")); return ;;
     --filter) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --where|-j|--jobs) return ;;
+    --where|-j|--jobs|--status|--placeholder) return ;;
   esac
   local common="--filter --where --type --log-dir --debug-log --help"
   case "$command" in
-    "") COMPREPLY=($(compgen -W "match show intervals --version -V --help" -- "$cur")) ;;
+    "") COMPREPLY=($(compgen -W "match show intervals hunt --version -V --help" -- "$cur")) ;;
     match)
       if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "$common --count -v --invert --strict --input-format --encoding --output-format --utc -j --jobs" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;
-    show) COMPREPLY=($(compgen -W "$common --json" -- "$cur")) ;;
+    show) COMPREPLY=($(compgen -W "$common --json --rule" -- "$cur")) ;;
+    hunt)
+      if [[ "$cur" == -* ]]; then
+        COMPREPLY=($(compgen -W "--rules --min-level --status --placeholder --list --profile --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
+      else
+        COMPREPLY=($(compgen -f -- "$cur"))
+      fi ;;
     intervals) COMPREPLY=($(compgen -W "$common" -- "$cur")) ;;
   esac
 }

@@ -324,13 +324,13 @@ TEST_F(EvfilterFormatsTest, CommandLineAsUsersTypeIt) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "evfilter: unknown command 'mach'; did you mean match? (commands: "
-            "match, show, intervals)\n");
+            "match, show, intervals, hunt)\n");
   r = Run("interval --where \"a = 1\" a");
   EXPECT_TRUE(Has(r.err, "did you mean intervals?")) << r.err;
   r = Run("frobnicate");
   EXPECT_EQ(r.err,
             "evfilter: unknown command 'frobnicate' (commands: match, show, "
-            "intervals)\n");
+            "intervals, hunt)\n");
   r = Run("match --where \"\" " + csv);
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(Has(r.err, "the expression is empty")) << r.err;
@@ -356,7 +356,7 @@ TEST_F(EvfilterFormatsTest, ManPageAndCompletionKnowEveryOption) {
   const std::string man = Read(fs::path(EVFILTER_SOURCE_DIR) / "evfilter.1");
   const std::string completion =
       Read(fs::path(EVFILTER_SOURCE_DIR) / "completion" / "evfilter.bash");
-  for (const char* command : {"match", "show", "intervals"}) {
+  for (const char* command : {"match", "show", "intervals", "hunt"}) {
     const std::string help = Run(std::string(command) + " --help").out;
     for (size_t at = help.find("--"); at != std::string::npos;
          at = help.find("--", at + 2)) {

@@ -1,0 +1,313 @@
+// evfilter hunt end to end: rules written here for the cases, event logs
+// the test writer makes, and the output, summary and exit status an
+// analyst reads.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "EvfilterRun.h"
+#include "EvtxWriter.h"
+
+namespace {
+
+using evtxtest::Event;
+using evtxtest::Writer;
+
+constexpr char kSysmon[] = "Microsoft-Windows-Sysmon/Operational";
+
+// Process creations: every third runs mimikatz, every fifth is by
+// "Admin" from a temp folder.
+Writer SysmonLog(size_t events) {
+  Writer w;
+  for (size_t i = 1; i <= events; ++i) {
+    Event e;
+    e.record_id = 100 + i;
+    e.event_id = 1;
+    e.channel = kSysmon;
+    e.provider = "Microsoft-Windows-Sysmon";
+    e.computer = i % 2 ? "WS01" : "WS02";
+    e.filetime = 133800000000000000ULL + i * 600000000ULL;
+    e.data = {
+        {"Image", i % 5 == 0 ? "C:\\Users\\Admin\\AppData\\Local\\Temp\\x.exe"
+                             : "C:\\Windows\\System32\\cmd.exe"},
+        {"CommandLine",
+         i % 3 == 0 ? "m.exe sekurlsa::logonpasswords" : "cmd /c dir"},
+        {"User", i % 5 == 0 ? "CORP\\Admin" : "CORP\\bob"}};
+    w.Add(e);
+  }
+  return w;
+}
+
+// A Security log whose EventID 1 events must not meet Sysmon's rules.
+Writer SecurityLog() {
+  Writer w;
+  for (size_t i = 1; i <= 4; ++i) {
+    Event e;
+    e.record_id = i;
+    e.event_id = i == 4 ? 1 : 4625;
+    e.data = {{"TargetUserName", "admin"},
+              {"CommandLine", "m.exe sekurlsa::logonpasswords"}};
+    w.Add(e);
+  }
+  return w;
+}
+
+constexpr char kMimikatz[] = R"(title: Mimikatz command line
+id: 11111111-0000-0000-0000-000000000001
+status: stable
+level: high
+logsource:
+  product: windows
+  category: process_creation
+detection:
+  sel:
+    CommandLine|contains: 'sekurlsa::'
+  condition: sel
+)";
+
+constexpr char kTempImage[] = R"(title: Image in a temp folder
+id: 11111111-0000-0000-0000-000000000002
+status: test
+level: medium
+logsource:
+  product: windows
+  category: process_creation
+detection:
+  sel:
+    Image|re: '(?i)\\temp\\[^\\]+\.exe$'
+  filter:
+    User|endswith: '\bob'
+  condition: sel and not filter
+)";
+
+constexpr char kFailedLogon[] = R"(title: Failed logon
+id: 11111111-0000-0000-0000-000000000003
+level: low
+logsource:
+  product: windows
+  service: security
+detection:
+  sel:
+    EventID: 4625
+  condition: sel
+)";
+
+constexpr char kBackreference[] = R"(title: Repeated word
+id: 11111111-0000-0000-0000-000000000004
+level: high
+logsource:
+  product: windows
+  category: process_creation
+detection:
+  sel:
+    CommandLine|re: '(\w+) \1'
+  condition: sel
+)";
+
+class EvfilterHuntTest : public EvfilterCliTest {
+ protected:
+  void SetUp() override {
+    EvfilterCliTest::SetUp();
+    fs::create_directories(dir_ / "rules" / "windows");
+    File("rules/mimikatz.yml", kMimikatz);
+    File("rules/windows/temp.yaml", kTempImage);
+    File("rules/windows/failed.yml", kFailedLogon);
+    File("rules/windows/backref.yml", kBackreference);
+    File("rules/README.md", "not a rule");
+    rules_ = (dir_ / "rules").string();
+    sysmon_ = File("sysmon.evtx", SysmonLog(15).Bytes());
+    security_ = File("security.evtx", SecurityLog().Bytes());
+  }
+
+  static size_t Count(const std::string& s, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = s.find(what); at != std::string::npos;
+         at = s.find(what, at + 1))
+      ++n;
+    return n;
+  }
+
+  std::string rules_, sysmon_, security_;
+};
+
+TEST_F(EvfilterHuntTest, DetectionsInInputOrderThenRuleId) {
+  const Result r =
+      Run("hunt --rules " + rules_ + " " + sysmon_ + " " + security_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Mimikatz: records 3, 6, 9, 12, 15; temp image by Admin: 5, 10, 15;
+  // failed logons: security records 1-3 (record 4 is an EventID 1 that is
+  // not Sysmon's).
+  EXPECT_EQ(Count(r.out, "\n"), 11u) << r.out;
+  EXPECT_EQ(
+      Count(r.out, "\"rule_id\":\"11111111-0000-0000-0000-000000000001\""), 5u);
+  EXPECT_EQ(Count(r.out, "\"rule_title\":\"Image in a temp folder\""), 3u);
+  EXPECT_EQ(Count(r.out, "\"level\":\"low\""), 3u);
+  // Record 115 meets two rules: by rule id, after record 112's.
+  const size_t r112 = r.out.find("\"record_id\":112,");
+  const size_t first = r.out.find("\"record_id\":115,");
+  const size_t second = r.out.find("\"record_id\":115,", first + 1);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_LT(r112, first);
+  const size_t line = r.out.rfind('\n', first) + 1;
+  EXPECT_LT(r.out.find("000000000001", line), r.out.find("000000000002", line));
+  EXPECT_NE(r.out.find("\"timestamp\":\"20"), std::string::npos);
+  EXPECT_NE(r.out.find("\"event\":{\"EventID\":1,"), std::string::npos);
+  EXPECT_NE(r.out.find("\"input\":\"" + security_ + "\",\"record_id\":1,"),
+            std::string::npos);
+  // The same on every run.
+  EXPECT_EQ(Run("hunt --rules " + rules_ + " " + sysmon_ + " " + security_).out,
+            r.out);
+  // The summary: rules, events, detections by level, the top rules.
+  EXPECT_NE(
+      r.err.find("rules: 3 loaded, 1 not supported (regular expression: 1)"),
+      std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("events: 19 read"), std::string::npos);
+  EXPECT_NE(r.err.find("detections: 11 (critical 0, high 5, medium 3, low 3, "
+                       "informational 0)"),
+            std::string::npos);
+  EXPECT_NE(r.err.find("most detections:"), std::string::npos);
+  EXPECT_EQ(r.err.find("slowest rules"), std::string::npos);
+  EXPECT_NE(Run("hunt --profile --rules " + rules_ + " " + sysmon_)
+                .err.find("slowest rules:"),
+            std::string::npos);
+}
+
+TEST_F(EvfilterHuntTest, TimelineAsCsv) {
+  const Result r =
+      Run("hunt --output-format csv --rules " + rules_ + " " + sysmon_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("timestamp,level,rule_title,rule_id,input,record_id,"
+                        "Computer\n",
+                        0),
+            0u);
+  EXPECT_NE(r.out.find(",high,Mimikatz command line,11111111-0000-0000-0000-"
+                       "000000000001," +
+                       sysmon_ + ",103,WS01\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Count(r.out, "\n"), 9u);
+}
+
+TEST_F(EvfilterHuntTest, ExportsNumberTheirRecords) {
+  // A CSV export: record_id counts records, not lines; no time column.
+  const std::string csv = File(
+      "export.csv", "Channel,EventID,CommandLine\n" + std::string(kSysmon) +
+                        ",1,\"a\nb\"\n" + kSysmon + ",1,run sekurlsa::x\n");
+  const Result r = Run("hunt --rules " + rules_ + " " + csv);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(
+      r.out.find("\"record_id\":2,\"timestamp\":null,\"event\":{\"Channel\""),
+      std::string::npos)
+      << r.out;
+}
+
+TEST_F(EvfilterHuntTest, ExitStatuses) {
+  // No detection: 1.
+  const std::string quiet = File("quiet.evtx", SecurityLog().Bytes());
+  EXPECT_EQ(Run("hunt --rules " + (dir_ / "rules/mimikatz.yml").string() + " " +
+                quiet)
+                .status,
+            1);
+  // A rule file that is no YAML is an error; the other rules still run.
+  File("rules/broken.yml", "title: x\ndetection: [unclosed\n");
+  const Result broken = Run("hunt --rules " + rules_ + " " + sysmon_);
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_NE(broken.err.find("broken.yml: not YAML"), std::string::npos)
+      << broken.err;
+  EXPECT_EQ(Count(broken.out, "\n"), 8u);
+  // A path that is not there.
+  const Result missing =
+      Run("hunt --rules " + (dir_ / "nowhere").string() + " " + sysmon_);
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("no such file or folder"), std::string::npos);
+  // An input that cannot be read.
+  EXPECT_EQ(Run("hunt --rules " + rules_ + " " + (dir_ / "none.evtx").string())
+                .status,
+            2);
+}
+
+TEST_F(EvfilterHuntTest, ListSaysWhatEachRuleCameTo) {
+  const Result r = Run("hunt --list --rules " + rules_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "\"load\":\"loaded\""), 3u);
+  EXPECT_NE(r.out.find("\"id\":\"11111111-0000-0000-0000-000000000004\","
+                       "\"title\":\"Repeated word\",\"level\":\"high\","
+                       "\"load\":\"not supported: regular expression"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("backref.yml"), std::string::npos);
+  EXPECT_NE(r.err.find("rules: 3 loaded, 1 not supported"), std::string::npos);
+}
+
+TEST_F(EvfilterHuntTest, LevelStatusAndPlaceholders) {
+  Result r = Run("hunt --min-level medium --rules " + rules_ + " " + sysmon_ +
+                 " " + security_);
+  EXPECT_EQ(Count(r.out, "\n"), 8u);
+  EXPECT_NE(r.err.find("1 left out by --min-level or --status"),
+            std::string::npos)
+      << r.err;
+  r = Run("hunt --status stable --rules " + rules_ + " " + sysmon_);
+  EXPECT_EQ(Count(r.out, "\n"), 5u);
+  EXPECT_EQ(
+      Run("hunt --min-level severe --rules " + rules_ + " " + sysmon_).status,
+      2);
+
+  const std::string rule = File("admins.yml", R"(title: Admin users
+id: p1
+level: high
+logsource:
+  product: windows
+detection:
+  sel:
+    User|expand: '%Administrators%'
+  condition: sel
+)");
+  // Its only rule not supported, a hunt would look for nothing: an error.
+  r = Run("hunt --rules " + rule + " " + sysmon_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no rule could be loaded"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("1 not supported (placeholder"), std::string::npos)
+      << r.err;
+  r =
+      Run("hunt --placeholder 'Administrators=*\\Admin' --placeholder "
+          "Administrators=root --rules " +
+          rule + " " + sysmon_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "\n"), 3u);
+}
+
+TEST_F(EvfilterHuntTest, ShowRuleAndItsDefinition) {
+  Result r = Run("show --rule " + (dir_ / "rules/mimikatz.yml").string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Channel               =          "
+                       "'Microsoft-Windows-Sysmon/Operational'"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("CommandLine           CONTAINS   'sekurlsa::'"),
+            std::string::npos);
+  // As a definition file, the host imports it; evfilter match runs it.
+  r = Run("show --json --rule " + (dir_ / "rules/mimikatz.yml").string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string definition = File("mimikatz.json", r.out);
+  EXPECT_EQ(Run("match --count --filter " + definition + " " + sysmon_ + " " +
+                security_)
+                .out,
+            "5\n");
+  // A rule with conditions only the host decides has no exact definition.
+  r = Run("show --rule " + (dir_ / "rules/windows/temp.yaml").string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("decided by the host: re: (?i)"), std::string::npos)
+      << r.out;
+  r = Run("show --json --rule " + (dir_ / "rules/windows/temp.yaml").string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("decided by the host"), std::string::npos);
+  EXPECT_EQ(r.out, "");
+  // Not supported: said, status 2.
+  r = Run("show --rule " + (dir_ / "rules/windows/backref.yml").string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("not supported: regular expression"), std::string::npos);
+}
+
+}  // namespace
