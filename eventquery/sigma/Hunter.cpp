@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "NeedleScanner.h"
 #include "RuleKeys.h"
 #include "common/Ascii.h"
 #include "decide/BuiltFilter.h"
@@ -72,7 +73,24 @@ RuleSet::RuleSet(std::vector<CompiledRule> rules,
     const CompiledRule& rule = rules_[r];
     offsets_.push_back(all_lines_.size());
     all_lines_.insert(all_lines_.end(), rule.lines.begin(), rule.lines.end());
-    const RuleKeys keys = KeysOf(rule.lines, HostLines(rule));
+    const std::vector<bool> host = HostLines(rule);
+    std::vector<RuleGate> gates;
+    for (const Gate& g : GatesOf(rule.lines, host)) {
+      RuleGate rg;
+      for (const auto& [name, needle] : g.needles) {
+        const auto at =
+            std::find(gate_fields_.begin(), gate_fields_.end(), name);
+        const auto field = static_cast<uint32_t>(at - gate_fields_.begin());
+        if (at == gate_fields_.end()) {
+          gate_fields_.push_back(name);
+          scanners_.push_back(std::make_unique<NeedleScanner>());
+        }
+        rg.emplace_back(field, scanners_[field]->Add(needle));
+      }
+      gates.push_back(std::move(rg));
+    }
+    gates_.push_back(std::move(gates));
+    const RuleKeys keys = KeysOf(rule.lines, host);
     if (keys.channels && keys.event_ids) {
       for (const std::string& c : *keys.channels)
         for (const std::string& id : *keys.event_ids)
@@ -85,7 +103,10 @@ RuleSet::RuleSet(std::vector<CompiledRule> rules,
       always_.push_back(r);
     }
   }
+  for (auto& scanner : scanners_) scanner->Build();
 }
+
+RuleSet::~RuleSet() = default;
 
 std::vector<uint32_t> RuleSet::Candidates(const std::string& channel,
                                           const std::string& event_id) const {
@@ -103,12 +124,14 @@ Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
                       decider_.Add(rule.checks)});
   for (uint32_t r = 0; r < rules.rules().size(); ++r) all_.push_back(r);
   time_.resize(rules.rules().size());
+  gate_fields_.resize(rules.gate_fields().size());
 }
 
 void Hunter::NewInput() {
   feeder_.ResetColumns();
   decider_.ResetColumns();
   channel_column_ = id_column_ = -1;
+  for (GateField& g : gate_fields_) g.column = -1;
   resolved_ = SIZE_MAX;
 }
 
@@ -118,6 +141,33 @@ void Hunter::Resolve(const std::vector<std::string>& columns) {
   resolved_ = columns.size();
   if (channel_column_ < 0) channel_column_ = ColumnOf(columns, "Channel");
   if (id_column_ < 0) id_column_ = ColumnOf(columns, "EventID");
+  for (size_t f = 0; f < gate_fields_.size(); ++f)
+    if (gate_fields_[f].column < 0)
+      gate_fields_[f].column = ColumnOf(columns, set_.gate_fields()[f].c_str());
+}
+
+bool Hunter::GatesPass(uint32_t rule, const Record& record) {
+  for (const RuleSet::RuleGate& gate : set_.gates(rule)) {
+    bool found = false;
+    for (const auto& [field, needle] : gate) {
+      GateField& f = gate_fields_[field];
+      if (f.scanned != stamp_) {
+        f.scanned = stamp_;
+        // A missing field is empty text, which holds no literal.
+        std::string_view text;
+        if (f.column >= 0 &&
+            static_cast<size_t>(f.column) < record.cells.size())
+          text = record.cells[static_cast<size_t>(f.column)].value_or("");
+        set_.scanner(field).Scan(text, f.seen, stamp_);
+      }
+      if (f.seen[needle] == stamp_) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+  }
+  return true;
 }
 
 const std::vector<uint32_t>& Hunter::CandidatesOf(const Record& record) {
@@ -158,7 +208,19 @@ void Hunter::Match(const Record& record,
   matched.clear();
   Resolve(columns);
   feeder_.Feed(record, columns, row_, forced_, notes);
+  // Stamps tell this record's scans from earlier ones; 0 is "never".
+  if (++stamp_ == 0) {
+    for (GateField& g : gate_fields_) {
+      g.scanned = 0;
+      std::fill(g.seen.begin(), g.seen.end(), 0);
+    }
+    stamp_ = 1;
+  }
   for (uint32_t r : CandidatesOf(record)) {
+    if (!GatesPass(r, record)) {
+      ++gated_;
+      continue;
+    }
     const auto start = profile_ ? std::chrono::steady_clock::now()
                                 : std::chrono::steady_clock::time_point();
     const CompiledRule& rule = set_.rules()[r];

@@ -72,7 +72,14 @@ Event RandomEvent(std::mt19937& rng) {
                     "", nullptr});
   maybe("EventID", {"1", "7", "4624", "4625", "7045", "01", "1.0", "x", "",
                     " 4625", nullptr});
-  maybe("CommandLine", {"run mimikatz now", "plain", nullptr});
+  // U+0130 and the Kelvin sign fold to ASCII letters; "\xc2\xae" does not,
+  // and invalid UTF-8 and a NUL are no text the needles stand in.
+  maybe("CommandLine", {"run mimikatz now", "plain", "run MIM\xc4\xb0KATZ",
+                        "mimi\xe2\x84\xaa"
+                        "atz",
+                        "mimi\xc2\xae", "mimi\xffkatz", nullptr});
+  if (std::uniform_int_distribution<int>(0, 9)(rng) == 0)
+    e.emplace_back("CommandLine", std::string("mimikatz\0x", 10));
   maybe("TargetUserName", {"admin", "bob", nullptr});
   maybe("ImagePath", {"C:\\Temp\\x.exe", "C:\\ok", nullptr});
   maybe("F", {"x", "y", nullptr});
@@ -112,8 +119,9 @@ TEST(HunterTest, OnePassEqualsEachRuleAlone) {
     detections += matched.size();
   }
   EXPECT_GT(detections, kEvents / 2);
-  // Most keyed rules were skipped.
+  // Most keyed rules were skipped, and gates turned some candidates away.
   EXPECT_LT(hunter.decisions(), kEvents * 5);
+  EXPECT_GT(hunter.gated(), kEvents / 10);
 }
 
 TEST(HunterTest, ColumnsThatGrowWithinAnInput) {

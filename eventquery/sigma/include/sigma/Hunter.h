@@ -3,11 +3,16 @@
 // A RuleSet is the compiled rules in rule-id order, each built once by the
 // module to see that it takes all of it, and indexed by the Channel and
 // EventID values its top level fixes (a rule without such keys is a
-// candidate for every event). A Hunter, one per thread, decides records:
-// each field any rule reads is loaded once per record into one row that
-// every rule's filter reads, the index picks the candidate rules, the host
-// decides their host checks, and each candidate's own filter (the variant
-// whose unusable conditions are forced, see FilterVariants) decides it.
+// candidate for every event). Its gates are what its conditions need: one
+// of some literals in some fields (see GatesOf); the literals of every rule
+// on one field are found in one pass over it (NeedleScanner).
+//
+// A Hunter, one per thread, decides records: each field any rule reads is
+// loaded once per record into one row that every rule's filter reads, the
+// index picks the candidate rules, a candidate whose gate finds none of
+// its literals is false without more work, the host decides the others'
+// host checks, and each one's own filter (the variant whose
+// unusable conditions are forced, see FilterVariants) decides it.
 // The detections equal those of running each rule's filter alone over
 // every record (RuleMatcher).
 //
@@ -34,12 +39,15 @@
 
 namespace eventquery::sigma {
 
+class NeedleScanner;
+
 class RuleSet {
  public:
   // Orders the rules by id (then file and document) and builds each once;
   // a rule the module cannot build is moved to `rejected` with the
   // module's reason.
   RuleSet(std::vector<CompiledRule> rules, std::vector<RejectedRule>& rejected);
+  ~RuleSet();
 
   const std::vector<CompiledRule>& rules() const { return rules_; }
   // Every rule's lines, one after the other; rule r's start at offset(r).
@@ -52,6 +60,15 @@ class RuleSet {
   // How many rules the index can skip at all (those with a key).
   size_t keyed() const { return rules_.size() - always_.size(); }
 
+  // One of these literals must stand in its field: (field, needle) pairs,
+  // the field into gate_fields(), the needle an id of its scanner.
+  using RuleGate = std::vector<std::pair<uint32_t, uint32_t>>;
+  const std::vector<RuleGate>& gates(size_t rule) const { return gates_[rule]; }
+  const std::vector<std::string>& gate_fields() const { return gate_fields_; }
+  const NeedleScanner& scanner(uint32_t field) const {
+    return *scanners_[field];
+  }
+
  private:
   std::vector<CompiledRule> rules_;
   std::vector<ConditionLine> all_lines_;
@@ -60,6 +77,9 @@ class RuleSet {
   std::unordered_map<std::string, std::vector<uint32_t>> by_channel_;
   std::unordered_map<std::string, std::vector<uint32_t>> by_id_;
   std::unordered_map<std::string, std::vector<uint32_t>> by_both_;
+  std::vector<std::vector<RuleGate>> gates_;
+  std::vector<std::string> gate_fields_;
+  std::vector<std::unique_ptr<NeedleScanner>> scanners_;
 };
 
 class Hunter {
@@ -78,8 +98,10 @@ class Hunter {
   const std::vector<std::chrono::nanoseconds>& rule_time() const {
     return time_;
   }
-  // How many rule decisions ran (candidates over all records).
+  // How many rule decisions ran (candidates over all records), and how
+  // many candidates their gates turned away.
   uint64_t decisions() const { return decisions_; }
+  uint64_t gated() const { return gated_; }
 
  private:
   struct Rule {
@@ -88,6 +110,8 @@ class Hunter {
   };
   void Resolve(const std::vector<std::string>& columns);
   const std::vector<uint32_t>& CandidatesOf(const Record& record);
+  // False when a gate of `rule` finds none of its literals.
+  bool GatesPass(uint32_t rule, const Record& record);
 
   const RuleSet& set_;
   RowFeeder feeder_;
@@ -102,7 +126,16 @@ class Hunter {
   size_t resolved_ = SIZE_MAX;
   bool profile_;
   std::vector<std::chrono::nanoseconds> time_;
-  uint64_t decisions_ = 0;
+  uint64_t decisions_ = 0, gated_ = 0;
+  // Per gate field: its column, and the record it was scanned for
+  // (stamp_).
+  struct GateField {
+    int64_t column = -1;
+    uint32_t scanned = 0;
+    std::vector<uint32_t> seen;  // per needle: the stamp it was seen at
+  };
+  std::vector<GateField> gate_fields_;
+  uint32_t stamp_ = 0;
 };
 
 // One rule alone over records: its own row, its filter and host checks.
