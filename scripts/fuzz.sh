@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(filter_fuzzer wildcard_fuzzer datetext_fuzzer evfilter_readers_fuzzer)
+[ ${#targets[@]} -eq 0 ] && targets=(filter_fuzzer wildcard_fuzzer datetext_fuzzer evfilter_readers_fuzzer sigma_fuzzer)
 scripts/install-deps.sh clang libclang-rt-14-dev
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

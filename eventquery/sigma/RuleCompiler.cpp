@@ -2,6 +2,7 @@
 // module's lines, with the conditions the host decides set apart.
 
 #include <re2/re2.h>
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <arpa/inet.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <sstream>
 
 #include "Condition.h"
 #include "RuleTree.h"
@@ -516,6 +518,41 @@ class Compiler {
   std::vector<HostCheck> checks_;
 };
 
+// Reads the documents' events and nothing else, to see where each starts.
+class DocumentStarts : public YAML::EventHandler {
+ public:
+  void OnDocumentStart(const YAML::Mark& mark) override { start = mark; }
+  void OnDocumentEnd() override {}
+  void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
+  void OnAlias(const YAML::Mark&, YAML::anchor_t) override {}
+  void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                const std::string&) override {}
+  void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                       YAML::EmitterStyle::value) override {}
+  void OnSequenceEnd() override {}
+  void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                  YAML::EmitterStyle::value) override {}
+  void OnMapEnd() override {}
+  YAML::Mark start;
+};
+
+// yaml-cpp 0.7 reads a document that starts with a "," (outside any flow
+// collection) as an empty document without moving on, and so again for
+// ever. One pass over the events finds such a place first; it throws
+// YAML::ParserException there, as for any other fault.
+void CheckDocumentsEnd(const std::string& yaml) {
+  std::istringstream in(yaml);
+  YAML::Parser parser(in);
+  DocumentStarts starts;
+  int last = -1;
+  while (parser.HandleNextDocument(starts)) {
+    if (starts.start.pos == last)
+      throw YAML::ParserException(starts.start,
+                                  "a ',' outside a flow collection");
+    last = starts.start.pos;
+  }
+}
+
 std::string Text(const YAML::Node& doc, const char* key) {
   const YAML::Node n = doc[key];
   return n && n.IsScalar() ? n.Scalar() : std::string();
@@ -537,7 +574,9 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
   load.files = 1;
   std::vector<YAML::Node> docs;
   try {
-    docs = YAML::LoadAll(std::string(yaml));
+    const std::string text(yaml);
+    CheckDocumentsEnd(text);
+    docs = YAML::LoadAll(text);
   } catch (const YAML::Exception& e) {
     RejectedRule r;
     r.meta.file = name;

@@ -371,6 +371,15 @@ TEST(SigmaConformanceTest, DocumentsOfAFile) {
   ASSERT_EQ(broken.rejected.size(), 1u);
   EXPECT_TRUE(broken.rejected[0].unreadable);
   EXPECT_NE(broken.rejected[0].reason.find("line"), std::string::npos);
+  // Stray commas that make yaml-cpp read empty documents for ever.
+  for (const char* stuck : {",", "title: a\n---\n,", "[a]\n,", "{a: b},"}) {
+    const auto s = Compile(stuck);
+    ASSERT_EQ(s.rejected.size(), 1u) << stuck;
+    EXPECT_TRUE(s.rejected[0].unreadable);
+    EXPECT_NE(s.rejected[0].reason.find("a ',' outside a flow collection"),
+              std::string::npos)
+        << s.rejected[0].reason;
+  }
 }
 
 TEST(SigmaConformanceTest, LiteralsAreEscapedForTheModule) {
