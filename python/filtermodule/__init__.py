@@ -53,8 +53,9 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["Filter", "read_events", "ExpressionError", "BuildError",
-           "ReadError", "FilterWarning", "ReadWarning"]
+__all__ = ["Filter", "SigmaFilter", "read_events", "hunt", "sigma_rules",
+           "ExpressionError", "BuildError", "ReadError", "FilterWarning",
+           "ReadWarning", "RuleWarning"]
 __version__ = _core.__version__
 
 ExpressionError = _core.ExpressionError
@@ -70,6 +71,10 @@ class FilterWarning(UserWarning):
 
 class ReadWarning(UserWarning):
     """Records of an input that were not read as they stand."""
+
+
+class RuleWarning(UserWarning):
+    """Sigma rules that were not loaded, or that run on every event."""
 
 
 # The module's log goes to a private folder removed at exit, or to
@@ -156,8 +161,241 @@ class Filter:
         _warn(notes, missing, list(df.columns))
         return result
 
+    @classmethod
+    def from_sigma(cls, path_or_text, placeholders=None, utc=False):
+        """The filter of one Sigma rule: a file's path, or the rule's YAML
+        text. Its ``mask`` decides a frame's rows as ``evfilter hunt``
+        decides records; see ``SigmaFilter``."""
+        return SigmaFilter(path_or_text, placeholders, utc)
+
     def __repr__(self):
         return "Filter(%r)" % self.text
+
+
+class SigmaFilter:
+    """One Sigma rule over pandas frames (``Filter.from_sigma``).
+
+    The rule is compiled to condition lines that the module decides; the
+    conditions the module cannot express (re, cidr, cased, fieldref,
+    exists, null, keywords) are decided per row by the host and handed to
+    the module as forced conditions. A rule that cannot be compiled exactly
+    raises ValueError with the reason; a file holding several rules is for
+    ``hunt``. Pickles as the rule's text."""
+
+    def __init__(self, path_or_text, placeholders=None, utc=False):
+        text = _rule_text(path_or_text)
+        self._source = (text, placeholders, bool(utc))
+        self._core = _sigma_core(None, text, placeholders, utc)
+        rejected = self._core.rejected
+        if len(self._core) != 1:
+            reasons = "; ".join(r["reason"] for r in rejected)
+            if len(self._core) > 1:
+                raise ValueError("%d rules; Filter.from_sigma takes one, "
+                                 "hunt takes many" % len(self._core))
+            raise ValueError("the rule cannot be compiled exactly: " +
+                             (reasons or "no rule document"))
+        self.rule = self._core.loaded[0]
+        for note in self.rule["notes"]:
+            warnings.warn(note, RuleWarning, stacklevel=3)
+
+    def __reduce__(self):
+        return (SigmaFilter, self._source)
+
+    @property
+    def lines(self):
+        """The condition lines, as the line objects of a definition file; a
+        line the host decides has "host" saying what it checks."""
+        tuples, host = self._core.lines(0)
+        lines = json.loads(_core.definition_json(tuples))["lines"]
+        for line, written in host:
+            lines[line]["host"] = written
+        return lines
+
+    def mask(self, df):
+        """One bool per row of the pandas DataFrame: does the row match."""
+        rows, _, notes = _hunt_frame(self._core, df)
+        _warn_cells(notes)
+        result = np.zeros(len(df), dtype=bool)
+        result[rows] = True
+        return result
+
+    def __repr__(self):
+        return "SigmaFilter(%r)" % self.rule["title"]
+
+
+# Fields an event's time may be in, most telling first (as evfilter hunt).
+_TIME_FIELDS = ("TimeCreated", "UtcTime", "@timestamp", "timestamp",
+                "TimeGenerated", "Date and Time", "EventTime", "time", "ts")
+_DETECTION_COLUMNS = ["rule_id", "rule_title", "level", "input", "record_id",
+                      "timestamp", "event"]
+_LEVELS = ["informational", "low", "medium", "high", "critical"]
+
+
+def sigma_rules(rules, placeholders=None):
+    """A DataFrame of the Sigma rules under `rules` (files, folders, or one
+    rule's YAML text) and what each came to: ``load`` is "loaded",
+    "not supported: REASON" or "unreadable: REASON", as ``evfilter hunt
+    --list`` writes it."""
+    import pandas as pd
+
+    core = _sigma_core(*_rule_sources(rules), placeholders, False)
+    rows = [dict(r, load="loaded") for r in core.loaded]
+    for r in core.rejected:
+        rows.append(dict(r, load=("unreadable: " if r["unreadable"] else
+                                  "not supported: ") + r["reason"]))
+    columns = ["file", "document", "id", "title", "level", "status", "load"]
+    return pd.DataFrame([{c: r.get(c) for c in columns} for r in rows],
+                        columns=columns)
+
+
+def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
+         status=None, utc=False, format=None, encoding=None):
+    """A DataFrame of detections: every (event, rule) that matches, in input
+    order, then rule id, with the columns rule_id, rule_title, level, input,
+    record_id, timestamp and event, as ``evfilter hunt`` writes them.
+
+    `frame_or_paths` is a pandas DataFrame (input None, record_id the row's
+    1-based number) or paths and globs read with ``read_events`` (record_id
+    the EventRecordID of a Windows event log, else the record's 1-based
+    number in its input). `rules` names rule files and folders (searched
+    recursively for .yml and .yaml), or is one rule's YAML text;
+    `placeholders` maps a placeholder name to its value or values for
+    |expand. Rules that are not supported are skipped with a
+    ``RuleWarning``; a rule file that cannot be read raises ReadError."""
+    import pandas as pd
+
+    core = _sigma_core(*_rule_sources(rules), placeholders, utc)
+    _report_rules(core)
+    metas = core.loaded
+    chosen = _chosen(metas, min_level, status)
+    if isinstance(frame_or_paths, pd.DataFrame):
+        parts = [(None, frame_or_paths, False)]
+    else:
+        parts = [(path, read_events(path, format, encoding), _is_evtx(path))
+                 for path in _expand(frame_or_paths)]
+    out = []
+    for name, df, evtx in parts:
+        out.extend(_detections(core, metas, chosen, name, df, evtx))
+    return pd.DataFrame(out, columns=_DETECTION_COLUMNS)
+
+
+def _chosen(metas, min_level, status):
+    """Per rule: is it of `min_level` or above, and of a `status` given."""
+    if min_level is not None and min_level not in _LEVELS:
+        raise ValueError("unknown level %r; accepted: %s" %
+                         (min_level, ", ".join(_LEVELS)))
+    if isinstance(status, str):
+        status = [status]
+    return [(min_level is None or (m["level"] in _LEVELS and
+                                   _LEVELS.index(m["level"]) >=
+                                   _LEVELS.index(min_level))) and
+            (status is None or m["status"] in status) for m in metas]
+
+
+def _detections(core, metas, chosen, name, df, evtx):
+    rows, rules, notes = _hunt_frame(core, df)
+    _warn_cells(notes)
+    columns = [str(c) for c in df.columns]
+    lower = {c.lower(): i for i, c in reversed(list(enumerate(columns)))}
+    def column_of(field):
+        return columns.index(field) if field in columns else lower.get(field.lower())
+    record_column = column_of("EventRecordID") if evtx else None
+    time_columns = [column_of(f) for f in _TIME_FIELDS]
+    time_columns = [c for c in time_columns if c is not None]
+    out = []
+    for row, rule in zip(rows.tolist(), rules.tolist()):
+        if not chosen[rule]:
+            continue
+        values = df.iloc[row]
+        record_id = row + 1
+        if record_column is not None and values.iloc[record_column] is not None:
+            record_id = int(values.iloc[record_column])
+        timestamp = None
+        for c in time_columns:
+            if values.iloc[c] is not None:
+                timestamp = values.iloc[c]
+                break
+        event = {columns[i]: v for i, v in enumerate(values.tolist())
+                 if v is not None}
+        m = metas[rule]
+        out.append((m["id"], m["title"], m["level"], name, record_id,
+                    timestamp, event))
+    return out
+
+
+def _is_evtx(path):
+    with open(path, "rb") as f:
+        return f.read(8) == b"ElfFile\0"
+
+
+def _rule_text(path_or_text):
+    """A rule's text: the text itself, or the file's."""
+    if isinstance(path_or_text, str) and "\n" in path_or_text:
+        return path_or_text
+    with open(os.fspath(path_or_text), encoding="utf-8") as f:
+        return f.read()
+
+
+def _rule_sources(rules):
+    """(paths, text) of a rules argument: YAML text, or paths."""
+    if isinstance(rules, str) and "\n" in rules:
+        return [], rules
+    if isinstance(rules, (str, os.PathLike)):
+        rules = [rules]
+    return [os.fspath(r) for r in rules], None
+
+
+def _sigma_core(paths, text, placeholders, utc):
+    values = {}
+    for key, value in (placeholders or {}).items():
+        if isinstance(value, (list, tuple)):
+            values[str(key)] = [str(v) for v in value]
+        else:
+            values[str(key)] = [str(value)]
+    return _core.SigmaRules(paths or [], text, values, bool(utc))
+
+
+def _report_rules(core):
+    unreadable = [r for r in core.rejected if r["unreadable"]]
+    if unreadable:
+        raise ReadError("; ".join("%s: %s" % (r["file"], r["reason"])
+                                  for r in unreadable))
+    rejected = core.rejected
+    if rejected:
+        shown = "; ".join("%s (%s): %s" % (r["file"], r["id"], r["reason"])
+                          for r in rejected[:5])
+        more = "" if len(rejected) <= 5 else "; and %d more" % (len(rejected) - 5)
+        warnings.warn("%d rule(s) not supported and skipped: %s%s" %
+                      (len(rejected), shown, more), RuleWarning, stacklevel=3)
+    everywhere = sum(1 for r in core.loaded if r["notes"])
+    if everywhere:
+        warnings.warn("%d rule(s) run on every event: their log source has "
+                      "no mapping to event log fields" % everywhere,
+                      RuleWarning, stacklevel=3)
+    if len(core) == 0:
+        raise ValueError("no rule could be loaded from the rules given")
+
+
+def _hunt_frame(core, df):
+    import pandas as pd
+
+    if not isinstance(df, pd.DataFrame):
+        raise TypeError("a pandas DataFrame is needed")
+    names, kinds, arrays = [], [], []
+    for position in range(df.shape[1]):
+        kind, array = _column(df.iloc[:, position])
+        names.append(str(df.columns[position]))
+        kinds.append(kind)
+        arrays.append(array)
+    return core.hunt(len(df), names, kinds, arrays)
+
+
+def _warn_cells(notes):
+    for field, wanted, count, first_row, first_cell in notes:
+        warnings.warn("%d value(s) of %r cannot be read as %s (first at row "
+                      "%d: %r); their conditions are false before NOT" %
+                      (count, field, wanted, first_row, first_cell),
+                      FilterWarning, stacklevel=3)
 
 
 def _text_form(line_tuples, utc):

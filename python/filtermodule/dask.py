@@ -28,8 +28,12 @@ partition fault its memory in afresh; docs/SCALING.md gives the allocator
 thresholds that made reading about 3.5 times faster on the project's
 machine.
 
-Thread safety: every partition builds its own Filter, so Dask's worker
-threads never share one.
+hunt runs Sigma rules over event files as filtermodule.hunt does, a task
+per file (a Windows event log per piece of its chunks), and gives the
+detections in input order, then rule id.
+
+Thread safety: every partition builds its own Filter (and its own rules),
+so Dask's worker threads never share one.
 """
 
 import json
@@ -130,3 +134,85 @@ def _read_piece(piece, columns):
     read = _core.read_frame(path, format, columns, part, encoding)
     # What the records hold was reported when the inputs were divided.
     return _frame([(read["columns"], read["arrays"], read["rows"])], pd, columns)
+
+
+def hunt(paths, rules, placeholders=None, min_level=None, status=None,
+         utc=False, format=None, encoding=None):
+    """A Dask DataFrame of the detections of Sigma `rules` in event files,
+    with the columns of filtermodule.hunt, in input order, then rule id.
+
+    The rules are loaded where hunt is called (so a rule file that cannot
+    be read raises there, and rules that are not supported are warned of
+    there), and their texts travel to the workers. A Windows event log is
+    divided between its chunks (record_id is the EventRecordID); any other
+    input is one task, so that record_id counts its records."""
+    import dask.dataframe as dd
+
+    from . import (_DETECTION_COLUMNS, _chosen, _expand, _is_evtx,
+                   _report_rules, _rule_sources, _sigma_core)
+
+    sources = _rule_sources(rules)
+    core = _sigma_core(*sources, placeholders, utc)
+    _report_rules(core)
+    _chosen(core.loaded, min_level, status)  # a bad level raises here
+    texts = _rule_texts(*sources)
+    tasks = []
+    for path in _expand(paths):
+        if _is_evtx(path):
+            plan = _core.divide_input(path, "evtx", 64 << 20, "")
+            if plan["divided"]:
+                tasks.extend((path, p, texts, placeholders, min_level, status,
+                              utc, format, encoding) for p in plan["pieces"])
+                continue
+        tasks.append((path, None, texts, placeholders, min_level, status, utc,
+                      format, encoding))
+    meta = pd.DataFrame({c: pd.Series([], dtype="int64" if c == "record_id"
+                                      else object)
+                         for c in _DETECTION_COLUMNS})
+    return dd.from_map(_hunt_task, tasks, meta=meta, enforce_metadata=False)
+
+
+def _rule_texts(paths, text):
+    """The rule files' texts, in the order the rules are loaded."""
+    import os
+
+    if text is not None:
+        return [text]
+    files = []
+    for path in paths:
+        if os.path.isdir(path):
+            for root, _, names in os.walk(path):
+                files.extend(os.path.join(root, n) for n in names
+                             if n.endswith((".yml", ".yaml")))
+        else:
+            files.append(path)
+    texts = []
+    for f in sorted(files):
+        with open(f, encoding="utf-8", errors="surrogateescape") as handle:
+            texts.append(handle.read())
+    return texts
+
+
+def _hunt_task(task):
+    import warnings
+
+    from . import (RuleWarning, _DETECTION_COLUMNS, _chosen, _detections,
+                   _frame, _is_evtx, _sigma_core)
+
+    path, piece, texts, placeholders, min_level, status, utc, format, \
+        encoding = task
+    # One YAML stream of every rule file: "---" between them.
+    core = _sigma_core([], "\n---\n".join(texts), placeholders, utc)
+    if piece is None:
+        read = _core.read_frame(path, format or "", None, None, encoding or "")
+    else:
+        read = _core.read_frame(path, "evtx", None, piece, "")
+    df = _frame([(read["columns"], read["arrays"], read["rows"])], pd)
+    chosen = _chosen(core.loaded, min_level, status)
+    with warnings.catch_warnings():
+        # Said once, where hunt was called.
+        warnings.simplefilter("ignore", RuleWarning)
+        rows = _detections(core, core.loaded, chosen, path, df,
+                           piece is not None or _is_evtx(path))
+    return pd.DataFrame(rows, columns=_DETECTION_COLUMNS)
+

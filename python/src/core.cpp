@@ -18,6 +18,7 @@
 #include "FrameFilter.h"
 #include "FrameReader.h"
 #include "Interrupts.h"
+#include "SigmaRules.h"
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
 #include "decide/ModuleLog.h"
@@ -185,4 +186,28 @@ PYBIND11_MODULE(_core, m) {
       .def("match", &fmpython::FrameFilter::Match, py::arg("names"),
            py::arg("values"))
       .def("intervals", &fmpython::FrameFilter::Intervals, py::arg("field"));
+
+  py::class_<fmpython::SigmaRules>(m, "SigmaRules")
+      .def(py::init<const std::vector<std::string>&,
+                    const std::optional<std::string>&,
+                    const std::map<std::string, std::vector<std::string>>&,
+                    bool>(),
+           py::arg("paths"), py::arg("text"), py::arg("placeholders"),
+           py::arg("utc") = false)
+      .def_property_readonly("loaded", &fmpython::SigmaRules::Loaded)
+      .def_property_readonly("rejected", &fmpython::SigmaRules::Rejected)
+      .def("__len__", &fmpython::SigmaRules::size)
+      .def(
+          "lines",
+          [](const fmpython::SigmaRules& rules, size_t rule) {
+            const auto& r = rules.rule(rule);
+            std::vector<LineTuple> out;
+            for (const ConditionLine& l : r.lines) out.push_back(ToTuple(l));
+            std::vector<std::pair<size_t, std::string>> host;
+            for (const auto& c : r.checks) host.emplace_back(c.line, c.written);
+            return py::make_tuple(out, host);
+          },
+          py::arg("rule"))
+      .def("hunt", &fmpython::SigmaRules::Hunt, py::arg("rows"),
+           py::arg("names"), py::arg("kinds"), py::arg("arrays"));
 }

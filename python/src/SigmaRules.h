@@ -1,0 +1,65 @@
+// Sigma rules over pandas frames: the rules compiled and indexed by the
+// event library (eventquery_sigma), and every row of a frame decided by
+// all of them in one pass, as `evfilter hunt` decides records. Each cell is
+// rendered as the text a file written from the frame would hold
+// (TextColumn), so a frame read by read_events is hunted as evfilter
+// hunts its file.
+//
+// Thread safety: one thread at a time; Hunt releases the GIL while rows
+// are decided and takes the object's own lock.
+
+#ifndef FILTERMODULE_PYTHON_SIGMARULES_H_
+#define FILTERMODULE_PYTHON_SIGMARULES_H_
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sigma/Hunter.h"
+#include "sigma/SigmaRule.h"
+
+namespace fmpython {
+
+class SigmaRules {
+ public:
+  // Rules from files and folders (`paths`), or from one YAML text.
+  SigmaRules(
+      const std::vector<std::string>& paths,
+      const std::optional<std::string>& text,
+      const std::map<std::string, std::vector<std::string>>& placeholders,
+      bool utc);
+
+  // The rules loaded, in rule-id order: dicts of file, document, id,
+  // title, level, status, notes, lines (as line tuples' count) and
+  // host_checks.
+  pybind11::list Loaded() const;
+  // The rules not loaded: dicts of file, document, id, title, level,
+  // reason, unreadable.
+  pybind11::list Rejected() const;
+  // The line tuples of rule `rule`, with the conditions the host decides.
+  const eventquery::sigma::CompiledRule& rule(size_t rule) const;
+  size_t size() const { return set_->rules().size(); }
+
+  // Every (row, rule) that matches, in row order, then rule order: two
+  // int64 arrays; with the notes about cells (field, wanted, count,
+  // first_row, first_cell).
+  pybind11::tuple Hunt(size_t rows, const std::vector<std::string>& names,
+                       const std::vector<std::string>& kinds,
+                       const std::vector<pybind11::array>& arrays);
+
+ private:
+  std::vector<eventquery::sigma::RejectedRule> rejected_;
+  std::unique_ptr<eventquery::sigma::RuleSet> set_;
+  eventquery::Zone zone_;
+  std::mutex mutex_;
+};
+
+}  // namespace fmpython
+
+#endif  // FILTERMODULE_PYTHON_SIGMARULES_H_

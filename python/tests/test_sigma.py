@@ -1,0 +1,147 @@
+"""Sigma rules from Python: Filter.from_sigma, hunt and dask.hunt give the
+detections evfilter hunt gives, and say what they could not load."""
+
+import json
+import pickle
+import warnings
+
+import pytest
+
+pd = pytest.importorskip("pandas")
+
+import filtermodule as fm  # noqa: E402
+from conftest import evfilter, make_evtx  # noqa: E402
+
+FAILED = """title: Failed logon of an admin
+id: 22222222-0000-0000-0000-000000000001
+status: stable
+level: high
+logsource:
+  product: windows
+  service: security
+detection:
+  sel:
+    EventID: 4625
+    TargetUserName|startswith: adm
+  condition: sel
+"""
+
+REGEX = """title: Admin by pattern
+id: 22222222-0000-0000-0000-000000000002
+level: low
+logsource:
+  product: windows
+  service: security
+detection:
+  sel:
+    TargetUserName|re: '^adm_'
+  filter:
+    LogonType: '3'
+  condition: sel and not filter
+"""
+
+LOOKAROUND = """title: Not for RE2
+id: 22222222-0000-0000-0000-000000000003
+level: high
+logsource:
+  product: windows
+detection:
+  sel:
+    F|re: '(?<=a)b'
+  condition: sel
+"""
+
+
+@pytest.fixture
+def rules(tmp_path):
+    folder = tmp_path / "rules"
+    (folder / "nested").mkdir(parents=True)
+    (folder / "failed.yml").write_text(FAILED)
+    (folder / "nested" / "regex.yaml").write_text(REGEX)
+    (folder / "nested" / "lookaround.yml").write_text(LOOKAROUND)
+    return str(folder)
+
+
+def quiet_hunt(*args, **kwargs):
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        found = fm.hunt(*args, **kwargs)
+    return found, [w for w in seen if w.category is fm.RuleWarning]
+
+
+def test_hunt_gives_what_evfilter_hunt_gives(tmp_path, rules):
+    log = make_evtx(tmp_path / "Security.evtx", 600)
+    found, warned = quiet_hunt([log], rules=rules)
+    assert list(found.columns) == ["rule_id", "rule_title", "level", "input",
+                                   "record_id", "timestamp", "event"]
+    assert len(warned) == 1 and "1 rule(s) not supported" in str(warned[0].message)
+    assert "RE2" in str(warned[0].message)
+    lines = evfilter("hunt", "--rules", rules, log).splitlines()
+    expected = [json.loads(line) for line in lines]
+    assert len(expected) > 20
+    assert found[["rule_id", "record_id", "timestamp"]].values.tolist() == [
+        [d["rule_id"], d["record_id"], d["timestamp"]] for d in expected]
+    assert set(found["input"]) == {log}
+    assert found.iloc[0]["event"]["Channel"] == "Security"
+
+    high, _ = quiet_hunt([log], rules=rules, min_level="high")
+    assert set(high["level"]) == {"high"}
+    stable, _ = quiet_hunt([log], rules=rules, status="stable")
+    assert len(stable) == len(high)
+    with pytest.raises(ValueError, match="unknown level"):
+        quiet_hunt([log], rules=rules, min_level="severe")
+
+
+def test_hunt_on_a_frame_and_from_sigma(tmp_path, rules):
+    log = make_evtx(tmp_path / "Security.evtx", 300)
+    df = fm.read_events(log)
+    found, _ = quiet_hunt(df, rules=rules)
+    assert found["input"].isna().all()
+    # Record numbers are the rows' 1-based numbers.
+    assert found["record_id"].tolist() == [
+        int(df.iloc[r - 1]["EventRecordID"]) for r in found["record_id"]]
+
+    f = fm.Filter.from_sigma(REGEX)
+    mask = f.mask(df)
+    assert int(mask.sum()) == int(
+        (found["rule_id"] == "22222222-0000-0000-0000-000000000002").sum())
+    assert mask.sum() > 0
+    assert pickle.loads(pickle.dumps(f)).mask(df).tolist() == mask.tolist()
+    # The line the host decides says so.
+    assert any(line.get("host") == "re: ^adm_" for line in f.lines)
+    # From a file, too.
+    path = tmp_path / "failed.yml"
+    path.write_text(FAILED)
+    assert fm.Filter.from_sigma(str(path)).mask(df).sum() > 0
+
+
+def test_what_cannot_be_loaded_is_said(tmp_path, rules):
+    with pytest.raises(ValueError, match="RE2"):
+        fm.Filter.from_sigma(LOOKAROUND)
+    with pytest.raises(ValueError, match="takes one"):
+        fm.Filter.from_sigma(FAILED + "---\n" + REGEX)
+    (tmp_path / "rules" / "broken.yml").write_text("title: x\ndetection: [a\n")
+    log = make_evtx(tmp_path / "Security.evtx", 10)
+    with pytest.raises(fm.ReadError, match="broken.yml: not YAML"):
+        fm.hunt([log], rules=rules)
+    listed = fm.sigma_rules(rules)
+    assert listed["load"].tolist().count("loaded") == 2
+    assert any(load.startswith("unreadable: not YAML") for load in listed["load"])
+    assert any(load.startswith("not supported: regular expression")
+               for load in listed["load"])
+
+
+def test_dask_hunt_equals_hunt(tmp_path, rules):
+    pytest.importorskip("dask")
+    import filtermodule.dask as fmd
+
+    logs = [make_evtx(tmp_path / "a.evtx", 3000),
+            make_evtx(tmp_path / "b.evtx", 500)]
+    local, _ = quiet_hunt(logs, rules=rules)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", fm.RuleWarning)
+        ddf = fmd.hunt(logs, rules=rules)
+    assert ddf.npartitions >= 2
+    got = ddf.compute().reset_index(drop=True)
+    assert got[["rule_id", "input", "record_id", "timestamp"]].values.tolist() \
+        == local[["rule_id", "input", "record_id", "timestamp"]].values.tolist()
