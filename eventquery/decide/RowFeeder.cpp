@@ -81,6 +81,14 @@ bool RowFeeder::Feed(const Record& record,
                      const std::vector<std::string>& columns,
                      memhost::MemoryDataRow& row, std::string& forced,
                      std::vector<FeedNote>* notes) {
+  Load(record, columns, row, notes);
+  return MarksFor(0, conditions_.size(), forced);
+}
+
+void RowFeeder::Load(const Record& record,
+                     const std::vector<std::string>& columns,
+                     memhost::MemoryDataRow& row,
+                     std::vector<FeedNote>* notes) {
   Resolve(columns);
   row.Clear();
   for (uint32_t index = 0; index < fields_.size(); ++index) {
@@ -151,10 +159,14 @@ bool RowFeeder::Feed(const Record& record,
       }
     }
   }
-  forced.assign(conditions_.size(), kLoaded);
+}
+
+bool RowFeeder::MarksFor(size_t first, size_t count,
+                         std::string& forced) const {
+  forced.assign(count, kLoaded);
   bool any = false;
-  for (size_t i = 0; i < conditions_.size(); ++i) {
-    const Condition& c = conditions_[i];
+  for (size_t i = 0; i < count; ++i) {
+    const Condition& c = conditions_[first + i];
     const Field& f = fields_[c.field];
     const uint8_t need = c.type == 0   ? kNumber
                          : c.type == 2 ? kDate

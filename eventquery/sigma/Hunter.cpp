@@ -1,6 +1,7 @@
 #include "sigma/Hunter.h"
 
 #include <algorithm>
+#include <map>
 
 #include "NeedleScanner.h"
 #include "RuleKeys.h"
@@ -69,27 +70,43 @@ RuleSet::RuleSet(std::vector<CompiledRule> rules,
     }
     rules_.push_back(std::move(rule));
   }
+  std::map<std::vector<std::pair<uint32_t, uint32_t>>, uint32_t> gate_ids;
   for (uint32_t r = 0; r < rules_.size(); ++r) {
     const CompiledRule& rule = rules_[r];
     offsets_.push_back(all_lines_.size());
     all_lines_.insert(all_lines_.end(), rule.lines.begin(), rule.lines.end());
     const std::vector<bool> host = HostLines(rule);
-    std::vector<RuleGate> gates;
+    std::vector<uint32_t> gates;
     for (const Gate& g : GatesOf(rule.lines, host)) {
-      RuleGate rg;
+      // (field, needle) ids, sorted: the gate's identity.
+      std::vector<std::pair<uint32_t, uint32_t>> atoms;
       for (const auto& [name, needle] : g.needles) {
         const auto at =
-            std::find(gate_fields_.begin(), gate_fields_.end(), name);
-        const auto field = static_cast<uint32_t>(at - gate_fields_.begin());
-        if (at == gate_fields_.end()) {
-          gate_fields_.push_back(name);
+            std::find(field_names_.begin(), field_names_.end(), name);
+        const auto field = static_cast<uint32_t>(at - field_names_.begin());
+        if (at == field_names_.end()) {
+          field_names_.push_back(name);
           scanners_.push_back(std::make_unique<NeedleScanner>());
+          needle_gates_.emplace_back();
         }
-        rg.emplace_back(field, scanners_[field]->Add(needle));
+        atoms.emplace_back(field, scanners_[field]->Add(needle));
       }
-      gates.push_back(std::move(rg));
+      std::sort(atoms.begin(), atoms.end());
+      atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+      auto [it, added] = gate_ids.emplace(atoms, gate_fields_.size());
+      if (added) {
+        std::vector<uint32_t> fields;
+        for (const auto& [field, needle] : atoms) {
+          auto& of_needle = needle_gates_[field];
+          if (of_needle.size() <= needle) of_needle.resize(needle + 1);
+          of_needle[needle].push_back(it->second);
+          if (fields.empty() || fields.back() != field) fields.push_back(field);
+        }
+        gate_fields_.push_back(std::move(fields));
+      }
+      gates.push_back(it->second);
     }
-    gates_.push_back(std::move(gates));
+    rule_gates_.push_back(std::move(gates));
     const RuleKeys keys = KeysOf(rule.lines, host);
     if (keys.channels && keys.event_ids) {
       for (const std::string& c : *keys.channels)
@@ -124,7 +141,8 @@ Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
                       decider_.Add(rule.checks)});
   for (uint32_t r = 0; r < rules.rules().size(); ++r) all_.push_back(r);
   time_.resize(rules.rules().size());
-  gate_fields_.resize(rules.gate_fields().size());
+  gate_fields_.resize(rules.field_names().size());
+  gate_passed_.resize(rules.gates());
 }
 
 void Hunter::NewInput() {
@@ -143,29 +161,28 @@ void Hunter::Resolve(const std::vector<std::string>& columns) {
   if (id_column_ < 0) id_column_ = ColumnOf(columns, "EventID");
   for (size_t f = 0; f < gate_fields_.size(); ++f)
     if (gate_fields_[f].column < 0)
-      gate_fields_[f].column = ColumnOf(columns, set_.gate_fields()[f].c_str());
+      gate_fields_[f].column = ColumnOf(columns, set_.field_names()[f].c_str());
 }
 
 bool Hunter::GatesPass(uint32_t rule, const Record& record) {
-  for (const RuleSet::RuleGate& gate : set_.gates(rule)) {
-    bool found = false;
-    for (const auto& [field, needle] : gate) {
+  for (uint32_t gate : set_.rule_gates(rule)) {
+    if (gate_passed_[gate] == stamp_) continue;
+    for (uint32_t field : set_.gate_fields(gate)) {
       GateField& f = gate_fields_[field];
-      if (f.scanned != stamp_) {
-        f.scanned = stamp_;
-        // A missing field is empty text, which holds no literal.
-        std::string_view text;
-        if (f.column >= 0 &&
-            static_cast<size_t>(f.column) < record.cells.size())
-          text = record.cells[static_cast<size_t>(f.column)].value_or("");
-        set_.scanner(field).Scan(text, f.seen, stamp_);
-      }
-      if (f.seen[needle] == stamp_) {
-        found = true;
-        break;
-      }
+      if (f.scanned == stamp_) continue;
+      f.scanned = stamp_;
+      // A missing field is empty text, which holds no literal.
+      std::string_view text;
+      if (f.column >= 0 && static_cast<size_t>(f.column) < record.cells.size())
+        text = record.cells[static_cast<size_t>(f.column)].value_or("");
+      found_.clear();
+      set_.scanner(field).Scan(text, f.seen, stamp_, found_);
+      const auto& of_needle = set_.needle_gates(field);
+      for (uint32_t needle : found_)
+        if (needle < of_needle.size())
+          for (uint32_t g : of_needle[needle]) gate_passed_[g] = stamp_;
     }
-    if (!found) return false;
+    if (gate_passed_[gate] != stamp_) return false;
   }
   return true;
 }
@@ -207,13 +224,14 @@ void Hunter::Match(const Record& record,
                    std::vector<FeedNote>* notes) {
   matched.clear();
   Resolve(columns);
-  feeder_.Feed(record, columns, row_, forced_, notes);
+  feeder_.Load(record, columns, row_, notes);
   // Stamps tell this record's scans from earlier ones; 0 is "never".
   if (++stamp_ == 0) {
     for (GateField& g : gate_fields_) {
       g.scanned = 0;
       std::fill(g.seen.begin(), g.seen.end(), 0);
     }
+    std::fill(gate_passed_.begin(), gate_passed_.end(), 0);
     stamp_ = 1;
   }
   for (uint32_t r : CandidatesOf(record)) {
@@ -224,7 +242,7 @@ void Hunter::Match(const Record& record,
     const auto start = profile_ ? std::chrono::steady_clock::now()
                                 : std::chrono::steady_clock::time_point();
     const CompiledRule& rule = set_.rules()[r];
-    marks_.assign(forced_, set_.offset(r), rule.lines.size());
+    feeder_.MarksFor(set_.offset(r), rule.lines.size(), marks_);
     for (size_t k = 0; k < rule.checks.size(); ++k)
       marks_[rule.checks[k].line] =
           decider_.Decide(rules_[r].first_check + k, record) ? kForcedTrue

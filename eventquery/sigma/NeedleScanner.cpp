@@ -74,7 +74,7 @@ void NeedleScanner::Build() {
 }
 
 void NeedleScanner::Scan(std::string_view text, std::vector<uint32_t>& seen,
-                         uint32_t stamp) const {
+                         uint32_t stamp, std::vector<uint32_t>& found) const {
   if (seen.size() < needles_.size()) seen.resize(needles_.size(), 0);
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const size_t n = text.size();
@@ -94,8 +94,12 @@ void NeedleScanner::Scan(std::string_view text, std::vector<uint32_t>& seen,
     }
     s = delta_[s * classes_ + class_of_[Fold(static_cast<char>(b))]];
     for (uint32_t d = s; d != 0; d = dict_[d])
-      for (uint32_t k = ends_at_[d]; k < ends_at_[d + 1]; ++k)
-        seen[ends_[k]] = stamp;
+      for (uint32_t k = ends_at_[d]; k < ends_at_[d + 1]; ++k) {
+        const uint32_t id = ends_[k];
+        if (seen[id] == stamp) continue;
+        seen[id] = stamp;
+        found.push_back(id);
+      }
   }
 }
 

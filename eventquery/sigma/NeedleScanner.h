@@ -31,9 +31,10 @@ class NeedleScanner {
   void Build();
   size_t needles() const { return needles_.size(); }
 
-  // For each needle found in `text`, seen[id] = stamp.
-  void Scan(std::string_view text, std::vector<uint32_t>& seen,
-            uint32_t stamp) const;
+  // For each needle found in `text`, seen[id] = stamp, and its id appended
+  // to `found` the first time.
+  void Scan(std::string_view text, std::vector<uint32_t>& seen, uint32_t stamp,
+            std::vector<uint32_t>& found) const;
 
  private:
   struct BuildNode {

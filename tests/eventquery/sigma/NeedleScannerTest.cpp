@@ -53,7 +53,7 @@ TEST(NeedleScannerTest, FindsWhatPlainSearchFinds) {
       EXPECT_LT(scanner.Add(needle), needles.size());
     }
     scanner.Build();
-    std::vector<uint32_t> seen;
+    std::vector<uint32_t> seen, found;
     for (int t = 0; t < 20; ++t) {
       std::string text;
       for (int k = pick(16); k > 0; --k) {
@@ -61,7 +61,12 @@ TEST(NeedleScannerTest, FindsWhatPlainSearchFinds) {
         text.append(kPieces[p], p == 10 ? 1 : std::strlen(kPieces[p]));
       }
       const uint32_t stamp = static_cast<uint32_t>(round * 20 + t + 1);
-      scanner.Scan(text, seen, stamp);
+      found.clear();
+      scanner.Scan(text, seen, stamp, found);
+      for (uint32_t id : found) EXPECT_EQ(seen[id], stamp);
+      for (size_t a = 0; a < found.size(); ++a)
+        for (size_t b = a + 1; b < found.size(); ++b)
+          EXPECT_NE(found[a], found[b]);  // each once
       const std::string folded = Folded(text);
       for (const std::string& needle : needles) {
         std::string lower = needle;

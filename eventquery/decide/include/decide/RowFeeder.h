@@ -65,6 +65,13 @@ class RowFeeder {
   bool Feed(const Record& record, const std::vector<std::string>& columns,
             memhost::MemoryDataRow& row, std::string& forced,
             std::vector<FeedNote>* notes);
+  // Feed in two steps, for callers that want the marks of some lines
+  // only: Load fills `row` (and the notes); MarksFor then gives the marks
+  // of lines [first, first + count) of the record last loaded, and is
+  // true when any of them is forced.
+  void Load(const Record& record, const std::vector<std::string>& columns,
+            memhost::MemoryDataRow& row, std::vector<FeedNote>* notes);
+  bool MarksFor(size_t first, size_t count, std::string& forced) const;
 
   // Forgets the columns found so far: the next input has columns of its
   // own.

@@ -60,13 +60,23 @@ class RuleSet {
   // How many rules the index can skip at all (those with a key).
   size_t keyed() const { return rules_.size() - always_.size(); }
 
-  // One of these literals must stand in its field: (field, needle) pairs,
-  // the field into gate_fields(), the needle an id of its scanner.
-  using RuleGate = std::vector<std::pair<uint32_t, uint32_t>>;
-  const std::vector<RuleGate>& gates(size_t rule) const { return gates_[rule]; }
-  const std::vector<std::string>& gate_fields() const { return gate_fields_; }
+  // Gates are numbered across rules, the same gate of two rules once. A
+  // gate passes when a needle of it is found: needle_gates(field)[needle]
+  // lists the gates each needle passes; gate_fields(gate) the fields a
+  // gate's needles are in (into field_names()).
+  const std::vector<uint32_t>& rule_gates(size_t rule) const {
+    return rule_gates_[rule];
+  }
+  size_t gates() const { return gate_fields_.size(); }
+  const std::vector<uint32_t>& gate_fields(uint32_t gate) const {
+    return gate_fields_[gate];
+  }
+  const std::vector<std::string>& field_names() const { return field_names_; }
   const NeedleScanner& scanner(uint32_t field) const {
     return *scanners_[field];
+  }
+  const std::vector<std::vector<uint32_t>>& needle_gates(uint32_t field) const {
+    return needle_gates_[field];
   }
 
  private:
@@ -77,9 +87,11 @@ class RuleSet {
   std::unordered_map<std::string, std::vector<uint32_t>> by_channel_;
   std::unordered_map<std::string, std::vector<uint32_t>> by_id_;
   std::unordered_map<std::string, std::vector<uint32_t>> by_both_;
-  std::vector<std::vector<RuleGate>> gates_;
-  std::vector<std::string> gate_fields_;
+  std::vector<std::vector<uint32_t>> rule_gates_;
+  std::vector<std::vector<uint32_t>> gate_fields_;
+  std::vector<std::string> field_names_;
   std::vector<std::unique_ptr<NeedleScanner>> scanners_;
+  std::vector<std::vector<std::vector<uint32_t>>> needle_gates_;
 };
 
 class Hunter {
@@ -118,7 +130,7 @@ class Hunter {
   HostDecider decider_;
   std::vector<Rule> rules_;
   memhost::MemoryDataRow row_;
-  std::string forced_, marks_, channel_;
+  std::string marks_, channel_;
   std::vector<uint32_t> all_;
   std::unordered_map<std::string, std::vector<uint32_t>> cache_;
   std::string cache_key_;
@@ -135,6 +147,8 @@ class Hunter {
     std::vector<uint32_t> seen;  // per needle: the stamp it was seen at
   };
   std::vector<GateField> gate_fields_;
+  std::vector<uint32_t> gate_passed_;  // per gate: the stamp it passed at
+  std::vector<uint32_t> found_;
   uint32_t stamp_ = 0;
 };
 
