@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "Commands.h"
+#include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
 #include "common/Ascii.h"
@@ -80,29 +81,14 @@ class Hunt {
     per_rule_.assign(set_->rules().size(), 0);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
-    std::vector<std::string> inputs = options_.inputs;
-    if (inputs.empty()) inputs.push_back("-");
-    for (const std::string& path : inputs) {
-      if (eventquery::StopRequested()) break;
-      Input input(path, options_.input_format, options_.encoding);
-      if (eventquery::StopRequested()) break;
-      if (!input.ok()) {
-        reporter_.Failure(input.name() + ": " + input.error());
-        continue;
-      }
-      ReadInput(input);
-    }
+    ForEachInput(options_.inputs, options_.input_format, options_.encoding,
+                 reporter_, [this](Input& input) { ReadInput(input); });
     const std::string output_error = FlushStandardOutput();
     if (!output_error.empty())
       reporter_.Failure("standard output: " + output_error);
     reporter_.Finish(records_, detections_, !output_error.empty());
     Summary();
-    if (const int signal = eventquery::StopSignal(); signal != 0) {
-      reporter_.Note(std::string("interrupted by ") +
-                     (signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
-                     std::to_string(records_) + " record(s)");
-      return 128 + signal;
-    }
+    if (const int stopped = StoppedStatus(reporter_, records_)) return stopped;
     if (reporter_.failed() || rules_failed_) return kError;
     return detections_ > 0 ? kMatched : 1;
   }

@@ -9,6 +9,7 @@
 
 #include "Batch.h"
 #include "Deciders.h"
+#include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
 #include "decide/RecordMatcher.h"
@@ -39,21 +40,8 @@ class Run {
   }
 
   int Go() {
-    std::vector<std::string> inputs = options_.inputs;
-    if (inputs.empty()) inputs.push_back("-");
-    for (const std::string& path : inputs) {
-      if (eventquery::StopRequested()) break;
-      Input input(path, options_.input_format, options_.encoding);
-      // A stop while the input opened (a wait for its first bytes) is no
-      // failure of it.
-      if (eventquery::StopRequested()) break;
-      if (!input.ok()) {
-        // Like grep: say why, go on with the others, fail at the end.
-        reporter_.Failure(input.name() + ": " + input.error());
-        continue;
-      }
-      ReadInput(input);
-    }
+    ForEachInput(options_.inputs, options_.input_format, options_.encoding,
+                 reporter_, [this](Input& input) { ReadInput(input); });
     if (options_.count)
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
     // Records stand in the buffer until this flush: only now are they
@@ -62,12 +50,7 @@ class Run {
     const bool output_failed = !output_error.empty();
     if (output_failed) reporter_.Failure("standard output: " + output_error);
     reporter_.Finish(records_, written_, output_failed);
-    if (const int signal = eventquery::StopSignal(); signal != 0) {
-      reporter_.Note(std::string("interrupted by ") +
-                     (signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
-                     std::to_string(records_) + " record(s)");
-      return 128 + signal;
-    }
+    if (const int stopped = StoppedStatus(reporter_, records_)) return stopped;
     if (reporter_.failed()) return 2;
     return written_ > 0 ? 0 : 1;
   }

@@ -1,0 +1,56 @@
+// What `match` and `hunt` do alike around their inputs: opening each in
+// turn, and the end of a run a signal stopped.
+//
+// Thread safety: the main thread.
+
+#ifndef EVFILTER_INPUTLOOP_H_
+#define EVFILTER_INPUTLOOP_H_
+
+#include <csignal>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Reporter.h"
+#include "records/Inputs.h"
+#include "records/Stop.h"
+
+namespace evfilter {
+
+// Calls read(input) for each of `paths` (standard input when there are
+// none) that opens. Like grep, an input that cannot be opened is reported
+// and the others are read. A stop ends the loop, also one that came while
+// an input opened (a wait for its first bytes), which is no failure of it.
+template <typename Read>
+void ForEachInput(std::vector<std::string> paths,
+                  const std::optional<eventquery::Format>& format,
+                  eventquery::Encoding encoding, Reporter& reporter,
+                  Read read) {
+  if (paths.empty()) paths.push_back("-");
+  for (const std::string& path : paths) {
+    if (eventquery::StopRequested()) break;
+    eventquery::Input input(path, format, encoding);
+    if (eventquery::StopRequested()) break;
+    if (!input.ok()) {
+      reporter.Failure(input.name() + ": " + input.error());
+      continue;
+    }
+    read(input);
+  }
+}
+
+// 128 + the signal that stopped the run, said with the records read
+// until then; 0 when none did.
+inline int StoppedStatus(Reporter& reporter, uint64_t records) {
+  const int signal = eventquery::StopSignal();
+  if (signal == 0) return 0;
+  reporter.Note(std::string("interrupted by ") +
+                (signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
+                std::to_string(records) + " record(s)");
+  return 128 + signal;
+}
+
+}  // namespace evfilter
+
+#endif  // EVFILTER_INPUTLOOP_H_
