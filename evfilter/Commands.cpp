@@ -160,6 +160,8 @@ int RunShowRule(const FilterOptions& fo, bool as_json) {
     if (load.loaded.size() > 1)
       std::cerr << "evfilter: " << fo.rule_file << " holds "
                 << load.loaded.size() << " rules; show takes a file of one\n";
+    else if (load.rejected.empty())
+      std::cerr << "evfilter: " << fo.rule_file << ": no rule in it\n";
     throw Exit{kError};
   }
   const eventquery::sigma::CompiledRule& rule = load.loaded[0];

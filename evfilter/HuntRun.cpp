@@ -133,6 +133,12 @@ class Hunt {
         rules_failed_ = true;
         std::fprintf(stderr, "evfilter: %s: %s\n", r.meta.file.c_str(),
                      r.reason.c_str());
+      } else if (!options_.list) {
+        // Each rule not run is named; --list writes them as data instead.
+        std::fprintf(stderr, "evfilter: %s%s: not supported: %s\n",
+                     r.meta.file.c_str(),
+                     r.meta.id.empty() ? "" : (" (" + r.meta.id + ")").c_str(),
+                     r.reason.c_str());
       }
     }
   }
@@ -219,14 +225,15 @@ class Hunt {
               " left out by --min-level or --status";
     line += ", from " + std::to_string(files_) + " file(s)";
     std::fprintf(stderr, "evfilter: %s\n", line.c_str());
-    size_t everywhere = 0;
+    size_t unmapped = 0;
     for (const CompiledRule& r : set_->rules())
-      everywhere += r.notes.empty() ? 0 : 1;
-    if (everywhere > 0)
+      unmapped += r.notes.empty() ? 0 : 1;
+    if (unmapped > 0)
       std::fprintf(stderr,
-                   "evfilter: %zu rule(s) run on every event: their log "
-                   "source has no mapping to event log fields (see --list)\n",
-                   everywhere);
+                   "evfilter: %zu rule(s) with a log source that has no "
+                   "mapping to event log fields, run on more events (see "
+                   "--list)\n",
+                   unmapped);
   }
 
   void Summary() const {
@@ -311,6 +318,8 @@ class Hunt {
     }
     hunter_->NewInput();
     std::vector<std::string> wanted = hunter_->feeder().field_names();
+    // fieldref's other field is read by the host only.
+    for (const std::string& f : set_->host_fields()) wanted.push_back(f);
     for (const char* f : {"Channel", "EventID", "Computer"})
       wanted.push_back(f);
     reader->WantFields(wanted);
@@ -327,7 +336,6 @@ class Hunt {
     uint64_t number = 0;
     while (NextRecord(*reader, input, record)) {
       reporter_.progress().Tick(++records_, reader->bytes_read());
-      ++number;
       if (!record.problem.empty()) {
         if (record.fatal)
           reporter_.Failure(eventquery::LostInput(Place(record), record));
@@ -337,6 +345,9 @@ class Hunt {
                                  !record.where.empty());
         continue;
       }
+      // Records are counted as the readers give them: a line that is no
+      // record is none (so that record_id is a frame's row too).
+      ++number;
       notes.clear();
       try {
         hunter_->Match(record, reader->columns(), matched, &notes);

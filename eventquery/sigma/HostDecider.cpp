@@ -109,6 +109,8 @@ bool HostDecider::Decide(size_t slot, const Record& record) const {
     }
     case HostCheck::kNull:
       return !has_value || (*cell)->empty();
+    case HostCheck::kValue:
+      return has_value;
     case HostCheck::kKeyword:
       break;
   }

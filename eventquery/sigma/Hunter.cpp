@@ -6,6 +6,7 @@
 #include "NeedleScanner.h"
 #include "RuleKeys.h"
 #include "common/Ascii.h"
+#include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
 
 namespace eventquery::sigma {
@@ -108,6 +109,14 @@ RuleSet::RuleSet(std::vector<CompiledRule> rules,
     }
     rule_gates_.push_back(std::move(gates));
     const RuleKeys keys = KeysOf(rule.lines, host);
+    size_t longest_channel = 0, longest_id = 0;
+    if (keys.channels)
+      for (const std::string& k : *keys.channels)
+        longest_channel = std::max(longest_channel, k.size());
+    if (keys.event_ids)
+      for (const std::string& k : *keys.event_ids)
+        longest_id = std::max(longest_id, k.size());
+    longest_key_ = std::max(longest_key_, longest_channel + 1 + longest_id);
     if (keys.channels && keys.event_ids) {
       for (const std::string& c : *keys.channels)
         for (const std::string& id : *keys.event_ids)
@@ -125,6 +134,17 @@ RuleSet::RuleSet(std::vector<CompiledRule> rules,
 
 RuleSet::~RuleSet() = default;
 
+std::vector<std::string> RuleSet::host_fields() const {
+  std::vector<std::string> names;
+  for (const CompiledRule& rule : rules_)
+    for (const HostCheck& c : rule.checks)
+      for (const std::string* f : {&c.field, &c.other})
+        if (!f->empty() &&
+            std::find(names.begin(), names.end(), *f) == names.end())
+          names.push_back(*f);
+  return names;
+}
+
 std::vector<uint32_t> RuleSet::Candidates(const std::string& channel,
                                           const std::string& event_id) const {
   std::vector<uint32_t> out = always_;
@@ -140,6 +160,27 @@ Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
     rules_.push_back({std::make_unique<FilterVariants>(rule.lines),
                       decider_.Add(rule.checks)});
   for (uint32_t r = 0; r < rules.rules().size(); ++r) all_.push_back(r);
+  // The fields each rule reads, in the feeder's numbering.
+  const std::vector<std::string> names = feeder_.field_names();
+  for (const CompiledRule& rule : rules.rules()) {
+    std::vector<uint32_t> fields;
+    for (const ConditionLine& line : rule.lines) {
+      const std::string name = common::ToUtf8(line.field);
+      // The module reads an empty REL_EXT_TAGS from EXT_TAGS.
+      for (const std::string& f :
+           {name, common::EqualsNoCase(name, "REL_EXT_TAGS")
+                      ? std::string("EXT_TAGS")
+                      : name}) {
+        const auto at = std::find(names.begin(), names.end(), f);
+        if (at != names.end())
+          fields.push_back(static_cast<uint32_t>(at - names.begin()));
+      }
+    }
+    std::sort(fields.begin(), fields.end());
+    fields.erase(std::unique(fields.begin(), fields.end()), fields.end());
+    rule_fields_.push_back(std::move(fields));
+  }
+  field_read_.resize(names.size());
   time_.resize(rules.rules().size());
   gate_fields_.resize(rules.field_names().size());
   gate_passed_.resize(rules.gates());
@@ -197,25 +238,31 @@ const std::vector<uint32_t>& Hunter::CandidatesOf(const Record& record) {
   // that is ASCII folding. A missing field is empty text to it. Other text
   // runs every rule.
   cache_key_.clear();
-  for (const int64_t column : {channel_column_, id_column_}) {
-    if (column == id_column_) {
+  for (int which = 0; which < 2; ++which) {
+    if (which == 1) {
       channel_ = cache_key_;
       cache_key_.push_back('\0');
     }
-    const auto text = cell(column);
+    const auto text = cell(which == 0 ? channel_column_ : id_column_);
     if (!text) continue;
     for (char c : *text) {
       if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) return all_;
       cache_key_.push_back(common::AsciiLower(c));
     }
   }
+  const std::string id = cache_key_.substr(channel_.size() + 1);
+  // A key far longer than any rule's gets no entry: hostile values must
+  // not fill the cache.
+  if (cache_key_.size() > set_.longest_key() + 64) {
+    uncached_ = set_.Candidates(channel_, id);
+    return uncached_;
+  }
   if (const auto it = cache_.find(cache_key_); it != cache_.end())
     return it->second;
   // Events have few distinct channel and id pairs; a bound keeps hostile
   // input from growing the cache.
   if (cache_.size() >= 4096) cache_.clear();
-  return cache_[cache_key_] =
-             set_.Candidates(channel_, cache_key_.substr(channel_.size() + 1));
+  return cache_[cache_key_] = set_.Candidates(channel_, id);
 }
 
 void Hunter::Match(const Record& record,
@@ -224,7 +271,8 @@ void Hunter::Match(const Record& record,
                    std::vector<FeedNote>* notes) {
   matched.clear();
   Resolve(columns);
-  feeder_.Load(record, columns, row_, notes);
+  pending_.clear();
+  feeder_.Load(record, columns, row_, notes != nullptr ? &pending_ : nullptr);
   // Stamps tell this record's scans from earlier ones; 0 is "never".
   if (++stamp_ == 0) {
     for (GateField& g : gate_fields_) {
@@ -232,6 +280,7 @@ void Hunter::Match(const Record& record,
       std::fill(g.seen.begin(), g.seen.end(), 0);
     }
     std::fill(gate_passed_.begin(), gate_passed_.end(), 0);
+    std::fill(field_read_.begin(), field_read_.end(), 0);
     stamp_ = 1;
   }
   for (uint32_t r : CandidatesOf(record)) {
@@ -247,10 +296,15 @@ void Hunter::Match(const Record& record,
       marks_[rule.checks[k].line] =
           decider_.Decide(rules_[r].first_check + k, record) ? kForcedTrue
                                                              : kForcedFalse;
+    for (uint32_t f : rule_fields_[r]) field_read_[f] = stamp_;
     if (rules_[r].variants->For(marks_)->IsMatch(&row_)) matched.push_back(r);
     ++decisions_;
     if (profile_) time_[r] += std::chrono::steady_clock::now() - start;
   }
+  // What the cells held is news only for the rules that read them.
+  if (notes != nullptr)
+    for (FeedNote& n : pending_)
+      if (field_read_[n.field] == stamp_) notes->push_back(std::move(n));
 }
 
 RuleMatcher::RuleMatcher(const CompiledRule& rule, Zone zone)

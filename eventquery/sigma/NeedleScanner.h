@@ -29,7 +29,6 @@ class NeedleScanner {
   uint32_t Add(const std::string& needle);
   // Makes the automaton; no Add after it.
   void Build();
-  size_t needles() const { return needles_.size(); }
 
   // For each needle found in `text`, seen[id] = stamp, and its id appended
   // to `found` the first time.

@@ -181,7 +181,10 @@ class Compiler {
         MapLogSource(meta_.product, meta_.category, meta_.service);
     if (!source.unmapped.empty())
       rule.notes.push_back(source.unmapped +
-                           ": the rule is run on every event");
+                           (source.partly
+                                ? ": the rule is run on every event of the "
+                                  "service's channel"
+                                : ": the rule is run on every event"));
     if (!source.channels.empty()) {
       std::vector<Node> any;
       for (const std::string& c : source.channels)
@@ -208,8 +211,14 @@ class Compiler {
   }
 
  private:
-  static Node Line(const std::string& field, int32_t op,
-                   const std::string& value, int32_t type) {
+  // Every condition of the rule passes here: YAML aliases, identifiers
+  // used twice and expansions multiply them, so a few bytes of YAML could
+  // make millions.
+  Node Line(const std::string& field, int32_t op, const std::string& value,
+            int32_t type) {
+    if (++conditions_ > kMaxConditions)
+      throw Unsupported("the rule compiles to more than " +
+                        std::to_string(kMaxConditions) + " conditions");
     Node n;
     n.leaf.field = common::ToUtf16(field);
     n.leaf.op = op;
@@ -327,6 +336,8 @@ class Compiler {
       const auto found = options_.placeholders.find(name);
       if (found == options_.placeholders.end())
         throw Unsupported("placeholder %" + name + "% is not defined");
+      if (found->second.empty())
+        throw Unsupported("placeholder %" + name + "% has no values");
       std::vector<std::string> next;
       for (const std::string& f : forms)
         for (const std::string& v : found->second) next.push_back(f + v);
@@ -391,13 +402,19 @@ class Compiler {
       c.written = "cased: " + written;
       return Host(std::move(c));
     }
-    // Only stars: any text, the empty one too, which no LIKE pattern of
-    // the module matches; CONTAINS of nothing does.
+    // Only stars: any value, the empty one too (which no LIKE pattern of
+    // the module matches), but not a missing one, which the module would
+    // see as empty text.
     const size_t n = v.pieces.size();
     if (n > 0 &&
         std::all_of(v.pieces.begin(), v.pieces.end(),
-                    [](const Piece& p) { return p.kind == Piece::kAny; }))
-      return Line(field, kContains, "", kText);
+                    [](const Piece& p) { return p.kind == Piece::kAny; })) {
+      HostCheck c;
+      c.kind = HostCheck::kValue;
+      c.field = field;
+      c.written = "any value: " + written;
+      return Host(std::move(c));
+    }
     // A literal between two "*": the module's CONTAINS finds it.
     if (n >= 2 && v.pieces[0].kind == Piece::kAny &&
         v.pieces[n - 1].kind == Piece::kAny) {
@@ -516,6 +533,8 @@ class Compiler {
   std::vector<std::string> identifiers_;
   std::vector<YAML::Node> definitions_;
   std::vector<HostCheck> checks_;
+  static constexpr size_t kMaxConditions = 100000;
+  size_t conditions_ = 0;
 };
 
 // Reads the documents' events and nothing else, to see where each starts.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/Ascii.h"
 #include "common/Utf8.h"
 
 namespace eventquery::sigma {
@@ -209,9 +210,12 @@ class GateParser {
   }
 
   Need Leaf(const ConditionLine& l, size_t index) const {
+    // An empty REL_EXT_TAGS is read from EXT_TAGS by the module: its
+    // literals may stand in another field.
     if (l.negate || l.inverted || l.has_tag || l.type != 1 ||
         (index < host_.size() && host_[index]) || l.field == u"Channel" ||
-        l.field == u"EventID")
+        l.field == u"EventID" ||
+        common::EqualsNoCase(common::ToUtf8(l.field), "REL_EXT_TAGS"))
       return {};
     std::optional<std::string> needle;
     if (l.op == 0 || l.op == 2)

@@ -1,8 +1,11 @@
 #include "RuleTree.h"
 
+#include "SigmaValue.h"
+
 namespace eventquery::sigma {
 
 Node Group(Node::Kind kind, std::vector<Node> kids) {
+  if (kids.empty()) throw Unsupported("an empty group of conditions");
   if (kids.size() == 1) return std::move(kids[0]);
   Node group;
   group.kind = kind;

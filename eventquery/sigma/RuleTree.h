@@ -28,6 +28,7 @@ struct Node {
   int host = -1;       // kLeaf: the host check deciding it, or -1
 };
 
+// Throws Unsupported for no kids.
 Node Group(Node::Kind kind, std::vector<Node> kids);
 // NOT node, pushed down to its conditions.
 Node Negated(Node node);

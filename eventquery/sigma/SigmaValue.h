@@ -39,7 +39,7 @@ inline constexpr char32_t kDashes[] = {U'-', U'/', U'\u2013', U'\u2014',
 // A rule's text with its wildcards: "*" and "?" are wildcards, "\" before
 // "*", "?" or "\" makes that character literal, any other "\" is itself.
 SigmaValue WithWildcards(std::string_view utf8);
-// A text without wildcards (a placeholder's value is read as a rule value).
+// A text without wildcards (what base64 makes).
 SigmaValue Literal(std::string_view utf8);
 
 bool HasWildcards(const SigmaValue& v);

@@ -101,8 +101,10 @@ const Service kServices[] = {
     {"iis-configuration", {"Microsoft-IIS-Configuration/Operational"}},
     {"kernel-event-tracing", {"Microsoft-Windows-Kernel-EventTracing"}},
     {"kernel-shimengine",
+     // The appendix writes the second with a "WinEventLog:" prefix, which
+     // no event's Channel has.
      {"Microsoft-Windows-Kernel-ShimEngine/Operational",
-      "WinEventLog:Microsoft-Windows-Kernel-ShimEngine/Diagnostic"}},
+      "Microsoft-Windows-Kernel-ShimEngine/Diagnostic"}},
     {"ldap", {"Microsoft-Windows-LDAP-Client/Debug"}},
     {"lsa-server", {"Microsoft-Windows-LSA/Operational"}},
     {"msexchange-management", {"MSExchange Management"}},
@@ -140,7 +142,11 @@ SourceConditions MapLogSource(std::string_view product,
                               std::string_view category,
                               std::string_view service) {
   SourceConditions out;
-  if (category.empty() && service.empty()) return out;
+  if (product == "windows" && category.empty() && service.empty()) return out;
+  if (product.empty() && category.empty() && service.empty()) {
+    out.unmapped = "the rule names no log source";
+    return out;
+  }
   if (product != "windows") {
     out.unmapped = "log source " +
                    std::string(product.empty()
@@ -173,7 +179,9 @@ SourceConditions MapLogSource(std::string_view product,
         out.unmapped = "log source service '" + std::string(service) +
                        "' has no mapping to event log fields";
     } else if (out.channels.empty()) {
+      // An unmapped category: the service's channels alone.
       out.channels = std::move(channels);
+      out.partly = true;
     } else {
       // Both name channels: an event must be in one that both allow.
       std::vector<std::string> both;

@@ -16,8 +16,10 @@ namespace eventquery::sigma {
 struct SourceConditions {
   std::vector<std::string> channels;  // any of them ("" none: any channel)
   std::vector<int> event_ids;         // any of them (none: any id)
-  // Why the log source adds no condition although it names one, or "".
+  // Why the log source adds no condition although it names one (or, when
+  // `partly`, only the service's channel), or "".
   std::string unmapped;
+  bool partly = false;
 };
 
 SourceConditions MapLogSource(std::string_view product,

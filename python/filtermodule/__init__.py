@@ -183,23 +183,32 @@ class SigmaFilter:
     ``hunt``. Pickles as the rule's text."""
 
     def __init__(self, path_or_text, placeholders=None, utc=False):
-        text = _rule_text(path_or_text)
-        self._source = (text, placeholders, bool(utc))
-        self._core = _sigma_core(None, text, placeholders, utc)
+        self._source = (path_or_text, placeholders, bool(utc))
+        self._core = _sigma_core(*_rule_sources(path_or_text), placeholders,
+                                 utc)
         rejected = self._core.rejected
+        unreadable = [r for r in rejected if r["unreadable"]]
+        if unreadable:
+            raise ReadError("%s: %s" % (unreadable[0]["file"],
+                                        unreadable[0]["reason"]))
+        if len(self._core) + len(rejected) > 1:
+            raise ValueError("%d rules; Filter.from_sigma takes one, hunt "
+                             "takes many" % (len(self._core) + len(rejected)))
         if len(self._core) != 1:
-            reasons = "; ".join(r["reason"] for r in rejected)
-            if len(self._core) > 1:
-                raise ValueError("%d rules; Filter.from_sigma takes one, "
-                                 "hunt takes many" % len(self._core))
             raise ValueError("the rule cannot be compiled exactly: " +
-                             (reasons or "no rule document"))
+                             (rejected[0]["reason"] if rejected
+                              else "no rule document"))
         self.rule = self._core.loaded[0]
         for note in self.rule["notes"]:
             warnings.warn(note, RuleWarning, stacklevel=3)
 
+    # Pickled as the rule's text, so that it travels where the file is not.
     def __reduce__(self):
-        return (SigmaFilter, self._source)
+        source, placeholders, utc = self._source
+        if not (isinstance(source, str) and "\n" in source):
+            with open(os.fspath(source), encoding="utf-8") as f:
+                source = f.read()
+        return (SigmaFilter, (source, placeholders, utc))
 
     @property
     def lines(self):
@@ -268,6 +277,8 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     _report_rules(core)
     metas = core.loaded
     chosen = _chosen(metas, min_level, status)
+    if not any(chosen):
+        raise ValueError("no rule is left by min_level and status")
     if isinstance(frame_or_paths, pd.DataFrame):
         parts = [(None, frame_or_paths, False)]
     else:
@@ -293,6 +304,8 @@ def _chosen(metas, min_level, status):
 
 
 def _detections(core, metas, chosen, name, df, evtx):
+    import pandas as pd
+
     rows, rules, notes = _hunt_frame(core, df)
     _warn_cells(notes)
     columns = [str(c) for c in df.columns]
@@ -303,20 +316,25 @@ def _detections(core, metas, chosen, name, df, evtx):
     time_columns = [column_of(f) for f in _TIME_FIELDS]
     time_columns = [c for c in time_columns if c is not None]
     out = []
+    def missing(v):
+        return v is None or (np.ndim(v) == 0 and bool(pd.isna(v)))
     for row, rule in zip(rows.tolist(), rules.tolist()):
         if not chosen[rule]:
             continue
-        values = df.iloc[row]
+        values = df.iloc[row].tolist()
+        # evfilter numbers the records it reads, as the frame's rows are.
         record_id = row + 1
-        if record_column is not None and values.iloc[record_column] is not None:
-            record_id = int(values.iloc[record_column])
+        if record_column is not None and not missing(values[record_column]):
+            try:
+                record_id = int(values[record_column])
+            except (TypeError, ValueError):
+                pass
         timestamp = None
         for c in time_columns:
-            if values.iloc[c] is not None:
-                timestamp = values.iloc[c]
+            if not missing(values[c]):
+                timestamp = values[c]
                 break
-        event = {columns[i]: v for i, v in enumerate(values.tolist())
-                 if v is not None}
+        event = {columns[i]: v for i, v in enumerate(values) if not missing(v)}
         m = metas[rule]
         out.append((m["id"], m["title"], m["level"], name, record_id,
                     timestamp, event))
@@ -326,14 +344,6 @@ def _detections(core, metas, chosen, name, df, evtx):
 def _is_evtx(path):
     with open(path, "rb") as f:
         return f.read(8) == b"ElfFile\0"
-
-
-def _rule_text(path_or_text):
-    """A rule's text: the text itself, or the file's."""
-    if isinstance(path_or_text, str) and "\n" in path_or_text:
-        return path_or_text
-    with open(os.fspath(path_or_text), encoding="utf-8") as f:
-        return f.read()
 
 
 def _rule_sources(rules):
@@ -367,10 +377,10 @@ def _report_rules(core):
         more = "" if len(rejected) <= 5 else "; and %d more" % (len(rejected) - 5)
         warnings.warn("%d rule(s) not supported and skipped: %s%s" %
                       (len(rejected), shown, more), RuleWarning, stacklevel=3)
-    everywhere = sum(1 for r in core.loaded if r["notes"])
-    if everywhere:
-        warnings.warn("%d rule(s) run on every event: their log source has "
-                      "no mapping to event log fields" % everywhere,
+    unmapped = sum(1 for r in core.loaded if r["notes"])
+    if unmapped:
+        warnings.warn("%d rule(s) with a log source that has no mapping to "
+                      "event log fields, run on more events" % unmapped,
                       RuleWarning, stacklevel=3)
     if len(core) == 0:
         raise ValueError("no rule could be loaded from the rules given")

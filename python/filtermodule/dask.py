@@ -30,7 +30,8 @@ machine.
 
 hunt runs Sigma rules over event files as filtermodule.hunt does, a task
 per file (a Windows event log per piece of its chunks), and gives the
-detections in input order, then rule id.
+detections in input order, then rule id. The workers read the rule files
+from the same paths.
 
 Thread safety: every partition builds its own Filter (and its own rules),
 so Dask's worker threads never share one.
@@ -143,7 +144,8 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
 
     The rules are loaded where hunt is called (so a rule file that cannot
     be read raises there, and rules that are not supported are warned of
-    there), and their texts travel to the workers. A Windows event log is
+    there); each worker loads them again from the same paths (or text) and
+    raises ReadError if it does not find the same rules. A Windows event log is
     divided between its chunks (record_id is the EventRecordID); any other
     input is one task, so that record_id counts its records."""
     import dask.dataframe as dd
@@ -155,42 +157,23 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     core = _sigma_core(*sources, placeholders, utc)
     _report_rules(core)
     _chosen(core.loaded, min_level, status)  # a bad level raises here
-    texts = _rule_texts(*sources)
+    # The workers load the same rules, and check that they did.
+    expected = [m["id"] for m in core.loaded]
     tasks = []
     for path in _expand(paths):
         if _is_evtx(path):
             plan = _core.divide_input(path, "evtx", 64 << 20, "")
             if plan["divided"]:
-                tasks.extend((path, p, texts, placeholders, min_level, status,
-                              utc, format, encoding) for p in plan["pieces"])
+                tasks.extend((path, p, sources, expected, placeholders,
+                              min_level, status, utc, format, encoding)
+                             for p in plan["pieces"])
                 continue
-        tasks.append((path, None, texts, placeholders, min_level, status, utc,
-                      format, encoding))
+        tasks.append((path, None, sources, expected, placeholders, min_level,
+                      status, utc, format, encoding))
     meta = pd.DataFrame({c: pd.Series([], dtype="int64" if c == "record_id"
                                       else object)
                          for c in _DETECTION_COLUMNS})
     return dd.from_map(_hunt_task, tasks, meta=meta, enforce_metadata=False)
-
-
-def _rule_texts(paths, text):
-    """The rule files' texts, in the order the rules are loaded."""
-    import os
-
-    if text is not None:
-        return [text]
-    files = []
-    for path in paths:
-        if os.path.isdir(path):
-            for root, _, names in os.walk(path):
-                files.extend(os.path.join(root, n) for n in names
-                             if n.endswith((".yml", ".yaml")))
-        else:
-            files.append(path)
-    texts = []
-    for f in sorted(files):
-        with open(f, encoding="utf-8", errors="surrogateescape") as handle:
-            texts.append(handle.read())
-    return texts
 
 
 def _hunt_task(task):
@@ -199,10 +182,14 @@ def _hunt_task(task):
     from . import (RuleWarning, _DETECTION_COLUMNS, _chosen, _detections,
                    _frame, _is_evtx, _sigma_core)
 
-    path, piece, texts, placeholders, min_level, status, utc, format, \
-        encoding = task
-    # One YAML stream of every rule file: "---" between them.
-    core = _sigma_core([], "\n---\n".join(texts), placeholders, utc)
+    path, piece, sources, expected, placeholders, min_level, status, utc, \
+        format, encoding = task
+    core = _sigma_core(*sources, placeholders, utc)
+    loaded = [m["id"] for m in core.loaded]
+    if loaded != expected:
+        raise ReadError("a worker loaded %d rule(s) from %s, where hunt was "
+                        "called %d: the rule files must be the same there" %
+                        (len(loaded), sources[0] or "the text", len(expected)))
     if piece is None:
         read = _core.read_frame(path, format or "", None, None, encoding or "")
     else:

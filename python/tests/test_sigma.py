@@ -120,6 +120,12 @@ def test_what_cannot_be_loaded_is_said(tmp_path, rules):
         fm.Filter.from_sigma(LOOKAROUND)
     with pytest.raises(ValueError, match="takes one"):
         fm.Filter.from_sigma(FAILED + "---\n" + REGEX)
+    with pytest.raises(ValueError, match="takes one"):
+        fm.Filter.from_sigma(FAILED + "---\n" + LOOKAROUND)
+    stuck = tmp_path / "stuck.yml"
+    stuck.write_text(",")
+    with pytest.raises(fm.ReadError, match="outside a flow collection"):
+        fm.Filter.from_sigma(str(stuck))
     (tmp_path / "rules" / "broken.yml").write_text("title: x\ndetection: [a\n")
     log = make_evtx(tmp_path / "Security.evtx", 10)
     with pytest.raises(fm.ReadError, match="broken.yml: not YAML"):

@@ -164,6 +164,11 @@ TEST_F(EvfilterHuntTest, DetectionsInInputOrderThenRuleId) {
       std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("events: 19 read"), std::string::npos);
+  // Each rule not run is named with its file, id and reason.
+  EXPECT_NE(r.err.find("backref.yml (11111111-0000-0000-0000-000000000004): "
+                       "not supported: regular expression"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find("detections: 11 (critical 0, high 5, medium 3, low 3, "
                        "informational 0)"),
             std::string::npos);

@@ -45,6 +45,12 @@ std::vector<CompiledRule> ProjectRules() {
        "  sel:\n    F: x\n  condition: not sel\n"},
       {"r0-any", "  product: windows\n",
        "  sel:\n    F|exists: true\n  condition: sel\n"},
+      // The module reads an empty REL_EXT_TAGS from EXT_TAGS.
+      {"r8-tags", "  product: windows\n",
+       "  sel:\n    REL_EXT_TAGS|contains: foo\n  condition: sel\n"},
+      // A missing Channel is empty text to the module.
+      {"r9-no-channel", "  product: windows\n",
+       "  sel:\n    Channel: ''\n    F: y\n  condition: sel\n"},
   };
   std::vector<CompiledRule> rules;
   for (const auto& r : kRules) {
@@ -84,6 +90,8 @@ Event RandomEvent(std::mt19937& rng) {
   maybe("ImagePath", {"C:\\Temp\\x.exe", "C:\\ok", nullptr});
   maybe("F", {"x", "y", nullptr});
   maybe("Message", {"an EVIL thing", "", nullptr});
+  maybe("REL_EXT_TAGS", {"", "foo", nullptr});
+  maybe("EXT_TAGS", {"xfoo", "bar", nullptr});
   std::shuffle(e.begin(), e.end(), rng);
   return e;
 }
@@ -92,10 +100,10 @@ TEST(HunterTest, OnePassEqualsEachRuleAlone) {
   std::vector<RejectedRule> rejected;
   const RuleSet set(ProjectRules(), rejected);
   ASSERT_TRUE(rejected.empty());
-  ASSERT_EQ(set.rules().size(), 8u);
+  ASSERT_EQ(set.rules().size(), 10u);
   // In rule-id order, whatever the files' order.
   EXPECT_EQ(set.rules()[0].meta.id, "r0-any");
-  EXPECT_EQ(set.keyed(), 5u);  // r0, r4 and r6 run on every event
+  EXPECT_EQ(set.keyed(), 6u);  // r0, r4, r6 and r8 run on every event
 
   Hunter hunter(set, eventquery::Zone::kUtc);
   std::vector<std::unique_ptr<RuleMatcher>> alone;
@@ -135,13 +143,22 @@ TEST(HunterTest, ColumnsThatGrowWithinAnInput) {
   record.cells = {std::string_view("y")};
   std::vector<uint32_t> matched;
   hunter.Match(record, columns, matched, nullptr);
-  ASSERT_EQ(matched.size(), 1u);  // r0: F exists
+  // r0: F exists; r9: no Channel (empty text) and F = y.
+  ASSERT_EQ(matched.size(), 2u);
+  EXPECT_EQ(set.rules()[matched[1]].meta.id, "r9-no-channel");
   columns = {"F", "Channel", "EventID", "ImagePath"};
   record.cells = {std::string_view("y"), std::string_view("System"),
                   std::string_view("7045"), std::string_view("c:\\TEMP\\a")};
   hunter.Match(record, columns, matched, nullptr);
   ASSERT_EQ(matched.size(), 2u);
   EXPECT_EQ(set.rules()[matched[1]].meta.id, "r5-service");
+  // Keys far longer than any rule's are decided without the cache.
+  const std::string long_channel = "System" + std::string(5000, 'x');
+  for (int i = 0; i < 3; ++i) {
+    record.cells[1] = std::string_view(i == 1 ? "System" : long_channel);
+    hunter.Match(record, columns, matched, nullptr);
+    ASSERT_EQ(matched.size(), i == 1 ? 2u : 1u) << i;
+  }
 }
 
 TEST(HunterTest, DeepConditionsAreRejectedNotOverflowed) {

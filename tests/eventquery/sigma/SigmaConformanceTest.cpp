@@ -239,6 +239,12 @@ const Case kCases[] = {
      {{{{"F", "a"}}, true},
       {{{"F", "a"}, {"G", "y"}}, false},
       {{{"F", "a"}, {"G", "z"}}, true}}},
+    {"stars alone are any value, not a missing one",
+     "  sel:\n    F: '*'\n  condition: sel\n",
+     {{{{"F", ""}}, true}, {{{"F", "x"}}, true}, {{}, false}}},
+    {"not stars alone: the field is missing",
+     "  sel:\n    F|contains: ''\n  condition: not sel\n",
+     {{{{"F", ""}}, false}, {{}, true}}},
     {"numbers compare as text",
      "  sel:\n    F: 4688\n  condition: sel\n",
      {{{{"F", "4688"}}, true}, {{{"F", "04688"}}, false}}},
@@ -266,11 +272,19 @@ TEST(SigmaConformanceTest, PlaceholdersExpandToTheirValues) {
   EXPECT_TRUE(Matches(load.loaded[0], {{"F", "root"}}));
   EXPECT_TRUE(Matches(load.loaded[0], {{"F", "admin"}}));
   EXPECT_FALSE(Matches(load.loaded[0], {{"F", "bob"}}));
-  // Not defined: the rule is not run with the placeholder as text.
+  // Not defined, or given no values: the rule is not run with the
+  // placeholder as text.
   const auto undefined = Compile(text);
   ASSERT_EQ(undefined.rejected.size(), 1u);
   EXPECT_NE(undefined.rejected[0].reason.find("placeholder %admins%"),
             std::string::npos);
+  options.placeholders["admins"] = {};
+  const auto empty = Compile(
+      RuleText(
+          "  sel:\n    F|expand: '%admins%'\n    G: x\n  condition: sel\n"),
+      options);
+  ASSERT_EQ(empty.rejected.size(), 1u);
+  EXPECT_NE(empty.rejected[0].reason.find("has no values"), std::string::npos);
 }
 
 TEST(SigmaConformanceTest, LogSourceDecidesWhichEventsARuleSees) {
@@ -331,6 +345,21 @@ TEST(SigmaConformanceTest, WhatCannotBeCompiledExactlyIsNotSupported) {
       {"  sel:\n    F|cidr: '10.0.0.0/33'\n  condition: sel\n", "no network"},
       {"  sel:\n    F|gt: abc\n  condition: sel\n", "no number"},
       {"  sel:\n    F|exists: maybe\n  condition: sel\n", "true or false"},
+      // YAML aliases and a repeated identifier multiply: 80 conditions
+      // a map, 20 maps a selection, 70 selections.
+      {"  b: &b [a, b, c, d, e, f, g, h, i, j]\n"
+       "  m: &m {F1: *b, F2: *b, F3: *b, F4: *b, F5: *b, F6: *b, F7: *b, "
+       "F8: *b}\n"
+       "  sel: [*m, *m, *m, *m, *m, *m, *m, *m, *m, *m, *m, *m, *m, *m, *m, "
+       "*m, *m, *m, *m, *m]\n"
+       "  condition: sel or sel or sel or sel or sel or sel or sel or sel or "
+       "sel or sel or sel or sel or sel or sel or sel or sel or sel or sel or "
+       "sel or sel or sel or sel or sel or sel or sel or sel or sel or sel or "
+       "sel or sel or sel or sel or sel or sel or sel or sel or sel or sel or "
+       "sel or sel or sel or sel or sel or sel or sel or sel or sel or sel or "
+       "sel or sel or sel or sel or sel or sel or sel or sel or sel or sel or "
+       "sel or sel or sel or sel or sel or sel or sel or sel or sel or sel\n",
+       "more than 100000 conditions"},
       {"  sel:\n    F: a\n", "no condition"},
       {"  sel:\n    F: a\n  timeframe: 5m\n  condition: sel\n", "timeframe"},
       {"  sel:\n    F|contains|startswith: a\n  condition: sel\n",

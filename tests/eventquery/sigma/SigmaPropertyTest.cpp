@@ -219,6 +219,16 @@ bool ItemHolds(const Item& it, const Event& e) {
   // checks find no value in it.
   const std::string text = cell ? *cell : "";
   auto one = [&](const std::string& v) {
+    // A pattern of stars alone is any value, not a missing one.
+    auto any_value = [&](const std::string& pattern) {
+      return pattern.find_first_not_of('*') == std::string::npos;
+    };
+    const std::string pattern = it.mod == Item::kContains ? "*" + v + "*"
+                                : it.mod == Item::kStarts ? v + "*"
+                                : it.mod == Item::kEnds   ? "*" + v
+                                                          : v;
+    if (it.mod != Item::kRe && !pattern.empty() && any_value(pattern))
+      return cell != nullptr;
     switch (it.mod) {
       case Item::kRe:
         return cell != nullptr && std::regex_search(text, std::regex(v));

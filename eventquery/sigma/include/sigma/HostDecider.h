@@ -8,6 +8,7 @@
 //                        cased
 //   exists               the record has the field (null and empty count)
 //   null                 the field is missing, null or empty
+//   any value            the field has a value, the empty one too
 //
 // Thread safety: one decider per thread; the checks are shared.
 

@@ -50,6 +50,9 @@ class RuleSet {
   ~RuleSet();
 
   const std::vector<CompiledRule>& rules() const { return rules_; }
+  // The fields the rules' host checks read (a reader asked for fields by
+  // name needs them too).
+  std::vector<std::string> host_fields() const;
   // Every rule's lines, one after the other; rule r's start at offset(r).
   const std::vector<ConditionLine>& all_lines() const { return all_lines_; }
   size_t offset(size_t rule) const { return offsets_[rule]; }
@@ -57,6 +60,8 @@ class RuleSet {
   // lower case; "" when the event has none), in rule order.
   std::vector<uint32_t> Candidates(const std::string& channel,
                                    const std::string& event_id) const;
+  // The length of the longest channel and id key pair, with a separator.
+  size_t longest_key() const { return longest_key_; }
   // How many rules the index can skip at all (those with a key).
   size_t keyed() const { return rules_.size() - always_.size(); }
 
@@ -87,6 +92,7 @@ class RuleSet {
   std::unordered_map<std::string, std::vector<uint32_t>> by_channel_;
   std::unordered_map<std::string, std::vector<uint32_t>> by_id_;
   std::unordered_map<std::string, std::vector<uint32_t>> by_both_;
+  size_t longest_key_ = 1;
   std::vector<std::vector<uint32_t>> rule_gates_;
   std::vector<std::vector<uint32_t>> gate_fields_;
   std::vector<std::string> field_names_;
@@ -99,7 +105,8 @@ class Hunter {
   Hunter(const RuleSet& rules, Zone zone, bool profile = false);
 
   // The rules (indexes into rules(), in rule order) that `record` matches,
-  // in `matched`; notes about its cells are appended. Throws what the
+  // in `matched`; notes about the cells of fields that the rules decided
+  // read are appended. Throws what the
   // module's IsMatch throws.
   void Match(const Record& record, const std::vector<std::string>& columns,
              std::vector<uint32_t>& matched, std::vector<FeedNote>* notes);
@@ -131,7 +138,7 @@ class Hunter {
   std::vector<Rule> rules_;
   memhost::MemoryDataRow row_;
   std::string marks_, channel_;
-  std::vector<uint32_t> all_;
+  std::vector<uint32_t> all_, uncached_;
   std::unordered_map<std::string, std::vector<uint32_t>> cache_;
   std::string cache_key_;
   int64_t channel_column_ = -1, id_column_ = -1;
@@ -148,6 +155,9 @@ class Hunter {
   };
   std::vector<GateField> gate_fields_;
   std::vector<uint32_t> gate_passed_;  // per gate: the stamp it passed at
+  std::vector<std::vector<uint32_t>> rule_fields_;  // feeder field ids
+  std::vector<uint32_t> field_read_;  // per field: the stamp a rule read it
+  std::vector<FeedNote> pending_;
   std::vector<uint32_t> found_;
   uint32_t stamp_ = 0;
 };

@@ -20,8 +20,9 @@
 //                 category gives Sysmon's channel and EventIDs; a source
 //                 without a mapping gives no condition, and a note says so
 //
-// Host checks: re (RE2), cidr, cased, fieldref, exists, null and keyword
-// searches are decided by the host for each event and handed to the module
+// Host checks: re (RE2), cidr, cased, fieldref, exists, null, a value of
+// stars only ("any value") and keyword searches are decided by the host
+// for each event and handed to the module
 // as forced conditions; the module's tree still decides the rule.
 //
 // Thread safety: loading and compiling are pure; a CompiledRule is
@@ -74,6 +75,7 @@ struct HostCheck {
     kFieldRef,  // fieldref: the field equals the field `other`
     kExists,    // exists: the field is there (or, !wanted, is not)
     kNull,      // null: the field is missing, null or empty
+    kValue,     // a value of stars only: the field has a value (empty too)
     kKeyword,   // a keyword: some field of the event has a match
   };
   Kind kind = kRegex;
