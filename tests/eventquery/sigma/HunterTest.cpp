@@ -155,7 +155,8 @@ TEST(HunterTest, ColumnsThatGrowWithinAnInput) {
   // Keys far longer than any rule's are decided without the cache.
   const std::string long_channel = "System" + std::string(5000, 'x');
   for (int i = 0; i < 3; ++i) {
-    record.cells[1] = std::string_view(i == 1 ? "System" : long_channel);
+    record.cells[1] =
+        i == 1 ? std::string_view("System") : std::string_view(long_channel);
     hunter.Match(record, columns, matched, nullptr);
     ASSERT_EQ(matched.size(), i == 1 ? 2u : 1u) << i;
   }
