@@ -12,6 +12,7 @@ export FM_UNDER_VALGRIND=1
 for t in filtermodule_tests host_api_tests qel_log_tests eventquery_tests evfilter_tests; do
   echo "== $t under valgrind"
   valgrind --quiet --error-exitcode=1 --leak-check=full \
+    --suppressions=scripts/valgrind.supp \
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
     build/default/tests/"$t" --gtest_brief=1
 done
