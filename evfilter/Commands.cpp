@@ -66,7 +66,9 @@ std::vector<ConditionLine> LoadLines(const FilterOptions& o) {
       Fail(o.filter_file + ": " + e.what());
     }
   }
-  eventquery::TypeOverrides types;
+  eventquery::WhereOptions where;
+  where.utc = o.utc;
+  eventquery::TypeOverrides& types = where.types;
   for (const std::string& t : o.types) {
     const size_t eq = t.find('=');
     const int32_t type = eq == std::string::npos
@@ -77,7 +79,11 @@ std::vector<ConditionLine> LoadLines(const FilterOptions& o) {
     types[t.substr(0, eq)] = type;
   }
   try {
-    return eventquery::CompileWhere(o.where, types);
+    eventquery::CompiledWhere compiled =
+        eventquery::CompileWhere(o.where, where);
+    for (const std::string& note : compiled.notes)
+      std::cerr << "evfilter: note: " << note << "\n";
+    return std::move(compiled.lines);
   } catch (const eventquery::SyntaxError& e) {
     std::cerr << "evfilter: syntax error at column " << e.column() << ": "
               << e.what() << "\n  " << o.where << "\n  "
@@ -143,7 +149,11 @@ int RunShow(const FilterOptions& fo, bool as_json) {
     std::cout << eventquery::DefinitionToJson(lines) << "\n";
     return kMatched;
   }
-  PrintLines(*filter, lines, {});
+  std::vector<std::string> decided_by(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].matches)
+      decided_by[i] = "MATCHES '" + common::ToUtf8(lines[i].value) + "'";
+  PrintLines(*filter, lines, decided_by);
   return kMatched;
 }
 

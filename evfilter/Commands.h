@@ -36,6 +36,7 @@ struct FilterOptions {
   std::vector<std::string> types;  // Field=type
   std::string log_dir;
   bool debug_log = false;
+  bool utc = false;  // relative periods fixed in UTC
 };
 
 // `word` when it is one of `commands`, else the closest within two edits
@@ -44,6 +45,7 @@ std::string ClosestCommand(const std::string& word,
                            const std::vector<std::string>& commands);
 
 // The lines of --filter or --where (with --type); fails on a bad one.
+// The compiler's notes (how AND and OR group) go to standard error.
 std::vector<eventquery::ConditionLine> LoadLines(const FilterOptions& options);
 
 // The commands; each returns the exit status.

@@ -162,6 +162,7 @@ int Main(int argc, char** argv) {
   show->add_option("--rule", fo.rule_file,
                    "a Sigma rule file: print the lines it compiles to");
   show->add_flag("--json", as_json, "print the filter as a definition file");
+  show->add_flag("--utc", utc, "fix relative periods in UTC, not local time");
   CLI::App* intervals = app.add_subcommand(
       "intervals", "print the interval set derived for a numeric field");
   add_filter_options(intervals);
@@ -224,6 +225,7 @@ int Main(int argc, char** argv) {
     app.exit(e);
     return kError;
   }
+  fo.utc = utc;
   if (hunt->parsed())
     return RunHuntCommand(ho, input_format, hunt_output, encoding, utc);
   const int status =

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cctype>
 
+#include <re2/re2.h>
+
 #include "common/Ascii.h"
 #include "common/Utf8.h"
+#include "decide/BuiltFilter.h"
 
 namespace eventquery {
 
@@ -48,6 +51,18 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
         if (common::EqualsNoCase(common::ToUtf8(line.field), "REL_EXT_TAGS"))
           need(u"EXT_TAGS", kText, /*implicit=*/true);
         break;
+    }
+    if (line.matches) {
+      RE2::Options options;
+      options.set_case_sensitive(false);
+      options.set_log_errors(false);
+      auto regex =
+          std::make_shared<const RE2>(common::ToUtf8(line.value), options);
+      if (!regex->ok())
+        throw BuildError("'" + common::ToUtf8(line.value) +
+                         "' is no regular expression: " + regex->error());
+      c.regex = std::move(regex);
+      regex_conditions_.push_back(conditions_.size());
     }
     conditions_.push_back(std::move(c));
   }
@@ -98,6 +113,7 @@ void RowFeeder::Load(const Record& record,
     std::optional<std::string_view> cell;
     if (f.column >= 0 && static_cast<size_t>(f.column) < record.cells.size())
       cell = record.cells[static_cast<size_t>(f.column)];
+    f.cell = cell ? *cell : std::string_view();
     // The module reads a text up to its first NUL, so "admin\0evil" would
     // pass for "admin": such a value is no text it can be given.
     const bool has_nul = cell && cell->find('\0') != std::string_view::npos;
@@ -159,6 +175,13 @@ void RowFeeder::Load(const Record& record,
       }
     }
   }
+  for (const size_t i : regex_conditions_) {
+    Condition& c = conditions_[i];
+    c.regex_mark = RE2::PartialMatch(fields_[c.field].cell, *c.regex)
+                       ? kForcedTrue
+                       : kForcedFalse;
+  }
+  for (Field& f : fields_) f.cell = {};
 }
 
 bool RowFeeder::MarksFor(size_t first, size_t count,
@@ -167,6 +190,11 @@ bool RowFeeder::MarksFor(size_t first, size_t count,
   bool any = false;
   for (size_t i = 0; i < count; ++i) {
     const Condition& c = conditions_[first + i];
+    if (c.regex) {
+      forced[i] = c.regex_mark;
+      any = true;
+      continue;
+    }
     const Field& f = fields_[c.field];
     const uint8_t need = c.type == 0   ? kNumber
                          : c.type == 2 ? kDate

@@ -75,6 +75,7 @@ std::optional<int32_t> NegatedOperator(const json& v) {
 
 // The operator as written: a negated one for an inverted line.
 std::string WrittenOperator(const ConditionLine& line) {
+  if (line.matches) return "matches";
   if (line.inverted && line.op == 3) return ">=";
   if (line.inverted && line.op == 4) return "<=";
   if (line.inverted && line.op == 0) return "!=";
@@ -108,10 +109,14 @@ std::vector<ConditionLine> ParseDefinition(std::string_view text) {
           line.inverted = true;
         } else if (value == "==") {
           line.op = 0;
+        } else if (value.is_string() &&
+                   Lower(value.get<std::string>()) == "matches") {
+          line.op = 2;
+          line.matches = true;
         } else {
           line.op = Code(value, i, "operator", kOperators,
-                         "=, ==, !=, <>, like, contains, <, <=, >, >=, "
-                         "period, or a code 0..5");
+                         "=, ==, !=, <>, like, contains, matches, <, <=, >, "
+                         ">=, period, or a code 0..5");
         }
       } else if (key == "value") {
         line.value = Text(value, i, "value");

@@ -1,5 +1,7 @@
 #include "query/ValueForms.h"
 
+#include <re2/re2.h>
+
 #include "common/Ascii.h"
 #include "common/CivilCalendar.h"
 #include "common/Utf8.h"
@@ -137,9 +139,41 @@ bool IsPeriodKeyword(std::string_view text) {
   return false;
 }
 
+bool SplitTimestamp(std::string_view text, std::string* date,
+                    std::string* time) {
+  text = Trim(text);
+  if (!LooksLikeDate(text)) return false;
+  size_t i = 0;
+  while (i < text.size() &&
+         (IsDigit(text[i]) || text[i] == '/' || text[i] == '-'))
+    ++i;
+  if (i >= text.size() || (text[i] != ' ' && text[i] != 'T' && text[i] != 't'))
+    return false;
+  const std::string_view rest = Trim(text.substr(i + 1));
+  if (!LooksLikeTime(rest)) return false;
+  *date = std::string(text.substr(0, i));
+  *time = std::string(rest);
+  return true;
+}
+
 std::optional<std::string> PrepareValue(ConditionLine& line) {
   const std::string value = common::ToUtf8(line.value);
   const std::string_view trimmed = Trim(value);
+  if (line.matches) {
+    if (line.type != 1 || line.op != 2)
+      return "a regular expression (MATCHES) compares text; this field is " +
+             std::string(line.type == 0   ? "numeric"
+                         : line.type == 2 ? "a date"
+                         : line.type == 3 ? "a time"
+                                          : "not compared as text");
+    RE2::Options options;
+    options.set_case_sensitive(false);
+    options.set_log_errors(false);
+    const RE2 re(value, options);
+    if (!re.ok())
+      return "'" + value + "' is no regular expression: " + re.error();
+    return std::nullopt;
+  }
   if (line.op == 5) {
     if (line.type != 2)
       return "a period (IN) needs a date field; this one is " +

@@ -97,7 +97,10 @@ class Filter:
                 raise TypeError("where must be a str")
             if types is not None and not isinstance(types, dict):
                 raise TypeError("types must be a dict of field -> type name")
-            line_tuples = _core.compile_where(where, dict(types or {}))
+            line_tuples, notes = _core.compile_where(where, dict(types or {}),
+                                                     bool(utc))
+            for note in notes:
+                warnings.warn(note, FilterWarning, stacklevel=2)
         else:
             if types is not None:
                 raise ValueError("types= goes with where=, not lines=")

@@ -40,24 +40,26 @@ PyObject* g_read_error = nullptr;
 
 using LineTuple =
     std::tuple<int32_t, std::u16string, int32_t, std::u16string, int32_t,
-               int32_t, int32_t, bool, bool, std::u16string, bool>;
+               int32_t, int32_t, bool, bool, std::u16string, bool, bool>;
 
 LineTuple ToTuple(const ConditionLine& l) {
-  return {l.open, l.field,  l.op,      l.value, l.type,    l.close,
-          l.link, l.negate, l.has_tag, l.tag,   l.inverted};
+  return {l.open, l.field,  l.op,      l.value, l.type,     l.close,
+          l.link, l.negate, l.has_tag, l.tag,   l.inverted, l.matches};
 }
 
 ConditionLine FromTuple(const LineTuple& t) {
   ConditionLine l;
   std::tie(l.open, l.field, l.op, l.value, l.type, l.close, l.link, l.negate,
-           l.has_tag, l.tag, l.inverted) = t;
+           l.has_tag, l.tag, l.inverted, l.matches) = t;
   return l;
 }
 
-std::vector<ConditionLine> CompileWhere(
+eventquery::CompiledWhere CompileWhere(
     const std::string& expression,
-    const std::map<std::string, std::string>& types) {
-  eventquery::TypeOverrides overrides;
+    const std::map<std::string, std::string>& types, bool utc) {
+  eventquery::WhereOptions options;
+  options.utc = utc;
+  eventquery::TypeOverrides& overrides = options.types;
   for (const auto& [field, name] : types) {
     const int32_t code = eventquery::TypeFromName(name);
     if (code < 0)
@@ -65,7 +67,7 @@ std::vector<ConditionLine> CompileWhere(
                             "'; accepted: numeric, text, date, time");
     overrides[field] = code;
   }
-  return eventquery::CompileWhere(expression, overrides);
+  return eventquery::CompileWhere(expression, options);
 }
 
 }  // namespace
@@ -130,13 +132,14 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "compile_where",
       [](const std::string& expression,
-         const std::map<std::string, std::string>& types) {
+         const std::map<std::string, std::string>& types, bool utc) {
+        const eventquery::CompiledWhere compiled =
+            CompileWhere(expression, types, utc);
         std::vector<LineTuple> out;
-        for (const ConditionLine& l : CompileWhere(expression, types))
-          out.push_back(ToTuple(l));
-        return out;
+        for (const ConditionLine& l : compiled.lines) out.push_back(ToTuple(l));
+        return std::make_pair(out, compiled.notes);
       },
-      py::arg("expression"), py::arg("types"));
+      py::arg("expression"), py::arg("types"), py::arg("utc") = false);
   m.def(
       "parse_definition",
       [](const std::string& json) {

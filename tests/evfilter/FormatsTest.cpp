@@ -159,8 +159,8 @@ TEST_F(EvfilterFormatsTest, BrokenJsonArraysSayWhere) {
 TEST_F(EvfilterFormatsTest, WindowsExportsWorkWithNoOption) {
   const std::string ps = File("ps.csv", exports::PowerShellCsv(kEvents));
   Result r =
-      Run("match --count --where \"Id = 4625 AND TimeCreated < 15:20 "
-          "AND TimeCreated = 12/8/2026 OR Message CONTAINS "
+      Run("match --count --where \"(Id = 4625 AND TimeCreated < 15:20 "
+          "AND TimeCreated = 12/8/2026) OR Message CONTAINS "
           "'user5'\" " +
           ps);
   EXPECT_EQ(r.err, "");

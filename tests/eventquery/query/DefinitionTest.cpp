@@ -37,7 +37,7 @@ TEST(DefinitionTest, ErrorsNameTheLineAndTheAcceptedWords) {
       error(
           R"({"lines": [{"field": "a"}, {"field": "b", "operator": "equals"}]})"),
       "line 2: unknown operator 'equals'; accepted: =, ==, !=, <>, like, "
-      "contains, <, <=, >, >=, period, or a code 0..5");
+      "contains, matches, <, <=, >, >=, period, or a code 0..5");
   EXPECT_NE(error(R"({"lines": [{"field": "a", "type": "number"}]})")
                 .find("accepted: numeric"),
             std::string::npos);

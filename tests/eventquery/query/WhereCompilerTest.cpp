@@ -91,7 +91,6 @@ TEST(WhereCompilerTest, SyntaxErrorsPointAtTheColumn) {
   EXPECT_EQ(ErrorColumn("A = 1)"), 6u);
   EXPECT_EQ(ErrorColumn("A = 1 B = 2"), 7u);
   EXPECT_EQ(ErrorColumn("A = 'open"), 5u);
-  EXPECT_EQ(ErrorColumn("NOT (A = 1)"), 5u);
   EXPECT_EQ(ErrorColumn("A:colour = 1"), 3u);
   EXPECT_EQ(ErrorColumn("A IN tomorrow"), 6u);
   EXPECT_EQ(ErrorColumn("()"), 2u);

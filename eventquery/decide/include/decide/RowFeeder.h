@@ -12,6 +12,9 @@
 // more than six decimals) is compared exactly here, and its conditions are
 // forced to that answer. Unreadable and inexact values come back as notes.
 //
+// A `matches` condition is decided here, on the field's text (empty when
+// the record lacks the field), and always forced to its answer.
+//
 // Fields are found by column name, exactly or else ignoring ASCII case.
 // Thread safety: one feeder per thread.
 
@@ -19,6 +22,7 @@
 #define DECIDE_ROWFEEDER_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +31,10 @@
 #include "memory_host/MemoryDataRow.h"
 #include "query/ConditionLine.h"
 #include "records/Record.h"
+
+namespace re2 {
+class RE2;
+}
 
 namespace eventquery {
 
@@ -58,6 +66,7 @@ inline char UnusableMark(const ConditionLine& line) {
 
 class RowFeeder {
  public:
+  // Throws BuildError for a `matches` line whose pattern RE2 rejects.
   RowFeeder(const std::vector<ConditionLine>& lines, Zone zone);
 
   // Fills `row` from `record` and `forced` with one mark per condition
@@ -105,8 +114,9 @@ class RowFeeder {
     // This record's state.
     uint8_t usable = 0;  // Need bits read successfully
     bool inexact = false;
-    std::string plain;     // the cell's exact value, when inexact
-    std::string rendered;  // what the module sees of it, when inexact
+    std::string plain;      // the cell's exact value, when inexact
+    std::string rendered;   // what the module sees of it, when inexact
+    std::string_view cell;  // the cell, during Load
   };
   struct Condition {
     uint32_t field;
@@ -114,12 +124,15 @@ class RowFeeder {
     int32_t op;
     char unusable;            // the mark for a value it cannot use
     std::string plain_value;  // numeric =, <, >: the value, exactly
+    std::shared_ptr<const re2::RE2> regex;  // a `matches` line's pattern
+    char regex_mark = kForcedFalse;         // its answer for this record
   };
   void Resolve(const std::vector<std::string>& columns);
 
   Zone zone_;
   std::vector<Field> fields_;
   std::vector<Condition> conditions_;
+  std::vector<size_t> regex_conditions_;
   size_t resolved_columns_ = SIZE_MAX;
   std::u16string text_;
   std::string scratch_;

@@ -29,6 +29,11 @@ struct ConditionLine {
   // operator would (false), so the line before its NOT is true. The module
   // never sees this.
   bool inverted = false;
+  // The value is a regular expression (RE2 syntax, ignoring case unless it
+  // says otherwise) that the host decides per record on the field's text
+  // and hands over as a forced answer; the module's line is the text
+  // CONTAINS of the pattern, which no record is decided by.
+  bool matches = false;
 };
 
 }  // namespace eventquery

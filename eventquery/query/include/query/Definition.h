@@ -5,8 +5,9 @@
 //               "tag": "Severity", "link": "OR"}, ...]}
 //
 // Operators by name (=, like, contains, <, >, period; any case) or code
-// 0..5; "==" is "=", and ">=", "<=", "!=" and "<>" are built as the
-// negated lines NOT <, NOT >, NOT = marked inverted ("not" then negates the
+// 0..5; "==" is "=", "matches" a regular expression the host decides (a
+// CONTAINS line marked `matches`), and ">=", "<=", "!=" and "<>" are built as
+// the negated lines NOT <, NOT >, NOT = marked inverted ("not" then negates the
 // operator as written); DefinitionToJson writes them back by these names; types
 // by name (numeric, text, date, time) or code; links by name (AND, OR, AND NOT,
 // OR NOT) or code. A number is passed on as it is. Only "field" is required;

@@ -10,6 +10,7 @@
 //   period   TODAY, YESTERDAY, LAST 30 DAYS, THIS MONTH, LAST MONTH, only
 //            with the period operator (IN) on a date field
 //   text     anything
+//   matches  a regular expression in RE2's syntax (on a text field)
 // A value that does not fit its field's type is an error, never a
 // condition that silently matches everything or nothing.
 
@@ -37,6 +38,11 @@ bool LooksLikeDate(std::string_view text);
 bool LooksLikeTime(std::string_view text);
 // One of the named periods, any case.
 bool IsPeriodKeyword(std::string_view text);
+// A date and a time in one value: yyyy-mm-dd or m/d/yyyy, then a blank
+// or "T", then a time ("2026-12-08 22:00", "2026-12-08T22:00:05",
+// "12/8/2026 10:00 PM"). Gives the two parts, not yet checked.
+bool SplitTimestamp(std::string_view text, std::string* date,
+                    std::string* time);
 
 // The accepted forms, for messages.
 inline constexpr char kDateForms[] =

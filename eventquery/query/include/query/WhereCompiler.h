@@ -2,35 +2,61 @@
 //
 //   expression := term (link term)*
 //   link       := AND | OR | AND NOT | OR NOT
-//   term       := [NOT] condition | "(" expression ")"
-//   condition  := field[@tag][:type] operator value
-//               | `any name` operator value   (a doubled ` stands for one)
-//   operator   := = | == | != | <> | < | <= | > | >= | LIKE | CONTAINS | IN
+//   term       := NOT* (condition | "(" expression ")")
+//   condition  := field compare
+//   field      := name[@tag][:type] | `any name` (a doubled ` stands for one)
+//   compare    := (= | == | != | <> | < | <= | > | >=) value
+//               | [NOT] LIKE value | [NOT] CONTAINS value
+//               | [NOT] MATCHES value            regular expression (RE2)
+//               | [NOT] IN "(" value ("," value)* ")"
+//               | [NOT] BETWEEN value AND value  inclusive
+//               | [NOT] IN period | SINCE value
 //   value      := bare word | 'single quoted' | "double quoted"
-//                 (a quote inside is doubled); after IN a period:
-//                 TODAY, YESTERDAY, LAST 30 DAYS, THIS MONTH, LAST MONTH
+//                 (a quote inside is doubled)
+//   period     := TODAY | YESTERDAY | LAST 30 DAYS | THIS MONTH | LAST MONTH
+//                 (the module's own, decided as it defines them)
+//               | LAST n DAYS | LAST n HOURS | LAST WEEK | THIS WEEK
+//                 (fixed to dates and times when the expression is
+//                 compiled; weeks run Monday to Sunday)
 //
 // The module compares with =, < and > only: "a >= 5" is built as the line
 // NOT a < 5, "a <= 5" as NOT a > 5, "a != 5" and "a <> 5" as NOT a = 5,
 // each marked `inverted` (a missing value makes the condition as written
-// false). NOT before such a condition takes the line's NOT away again.
+// false). A NOT is taken into the lines: NOT before a condition flips its
+// line's NOT; NOT before a group (first in an expression, where no link
+// can carry it) negates each of its terms and swaps AND and OR. The
+// compiler writes only lines the module knows:
+//   IN (a, b)            (f = a OR f = b)
+//   BETWEEN a AND b      (f >= a AND f <= b)
+//   f >= '2026-12-08 22:00'  a timestamp: (date > d OR (date = d AND
+//                        time >= t)) on the same field, and the mirror
+//                        forms for <, <= and >; = is (date = d AND
+//                        time = t)
+//   SINCE v              f >= v (a date or a timestamp)
+//   MATCHES 're'         a text line marked `matches`, decided by the host
 //
 // Terms combine strictly left to right, exactly as the module evaluates
-// them: A OR B AND C means (A OR B) AND C. Keywords ignore case. NOT negates
-// one condition; to negate a group write AND NOT / OR NOT before it.
+// them: A OR B AND C means (A OR B) AND C. An expression that mixes AND and
+// OR without brackets gets a note that shows the grouping. Keywords ignore
+// case.
 //
 // A field's type comes from ":type" (numeric, text, date, time), else from
 // the caller's overrides, else from the value: a number is numeric,
 // something shaped like a date (digits, "/" or "-", digits) a date, like a
-// time (digits, ":", digits) a time, a period keyword or IN a date; LIKE
-// and CONTAINS compare text; anything else is text. Every value is then
-// checked against its type (evfilter/ValueForms.h): a value that does not
-// fit is a syntax error at the value's column.
+// time (digits, ":", digits) a time, a period keyword or IN a date; LIKE,
+// CONTAINS and MATCHES compare text; anything else is text. Every value is
+// then checked against its type (query/ValueForms.h): a value that does not
+// fit is a syntax error at the value's column. Where no type was given, a
+// bare word that would compare as text by accident is an error with a
+// hint: one with a comma (a list: IN), and one after <, <=, > or >= that is
+// no number, date, time or timestamp ("NOW").
 
 #ifndef QUERY_WHERECOMPILER_H_
 #define QUERY_WHERECOMPILER_H_
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -54,7 +80,26 @@ class SyntaxError : public std::runtime_error {
 // Field name (as written, any case) -> field type code.
 using TypeOverrides = std::map<std::string, int32_t>;
 
+struct WhereOptions {
+  TypeOverrides types;
+  // The instant relative periods count back from, in seconds since
+  // 1970-01-01T00:00:00Z; the clock when not given.
+  std::optional<int64_t> now;
+  // Relative periods are fixed in UTC rather than the local time zone (as
+  // records are read with evfilter's --utc).
+  bool utc = false;
+};
+
+struct CompiledWhere {
+  std::vector<ConditionLine> lines;
+  // Sentences for the user that are no errors: how an expression that
+  // mixes AND and OR without brackets is grouped.
+  std::vector<std::string> notes;
+};
+
 // Throws SyntaxError.
+CompiledWhere CompileWhere(std::string_view expression,
+                           const WhereOptions& options);
 std::vector<ConditionLine> CompileWhere(std::string_view expression,
                                         const TypeOverrides& types = {});
 
