@@ -1,6 +1,7 @@
 // The part that the CSV and TSV readers share: a reader of records under a
 // header row, whose names become the columns (duplicates renamed, see
-// UniqueColumnNames). Private to the readers.
+// UniqueColumnNames). Event Viewer's five names get a sixth, "Message", for
+// the unnamed cell its rows carry. Private to the readers.
 //
 // Thread safety: one thread.
 

@@ -50,6 +50,31 @@ bool AppendJsonCell(simdjson::dom::element value, std::string& out) {
 
 namespace {
 
+// journald writes a field that is no valid UTF-8 text, or holds control
+// characters, as an array of its bytes. Appends those bytes; false (and
+// nothing appended) for an array that is not all numbers 0 to 255.
+bool AppendByteArray(simdjson::dom::element value, std::string& out) {
+  simdjson::dom::array array;
+  if (value.get(array) != simdjson::SUCCESS || array.size() == 0) return false;
+  const size_t start = out.size();
+  for (auto element : array) {
+    int64_t byte = -1;
+    if (element.get(byte) != simdjson::SUCCESS || byte < 0 || byte > 255) {
+      out.resize(start);
+      return false;
+    }
+    out.push_back(static_cast<char>(byte));
+  }
+  return true;
+}
+
+bool IsJournalRecord(simdjson::dom::object object) {
+  simdjson::dom::element unused;
+  return object.at_key("__REALTIME_TIMESTAMP").get(unused) ==
+             simdjson::SUCCESS ||
+         object.at_key("__CURSOR").get(unused) == simdjson::SUCCESS;
+}
+
 bool IsNested(simdjson::dom::element value) {
   return value.type() == simdjson::dom::element_type::OBJECT ||
          value.type() == simdjson::dom::element_type::ARRAY;
@@ -182,11 +207,17 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
   // Every value's text goes to the arena first; views are made after, when
   // it no longer grows.
   spans_.clear();
+  const bool journal = IsJournalRecord(object);
   for (auto field : object) {
     const size_t column = Column(field.key, record);
     record.keys.push_back(static_cast<uint32_t>(column));
     filled_[column] = true;
     const size_t begin = arena_.size();
+    if (journal && field.value.type() == simdjson::dom::element_type::ARRAY &&
+        AppendByteArray(field.value, arena_)) {
+      spans_.push_back({column, begin, arena_.size() - begin, false});
+      continue;
+    }
     if (!AppendJsonCell(field.value, arena_)) continue;  // null: no value
     spans_.push_back(
         {column, begin, arena_.size() - begin, IsNested(field.value)});

@@ -3,10 +3,13 @@
 // Every key of the object is a column (in the order keys first appear in
 // the input); a value's cell is its text: a string as it is, a number or
 // boolean as written, an object or array as compact JSON, null as no
-// value. A field the filter names that is no key of the object is looked
-// up as a path: "Event.System.EventID" selects inside nested objects and
-// "Tags.0" the first element of an array. At each level a key that itself
-// contains dots is tried first as it stands ("a.b" before "a" then "b"),
+// value. In a journald record (one with __REALTIME_TIMESTAMP or __CURSOR)
+// an array of numbers 0 to 255 is the field's bytes, as journalctl writes
+// a value that is no plain text; bytes that are no UTF-8 stay as they are
+// (the deciders report them). A field the filter names that is no key of the
+// object is looked up as a path: "Event.System.EventID" selects inside nested
+// objects and "Tags.0" the first element of an array. At each level a key that
+// itself contains dots is tried first as it stands ("a.b" before "a" then "b"),
 // so {"a.b": 1} is found by "a.b". Paths found become columns too, but not
 // keys of the record, so CSV output shows the object's own keys only.
 //
