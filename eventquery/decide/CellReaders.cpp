@@ -191,8 +191,24 @@ std::optional<Stamp> FromEpoch(int64_t seconds, Zone zone) {
 }
 
 // An epoch count (digits only): seconds below 10^11, milliseconds below
-// 10^14, microseconds below 10^17; larger counts are not read.
+// 10^14, microseconds below 10^17; larger counts are not read. Seconds may
+// have a fraction (as Zeek writes them), which is dropped.
 std::optional<Stamp> ParseEpoch(std::string_view s, Zone zone) {
+  if (const size_t point = s.find('.'); point != std::string_view::npos) {
+    const std::string_view fraction = s.substr(point + 1);
+    if (fraction.empty() || fraction.size() > 9) return std::nullopt;
+    for (char c : fraction)
+      if (!IsDigit(c)) return std::nullopt;
+    s = s.substr(0, point);
+    if (s.size() > 11) return std::nullopt;
+    int64_t seconds = 0;
+    for (char c : s) {
+      if (!IsDigit(c)) return std::nullopt;
+      seconds = seconds * 10 + (c - '0');
+    }
+    if (s.empty() || seconds >= kEpochMillisecondsFrom) return std::nullopt;
+    return FromEpoch(seconds, zone);
+  }
   if (s.empty() || s.size() > 17) return std::nullopt;
   int64_t count = 0;
   for (char c : s) {

@@ -28,4 +28,12 @@ void HeaderRowReader::SetHeader(std::string_view raw,
   columns_ = UniqueColumnNames(std::move(names), &notes_);
 }
 
+void HeaderRowReader::SetHeader(std::string_view raw,
+                                std::string_view terminator,
+                                std::vector<std::string> names) {
+  header_raw_.assign(raw);
+  header_terminator_ = terminator.empty() ? kLf : terminator;
+  columns_ = UniqueColumnNames(std::move(names), &notes_);
+}
+
 }  // namespace eventquery

@@ -44,6 +44,10 @@ class HeaderRowReader : public RecordReader {
   // split by `split`.
   void SetHeader(std::string_view raw, std::string_view terminator,
                  Splitter split);
+  // Takes `raw` (with its break `terminator`) as the header, written back
+  // before records, and `names` as the columns.
+  void SetHeader(std::string_view raw, std::string_view terminator,
+                 std::vector<std::string> names);
 
   ChunkedInput input_;
   std::string arena_;  // the current record's unquoted cells

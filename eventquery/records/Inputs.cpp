@@ -334,6 +334,8 @@ Format FormatOfText(std::string_view text) {
     ++i;
   if (i < text.size() && text[i] == '[') return Format::kJsonArray;
   if (i < text.size() && text[i] == '{') return Format::kJsonLines;
+  // Zeek's TSV logs start with their separator.
+  if (text.substr(i).starts_with("#separator ")) return Format::kTsv;
   return Format::kCsv;
 }
 

@@ -1,5 +1,8 @@
+#include <memory>
+
 #include "HeaderRowReader.h"
 #include "Readers.h"
+#include "ZeekLog.h"
 #include "records/CsvCells.h"
 
 namespace eventquery {
@@ -76,6 +79,10 @@ class TsvReader final : public HeaderRowReader {
     if (!input_.NextLine(&raw, &terminator, &lines))
       throw InputError("the TSV input is empty: a header row is needed");
     line_ = 2;
+    if (ZeekPreamble::Starts(raw)) {
+      ReadZeekPreamble(raw, terminator);
+      return;
+    }
     SetHeader(raw, terminator, SplitTsv);
   }
 
@@ -89,12 +96,47 @@ class TsvReader final : public HeaderRowReader {
       if (!input_.NextLine(&raw, &terminator, &lines)) return false;
       record.line = line_;
       line_ += lines;
-    } while (raw.empty());  // blank lines are not records
+      // Blank lines are no records, nor are a Zeek log's "#" lines.
+    } while (raw.empty() || (zeek_ && raw[0] == '#'));
     record.raw = raw;
     record.terminator = terminator;
-    SplitTsv(raw, arena_, record.cells);
+    if (zeek_)
+      zeek_->Split(raw, arena_, record.cells);
+    else
+      SplitTsv(raw, arena_, record.cells);
     return true;
   }
+
+ private:
+  // The "#" lines up to #fields and #types; they are the header written
+  // back before records.
+  void ReadZeekPreamble(std::string_view first, std::string_view terminator) {
+    zeek_ = std::make_unique<ZeekPreamble>();
+    std::string header(first);
+    zeek_->Take(first, 1);
+    std::string_view last_terminator = terminator;
+    std::string_view raw;
+    uint64_t lines = 0;
+    while (!zeek_->complete()) {
+      if (!input_.NextLine(&raw, &terminator, &lines) || raw.empty() ||
+          raw[0] != '#')
+        break;
+      zeek_->Take(raw, line_);
+      line_ += lines;
+      header.append(last_terminator.empty() ? kLf : last_terminator);
+      header.append(raw);
+      last_terminator = terminator;
+    }
+    // A record before #types: the log's fields are known, its types not.
+    if (!zeek_->complete() && !raw.empty() && raw[0] != '#')
+      throw InputError("line " + std::to_string(line_) +
+                       ": a record before the Zeek log's #fields and "
+                       "#types lines");
+    zeek_->Finish();
+    SetHeader(header, last_terminator, zeek_->names());
+  }
+
+  std::unique_ptr<ZeekPreamble> zeek_;
 };
 
 }  // namespace

@@ -283,6 +283,53 @@ TEST_F(EvfilterFormatsTest, JournaldByteArraysAreText) {
   EXPECT_EQ(r.out, "1\n") << r.err;
 }
 
+// A Zeek log: names from #fields, "-" unset, "(empty)" empty, "#" lines
+// no records, time as epoch seconds with a fraction; written back with
+// its preamble.
+TEST_F(EvfilterFormatsTest, ZeekLogsAreReadByTheirPreamble) {
+  const std::string preamble =
+      "#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
+      "#unset_field\t-\n#path\tconn\n#open\t2026-12-08-22-00-00\n"
+      "#fields\tts\tuid\tid.resp_p\tservice\tduration\ttunnel_parents\t"
+      "note\n"
+      "#types\ttime\tstring\tport\tstring\tinterval\tset[string]\tstring\n";
+  const std::string c2 = "1796767260.5\tC2\t53\tdns\t-\t-\tx\\x09y\n";
+  const std::string log =
+      preamble + "1796767200.123456\tC1\t445\tsmb\t1.5\t(empty)\t-\n" + c2 +
+      "1796770800.000001\tC3\t22\t-\t30.25\t(empty)\t-\n" +
+      "#close\t2026-12-08-23-00-00\n";
+  const std::string file = File("conn.log", log);
+  Result r = Run("match --strict --where \"uid = C2\" " + file);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, preamble + c2);
+  EXPECT_EQ(r.err, "");
+  struct Case {
+    const char* where;
+    const char* count;
+  };
+  for (const Case& c : {
+           Case{"\\`id.resp_p\\` = 445", "1\n"},
+           Case{"duration > 1", "2\n"},  // C2's is unset: no number
+           Case{"NOT service = ''", "2\n"},
+           Case{"tunnel_parents = ''", "3\n"},
+           Case{"ts > 22:00 AND ts < 22:59", "1\n"},
+           Case{"ts >= '2026-12-08 22:01'", "2\n"},
+           Case{"note = 'x\ty'", "1\n"},
+       }) {
+    r = Run(std::string("match --utc --count --where \"") + c.where + "\" " +
+            file);
+    EXPECT_EQ(r.out, c.count) << c.where << "\n" << r.err;
+  }
+  r = Run("match --output-format jsonl --where \"uid = C1\" " + file);
+  EXPECT_TRUE(Has(r.out, "\"tunnel_parents\":\"\"")) << r.out;
+  EXPECT_FALSE(Has(r.out, "\"note\"")) << r.out;
+  // A log that names no field cannot be read.
+  r = Run("match --count --where \"a = 1\" " +
+          File("bad.log", "#separator \\x09\n1\t2\n"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "#fields")) << r.err;
+}
+
 TEST_F(EvfilterFormatsTest, GzipInputsOfEveryShape) {
   const std::pair<std::string, std::string> files[] = {
       {"sysmon.jsonl.gz", exports::SysmonJsonLines(kEvents)},

@@ -89,8 +89,17 @@ TEST(CellReadersTest, EpochCountsByMagnitude) {
   EXPECT_EQ(ReadDate("99999999999999999", Zone::kUtc)->year, 5138);
   EXPECT_FALSE(ReadDate("100000000000000000"));  // 10^17: beyond the ranges
   EXPECT_FALSE(ReadDate("-5"));
-  EXPECT_FALSE(ReadDate("1796742245.5"));
   EXPECT_FALSE(ReadTime("17967 42245"));
+  // Seconds with a fraction, as Zeek writes time; only seconds have one.
+  EXPECT_EQ(ReadTime("1796742245.999999", Zone::kUtc)->second, 5);
+  EXPECT_EQ(ReadDate("99999999999.5", Zone::kUtc)->year, 5138);
+  EXPECT_EQ(ReadDate("0.123456789", Zone::kUtc)->year, 1970);
+  EXPECT_FALSE(ReadDate("100000000000.5"));  // milliseconds have none
+  EXPECT_FALSE(ReadDate("1796742245."));
+  EXPECT_FALSE(ReadDate(".5"));
+  EXPECT_FALSE(ReadDate("1796742245.1234567890"));
+  EXPECT_FALSE(ReadDate("1796742245.5.5"));
+  EXPECT_FALSE(ReadDate("17967-42245.5"));
 }
 
 }  // namespace

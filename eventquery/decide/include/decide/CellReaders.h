@@ -14,7 +14,8 @@
 //            by magnitude: below 10^11 seconds (up to the year 5138),
 //            from 10^11 milliseconds (1973-03-03 on), from 10^14
 //            microseconds (1973-03-03 on) up to 10^17 (more digits are not
-//            read); fractions are dropped
+//            read); seconds may carry a fraction of up to nine digits
+//            (1796767200.5, as Zeek writes time); fractions are dropped
 // A timestamp with a Z or an offset, and an epoch count, name an instant:
 // its date and time are those of that instant in the process's local time
 // zone (TZ), or in UTC when asked. A timestamp without one is taken as

@@ -1,0 +1,57 @@
+// Zeek's TSV logs: a preamble of "#" lines (#separator, #set_separator,
+// #empty_field, #unset_field, #path, #open, #fields, #types), records of
+// separated cells, and "#close" at the end. The TSV reader reads a log in
+// this form when its first line starts with "#separator". Private to the
+// readers.
+//
+//   names    from #fields
+//   cells    the #unset_field text ("-") is no value, the #empty_field
+//            text ("(empty)") the empty text; \xHH stands for its byte
+//   "#"      lines after the preamble (#close) are no records
+//
+// Thread safety: plain data.
+
+#ifndef RECORDS_ZEEKLOG_H_
+#define RECORDS_ZEEKLOG_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace eventquery {
+
+class ZeekPreamble {
+ public:
+  // True when `first_line` starts a Zeek log.
+  static bool Starts(std::string_view first_line);
+
+  // Takes one preamble line; throws InputError for one it cannot use.
+  void Take(std::string_view line, uint64_t line_number);
+  // True when #fields and #types were both seen: the records follow.
+  bool complete() const { return !names_.empty() && types_seen_; }
+  // Throws InputError when the preamble ended without #fields.
+  void Finish() const;
+
+  const std::vector<std::string>& names() const { return names_; }
+  const std::vector<std::string>& types() const { return types_; }
+
+  // The cells of one record line.
+  void Split(std::string_view raw, std::string& arena,
+             std::vector<std::optional<std::string_view>>& cells) const;
+
+ private:
+  // A field of a "#" line, its \xHH escapes read.
+  static std::string Unescaped(std::string_view text);
+
+  char separator_ = '\t';
+  std::string empty_ = "(empty)";
+  std::string unset_ = "-";
+  std::vector<std::string> names_;
+  std::vector<std::string> types_;
+  bool types_seen_ = false;
+};
+
+}  // namespace eventquery
+
+#endif  // RECORDS_ZEEKLOG_H_
