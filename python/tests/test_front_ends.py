@@ -105,7 +105,7 @@ CASES = [
     ("Application.json", json_array, 4096,
      ["Id >= 4625", "LevelDisplayName = Warning OR Id = 4740"]),
     ("journal.json", journald_json, 8192,
-     ["MESSAGE CONTAINS '70,97,105,108'", "MESSAGE LIKE 'Failed*'",
+     ["MESSAGE CONTAINS 'password for root'", "MESSAGE LIKE 'Failed*'",
       "_COMM = sshd AND PRIORITY < 5", "_PID > 1000"]),
     ("Processes.tsv", tsv, 4096,
      ["CommandLine CONTAINS '\t'", "User = admin AND EventID = 4688"]),
