@@ -35,7 +35,7 @@ _evfilter() {
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;
-    show) COMPREPLY=($(compgen -W "$common --json --rule" -- "$cur")) ;;
+    show) COMPREPLY=($(compgen -W "$common --json --rule --utc" -- "$cur")) ;;
     hunt)
       if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "--rules --min-level --status --placeholder --list --profile --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
