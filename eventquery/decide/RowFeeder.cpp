@@ -32,7 +32,8 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
     return static_cast<uint32_t>(fields_.size() - 1);
   };
   for (const ConditionLine& line : lines) {
-    Condition c{0, line.type, line.op, UnusableMark(line), {}};
+    Condition c{0,  line.type, line.op,     UnusableMark(line),
+                {}, nullptr,   kForcedFalse};
     switch (line.type) {
       case 0:
         c.field = need(line.field, kNumber);
