@@ -260,6 +260,28 @@ void InputOptions(const std::string& input_format, const std::string& encoding,
 
 }  // namespace
 
+std::vector<std::string> FieldList(const std::string& option,
+                                   const std::string& text, bool given) {
+  std::vector<std::string> names;
+  if (!given) return names;
+  size_t begin = 0;
+  while (true) {
+    const size_t comma = text.find(',', begin);
+    std::string name = text.substr(
+        begin, comma == std::string::npos ? std::string::npos : comma - begin);
+    const size_t first = name.find_first_not_of(" \t");
+    name = first == std::string::npos
+               ? std::string()
+               : name.substr(first, name.find_last_not_of(" \t") - first + 1);
+    if (name.empty())
+      Fail(option + " '" + text + "': a field name is empty (write a,b,c)");
+    names.push_back(std::move(name));
+    if (comma == std::string::npos) break;
+    begin = comma + 1;
+  }
+  return names;
+}
+
 int RunHuntCommand(HuntOptions ho, const std::string& input_format,
                    const std::string& output_format,
                    const std::string& encoding, bool utc) {

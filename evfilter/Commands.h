@@ -44,6 +44,11 @@ struct FilterOptions {
 std::string ClosestCommand(const std::string& word,
                            const std::vector<std::string>& commands);
 
+// The field names of a comma-separated `option` value ("a, b,c"); fails
+// on an empty name when the option was `given`.
+std::vector<std::string> FieldList(const std::string& option,
+                                   const std::string& text, bool given);
+
 // The lines of --filter or --where (with --type); fails on a bad one.
 // The compiler's notes (how AND and OR group) go to standard error.
 std::vector<eventquery::ConditionLine> LoadLines(const FilterOptions& options);

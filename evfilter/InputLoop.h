@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "Reporter.h"
@@ -19,9 +20,10 @@
 namespace evfilter {
 
 // Calls read(input) for each of `paths` (standard input when there are
-// none) that opens. Like grep, an input that cannot be opened is reported
-// and the others are read. A stop ends the loop, also one that came while
-// an input opened (a wait for its first bytes), which is no failure of it.
+// none) that opens, until a read that returns bool returns false. Like grep, an
+// input that cannot be opened is reported and the others are read. A stop ends
+// the loop, also one that came while an input opened (a wait for its first
+// bytes), which is no failure of it.
 template <typename Read>
 void ForEachInput(std::vector<std::string> paths,
                   const std::optional<eventquery::Format>& format,
@@ -36,7 +38,11 @@ void ForEachInput(std::vector<std::string> paths,
       reporter.Failure(input.name() + ": " + input.error());
       continue;
     }
-    read(input);
+    if constexpr (std::is_same_v<decltype(read(input)), bool>) {
+      if (!read(input)) break;
+    } else {
+      read(input);
+    }
   }
 }
 

@@ -1,14 +1,18 @@
 #include "MatchRun.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <thread>
 
 #include "Batch.h"
 #include "Deciders.h"
+#include "FieldStats.h"
+#include "GroupCounts.h"
 #include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
@@ -37,19 +41,57 @@ class Run {
     const unsigned jobs = std::max(1u, o.jobs);
     for (unsigned j = 0; j < jobs; ++j)
       matchers_.push_back(std::make_unique<RecordMatcher>(lines, o.zone));
+    const RowFeeder& feeder = matchers_[0]->feeder();
+    wanted_ = feeder.field_names();
+    for (uint32_t f = 0; f < wanted_.size(); ++f)
+      if (!feeder.field_implicit(f)) named_.push_back(wanted_[f]);
+    filter_named_ = named_.size();
+    for (const auto* more : {&o.fields, &o.count_by})
+      for (const std::string& name : *more)
+        if (std::find(wanted_.begin(), wanted_.end(), name) == wanted_.end()) {
+          wanted_.push_back(name);
+          named_.push_back(name);
+        }
+    if (!o.count_by.empty()) groups_.emplace(o.count_by, o.max_groups);
+    if (o.stats) {
+      // The filter's fields, then those written or counted; a field read
+      // on the module's behalf only is none of the user's.
+      std::vector<std::string> fields;
+      const size_t filter_fields = feeder.field_names().size();
+      for (uint32_t f = 0; f < wanted_.size(); ++f) {
+        const bool implicit = f < filter_fields && feeder.field_implicit(f);
+        if (f < filter_fields)
+          stats_index_.push_back(implicit ? SIZE_MAX : fields.size());
+        if (!implicit) fields.push_back(wanted_[f]);
+      }
+      stats_.emplace(std::move(fields));
+    }
   }
 
   int Go() {
     ForEachInput(options_.inputs, options_.input_format, options_.encoding,
-                 reporter_, [this](Input& input) { ReadInput(input); });
+                 reporter_, [this](Input& input) {
+                   ReadInput(input);
+                   return !done_;
+                 });
     if (options_.count)
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
+    std::string output_error;
+    if (groups_ && group_format_) {
+      const std::string counts =
+          groups_->Render(*group_format_, options_.limit);
+      reporter_.progress().Clear();
+      if (std::fwrite(counts.data(), 1, counts.size(), stdout) != counts.size())
+        output_error = std::strerror(errno);
+    }
     // Records stand in the buffer until this flush: only now are they
     // written, or not.
-    const std::string output_error = FlushStandardOutput();
+    if (output_error.empty()) output_error = FlushStandardOutput();
     const bool output_failed = !output_error.empty();
     if (output_failed) reporter_.Failure("standard output: " + output_error);
     reporter_.Finish(records_, written_, output_failed);
+    if (stats_)
+      for (const std::string& line : stats_->Lines()) reporter_.Note(line);
     if (const int stopped = StoppedStatus(reporter_, records_)) return stopped;
     if (reporter_.failed()) return 2;
     return written_ > 0 ? 0 : 1;
@@ -68,12 +110,16 @@ class Run {
     }
     // No batch is in flight between inputs: every matcher is free.
     for (auto& matcher : matchers_) matcher->NewInput();
-    reader->WantFields(matchers_[0]->feeder().field_names());
+    reader->WantFields(wanted_);
     reader->UseThreads(options_.jobs);
     const Format form = eventquery::OutputFormatOf(input.format());
     if (!writer_)
       writer_.emplace(options_.output_format.value_or(form),
-                      reporter_.progress());
+                      reporter_.progress(), options_.fields);
+    if (!group_format_) group_format_ = options_.output_format.value_or(form);
+    writer_->NewInput();
+    if (groups_) groups_->NewInput();
+    if (stats_) stats_->NewInput();
     name_ = input.name();
     noted_ = 0;
     NoteInput(*reader);
@@ -102,8 +148,9 @@ class Run {
       return;
     }
     // Fields are missing from a stopped input's records only as far as it
-    // was read: nothing to say.
-    if (!header && !eventquery::StopRequested()) ReportMissing(*reader, true);
+    // was read (a signal, --limit): nothing to say.
+    if (!header && !eventquery::StopRequested() && !done_)
+      ReportMissing(*reader, true);
   }
 
   // The next record, or false at the end or when the input fails (then
@@ -143,8 +190,8 @@ class Run {
   }
 
   void ReportMissing(const RecordReader& reader, bool at_end) {
-    for (const auto& [field, closest] : matchers_[0]->feeder().MissingFields(
-             reader.columns(), reader.hint_names())) {
+    for (const auto& [field, closest] : eventquery::MissingNames(
+             named_, reader.columns(), reader.hint_names())) {
       std::string message =
           name_ + ": no " +
           std::string(at_end ? "record has a field" : "column") + " '" + field +
@@ -157,8 +204,12 @@ class Run {
       if (std::find(missing_.begin(), missing_.end(), message) ==
           missing_.end()) {
         missing_.push_back(message);
-        reporter_.Note(message +
-                       (at_end ? "" : "; typed conditions on it are false"));
+        const bool filtered =
+            std::find(named_.begin(), named_.end(), field) <
+            named_.begin() + static_cast<std::ptrdiff_t>(filter_named_);
+        reporter_.Note(message + (at_end || !filtered
+                                      ? ""
+                                      : "; typed conditions on it are false"));
       }
     }
   }
@@ -166,7 +217,7 @@ class Run {
   void ReadSerial(RecordReader& reader, const Input& input) {
     Record record;
     Decision d;
-    while (NextRecord(reader, input, record, false)) {
+    while (!done_ && NextRecord(reader, input, record, false)) {
       reporter_.progress().Tick(++records_, reader.bytes_read());
       Decide(*matchers_[0], record, reader.columns(), d);
       Settle(record, d);
@@ -191,12 +242,14 @@ class Run {
       deciders.Wait(batch.get());
       Record r;
       std::string scratch;
-      for (size_t i = 0; i < batch->size(); ++i) {
-        // Cells are needed again only to convert a record that is written.
+      // Past the limit the batches are only waited for.
+      for (size_t i = 0; i < batch->size() && !done_; ++i) {
+        // Cells are needed again only to convert a record that is written,
+        // or to count it.
         const Decision& d = batch->decision(i);
-        const bool written = !options_.count &&
-                             (d.outcome == Outcome::kMatch) != options_.invert;
-        batch->Get(i, r, scratch, written);
+        const bool selected = (d.outcome == Outcome::kMatch) != options_.invert;
+        const bool cells = stats_ || (selected && (groups_ || !options_.count));
+        batch->Get(i, r, scratch, cells);
         Settle(r, d);
       }
       batch->Clear();
@@ -204,7 +257,7 @@ class Run {
     };
     Record record;
     bool more = true;
-    while (more) {
+    while (more && !done_) {
       std::unique_ptr<Batch> batch;
       if (spare.empty()) {
         batch = std::make_unique<Batch>();
@@ -269,9 +322,29 @@ class Run {
                         d.failure + ")");
       return;
     }
+    if (stats_) {
+      unreadable_.clear();
+      for (const FeedNote& note : d.notes)
+        if (note.kind == FeedNote::kUnreadable &&
+            stats_index_[note.field] != SIZE_MAX)
+          unreadable_.push_back(stats_index_[note.field]);
+      stats_->Add(record, *source_.columns, unreadable_);
+    }
     if ((d.outcome == Outcome::kMatch) != options_.invert) {
       ++written_;
-      if (!options_.count) writer_->Write(record, source_);
+      if (groups_) {
+        try {
+          groups_->Add(record, *source_.columns);
+        } catch (const FatalError& e) {
+          reporter_.Note(e.what());
+          throw;
+        }
+      } else if (!options_.count) {
+        writer_->Write(record, source_);
+      }
+      // Groups are counted over every record; --limit then cuts the list.
+      if (options_.limit != 0 && !groups_ && written_ >= options_.limit)
+        done_ = true;
     }
   }
 
@@ -279,6 +352,16 @@ class Run {
   Reporter reporter_;
   std::vector<std::unique_ptr<RecordMatcher>> matchers_;
   std::optional<Writer> writer_;
+  std::vector<std::string> wanted_;  // fields the reader is asked for
+  // The fields a missing column is reported for: the filter's first.
+  std::vector<std::string> named_;
+  size_t filter_named_ = 0;
+  std::optional<GroupCounts> groups_;
+  std::optional<Format> group_format_;
+  std::optional<FieldStats> stats_;
+  std::vector<size_t> stats_index_;  // per filter field, or SIZE_MAX
+  std::vector<size_t> unreadable_;   // reused
+  bool done_ = false;                // --limit reached
   Source source_;
   std::string name_;
   std::vector<std::string> missing_;

@@ -9,11 +9,14 @@
 //
 // Every input record is either written (matched, or with -v not matched),
 // or not, and `match` and `match -v` together write each exactly once. A
-// line that is no record is reported.
+// line that is no record is reported. --limit stops reading at the limit;
+// --count-by writes counts instead of records (GroupCounts); --stats adds
+// per-field counts at the end (FieldStats).
 
 #ifndef EVFILTER_MATCHRUN_H_
 #define EVFILTER_MATCHRUN_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +37,11 @@ struct MatchOptions {
   eventquery::Encoding encoding = eventquery::Encoding::kUtf8;
   unsigned jobs = 1;
   eventquery::Zone zone = eventquery::Zone::kLocal;
+  std::vector<std::string> fields;    // written alone, in this order
+  uint64_t limit = 0;                 // records (or groups) written; 0: all
+  std::vector<std::string> count_by;  // count the records by these fields
+  uint64_t max_groups = 1000000;      // distinct values --count-by keeps
+  bool stats = false;                 // per-field counts at the end
 };
 
 // Runs `match`; returns the exit status (0 written, 1 none, 2 failure).

@@ -12,6 +12,111 @@ namespace evfilter {
 using eventquery::Format;
 using eventquery::Record;
 
+namespace {
+
+// The Zeek log's separator is a tab (the only one written back as one).
+bool TabSeparatedZeek(const Source& source) {
+  return source.format == Format::kTsv &&
+         source.header_raw.starts_with("#separator \\x09");
+}
+
+// The `index`th of the tab-separated parts of `line`; `fallback` when it
+// has fewer.
+std::string_view Part(std::string_view line, size_t index,
+                      std::string_view fallback) {
+  size_t begin = 0;
+  for (size_t i = 0; i < index; ++i) {
+    const size_t tab = line.find('\t', begin);
+    if (tab == std::string_view::npos) return fallback;
+    begin = tab + 1;
+  }
+  const size_t end = line.find('\t', begin);
+  return line.substr(begin, end == std::string_view::npos ? end : end - begin);
+}
+
+}  // namespace
+
+Writer::Writer(Format format, Progress& progress,
+               std::vector<std::string> fields)
+    : format_(format), progress_(progress), fields_(std::move(fields)) {
+  if (fields_.empty()) return;
+  picked_.emplace(fields_);
+  json_.emplace(fields_);
+}
+
+void Writer::NewInput() {
+  if (picked_) picked_->Reset();
+}
+
+void Writer::Pick(const Record& record, const Source& source) {
+  const std::vector<std::string>& columns = *source.columns;
+  if (format_ == Format::kJsonLines) {
+    if (source.format == Format::kJsonLines &&
+        json_->AppendObject(record.raw, out_))
+      return;
+    out_.push_back('{');
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (i > 0) out_.push_back(',');
+      eventquery::AppendJsonString(out_, fields_[i]);
+      out_.push_back(':');
+      if (const auto cell = picked_->Cell(record, columns, i))
+        eventquery::AppendJsonString(out_, *cell);
+      else
+        out_.append("null");
+    }
+    out_ += "}\n";
+    return;
+  }
+  if (TabSeparatedZeek(source) && format_ == Format::kTsv)
+    return PickZeek(record, source);
+  Header(fields_, {}, {});
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (i > 0) out_.push_back(Separator());
+    if (const auto cell = picked_->Cell(record, columns, i))
+      out_ += Field(*cell);
+  }
+  out_.push_back('\n');
+}
+
+void Writer::PickZeek(const Record& record, const Source& source) {
+  const std::vector<std::string>& columns = *source.columns;
+  if (!any_header_) {
+    // The preamble as read, with #fields and #types cut to the chosen
+    // fields; a field the log lacks is an unset string.
+    std::string_view rest = source.header_raw;
+    std::string preamble;
+    while (!rest.empty()) {
+      const size_t end = rest.find('\n');
+      std::string_view line = rest.substr(0, end);
+      rest = end == std::string_view::npos ? std::string_view()
+                                           : rest.substr(end + 1);
+      const bool cr = line.ends_with('\r');
+      if (cr) line.remove_suffix(1);
+      const bool names = line.starts_with("#fields\t");
+      if (names || line.starts_with("#types\t")) {
+        preamble.append(names ? "#fields" : "#types");
+        for (size_t i = 0; i < fields_.size(); ++i) {
+          const int64_t c = picked_->Column(columns, i);
+          preamble.push_back('\t');
+          preamble.append(
+              c < 0 ? (names ? std::string_view(fields_[i]) : "string")
+                    : Part(line, static_cast<size_t>(c) + 1, "-"));
+        }
+      } else {
+        preamble.append(line);
+      }
+      if (!rest.empty()) preamble.append(cr ? "\r\n" : "\n");
+    }
+    Header(fields_, preamble, source.header_terminator);
+  }
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (i > 0) out_.push_back('\t');
+    const int64_t c = picked_->Column(columns, i);
+    out_.append(c < 0 ? "-" : Part(record.raw, static_cast<size_t>(c), "-"));
+  }
+  out_.append(record.terminator.empty() ? "\n" : record.terminator);
+}
+
 void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
                     std::string_view terminator) {
   if (any_header_ && names == header_) return;
@@ -38,7 +143,9 @@ std::string Writer::Field(std::string_view text) const {
 void Writer::Write(const Record& record, const Source& source) {
   out_.clear();
   const std::vector<std::string>& columns = *source.columns;
-  if (format_ == source.format) {
+  if (!fields_.empty()) {
+    Pick(record, source);
+  } else if (format_ == source.format) {
     if (format_ != Format::kJsonLines)
       Header(columns, source.header_raw, source.header_terminator);
     out_.append(record.raw);

@@ -9,17 +9,25 @@
 // as a string under its column's name; CSV and TSV output from JSON writes
 // the object's own keys. Records of a JSON array come as JSON Lines.
 //
+// With chosen fields (--fields) only those are written, in their order,
+// under one header: CSV and TSV cells are empty where a record lacks a
+// field, JSON values null (JSON records keep their values' types). A Zeek
+// log stays one, its #fields and #types lines cut to the chosen fields.
+//
 // Thread safety: one thread.
 
 #ifndef EVFILTER_OUTPUT_H_
 #define EVFILTER_OUTPUT_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Reporter.h"
+#include "records/FieldColumns.h"
 #include "records/Inputs.h"
+#include "records/JsonFieldPicker.h"
 #include "records/Record.h"
 
 namespace evfilter {
@@ -35,12 +43,19 @@ struct Source {
 
 class Writer {
  public:
-  Writer(eventquery::Format format, Progress& progress)
-      : format_(format), progress_(progress) {}
+  // Writes every field, or only `fields` when there are any.
+  Writer(eventquery::Format format, Progress& progress,
+         std::vector<std::string> fields = {});
 
   void Write(const eventquery::Record& record, const Source& source);
+  // The next records come from another input, with columns of its own.
+  void NewInput();
 
  private:
+  // The chosen fields of `record` into out_.
+  void Pick(const eventquery::Record& record, const Source& source);
+  // The same for a Zeek log written as one: its raw cells.
+  void PickZeek(const eventquery::Record& record, const Source& source);
   // Starts a header block for `names` unless it is the current one.
   void Header(const std::vector<std::string>& names, std::string_view raw,
               std::string_view terminator);
@@ -56,6 +71,9 @@ class Writer {
   std::vector<std::string> header_;
   std::vector<std::string> names_;  // reused
   std::string out_;
+  std::vector<std::string> fields_;
+  std::optional<eventquery::FieldColumns> picked_;
+  std::optional<eventquery::JsonFieldPicker> json_;
 };
 
 // Flushes standard output: "" when all that was printed is written, else

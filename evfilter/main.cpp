@@ -156,6 +156,25 @@ int Main(int argc, char** argv) {
       ->add_option("-j,--jobs", mo.jobs,
                    "match on N threads (output stays in input order)")
       ->check(CLI::Range(1u, 256u));
+  std::string fields, count_by;
+  match->add_option("--fields", fields,
+                    "write only these fields, in this order (a,b,c)");
+  match
+      ->add_option("--limit", mo.limit,
+                   "stop after N written rows (with --count-by: write the N "
+                   "most frequent)")
+      ->check(CLI::PositiveNumber);
+  match->add_option("--count-by", count_by,
+                    "write each distinct value of FIELD[,FIELD] among the "
+                    "rows with its count, most frequent first");
+  match
+      ->add_option("--max-groups", mo.max_groups,
+                   "the most distinct values --count-by keeps before it fails "
+                   "(default 1000000)")
+      ->check(CLI::PositiveNumber);
+  match->add_flag("--stats", mo.stats,
+                  "write per field, on standard error at the end: rows that "
+                  "had it, missed it, or held an unreadable value");
   CLI::App* show =
       app.add_subcommand("show", "print the filter's text form and lines");
   add_filter_options(show);
@@ -226,6 +245,19 @@ int Main(int argc, char** argv) {
     return kError;
   }
   fo.utc = utc;
+  if (match->parsed()) {
+    mo.fields = FieldList("--fields", fields, match->count("--fields") > 0);
+    mo.count_by =
+        FieldList("--count-by", count_by, match->count("--count-by") > 0);
+    if (!mo.count_by.empty() && (mo.count || !mo.fields.empty()))
+      Fail(std::string(mo.count ? "--count" : "--fields") +
+           " and --count-by do not go together: --count-by writes the "
+           "counts of its fields");
+    if (match->count("--max-groups") > 0 && mo.count_by.empty())
+      Fail("--max-groups limits --count-by; give --count-by too");
+    if (mo.count && !mo.fields.empty())
+      Fail("--fields shapes the rows written; --count writes none");
+  }
   if (hunt->parsed())
     return RunHuntCommand(ho, input_format, hunt_output, encoding, utc);
   const int status =

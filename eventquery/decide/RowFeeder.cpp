@@ -8,6 +8,7 @@
 #include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
+#include "records/FieldColumns.h"
 
 namespace eventquery {
 
@@ -78,18 +79,7 @@ void RowFeeder::Resolve(const std::vector<std::string>& columns) {
   if (columns.size() == resolved_columns_) return;
   resolved_columns_ = columns.size();
   for (Field& f : fields_) {
-    if (f.column >= 0) continue;
-    for (size_t c = 0; c < columns.size(); ++c)
-      if (columns[c] == f.name) {
-        f.column = static_cast<int64_t>(c);
-        break;
-      }
-    if (f.column >= 0) continue;
-    for (size_t c = 0; c < columns.size(); ++c)
-      if (common::EqualsNoCase(columns[c], f.name)) {
-        f.column = static_cast<int64_t>(c);
-        break;
-      }
+    if (f.column < 0) f.column = FindColumn(columns, f.name);
   }
 }
 
@@ -231,26 +221,10 @@ std::vector<std::string> RowFeeder::field_names() const {
 std::vector<std::pair<std::string, std::string>> RowFeeder::MissingFields(
     const std::vector<std::string>& columns,
     const std::vector<std::string>& hints) const {
-  std::vector<std::pair<std::string, std::string>> missing;
-  for (const Field& f : fields_) {
-    if (f.implicit) continue;
-    bool found = false;
-    for (const std::string& c : columns)
-      found = found || common::EqualsNoCase(c, f.name);
-    if (found) continue;
-    std::string closest;
-    size_t best = SIZE_MAX;
-    for (const auto* names : {&columns, &hints})
-      for (const std::string& c : *names) {
-        const size_t d = common::EditDistance(f.name, c);
-        if (d < best) {
-          best = d;
-          closest = c;
-        }
-      }
-    missing.emplace_back(f.name, closest);
-  }
-  return missing;
+  std::vector<std::string> named;
+  for (const Field& f : fields_)
+    if (!f.implicit) named.push_back(f.name);
+  return MissingNames(named, columns, hints);
 }
 
 }  // namespace eventquery

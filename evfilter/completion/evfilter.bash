@@ -24,14 +24,14 @@ _evfilter() {
     --type) COMPREPLY=($(compgen -W "=numeric =text =date =time" -- "$cur")); return ;;
     --filter) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --where|-j|--jobs|--status|--placeholder) return ;;
+    --where|-j|--jobs|--status|--placeholder|--fields|--limit|--count-by|--max-groups) return ;;
   esac
   local common="--filter --where --type --log-dir --debug-log --help"
   case "$command" in
     "") COMPREPLY=($(compgen -W "match show intervals hunt --version -V --help" -- "$cur")) ;;
     match)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --input-format --encoding --output-format --utc -j --jobs" -- "$cur"))
+        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --input-format --encoding --output-format --utc -j --jobs --fields --limit --count-by --max-groups --stats" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;
