@@ -1,6 +1,8 @@
 #include "query/WhereCompiler.h"
 
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <ctime>
 
 #include "common/Ascii.h"
@@ -169,6 +171,42 @@ void Emit(const Node& node, bool negated, std::vector<ConditionLine>& out) {
 }
 
 // The broken-down date and time of `instant`, in UTC or local time.
+// The character beyond the Basic Multilingual Plane that stands next to a
+// LIKE pattern's ? or inside or next to one of its [sets], as "'c' (U+...)";
+// "" when there is none. Such a character is two 16-bit code units, and ?
+// and a set match one. Costs O(pattern).
+std::string WideNextToWildcard(const std::u16string& p) {
+  auto high = [&](size_t i) {
+    return i < p.size() && p[i] >= 0xD800 && p[i] < 0xDC00;
+  };
+  auto low = [&](size_t i) {
+    return i < p.size() && p[i] >= 0xDC00 && p[i] < 0xE000;
+  };
+  size_t at = SIZE_MAX;  // the high surrogate of the character found
+  for (size_t i = 0; i < p.size() && at == SIZE_MAX; ++i) {
+    size_t end = i;  // the wildcard's last unit
+    if (p[i] == u'[') {
+      end = p.find(u']', i + 1);
+      if (end == std::u16string::npos) break;
+      for (size_t j = i + 1; j < end; ++j)
+        if (high(j)) at = j;
+    } else if (p[i] != u'?') {
+      continue;
+    }
+    if (at == SIZE_MAX && i >= 2 && low(i - 1) && high(i - 2)) at = i - 2;
+    if (at == SIZE_MAX && high(end + 1) && low(end + 2)) at = end + 1;
+    i = end;
+  }
+  if (at == SIZE_MAX || !low(at + 1)) return "";
+  const char32_t c = 0x10000 + ((static_cast<char32_t>(p[at]) - 0xD800) << 10) +
+                     (static_cast<char32_t>(p[at + 1]) - 0xDC00);
+  std::string text = "'";
+  common::AppendCodePoint(c, text);
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+  return text + "' (" + code + ")";
+}
+
 bool BrokenDown(int64_t instant, bool utc, std::tm* tm) {
   const std::time_t t = static_cast<std::time_t>(instant);
   return (utc ? gmtime_r(&t, tm) : localtime_r(&t, tm)) != nullptr;
@@ -351,6 +389,15 @@ class Parser {
       line.op = IsWord(*word, "LIKE") ? 1 : 2;
       line.matches = IsWord(*word, "MATCHES");
       node = Leaf(Made(std::move(line), v.text, f.type < 0 ? 1 : f.type, v));
+      if (IsWord(*word, "LIKE"))
+        if (const std::string wide = WideNextToWildcard(node.line.value);
+            !wide.empty())
+          notes_.push_back("LIKE '" + v.text +
+                           "': ? and [sets] stand for one 16-bit code "
+                           "unit, and " +
+                           wide +
+                           " next to one is two; write ?? where one "
+                           "such character is meant");
     } else if (IsWord(*word, "IN")) {
       node = Peek().kind == Kind::kOpen ? List(f) : Period(f, *word);
     } else if (IsWord(*word, "BETWEEN")) {

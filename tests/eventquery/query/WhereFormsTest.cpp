@@ -259,6 +259,26 @@ TEST(WhereFormsTest, MixedLinksWithoutBracketsGetOneNote) {
     EXPECT_TRUE(CompileWhere(clean, WhereOptions{}).notes.empty()) << clean;
 }
 
+TEST(WhereFormsTest, WildcardsNextToWideCharactersGetANote) {
+  // "\xf0\x9f\x98\x80" is U+1F600, two 16-bit code units.
+  for (const char* wide :
+       {"m LIKE 'I ?\xf0\x9f\x98\x80'", "m LIKE '\xf0\x9f\x98\x80?'",
+        "m LIKE '[\xf0\x9f\x98\x80x]'", "m LIKE 'a[xy]\xf0\x9f\x98\x80'"}) {
+    const CompiledWhere c = CompileWhere(wide, WhereOptions{});
+    ASSERT_EQ(c.notes.size(), 1u) << wide;
+    EXPECT_NE(c.notes[0].find("(U+1F600) next to one is two; write ??"),
+              std::string::npos)
+        << c.notes[0];
+  }
+  // A wide character away from the wildcards, a BMP one next to them, and
+  // other operators say nothing.
+  for (const char* fine :
+       {"m LIKE '?x\xf0\x9f\x98\x80'", "m LIKE '\xc3\xa9?[\xe2\x82\xac]'",
+        "m LIKE '*\xf0\x9f\x98\x80*'", "m CONTAINS '?\xf0\x9f\x98\x80'",
+        "m LIKE '[ab'"})
+    EXPECT_TRUE(CompileWhere(fine, WhereOptions{}).notes.empty()) << fine;
+}
+
 TEST(WhereFormsTest, RelativePeriodsAreFixedWhenCompiled) {
   WhereOptions options;
   options.now = kNow;
