@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -56,18 +57,16 @@ std::string ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-std::vector<ConditionLine> LoadLines(const FilterOptions& o) {
-  if (o.filter_file.empty() == !o.where_given)
-    Fail("give either --filter FILE or --where EXPRESSION");
-  if (!o.filter_file.empty()) {
-    try {
-      return eventquery::ParseDefinition(ReadWholeFile(o.filter_file));
-    } catch (const eventquery::DefinitionError& e) {
-      Fail(o.filter_file + ": " + e.what());
-    }
-  }
+namespace {
+
+// The compiler's options for --where: --type, then the types an input
+// declares for the fields left.
+eventquery::WhereOptions Where(
+    const FilterOptions& o,
+    const std::vector<std::pair<std::string, std::string>>& declared) {
   eventquery::WhereOptions where;
   where.utc = o.utc;
+  where.now = o.now;
   eventquery::TypeOverrides& types = where.types;
   for (const std::string& t : o.types) {
     const size_t eq = t.find('=');
@@ -78,9 +77,36 @@ std::vector<ConditionLine> LoadLines(const FilterOptions& o) {
       Fail("--type wants FIELD=numeric|text|date|time, not '" + t + "'");
     types[t.substr(0, eq)] = type;
   }
+  for (const auto& [name, type] : declared) {
+    bool given = false;
+    for (const auto& [field, t] : types)
+      given = given || common::EqualsNoCase(field, name);
+    if (!given) types[name] = eventquery::TypeFromName(type);
+  }
+  return where;
+}
+
+}  // namespace
+
+std::vector<ConditionLine> RetypedLines(
+    const FilterOptions& o,
+    const std::vector<std::pair<std::string, std::string>>& declared) {
+  return eventquery::CompileWhere(o.where, Where(o, declared)).lines;
+}
+
+std::vector<ConditionLine> LoadLines(const FilterOptions& o) {
+  if (o.filter_file.empty() == !o.where_given)
+    Fail("give either --filter FILE or --where EXPRESSION");
+  if (!o.filter_file.empty()) {
+    try {
+      return eventquery::ParseDefinition(ReadWholeFile(o.filter_file));
+    } catch (const eventquery::DefinitionError& e) {
+      Fail(o.filter_file + ": " + e.what());
+    }
+  }
   try {
     eventquery::CompiledWhere compiled =
-        eventquery::CompileWhere(o.where, where);
+        eventquery::CompileWhere(o.where, Where(o, {}));
     for (const std::string& note : compiled.notes)
       std::cerr << "evfilter: note: " << note << "\n";
     return std::move(compiled.lines);
@@ -295,11 +321,18 @@ int RunHuntCommand(HuntOptions ho, const std::string& input_format,
   return RunHunt(ho);
 }
 
-int RunMatchCommand(const FilterOptions& fo, MatchOptions mo,
+int RunMatchCommand(FilterOptions fo, MatchOptions mo,
                     const std::string& input_format,
                     const std::string& output_format,
                     const std::string& encoding, bool utc) {
+  // Relative periods are fixed once, also for an input's own field types.
+  fo.now = static_cast<int64_t>(std::time(nullptr));
   const std::vector<ConditionLine> lines = LoadLines(fo);
+  if (fo.where_given)
+    mo.retype =
+        [fo](const std::vector<std::pair<std::string, std::string>>& declared) {
+          return RetypedLines(fo, declared);
+        };
   InputOptions(input_format, encoding, mo.input_format, mo.encoding);
   if (!output_format.empty()) {
     mo.output_format = eventquery::OutputFormatNamed(output_format);

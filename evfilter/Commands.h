@@ -8,7 +8,10 @@
 #ifndef EVFILTER_COMMANDS_H_
 #define EVFILTER_COMMANDS_H_
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HuntRun.h"
@@ -37,6 +40,8 @@ struct FilterOptions {
   std::string log_dir;
   bool debug_log = false;
   bool utc = false;  // relative periods fixed in UTC
+  // The instant relative periods are fixed at (the clock when not set).
+  std::optional<int64_t> now;
 };
 
 // `word` when it is one of `commands`, else the closest within two edits
@@ -52,6 +57,13 @@ std::vector<std::string> FieldList(const std::string& option,
 // The lines of --filter or --where (with --type); fails on a bad one.
 // The compiler's notes (how AND and OR group) go to standard error.
 std::vector<eventquery::ConditionLine> LoadLines(const FilterOptions& options);
+// The lines of --where with the field types an input declares (`declared`,
+// as RecordReader::declared_types gives them) for fields --type and
+// Field:type leave open; notes are not said again. Throws
+// eventquery::SyntaxError.
+std::vector<eventquery::ConditionLine> RetypedLines(
+    const FilterOptions& options,
+    const std::vector<std::pair<std::string, std::string>>& declared);
 
 // The commands; each returns the exit status.
 int RunShow(const FilterOptions& options, bool as_json);
@@ -66,7 +78,7 @@ int RunIntervals(const FilterOptions& options, const std::string& field);
 int RunHuntCommand(HuntOptions hunt, const std::string& input_format,
                    const std::string& output_format,
                    const std::string& encoding, bool utc);
-int RunMatchCommand(const FilterOptions& options, MatchOptions match,
+int RunMatchCommand(FilterOptions options, MatchOptions match,
                     const std::string& input_format,
                     const std::string& output_format,
                     const std::string& encoding, bool utc);

@@ -17,6 +17,7 @@
 #include "Output.h"
 #include "Reporter.h"
 #include "decide/RecordMatcher.h"
+#include "query/WhereCompiler.h"
 #include "records/RecordReader.h"
 #include "records/RecordReports.h"
 #include "records/Stop.h"
@@ -37,10 +38,8 @@ using eventquery::RowFeeder;
 class Run {
  public:
   Run(const std::vector<ConditionLine>& lines, const MatchOptions& o)
-      : options_(o), reporter_(o.strict) {
-    const unsigned jobs = std::max(1u, o.jobs);
-    for (unsigned j = 0; j < jobs; ++j)
-      matchers_.push_back(std::make_unique<RecordMatcher>(lines, o.zone));
+      : options_(o), reporter_(o.strict), given_(lines), lines_(lines) {
+    Build();
     const RowFeeder& feeder = matchers_[0]->feeder();
     wanted_ = feeder.field_names();
     for (uint32_t f = 0; f < wanted_.size(); ++f)
@@ -109,6 +108,7 @@ class Run {
       return;
     }
     // No batch is in flight between inputs: every matcher is free.
+    if (!TypesOf(input, *reader)) return;
     for (auto& matcher : matchers_) matcher->NewInput();
     reader->WantFields(wanted_);
     reader->UseThreads(options_.jobs);
@@ -151,6 +151,41 @@ class Run {
     // was read (a signal, --limit): nothing to say.
     if (!header && !eventquery::StopRequested() && !done_)
       ReportMissing(*reader, true);
+  }
+
+  // One matcher of lines_ per thread.
+  void Build() {
+    matchers_.clear();
+    const unsigned jobs = std::max(1u, options_.jobs);
+    for (unsigned j = 0; j < jobs; ++j)
+      matchers_.push_back(
+          std::make_unique<RecordMatcher>(lines_, options_.zone));
+  }
+
+  // The filter for an input that declares field types of its own (a Zeek
+  // log): the expression compiled with them, else as given. False, with
+  // the failure said, when the input's types do not fit the expression.
+  bool TypesOf(Input& input, const RecordReader& reader) {
+    if (!options_.retype) return true;
+    std::vector<ConditionLine> lines = given_;
+    try {
+      if (const auto declared = reader.declared_types(); !declared.empty())
+        lines = options_.retype(declared);
+      if (lines == lines_) return true;
+      lines_ = std::move(lines);
+      Build();
+      return true;
+    } catch (const eventquery::SyntaxError& e) {
+      reporter_.Failure(input.name() + ": " + e.what() +
+                        " (the input declares the field's type; write "
+                        "Field:type to choose another)");
+    } catch (const eventquery::BuildError& e) {
+      reporter_.Failure(input.name() +
+                        ": the filter module could not build the filter for "
+                        "the input's field types: " +
+                        e.what());
+    }
+    return false;
   }
 
   // The next record, or false at the end or when the input fails (then
@@ -350,6 +385,8 @@ class Run {
 
   const MatchOptions& options_;
   Reporter reporter_;
+  const std::vector<ConditionLine> given_;  // as compiled without an input
+  std::vector<ConditionLine> lines_;        // the matchers
   std::vector<std::unique_ptr<RecordMatcher>> matchers_;
   std::optional<Writer> writer_;
   std::vector<std::string> wanted_;  // fields the reader is asked for

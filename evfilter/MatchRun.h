@@ -17,8 +17,10 @@
 #define EVFILTER_MATCHRUN_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decide/CellReaders.h"
@@ -42,6 +44,12 @@ struct MatchOptions {
   std::vector<std::string> count_by;  // count the records by these fields
   uint64_t max_groups = 1000000;      // distinct values --count-by keeps
   bool stats = false;                 // per-field counts at the end
+  // The filter's lines again with the field types an input declares (a
+  // Zeek log's #types); throws eventquery::SyntaxError. Unset: the lines
+  // stay as given.
+  std::function<std::vector<eventquery::ConditionLine>(
+      const std::vector<std::pair<std::string, std::string>>&)>
+      retype;
 };
 
 // Runs `match`; returns the exit status (0 written, 1 none, 2 failure).

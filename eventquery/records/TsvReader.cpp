@@ -86,6 +86,12 @@ class TsvReader final : public HeaderRowReader {
     SetHeader(raw, terminator, SplitTsv);
   }
 
+  std::vector<std::pair<std::string, std::string>> declared_types()
+      const override {
+    return zeek_ ? zeek_->DeclaredTypes()
+                 : std::vector<std::pair<std::string, std::string>>();
+  }
+
   bool Next(Record& record) override {
     std::string_view raw, terminator;
     uint64_t lines = 0;

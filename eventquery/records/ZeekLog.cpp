@@ -112,4 +112,17 @@ void ZeekPreamble::Split(
   }
 }
 
+std::vector<std::pair<std::string, std::string>> ZeekPreamble::DeclaredTypes()
+    const {
+  std::vector<std::pair<std::string, std::string>> declared;
+  for (size_t i = 0; i < names_.size() && i < types_.size(); ++i) {
+    const std::string& t = types_[i];
+    if (t == "time") continue;
+    const bool numeric = t == "count" || t == "int" || t == "double" ||
+                         t == "port" || t == "interval";
+    declared.emplace_back(names_[i], numeric ? "numeric" : "text");
+  }
+  return declared;
+}
+
 }  // namespace eventquery

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace eventquery {
@@ -35,6 +36,10 @@ class ZeekPreamble {
 
   const std::vector<std::string>& names() const { return names_; }
   const std::vector<std::string>& types() const { return types_; }
+  // The fields of numeric types (count, int, double, port, interval) as
+  // "numeric", of text types (string, addr, enum, bool, sets, ...) as
+  // "text"; time fields are not named.
+  std::vector<std::pair<std::string, std::string>> DeclaredTypes() const;
 
   // The cells of one record line.
   void Split(std::string_view raw, std::string& arena,

@@ -330,6 +330,38 @@ TEST_F(EvfilterFormatsTest, ZeekLogsAreReadByTheirPreamble) {
   EXPECT_TRUE(Has(r.err, "#fields")) << r.err;
 }
 
+TEST_F(EvfilterFormatsTest, ZeekTypesDecideHowFieldsCompare) {
+  const std::string log =
+      File("dns.log",
+           "#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
+           "#unset_field\t-\n#path\tdns\n#fields\tts\ttrans_id\tid.resp_p\n"
+           "#types\ttime\tstring\tport\n"
+           "1796767200.5\t00042\t53\n1796767201.5\t42\t5353\n");
+  const std::string csv = File("dns.csv", "trans_id,id.resp_p\n00042,53\n");
+  struct Case {
+    const char* args;
+    const char* count;
+  };
+  for (const Case& c : {
+           // A string field is text, though its value looks like a number.
+           Case{"--where \"trans_id = 42\"", "1\n"},
+           Case{"--where \"trans_id:numeric = 42\"", "2\n"},
+           Case{"--type trans_id=numeric --where \"trans_id = 42\"", "2\n"},
+           Case{"--where \"id.resp_p > 100\"", "1\n"},
+       }) {
+    const Result r = Run(std::string("match --count ") + c.args + " " + log);
+    EXPECT_EQ(r.out, c.count) << c.args << "\n" << r.err;
+  }
+  // The CSV declares nothing: there 42 is a number, as written.
+  Result r = Run("match --count --where \"trans_id = 42\" " + log + " " + csv);
+  EXPECT_EQ(r.out, "2\n") << r.err;
+  // A value the declared type cannot take fails that input, and says why.
+  r = Run("match --count --where \"id.resp_p = abc\" " + log);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "dns.log: 'abc' is not a number (the input declares"))
+      << r.err;
+}
+
 TEST_F(EvfilterFormatsTest, GzipInputsOfEveryShape) {
   const std::pair<std::string, std::string> files[] = {
       {"sysmon.jsonl.gz", exports::SysmonJsonLines(kEvents)},

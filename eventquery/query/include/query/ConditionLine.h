@@ -34,6 +34,8 @@ struct ConditionLine {
   // and hands over as a forced answer; the module's line is the text
   // CONTAINS of the pattern, which no record is decided by.
   bool matches = false;
+
+  bool operator==(const ConditionLine&) const = default;
 };
 
 }  // namespace eventquery

@@ -60,6 +60,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "records/Inputs.h"
@@ -92,6 +93,13 @@ class RecordReader {
   // JSON: the fields the filter names, so that a name that is no key is
   // looked up as a path inside the objects.
   virtual void WantFields(const std::vector<std::string>& /*names*/) {}
+  // Field types the input declares, as (name, "numeric" or "text"): a
+  // Zeek log's #types. Fields it declares as time (epoch seconds, read as
+  // timestamps) are left to the expression.
+  virtual std::vector<std::pair<std::string, std::string>> declared_types()
+      const {
+    return {};
+  }
   // Names worth suggesting for a field no column matches (JSON: paths
   // seen inside the first objects).
   virtual std::vector<std::string> hint_names() const { return {}; }
