@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # evfilter end to end against other tools on the same data and filter
 # (failed logons of admin accounts), timed by hyperfine:
-#  1. a CSV file: Miller and the sqlite3 shell;
+#  1. a CSV file: Miller and the sqlite3 shell, and the same filter with
+#     a regular expression (MATCHES) instead of LIKE;
 #  2. the same CSV gzip-compressed: Miller (--gzin);
 #  3. nested, Sysmon-like JSON Lines made from it: Miller and jq.
 # Every tool's count is printed first; they must agree.
@@ -43,6 +44,7 @@ compare() {
 echo "== CSV: $csv ($(du -h "$csv" | cut -f1))"
 compare build/e2e.md \
   "evfilter=$ev match --count --filter examples/filters/failed-admin-logons.json $csv" \
+  "ev-regex=$ev match --count --where \"EventID = 4625 AND User MATCHES '^adm'\" $csv" \
   "miller=mlr --icsv --ocsv --headerless-csv-output filter '\$EventID == 4625 && tolower(\$User) =~ \"^adm\"' then count $csv" \
   "sqlite3=sqlite3 :memory: -cmd '.mode csv' -cmd '.import $csv events' \"SELECT count(*) FROM events WHERE EventID = 4625 AND User LIKE 'adm%'\""
 

@@ -8,6 +8,7 @@
 #include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
+#include "query/ValueForms.h"
 #include "records/FieldColumns.h"
 
 namespace eventquery {
@@ -55,15 +56,11 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
         break;
     }
     if (line.matches) {
-      RE2::Options options;
-      options.set_case_sensitive(false);
-      options.set_log_errors(false);
-      auto regex =
-          std::make_shared<const RE2>(common::ToUtf8(line.value), options);
-      if (!regex->ok())
+      std::string error;
+      c.regex = CompileMatches(line.value, &error);
+      if (!c.regex)
         throw BuildError("'" + common::ToUtf8(line.value) +
-                         "' is no regular expression: " + regex->error());
-      c.regex = std::move(regex);
+                         "' is no regular expression: " + error);
       regex_conditions_.push_back(conditions_.size());
     }
     conditions_.push_back(std::move(c));

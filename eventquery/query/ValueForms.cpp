@@ -156,6 +156,17 @@ bool SplitTimestamp(std::string_view text, std::string* date,
   return true;
 }
 
+std::shared_ptr<const re2::RE2> CompileMatches(const std::u16string& pattern,
+                                               std::string* error) {
+  RE2::Options options;
+  options.set_case_sensitive(false);
+  options.set_log_errors(false);
+  auto regex = std::make_shared<const RE2>(common::ToUtf8(pattern), options);
+  if (regex->ok()) return regex;
+  *error = regex->error();
+  return nullptr;
+}
+
 std::optional<std::string> PrepareValue(ConditionLine& line) {
   const std::string value = common::ToUtf8(line.value);
   const std::string_view trimmed = Trim(value);
@@ -166,12 +177,9 @@ std::optional<std::string> PrepareValue(ConditionLine& line) {
                          : line.type == 2 ? "a date"
                          : line.type == 3 ? "a time"
                                           : "not compared as text");
-    RE2::Options options;
-    options.set_case_sensitive(false);
-    options.set_log_errors(false);
-    const RE2 re(value, options);
-    if (!re.ok())
-      return "'" + value + "' is no regular expression: " + re.error();
+    std::string error;
+    if (!CompileMatches(line.value, &error))
+      return "'" + value + "' is no regular expression: " + error;
     return std::nullopt;
   }
   if (line.op == 5) {

@@ -476,12 +476,12 @@ class Parser {
                           "several values write " +
                           f.token->text + " IN (" + Listed(v.text) +
                           "), to compare the text quote it");
-      if (Infer(0, v.text) == 1 && HasExponent(v.text))
+      if (Infer(v.text) == 1 && HasExponent(v.text))
         throw SyntaxError(v.column,
                           "'" + v.text +
                               "' has an exponent, which values of "
                               "expressions cannot carry; write it in digits");
-      if (ordering && Infer(0, v.text) == 1)
+      if (ordering && Infer(v.text) == 1)
         throw SyntaxError(
             v.column,
             "'" + v.text + "' is no number, date, time or timestamp, which " +
@@ -493,7 +493,7 @@ class Parser {
                 "order texts, quote the value or write " +
                 f.name + ":text");
     }
-    const int32_t type = f.type >= 0 ? f.type : Infer(0, v.text);
+    const int32_t type = f.type >= 0 ? f.type : Infer(v.text);
     return Leaf(Made(Operator(f, o), v.text, type, v));
   }
 
@@ -587,9 +587,9 @@ class Parser {
     }
     FieldRef typed = f;
     if (typed.type < 0) {
-      typed.type = Infer(0, values[0].text);
+      typed.type = Infer(values[0].text);
       for (const Token& v : values)
-        if (Infer(0, v.text) != typed.type) typed.type = 1;
+        if (Infer(v.text) != typed.type) typed.type = 1;
     }
     Node chain;
     chain.kind = Node::kChain;
@@ -698,9 +698,8 @@ class Parser {
   // A value that is meant as a number, date or time gives its field that
   // type, and is then checked in full: a malformed date is an error, not a
   // text that compares as nothing.
-  static int32_t Infer(int32_t op, const std::string& value) {
-    if (op == 5 || IsPeriodKeyword(value)) return 2;
-    if (op == 1 || op == 2) return 1;
+  static int32_t Infer(const std::string& value) {
+    if (IsPeriodKeyword(value)) return 2;
     if (LooksNumeric(value)) return 0;
     if (LooksLikeDate(value)) return 2;
     if (LooksLikeTime(value)) return 3;

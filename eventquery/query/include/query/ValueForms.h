@@ -17,13 +17,25 @@
 #ifndef QUERY_VALUEFORMS_H_
 #define QUERY_VALUEFORMS_H_
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "query/ConditionLine.h"
 
+namespace re2 {
+class RE2;
+}
+
 namespace eventquery {
+
+// A `matches` line's pattern compiled as every front end decides it: RE2,
+// ignoring case unless the pattern says (?-i). Null, with `error` set to
+// RE2's reason, when it is no regular expression. Costs linear time in
+// the pattern; the result matches in time linear in the text.
+std::shared_ptr<const re2::RE2> CompileMatches(const std::u16string& pattern,
+                                               std::string* error);
 
 // Checks the value of `line` against its field type and operator, and
 // rewrites a date or time in the module's form. Returns what is wrong
