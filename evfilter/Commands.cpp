@@ -77,12 +77,7 @@ eventquery::WhereOptions Where(
       Fail("--type wants FIELD=numeric|text|date|time, not '" + t + "'");
     types[t.substr(0, eq)] = type;
   }
-  for (const auto& [name, type] : declared) {
-    bool given = false;
-    for (const auto& [field, t] : types)
-      given = given || common::EqualsNoCase(field, name);
-    if (!given) types[name] = eventquery::TypeFromName(type);
-  }
+  eventquery::AddDeclaredTypes(declared, types);
   return where;
 }
 

@@ -739,4 +739,18 @@ std::vector<ConditionLine> CompileWhere(std::string_view expression,
   return CompileWhere(expression, options).lines;
 }
 
+void AddDeclaredTypes(
+    const std::vector<std::pair<std::string, std::string>>& declared,
+    TypeOverrides& types) {
+  TypeOverrides added;
+  for (const auto& [name, type_name] : declared) {
+    const int32_t type = TypeFromName(type_name);
+    bool given = type < 0;
+    for (const auto& [field, t] : types)
+      given = given || common::EqualsNoCase(field, name);
+    if (!given) added.emplace(name, type);
+  }
+  types.merge(added);
+}
+
 }  // namespace eventquery

@@ -47,6 +47,7 @@ Filters pickle as their lines, so they travel to other processes.
 
 import json
 import os
+import time
 import warnings
 
 import numpy as np
@@ -97,8 +98,12 @@ class Filter:
                 raise TypeError("where must be a str")
             if types is not None and not isinstance(types, dict):
                 raise TypeError("types must be a dict of field -> type name")
-            line_tuples, notes = _core.compile_where(where, dict(types or {}),
-                                                     bool(utc))
+            # Relative periods are fixed now, also when a frame's declared
+            # field types compile the expression again (mask).
+            self._where = (where, dict(types or {}), bool(utc), int(time.time()))
+            self._retyped = {}
+            line_tuples, notes = _core.compile_where(
+                where, self._where[1], bool(utc), now=self._where[3])
             for note in notes:
                 warnings.warn(note, FilterWarning, stacklevel=2)
         else:
@@ -158,11 +163,32 @@ class Filter:
         return matched
 
     def mask(self, df):
-        """One bool per row of the pandas DataFrame: does the row match."""
-        names, kinds, arrays = _columns(df, self._core)
-        result, notes, missing = self._core.mask(len(df), names, kinds, arrays)
+        """One bool per row of the pandas DataFrame: does the row match.
+
+        A frame that ``read_events`` read from a Zeek log carries the log's
+        field types (``df.attrs["field_types"]``); a filter made from
+        ``where=`` uses them, as evfilter does, for the fields ``types=``
+        and ``Field:type`` leave open."""
+        core = self._core_for(df)
+        names, kinds, arrays = _columns(df, core)
+        result, notes, missing = core.mask(len(df), names, kinds, arrays)
         _warn(notes, missing, list(df.columns))
         return result
+
+    def _core_for(self, df):
+        """The filter for `df`: compiled again with its declared types."""
+        declared = getattr(df, "attrs", {}).get("field_types")
+        where = getattr(self, "_where", None)
+        if not declared or where is None:
+            return self._core
+        key = tuple(sorted(declared.items()))
+        if key not in self._retyped:
+            text, types, utc, now = where
+            line_tuples, _ = _core.compile_where(
+                text, types, utc, declared=list(key), now=now)
+            same = line_tuples == self._core.lines
+            self._retyped[key] = self._core if same else _core.Filter(line_tuples, utc)
+        return self._retyped[key]
 
     @classmethod
     def from_sigma(cls, path_or_text, placeholders=None, utc=False):
@@ -477,11 +503,18 @@ def read_events(paths, format=None, encoding=None):
     import pandas as pd
 
     frames = []
+    declared = {}
     for path in _expand(paths):
         read = _core.read_frame(path, format or "", encoding=encoding or "")
         _report(read["reports"])
         frames.append((read["columns"], read["arrays"], read["rows"]))
-    return _frame(frames, pd)
+        for name, type_name in read["types"]:
+            declared.setdefault(name, type_name)
+    df = _frame(frames, pd)
+    if declared:
+        # A Zeek log's #types, for Filter.mask.
+        df.attrs["field_types"] = declared
+    return df
 
 
 def _expand(paths):

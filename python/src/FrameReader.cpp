@@ -449,6 +449,10 @@ py::dict ReadFrame(const std::string& path, const std::string& format,
   out["arrays"] = arrays;
   out["rows"] = rows;
   out["reports"] = reports.List();
+  py::list declared;
+  for (const auto& [name, type] : o.reader->declared_types())
+    declared.append(py::make_tuple(name, type));
+  out["types"] = declared;
   return out;
 }
 

@@ -56,9 +56,12 @@ ConditionLine FromTuple(const LineTuple& t) {
 
 eventquery::CompiledWhere CompileWhere(
     const std::string& expression,
-    const std::map<std::string, std::string>& types, bool utc) {
+    const std::map<std::string, std::string>& types, bool utc,
+    const std::vector<std::pair<std::string, std::string>>& declared = {},
+    std::optional<int64_t> now = std::nullopt) {
   eventquery::WhereOptions options;
   options.utc = utc;
+  options.now = now;
   eventquery::TypeOverrides& overrides = options.types;
   for (const auto& [field, name] : types) {
     const int32_t code = eventquery::TypeFromName(name);
@@ -67,6 +70,7 @@ eventquery::CompiledWhere CompileWhere(
                             "'; accepted: numeric, text, date, time");
     overrides[field] = code;
   }
+  eventquery::AddDeclaredTypes(declared, overrides);
   return eventquery::CompileWhere(expression, options);
 }
 
@@ -132,14 +136,18 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "compile_where",
       [](const std::string& expression,
-         const std::map<std::string, std::string>& types, bool utc) {
+         const std::map<std::string, std::string>& types, bool utc,
+         const std::vector<std::pair<std::string, std::string>>& declared,
+         std::optional<int64_t> now) {
         const eventquery::CompiledWhere compiled =
-            CompileWhere(expression, types, utc);
+            CompileWhere(expression, types, utc, declared, now);
         std::vector<LineTuple> out;
         for (const ConditionLine& l : compiled.lines) out.push_back(ToTuple(l));
         return std::make_pair(out, compiled.notes);
       },
-      py::arg("expression"), py::arg("types"), py::arg("utc") = false);
+      py::arg("expression"), py::arg("types"), py::arg("utc") = false,
+      py::arg("declared") = std::vector<std::pair<std::string, std::string>>(),
+      py::arg("now") = std::nullopt);
   m.def(
       "parse_definition",
       [](const std::string& json) {

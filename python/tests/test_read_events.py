@@ -234,3 +234,34 @@ def test_json_values_become_python_values(tmp_path):
     row = df.iloc[0].to_dict()
     assert row == {"s": "x", "i": "12345678901234", "f": "2.5", "t": "true",
                    "z": None, "o": record["o"]}
+
+
+ZEEK_DNS = (
+    "#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
+    "#unset_field\t-\n#path\tdns\n#fields\tts\ttrans_id\tid.resp_p\n"
+    "#types\ttime\tstring\tport\n"
+    "1796767200.5\t00042\t53\n1796767201.5\t42\t5353\n"
+    "#close\t2026-12-08-23-00-00\n")
+
+
+@pytest.mark.parametrize("where, types, expected", [
+    # A string field is text, though its values look like numbers.
+    ("trans_id = 42", None, [False, True]),
+    ("trans_id:numeric = 42", None, [True, True]),
+    ("trans_id = 42", {"trans_id": "numeric"}, [True, True]),
+    ("`id.resp_p` > 100", None, [False, True]),
+])
+def test_zeek_types_decide_as_evfilter(tmp_path, where, types, expected):
+    path = tmp_path / "dns.log"
+    path.write_text(ZEEK_DNS)
+    df, warned = read(path)
+    assert warned == []
+    assert df.attrs["field_types"] == {"trans_id": "text", "id.resp_p": "numeric"}
+    mask = fm.Filter(where=where, types=types).mask(df)
+    assert list(mask) == expected
+    args = ["--type", "%s=%s" % next(iter(types.items()))] if types else []
+    assert evfilter_count(["--where", where, *args], str(path)) == sum(expected)
+    # A frame without declared types keeps the expression's own.
+    plain = df.copy()
+    plain.attrs = {}
+    assert list(fm.Filter(where="trans_id = 42").mask(plain)) == [True, True]

@@ -60,6 +60,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "query/ConditionLine.h"
@@ -105,6 +106,13 @@ std::vector<ConditionLine> CompileWhere(std::string_view expression,
 
 // The type code for a type name (numeric, text, date, time; any case), or -1.
 int32_t TypeFromName(std::string_view name);
+
+// Adds the field types an input declares (name, type name), as a record
+// reader gives them, for the fields `types` does not name in any case:
+// what the user chose stays first.
+void AddDeclaredTypes(
+    const std::vector<std::pair<std::string, std::string>>& declared,
+    TypeOverrides& types);
 
 }  // namespace eventquery
 
