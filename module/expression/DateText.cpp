@@ -214,8 +214,9 @@ std::u16string NormalizeTimeByConversion(std::u16string_view text) {
 }
 
 std::optional<int64_t> ParseNormalDate(std::u16string_view s) noexcept {
-  // Years after 9999 are written with more digits.
-  if (s.size() < 10 || s.size() > 15 || s[2] != u'-' || s[5] != u'-')
+  // Years after 9999 are written with more digits: up to ten, for the
+  // 2147483647 a value's year is held to.
+  if (s.size() < 10 || s.size() > 16 || s[2] != u'-' || s[5] != u'-')
     return std::nullopt;
   int32_t digits[4];
   static constexpr int kAt[4] = {0, 1, 3, 4};

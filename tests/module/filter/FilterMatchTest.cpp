@@ -171,6 +171,45 @@ TEST(FilterMatchTest, DatesAfterTheYear9999CompareChronologically) {
   EXPECT_EQ(earlier.RowText(0), u"01-01-32000");
 }
 
+// Every year a row can carry (16 bits) against condition years up to the
+// largest a value can name (2^31-1): chronological on both sides of 9999.
+TEST(FilterMatchTest, DatesOfAnyYearCompareChronologically) {
+  struct Year {
+    const char16_t* value;
+    int64_t year;
+  };
+  const Year values[] = {{u"12/31/9999", 9999},
+                         {u"1/1/10000", 10000},
+                         {u"1/1/32767", 32767},
+                         {u"1/1/842061986", 842061986},
+                         {u"1/1/2147483647", 2147483647},
+                         // Beyond 32 bits the year is held to 2^31-1, still
+                         // after every year a row carries.
+                         {u"1/1/99999999999", 2147483647}};
+  const RowDate rows[] = {
+      {2026, 12, 10}, {9999, 12, 31}, {10000, 1, 1}, {32767, 12, 31}};
+  for (const Year& v : values) {
+    Built before(
+        {LineSpec{.field = u"D", .op = 3, .value = v.value, .type = 2}});
+    Built after(
+        {LineSpec{.field = u"D", .op = 4, .value = v.value, .type = 2}});
+    Built same({LineSpec{.field = u"D", .op = 0, .value = v.value, .type = 2}});
+    for (const RowDate& r : rows) {
+      MemoryDataRow row;
+      row.SetDate(u"D", r);
+      // Value dates are 1 January or 31 December 9999.
+      const int64_t row_key = int64_t{r.year} * 10000 + r.month * 100 + r.day;
+      const int64_t value_key = v.year * 10000 + (v.year == 9999 ? 1231 : 101);
+      EXPECT_EQ(before->IsMatch(&row), row_key < value_key)
+          << common::ToUtf8(v.value) << " vs " << r.year;
+      EXPECT_EQ(after->IsMatch(&row), row_key > value_key)
+          << common::ToUtf8(v.value) << " vs " << r.year;
+      EXPECT_EQ(same->IsMatch(&row), row_key == value_key)
+          << common::ToUtf8(v.value) << " vs " << r.year;
+    }
+  }
+}
+
 TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
   class KindRow : public MemoryDataRow {
    public:
