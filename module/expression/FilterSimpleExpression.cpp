@@ -400,7 +400,7 @@ int FilterSimpleExpression::Compare(RowSlot& slot,
 }
 
 void FilterSimpleExpression::EvalPlain(RowSlot& slot, ConditionState& state,
-                                       bool& result) const {
+                                       PeriodToday& today, bool& result) const {
   // A host's text is compared in place, folded as it is read.
   const bool host = slot.kind == RowSlot::Kind::kHostText;
   // A NaN is unordered: equal to nothing, neither less nor greater.
@@ -445,12 +445,25 @@ void FilterSimpleExpression::EvalPlain(RowSlot& slot, ConditionState& state,
       result = Compare(slot, state) > 0;
       break;
     case kOpNamedPeriod:
-      if (field_type_ == kTypeDate && slot.kind == RowSlot::Kind::kDays)
-        result = MatchNamedPeriodDay(value_period_, slot.days);
+      // The clock is read once per row, whatever the periods.
+      if (value_period_ == NamedPeriod::kNone) {
+        result = false;
+        break;
+      }
+      if (!today.asked) {
+        today.asked = true;
+        today.known = TodayFor(DateTime::Now().Seconds(), &today.days);
+      }
+      if (!today.known)
+        result = false;
+      else if (field_type_ == kTypeDate && slot.kind == RowSlot::Kind::kDays)
+        result = MatchNamedPeriodDayOn(value_period_, slot.days, today.days);
       else if (host)
-        result = MatchNamedPeriod(value_period_, ViewOf(slot.host));
+        result =
+            MatchNamedPeriodOn(value_period_, ViewOf(slot.host), today.days);
       else
-        result = MatchNamedPeriod(value_period_, RowText(slot, state));
+        result =
+            MatchNamedPeriodOn(value_period_, RowText(slot, state), today.days);
       break;
     default:
       result = false;
@@ -516,7 +529,7 @@ bool FilterSimpleExpression::Eval(RowValues& row) const {
     if (has_tag_)
       EvalTagged(slot, state, result);
     else
-      EvalPlain(slot, state, result);
+      EvalPlain(slot, state, row.today, result);
     return not_ ? !result : result;
   } catch (...) {
     WriteLog(kLogError, u"FSEEval - unknown exception.");

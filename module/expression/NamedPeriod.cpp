@@ -30,8 +30,10 @@ int64_t LocalMidnight(int64_t days) {
   return static_cast<int64_t>(std::mktime(&fields));
 }
 
-// Today's date for the instant `now`, from a per-thread cache that holds
-// while `now` stays inside the same local day.
+}  // namespace
+
+// From a per-thread cache that holds while `now` stays inside the same
+// local day.
 bool TodayFor(int64_t now, int64_t* days) {
   thread_local Today cache;
   const uint32_t generation = TimeZoneGeneration();
@@ -55,8 +57,6 @@ bool TodayFor(int64_t now, int64_t* days) {
   return true;
 }
 
-}  // namespace
-
 NamedPeriod ParseNamedPeriod(std::u16string_view keyword) noexcept {
   if (EqualsNoCase(keyword, u"today")) return NamedPeriod::kToday;
   if (EqualsNoCase(keyword, u"yesterday")) return NamedPeriod::kYesterday;
@@ -72,16 +72,28 @@ bool MatchNamedPeriod(std::u16string_view value, std::u16string_view row_text) {
 
 bool MatchNamedPeriod(NamedPeriod period, std::u16string_view row_text) {
   if (period == NamedPeriod::kNone) return false;
-  const auto row = ParseNormalDate(row_text);
-  if (!row) return false;
-  return MatchNamedPeriodDay(period, *row);
+  int64_t today;
+  return TodayFor(DateTime::Now().Seconds(), &today) &&
+         MatchNamedPeriodOn(period, row_text, today);
 }
 
 bool MatchNamedPeriodDay(NamedPeriod period, int64_t row_days) {
   if (period == NamedPeriod::kNone) return false;
-  const int64_t* row = &row_days;
   int64_t today;
-  if (!TodayFor(DateTime::Now().Seconds(), &today)) return false;
+  return TodayFor(DateTime::Now().Seconds(), &today) &&
+         MatchNamedPeriodDayOn(period, row_days, today);
+}
+
+bool MatchNamedPeriodOn(NamedPeriod period, std::u16string_view row_text,
+                        int64_t today) {
+  if (period == NamedPeriod::kNone) return false;
+  const auto row = ParseNormalDate(row_text);
+  return row && MatchNamedPeriodDayOn(period, *row, today);
+}
+
+bool MatchNamedPeriodDayOn(NamedPeriod period, int64_t row_days,
+                           int64_t today) {
+  const int64_t* row = &row_days;
   int64_t year;
   int32_t month, day;
   int64_t low = today, high = today;

@@ -195,6 +195,7 @@ bool Filter::IsMatch(IDataRow* row) {
   ConditionState* state = row_.states.data();
   for (; load != end; ++load, ++slot, ++state)
     LoadField(*load, *row, *slot, *state);
+  row_.today.Reset();
   const bool result =
       root_ == nullptr || (compiled_ ? program_.Run(row_) : root_->Eval(row_));
   if (result) WriteLog(kLogTrace, u"FLTIsMatch - Row matched.");

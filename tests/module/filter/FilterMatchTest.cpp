@@ -8,6 +8,7 @@
 #include "AllocationHooks.h"
 #include "TestLog.h"
 #include "common/Utf8.h"
+#include "expression/DateText.h"
 #include "expression/DateTime.h"
 #include "filter/Filter.h"
 #include "memory_host/MemoryDataRow.h"
@@ -427,6 +428,48 @@ TEST(FilterMatchTest, EndToEnd) {
   EXPECT_FALSE(f->IsMatch(&row));
   row.SetInteger(u"Size", 2);
   EXPECT_TRUE(f->IsMatch(&row));
+  SetClockForTesting(nullptr);
+}
+
+int g_clock_reads = 0;
+int64_t CountingClock() {
+  ++g_clock_reads;
+  return g_now;
+}
+
+// Named periods ask the clock once per row, however many there are, and
+// not at all for a row that decides before them; the date the row reads
+// is then that of its own instant.
+TEST(FilterMatchTest, PeriodsAskTheClockOncePerRow) {
+  setenv("TZ", "UTC", 1);
+  ResetTimeZoneCaches();
+  SetClockForTesting(&CountingClock);
+  g_now = DateTime(2026, 12, 15, 23, 59, 59, -1).Seconds();
+  Built f(
+      {LineSpec{.field = u"A",
+                .op = 5,
+                .value = u"TODAY",
+                .type = 2,
+                .link = kLinkOr},
+       LineSpec{.field = u"B",
+                .op = 5,
+                .value = u"this month",
+                .type = 2,
+                .link = kLinkOr},
+       LineSpec{.field = u"C", .op = 5, .value = u"LAST MONTH", .type = 2}});
+  MemoryDataRow row;
+  row.SetDate(u"A", RowDate{2026, 12, 1});
+  row.SetDate(u"B", RowDate{2026, 11, 30});
+  row.SetDate(u"C", RowDate{2026, 11, 30});
+  g_clock_reads = 0;
+  EXPECT_TRUE(f->IsMatch(&row));
+  EXPECT_TRUE(f->IsMatch(&row));
+  EXPECT_EQ(g_clock_reads, 2);
+  // A second later it is the 16th: the next row sees the new day.
+  g_now += 1;
+  row.SetDate(u"A", RowDate{2026, 12, 16});
+  EXPECT_TRUE(f->IsMatch(&row));
+  EXPECT_EQ(g_clock_reads, 3);
   SetClockForTesting(nullptr);
 }
 

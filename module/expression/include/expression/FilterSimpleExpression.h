@@ -154,7 +154,8 @@ class FilterSimpleExpression : public FilterExpression {
   // a time or a period, and prepares the searches.
   void Prepare();
   // Sets `result` as soon as the comparison is complete.
-  void EvalPlain(RowSlot& slot, ConditionState& state, bool& result) const;
+  void EvalPlain(RowSlot& slot, ConditionState& state, PeriodToday& today,
+                 bool& result) const;
   void EvalTagged(RowSlot& slot, ConditionState& state, bool& result) const;
   // <0, 0, >0: the row against the value, natively where both allow it.
   int Compare(RowSlot& slot, ConditionState& state) const;

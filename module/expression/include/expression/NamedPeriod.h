@@ -12,7 +12,9 @@
 // form "dd-mm-yyyy" inside the period.
 //
 // Cost: O(1) per call; the bounds are computed by calendar arithmetic once
-// per local day and thread, not per call. Safe on any thread.
+// per local day and thread, not per call. The forms that take `today` do
+// not ask the clock; a caller that matches many periods against one row
+// asks it once (TodayFor). Safe on any thread.
 
 #ifndef FILTERMODULE_EXPRESSION_NAMEDPERIOD_H_
 #define FILTERMODULE_EXPRESSION_NAMEDPERIOD_H_
@@ -41,6 +43,14 @@ bool MatchNamedPeriod(std::u16string_view value, std::u16string_view row_text);
 bool MatchNamedPeriod(NamedPeriod period, std::u16string_view row_text);
 // The same for a row date given as days since 1970-01-01.
 bool MatchNamedPeriodDay(NamedPeriod period, int64_t days);
+
+// Today's local date, as days since 1970-01-01, for the instant `now`
+// (seconds since 1970-01-01 UTC); false when the local conversion fails.
+bool TodayFor(int64_t now, int64_t* days);
+// MatchNamedPeriod and MatchNamedPeriodDay for the local date `today`.
+bool MatchNamedPeriodOn(NamedPeriod period, std::u16string_view row_text,
+                        int64_t today);
+bool MatchNamedPeriodDayOn(NamedPeriod period, int64_t days, int64_t today);
 
 }  // namespace filtermodule
 

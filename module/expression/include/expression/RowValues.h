@@ -106,9 +106,20 @@ inline size_t ConditionState::Fill() const {
   return fill;
 }
 
+// Today's local date for the named periods of one row: the clock is asked
+// at most once per row, and only when a period is evaluated.
+struct PeriodToday {
+  bool asked = false;
+  bool known = false;  // false when the local conversion failed
+  int64_t days = 0;    // since 1970-01-01
+  // Forgets the date: the next row asks the clock again.
+  void Reset() { asked = false; }
+};
+
 struct RowValues {
   std::vector<RowSlot> slots;
   std::vector<ConditionState> states;
+  PeriodToday today;
 };
 
 }  // namespace filtermodule
