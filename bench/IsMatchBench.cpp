@@ -58,6 +58,14 @@ const char* const kHosts[] = {"DC01",      "DC02",       "WS0142",
                               "SRV-WEB01", "LAPTOP-7F3K"};
 const int32_t kEvents[] = {4624, 4624, 4624, 4625, 4625, 4634, 4688, 7045};
 const char* const kSeverity[] = {"low", "medium", "high"};
+const char* const kImages[] = {"C:\\Windows\\System32\\cmd.exe",
+                               "C:\\Windows\\System32\\lsass.exe",
+                               "C:\\Windows\\System32\\svchost.exe",
+                               "C:\\Windows\\System32\\ntdll.dll",
+                               "C:\\Program Files\\App\\app.EXE",
+                               "C:\\Windows\\explorer.exe",
+                               "C:\\Users\\bob\\AppData\\run.ps1",
+                               "C:\\Windows\\System32\\kernel32.dll"};
 
 struct Event {
   int32_t id;
@@ -66,6 +74,7 @@ struct Event {
   RowDate date;
   RowTime time;
   std::string tags;
+  std::string image;
 };
 
 std::u16string Wide(const std::string& s) { return {s.begin(), s.end()}; }
@@ -108,6 +117,7 @@ struct Workload {
     const size_t c_received = table.AddColumn(u"Received", Kind::kDate);
     const size_t c_time = table.AddColumn(u"Time", Kind::kTime);
     const size_t c_tags = table.AddColumn(u"EXT_TAGS", Kind::kText);
+    const size_t c_image = table.AddColumn(u"Image", Kind::kText);
     for (size_t i = 0; i < g_row_count; ++i) {
       Event& e = events[i];
       e.id = kEvents[pick(8)];
@@ -125,6 +135,7 @@ struct Workload {
                        static_cast<uint16_t>(pick(60))};
       e.tags = std::string("@Severity@") + kSeverity[pick(3)] +
                "~Severity~@Logon@network~Logon~";
+      e.image = kImages[pick(8)];
       table.AddRow();
       table.SetInteger(c_id, e.id);
       table.SetText(c_user, Wide(e.user));
@@ -133,16 +144,17 @@ struct Workload {
       table.SetDate(c_received, e.date);
       table.SetTime(c_time, e.time);
       table.SetText(c_tags, Wide(e.tags));
+      table.SetText(c_image, Wide(e.image));
     }
     sqlite3_open(":memory:", &db);
     sqlite3_exec(db,
                  "CREATE TABLE events(EventID INTEGER, User TEXT, Host TEXT, "
                  "Size INTEGER, "
-                 "Received TEXT, Time TEXT, EXT_TAGS TEXT)",
+                 "Received TEXT, Time TEXT, EXT_TAGS TEXT, Image TEXT)",
                  nullptr, nullptr, nullptr);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO events VALUES(?,?,?,?,?,?,?)", -1,
+    sqlite3_prepare_v2(db, "INSERT INTO events VALUES(?,?,?,?,?,?,?,?)", -1,
                        &insert, nullptr);
     for (const Event& e : events) {
       char date[32], tod[32];
@@ -157,6 +169,7 @@ struct Workload {
       sqlite3_bind_text(insert, 5, date, -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(insert, 6, tod, -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(insert, 7, e.tags.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(insert, 8, e.image.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_step(insert);
       sqlite3_reset(insert);
     }
@@ -226,16 +239,44 @@ struct Scenario {
   std::function<bool(IDataRow&)> contract = nullptr;
 };
 
-int ThirtyDaysAgoKey() {
+// The local date `days` before today.
+tm DaysAgo(int days) {
   const RowDate today = Today();
   tm t{};
   t.tm_year = today.year - 1900;
   t.tm_mon = today.month - 1;
-  t.tm_mday = today.day - 30;
+  t.tm_mday = today.day - days;
   t.tm_hour = 12;
   t.tm_isdst = -1;
   mktime(&t);
+  return t;
+}
+
+int ThirtyDaysAgoKey() {
+  const tm t = DaysAgo(30);
   return (t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday;
+}
+
+// LIKE '*.exe' by hand: the text ends in ".exe", in any case.
+bool EndsExe(const char16_t* text) {
+  size_t n = 0;
+  while (text[n]) ++n;
+  return n >= 4 && StartsNoCase(text + n - 4, u".exe");
+}
+// "@severity@" then "h" (LIKE 'h*' of the tag's text) up to "~severity~".
+bool TaggedStartsH(const char16_t* tags) {
+  for (const char16_t* p = tags; *p; ++p)
+    if (StartsNoCase(p, u"@severity@h"))
+      return ContainsNoCase(p, u"~severity~");
+  return false;
+}
+// Ordinal order of the lower-cased text against a lower-case one.
+bool LessNoCase(const char16_t* text, const char16_t* than) {
+  for (;; ++text, ++than) {
+    char16_t x = *text;
+    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
+    if (x != *than || x == 0) return x < *than;
+  }
 }
 
 std::vector<Scenario> Scenarios() {
@@ -366,8 +407,109 @@ std::vector<Scenario> Scenarios() {
          if (EqualsNoCase(user, u"adm_backup")) return false;
          return d1 >= from && d1 <= today && d2 < 20991231;
        }});
+  // Six lines: a group of two EventIDs, a LIKE with a leading *, a number,
+  // a date and a time compared by order.
+  const tm sixty = DaysAgo(60);
+  static std::u16string sixty_value;
+  sixty_value = Wide(std::to_string(sixty.tm_mon + 1) + "/" +
+                     std::to_string(sixty.tm_mday) + "/" +
+                     std::to_string(sixty.tm_year + 1900));
+  const int sixty_key =
+      (sixty.tm_year + 1900) * 10000 + (sixty.tm_mon + 1) * 100 + sixty.tm_mday;
+  char sixty_sql[48];
+  std::snprintf(sixty_sql, sizeof sixty_sql, "%04d-%02d-%02d",
+                sixty.tm_year + 1900, sixty.tm_mon + 1, sixty.tm_mday);
+  s.push_back(
+      {"6_lines",
+       {L(1, u"EventID", 0, u"4625", 0, 0, 1),
+        L(0, u"EventID", 0, u"4624", 0, 1, 0), L(0, u"Image", 1, u"*.exe", 1),
+        L(0, u"Size", 4, u"1000", 0),
+        L(0, u"Received", 4, sixty_value.c_str(), 2),
+        L(0, u"Time", 3, u"18:00:00", 3)},
+       [sixty_key](IDataRow& r) {
+         const int32_t id = r.GetInteger(u"EventID");
+         return (id == 4625 || id == 4624) && EndsExe(r.GetText(u"Image")) &&
+                r.GetInteger(u"Size") > 1000 &&
+                DateKey(r.GetDate(u"Received")) > sixty_key &&
+                TimeKey(r.GetTime(u"Time")) < 180000;
+       },
+       std::string("SELECT count(*) FROM events WHERE (EventID = 4625 OR "
+                   "EventID = 4624) AND Image LIKE '%.exe' AND Size > 1000 AND "
+                   "Received > '") +
+           sixty_sql + "' AND Time < '18:00:00'",
+       [sixty_key](IDataRow& r) {
+         r.GetValueKind(u"EventID");
+         const int32_t id1 = r.GetInteger(u"EventID");
+         r.GetValueKind(u"EventID");
+         const int32_t id2 = r.GetInteger(u"EventID");
+         const char16_t* image = r.GetText(u"Image");
+         r.GetValueKind(u"Size");
+         const int32_t size = r.GetInteger(u"Size");
+         const RowDate received = r.GetDate(u"Received");
+         const RowTime time = r.GetTime(u"Time");
+         return (id1 == 4625 || id2 == 4624) && EndsExe(image) && size > 1000 &&
+                DateKey(received) > sixty_key && TimeKey(time) < 180000;
+       }});
+  // Ten lines, left to right: a tagged LIKE, a NOT group, a named period, a
+  // text order comparison and OR NOT.
+  //   ((EventID > 4600 AND EXT_TAGS@Severity LIKE 'h*'
+  //     AND NOT (User = guest OR Host = dc02) AND Received IN LAST 30 DAYS
+  //     AND Host < 'srv') OR NOT Size > 3900)
+  //   AND Time > 6:00:00 AND Image LIKE '*.exe' AND User CONTAINS 'a'
+  auto ten_native = [today, from](int32_t id, const char16_t* tags,
+                                  const char16_t* user1, const char16_t* host1,
+                                  int received, const char16_t* host2,
+                                  int32_t size, int time, const char16_t* image,
+                                  const char16_t* user2) {
+    const bool head =
+        id > 4600 && TaggedStartsH(tags) &&
+        !(EqualsNoCase(user1, u"guest") || EqualsNoCase(host1, u"dc02")) &&
+        received >= from && received <= today && LessNoCase(host2, u"srv");
+    return (head || !(size > 3900)) && time > 60000 && EndsExe(image) &&
+           ContainsNoCase(user2, u"a");
+  };
+  s.push_back(
+      {"10_lines",
+       {L(0, u"EventID", 4, u"4600", 0),
+        L(0, u"EXT_TAGS", 1, u"h*", 1, 0, 2, false, u"Severity"),
+        L(1, u"User", 0, u"guest", 1, 0, 1), L(0, u"Host", 0, u"dc02", 1, 1),
+        L(0, u"Received", 5, u"LAST 30 DAYS", 2),
+        L(0, u"Host", 3, u"srv", 1, 0, 3), L(0, u"Size", 4, u"3900", 0),
+        L(0, u"Time", 4, u"6:00:00", 3), L(0, u"Image", 1, u"*.exe", 1),
+        L(0, u"User", 2, u"a", 1)},
+       [ten_native](IDataRow& r) {
+         return ten_native(r.GetInteger(u"EventID"), r.GetText(u"EXT_TAGS"),
+                           r.GetText(u"User"), r.GetText(u"Host"),
+                           DateKey(r.GetDate(u"Received")), r.GetText(u"Host"),
+                           r.GetInteger(u"Size"), TimeKey(r.GetTime(u"Time")),
+                           r.GetText(u"Image"), r.GetText(u"User"));
+       },
+       "SELECT count(*) FROM events WHERE ((EventID > 4600 AND EXT_TAGS LIKE "
+       "'%@severity@h%~severity~%' AND NOT (User = 'guest' COLLATE NOCASE OR "
+       "Host = 'dc02' COLLATE NOCASE) AND Received >= date('now', "
+       "'localtime', '-30 days') AND Received <= date('now', 'localtime') AND "
+       "lower(Host) < 'srv') OR NOT Size > 3900) AND Time > '06:00:00' AND "
+       "Image LIKE '%.exe' AND instr(lower(User), 'a') > 0",
+       [ten_native](IDataRow& r) {
+         r.GetValueKind(u"EventID");
+         const int32_t id = r.GetInteger(u"EventID");
+         const char16_t* tags = r.GetText(u"EXT_TAGS");
+         const char16_t* user1 = r.GetText(u"User");
+         const char16_t* host1 = r.GetText(u"Host");
+         const int received = DateKey(r.GetDate(u"Received"));
+         const char16_t* host2 = r.GetText(u"Host");
+         r.GetValueKind(u"Size");
+         const int32_t size = r.GetInteger(u"Size");
+         const int time = TimeKey(r.GetTime(u"Time"));
+         const char16_t* image = r.GetText(u"Image");
+         const char16_t* user2 = r.GetText(u"User");
+         return ten_native(id, tags, user1, host1, received, host2, size, time,
+                           image, user2);
+       }});
   return s;
 }
+
+constexpr int64_t kScenarios = 5;
 
 const Scenario& ScenarioAt(int64_t i) {
   static const std::vector<Scenario> all = Scenarios();
@@ -396,7 +538,7 @@ int64_t SqlCount(const std::string& sql) {
 
 // Checks that the module, the predicate and SQLite count the same rows.
 void CheckCounts() {
-  for (int64_t i = 0; i < 3; ++i) {
+  for (int64_t i = 0; i < kScenarios; ++i) {
     const Scenario& s = ScenarioAt(i);
     IFilter* filter = Build(s.lines);
     int64_t ours = 0, limit = 0, contract = 0;
@@ -488,10 +630,18 @@ void BM_Sqlite(benchmark::State& state) {
   state.SetLabel(s.name);
 }
 
-BENCHMARK(BM_IsMatch)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Predicate)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ContractLimit)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Sqlite)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IsMatch)
+    ->DenseRange(0, kScenarios - 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Predicate)
+    ->DenseRange(0, kScenarios - 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContractLimit)
+    ->DenseRange(0, kScenarios - 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sqlite)
+    ->DenseRange(0, kScenarios - 1)
+    ->Unit(benchmark::kMillisecond);
 
 // Filter size: n lines "Size > k" joined by AND (every line evaluated).
 void BM_FilterSize(benchmark::State& state) {
