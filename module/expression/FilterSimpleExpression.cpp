@@ -50,8 +50,8 @@ void PutTwo(std::u16string& out, int64_t v) {
 // Whether the folded `text` holds the runs one after another, as "*" run
 // "*" run ... "*" matches it: the leftmost place of each run after the
 // previous one decides. O(text x longest run).
-bool FoundRunsFolded(const char16_t* text,
-                     std::initializer_list<std::u16string_view> runs) {
+template <typename Runs>
+bool FoundRunsFolded(const char16_t* text, const Runs& runs) {
   for (const std::u16string_view run : runs) {
     if (run.empty()) continue;
     for (;; ++text) {
@@ -140,6 +140,18 @@ void FilterSimpleExpression::Prepare() {
   for (const std::u16string* run : {&start_marker_, &value_, &end_marker_})
     if (run->find_first_of(u"*?[") != std::u16string::npos)
       tagged_runs_ = false;
+  // "*" + runs + "*" with no "?" or set: the runs found in order decide.
+  tagged_like_runs_.clear();
+  if (tagged_like_.find_first_of(u"?[") == std::u16string::npos)
+    for (size_t at = 0; at < tagged_like_.size();) {
+      size_t end = tagged_like_.find(u'*', at);
+      if (end == std::u16string::npos) end = tagged_like_.size();
+      if (end > at)
+        tagged_like_runs_.push_back(tagged_like_.substr(at, end - at));
+      at = end + 1;
+    }
+  tagged_like_split_ =
+      tagged_like_.find_first_of(u"?[") == std::u16string::npos;
   value_zero_ = value_;
   ZeroFill(value_zero_, value_.size() + 1);
   value_decimal_ = ParseDecimal(value_);
@@ -494,8 +506,11 @@ void FilterSimpleExpression::EvalTagged(RowSlot& slot, ConditionState& state,
     case kOpLike: {
       const char16_t* pattern =
           filled ? state.filled_tagged_like.c_str() : tagged_like_.c_str();
-      result = host ? MatchWildcardFolded(pattern, slot.host)
-                    : MatchWildcard(pattern, RowText(slot, state).data());
+      if (host && !filled && tagged_like_split_)
+        result = FoundRunsFolded(slot.host, tagged_like_runs_);
+      else
+        result = host ? MatchWildcardFolded(pattern, slot.host)
+                      : MatchWildcard(pattern, RowText(slot, state).data());
       break;
     }
     default: {  // kOpContains
@@ -503,8 +518,9 @@ void FilterSimpleExpression::EvalTagged(RowSlot& slot, ConditionState& state,
           filled ? state.filled_tagged_contains : tagged_contains_;
       WriteLog(kLogTrace, u"Evaluating contains");
       if (host && !filled && tagged_runs_)
-        result =
-            FoundRunsFolded(slot.host, {start_marker_, value_, end_marker_});
+        result = FoundRunsFolded(slot.host,
+                                 std::initializer_list<std::u16string_view>{
+                                     start_marker_, value_, end_marker_});
       else
         result =
             host ? MatchWildcardFolded(pattern.c_str(), slot.host)

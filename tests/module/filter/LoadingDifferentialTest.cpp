@@ -340,5 +340,35 @@ TEST(LoadingDifferentialTest, TaggedContainsAgreesWithTheOracle) {
   }
 }
 
+// A tagged LIKE without "?" or sets is found as its runs between "*"s, in
+// order; with them it takes the general matcher. Both as the oracle.
+TEST(LoadingDifferentialTest, TaggedLikeAgreesWithTheOracle) {
+  const char16_t* const tags[] = {u"t", u"Severity", u"a*"};
+  const char16_t* const values[] = {u"",   u"h*", u"*",    u"h*h",     u"*~",
+                                    u"*@", u"?*", u"[h]*", u"~t~*@t@", u"H"};
+  const char16_t* const texts[] = {u"@t@~t~",    u"@T@h~T~",
+                                   u"@t@@~t~",   u"@severity@HIGH~severity~",
+                                   u"~t~@t@x",   u"",
+                                   u"@t@",       u"@a*@h~a*~",
+                                   u"@ab@h~ab~", u"@t@t@~t~",
+                                   u"@t@~t@~t~", u"@t~t~",
+                                   u"@t@hh~t~",  u"@t@h~t~@t@h~t~",
+                                   u"@t@h~x~t~"};
+  for (const char16_t* tag : tags) {
+    for (const char16_t* value : values) {
+      LineSpec line;
+      line.field = u"EXT_TAGS";
+      line.type = 1;
+      line.op = 1;
+      line.value = value;
+      line.has_tag = true;
+      line.tag = tag;
+      ExpectSameAsOracle(line, texts,
+                         "EXT_TAGS@" + common::ToUtf8(tag) + " LIKE '" +
+                             common::ToUtf8(value) + "'");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace filtermodule

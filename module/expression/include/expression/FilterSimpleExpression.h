@@ -49,6 +49,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "expression/Decimal.h"
 #include "expression/FilterExpression.h"
@@ -192,6 +193,10 @@ class FilterSimpleExpression : public FilterExpression {
   // tagged_contains_ has no "?", "[" or "*" but its own separators: it is
   // found as its three runs in order.
   bool tagged_runs_ = false;
+  // tagged_like_ ("*" marker value marker "*") has no "?" or set: it is
+  // found as its runs between "*"s, in order.
+  std::vector<std::u16string> tagged_like_runs_;
+  bool tagged_like_split_ = false;
   // The value as a number: unfilled, and as soon as one zero is filled in
   // (more zeros change neither whether it is one nor its value).
   std::u16string value_zero_;
