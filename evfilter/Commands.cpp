@@ -296,6 +296,9 @@ std::vector<std::string> FieldList(const std::string& option,
                : name.substr(first, name.find_last_not_of(" \t") - first + 1);
     if (name.empty())
       Fail(option + " '" + text + "': a field name is empty (write a,b,c)");
+    for (const std::string& earlier : names)
+      if (common::EqualsNoCase(earlier, name))
+        Fail(option + " '" + text + "' names the field '" + name + "' twice");
     names.push_back(std::move(name));
     if (comma == std::string::npos) break;
     begin = comma + 1;

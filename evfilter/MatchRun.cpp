@@ -16,6 +16,7 @@
 #include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
+#include "common/Utf8.h"
 #include "decide/RecordMatcher.h"
 #include "query/WhereCompiler.h"
 #include "records/RecordReader.h"
@@ -134,12 +135,19 @@ class Run {
     const bool header = form != Format::kJsonLines;
     if (header) ReportMissing(*reader, false);
     const uint64_t before = records_;
+    settled_ = 0;
     read_error_.clear();
     if (UseThreads(input, *reader))
       ReadParallel(*reader, input);
     else
       ReadSerial(*reader, input);
     NoteInput(*reader);
+    if (done_) {
+      // Records read ahead for the threads past the limit were never
+      // decided: they count as unread, and so does a failure among them.
+      records_ = before + settled_;
+      read_error_.clear();
+    }
     if (!read_error_.empty()) {
       // Every record before the failure was decided and written.
       reporter_.Failure(name_ + ": " + read_error_ +
@@ -171,6 +179,7 @@ class Run {
     try {
       if (const auto declared = reader.declared_types(); !declared.empty())
         lines = options_.retype(declared);
+      NoteTextOrder(input, lines);
       if (lines == lines_) return true;
       lines_ = std::move(lines);
       Build();
@@ -186,6 +195,29 @@ class Run {
                         e.what());
     }
     return false;
+  }
+
+  // An order comparison that a number would have made, and that the
+  // input's declared text type turns into one of texts ("20" > "1000"),
+  // is said once per field: it is what the log asks for, but rarely what
+  // was meant.
+  void NoteTextOrder(const Input& input,
+                     const std::vector<ConditionLine>& lines) {
+    if (lines.size() != given_.size()) return;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const ConditionLine& was = given_[i];
+      if (was.type != 0 || lines[i].type != 1 || (was.op != 3 && was.op != 4))
+        continue;
+      const std::string field = common::ToUtf8(was.field);
+      if (std::find(text_order_noted_.begin(), text_order_noted_.end(),
+                    field) != text_order_noted_.end())
+        continue;
+      text_order_noted_.push_back(field);
+      reporter_.Note(input.name() + ": '" + field +
+                     "' is text in the input's declared types, so its <, "
+                     "<=, > and >= compare texts (\"20\" > \"1000\"); write " +
+                     field + ":numeric to compare numbers");
+    }
   }
 
   // The next record, or false at the end or when the input fails (then
@@ -323,6 +355,7 @@ class Run {
   }
 
   void Settle(const Record& record, const Decision& d) {
+    ++settled_;
     if (d.outcome == Outcome::kNotRecord) {
       if (record.fatal)
         reporter_.Failure(eventquery::LostInput(Place(record), record));
@@ -399,11 +432,13 @@ class Run {
   std::vector<size_t> stats_index_;  // per filter field, or SIZE_MAX
   std::vector<size_t> unreadable_;   // reused
   bool done_ = false;                // --limit reached
+  uint64_t settled_ = 0;             // records of this input settled
   Source source_;
   std::string name_;
   std::vector<std::string> missing_;
   std::string read_error_;
   size_t noted_ = 0;  // of the input's notes
+  std::vector<std::string> text_order_noted_;
   uint64_t records_ = 0;
   uint64_t written_ = 0;
 };

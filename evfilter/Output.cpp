@@ -51,9 +51,14 @@ void Writer::NewInput() {
 void Writer::Pick(const Record& record, const Source& source) {
   const std::vector<std::string>& columns = *source.columns;
   if (format_ == Format::kJsonLines) {
-    if (source.format == Format::kJsonLines &&
-        json_->AppendObject(record.raw, out_))
-      return;
+    if (source.format == Format::kJsonLines) {
+      from_.clear();
+      for (size_t i = 0; i < fields_.size(); ++i) {
+        const int64_t c = picked_->ColumnIn(record, columns, i);
+        from_.push_back(c < 0 ? nullptr : &columns[static_cast<size_t>(c)]);
+      }
+      if (json_->AppendObject(record.raw, from_, out_)) return;
+    }
     out_.push_back('{');
     for (size_t i = 0; i < fields_.size(); ++i) {
       if (i > 0) out_.push_back(',');
@@ -70,19 +75,29 @@ void Writer::Pick(const Record& record, const Source& source) {
   if (TabSeparatedZeek(source) && format_ == Format::kTsv)
     return PickZeek(record, source);
   Header(fields_, {}, {});
+  const size_t start = out_.size();
   for (size_t i = 0; i < fields_.size(); ++i) {
     if (i > 0) out_.push_back(Separator());
     if (const auto cell = picked_->Cell(record, columns, i))
       out_ += Field(*cell);
   }
+  EndRow(start);
+}
+
+void Writer::EndRow(size_t start) {
+  // A CSV row of one empty cell is written "": an empty line would be no
+  // record when read back.
+  if (format_ == Format::kCsv && out_.size() == start) out_.append("\"\"");
   out_.push_back('\n');
 }
 
 void Writer::PickZeek(const Record& record, const Source& source) {
   const std::vector<std::string>& columns = *source.columns;
-  if (!any_header_) {
+  if (zeek_source_ != source.header_raw) {
     // The preamble as read, with #fields and #types cut to the chosen
-    // fields; a field the log lacks is an unset string.
+    // fields; a field the log lacks is an unset string. Made again for a
+    // log with another preamble.
+    zeek_source_ = source.header_raw;
     std::string_view rest = source.header_raw;
     std::string preamble;
     while (!rest.empty()) {
@@ -107,8 +122,10 @@ void Writer::PickZeek(const Record& record, const Source& source) {
       }
       if (!rest.empty()) preamble.append(cr ? "\r\n" : "\n");
     }
-    Header(fields_, preamble, source.header_terminator);
+    zeek_preamble_ = std::move(preamble);
   }
+  // Zeek's #types may differ where the names do not.
+  Header(fields_, zeek_preamble_, source.header_terminator, true);
   for (size_t i = 0; i < fields_.size(); ++i) {
     if (i > 0) out_.push_back('\t');
     const int64_t c = picked_->Column(columns, i);
@@ -118,11 +135,13 @@ void Writer::PickZeek(const Record& record, const Source& source) {
 }
 
 void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
-                    std::string_view terminator) {
-  if (any_header_ && names == header_) return;
+                    std::string_view terminator, bool raw_matters) {
+  if (any_header_ && names == header_ && (!raw_matters || raw == header_raw_))
+    return;
   if (any_header_) out_.push_back('\n');  // a blank line between blocks
   any_header_ = true;
   header_ = names;
+  header_raw_.assign(raw);
   if (!raw.empty() || names.empty()) {
     out_.append(raw);
     out_.append(terminator.empty() ? "\n" : terminator);
@@ -166,20 +185,22 @@ void Writer::Write(const Record& record, const Source& source) {
     names_.clear();
     for (uint32_t k : record.keys) names_.push_back(columns[k]);
     Header(names_, {}, {});
+    const size_t start = out_.size();
     for (size_t i = 0; i < record.keys.size(); ++i) {
       if (i > 0) out_.push_back(Separator());
       const uint32_t k = record.keys[i];
       if (k < record.cells.size() && record.cells[k])
         out_ += Field(*record.cells[k]);
     }
-    out_.push_back('\n');
+    EndRow(start);
   } else {  // between CSV and TSV
     Header(columns, {}, {});
+    const size_t start = out_.size();
     for (size_t c = 0; c < record.cells.size(); ++c) {
       if (c > 0) out_.push_back(Separator());
       if (record.cells[c]) out_ += Field(*record.cells[c]);
     }
-    out_.push_back('\n');
+    EndRow(start);
   }
   progress_.Clear();
   if (std::fwrite(out_.data(), 1, out_.size(), stdout) != out_.size()) {

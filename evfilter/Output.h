@@ -56,12 +56,15 @@ class Writer {
   void Pick(const eventquery::Record& record, const Source& source);
   // The same for a Zeek log written as one: its raw cells.
   void PickZeek(const eventquery::Record& record, const Source& source);
-  // Starts a header block for `names` unless it is the current one.
+  // Starts a header block for `names` unless it is the current one (and,
+  // when `raw_matters`, has the same raw header).
   void Header(const std::vector<std::string>& names, std::string_view raw,
-              std::string_view terminator);
+              std::string_view terminator, bool raw_matters = false);
   char Separator() const {
     return format_ == eventquery::Format::kTsv ? '\t' : ',';
   }
+  // Ends the row that starts at `start` in out_.
+  void EndRow(size_t start);
   // A cell quoted or escaped for the output format.
   std::string Field(std::string_view text) const;
 
@@ -69,11 +72,14 @@ class Writer {
   Progress& progress_;
   bool any_header_ = false;
   std::vector<std::string> header_;
+  std::string header_raw_;          // the current block's raw header, if any
   std::vector<std::string> names_;  // reused
   std::string out_;
   std::vector<std::string> fields_;
   std::optional<eventquery::FieldColumns> picked_;
   std::optional<eventquery::JsonFieldPicker> json_;
+  std::vector<const std::string*> from_;     // reused
+  std::string zeek_source_, zeek_preamble_;  // the last Zeek log's, cut
 };
 
 // Flushes standard output: "" when all that was printed is written, else

@@ -157,13 +157,23 @@ int Main(int argc, char** argv) {
                    "match on N threads (output stays in input order)")
       ->check(CLI::Range(1u, 256u));
   std::string fields, count_by;
+  // CLI11's own check would print its whole range of doubles.
+  const CLI::Validator at_least_one(
+      [](std::string& v) {
+        const bool digits = !v.empty() && v.find_first_not_of("0123456789") ==
+                                              std::string::npos;
+        return digits && v.find_first_not_of('0') != std::string::npos
+                   ? std::string()
+                   : "'" + v + "' is no whole number of 1 or more";
+      },
+      "N");
   match->add_option("--fields", fields,
                     "write only these fields, in this order (a,b,c)");
   match
       ->add_option("--limit", mo.limit,
                    "stop after N written rows (with --count-by: write the N "
                    "most frequent)")
-      ->check(CLI::PositiveNumber);
+      ->check(at_least_one);
   match->add_option("--count-by", count_by,
                     "write each distinct value of FIELD[,FIELD] among the "
                     "rows with its count, most frequent first");
@@ -171,7 +181,7 @@ int Main(int argc, char** argv) {
       ->add_option("--max-groups", mo.max_groups,
                    "the most distinct values --count-by keeps before it fails "
                    "(default 1000000)")
-      ->check(CLI::PositiveNumber);
+      ->check(at_least_one);
   match->add_flag("--stats", mo.stats,
                   "write per field, on standard error at the end: rows that "
                   "had it, missed it, or held an unreadable value");

@@ -65,20 +65,10 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
     }
     conditions_.push_back(std::move(c));
   }
+  columns_ = FieldColumns(field_names());
 }
 
-void RowFeeder::ResetColumns() {
-  for (Field& f : fields_) f.column = -1;
-  resolved_columns_ = SIZE_MAX;
-}
-
-void RowFeeder::Resolve(const std::vector<std::string>& columns) {
-  if (columns.size() == resolved_columns_) return;
-  resolved_columns_ = columns.size();
-  for (Field& f : fields_) {
-    if (f.column < 0) f.column = FindColumn(columns, f.name);
-  }
-}
+void RowFeeder::ResetColumns() { columns_.Reset(); }
 
 bool RowFeeder::Feed(const Record& record,
                      const std::vector<std::string>& columns,
@@ -92,15 +82,13 @@ void RowFeeder::Load(const Record& record,
                      const std::vector<std::string>& columns,
                      memhost::MemoryDataRow& row,
                      std::vector<FeedNote>* notes) {
-  Resolve(columns);
   row.Clear();
   for (uint32_t index = 0; index < fields_.size(); ++index) {
     Field& f = fields_[index];
     f.usable = 0;
     f.inexact = false;
-    std::optional<std::string_view> cell;
-    if (f.column >= 0 && static_cast<size_t>(f.column) < record.cells.size())
-      cell = record.cells[static_cast<size_t>(f.column)];
+    const std::optional<std::string_view> cell =
+        columns_.Cell(record, columns, index);
     f.cell = cell ? *cell : std::string_view();
     // The module reads a text up to its first NUL, so "admin\0evil" would
     // pass for "admin": such a value is no text it can be given.

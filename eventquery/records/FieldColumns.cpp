@@ -39,30 +39,65 @@ std::vector<std::pair<std::string, std::string>> MissingNames(
 }
 
 void FieldColumns::Reset() {
-  columns_.assign(names_.size(), -1);
-  resolved_ = SIZE_MAX;
+  for (auto& c : exact_) c.clear();
+  for (auto& c : other_) c.clear();
+  resolved_ = 0;
 }
 
 void FieldColumns::Resolve(const std::vector<std::string>& columns) {
-  if (columns.size() == resolved_) return;
+  // Columns only grow within an input.
+  if (columns.size() <= resolved_) return;
+  for (size_t c = resolved_; c < columns.size(); ++c)
+    for (size_t i = 0; i < names_.size(); ++i) {
+      if (columns[c] == names_[i])
+        exact_[i].push_back(static_cast<uint32_t>(c));
+      else if (common::EqualsNoCase(columns[c], names_[i]))
+        other_[i].push_back(static_cast<uint32_t>(c));
+    }
   resolved_ = columns.size();
-  for (size_t i = 0; i < names_.size(); ++i)
-    if (columns_[i] < 0) columns_[i] = FindColumn(columns, names_[i]);
+}
+
+namespace {
+
+// True when `record` names column `c`, with a value or null: a CSV row
+// that reaches it, a JSON object that has the key.
+bool Names(const Record& record, uint32_t c) {
+  if (c >= record.cells.size()) return false;
+  if (record.cells[c] || record.keys.empty()) return true;
+  for (const uint32_t k : record.keys)
+    if (k == c) return true;
+  return false;
+}
+
+}  // namespace
+
+int64_t FieldColumns::ColumnIn(const Record& record,
+                               const std::vector<std::string>& columns,
+                               size_t i) {
+  Resolve(columns);
+  // Most fields have one candidate, and nothing to choose.
+  if (exact_[i].size() + other_[i].size() == 1)
+    return exact_[i].empty() ? other_[i][0] : exact_[i][0];
+  for (const auto* list : {&exact_[i], &other_[i]})
+    for (const uint32_t c : *list)
+      if (Names(record, c)) return c;
+  return Column(columns, i);
 }
 
 std::optional<std::string_view> FieldColumns::Cell(
     const Record& record, const std::vector<std::string>& columns, size_t i) {
-  Resolve(columns);
-  const int64_t column = columns_[i];
-  if (column < 0 || static_cast<size_t>(column) >= record.cells.size())
+  const int64_t c = ColumnIn(record, columns, i);
+  if (c < 0 || static_cast<size_t>(c) >= record.cells.size())
     return std::nullopt;
-  return record.cells[static_cast<size_t>(column)];
+  return record.cells[static_cast<size_t>(c)];
 }
 
 int64_t FieldColumns::Column(const std::vector<std::string>& columns,
                              size_t i) {
   Resolve(columns);
-  return columns_[i];
+  if (!exact_[i].empty()) return exact_[i][0];
+  if (!other_[i].empty()) return other_[i][0];
+  return -1;
 }
 
 }  // namespace eventquery

@@ -1,26 +1,29 @@
 #include "records/JsonFieldPicker.h"
 
-#include "common/Ascii.h"
 #include "records/JsonCells.h"
 
 namespace eventquery {
 namespace {
 
-// The value of `name` in `object` (see the header); false when none.
+// The value of the column `name` in `object` (see the header); false when
+// none.
 bool Pick(simdjson::dom::element doc, simdjson::dom::object object,
           std::string_view name, simdjson::dom::element* found) {
-  if (object.at_key(name).get(*found) == simdjson::SUCCESS) return true;
+  bool key = false;
   for (const auto field : object)
-    if (common::EqualsNoCase(field.key, name)) {
+    if (field.key == name) {
       *found = field.value;
-      return true;
+      key = true;
     }
-  return name.find('.') != std::string_view::npos && FindPath(doc, name, found);
+  return key || (name.find('.') != std::string_view::npos &&
+                 FindPath(doc, name, found));
 }
 
 }  // namespace
 
-bool JsonFieldPicker::AppendObject(std::string_view json, std::string& out) {
+bool JsonFieldPicker::AppendObject(std::string_view json,
+                                   const std::vector<const std::string*>& from,
+                                   std::string& out) {
   padded_.assign(json);
   padded_.append(simdjson::SIMDJSON_PADDING, ' ');
   simdjson::dom::element doc;
@@ -35,7 +38,8 @@ bool JsonFieldPicker::AppendObject(std::string_view json, std::string& out) {
     AppendJsonString(out, names_[i]);
     out.push_back(':');
     simdjson::dom::element value;
-    if (Pick(doc, object, names_[i], &value))
+    if (i < from.size() && from[i] != nullptr &&
+        Pick(doc, object, *from[i], &value))
       out.append(simdjson::minify(value));
     else
       out.append("null");

@@ -103,6 +103,8 @@ class TsvReader final : public HeaderRowReader {
       record.line = line_;
       line_ += lines;
       // Blank lines are no records, nor are a Zeek log's "#" lines.
+      if (zeek_ && !raw.empty() && raw[0] == '#')
+        CheckZeekLine(raw, record.line);
     } while (raw.empty() || (zeek_ && raw[0] == '#'));
     record.raw = raw;
     record.terminator = terminator;
@@ -140,6 +142,19 @@ class TsvReader final : public HeaderRowReader {
                        "#types lines");
     zeek_->Finish();
     SetHeader(header, last_terminator, zeek_->names());
+  }
+
+  // A "#" line among the records: rotated logs concatenated into one
+  // stream repeat their preamble, which must keep the fields, types and
+  // texts the records are read with; a log of other fields would be read
+  // under the wrong names, so it ends the input.
+  void CheckZeekLine(std::string_view raw, uint64_t line) {
+    ZeekPreamble next = *zeek_;
+    next.Take(raw, line);
+    if (!next.SameForm(*zeek_))
+      throw InputError("line " + std::to_string(line) +
+                       ": a Zeek log of other fields, types or separators "
+                       "starts here; give each log as an input of its own");
   }
 
   std::unique_ptr<ZeekPreamble> zeek_;

@@ -7,7 +7,9 @@
 //   names    from #fields
 //   cells    the #unset_field text ("-") is no value, the #empty_field
 //            text ("(empty)") the empty text; \xHH stands for its byte
-//   "#"      lines after the preamble (#close) are no records
+//   "#"      lines after the preamble (#close) are no records; the
+//            preamble of a log that follows in the same stream must read
+//            records alike, else the input fails there
 //
 // Thread safety: plain data.
 
@@ -40,6 +42,15 @@ class ZeekPreamble {
   // "numeric", of text types (string, addr, enum, bool, sets, ...) as
   // "text"; time fields are not named.
   std::vector<std::pair<std::string, std::string>> DeclaredTypes() const;
+
+  // True when `other` reads records as this does: the same separator,
+  // unset and empty texts, fields and types (another log's preamble may
+  // follow a log's #close in one stream).
+  bool SameForm(const ZeekPreamble& other) const {
+    return separator_ == other.separator_ && empty_ == other.empty_ &&
+           unset_ == other.unset_ && names_ == other.names_ &&
+           types_ == other.types_;
+  }
 
   // The cells of one record line.
   void Split(std::string_view raw, std::string& arena,

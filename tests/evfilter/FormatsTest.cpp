@@ -355,10 +355,45 @@ TEST_F(EvfilterFormatsTest, ZeekTypesDecideHowFieldsCompare) {
   // The CSV declares nothing: there 42 is a number, as written.
   Result r = Run("match --count --where \"trans_id = 42\" " + log + " " + csv);
   EXPECT_EQ(r.out, "2\n") << r.err;
+  // An order comparison on a declared string compares texts: said once.
+  // ("42" > "100": twice, once per input).
+  r = Run("match --count --where \"trans_id > 100\" " + log + " " + log);
+  EXPECT_EQ(r.out, "2\n");
+  EXPECT_EQ(r.err.find("'trans_id' is text in the input's declared types"),
+            r.err.rfind("'trans_id' is text in the input's declared types"))
+      << r.err;
+  EXPECT_TRUE(Has(r.err, "write trans_id:numeric")) << r.err;
   // A value the declared type cannot take fails that input, and says why.
   r = Run("match --count --where \"id.resp_p = abc\" " + log);
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(Has(r.err, "dns.log: 'abc' is not a number (the input declares"))
+      << r.err;
+}
+
+// Rotated logs concatenated into one stream (zcat conn.*.log.gz) repeat
+// their preamble: the same one is read on, another one ends the input
+// rather than read records under the wrong names.
+TEST_F(EvfilterFormatsTest, ConcatenatedZeekLogsKeepTheirFields) {
+  const std::string preamble =
+      "#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
+      "#unset_field\t-\n#path\tconn\n";
+  const std::string conn =
+      preamble +
+      "#fields\tts\tuid\tid.resp_p\n"
+      "#types\ttime\tstring\tport\n"
+      "1796767200.5\tC1\t22\n#close\t2026-12-08-23-00-00\n";
+  Result r = Run("match --count --where \"id.resp_p > 0\" " +
+                 File("two.log", conn + conn));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2\n");
+  const std::string dns = preamble +
+                          "#fields\tts\tuid\tquery\n"
+                          "#types\ttime\tstring\tstring\n"
+                          "1796767201.5\tD1\t53\n";
+  r = Run("match --count --where \"ts > 0\" " + File("mixed.log", conn + dns));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_TRUE(Has(r.err, "mixed.log: line 15: a Zeek log of other fields"))
       << r.err;
 }
 

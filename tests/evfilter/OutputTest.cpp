@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "EventExports.h"
 #include "EvfilterRun.h"
 
 namespace {
@@ -118,6 +119,18 @@ TEST_F(EvfilterCliTest, FieldsKeepAZeekLogAZeekLog) {
             "{\"service\":\"ssh\"}\n{\"service\":null}\n{\"service\":\"\"}\n");
 }
 
+TEST_F(EvfilterCliTest, FieldsWriteEachZeekLogUnderItsOwnTypes) {
+  std::string other = kZeek;
+  other.replace(other.find("port"), 4, "string");
+  const std::string a = File("a.log", kZeek);
+  const std::string b = File("b.log", other);
+  const Result r =
+      Run("match --where \"ts > 0\" --fields uid,id.resp_p " + a + " " + b);
+  EXPECT_EQ(Count(r.out, "#types\tstring\tport\n"), 1u) << r.out;
+  EXPECT_EQ(Count(r.out, "#types\tstring\tstring\n"), 1u) << r.out;
+  EXPECT_EQ(Count(r.out, "Ca1\t22\n"), 2u) << r.out;
+}
+
 TEST_F(EvfilterCliTest, LimitStopsReadingAtTheLimit) {
   const std::string csv = File("e.csv", kCsv);
   Result r = Run("match --where \"EventID = 4625\" --limit 2 " + csv);
@@ -144,6 +157,25 @@ TEST_F(EvfilterCliTest, LimitStopsReadingAtTheLimit) {
   EXPECT_EQ(r.out, "EventID\n3\n3\n3\n");
 }
 
+TEST_F(EvfilterCliTest, LimitIgnoresWhatThreadsReadAhead) {
+  // A gzip stream cut short well after the limit: the threads read ahead
+  // into the broken part, which no record written comes from.
+  std::string many = "EventID\n";
+  for (int i = 0; i < 300000; ++i) many += std::to_string(4600 + i % 97) + "\n";
+  const std::string gz = exports::Gzip(many);
+  const std::string cut = File("cut.csv.gz", gz.substr(0, gz.size() / 2));
+  for (const char* jobs : {"-j 1", "-j 2"}) {
+    const Result r = Run(std::string("match ") + jobs +
+                         " --where \"EventID > 0\" --limit 5 --count " + cut);
+    EXPECT_EQ(r.status, 0) << jobs << "\n" << r.err;
+    EXPECT_EQ(r.out, "5\n") << jobs;
+    EXPECT_EQ(r.err, "") << jobs;
+  }
+  // Without the limit the broken stream is an error either way.
+  const Result r = Run("match -j 2 --where \"EventID > 0\" --count " + cut);
+  EXPECT_EQ(r.status, 2);
+}
+
 TEST_F(EvfilterCliTest, LimitEndsAnEndlessStandardInput) {
   // `yes` writes for ever: only a reader that stops at the limit ends.
   const std::string script = File(
@@ -157,6 +189,43 @@ TEST_F(EvfilterCliTest, LimitEndsAnEndlessStandardInput) {
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), 0) << Read(dir_ / "err");
   EXPECT_EQ(Read(dir_ / "out"), "EventID\n4625\n4625\n4625\n");
+}
+
+// JSON objects whose keys differ in case name one field: the filter, every
+// output format, the counts and the statistics read the same value.
+TEST_F(EvfilterCliTest, KeysInAnotherCaseAreOneFieldEverywhere) {
+  const std::string jsonl =
+      File("c.jsonl",
+           "{\"id\":1,\"User\":\"Bob\"}\n{\"id\":2,\"user\":\"al\"}\n"
+           "{\"id\":3,\"user\":null,\"USER\":\"x\"}\n");
+  Result r = Run("match --where \"user = al\" --count " + jsonl);
+  EXPECT_EQ(r.out, "1\n");
+  r = Run("match --where \"id > 0\" --fields id,user " + jsonl);
+  EXPECT_EQ(r.out,
+            "{\"id\":1,\"user\":\"Bob\"}\n{\"id\":2,\"user\":\"al\"}\n"
+            "{\"id\":3,\"user\":null}\n");
+  r = Run("match --where \"id > 0\" --fields id,user --output-format csv " +
+          jsonl);
+  EXPECT_EQ(r.out, "id,user\n1,Bob\n2,al\n3,\n");
+  r = Run("match --where \"id > 0\" --count-by user --stats " + jsonl);
+  EXPECT_EQ(r.out,
+            "{\"user\":\"Bob\",\"count\":1}\n{\"user\":\"al\",\"count\":1}"
+            "\n{\"user\":null,\"count\":1}\n");
+  EXPECT_TRUE(Has(r.err, "'user': 2 had, 1 missing")) << r.err;
+  // A repeated key's last value is its cell, in the filter and the output.
+  const std::string dup = File("dup.jsonl", "{\"a\":1,\"a\":2}\n");
+  r = Run("match --where \"a = 2\" --fields a " + dup);
+  EXPECT_EQ(r.out, "{\"a\":2}\n");
+}
+
+TEST_F(EvfilterCliTest, AnEmptyOnlyCellIsWrittenQuoted) {
+  // One empty cell alone would be a blank line: no record when read back.
+  const std::string csv = File("e.csv", kCsv);
+  Result r = Run("match --where \"EventID = 4624\" --fields User " + csv);
+  EXPECT_EQ(r.out, "User\nbob\n\"\"\n");
+  const std::string again = File("again.csv", r.out);
+  r = Run("match --where \"User = ''\" --count " + again);
+  EXPECT_EQ(r.out, "1\n");
 }
 
 TEST_F(EvfilterCliTest, CountByCountsMostFrequentFirst) {
@@ -215,13 +284,16 @@ TEST_F(EvfilterCliTest, OutputOptionsThatContradictAreErrors) {
   for (const char* options :
        {"--count --count-by User", "--fields User --count-by User",
         "--fields User --count", "--max-groups 5", "--fields User,,Size",
-        "--fields ''", "--limit 0", "--count-by User --max-groups 0"}) {
+        "--fields ''", "--limit 0", "--count-by User --max-groups 0",
+        "--fields User,user", "--count-by User,EventID,User"}) {
     Result r = Run("match --where \"EventID > 0\" " + std::string(options) +
                    " " + csv);
     EXPECT_EQ(r.status, 2) << options;
     EXPECT_EQ(r.out, "") << options;
     EXPECT_FALSE(r.err.empty()) << options;
   }
+  const Result r = Run("match --where \"EventID > 0\" --limit 0 " + csv);
+  EXPECT_TRUE(Has(r.err, "'0' is no whole number of 1 or more")) << r.err;
 }
 
 }  // namespace

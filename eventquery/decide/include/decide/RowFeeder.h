@@ -15,7 +15,8 @@
 // A `matches` condition is decided here, on the field's text (empty when
 // the record lacks the field), and always forced to its answer.
 //
-// Fields are found by column name, exactly or else ignoring ASCII case.
+// Fields are found by column name, exactly or else ignoring ASCII case
+// (FieldColumns).
 // Thread safety: one feeder per thread.
 
 #ifndef DECIDE_ROWFEEDER_H_
@@ -30,6 +31,7 @@
 #include "decide/CellReaders.h"
 #include "memory_host/MemoryDataRow.h"
 #include "query/ConditionLine.h"
+#include "records/FieldColumns.h"
 #include "records/Record.h"
 
 namespace re2 {
@@ -109,7 +111,6 @@ class RowFeeder {
     std::string name;     // as the filter writes it (UTF-8)
     std::u16string wide;  // the same, as the module asks for it
     uint8_t needs = 0;
-    int64_t column = -1;    // resolved column, or -1
     bool implicit = false;  // read on the module's behalf, not named
     // This record's state.
     uint8_t usable = 0;  // Need bits read successfully
@@ -127,13 +128,12 @@ class RowFeeder {
     std::shared_ptr<const re2::RE2> regex;  // a `matches` line's pattern
     char regex_mark = kForcedFalse;         // its answer for this record
   };
-  void Resolve(const std::vector<std::string>& columns);
 
   Zone zone_;
   std::vector<Field> fields_;
   std::vector<Condition> conditions_;
   std::vector<size_t> regex_conditions_;
-  size_t resolved_columns_ = SIZE_MAX;
+  FieldColumns columns_;  // of fields_, by index
   std::u16string text_;
   std::string scratch_;
 };

@@ -2,9 +2,12 @@
 // some fields of each object and keeps their values' types (a number stays
 // a number, an object an object).
 //
-// A field is found as the readers find it: the key named exactly so, else
-// one that differs in ASCII case only, else the name as a path inside the
-// object ("Event.System.EventID", "Tags.0"; see JsonCells).
+// Which key or path a field is read from is the caller's: the column that
+// FieldColumns found for the record, so that a field has the same value in
+// every output. A column is looked up as the readers fill it: the last key
+// of that name (a repeated key's last value is its cell), else the name as
+// a path inside the object ("Event.System.EventID", "Tags.0"; see
+// JsonCells).
 //
 // Thread safety: one thread.
 
@@ -24,10 +27,13 @@ class JsonFieldPicker {
   explicit JsonFieldPicker(std::vector<std::string> names)
       : names_(std::move(names)) {}
 
-  // Appends {"name":value,...} for every name, in order, with null where
-  // the object has no such field, and a line break. False, appending
+  // Appends {"name":value,...} for every name, in order, each read from
+  // the column named by `from` (null for a field without one, or where the
+  // object has no such key or path), and a line break. False, appending
   // nothing, when `json` is no JSON object. Costs a parse of `json`.
-  bool AppendObject(std::string_view json, std::string& out);
+  bool AppendObject(std::string_view json,
+                    const std::vector<const std::string*>& from,
+                    std::string& out);
 
  private:
   simdjson::dom::parser parser_;
