@@ -54,11 +54,6 @@ bool FilterCompoundExpression::Eval(RowValues& row) const {
   return result;
 }
 
-INumericIntervalCollection* FilterCompoundExpression::GetNumericIntervals(
-    const char16_t* field) {
-  return DeriveIntervals(ViewOf(field), nullptr).set.release();
-}
-
 DerivedIntervals FilterCompoundExpression::DeriveIntervals(
     std::u16string_view field, const RowValues* row) const {
   // Starts as the whole range: true for every row, so exact.

@@ -16,11 +16,6 @@ void NegateDerived(DerivedIntervals& derived) {
 
 bool FilterExpression::Eval(RowValues& /*row*/) const { return false; }
 
-INumericIntervalCollection* FilterExpression::GetNumericIntervals(
-    const char16_t* /*field*/) {
-  return nullptr;
-}
-
 std::u16string FilterExpression::ToString() const { return std::u16string(); }
 
 DerivedIntervals FilterExpression::DeriveIntervals(

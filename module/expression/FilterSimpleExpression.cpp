@@ -553,11 +553,6 @@ bool FilterSimpleExpression::Eval(RowValues& row) const {
   }
 }
 
-INumericIntervalCollection* FilterSimpleExpression::GetNumericIntervals(
-    const char16_t* field) {
-  return DeriveIntervals(ViewOf(field), nullptr).set.release();
-}
-
 DerivedIntervals FilterSimpleExpression::DeriveIntervals(
     std::u16string_view field, const RowValues* row) const {
   NumericInterval interval;  // the whole range

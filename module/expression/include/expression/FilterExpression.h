@@ -45,14 +45,12 @@ class FilterExpression {
   // the tree only; what it makes (rendered texts) goes into `row`. Base:
   // false.
   virtual bool Eval(RowValues& row) const;
-  // A new interval set for `field` that the caller releases, or null.
-  virtual INumericIntervalCollection* GetNumericIntervals(
-      const char16_t* field);
   // The printable form of the expression. Base: empty.
   virtual std::u16string ToString() const;
-  // GetNumericIntervals with exactness; `row`, when given, holds the state
-  // that matching left (the zero-fill of numeric values). Base: the whole
-  // range, inexact.
+  // The interval set of `field` values at which the expression can hold,
+  // and whether it is exact; `row`, when given, holds the state that
+  // matching left (the zero-fill of numeric values). Base: the whole range,
+  // inexact.
   virtual DerivedIntervals DeriveIntervals(std::u16string_view field,
                                            const RowValues* row) const;
 

@@ -66,9 +66,7 @@ class FilterSimpleExpression : public FilterExpression {
   // Reads slot and state `index()` of `row`.
   bool Eval(RowValues& row) const override;
   // One interval from this condition when it names `field` (less, greater
-  // and equals narrow it), else the whole range. Never null.
-  INumericIntervalCollection* GetNumericIntervals(
-      const char16_t* field) override;
+  // and equals narrow it), else the whole range.
   DerivedIntervals DeriveIntervals(std::u16string_view field,
                                    const RowValues* row) const override;
   std::u16string ToString() const override;
