@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <random>
 #include <string>
@@ -313,39 +314,11 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
   }
 }
 
-// A tagged CONTAINS is found as its runs in order ("@t@", the value,
-// "~t~"), each after the one before: runs that overlap, repeat or come in
-// another order, and tags or values with wildcard characters (which take
-// the general matcher).
-TEST(LoadingDifferentialTest, TaggedContainsAgreesWithTheOracle) {
+// Every tagged line of `op` with one of `values` under each of a few tags,
+// on texts where the runs overlap, repeat or come in another order.
+void ExpectTaggedAsOracle(int32_t op, const char* name,
+                          std::initializer_list<const char16_t*> values) {
   const char16_t* const tags[] = {u"t", u"Severity", u"a*"};
-  const char16_t* const values[] = {u"", u"@", u"h", u"t@", u"~", u"x?", u"~t"};
-  const char16_t* const texts[] = {
-      u"@t@~t~",    u"@T@h~T~",  u"@t@@~t~",   u"@severity@HIGH~severity~",
-      u"~t~@t@x",   u"",         u"@t@",       u"@a*@h~a*~",
-      u"@ab@h~ab~", u"@t@t@~t~", u"@t@~t@~t~", u"@t~t~"};
-  for (const char16_t* tag : tags) {
-    for (const char16_t* value : values) {
-      LineSpec line;
-      line.field = u"EXT_TAGS";
-      line.type = 1;
-      line.op = 2;
-      line.value = value;
-      line.has_tag = true;
-      line.tag = tag;
-      ExpectSameAsOracle(line, texts,
-                         "EXT_TAGS@" + common::ToUtf8(tag) + " CONTAINS '" +
-                             common::ToUtf8(value) + "'");
-    }
-  }
-}
-
-// A tagged LIKE without "?" or sets is found as its runs between "*"s, in
-// order; with them it takes the general matcher. Both as the oracle.
-TEST(LoadingDifferentialTest, TaggedLikeAgreesWithTheOracle) {
-  const char16_t* const tags[] = {u"t", u"Severity", u"a*"};
-  const char16_t* const values[] = {u"",   u"h*", u"*",    u"h*h",     u"*~",
-                                    u"*@", u"?*", u"[h]*", u"~t~*@t@", u"H"};
   const char16_t* const texts[] = {u"@t@~t~",    u"@T@h~T~",
                                    u"@t@@~t~",   u"@severity@HIGH~severity~",
                                    u"~t~@t@x",   u"",
@@ -359,15 +332,31 @@ TEST(LoadingDifferentialTest, TaggedLikeAgreesWithTheOracle) {
       LineSpec line;
       line.field = u"EXT_TAGS";
       line.type = 1;
-      line.op = 1;
+      line.op = op;
       line.value = value;
       line.has_tag = true;
       line.tag = tag;
       ExpectSameAsOracle(line, texts,
-                         "EXT_TAGS@" + common::ToUtf8(tag) + " LIKE '" +
+                         "EXT_TAGS@" + common::ToUtf8(tag) + " " + name + " '" +
                              common::ToUtf8(value) + "'");
     }
   }
+}
+
+// A tagged CONTAINS is found as its runs in order ("@t@", the value,
+// "~t~"), each after the one before; tags or values with wildcard
+// characters take the general matcher.
+TEST(LoadingDifferentialTest, TaggedContainsAgreesWithTheOracle) {
+  ExpectTaggedAsOracle(2, "CONTAINS",
+                       {u"", u"@", u"h", u"t@", u"~", u"x?", u"~t"});
+}
+
+// A tagged LIKE without "?" or sets is found as its runs between "*"s, in
+// order; with them it takes the general matcher.
+TEST(LoadingDifferentialTest, TaggedLikeAgreesWithTheOracle) {
+  ExpectTaggedAsOracle(1, "LIKE",
+                       {u"", u"h*", u"*", u"h*h", u"*~", u"*@", u"?*", u"[h]*",
+                        u"~t~*@t@", u"H"});
 }
 
 }  // namespace
