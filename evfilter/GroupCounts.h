@@ -35,6 +35,8 @@ class GroupCounts {
            const std::vector<std::string>& columns);
   // The next records come from another input, with columns of its own.
   void NewInput() { columns_.Reset(); }
+  // Sees the columns of a record that is not counted (see Writer::Track).
+  void Track(const std::vector<std::string>& columns) { columns_.See(columns); }
   // Writes the groups as CSV, TSV or JSON Lines (a header row or keys of
   // the fields and "count"), the first `limit` only when it is not 0.
   // Returns the text; costs O(groups log groups).

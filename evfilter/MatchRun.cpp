@@ -52,6 +52,7 @@ class Run {
           wanted_.push_back(name);
           named_.push_back(name);
         }
+    clashes_.emplace(named_);
     if (!o.count_by.empty()) groups_.emplace(o.count_by, o.max_groups);
     if (o.stats) {
       // The filter's fields, then those written or counted; a field read
@@ -110,6 +111,7 @@ class Run {
     }
     // No batch is in flight between inputs: every matcher is free.
     if (!TypesOf(input, *reader)) return;
+    name_ = input.name();
     for (auto& matcher : matchers_) matcher->NewInput();
     reader->WantFields(wanted_);
     reader->UseThreads(options_.jobs);
@@ -119,6 +121,8 @@ class Run {
                       reporter_.progress(), options_.fields);
     if (!group_format_) group_format_ = options_.output_format.value_or(form);
     writer_->NewInput();
+    clashes_->Reset();
+    clashes_noted_ = 0;
     if (groups_) groups_->NewInput();
     if (stats_) stats_->NewInput();
     name_ = input.name();
@@ -159,6 +163,7 @@ class Run {
     // was read (a signal, --limit): nothing to say.
     if (!header && !eventquery::StopRequested() && !done_)
       ReportMissing(*reader, true);
+    NoteClashes();
   }
 
   // One matcher of lines_ per thread.
@@ -220,6 +225,19 @@ class Run {
     }
   }
 
+  // Fields that records name in two cases ("User", "user"): only the
+  // column found first is read, so the other's values are said to be
+  // left out.
+  void NoteClashes() {
+    const auto& clashes = clashes_->clashes();
+    for (; clashes_noted_ < clashes.size(); ++clashes_noted_) {
+      const auto& [field, taken, other] = clashes[clashes_noted_];
+      reporter_.Note(name_ + ": field '" + field + "' is read from '" + taken +
+                     "'; the values under '" + other +
+                     "' (the same name in another case) are not read for it");
+    }
+  }
+
   // The next record, or false at the end or when the input fails (then
   // read_error_ says why).
   bool NextRecord(RecordReader& reader, const Input& input, Record& record,
@@ -242,6 +260,9 @@ class Run {
   bool UseThreads(const Input& input, const RecordReader& reader) const {
     constexpr uint64_t kWorthThreads = 4 << 20;  // bytes
     if (matchers_.size() < 2 || !reader.SplitsLater()) return false;
+    // A limit is seen only as batches are settled: threads would read
+    // thousands of records past it, and wait for them on a pipe.
+    if (options_.limit != 0 && !groups_) return false;
     if (std::thread::hardware_concurrency() < 2) return false;
     // A compressed input's size says little about its records.
     const uint64_t size = input.compressed() ? 0 : input.size();
@@ -390,6 +411,11 @@ class Run {
                         d.failure + ")");
       return;
     }
+    // Every decided record's columns are seen by every field lookup, so
+    // that a field finds its column in the same record everywhere.
+    clashes_->See(*source_.columns);
+    if (writer_) writer_->Track(*source_.columns);
+    if (groups_) groups_->Track(*source_.columns);
     if (stats_) {
       unreadable_.clear();
       for (const FeedNote& note : d.notes)
@@ -432,7 +458,9 @@ class Run {
   std::vector<size_t> stats_index_;  // per filter field, or SIZE_MAX
   std::vector<size_t> unreadable_;   // reused
   bool done_ = false;                // --limit reached
-  uint64_t settled_ = 0;             // records of this input settled
+  std::optional<eventquery::FieldColumns> clashes_;  // of named_
+  size_t clashes_noted_ = 0;
+  uint64_t settled_ = 0;  // records of this input settled
   Source source_;
   std::string name_;
   std::vector<std::string> missing_;

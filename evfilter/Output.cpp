@@ -54,7 +54,7 @@ void Writer::Pick(const Record& record, const Source& source) {
     if (source.format == Format::kJsonLines) {
       from_.clear();
       for (size_t i = 0; i < fields_.size(); ++i) {
-        const int64_t c = picked_->ColumnIn(record, columns, i);
+        const int64_t c = picked_->Column(columns, i);
         from_.push_back(c < 0 ? nullptr : &columns[static_cast<size_t>(c)]);
       }
       if (json_->AppendObject(record.raw, from_, out_)) return;
@@ -165,8 +165,11 @@ void Writer::Write(const Record& record, const Source& source) {
   if (!fields_.empty()) {
     Pick(record, source);
   } else if (format_ == source.format) {
+    // A Zeek log's preamble says more than its names (#types): another
+    // one starts a block of its own.
     if (format_ != Format::kJsonLines)
-      Header(columns, source.header_raw, source.header_terminator);
+      Header(columns, source.header_raw, source.header_terminator,
+             TabSeparatedZeek(source));
     out_.append(record.raw);
     out_.append(record.terminator.empty() ? "\n" : record.terminator);
   } else if (format_ == Format::kJsonLines) {  // from CSV or TSV

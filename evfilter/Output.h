@@ -50,6 +50,11 @@ class Writer {
   void Write(const eventquery::Record& record, const Source& source);
   // The next records come from another input, with columns of its own.
   void NewInput();
+  // Sees the columns of a record that is not written, so that the chosen
+  // fields find their columns where the filter's do.
+  void Track(const std::vector<std::string>& columns) {
+    if (picked_) picked_->See(columns);
+  }
 
  private:
   // The chosen fields of `record` into out_.

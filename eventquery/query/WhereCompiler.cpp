@@ -360,9 +360,16 @@ class Parser {
       if (f.name.empty()) throw SyntaxError(field.column, "empty field name");
     }
     f.base.field = common::ToUtf16(f.name);
-    if (f.type < 0)
-      for (const auto& [key, t] : options_.types)
-        if (common::EqualsNoCase(key, f.name)) f.type = t;
+    // A type given for the name as written first, else for it in another
+    // case (a log may declare both "ID" and "id").
+    if (f.type < 0) {
+      if (const auto exact = options_.types.find(f.name);
+          exact != options_.types.end())
+        f.type = exact->second;
+      else
+        for (const auto& [key, t] : options_.types)
+          if (common::EqualsNoCase(key, f.name)) f.type = t;
+    }
     return Compare(f);
   }
 

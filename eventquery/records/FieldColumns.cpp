@@ -39,54 +39,33 @@ std::vector<std::pair<std::string, std::string>> MissingNames(
 }
 
 void FieldColumns::Reset() {
-  for (auto& c : exact_) c.clear();
-  for (auto& c : other_) c.clear();
+  columns_.assign(names_.size(), -1);
   resolved_ = 0;
+  clashes_.clear();
 }
 
 void FieldColumns::Resolve(const std::vector<std::string>& columns) {
   // Columns only grow within an input.
   if (columns.size() <= resolved_) return;
-  for (size_t c = resolved_; c < columns.size(); ++c)
-    for (size_t i = 0; i < names_.size(); ++i) {
-      if (columns[c] == names_[i])
-        exact_[i].push_back(static_cast<uint32_t>(c));
-      else if (common::EqualsNoCase(columns[c], names_[i]))
-        other_[i].push_back(static_cast<uint32_t>(c));
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (columns_[i] < 0) {
+      columns_[i] = FindColumn(columns, names_[i]);
+      if (columns_[i] < 0) continue;
     }
+    // The columns new since the last look that name the field too; beside
+    // a column of the exact name they are other fields.
+    const size_t taken = static_cast<size_t>(columns_[i]);
+    if (columns[taken] == names_[i]) continue;
+    for (size_t c = resolved_; c < columns.size(); ++c)
+      if (c != taken && common::EqualsNoCase(columns[c], names_[i]))
+        clashes_.push_back({names_[i], columns[taken], columns[c]});
+  }
   resolved_ = columns.size();
-}
-
-namespace {
-
-// True when `record` names column `c`, with a value or null: a CSV row
-// that reaches it, a JSON object that has the key.
-bool Names(const Record& record, uint32_t c) {
-  if (c >= record.cells.size()) return false;
-  if (record.cells[c] || record.keys.empty()) return true;
-  for (const uint32_t k : record.keys)
-    if (k == c) return true;
-  return false;
-}
-
-}  // namespace
-
-int64_t FieldColumns::ColumnIn(const Record& record,
-                               const std::vector<std::string>& columns,
-                               size_t i) {
-  Resolve(columns);
-  // Most fields have one candidate, and nothing to choose.
-  if (exact_[i].size() + other_[i].size() == 1)
-    return exact_[i].empty() ? other_[i][0] : exact_[i][0];
-  for (const auto* list : {&exact_[i], &other_[i]})
-    for (const uint32_t c : *list)
-      if (Names(record, c)) return c;
-  return Column(columns, i);
 }
 
 std::optional<std::string_view> FieldColumns::Cell(
     const Record& record, const std::vector<std::string>& columns, size_t i) {
-  const int64_t c = ColumnIn(record, columns, i);
+  const int64_t c = Column(columns, i);
   if (c < 0 || static_cast<size_t>(c) >= record.cells.size())
     return std::nullopt;
   return record.cells[static_cast<size_t>(c)];
@@ -95,9 +74,7 @@ std::optional<std::string_view> FieldColumns::Cell(
 int64_t FieldColumns::Column(const std::vector<std::string>& columns,
                              size_t i) {
   Resolve(columns);
-  if (!exact_[i].empty()) return exact_[i][0];
-  if (!other_[i].empty()) return other_[i][0];
-  return -1;
+  return columns_[i];
 }
 
 }  // namespace eventquery

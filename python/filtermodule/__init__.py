@@ -503,18 +503,44 @@ def read_events(paths, format=None, encoding=None):
     import pandas as pd
 
     frames = []
-    declared = {}
+    per_input = []
     for path in _expand(paths):
         read = _core.read_frame(path, format or "", encoding=encoding or "")
         _report(read["reports"])
         frames.append((read["columns"], read["arrays"], read["rows"]))
-        for name, type_name in read["types"]:
-            declared.setdefault(name, type_name)
+        per_input.append((path, dict(read["types"])))
     df = _frame(frames, pd)
+    declared = _declared_types(per_input)
     if declared:
         # A Zeek log's #types, for Filter.mask.
         df.attrs["field_types"] = declared
     return df
+
+
+def _declared_types(per_input):
+    """The field types that every input declares alike; evfilter types each
+    input by its own, and one frame can hold one type per field only. What
+    is left out is said with a ReadWarning."""
+    if not any(types for _, types in per_input):
+        return {}
+    bare = [path for path, types in per_input if not types]
+    if bare:
+        warnings.warn("%s declare no field types (the others do): the frame "
+                      "carries none, and its fields are typed by the "
+                      "expression" % ", ".join(map(repr, bare)),
+                      ReadWarning, stacklevel=3)
+        return {}
+    common = dict(per_input[0][1])
+    for path, types in per_input[1:]:
+        for name in list(common):
+            if types.get(name) != common[name]:
+                warnings.warn("field %r is declared %s in %r and %s in %r: the "
+                              "frame leaves its type to the expression" % (
+                                  name, common[name], per_input[0][0],
+                                  types.get(name, "nothing"), path),
+                              ReadWarning, stacklevel=3)
+                del common[name]
+    return common
 
 
 def _expand(paths):

@@ -265,3 +265,30 @@ def test_zeek_types_decide_as_evfilter(tmp_path, where, types, expected):
     plain = df.copy()
     plain.attrs = {}
     assert list(fm.Filter(where="trans_id = 42").mask(plain)) == [True, True]
+
+
+def read_many(paths):
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        df = fm.read_events(paths)
+    return df, [str(w.message) for w in seen if w.category is fm.ReadWarning]
+
+
+def test_zeek_types_of_several_inputs_are_those_they_share(tmp_path):
+    a = tmp_path / "a.log"
+    a.write_text(ZEEK_DNS)
+    b = tmp_path / "b.log"
+    b.write_text(ZEEK_DNS.replace("port", "count"))
+    df, warned = read_many([str(a), str(b)])
+    # id.resp_p is port in one and count in the other: both numeric.
+    assert df.attrs["field_types"] == {"trans_id": "text", "id.resp_p": "numeric"}
+    c = tmp_path / "c.log"
+    c.write_text(ZEEK_DNS.replace("\tstring\tport", "\tcount\tport"))
+    df, warned = read_many([str(a), str(c)])
+    assert df.attrs["field_types"] == {"id.resp_p": "numeric"}
+    assert any("'trans_id' is declared text" in w for w in warned)
+    csv = tmp_path / "d.csv"
+    csv.write_text("trans_id\n42\n")
+    df, warned = read_many([str(a), str(csv)])
+    assert "field_types" not in df.attrs
+    assert any("declare no field types" in w for w in warned)

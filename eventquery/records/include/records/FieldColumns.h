@@ -1,14 +1,19 @@
 // Finding a field's column by name, as every front end does: the column
-// named exactly so, else one whose name differs in ASCII case only. In
-// JSON records, whose keys vary, a record's cell is that of the first such
-// column the record names (with a value or null), exact names first:
-// "User" in one object and "user" in the next are the same field.
+// named exactly so, else one whose name differs in ASCII case only. A
+// field keeps the column it was first found in for the whole input (JSON
+// keys appear as records are read). When that column matched in another
+// case only, a further column of the name in yet another case is recorded
+// as a clash, for the caller to report, since its values are not read for
+// the field; beside a column of the exact name, the others are other
+// fields.
 //
-// Thread safety: FindColumn is pure; a FieldColumns is used by one thread.
+// Thread safety: FindColumn and MissingNames are pure; a FieldColumns is
+// used by one thread.
 
 #ifndef RECORDS_FIELDCOLUMNS_H_
 #define RECORDS_FIELDCOLUMNS_H_
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,16 +38,13 @@ std::vector<std::pair<std::string, std::string>> MissingNames(
     const std::vector<std::string>& hints = {});
 
 // The cells of a fixed list of fields in the records of one input after
-// another. Only columns new since the last record are looked at (JSON keys
-// appear as they are read), so finding costs O(fields) per record and
-// O(fields x columns) per input.
+// another. Only columns new since the last record are looked at, so
+// finding costs O(fields) per record and O(fields x columns) per input.
 class FieldColumns {
  public:
   FieldColumns() = default;
   explicit FieldColumns(std::vector<std::string> names)
-      : names_(std::move(names)),
-        exact_(names_.size()),
-        other_(names_.size()) {}
+      : names_(std::move(names)), columns_(names_.size(), -1) {}
 
   // Forgets the columns found: the next input has columns of its own.
   void Reset();
@@ -51,12 +53,18 @@ class FieldColumns {
   std::optional<std::string_view> Cell(const Record& record,
                                        const std::vector<std::string>& columns,
                                        size_t i);
-  // The column Cell takes field `i` from in `record`: the first candidate
-  // the record names, else the first candidate, else -1.
-  int64_t ColumnIn(const Record& record,
-                   const std::vector<std::string>& columns, size_t i);
-  // Field `i`'s first candidate column among `columns` (so far), or -1.
+  // Looks at the columns new since the last call: every record's columns
+  // should be seen, so that fields find the same columns wherever they
+  // are looked up.
+  void See(const std::vector<std::string>& columns) { Resolve(columns); }
+  // Field `i`'s column among `columns` (so far), or -1.
   int64_t Column(const std::vector<std::string>& columns, size_t i);
+  // Columns named like a field in another case after the field had its
+  // column: (field, its column's name, the other name), in the order
+  // found. Grows as columns appear; emptied by Reset.
+  const std::vector<std::array<std::string, 3>>& clashes() const {
+    return clashes_;
+  }
 
   const std::vector<std::string>& names() const { return names_; }
 
@@ -64,9 +72,9 @@ class FieldColumns {
   void Resolve(const std::vector<std::string>& columns);
 
   std::vector<std::string> names_;
-  // Per field: the columns named exactly so, and those in another case.
-  std::vector<std::vector<uint32_t>> exact_, other_;
-  size_t resolved_ = 0;  // columns looked at so far
+  std::vector<int64_t> columns_;  // per field, or -1
+  size_t resolved_ = 0;           // columns looked at so far
+  std::vector<std::array<std::string, 3>> clashes_;
 };
 
 }  // namespace eventquery

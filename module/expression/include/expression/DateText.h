@@ -56,9 +56,9 @@ std::u16string NormalizeDateByConversion(std::u16string_view text);
 std::u16string NormalizeTimeByConversion(std::u16string_view text);
 
 // Days since 1970-01-01 of a text in the normal date form "dd-mm-yyyy"
-// (years after 9999 with more digits, up to the ten of 2^31-1, the latest
-// year a value can name) that names a real calendar day; nothing for any
-// other text. Exact: the day count of such a year is below 2^40.
+// (years after 9999 with more digits, up to ten: 2^31-1, the latest year
+// a value can name, has ten) that names a real calendar day; nothing for
+// any other text. Exact: the day count of a ten-digit year is below 2^42.
 std::optional<int64_t> ParseNormalDate(std::u16string_view text) noexcept;
 
 // Chronological order of two normal-form dates (<0, 0, >0); nothing when
