@@ -15,7 +15,7 @@ using eventquery::Format;
 void GroupCounts::Add(const eventquery::Record& record,
                       const std::vector<std::string>& columns) {
   key_.clear();
-  for (size_t i = 0; i < fields_.size(); ++i) {
+  for (size_t i = 0; i < columns_.names().size(); ++i) {
     const std::optional<std::string_view> cell =
         columns_.Cell(record, columns, i);
     if (!cell) {
@@ -61,6 +61,7 @@ std::vector<std::optional<std::string_view>> Values(std::string_view key) {
 }  // namespace
 
 std::string GroupCounts::Render(Format format, uint64_t limit) const {
+  const std::vector<std::string>& fields = columns_.names();
   std::vector<const std::pair<const std::string, Group>*> order;
   order.reserve(groups_.size());
   for (const auto& group : groups_) order.push_back(&group);
@@ -78,7 +79,7 @@ std::string GroupCounts::Render(Format format, uint64_t limit) const {
                                   : eventquery::CsvField(text);
   };
   if (!json) {
-    for (const std::string& field : fields_) {
+    for (const std::string& field : fields) {
       cell(field);
       out.push_back(separator);
     }
@@ -87,9 +88,9 @@ std::string GroupCounts::Render(Format format, uint64_t limit) const {
   for (const auto* group : order) {
     const auto values = Values(group->first);
     if (json) out.push_back('{');
-    for (size_t i = 0; i < fields_.size(); ++i) {
+    for (size_t i = 0; i < fields.size(); ++i) {
       if (json) {
-        eventquery::AppendJsonString(out, fields_[i]);
+        eventquery::AppendJsonString(out, fields[i]);
         out.push_back(':');
         if (values[i])
           eventquery::AppendJsonString(out, *values[i]);

@@ -27,7 +27,7 @@ namespace evfilter {
 class GroupCounts {
  public:
   GroupCounts(std::vector<std::string> fields, uint64_t max_groups)
-      : fields_(fields), columns_(std::move(fields)), max_groups_(max_groups) {}
+      : columns_(std::move(fields)), max_groups_(max_groups) {}
 
   // Counts `record`, whose cells `columns` names. Costs O(its values'
   // size) on average.
@@ -49,7 +49,6 @@ class GroupCounts {
     uint64_t count = 0;
     uint64_t first = 0;  // its rank of first appearance
   };
-  std::vector<std::string> fields_;
   eventquery::FieldColumns columns_;
   uint64_t max_groups_;
   // Key: per field, '-' for no value or '+', the value's size, ':' and

@@ -111,7 +111,6 @@ class Run {
     }
     // No batch is in flight between inputs: every matcher is free.
     if (!TypesOf(input, *reader)) return;
-    name_ = input.name();
     for (auto& matcher : matchers_) matcher->NewInput();
     reader->WantFields(wanted_);
     reader->UseThreads(options_.jobs);
