@@ -213,6 +213,19 @@ std::u16string NormalizeTimeByConversion(std::u16string_view text) {
       .Format("%H-%M-%S");
 }
 
+std::optional<int32_t> ParseNormalTime(std::u16string_view s) noexcept {
+  if (s.size() != 8 || s[2] != u'-' || s[5] != u'-') return std::nullopt;
+  int32_t v[3];
+  for (int i = 0; i < 3; ++i) {
+    const char16_t a = s[static_cast<size_t>(i * 3)];
+    const char16_t b = s[static_cast<size_t>(i * 3 + 1)];
+    if (a < u'0' || a > u'9' || b < u'0' || b > u'9') return std::nullopt;
+    v[i] = (a - u'0') * 10 + (b - u'0');
+  }
+  if (v[0] > 23 || v[1] > 59 || v[2] > 59) return std::nullopt;
+  return v[0] * 3600 + v[1] * 60 + v[2];
+}
+
 std::optional<int64_t> ParseNormalDate(std::u16string_view s) noexcept {
   // Years after 9999 are written with more digits: up to ten, for the
   // 2147483647 a value's year is held to.

@@ -56,31 +56,9 @@ bool FilterCompoundExpression::Eval(RowValues& row) const {
 
 DerivedIntervals FilterCompoundExpression::DeriveIntervals(
     std::u16string_view field, const RowValues* row) const {
-  // Starts as the whole range: true for every row, so exact.
-  DerivedIntervals result{MakeIntervalSet(NumericInterval()), true};
-  int32_t pending = kLinkAnd;
-  for (const auto& child : children_.items_) {
-    if (pending < kLinkAnd || pending > kLinkOrNot) {
-      // Evaluation makes its result false here, for every row.
-      result.set = IntervalSetPtr(new NumericIntervalCollection());
-      result.exact = true;
-      pending = child->GetLinkOperator();
-      continue;
-    }
-    DerivedIntervals part = child->DeriveIntervals(field, row);
-    const bool negated = pending == kLinkAndNot || pending == kLinkOrNot;
-    if (negated) NegateDerived(part);
-    // A run of ORs is gathered and sorted once, at the next AND or the end:
-    // merging after every child would make an OR of n values quadratic.
-    if (pending == kLinkAnd || pending == kLinkAndNot)
-      result.set->IntersectWith(*part.set);
-    else
-      result.set->AppendAll(*part.set);
-    result.exact = result.exact && part.exact;
-    pending = child->GetLinkOperator();
-  }
-  result.set->Normalize();
-  return result;
+  return CombineDerived(children_.items_, [&](const FilterExpression& child) {
+    return child.DeriveIntervals(field, row);
+  });
 }
 
 std::u16string LinkOperatorText(int32_t op) {

@@ -79,4 +79,12 @@ std::optional<int64_t> SmallestIntegerAbove(std::u16string_view text) noexcept {
   return r.nonzero_fraction ? -r.whole : -r.whole + 1;
 }
 
+void ZeroFill(std::u16string& text, size_t length) {
+  if (text.size() >= length) return;
+  size_t at = 0;
+  while (at < text.size() && (text[at] == u' ' || text[at] == u'\t')) ++at;
+  if (at < text.size() && (text[at] == u'-' || text[at] == u'+')) ++at;
+  text.insert(at, length - text.size(), u'0');
+}
+
 }  // namespace filtermodule

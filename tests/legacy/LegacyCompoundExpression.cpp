@@ -55,35 +55,11 @@ bool FilterCompoundExpression::Eval() {
   return result;
 }
 
-INumericIntervalCollection* FilterCompoundExpression::GetNumericIntervals(
-    const char16_t* field) {
-  return DeriveIntervals(ViewOf(field)).set.release();
-}
-
 DerivedIntervals FilterCompoundExpression::DeriveIntervals(
     std::u16string_view field) {
-  // Starts as the whole range: true for every row, so exact.
-  DerivedIntervals result{MakeIntervalSet(NumericInterval()), true};
-  int32_t pending = kLinkAnd;
-  for (const auto& child : children_.items_) {
-    if (pending < kLinkAnd || pending > kLinkOrNot) {
-      // Evaluation makes its result false here, for every row.
-      result.set = IntervalSetPtr(new NumericIntervalCollection());
-      result.exact = true;
-      pending = child->GetLinkOperator();
-      continue;
-    }
-    DerivedIntervals part = child->DeriveIntervals(field);
-    const bool negated = pending == kLinkAndNot || pending == kLinkOrNot;
-    if (negated) NegateDerived(part);
-    if (pending == kLinkAnd || pending == kLinkAndNot)
-      result.set->IntersectWith(*part.set);
-    else
-      result.set->UnionWith(*part.set);
-    result.exact = result.exact && part.exact;
-    pending = child->GetLinkOperator();
-  }
-  return result;
+  return CombineDerived(children_.items_, [&](FilterExpression& child) {
+    return child.DeriveIntervals(field);
+  });
 }
 
 std::u16string LinkOperatorText(int32_t op) {

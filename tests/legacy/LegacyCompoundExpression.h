@@ -45,9 +45,7 @@ class FilterCompoundExpression : public FilterExpression {
   // and returns the result as it stood before it.
   bool Eval() override;
   // The children's sets combined left to right by the link operators,
-  // without short-circuit. Never null.
-  INumericIntervalCollection* GetNumericIntervals(
-      const char16_t* field) override;
+  // without short-circuit.
   DerivedIntervals DeriveIntervals(std::u16string_view field) override;
   // "( X ) AND ( Y ) OR ( Z )"; empty without children.
   std::u16string ToString() override;

@@ -13,33 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "expression/IntervalDerivation.h"
 #include "filtermodule/FilterModule.h"
-#include "interval/NumericIntervalCollection.h"
 
 namespace legacy {
 using namespace filtermodule;
-
-enum LineLinkOperator : int32_t {
-  kLinkAnd = 0,
-  kLinkOr = 1,
-  kLinkAndNot = 2,
-  kLinkOrNot = 3,
-};
-
-// A derived interval set and whether it is exact: an exact set holds
-// precisely the integer values of the field at which the expression can be
-// true, so its complement is sound; an inexact one only covers them.
-struct DerivedIntervals {
-  IntervalSetPtr set;
-  bool exact = false;
-};
-
-// Negates a derived set soundly: an exact set of one interval is
-// complemented exactly; an exact set of several intervals is complemented
-// interval by interval, which covers the true complement but is no longer
-// exact; an exact empty set becomes the whole range; an inexact set becomes
-// the whole range, since its complement could leave out matching values.
-void NegateDerived(DerivedIntervals& derived);
 
 class FilterExpression {
  public:
@@ -50,12 +28,10 @@ class FilterExpression {
 
   // Does the current row satisfy this expression. Base: false.
   virtual bool Eval();
-  // A new interval set for `field` that the caller releases, or null.
-  virtual INumericIntervalCollection* GetNumericIntervals(
-      const char16_t* field);
   // The printable form of the expression. Base: empty.
   virtual std::u16string ToString();
-  // GetNumericIntervals with exactness. Base: the whole range, inexact.
+  // The interval set of `field` values at which the expression can hold,
+  // and whether it is exact. Base: the whole range, inexact.
   virtual DerivedIntervals DeriveIntervals(std::u16string_view field);
 
   int32_t GetLinkOperator() const { return link_operator_; }

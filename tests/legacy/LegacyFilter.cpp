@@ -2,25 +2,21 @@
 
 #include <charconv>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "expression/DateText.h"
 #include "expression/DateTime.h"
+#include "expression/IntegerText.h"
 #include "expression/Text.h"
+#include "filter/TreeBuilder.h"
 #include "log/DiagnosticLog.h"
 
 namespace legacy {
 using namespace filtermodule;
 namespace {
-
-// A bracket count as the builder reads it: negative counts as none.
-int32_t Brackets(int32_t count) { return count > 0 ? count : 0; }
-
-class NestingTooDeep : public std::runtime_error {
- public:
-  NestingTooDeep() : std::runtime_error("bracket nesting too deep") {}
-};
 
 // Appends an ASCII rendering to a UTF-16 buffer.
 void AppendAscii(std::u16string& out, const char* begin, const char* end) {
@@ -34,158 +30,63 @@ void AppendUnsigned(std::u16string& out, uint32_t value) {
   AppendAscii(out, buffer, r.ptr);
 }
 
-// Inserts zeros after the leading blanks and sign of `text` until it is
-// `length` long, so that the number keeps its value.
-void ZeroFill(std::u16string& text, size_t length) {
-  if (text.size() >= length) return;
-  size_t at = 0;
-  while (at < text.size() && (text[at] == u' ' || text[at] == u'\t')) ++at;
-  if (at < text.size() && (text[at] == u'-' || text[at] == u'+')) ++at;
-  text.insert(at, length - text.size(), u'0');
-}
-
 }  // namespace
 
-Filter::Filter() { WriteLog(kLogTrace, u"Initializing filter object ..."); }
+class Filter::FlatList {
+ public:
+  explicit FlatList(std::vector<FilterSimpleExpression*>& list) : list_(list) {}
+  size_t size() const { return list_.size(); }
+  void Truncate(size_t size) { list_.resize(size); }
+  void Add(FilterCompoundExpression& parent, const ConditionLine& line) {
+    auto expression = std::make_unique<FilterSimpleExpression>();
+    // The field type is stored before the value, which is normalised by it.
+    expression->SetFieldType(line.field_type);
+    expression->SetValue(line.value);
+    expression->SetLinkOperator(line.link_operator);
+    expression->SetNot(line.negate);
+    expression->SetFieldOperator(line.field_operator);
+    if (line.has_tag) expression->SetTagName(line.tag_name);
+    expression->SetFieldName(line.field_name);
+    expression->SetHasTag(line.has_tag);
+    // Room in the flat list first, so that an expression in the tree is
+    // always in the list too.
+    list_.reserve(list_.size() + 1);
+    FilterSimpleExpression* raw = expression.get();
+    parent.GetChildren().Append(std::move(expression));
+    list_.push_back(raw);
+  }
+
+ private:
+  std::vector<FilterSimpleExpression*>& list_;
+};
+
+// The oracle is about rows: its lifecycle is the least that builds a tree
+// (with the module's builder) and gives it back, and writes no messages of
+// its own.
+Filter::Filter() = default;
 
 Filter::~Filter() = default;
 
-void Filter::Release() {
-  WriteLog(kLogTrace, u"Destroying filter object ...");
-  DestroyTree();
-  delete this;
-}
-
-void Filter::DestroyTree() {
-  simple_expressions_.clear();
-  root_.reset();
-  initialised_ = false;
-}
+void Filter::Release() { delete this; }
 
 void Filter::InitFromDefinition(IFilterDefinition* definition) {
-  if (definition == nullptr) return;
-  try {
-    WriteLog(kLogTrace, u"Initializing filter ...");
-    IFilterLineList* lines = definition->GetLineList();
-    static_cast<IFilter*>(this)->Init(lines);
-    WriteLog(kLogTrace, u"Filter initialized ...");
-  } catch (...) {
-    WriteLog(kLogError,
-             u"Unexpected exception on init filter from filter def ...");
-  }
+  if (definition != nullptr) Init(definition->GetLineList());
 }
 
 void Filter::Init(IFilterLineList* lines) {
-  try {
-    // A filter built before gives its tree back first.
-    if (root_ != nullptr) DestroyTree();
-    WriteLog(kLogTrace, u"Initializing filter ...");
-    root_ = std::make_unique<FilterCompoundExpression>();
-    if (lines != nullptr) {
-      BuildState state;
-      PopCmpdExpr(*root_, *lines, 0, 0, state);
-      if (state.missing_close)
-        WriteLog(kLogError, u"FLTPopCmpdExpr - missing closing bracket.");
-      WriteLog(kLogTrace, root_->ToString());
-    }
-    initialised_ = true;
-  } catch (...) {
-    WriteLog(kLogError, u"Unexpected exception when initializing filters.");
+  simple_expressions_.clear();
+  root_ = std::make_unique<FilterCompoundExpression>();
+  if (lines != nullptr) {
+    FlatList list(simple_expressions_);
+    TreeBuilder<FilterCompoundExpression, FlatList>(list).Build(*root_, *lines);
   }
-}
-
-void Filter::AddCondition(FilterCompoundExpression& parent, IFilterLine& line) {
-  auto expression = std::make_unique<FilterSimpleExpression>();
-  // The host's operations are called in this order; the field type is
-  // stored before the value, which is normalised by it.
-  expression->SetFieldType(line.GetFieldType());
-  expression->SetValue(ViewOf(line.GetValue()));
-  expression->SetLinkOperator(line.GetLinkOperator());
-  expression->SetNot(line.GetNot());
-  expression->SetFieldOperator(line.GetFieldOperator());
-  const bool has_tag = line.HasExtendedTag();
-  if (has_tag) expression->SetTagName(ViewOf(line.GetTagName()));
-  expression->SetFieldName(ViewOf(line.GetFieldName()));
-  expression->SetHasTag(has_tag);
-  // Room in the flat list first, so that an expression in the tree is
-  // always in the list too.
-  simple_expressions_.reserve(simple_expressions_.size() + 1);
-  FilterSimpleExpression* raw = expression.get();
-  parent.GetChildren().Append(std::move(expression));
-  simple_expressions_.push_back(raw);
-}
-
-uint32_t Filter::PopCmpdExpr(FilterCompoundExpression& parent,
-                             IFilterLineList& lines, uint32_t start, int depth,
-                             BuildState& state) {
-  uint32_t index = start;
-  for (;;) {
-    uint32_t resume = index;
-    // While a group is built but not yet in the tree, the size the flat list
-    // had before it: a group that is dropped takes its conditions along.
-    size_t list_mark = SIZE_MAX;
-    try {
-      const uint32_t count = lines.GetLineCount();
-      if (index >= count) {
-        if (depth > 0) state.missing_close = true;
-        return index;
-      }
-      IFilterLine* line = lines.GetLine(index);
-      if (line == nullptr) throw std::invalid_argument("no line at index");
-      if (Brackets(line->GetOpenBrackets()) != 0) {
-        if (depth >= kMaxNesting) throw NestingTooDeep();
-        line->SetOpenBrackets(line->GetOpenBrackets() - 1);
-        auto group = std::make_unique<FilterCompoundExpression>();
-        list_mark = simple_expressions_.size();
-        index = PopCmpdExpr(*group, lines, index, depth + 1, state);
-        resume = index;
-        const uint32_t now_count = lines.GetLineCount();
-        if (index >= now_count) {
-          // The list ended inside the group: the end closes it, with the
-          // link operator of the last line.
-          IFilterLine* last =
-              now_count > 0 ? lines.GetLine(now_count - 1) : nullptr;
-          group->SetLinkOperator(last != nullptr ? last->GetLinkOperator()
-                                                 : kLinkAnd);
-          parent.GetChildren().Append(std::move(group));
-          return index;
-        }
-        line = lines.GetLine(index);
-        if (line == nullptr) throw std::invalid_argument("no line at index");
-        group->SetLinkOperator(line->GetLinkOperator());
-        parent.GetChildren().Append(std::move(group));
-        list_mark = SIZE_MAX;
-      } else {
-        AddCondition(parent, *line);
-      }
-      if (Brackets(line->GetCloseBrackets()) == 0) {
-        ++index;
-        continue;
-      }
-      if (depth == 0) {
-        // Nothing to close at the top: report it and go on.
-        WriteLog(kLogError, u"FLTPopCmpdExpr - unexpected closing bracket.");
-        ++index;
-        continue;
-      }
-      line->SetCloseBrackets(line->GetCloseBrackets() - 1);
-      return index;
-    } catch (...) {
-      if (list_mark != SIZE_MAX) simple_expressions_.resize(list_mark);
-      WriteLog(kLogError, u"FLTPopCmpdExpr - unknown error.");
-      return resume;
-    }
-  }
+  initialised_ = true;
 }
 
 bool Filter::IsMatch(IDataRow* row) {
-  if (!initialised_) {
-    WriteLog(kLogError, u"FLTIsMatch - Filter not initialized.");
-    WriteLog(kLogTrace, u"FLTIsMatch - Row matched.");
-    return true;
-  }
-  if (row == nullptr && !simple_expressions_.empty())
-    throw std::invalid_argument("IsMatch: null row");
+  // Only built filters and real rows are compared.
+  if (!initialised_ || row == nullptr)
+    throw std::logic_error("IsMatch: no filter or no row");
   for (FilterSimpleExpression* expression : simple_expressions_)
     LoadField(*expression, *row);
   const bool result = root_ == nullptr || root_->Eval();
@@ -291,7 +192,7 @@ void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
 INumericIntervalCollection* Filter::GetNumericIntervals(const char16_t* field) {
   // Without a tree the filter matches every row: no restriction.
   if (root_ == nullptr) return MakeIntervalSet(NumericInterval()).release();
-  return root_->GetNumericIntervals(field == nullptr ? u"" : field);
+  return root_->DeriveIntervals(field == nullptr ? u"" : field).set.release();
 }
 
 }  // namespace legacy

@@ -4,7 +4,7 @@
 
 #include "expression/DateText.h"
 #include "expression/Decimal.h"
-#include "expression/IntegerText.h"
+#include "expression/IntervalDerivation.h"
 #include "expression/NamedPeriod.h"
 #include "expression/Text.h"
 #include "expression/Wildcard.h"
@@ -151,54 +151,16 @@ bool FilterSimpleExpression::Eval() {
   }
 }
 
-INumericIntervalCollection* FilterSimpleExpression::GetNumericIntervals(
-    const char16_t* field) {
-  return DeriveIntervals(ViewOf(field)).set.release();
-}
-
 DerivedIntervals FilterSimpleExpression::DeriveIntervals(
     std::u16string_view field) {
-  NumericInterval interval;  // the whole range
-  bool exact = false;
-  if (EqualsNoCase(field_name_, field)) {
-    const int32_t v = ReadIntegerValue(value_);
-    // v - 1 and v + 1 wrap to the whole range at the ends, where the
-    // condition matches no integer at all.
-    const auto below = static_cast<int32_t>(static_cast<uint32_t>(v) - 1u);
-    const auto above = static_cast<int32_t>(static_cast<uint32_t>(v) + 1u);
-    const std::optional<int32_t> whole = ReadExactInteger(value_);
-    if (has_tag_ || field_type_ != kTypeNumeric) {
-      // Not compared as a number: the lenient reading, never exact.
-      if (field_operator_ == kOpEquals) interval = NumericInterval(v, v);
-      if (field_operator_ == kOpLess) interval.SetUpper(below);
-      if (field_operator_ == kOpGreater) interval.SetLower(above);
-    } else if (field_operator_ == kOpEquals) {
-      // A value that is no integer matches none; [v, v] covers that too.
-      interval = NumericInterval(v, v);
-      exact = whole.has_value();
-    } else if (field_operator_ == kOpLess) {
-      if (whole) {
-        interval.SetUpper(below);
-        exact = v != kIntervalMin;
-      } else if (const auto bound = LargestIntegerBelow(value_)) {
-        // Only the integers below a decimal value can match it; other texts
-        // compare as text, where any integer may match.
-        if (*bound >= kIntervalMin && *bound < kIntervalMax)
-          interval.SetUpper(static_cast<int32_t>(*bound));
-      }
-    } else if (field_operator_ == kOpGreater) {
-      if (whole) {
-        interval.SetLower(above);
-        exact = v != kIntervalMax;
-      } else if (const auto bound = SmallestIntegerAbove(value_)) {
-        if (*bound > kIntervalMin && *bound <= kIntervalMax)
-          interval.SetLower(static_cast<int32_t>(*bound));
-      }
-    }
-  }
-  DerivedIntervals result{MakeIntervalSet(interval), exact};
-  if (not_) NegateDerived(result);
-  return result;
+  ConditionLine shape;
+  shape.field_name = field_name_;
+  shape.field_type = field_type_;
+  shape.field_operator = field_operator_;
+  shape.has_tag = has_tag_;
+  shape.negate = not_;
+  // The value as this row's loading left it (zero-filled).
+  return DeriveConditionIntervals(field, shape, value_);
 }
 
 std::u16string FilterSimpleExpression::ToString() {

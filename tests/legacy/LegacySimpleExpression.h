@@ -47,22 +47,6 @@
 namespace legacy {
 using namespace filtermodule;
 
-enum FieldOperator : int32_t {
-  kOpEquals = 0,
-  kOpLike = 1,
-  kOpContains = 2,
-  kOpLess = 3,
-  kOpGreater = 4,
-  kOpNamedPeriod = 5,
-};
-
-enum FieldType : int32_t {
-  kTypeNumeric = 0,
-  kTypeText = 1,
-  kTypeDate = 2,
-  kTypeTime = 3,
-};
-
 class FilterSimpleExpression : public FilterExpression {
  public:
   FilterSimpleExpression() = default;
@@ -70,9 +54,7 @@ class FilterSimpleExpression : public FilterExpression {
 
   bool Eval() override;
   // One interval from this condition when it names `field` (less, greater
-  // and equals narrow it), else the whole range. Never null.
-  INumericIntervalCollection* GetNumericIntervals(
-      const char16_t* field) override;
+  // and equals narrow it), else the whole range.
   DerivedIntervals DeriveIntervals(std::u16string_view field) override;
   std::u16string ToString() override;
 

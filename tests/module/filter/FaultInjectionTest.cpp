@@ -12,6 +12,7 @@
 #include <set>
 
 #include "AllocationHooks.h"
+#include "FilterInspector.h"
 #include "filter/Filter.h"
 #include "log/DiagnosticLog.h"
 #include "memory_host/MemoryDataRow.h"
@@ -25,18 +26,20 @@ using memhost::LineSpec;
 // Every condition in the tree is in the flat list, once, and the reverse.
 void ExpectConsistent(Filter& filter) {
   std::set<const FilterSimpleExpression*> in_tree;
-  std::function<void(FilterCompoundExpression&)> walk =
-      [&](FilterCompoundExpression& c) {
+  std::function<void(const FilterCompoundExpression&)> walk =
+      [&](const FilterCompoundExpression& c) {
         for (size_t i = 0; i < c.GetChildren().Count(); ++i) {
-          FilterExpression& child = c.GetChildren().At(i);
-          if (auto* simple = dynamic_cast<FilterSimpleExpression*>(&child))
+          const FilterExpression& child = c.GetChildren().At(i);
+          if (auto* simple =
+                  dynamic_cast<const FilterSimpleExpression*>(&child))
             in_tree.insert(simple);
           else
-            walk(static_cast<FilterCompoundExpression&>(child));
+            walk(static_cast<const FilterCompoundExpression&>(child));
         }
       };
-  if (filter.root() != nullptr) walk(*filter.root());
-  const auto& list = filter.simple_expressions();
+  const FilterInspector inspect(&filter);
+  if (inspect.root() != nullptr) walk(*inspect.root());
+  const auto& list = inspect.conditions();
   EXPECT_EQ(std::set<const FilterSimpleExpression*>(list.begin(), list.end()),
             in_tree);
   EXPECT_EQ(list.size(), in_tree.size());
@@ -111,7 +114,7 @@ TEST(FaultInjectionTest, EveryAllocationMayFail) {
     auto* ours = static_cast<Filter*>(filter);
     ExpectConsistent(*ours);
     // Whatever was built answers again, without failures now.
-    if (ours->initialised() && ours->simple_expressions().size() == 5) {
+    if (ours->initialised() && FilterInspector(ours).conditions().size() == 5) {
       EXPECT_TRUE(filter->IsMatch(&row)) << "after failing allocation " << n;
     } else {
       filter->IsMatch(&row);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "FilterInspector.h"
 #include "filter/Filter.h"
 #include "memory_host/MemoryDataRow.h"
 #include "memory_host/MemoryFilterLines.h"
@@ -181,8 +182,8 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
     INumericIntervalCollection* set = filter->GetNumericIntervals(u"F");
     auto* ours = static_cast<NumericIntervalCollection*>(set);
     // The derivation's own verdict: exact sets hold only matching values.
-    const bool exact = static_cast<Filter*>(filter)
-                           ->root()
+    const bool exact = FilterInspector(static_cast<Filter*>(filter))
+                           .root()
                            ->DeriveIntervals(u"F", nullptr)
                            .exact;
     exact_filters += exact;
@@ -216,8 +217,8 @@ TEST(IntervalDerivationTest, ExactnessOfCombinations) {
     MemoryFilterLineList lines(line_data);
     IFilter* filter = CreateFilter();
     filter->Init(&lines);
-    const bool result = static_cast<Filter*>(filter)
-                            ->root()
+    const bool result = FilterInspector(static_cast<Filter*>(filter))
+                            .root()
                             ->DeriveIntervals(u"F", nullptr)
                             .exact;
     filter->Release();

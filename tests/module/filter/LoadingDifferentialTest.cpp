@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "FilterInspector.h"
 #include "TestLog.h"
 #include "common/Utf8.h"
 #include "filter/Filter.h"
@@ -203,16 +204,19 @@ void CompareOnRandomFilter(std::mt19937& rng, int max_lines, int groups,
   current->Init(&new_list);
   auto* oracle = new legacy::Filter();
   static_cast<IFilter*>(oracle)->Init(&old_list);
-  ASSERT_EQ(current->root()->ToString(), oracle->root()->ToString());
-  const size_t n = current->simple_expressions().size();
+  ASSERT_EQ(FilterInspector(current).root()->ToString(),
+            oracle->root()->ToString());
+  const size_t n = FilterInspector(current).conditions().size();
   ASSERT_EQ(n, oracle->simple_expressions().size());
 
   const RowsRun got = RunRows(current, rows, [&](std::vector<std::string>& s) {
     for (size_t i = 0; i < n; ++i) {
-      s.push_back("row text " + common::ToUtf8(current->RowTextOf(i)));
+      s.push_back("row text " +
+                  common::ToUtf8(FilterInspector(current).RowTextOf(i)));
       // The oracle rewrote "%" in the value of an evaluated LIKE.
-      if (current->simple_expressions()[i]->GetFieldOperator() != 1)
-        s.push_back("value " + common::ToUtf8(current->ValueOf(i)));
+      if (FilterInspector(current).conditions()[i]->GetFieldOperator() != 1)
+        s.push_back("value " +
+                    common::ToUtf8(FilterInspector(current).ValueOf(i)));
     }
   });
   const RowsRun want = RunRows(oracle, rows, [&](std::vector<std::string>& s) {
@@ -223,7 +227,7 @@ void CompareOnRandomFilter(std::mt19937& rng, int max_lines, int groups,
         s.push_back("value " + common::ToUtf8(old.GetValue()));
     }
   });
-  SCOPED_TRACE(common::ToUtf8(current->root()->ToString()));
+  SCOPED_TRACE(common::ToUtf8(FilterInspector(current).root()->ToString()));
   EXPECT_EQ(got.seen, want.seen);
   EXPECT_EQ(got.messages, want.messages);
   compared += got.seen.size();

@@ -61,6 +61,10 @@ std::u16string NormalizeTimeByConversion(std::u16string_view text);
 // any other text. Exact: the day count of a ten-digit year is below 2^42.
 std::optional<int64_t> ParseNormalDate(std::u16string_view text) noexcept;
 
+// Seconds of the day of a text in the normal time form "HH-MM-SS";
+// nothing for any other text.
+std::optional<int32_t> ParseNormalTime(std::u16string_view text) noexcept;
+
 // Chronological order of two normal-form dates (<0, 0, >0); nothing when
 // either text is not in that form.
 std::optional<int> CompareNormalDates(std::u16string_view a,

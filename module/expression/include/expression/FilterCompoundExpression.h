@@ -50,6 +50,9 @@ class FilterCompoundExpression : public FilterExpression {
   // "( X ) AND ( Y ) OR ( Z )"; empty without children.
   std::u16string ToString() const override;
 
+  // Set when the group's closing line is read.
+  using FilterExpression::SetLinkOperator;
+
   Children& GetChildren() { return children_; }
   const Children& GetChildren() const { return children_; }
 

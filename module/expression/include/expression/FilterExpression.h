@@ -13,30 +13,17 @@
 #include <string>
 #include <string_view>
 
+#include "expression/IntervalDerivation.h"
 #include "expression/RowValues.h"
 #include "filtermodule/FilterModule.h"
-#include "interval/NumericIntervalCollection.h"
 
 namespace filtermodule {
-
-// A derived interval set and whether it is exact: an exact set holds
-// precisely the integer values of the field at which the expression can be
-// true, so its complement is sound; an inexact one only covers them.
-struct DerivedIntervals {
-  IntervalSetPtr set;
-  bool exact = false;
-};
-
-// Negates a derived set soundly: an exact set of one interval is
-// complemented exactly; an exact set of several intervals is complemented
-// interval by interval, which covers the true complement but is no longer
-// exact; an exact empty set becomes the whole range; an inexact set becomes
-// the whole range, since its complement could leave out matching values.
-void NegateDerived(DerivedIntervals& derived);
 
 class FilterExpression {
  public:
   FilterExpression() = default;
+  explicit FilterExpression(int32_t link_operator)
+      : link_operator_(link_operator) {}
   FilterExpression(const FilterExpression&) = delete;
   FilterExpression& operator=(const FilterExpression&) = delete;
   virtual ~FilterExpression() = default;
@@ -55,6 +42,9 @@ class FilterExpression {
                                            const RowValues* row) const;
 
   int32_t GetLinkOperator() const { return link_operator_; }
+
+ protected:
+  // A group learns its link operator only when its closing line is read.
   void SetLinkOperator(int32_t op) { link_operator_ = op; }
 
  private:

@@ -1,11 +1,13 @@
-// Reading integers out of condition values for the interval derivation.
-// O(n) in the text, no allocation.
+// Reading integers out of condition values for the interval derivation,
+// and zero-filling number texts.
+// O(n) in the text; no allocation, but for a ZeroFill that grows its text.
 
 #ifndef FILTERMODULE_EXPRESSION_INTEGERTEXT_H_
 #define FILTERMODULE_EXPRESSION_INTEGERTEXT_H_
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace filtermodule {
@@ -23,6 +25,10 @@ std::optional<int32_t> ReadExactInteger(std::u16string_view text) noexcept;
 // (saturated far outside the 32-bit range); nothing for any other text.
 std::optional<int64_t> LargestIntegerBelow(std::u16string_view text) noexcept;
 std::optional<int64_t> SmallestIntegerAbove(std::u16string_view text) noexcept;
+
+// Inserts zeros after the leading blanks and sign of `text` until it is
+// `length` long, so that a number keeps its value.
+void ZeroFill(std::u16string& text, size_t length);
 
 }  // namespace filtermodule
 

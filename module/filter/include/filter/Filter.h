@@ -6,14 +6,9 @@
 // replaces the tree; Release destroys it. Every step writes a line to the
 // diagnostic log.
 //
-// Building (Init): lines are read left to right; every opening bracket on a
-// line starts a nested group, every closing bracket ends one, and the
-// builder writes the consumed counts back into the host's lines. A group
-// takes the link operator of the line that closes it. The end of the list
-// closes groups left open; a surplus closing bracket at the top level is
-// reported and skipped; groups nest at most kMaxNesting deep. A line that
-// fails to build (a date value that cannot be read, say) is reported and
-// left out, and its level ends there.
+// Building (Init): the lines are read into the tree by TreeBuilder, whose
+// header states the rules; every condition is also kept in the flat list,
+// in line order.
 //
 // Matching (IsMatch): every condition's field is read from the row by its
 // field type, in list order, into the condition's slot (RowLoader); then
@@ -29,7 +24,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "expression/FilterCompoundExpression.h"
@@ -43,9 +37,6 @@ namespace filtermodule {
 
 class Filter final : public IFilter {
  public:
-  // Deepest nesting of bracketed groups below the root.
-  static constexpr int kMaxNesting = 128;
-
   Filter();
   Filter(const Filter&) = delete;
   Filter& operator=(const Filter&) = delete;
@@ -58,28 +49,13 @@ class Filter final : public IFilter {
   void Release() override;
 
   bool initialised() const { return initialised_; }
-  FilterCompoundExpression* root() const { return root_.get(); }
-  const std::vector<FilterSimpleExpression*>& simple_expressions() const {
-    return simple_expressions_;
-  }
-  // What condition `i` compared for the last row, as text (for tests and
-  // tools): its row text and its value, zero-filled for numbers.
-  std::u16string RowTextOf(size_t i);
-  std::u16string ValueOf(size_t i) const;
 
  private:
-  struct BuildState {
-    bool missing_close = false;
-  };
+  // Reads the tree, the flat list and the last row's values, for tests.
+  friend class FilterInspector;
 
   ~Filter();
 
-  // Fills `parent` from the line at `start` on; returns the index of the
-  // line that closed `parent`'s bracket, or the line count.
-  uint32_t PopCmpdExpr(FilterCompoundExpression& parent, IFilterLineList& lines,
-                       uint32_t start, int depth, BuildState& state);
-  // Builds the condition of `line` into `parent` and the flat list.
-  void AddCondition(FilterCompoundExpression& parent, IFilterLine& line);
   void DestroyTree();
 
   bool initialised_ = false;

@@ -1,0 +1,43 @@
+// What tests (and the fuzzer) read of a module filter beyond its interface:
+// the tree, the flat list of conditions, and what each condition compared
+// for the last row.
+
+#ifndef TESTS_SUPPORT_FILTERINSPECTOR_H_
+#define TESTS_SUPPORT_FILTERINSPECTOR_H_
+
+#include <string>
+#include <vector>
+
+#include "expression/FilterCompoundExpression.h"
+#include "expression/FilterSimpleExpression.h"
+#include "filter/Filter.h"
+
+namespace filtermodule {
+
+class FilterInspector {
+ public:
+  explicit FilterInspector(Filter* filter) : filter_(*filter) {}
+
+  // The root group; null before the first Init.
+  const FilterCompoundExpression* root() const { return filter_.root_.get(); }
+  // The conditions in line order.
+  const std::vector<FilterSimpleExpression*>& conditions() const {
+    return filter_.simple_expressions_;
+  }
+  // What condition `i` compared for the last row, as text: its row text,
+  // and its value, zero-filled for numbers.
+  std::u16string RowTextOf(size_t i) const {
+    return std::u16string(conditions().at(i)->RowText(
+        filter_.row_.slots.at(i), filter_.row_.states.at(i)));
+  }
+  std::u16string ValueOf(size_t i) const {
+    return conditions().at(i)->FilledValue(filter_.row_.states.at(i));
+  }
+
+ private:
+  Filter& filter_;
+};
+
+}  // namespace filtermodule
+
+#endif  // TESTS_SUPPORT_FILTERINSPECTOR_H_
