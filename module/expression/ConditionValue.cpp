@@ -1,6 +1,7 @@
 #include "expression/ConditionValue.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "expression/DateText.h"
 #include "expression/IntegerText.h"

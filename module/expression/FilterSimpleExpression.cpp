@@ -45,7 +45,9 @@ bool FoundRunsFolded(const char16_t* text, const Runs& runs) {
 FilterSimpleExpression::FilterSimpleExpression(ConditionLine line, size_t index)
     : FilterExpression(line.link_operator),
       line_(std::move(line)),
-      value_(line_.value, line_.field_type, line_.tag_name),
+      value_(line_.value, line_.field_type,
+             line_.has_tag ? std::u16string_view(line_.tag_name)
+                           : std::u16string_view()),
       index_(index),
       rel_ext_tags_(EqualsNoCase(line_.field_name, u"REL_EXT_TAGS")),
       direct_(Classify()) {}

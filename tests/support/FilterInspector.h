@@ -30,6 +30,11 @@ class FilterInspector {
     return std::u16string(conditions().at(i)->RowText(
         filter_.row_.slots.at(i), filter_.row_.states.at(i)));
   }
+  // The tree's own answer for the last row's values, without the flat
+  // program.
+  bool EvalTree() const {
+    return filter_.root_ == nullptr || filter_.root_->Eval(filter_.row_);
+  }
   std::u16string ValueOf(size_t i) const {
     return conditions().at(i)->FilledValue(filter_.row_.states.at(i));
   }

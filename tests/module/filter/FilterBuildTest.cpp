@@ -176,6 +176,22 @@ TEST(FilterBuildTest, HostCallsInOrder) {
   EXPECT_EQ(FilterInspector(b.filter).conditions()[1]->GetTagName(), u"");
 }
 
+// A line is read whole before its condition is built: a value that cannot
+// be read leaves the line out, after the same calls as any other line, and
+// the level ends there.
+TEST(FilterBuildTest, UnreadableValueIsReadWholeThenLeftOut) {
+  RecordingList list({LineSpec{.field = u"D", .value = u"x", .type = 2},
+                      LineSpec{.field = u"G"}});
+  Built b;
+  Build(list, b);
+  EXPECT_EQ(list.calls,
+            (std::vector<std::string>{"0:GetOpenBrackets", "0:GetFieldType",
+                                      "0:GetValue", "0:GetLinkOperator",
+                                      "0:GetNot", "0:GetFieldOperator",
+                                      "0:HasExtendedTag", "0:GetFieldName"}));
+  EXPECT_EQ(b.Conditions(), 0u);
+}
+
 TEST(FilterBuildTest, BracketShapes) {
   {
     MemoryFilterLineList lines({L(1, u"A", 1, kLinkOr)});

@@ -262,6 +262,41 @@ TEST(LoadingDifferentialTest, FlatMatchingAgreesOnNestedGroups) {
   EXPECT_GT(compared, Slow() ? 1000u : 20000u);
 }
 
+// The tree alone (what decides when the flat layout cannot be made) on the
+// row values IsMatch loaded: the same answer as the flat program, on every
+// kind of slot.
+TEST(LoadingDifferentialTest, TheTreeAloneAgreesWithTheFlatProgram) {
+  std::mt19937 rng(4242);
+  int compared = 0;
+  const int trials = Slow() ? 20 : 300;
+  for (int trial = 0; trial < trials && !HasFailure(); ++trial) {
+    std::vector<LineSpec> lines;
+    const int count = 1 + static_cast<int>(rng() % 8);
+    for (int i = 0; i < count; ++i) lines.push_back(RandomLine(rng));
+    for (int g = 0; g < 3; ++g) Bracket(rng, lines);
+    memhost::MemoryFilterLineList list(lines);
+    auto* filter = static_cast<Filter*>(CreateFilter());
+    filter->Init(&list);
+    const FilterInspector inspect(filter);
+    for (int r = 0; r < 12; ++r) {
+      TracingRow row;
+      RandomRow(rng, row);
+      bool flat = false;
+      try {
+        flat = filter->IsMatch(&row);
+      } catch (const std::exception&) {
+        continue;  // the row could not be loaded
+      }
+      ASSERT_EQ(inspect.EvalTree(), flat)
+          << "trial " << trial << ": "
+          << common::ToUtf8(inspect.root()->ToString());
+      ++compared;
+    }
+    DestroyFilter(filter);
+  }
+  EXPECT_GT(compared, Slow() ? 100 : 2000);
+}
+
 // One line, both filters, one text field set to each of `texts`: the
 // results must agree. `what` names the line in a failure.
 template <size_t N>

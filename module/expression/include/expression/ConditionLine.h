@@ -2,8 +2,9 @@
 // expression tree is built from.
 //
 // The texts are the module's own copies, unchanged (not yet lower-cased or
-// normalised); a null text of the host is empty here. `tag_name` is empty
-// when `has_tag` is false. Plain data: copy and compare it freely.
+// normalised); a null text of the host is empty here. The tag's name is
+// read only when `has_tag` is true (the reader leaves it empty otherwise).
+// Plain data: copy and compare it freely.
 
 #ifndef FILTERMODULE_EXPRESSION_CONDITIONLINE_H_
 #define FILTERMODULE_EXPRESSION_CONDITIONLINE_H_

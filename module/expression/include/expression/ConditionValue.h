@@ -13,8 +13,9 @@
 // to the row state, not to the value: they are made into the state when a
 // comparison needs them, and the value itself never changes.
 //
-// Cost: construction is O(value + tag); the accessors are O(1). Filled()
-// and FilledValue() are O(value + fill) when the fill has grown, else O(1).
+// Cost: construction is O(value + tag); the accessors are O(1). Text()
+// and PrepareFilled() are O(value + fill) when the fill has grown, else
+// O(1); FilledValue() is O(value + fill).
 //
 // Thread safety: immutable after construction; any number of threads may
 // read it, each with its own ConditionState.

@@ -20,7 +20,6 @@
 
 #include <cstdint>
 #include <string_view>
-#include <utility>
 
 #include "expression/ConditionLine.h"
 #include "filtermodule/FilterModule.h"

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "expression/ConditionLine.h"
 #include "filtermodule/FilterModule.h"
@@ -42,7 +43,9 @@ inline constexpr int kMaxGroupNesting = 128;
 
 // Reads `line` in the order the host's operations are called: field type,
 // value, link operator, NOT, field operator, whether it has a tag, then the
-// tag's name (only when it has one) and the field name.
+// tag's name (only when it has one) and the field name. A line is read
+// whole before its condition is built, so a value that cannot be read
+// fails the build of the line after all of its calls.
 ConditionLine ReadConditionLine(IFilterLine& line);
 
 template <typename Group, typename Conditions>
