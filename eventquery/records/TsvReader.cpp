@@ -126,9 +126,10 @@ class TsvReader final : public HeaderRowReader {
     std::string_view raw;
     uint64_t lines = 0;
     while (!zeek_->complete()) {
-      if (!input_.NextLine(&raw, &terminator, &lines) || raw.empty() ||
-          raw[0] != '#')
-        break;
+      if (!input_.NextLine(&raw, &terminator, &lines)) break;
+      // A blank line ends the preamble and is no record, but it is a line.
+      if (raw.empty()) line_ += lines;
+      if (raw.empty() || raw[0] != '#') break;
       zeek_->Take(raw, line_);
       line_ += lines;
       header.append(last_terminator.empty() ? kLf : last_terminator);

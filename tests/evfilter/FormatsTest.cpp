@@ -397,6 +397,20 @@ TEST_F(EvfilterFormatsTest, ConcatenatedZeekLogsKeepTheirFields) {
       << r.err;
 }
 
+// A log without #types whose preamble ends at a blank line: the records
+// after it keep their own line numbers in what is reported.
+TEST_F(EvfilterFormatsTest, ZeekLinesAreCountedAfterABlankLine) {
+  const std::string file =
+      File("untyped.log",
+           "#separator \\x09\n#fields\tuid\tn\n\nC1\t5\nC2\tabc\n#fields\tx\n");
+  const Result r = Run("match --count --where \"n > 1\" " + file);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_TRUE(Has(r.err, "untyped.log:5: 'abc'")) << r.err;
+  EXPECT_TRUE(Has(r.err, "untyped.log: line 6: a Zeek log of other fields"))
+      << r.err;
+}
+
 TEST_F(EvfilterFormatsTest, GzipInputsOfEveryShape) {
   const std::pair<std::string, std::string> files[] = {
       {"sysmon.jsonl.gz", exports::SysmonJsonLines(kEvents)},

@@ -24,7 +24,7 @@
 // and zero-filled, the text lower-cased, the date or time in normal form.
 //
 // A numeric condition's value and row text are zero-filled to the longest
-// row text seen so far (ConditionState::fill); the texts it compares, and
+// row text seen so far (ConditionState::Fill); the texts it compares, and
 // the intervals derived after matching, see the filled value.
 //
 // The condition is built from one condition line and does not change
