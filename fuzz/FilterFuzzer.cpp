@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <exception>
 
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "FuzzInput.h"
 #include "FuzzLogSetup.h"
 #include "expression/Text.h"
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // keep their lenient intervals).
     if (match && !intervals->Covers(f)) {
       bool promised = true;
-      for (auto* e : filtermodule::FilterInspector(filter).conditions())
+      for (auto* e : filtermodule::FilterInternals(filter).conditions())
         if (filtermodule::EqualsNoCase(e->GetFieldName(), u"F"))
           promised &= e->GetFieldType() == 0 && !e->GetHasTag();
       if (promised) std::abort();

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "AllocationHooks.h"
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "filter/Filter.h"
 #include "log/DiagnosticLog.h"
 #include "memory_host/MemoryDataRow.h"
@@ -37,9 +37,9 @@ void ExpectConsistent(Filter& filter) {
             walk(static_cast<const FilterCompoundExpression&>(child));
         }
       };
-  const FilterInspector inspect(&filter);
-  if (inspect.root() != nullptr) walk(*inspect.root());
-  const auto& list = inspect.conditions();
+  const FilterInternals internals(&filter);
+  if (internals.root() != nullptr) walk(*internals.root());
+  const auto& list = internals.conditions();
   EXPECT_EQ(std::set<const FilterSimpleExpression*>(list.begin(), list.end()),
             in_tree);
   EXPECT_EQ(list.size(), in_tree.size());
@@ -114,7 +114,7 @@ TEST(FaultInjectionTest, EveryAllocationMayFail) {
     auto* ours = static_cast<Filter*>(filter);
     ExpectConsistent(*ours);
     // Whatever was built answers again, without failures now.
-    if (ours->initialised() && FilterInspector(ours).conditions().size() == 5) {
+    if (ours->initialised() && FilterInternals(ours).conditions().size() == 5) {
       EXPECT_TRUE(filter->IsMatch(&row)) << "after failing allocation " << n;
     } else {
       filter->IsMatch(&row);

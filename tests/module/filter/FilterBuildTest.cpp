@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "TestLog.h"
 #include "common/Utf8.h"
 #include "filter/Filter.h"
@@ -98,10 +98,10 @@ struct Built {
   Filter* filter = nullptr;
   std::vector<std::string> log;
   std::string Text() const {
-    return common::ToUtf8(FilterInspector(filter).root()->ToString());
+    return common::ToUtf8(FilterInternals(filter).root()->ToString());
   }
   size_t Conditions() const {
-    return FilterInspector(filter).conditions().size();
+    return FilterInternals(filter).conditions().size();
   }
   ~Built() {
     if (filter) filter->Release();
@@ -135,8 +135,8 @@ TEST(FilterBuildTest, WorkedExample) {
                        "Initializing filter ...",
                        "( ( P = 1 ) AND ( Q = 1 ) ) OR ( R = 1 )"}));
   ASSERT_EQ(b.Conditions(), 3u);
-  EXPECT_EQ(FilterInspector(b.filter).conditions()[0]->GetFieldName(), u"P");
-  EXPECT_EQ(FilterInspector(b.filter).conditions()[2]->GetFieldName(), u"R");
+  EXPECT_EQ(FilterInternals(b.filter).conditions()[0]->GetFieldName(), u"P");
+  EXPECT_EQ(FilterInternals(b.filter).conditions()[2]->GetFieldName(), u"R");
   EXPECT_TRUE(b.filter->initialised());
   for (size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines.line(i).GetOpenBrackets(), 0);
@@ -167,13 +167,13 @@ TEST(FilterBuildTest, HostCallsInOrder) {
           "0:GetCloseBrackets", "1:GetOpenBrackets", "1:GetFieldType",
           "1:GetValue", "1:GetLinkOperator", "1:GetNot", "1:GetFieldOperator",
           "1:HasExtendedTag", "1:GetFieldName", "1:GetCloseBrackets"}));
-  const FilterSimpleExpression& e = *FilterInspector(b.filter).conditions()[0];
+  const FilterSimpleExpression& e = *FilterInternals(b.filter).conditions()[0];
   EXPECT_TRUE(e.GetHasTag());
   EXPECT_EQ(e.GetTagName(), u"T");
   EXPECT_EQ(e.GetFieldOperator(), 2);
   EXPECT_EQ(e.GetLinkOperator(), 1);
-  EXPECT_FALSE(FilterInspector(b.filter).conditions()[1]->GetHasTag());
-  EXPECT_EQ(FilterInspector(b.filter).conditions()[1]->GetTagName(), u"");
+  EXPECT_FALSE(FilterInternals(b.filter).conditions()[1]->GetHasTag());
+  EXPECT_EQ(FilterInternals(b.filter).conditions()[1]->GetTagName(), u"");
 }
 
 // A line is read whole before its condition is built: a value that cannot
@@ -199,7 +199,7 @@ TEST(FilterBuildTest, BracketShapes) {
     Build(lines, b);
     EXPECT_EQ(b.Text(), "( ( A = 1 ) )");
     EXPECT_EQ(
-        FilterInspector(b.filter).root()->GetChildren().At(0).GetLinkOperator(),
+        FilterInternals(b.filter).root()->GetChildren().At(0).GetLinkOperator(),
         kLinkOr);
   }
   {
@@ -209,7 +209,7 @@ TEST(FilterBuildTest, BracketShapes) {
     Build(lines, b);
     EXPECT_EQ(b.Text(), "( ( ( A = 1 ) AND ( B = 1 ) ) )");
     auto& outer = static_cast<FilterCompoundExpression&>(
-        FilterInspector(b.filter).root()->GetChildren().At(0));
+        FilterInternals(b.filter).root()->GetChildren().At(0));
     EXPECT_EQ(outer.GetLinkOperator(), kLinkOr);
     EXPECT_EQ(outer.GetChildren().At(0).GetLinkOperator(), kLinkOr);
   }
@@ -238,7 +238,7 @@ TEST(FilterBuildTest, EndOfListClosesOpenGroups) {
   EXPECT_EQ(list.out_of_range, 0);  // never asked past the end
   EXPECT_EQ(b.Text(), "( ( A = 1 ) AND ( ( B = 1 ) OR ( C = 1 ) ) )");
   auto& outer = static_cast<FilterCompoundExpression&>(
-      FilterInspector(b.filter).root()->GetChildren().At(0));
+      FilterInternals(b.filter).root()->GetChildren().At(0));
   EXPECT_EQ(outer.GetLinkOperator(), kLinkAndNot);  // the last line's link
   EXPECT_EQ(outer.GetChildren().At(1).GetLinkOperator(), kLinkAndNot);
   int missing = 0;
@@ -329,7 +329,7 @@ TEST(FilterBuildTest, SecondInitReplacesTheTree) {
                                       "Destroying compound expression",
                                       "Initializing filter ...", "( B = 1 )"}));
   ASSERT_EQ(b.Conditions(), 1u);
-  EXPECT_EQ(FilterInspector(b.filter).conditions()[0]->GetFieldName(), u"B");
+  EXPECT_EQ(FilterInternals(b.filter).conditions()[0]->GetFieldName(), u"B");
 }
 
 }  // namespace

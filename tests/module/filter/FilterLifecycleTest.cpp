@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "TestLog.h"
 #include "filter/Filter.h"
 #include "filtermodule/FilterModule.h"
@@ -74,8 +74,8 @@ TEST(FilterLifecycleTest, NullLineListGivesAnEmptyRootMatchingEverything) {
   EXPECT_EQ(mark.Messages(), Messages{"Initializing filter ..."});
   auto* ours = static_cast<Filter*>(filter);
   EXPECT_TRUE(ours->initialised());
-  ASSERT_NE(FilterInspector(ours).root(), nullptr);
-  EXPECT_EQ(FilterInspector(ours).root()->GetChildren().Count(), 0u);
+  ASSERT_NE(FilterInternals(ours).root(), nullptr);
+  EXPECT_EQ(FilterInternals(ours).root()->GetChildren().Count(), 0u);
   EXPECT_TRUE(filter->IsMatch(nullptr));  // nothing to load
   filter->Release();
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "AllocationHooks.h"
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "TestLog.h"
 #include "common/Utf8.h"
 #include "expression/DateText.h"
@@ -63,15 +63,15 @@ class Built {
   }
   ~Built() { filter_->Release(); }
   Filter* operator->() { return filter_; }
-  FilterInspector Inspect() { return FilterInspector(filter_); }
+  FilterInternals Internals() { return FilterInternals(filter_); }
   const FilterSimpleExpression& Condition(size_t i) {
-    return *FilterInspector(filter_).conditions()[i];
+    return *FilterInternals(filter_).conditions()[i];
   }
   // What condition `i` compared for the last row.
   std::u16string RowText(size_t i) {
-    return FilterInspector(filter_).RowTextOf(i);
+    return FilterInternals(filter_).RowTextOf(i);
   }
-  std::u16string Value(size_t i) { return FilterInspector(filter_).ValueOf(i); }
+  std::u16string Value(size_t i) { return FilterInternals(filter_).ValueOf(i); }
 
  private:
   MemoryFilterLineList lines_;
@@ -143,7 +143,7 @@ TEST(FilterMatchTest, ZeroFillKeepsTheNumbersValue) {
   row.SetInteger(u"N", 5);
   EXPECT_TRUE(f->IsMatch(&row));
   // The text form is the tree's, as logged when it was built.
-  EXPECT_EQ(f.Inspect().root()->ToString(), u"( N = 5 )");
+  EXPECT_EQ(f.Internals().root()->ToString(), u"( N = 5 )");
 
   Built g({Numeric(u"N", 0, u"-5")});
   row.SetInteger(u"N", 123);
@@ -393,7 +393,7 @@ TEST(FilterMatchTest, EndToEnd) {
                 .has_tag = true,
                 .tag = u"Severity"},
        Numeric(u"Size", 4, u"1.5")});
-  EXPECT_EQ(f.Inspect().root()->ToString(),
+  EXPECT_EQ(f.Internals().root()->ToString(),
             u"( ( EventID = 4625 ) OR ( EventID = 4771 ) ) AND ( User LIKE "
             u"'adm%' ) AND NOT ( Host CONTAINS 'test' ) AND ( Received IN THIS "
             u"MONTH ) AND ( Time < 18-00-00 ) AND ( Tags = high ) AND ( Size > "

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "filter/Filter.h"
 #include "memory_host/MemoryDataRow.h"
 #include "memory_host/MemoryFilterLines.h"
@@ -182,7 +182,7 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
     INumericIntervalCollection* set = filter->GetNumericIntervals(u"F");
     auto* ours = static_cast<NumericIntervalCollection*>(set);
     // The derivation's own verdict: exact sets hold only matching values.
-    const bool exact = FilterInspector(static_cast<Filter*>(filter))
+    const bool exact = FilterInternals(static_cast<Filter*>(filter))
                            .root()
                            ->DeriveIntervals(u"F", nullptr)
                            .exact;
@@ -217,7 +217,7 @@ TEST(IntervalDerivationTest, ExactnessOfCombinations) {
     MemoryFilterLineList lines(line_data);
     IFilter* filter = CreateFilter();
     filter->Init(&lines);
-    const bool result = FilterInspector(static_cast<Filter*>(filter))
+    const bool result = FilterInternals(static_cast<Filter*>(filter))
                             .root()
                             ->DeriveIntervals(u"F", nullptr)
                             .exact;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "AllocationHooks.h"
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "filter/Filter.h"
 #include "memory_host/MemoryDataRow.h"
 #include "memory_host/MemoryFilterLines.h"
@@ -41,7 +41,7 @@ TEST(LimitsTest, TenThousandLines) {
                                  .close = i % 3 == 2 ? 1 : 0,
                                  .link = 1});
   Built b(line_data);
-  EXPECT_EQ(FilterInspector(b.filter).conditions().size(), 10000u);
+  EXPECT_EQ(FilterInternals(b.filter).conditions().size(), 10000u);
   memhost::MemoryDataRow row;
   row.SetInteger(u"F", 7);
   EXPECT_TRUE(b.filter->IsMatch(&row));

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "FilterInspector.h"
+#include "FilterInternals.h"
 #include "TestLog.h"
 #include "common/Utf8.h"
 #include "filter/Filter.h"
@@ -204,19 +204,19 @@ void CompareOnRandomFilter(std::mt19937& rng, int max_lines, int groups,
   current->Init(&new_list);
   auto* oracle = new legacy::Filter();
   static_cast<IFilter*>(oracle)->Init(&old_list);
-  ASSERT_EQ(FilterInspector(current).root()->ToString(),
+  ASSERT_EQ(FilterInternals(current).root()->ToString(),
             oracle->root()->ToString());
-  const size_t n = FilterInspector(current).conditions().size();
+  const size_t n = FilterInternals(current).conditions().size();
   ASSERT_EQ(n, oracle->simple_expressions().size());
 
   const RowsRun got = RunRows(current, rows, [&](std::vector<std::string>& s) {
     for (size_t i = 0; i < n; ++i) {
       s.push_back("row text " +
-                  common::ToUtf8(FilterInspector(current).RowTextOf(i)));
+                  common::ToUtf8(FilterInternals(current).RowTextOf(i)));
       // The oracle rewrote "%" in the value of an evaluated LIKE.
-      if (FilterInspector(current).conditions()[i]->GetFieldOperator() != 1)
+      if (FilterInternals(current).conditions()[i]->GetFieldOperator() != 1)
         s.push_back("value " +
-                    common::ToUtf8(FilterInspector(current).ValueOf(i)));
+                    common::ToUtf8(FilterInternals(current).ValueOf(i)));
     }
   });
   const RowsRun want = RunRows(oracle, rows, [&](std::vector<std::string>& s) {
@@ -227,7 +227,7 @@ void CompareOnRandomFilter(std::mt19937& rng, int max_lines, int groups,
         s.push_back("value " + common::ToUtf8(old.GetValue()));
     }
   });
-  SCOPED_TRACE(common::ToUtf8(FilterInspector(current).root()->ToString()));
+  SCOPED_TRACE(common::ToUtf8(FilterInternals(current).root()->ToString()));
   EXPECT_EQ(got.seen, want.seen);
   EXPECT_EQ(got.messages, want.messages);
   compared += got.seen.size();
@@ -277,7 +277,7 @@ TEST(LoadingDifferentialTest, TheTreeAloneAgreesWithTheFlatProgram) {
     memhost::MemoryFilterLineList list(lines);
     auto* filter = static_cast<Filter*>(CreateFilter());
     filter->Init(&list);
-    const FilterInspector inspect(filter);
+    const FilterInternals internals(filter);
     for (int r = 0; r < 12; ++r) {
       TracingRow row;
       RandomRow(rng, row);
@@ -287,9 +287,9 @@ TEST(LoadingDifferentialTest, TheTreeAloneAgreesWithTheFlatProgram) {
       } catch (const std::exception&) {
         continue;  // the row could not be loaded
       }
-      ASSERT_EQ(inspect.EvalTree(), flat)
+      ASSERT_EQ(internals.EvalTree(), flat)
           << "trial " << trial << ": "
-          << common::ToUtf8(inspect.root()->ToString());
+          << common::ToUtf8(internals.root()->ToString());
       ++compared;
     }
     DestroyFilter(filter);

@@ -52,7 +52,7 @@ class Filter final : public IFilter {
 
  private:
   // Reads the tree, the flat list and the last row's values, for tests.
-  friend class FilterInspector;
+  friend class FilterInternals;
 
   ~Filter();
 

@@ -2,8 +2,8 @@
 // the tree, the flat list of conditions, and what each condition compared
 // for the last row.
 
-#ifndef TESTS_SUPPORT_FILTERINSPECTOR_H_
-#define TESTS_SUPPORT_FILTERINSPECTOR_H_
+#ifndef TESTS_SUPPORT_FILTERINTERNALS_H_
+#define TESTS_SUPPORT_FILTERINTERNALS_H_
 
 #include <string>
 #include <vector>
@@ -14,9 +14,9 @@
 
 namespace filtermodule {
 
-class FilterInspector {
+class FilterInternals {
  public:
-  explicit FilterInspector(Filter* filter) : filter_(*filter) {}
+  explicit FilterInternals(Filter* filter) : filter_(*filter) {}
 
   // The root group; null before the first Init.
   const FilterCompoundExpression* root() const { return filter_.root_.get(); }
@@ -45,4 +45,4 @@ class FilterInspector {
 
 }  // namespace filtermodule
 
-#endif  // TESTS_SUPPORT_FILTERINSPECTOR_H_
+#endif  // TESTS_SUPPORT_FILTERINTERNALS_H_
