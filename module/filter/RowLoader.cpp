@@ -46,14 +46,10 @@ void LoadNumberSlow(const FieldLoad& load, IDataRow& row, RowSlot& slot,
 }
 
 void LoadDateText(const FieldLoad& load, RowDate date, RowSlot& slot) {
-  // A day that does not exist is refused, not rolled into the next month:
-  // {2026, 2, 30} would otherwise pass for 2 March.
-  if (date.month < 1 || date.month > 12)
-    throw StatusFailure(Status::kGeneralFailure, "month out of range");
-  if (date.day < 1 || date.day > DaysInMonth(date.year, date.month))
-    throw StatusFailure(Status::kGeneralFailure, "day out of range");
-  // Years outside 1971..9999 take the text path ("%u/%u/%i", read back)
-  // with its checks.
+  // The dates the fast path does not take are read back from their text,
+  // "%u/%u/%i", as a value's date is: a day past its month's end rolls over
+  // (2/30/10000 is 2 March), and a month outside 1..12, a day 0 or above 31
+  // or a year the calendar conversion refuses throws.
   std::u16string& text = slot.rendered;
   text.clear();
   AppendUnsigned(text, date.month);
@@ -71,7 +67,6 @@ int64_t MonthStart(ConditionState::MonthEntry& m, uint32_t key, int32_t year,
                    int32_t month) {
   m.key = key;
   m.first = DaysFromCivil(year, month, 1);
-  m.length = static_cast<uint8_t>(DaysInMonth(year, month));
   return m.first;
 }
 

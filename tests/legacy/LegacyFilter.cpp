@@ -137,12 +137,9 @@ void Filter::LoadField(FilterSimpleExpression& expression, IDataRow& row) {
     }
     case kTypeDate: {
       const RowDate date = row.GetDate(field);
-      // A day that does not exist is refused, as the host guide says.
-      if (date.month < 1 || date.month > 12 || date.day < 1 ||
-          date.day > DaysInMonth(date.year, date.month))
-        throw std::runtime_error("no such day");
       // An ordinary date goes straight to its normal form; the others take
-      // the text path ("%u/%u/%i", read back) with its checks.
+      // the text path ("%u/%u/%i", read back) with its checks, where a day
+      // past its month's end rolls over.
       if (TryFormatNormalDate(date.year, date.month, date.day, row_buffer_)) {
         expression.SetNormalRowText(row_buffer_);
         return;

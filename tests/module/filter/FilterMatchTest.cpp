@@ -230,13 +230,13 @@ TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
   }
 }
 
-// Dates and times that do not exist throw from IsMatch, as the host guide
-// says, on both sides of every limit; none passes for another.
-TEST(FilterMatchTest, ImpossibleRowDatesAndTimesThrow) {
+// A row date whose day lies past its month's end (up to 31) rolls into the
+// next month, as a value's m/d/yyyy does; a month, day or year that cannot
+// be read throws from IsMatch, as does a time that does not exist, on both
+// sides of every limit. The native and the text path roll alike.
+TEST(FilterMatchTest, RowDatesRollOverAndImpossibleDatesAndTimesThrow) {
   Built noon(
       {LineSpec{.field = u"H", .op = 0, .value = u"12:00:00 PM", .type = 3}});
-  Built march(
-      {LineSpec{.field = u"D", .op = 0, .value = u"3/2/2026", .type = 2}});
   MemoryDataRow row;
   for (const RowTime t : {RowTime{24, 0, 0}, RowTime{23, 60, 0},
                           RowTime{23, 59, 60}, RowTime{65535, 0, 0}}) {
@@ -247,18 +247,44 @@ TEST(FilterMatchTest, ImpossibleRowDatesAndTimesThrow) {
   EXPECT_FALSE(noon->IsMatch(&row));
   row.SetTime(u"H", RowTime{12, 0, 0});
   EXPECT_TRUE(noon->IsMatch(&row));
+
+  struct Rolled {
+    RowDate date;
+    const char16_t* as;  // the date it is read as, m/d/yyyy
+    const char16_t* row_text;
+  };
+  const Rolled rolled[] = {
+      {{2010, 2, 30}, u"3/2/2010", u"02-03-2010"},
+      {{2026, 2, 29}, u"3/1/2026", u"01-03-2026"},
+      {{2024, 2, 29}, u"2/29/2024", u"29-02-2024"},  // a leap day exists
+      {{2024, 2, 30}, u"3/1/2024", u"01-03-2024"},
+      {{2026, 4, 30}, u"4/30/2026", u"30-04-2026"},
+      {{2026, 4, 31}, u"5/1/2026", u"01-05-2026"},
+      {{2026, 12, 31}, u"12/31/2026", u"31-12-2026"},
+      {{9999, 11, 31}, u"12/1/9999", u"01-12-9999"},
+      {{32000, 2, 30}, u"3/1/32000", u"01-03-32000"},  // the text path
+      {{32001, 2, 30}, u"3/2/32001", u"02-03-32001"},
+  };
+  for (const Rolled& r : rolled) {
+    Built same({LineSpec{.field = u"D", .op = 0, .value = r.as, .type = 2}});
+    Built later({LineSpec{.field = u"D", .op = 4, .value = r.as, .type = 2}});
+    row.SetDate(u"D", r.date);
+    EXPECT_TRUE(same->IsMatch(&row)) << common::ToUtf8(r.as);
+    EXPECT_FALSE(later->IsMatch(&row)) << common::ToUtf8(r.as);
+    EXPECT_EQ(same.RowText(0), r.row_text) << common::ToUtf8(r.as);
+  }
+
+  Built march(
+      {LineSpec{.field = u"D", .op = 0, .value = u"3/2/2026", .type = 2}});
   for (const RowDate d :
-       {RowDate{2026, 2, 30}, RowDate{2026, 2, 29}, RowDate{2026, 4, 31},
-        RowDate{2026, 13, 1}, RowDate{2026, 0, 1}, RowDate{2026, 3, 0},
-        RowDate{1950, 2, 29}, RowDate{32000, 2, 30}}) {
+       {RowDate{2026, 13, 1}, RowDate{2026, 0, 1}, RowDate{2026, 3, 0},
+        RowDate{2026, 1, 32}, RowDate{2026, 2, 65535}, RowDate{0, 0, 0},
+        RowDate{1899, 3, 2}, RowDate{-2026, 3, 2}, RowDate{1950, 2, 29},
+        RowDate{32000, 1, 32}}) {
     row.SetDate(u"D", d);
     EXPECT_THROW(march->IsMatch(&row), std::runtime_error)
         << d.year << "-" << d.month << "-" << d.day;
   }
-  row.SetDate(u"D", RowDate{2024, 2, 29});  // a leap day exists
-  EXPECT_FALSE(march->IsMatch(&row));
-  row.SetDate(u"D", RowDate{2026, 3, 2});
-  EXPECT_TRUE(march->IsMatch(&row));
 }
 
 // A real NaN is unordered: equal to nothing, neither less nor greater, and

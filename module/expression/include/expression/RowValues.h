@@ -73,7 +73,6 @@ struct ConditionState {
   // Date: day numbers of the first days of months seen lately.
   struct MonthEntry {
     uint32_t key = 0;  // year * 12 + month - 1; 0 is no month of 1971..9999
-    uint8_t length = 0;
     int64_t first = 0;
   };
   MonthEntry months[16];

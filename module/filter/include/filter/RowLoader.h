@@ -12,7 +12,9 @@
 // returns). A numeric condition's zero-fill grows to the length of the
 // number's rendering. Dates and times outside what is stored natively take
 // the text path, which throws StatusFailure for one that cannot be read
-// (a date of all zeros, say); the failure reaches IsMatch's caller.
+// (a date of all zeros, say); the failure reaches IsMatch's caller. A date
+// whose day lies past its month's end (at most 31) rolls over into the next
+// month, natively or through its text.
 //
 // Cost: O(1) for integers, dates and times, O(digits) for a real (it is
 // rendered), plus the host's accessors; no allocation in steady state.
@@ -92,20 +94,20 @@ inline void LoadField(const FieldLoad& load, IDataRow& row, RowSlot& slot,
     case kTypeDate: {
       const RowDate date = row.GetDate(field);
       // Years 1971..9999 lie after 1970-01-01 UTC in every zone: a day that
-      // exists is its own normal form. Day numbers by month, from a small
+      // exists is its own normal form, and a day past its month's end (up
+      // to 31) rolls into the next month as the calendar conversion rolls
+      // it: {2010, 2, 30} is 2 March. Day numbers by month, from a small
       // cache: rows of one source keep to a few months.
       if (date.year >= 1971 && date.year <= 9999 && date.month >= 1 &&
-          date.month <= 12 && date.day >= 1) {
+          date.month <= 12 && date.day >= 1 && date.day <= 31) {
         const uint32_t key = static_cast<uint32_t>(date.year) * 12 +
                              static_cast<uint32_t>(date.month - 1);
         ConditionState::MonthEntry& m = state.months[key & 15];
         const int64_t first =
             m.key == key ? m.first : MonthStart(m, key, date.year, date.month);
-        if (date.day <= m.length) {
-          slot.kind = RowSlot::Kind::kDays;
-          slot.days = first + date.day - 1;
-          return;
-        }
+        slot.kind = RowSlot::Kind::kDays;
+        slot.days = first + date.day - 1;
+        return;
       }
       LoadDateText(load, date, slot);
       return;
