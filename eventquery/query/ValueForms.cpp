@@ -110,14 +110,14 @@ bool LooksNumeric(std::string_view text) {
   size_t i = 0;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
   const size_t whole = DigitRun(text, i);
-  if (whole == 0) return false;
   i += whole;
+  size_t fraction = 0;
   if (i < text.size() && text[i] == '.') {
-    const size_t fraction = DigitRun(text, i + 1);
-    if (fraction == 0) return false;
+    fraction = DigitRun(text, i + 1);
     i += 1 + fraction;
   }
-  return i == text.size();
+  // A digit on one side of the point is enough: "5.", ".5", "-.5".
+  return whole + fraction > 0 && i == text.size();
 }
 
 bool LooksLikeDate(std::string_view text) {

@@ -19,15 +19,15 @@ std::optional<DecimalText> ParseDecimal(std::u16string_view s) noexcept {
     d.negative = s[i++] == u'-';
   const size_t whole_start = i;
   while (i < s.size() && IsDigit(s[i])) ++i;
-  if (i == whole_start) return std::nullopt;
   d.whole = s.substr(whole_start, i - whole_start);
   if (i < s.size() && s[i] == u'.') {
     const size_t fraction_start = ++i;
     while (i < s.size() && IsDigit(s[i])) ++i;
-    if (i == fraction_start) return std::nullopt;
     d.fraction = s.substr(fraction_start, i - fraction_start);
   }
-  if (i != s.size()) return std::nullopt;
+  // ".5" and "5." are numbers; "." and "" are not.
+  if (i != s.size() || (d.whole.empty() && d.fraction.empty()))
+    return std::nullopt;
   while (!d.whole.empty() && d.whole.front() == u'0') d.whole.remove_prefix(1);
   while (!d.fraction.empty() && d.fraction.back() == u'0')
     d.fraction.remove_suffix(1);

@@ -15,11 +15,15 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 struct Reading {
   bool negative = false;
-  int64_t whole = 0;      // saturated at kSaturated
-  size_t digits = 0;      // digits of the whole part
-  bool fraction = false;  // a "." with digits followed
+  int64_t whole = 0;           // saturated at kSaturated
+  size_t digits = 0;           // digits of the whole part
+  size_t fraction_digits = 0;  // digits after a "."
   bool nonzero_fraction = false;
   size_t end = 0;  // index after what was read
+
+  bool IsNumber(size_t size) const {
+    return digits + fraction_digits > 0 && end == size;
+  }
 };
 
 Reading Read(std::u16string_view s, bool with_fraction) {
@@ -32,10 +36,10 @@ Reading Read(std::u16string_view s, bool with_fraction) {
     r.whole = r.whole * 10 + (s[i] - u'0');
     if (r.whole > kSaturated) r.whole = kSaturated;
   }
-  if (with_fraction && r.digits > 0 && i + 1 < s.size() && s[i] == u'.' &&
-      IsDigit(s[i + 1])) {
-    r.fraction = true;
-    for (++i; i < s.size() && IsDigit(s[i]); ++i)
+  // A point needs a digit on one side at least: ".5" and "5." are numbers.
+  if (with_fraction && i < s.size() && s[i] == u'.' &&
+      (r.digits > 0 || (i + 1 < s.size() && IsDigit(s[i + 1])))) {
+    for (++i; i < s.size() && IsDigit(s[i]); ++i, ++r.fraction_digits)
       r.nonzero_fraction = r.nonzero_fraction || s[i] != u'0';
   }
   r.end = i;
@@ -67,14 +71,14 @@ std::optional<int32_t> ReadExactInteger(std::u16string_view text) noexcept {
 
 std::optional<int64_t> LargestIntegerBelow(std::u16string_view text) noexcept {
   const Reading r = Read(text, true);
-  if (r.digits == 0 || r.end != text.size()) return std::nullopt;
+  if (!r.IsNumber(text.size())) return std::nullopt;
   if (r.negative) return -r.whole - 1;  // below -w.f is at most -w-1
   return r.nonzero_fraction ? r.whole : r.whole - 1;
 }
 
 std::optional<int64_t> SmallestIntegerAbove(std::u16string_view text) noexcept {
   const Reading r = Read(text, true);
-  if (r.digits == 0 || r.end != text.size()) return std::nullopt;
+  if (!r.IsNumber(text.size())) return std::nullopt;
   if (!r.negative) return r.whole + 1;
   return r.nonzero_fraction ? -r.whole : -r.whole + 1;
 }

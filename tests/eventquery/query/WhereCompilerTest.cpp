@@ -35,6 +35,13 @@ TEST(WhereCompilerTest, ConditionsAndTypes) {
   EXPECT_EQ(Compile("EXT_TAGS@Severity CONTAINS \"hi\"\"gh\""),
             "0 EXT_TAGS@Severity CONTAINS 'hi\"gh' text 0 AND; ");
   EXPECT_EQ(Compile("Size>-5.5"), "0 Size > '-5.5' numeric 0 AND; ");
+  // A digit on one side of the point makes a number, as in the module.
+  EXPECT_EQ(Compile("f < .5"), "0 f < '.5' numeric 0 AND; ");
+  EXPECT_EQ(Compile("f > -.5"), "0 f > '-.5' numeric 0 AND; ");
+  EXPECT_EQ(Compile("f = +.5"), "0 f = '+.5' numeric 0 AND; ");
+  EXPECT_EQ(Compile("f > 5."), "0 f > '5.' numeric 0 AND; ");
+  EXPECT_EQ(Compile("f = ."), "0 f = '.' text 0 AND; ");
+  EXPECT_EQ(ErrorColumn("f < ."), 5u);
 }
 
 TEST(WhereCompilerTest, OperatorsUsersTypeBecomeInvertedLines) {

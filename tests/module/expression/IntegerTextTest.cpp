@@ -36,7 +36,16 @@ TEST(IntegerTextTest, BoundsOfDecimals) {
   EXPECT_EQ(SmallestIntegerAbove(u"12.5"), 13);
   EXPECT_EQ(SmallestIntegerAbove(u"-12.5"), -12);
   EXPECT_EQ(SmallestIntegerAbove(u"-12.0"), -11);
+  EXPECT_EQ(LargestIntegerBelow(u".5"), 0);
+  EXPECT_EQ(LargestIntegerBelow(u"-.5"), -1);
+  EXPECT_EQ(LargestIntegerBelow(u"5."), 4);
+  EXPECT_EQ(SmallestIntegerAbove(u"+.5"), 1);
+  EXPECT_EQ(SmallestIntegerAbove(u"-.5"), 0);
+  EXPECT_EQ(SmallestIntegerAbove(u"5."), 6);
   EXPECT_FALSE(LargestIntegerBelow(u"abc"));
+  EXPECT_FALSE(LargestIntegerBelow(u"."));
+  EXPECT_FALSE(SmallestIntegerAbove(u"-."));
+  EXPECT_FALSE(SmallestIntegerAbove(u"5.x"));
   EXPECT_GT(*SmallestIntegerAbove(u"99999999999"), 2147483647);
 }
 

@@ -131,6 +131,46 @@ TEST(FilterMatchTest, RealsUseSixDecimals) {
             (std::vector<std::string>{"GetValueKind(N)", "GetReal(N)"}));
 }
 
+// A value with no digit before its point, or none after it, is the number
+// it names, against integers and reals, before and after zero-fill.
+TEST(FilterMatchTest, ValuesWithADigitOnOneSideOfThePointAreNumbers) {
+  struct Case {
+    double row;  // an integer row when whole
+    int32_t op;
+    const char16_t* value;
+    bool match;
+  };
+  const Case cases[] = {
+      {0.75, 3, u".5", false},  {0.75, 4, u".5", true},
+      {0.75, 0, u".5", false},  {0.75, 4, u"0.5", true},
+      {0.5, 0, u".5", true},    {0.5, 0, u"+.5", true},
+      {0.25, 3, u"+.5", true},  {-0.5, 0, u"-.5", true},
+      {-0.5, 3, u"-.5", false}, {-0.75, 3, u"-.5", true},
+      {0, 4, u"-.5", true},     {0, 3, u"+.5", true},
+      {1, 4, u".5", true},      {5, 0, u"5.", true},
+      {5, 4, u"5.", false},     {6, 4, u"5.", true},
+      {4.5, 3, u"5.", true},    {-5, 3, u"-5.", false},
+      {1234.5, 4, u".5", true}, {-1234, 3, u"-.5", true},
+  };
+  for (const Case& c : cases) {
+    Built f({Numeric(u"N", c.op, c.value)});
+    MemoryDataRow row;
+    if (c.row == static_cast<int32_t>(c.row))
+      row.SetInteger(u"N", static_cast<int32_t>(c.row));
+    else
+      row.SetReal(u"N", c.row);
+    EXPECT_EQ(f->IsMatch(&row), c.match)
+        << c.row << " op " << c.op << " " << common::ToUtf8(c.value);
+    // Once a long row has filled the value with zeros, the same answer.
+    MemoryDataRow wide;
+    wide.SetReal(u"N", 123456789.25);
+    f->IsMatch(&wide);
+    EXPECT_EQ(f->IsMatch(&row), c.match)
+        << c.row << " op " << c.op << " " << common::ToUtf8(c.value)
+        << " filled";
+  }
+}
+
 TEST(FilterMatchTest, ZeroFillKeepsTheNumbersValue) {
   Built f({Numeric(u"N", 0, u"5")});
   MemoryDataRow row;

@@ -123,6 +123,15 @@ TEST(IntervalDerivationTest, DecimalBoundsForLessAndGreater) {
   EXPECT_EQ(Derive({C(u"F", 3, u"12.5")}), (Pairs{{kMin, 12}}));
   EXPECT_EQ(Derive({C(u"F", 4, u"12.5")}), (Pairs{{13, kMax}}));
   EXPECT_EQ(Derive({C(u"F", 4, u"-12.5")}), (Pairs{{-12, kMax}}));
+  // No digit before the point, or none after it: the same numbers.
+  EXPECT_EQ(Derive({C(u"F", 3, u".5")}), Derive({C(u"F", 3, u"0.5")}));
+  EXPECT_EQ(Derive({C(u"F", 3, u".5")}), (Pairs{{kMin, 0}}));
+  EXPECT_EQ(Derive({C(u"F", 4, u".5")}), (Pairs{{1, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", 4, u"-.5")}), (Pairs{{0, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", 3, u"+.5")}), (Pairs{{kMin, 0}}));
+  EXPECT_EQ(Derive({C(u"F", 3, u"5.")}), (Pairs{{kMin, 4}}));
+  EXPECT_EQ(Derive({C(u"F", 4, u"5.")}), (Pairs{{6, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", 3, u".")}), kWhole);
   EXPECT_EQ(Derive({C(u"F", 3, u"99999999999")}), kWhole);
   EXPECT_EQ(Derive({C(u"F", 3, u"abc")}), kWhole);
   EXPECT_EQ(Derive({C(u"F", 3, u"12.5", kLinkAnd, true)}), kWhole);

@@ -1,10 +1,11 @@
 // Exact comparison of decimal number texts.
 //
-// A decimal text is: optional blanks, an optional "+" or "-", one or more
-// digits, and optionally "." followed by one or more digits, and nothing
-// else. Two such texts compare by their exact values: leading zeros,
-// trailing fractional zeros and the sign of zero do not matter, and no
-// binary floating-point conversion is involved. O(n), no allocation.
+// A decimal text is: optional blanks, an optional "+" or "-", digits, and
+// optionally "." and more digits, with at least one digit on either side of
+// the point ("5", "5.", ".5", "-.5"), and nothing else. Two such texts compare
+// by their exact values: leading zeros, trailing fractional zeros and the sign
+// of zero do not matter, and no binary floating-point conversion is involved.
+// O(n), no allocation.
 
 #ifndef FILTERMODULE_EXPRESSION_DECIMAL_H_
 #define FILTERMODULE_EXPRESSION_DECIMAL_H_

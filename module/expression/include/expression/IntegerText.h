@@ -20,7 +20,8 @@ int32_t ReadIntegerValue(std::u16string_view text) noexcept;
 // fit in 32 bits (" -7", "+5", "0042"); nothing otherwise.
 std::optional<int32_t> ReadExactInteger(std::u16string_view text) noexcept;
 
-// For a decimal text d (blanks, sign, digits, optional "." and digits): the
+// For a decimal text d (blanks, sign, digits, optional "." and digits, with
+// a digit on one side of the point at least: "5.", ".5"): the
 // largest integer below d, or the smallest above it, as 64-bit values
 // (saturated far outside the 32-bit range); nothing for any other text.
 std::optional<int64_t> LargestIntegerBelow(std::u16string_view text) noexcept;
