@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+
 namespace testlog {
 
 std::string LogPath() {
@@ -26,10 +28,21 @@ uint64_t LogSize() {
   return error ? 0 : static_cast<uint64_t>(size);
 }
 
-// The records of the log file from byte `offset` on (a record boundary).
-std::vector<Record> ReadFrom(uint64_t offset) {
-  std::ifstream in(LogPath(), std::ios::binary);
-  if (offset > LogSize()) offset = 0;  // the file was rotated
+uint64_t FileId(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_ino) : 0;
+}
+
+// The newest rotated file: "Filter-Module.csv" becomes "Filter-Module.1.csv".
+std::string RotatedPath() {
+  std::string path = LogPath();
+  return path.insert(path.size() - 4, ".1");
+}
+
+// The records of the file at `path` from byte `offset` on (a record
+// boundary).
+std::vector<Record> ReadFile(const std::string& path, uint64_t offset) {
+  std::ifstream in(path, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(offset));
   std::stringstream buffer;
   buffer << in.rdbuf();
@@ -75,13 +88,21 @@ std::vector<Record> ReadFrom(uint64_t offset) {
 
 }  // namespace
 
-std::vector<Record> ReadAll() { return ReadFrom(0); }
+std::vector<Record> ReadAll() { return ReadFile(LogPath(), 0); }
 
 // The mark is the file's size: reading back after it costs what was
 // written since, not the whole log of the test process.
-LogMark::LogMark() : start_(LogSize()) {}
+LogMark::LogMark() : start_(LogSize()), file_(FileId(LogPath())) {}
 
-std::vector<Record> LogMark::Records() const { return ReadFrom(start_); }
+std::vector<Record> LogMark::Records() const {
+  if (FileId(LogPath()) == file_) return ReadFile(LogPath(), start_);
+  // The log rotated since the mark: the rest of the old file, then the new.
+  std::vector<Record> records = FileId(RotatedPath()) == file_
+                                    ? ReadFile(RotatedPath(), start_)
+                                    : std::vector<Record>{};
+  for (Record& r : ReadFile(LogPath(), 0)) records.push_back(std::move(r));
+  return records;
+}
 
 std::vector<std::string> LogMark::Messages() const {
   std::vector<std::string> messages;

@@ -28,7 +28,7 @@ std::string LogPath();
 std::vector<Record> ReadAll();
 
 // Remembers how many records the log holds; Messages() returns the
-// messages written since.
+// messages written since, across one rotation of the log.
 class LogMark {
  public:
   LogMark();
@@ -39,6 +39,7 @@ class LogMark {
 
  private:
   uint64_t start_;  // the log's size in bytes
+  uint64_t file_;   // the log file's inode: it changes when the log rotates
 };
 
 // Creates a fresh log folder and points the settings at it (test main).
