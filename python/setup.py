@@ -8,7 +8,7 @@ found through an $ORIGIN run path: an installed package needs no
 LD_LIBRARY_PATH.
 
     /usr/bin/python3 -m venv --system-site-packages ~/fm
-    ~/fm/bin/python -m pip install --no-build-isolation ./python
+    ~/fm/bin/python -m pip install -v --no-build-isolation ./python
 
 The version is the project's (CMakeLists.txt). FM_BUILD_JOBS sets the
 build's parallel jobs (default: the machine's cores).

@@ -4,6 +4,8 @@
 # prefix, and builds and runs two hosts against the installed tree: one
 # through find_package, one through pkg-config. A third host builds the
 # source tree as its subproject.
+# Last, the default build installed as the README's Quick start says: its
+# evfilter runs from the prefix, and its man page is there.
 # Usage: scripts/consumers.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,6 +58,19 @@ c++ -std=c++17 -Wall -Wextra -Werror examples/consumers/consumer.cpp \
   -Wl,-rpath,"$(pkg-config --variable=libdir filtermodule)" -o "$work/pkgconfig-consumer"
 "$work/pkgconfig-consumer"
 
+echo "== the README's pkg-config lines, as written (the prefix and host ours)"
+readme="$(awk '/^or with pkg-config:/ { want = 1; next }
+  want && $0 == "```sh" { inside = 1; next }
+  inside && $0 == "```" { exit }
+  inside { print }' README.md)"
+grep -q 'pkg-config' <<<"$readme" ||
+  { echo "consumers: no pkg-config lines in README.md" >&2; exit 1; }
+readme="${readme//\/opt\/filtermodule\/lib/$libdir}"
+readme="${readme//main.cpp/examples/consumers/consumer.cpp}"
+readme="${readme//-o my_host/-o $work/readme-consumer}"
+(unset PKG_CONFIG_PATH LD_LIBRARY_PATH; set -x; eval "$readme")
+"$work/readme-consumer"
+
 [ -s "$KVAL_LOG_FOLDER/Filter-Module.csv" ] ||
   { echo "consumers: the installed module wrote no log" >&2; exit 1; }
 
@@ -64,5 +79,15 @@ cmake -S examples/consumers/subdirectory -B "$work/subdirectory" -G Ninja \
   -DFILTERMODULE_SOURCE_DIR="$PWD" >/dev/null
 cmake --build "$work/subdirectory"
 "$work/subdirectory/consumer"
+
+echo "== the README's install of evfilter from the default build"
+cmake --preset default >/dev/null
+cmake --build --preset default --target evfilter
+tools="$(mktemp -d)"
+trap 'rm -rf "$prefix" "$tools"' EXIT
+cmake --install build/default --prefix "$tools" >/dev/null
+(unset LD_LIBRARY_PATH; "$tools/bin/evfilter" --version)
+grep -q '^\.TH EVFILTER 1' "$tools/share/man/man1/evfilter.1" ||
+  { echo "consumers: the man page is not installed" >&2; exit 1; }
 
 echo "consumers: the installed and the subproject hosts built and ran"
