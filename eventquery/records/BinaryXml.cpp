@@ -299,7 +299,7 @@ void BinaryXmlDecoder::Element(Cursor& c, const std::vector<Value>* values,
       ++c.at;
       const std::string_view name = Name(c);
       std::string value;
-      if (ValueTokens(c, values, -1, depth, value, true))
+      if (ValueTokens(c, values, -1, depth, value, nullptr))
         tree[self].attributes.emplace_back(name, std::move(value));
     }
   }
@@ -309,6 +309,7 @@ void BinaryXmlDecoder::Element(Cursor& c, const std::vector<Value>* values,
     throw BinaryXmlError("an element's start is not closed");
   bool content = false;   // anything but optional values that are absent
   bool optional = false;  // optional values that are absent
+  ArrayContent arrays;
   for (;;) {
     if (c.at >= c.end) throw BinaryXmlError("an element is not ended");
     const uint8_t next = static_cast<uint8_t>(chunk_[c.at]);
@@ -335,14 +336,38 @@ void BinaryXmlDecoder::Element(Cursor& c, const std::vector<Value>* values,
     std::string text;
     const size_t children = tree[self].children.size();
     const uint32_t before = c.at;
+    const int arrays_before = arrays.count;
     const bool present =
-        ValueTokens(c, values, static_cast<int>(self), depth, text, false);
+        ValueTokens(c, values, static_cast<int>(self), depth, text, &arrays);
     if (c.at == before)
       throw BinaryXmlError("unexpected token 0x" + Hex(next).substr(2) +
                            " at offset " + std::to_string(c.at));
     if (present || tree[self].children.size() != children) content = true;
     if (!present) optional = true;
+    if (arrays.count != arrays_before) {
+      arrays.begin += tree[self].text.size();
+      arrays.end += tree[self].text.size();
+    }
     tree[self].text += text;
+  }
+  // An element whose whole content is one array value is shown by Windows
+  // as one element per item (the <Data> of MSSQL's and MsiInstaller's
+  // events): the element is repeated, an item in each.
+  if (arrays.count == 1 && arrays.items.size() > 1 && parent >= 0 &&
+      tree[self].children.empty() && arrays.begin == 0 &&
+      arrays.end == tree[self].text.size()) {
+    tree[self].text = std::move(arrays.items[0]);
+    for (size_t i = 1; i < arrays.items.size(); ++i) {
+      Spend(1);
+      XmlElement copy;
+      copy.name = tree[self].name;
+      copy.attributes = tree[self].attributes;
+      copy.text = std::move(arrays.items[i]);
+      tree[static_cast<size_t>(parent)].children.push_back(
+          static_cast<uint32_t>(tree.size()));
+      tree.push_back(std::move(copy));
+    }
+    return;
   }
   // An element whose only content is an optional value that is absent is
   // left out, as Windows renders it. It has no children: it is the last.
@@ -354,7 +379,8 @@ void BinaryXmlDecoder::Element(Cursor& c, const std::vector<Value>* values,
 
 bool BinaryXmlDecoder::ValueTokens(Cursor& c, const std::vector<Value>* values,
                                    int parent, int depth, std::string& out,
-                                   bool in_attribute) {
+                                   ArrayContent* arrays) {
+  const bool in_attribute = arrays == nullptr;
   bool present = false, any = false;
   while (c.at < c.end) {
     const uint8_t token = static_cast<uint8_t>(chunk_[c.at]);
@@ -411,7 +437,14 @@ bool BinaryXmlDecoder::ValueTokens(Cursor& c, const std::vector<Value>* values,
         }
         if (v.type == kBinaryXmlValue && in_attribute)
           throw BinaryXmlError("an attribute holds XML");
+        const size_t begin = out.size();
         Substitution(v, parent, depth, out);
+        if (arrays != nullptr && (v.type & kArray) != 0) {
+          ++arrays->count;
+          ArrayItems(v, arrays->items);
+          arrays->begin = begin;
+          arrays->end = out.size();
+        }
         present = true;
         break;
       }
@@ -435,34 +468,41 @@ void BinaryXmlDecoder::Substitution(const Value& v, int parent, int depth,
   RenderValue(v, out);
 }
 
+void BinaryXmlDecoder::ArrayItems(const Value& v,
+                                  std::vector<std::string>& items) {
+  const std::string_view b = v.bytes;
+  items.clear();
+  const uint8_t type = v.type & 0x7F;
+  if (type == 0x01) {
+    // Strings, each ended by a NUL.
+    size_t start = 0;
+    for (size_t i = 0; i + 1 < b.size(); i += 2) {
+      if (b[i] != 0 || b[i + 1] != 0) continue;
+      AppendUtf16Le(b.substr(start, i - start), items.emplace_back());
+      start = i + 2;
+    }
+    if (start + 1 < b.size())
+      AppendUtf16Le(b.substr(start), items.emplace_back());
+    return;
+  }
+  const size_t size = FixedSize(type);
+  if (size == 0 || b.size() % size != 0)
+    throw BinaryXmlError("an array value of type 0x" + Hex(v.type).substr(2) +
+                         " has " + std::to_string(b.size()) + " bytes");
+  for (size_t i = 0; i < b.size(); i += size)
+    RenderValue(Value{type, b.substr(i, size)}, items.emplace_back());
+}
+
 void BinaryXmlDecoder::RenderValue(const Value& v, std::string& out) {
   const std::string_view b = v.bytes;
   if ((v.type & kArray) != 0) {
-    const uint8_t type = v.type & 0x7F;
-    if (type == 0x01) {
-      // Strings, each ended by a NUL.
-      size_t start = 0;
-      bool first = true;
-      for (size_t i = 0; i + 1 < b.size(); i += 2) {
-        if (b[i] != 0 || b[i + 1] != 0) continue;
-        if (!first) out += ',';
-        AppendUtf16Le(b.substr(start, i - start), out);
-        first = false;
-        start = i + 2;
-      }
-      if (start + 1 < b.size()) {
-        if (!first) out += ',';
-        AppendUtf16Le(b.substr(start), out);
-      }
-      return;
-    }
-    const size_t size = FixedSize(type);
-    if (size == 0 || b.size() % size != 0)
-      throw BinaryXmlError("an array value of type 0x" + Hex(v.type).substr(2) +
-                           " has " + std::to_string(b.size()) + " bytes");
-    for (size_t i = 0; i < b.size(); i += size) {
+    // Where one text is wanted (an attribute, mixed content): the items
+    // joined by commas.
+    std::vector<std::string> items;
+    ArrayItems(v, items);
+    for (size_t i = 0; i < items.size(); ++i) {
       if (i > 0) out += ',';
-      RenderValue(Value{type, b.substr(i, size)}, out);
+      out += items[i];
     }
     return;
   }

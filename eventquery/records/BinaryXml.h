@@ -71,6 +71,13 @@ class BinaryXmlDecoder {
   struct Cursor {
     uint32_t at, end;
   };
+  // The array values of an element's content: how many, and the items and
+  // place in the element's text of the last one.
+  struct ArrayContent {
+    int count = 0;
+    std::vector<std::string> items;
+    size_t begin = 0, end = 0;
+  };
 
   uint8_t Byte(Cursor& c);
   uint16_t U16(Cursor& c);
@@ -85,10 +92,13 @@ class BinaryXmlDecoder {
   void Element(Cursor& c, const std::vector<Value>* values, int parent,
                int depth);
   // Appends the text of value tokens to `out`; returns false when the only
-  // content was optional substitutions without a value.
+  // content was optional substitutions without a value. Array values are
+  // noted in `arrays` (null in an attribute).
   bool ValueTokens(Cursor& c, const std::vector<Value>* values, int parent,
-                   int depth, std::string& out, bool in_attribute);
+                   int depth, std::string& out, ArrayContent* arrays);
   void RenderValue(const Value& v, std::string& out);
+  // The items of an array value, each rendered as a value of its type.
+  void ArrayItems(const Value& v, std::vector<std::string>& items);
   void Substitution(const Value& v, int parent, int depth, std::string& out);
   // Counts `units` of work against kMaxWork.
   void Spend(size_t units);

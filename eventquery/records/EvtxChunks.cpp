@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "common/Ascii.h"
@@ -89,6 +90,15 @@ std::string Where(uint64_t chunk, uint64_t record) {
 }
 
 }  // namespace
+
+std::string SystemAttributePath(std::string_view name) {
+  for (const SystemField& f : kSystemFields) {
+    if (*f.attribute == '\0') continue;
+    const std::string flat = std::string(f.element) + "_" + f.attribute;
+    if (common::EqualsNoCase(name, flat)) return f.path;
+  }
+  return "";
+}
 
 std::string ParseEvtxHeader(std::string_view bytes, EvtxFileHeader& header) {
   if (bytes.empty()) return "empty file (0 bytes), no EVTX file header";
@@ -192,6 +202,10 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
     try {
       item.event.record_id = id;
       Event(at + kRecordHeaderSize, at + size - 4, item.event);
+      // An exported log numbers its record headers from 1; users, filters
+      // and other tools know a record by its EventRecordID.
+      if (item.event.record_id != id)
+        item.where = Where(number, item.event.record_id);
     } catch (const BinaryXmlError& e) {
       item.event = EvtxEvent();
       item.problem = std::string(e.what()) + "; record skipped";
@@ -217,6 +231,14 @@ void ChunkDecoder::Event(uint32_t begin, uint32_t end, EvtxEvent& event) {
     }
   }
   const size_t system_end = fields.size();
+  for (const EvtxField& f : fields) {
+    if (f.name != "EventRecordID" || !f.number) continue;
+    uint64_t id = 0;
+    const auto r =
+        std::from_chars(f.value.data(), f.value.data() + f.value.size(), id);
+    if (r.ec == std::errc() && r.ptr == f.value.data() + f.value.size())
+      event.record_id = id;
+  }
   if (const XmlElement* data = Child(tree_, root, "EventData")) {
     for (uint32_t i : data->children) {
       const XmlElement& e = tree_[i];

@@ -47,6 +47,12 @@ struct EvtxFileHeader {
 // no EVTX file header.
 std::string ParseEvtxHeader(std::string_view bytes, EvtxFileHeader& header);
 
+// The full path of a System attribute field written as the Sigma rule
+// format flattens it, element and attribute joined by "_" (any ASCII
+// case): Execution_ProcessID is Event.System.Execution.ProcessID. "" for
+// any other name.
+std::string SystemAttributePath(std::string_view name);
+
 // One field of an event.
 struct EvtxField {
   std::string name;  // the short name: EventID, TargetUserName
@@ -61,7 +67,7 @@ struct EvtxField {
 };
 
 struct EvtxEvent {
-  uint64_t record_id = 0;
+  uint64_t record_id = 0;  // its EventRecordID, else the record header's id
   std::vector<EvtxField> fields;
   std::string json;
 };

@@ -28,6 +28,7 @@ constexpr uint8_t kFragmentHeader = 0x0F;
 // Value types.
 constexpr uint8_t kNull = 0x00;
 constexpr uint8_t kString = 0x01;
+constexpr uint8_t kStringArray = 0x81;
 constexpr uint8_t kUInt8 = 0x04;
 constexpr uint8_t kUInt16 = 0x06;
 constexpr uint8_t kUInt32 = 0x08;
@@ -219,6 +220,8 @@ Node EventTemplate(const Event& e) {
       if (!name.empty()) d.attributes = {{"Name", Text(name)}};
       data.children.push_back(d);
     }
+    if (!e.data_array.empty())
+      data.children.push_back(Leaf("Data", Sub(next++, kStringArray, true)));
     event.children.push_back(data);
   }
   return event;
@@ -232,6 +235,7 @@ std::string ShapeOf(const Event& e) {
   } else {
     shape = "E";
     for (const auto& d : e.data) shape += '\x01' + d.first;
+    if (!e.data_array.empty()) shape += "\x02array";
   }
   return shape;
 }
@@ -280,6 +284,14 @@ std::vector<std::pair<uint8_t, std::string>> ValuesOf(const Event& e) {
         v.emplace_back(kString, str(*d.second));
       else
         v.emplace_back(kNull, "");
+    }
+    if (!e.data_array.empty()) {
+      std::string array;  // each string ended by a NUL
+      for (const std::string& item : e.data_array) {
+        PutUtf16(array, Utf16(item));
+        array.append(2, '\0');
+      }
+      v.emplace_back(kStringArray, array);
     }
   }
   return v;
@@ -373,7 +385,8 @@ struct ChunkAccess {
     const size_t start = c.bytes.size();
     PutLe<uint32_t>(c.bytes, 0x00002A2A);
     PutLe<uint32_t>(c.bytes, 0);  // size, patched
-    PutLe<uint64_t>(c.bytes, e.record_id);
+    const uint64_t header_id = e.header_id.value_or(e.record_id);
+    PutLe<uint64_t>(c.bytes, header_id);
     PutLe<uint64_t>(c.bytes, e.filetime);
     PutFragmentHeader();
     c.bytes.push_back(static_cast<char>(kTemplateInstance));
@@ -423,8 +436,8 @@ struct ChunkAccess {
     const auto size = static_cast<uint32_t>(c.bytes.size() - start);
     PatchLe<uint32_t>(c.bytes, start + 4, size);
     PatchLe<uint32_t>(c.bytes, c.bytes.size() - 4, size);
-    if (c.first_record == 0) c.first_record = e.record_id;
-    c.last_record = e.record_id;
+    if (c.first_record == 0) c.first_record = header_id;
+    c.last_record = header_id;
     c.last_record_offset = static_cast<uint32_t>(start);
   }
 };
@@ -449,7 +462,7 @@ void Writer::Add(const Event& event) {
     ChunkAccess access{chunk, {}, {}};
     access.PutEvent(event);
     if (chunk.bytes.size() <= kChunkSize) {
-      next_record_ = event.record_id + 1;
+      next_record_ = event.header_id.value_or(event.record_id) + 1;
       return;
     }
     chunk.bytes.resize(size);

@@ -34,7 +34,10 @@ inline constexpr size_t kChunkHeaderSize = 512;
 
 // One event as the tests describe it. Texts are UTF-8.
 struct Event {
-  uint64_t record_id = 1;
+  uint64_t record_id = 1;  // the EventRecordID
+  // The record header's id when it differs: an exported log numbers its
+  // headers from 1 and keeps the EventRecordIDs.
+  std::optional<uint64_t> header_id;
   // Written and created time, 100 ns units since 1601-01-01 UTC.
   uint64_t filetime = 132000000000000000ULL;
   std::string provider = "Microsoft-Windows-Security-Auditing";
@@ -54,6 +57,10 @@ struct Event {
   // EventData's Data elements: (Name, value); an empty name writes a Data
   // element without one. A value of nullopt is an empty optional value.
   std::vector<std::pair<std::string, std::optional<std::string>>> data;
+  // After `data`: one Data element without a name whose value is a string
+  // array (value type 0x81), as MSSQL's and MsiInstaller's events hold
+  // theirs; Windows shows one Data element per string.
+  std::vector<std::string> data_array;
   // UserData instead of EventData when `user_data_element` is not empty:
   // <UserData><element><leaf>value</leaf>...</element></UserData>.
   std::string user_data_element;

@@ -45,6 +45,7 @@ Event Logon(uint64_t id, const std::string& user) {
 struct Got {
   std::vector<std::map<std::string, std::string>> events;
   std::vector<std::string> json;
+  std::vector<uint64_t> ids;          // the records' ids (Record::line)
   std::vector<std::string> problems;  // "place: problem"
   std::vector<std::string> notes;
   std::vector<std::string> columns;
@@ -64,6 +65,7 @@ Got ReadAll(RecordReader& reader) {
         cells[reader.columns()[c]] = std::string(*record.cells[c]);
     r.events.push_back(std::move(cells));
     r.json.emplace_back(record.raw);
+    r.ids.push_back(record.line);
   }
   r.notes = reader.input_notes();
   r.columns = reader.columns();
@@ -190,6 +192,50 @@ TEST_F(EvtxReaderTest, UnicodeLongAndEmptyValues) {
             "a\xED\xA0\x80"
             "b");
   EXPECT_NE(r.json[0].find(R"("Quote":"a\"b\\c\n<&>")"), std::string::npos);
+}
+
+// A Data whose value is a string array (MSSQL's 18456, MsiInstaller's
+// 1040) is one Data field per string, as Windows shows it; a record's id is
+// its EventRecordID, also in an exported log whose record headers count
+// from 1.
+TEST_F(EvtxReaderTest, StringArraysAreOneDataEachAndIdsAreEventRecordIds) {
+  Writer w;
+  Event login;
+  login.record_id = 8069;
+  login.header_id = 1;
+  login.provider = "MSSQLSERVER";
+  login.event_id = 18456;
+  login.channel = "Application";
+  login.data_array = {"sa", "Reason: Password did not match",
+                      "[CLIENT: 10.0.2.17]"};
+  w.Add(login);
+  Event mixed = Logon(8070, "bob");
+  mixed.header_id = 2;
+  mixed.data_array = {"3392", "", "2"};
+  w.Add(mixed);
+  Event single;
+  single.record_id = 8071;
+  single.header_id = 3;
+  single.data_array = {"only"};
+  w.Add(single);
+  const Got r = ReadFile(w.Bytes());
+  ASSERT_TRUE(r.problems.empty()) << r.problems[0];
+  ASSERT_EQ(r.events.size(), 3u);
+  EXPECT_EQ(r.events[0].at("Data"), "sa");
+  EXPECT_EQ(r.events[0].at("Data_2"), "Reason: Password did not match");
+  EXPECT_EQ(r.events[0].at("Data_3"), "[CLIENT: 10.0.2.17]");
+  EXPECT_EQ(r.events[0].count("Data_4"), 0u);
+  EXPECT_NE(r.json[0].find(R"("Data":"sa","Data_2":"Reason)"),
+            std::string::npos)
+      << r.json[0];
+  // After two unnamed Data of its own: the array's items number on.
+  EXPECT_EQ(r.events[1].at("Data"), "first unnamed");
+  EXPECT_EQ(r.events[1].at("Data_3"), "3392");
+  EXPECT_EQ(r.events[1].at("Data_4"), "");
+  EXPECT_EQ(r.events[1].at("Data_5"), "2");
+  EXPECT_EQ(r.events[2].at("Data"), "only");
+  EXPECT_EQ(r.ids, (std::vector<uint64_t>{8069, 8070, 8071}));
+  EXPECT_EQ(r.events[0].at("EventRecordID"), "8069");
 }
 
 TEST_F(EvtxReaderTest, ManyChunksSharedTemplatesInOrder) {
@@ -452,6 +498,46 @@ TEST_F(EvtxReaderTest, LibevtxReadsWhatTheWriterWrites) {
   }
   libevtx_file_close(file, &error);
   libevtx_file_free(&file, &error);
+}
+
+// libevtx shows a string array as one Data element per string, as the
+// reader gives them.
+TEST_F(EvtxReaderTest, LibevtxShowsAStringArrayAsOneDataEach) {
+  Writer w;
+  Event login;
+  login.record_id = 4480;
+  login.header_id = 1;
+  login.data_array = {"sa", "[CLIENT: 10.0.2.17]"};
+  w.Add(login);
+  const std::string path = File("array.evtx", w.Bytes());
+  libevtx_file_t* file = nullptr;
+  libevtx_error_t* error = nullptr;
+  ASSERT_EQ(libevtx_file_initialize(&file, &error), 1);
+  ASSERT_EQ(libevtx_file_open(file, path.c_str(), LIBEVTX_OPEN_READ, &error),
+            1);
+  libevtx_record_t* record = nullptr;
+  ASSERT_EQ(libevtx_file_get_record_by_index(file, 0, &record, &error), 1);
+  uint64_t id = 0;
+  libevtx_record_get_identifier(record, &id, &error);
+  EXPECT_EQ(id, 1u);  // the header's; the XML keeps the EventRecordID
+  size_t size = 0;
+  ASSERT_EQ(libevtx_record_get_utf8_xml_string_size(record, &size, &error), 1);
+  std::string xml(size, '\0');
+  ASSERT_EQ(libevtx_record_get_utf8_xml_string(
+                record, reinterpret_cast<uint8_t*>(xml.data()), size, &error),
+            1);
+  EXPECT_NE(xml.find("<Data>sa</Data>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<Data>[CLIENT: 10.0.2.17]</Data>"), std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("<EventRecordID>4480</EventRecordID>"), std::string::npos)
+      << xml;
+  libevtx_record_free(&record, &error);
+  libevtx_file_close(file, &error);
+  libevtx_file_free(&file, &error);
+  const Got r = ReadFile(w.Bytes());
+  ASSERT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.events[0].at("Data"), "sa");
+  EXPECT_EQ(r.events[0].at("Data_2"), "[CLIENT: 10.0.2.17]");
 }
 #endif
 
