@@ -116,10 +116,12 @@ class EvtxReader final : public RecordReader {
     paths_.clear();
     for (const std::string& name : names) {
       const std::string folded = Folded(name);
-      if (folded.rfind("event.", 0) != 0) continue;
       // Its column is made when a record has it: a path no record has is
       // then missing, as any field is.
-      paths_.emplace_back(kNoColumn, name);
+      if (folded.rfind("event.", 0) == 0)
+        paths_.push_back({kNoColumn, name, name});
+      else if (std::string path = SystemAttributePath(name); !path.empty())
+        paths_.push_back({kNoColumn, name, std::move(path)});
     }
   }
 
@@ -389,10 +391,11 @@ class EvtxReader final : public RecordReader {
       record.keys.push_back(static_cast<uint32_t>(column));
     }
     record.cells.resize(columns_.size());
-    for (auto& [column, path] : paths_)
+    for (WantedPath& wanted : paths_)
       for (const EvtxField& f : fields)
-        if (common::EqualsNoCase(f.path, path)) {
-          if (column == kNoColumn) column = ColumnOf(path);
+        if (common::EqualsNoCase(f.path, wanted.path)) {
+          size_t& column = wanted.column;
+          if (column == kNoColumn) column = ColumnOf(wanted.name);
           record.cells.resize(columns_.size());
           record.cells[column] = f.value;
           break;
@@ -422,7 +425,13 @@ class EvtxReader final : public RecordReader {
 
   std::vector<std::string> columns_;
   NameIndex exact_, folded_;
-  std::vector<std::pair<size_t, std::string>> paths_;
+  // Fields asked for by a path or a flattened name: the column made for
+  // the name, and the path of the field it reads.
+  struct WantedPath {
+    size_t column;
+    std::string name, path;
+  };
+  std::vector<WantedPath> paths_;
   std::set<std::string> hints_;
   uint64_t sampled_ = 0;
 

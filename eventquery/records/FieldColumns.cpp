@@ -4,12 +4,32 @@
 
 namespace eventquery {
 
+namespace {
+
+// `column` is `name` with spaces in it, ignoring ASCII case.
+bool EqualsWithoutSpaces(std::string_view column, std::string_view name) {
+  size_t i = 0;
+  for (const char c : column) {
+    if (c == ' ') continue;
+    if (i == name.size() ||
+        common::AsciiLower(c) != common::AsciiLower(name[i]))
+      return false;
+    ++i;
+  }
+  return i == name.size();
+}
+
+}  // namespace
+
 int64_t FindColumn(const std::vector<std::string>& columns,
-                   std::string_view name) {
+                   std::string_view name, bool spaceless) {
   for (size_t c = 0; c < columns.size(); ++c)
     if (columns[c] == name) return static_cast<int64_t>(c);
   for (size_t c = 0; c < columns.size(); ++c)
     if (common::EqualsNoCase(columns[c], name)) return static_cast<int64_t>(c);
+  if (spaceless && name.find(' ') == std::string_view::npos)
+    for (size_t c = 0; c < columns.size(); ++c)
+      if (EqualsWithoutSpaces(columns[c], name)) return static_cast<int64_t>(c);
   return -1;
 }
 
@@ -49,7 +69,7 @@ void FieldColumns::Resolve(const std::vector<std::string>& columns) {
   if (columns.size() <= resolved_) return;
   for (size_t i = 0; i < names_.size(); ++i) {
     if (columns_[i] < 0) {
-      columns_[i] = FindColumn(columns, names_[i]);
+      columns_[i] = FindColumn(columns, names_[i], spaceless_);
       if (columns_[i] < 0) continue;
     }
     // The columns new since the last look that name the field too; beside

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/Ascii.h"
+#include "records/FieldColumns.h"
 
 namespace eventquery::sigma {
 namespace {
@@ -31,26 +32,41 @@ bool InNetwork(std::string_view cell, const IpNetwork& net) {
   return (address[whole] & mask) == (net.address[whole] & mask);
 }
 
+// "Data" or "Data_<n>", in any case: a value of an event's unnamed data.
+bool IsDataColumn(std::string_view name) {
+  if (name.size() < 4 || !common::EqualsNoCase(name.substr(0, 4), "Data"))
+    return false;
+  if (name.size() == 4) return true;
+  if (name[4] != '_' || name.size() == 5) return false;
+  for (const char c : name.substr(5))
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 }  // namespace
 
-size_t HostDecider::FieldIndex(const std::string& name) {
+size_t HostDecider::FieldIndex(const std::string& name, bool each_data) {
   for (size_t i = 0; i < fields_.size(); ++i)
-    if (fields_[i].name == name) return i;
-  fields_.push_back({name, -1});
+    if (fields_[i].name == name && fields_[i].each_data == each_data) return i;
+  fields_.push_back({name, -1, each_data, {}});
   return fields_.size() - 1;
 }
 
 size_t HostDecider::Add(const std::vector<HostCheck>& checks) {
   const size_t first = slots_.size();
   for (const HostCheck& c : checks)
-    slots_.push_back({&c, c.field.empty() ? SIZE_MAX : FieldIndex(c.field),
-                      c.other.empty() ? SIZE_MAX : FieldIndex(c.other)});
+    slots_.push_back(
+        {&c, c.field.empty() ? SIZE_MAX : FieldIndex(c.field, c.each_data),
+         c.other.empty() ? SIZE_MAX : FieldIndex(c.other, false)});
   resolved_ = SIZE_MAX;
   return first;
 }
 
 void HostDecider::ResetColumns() {
-  for (Field& f : fields_) f.column = -1;
+  for (Field& f : fields_) {
+    f.column = -1;
+    f.data_columns.clear();
+  }
   resolved_ = SIZE_MAX;
 }
 
@@ -58,12 +74,14 @@ void HostDecider::Resolve(const std::vector<std::string>& columns) {
   if (columns.size() == resolved_) return;
   resolved_ = columns.size();
   for (Field& f : fields_) {
-    if (f.column >= 0) continue;
-    for (size_t c = 0; c < columns.size() && f.column < 0; ++c)
-      if (columns[c] == f.name) f.column = static_cast<int64_t>(c);
-    for (size_t c = 0; c < columns.size() && f.column < 0; ++c)
-      if (common::EqualsNoCase(columns[c], f.name))
-        f.column = static_cast<int64_t>(c);
+    if (f.each_data) {
+      f.data_columns.clear();
+      for (size_t c = 0; c < columns.size(); ++c)
+        if (IsDataColumn(columns[c])) f.data_columns.push_back(c);
+      continue;
+    }
+    if (f.column < 0)
+      f.column = FindColumn(columns, f.name, /*spaceless=*/true);
   }
 }
 
@@ -83,12 +101,39 @@ bool HostDecider::Decide(size_t slot, const Record& record) const {
       if (cell && RE2::PartialMatch(*cell, *c.regex)) return true;
     return false;
   }
-  const std::optional<std::string_view>* cell = Cell(s.field, record);
+  if (!c.each_data) return DecideCell(s, Cell(s.field, record), record);
+  // One value of the unnamed data decides; null wants none.
+  const std::vector<size_t>& columns = fields_[s.field].data_columns;
+  if (c.kind == HostCheck::kNull) {
+    for (const size_t column : columns)
+      if (column < record.cells.size() &&
+          !DecideCell(s, &record.cells[column], record))
+        return false;
+    return true;
+  }
+  if (c.kind == HostCheck::kExists) {
+    bool present = false;
+    for (const size_t column : columns)
+      present = present || (column < record.cells.size() &&
+                            record.cells[column].has_value());
+    return present == c.wanted;
+  }
+  for (const size_t column : columns)
+    if (column < record.cells.size() &&
+        DecideCell(s, &record.cells[column], record))
+      return true;
+  return false;
+}
+
+bool HostDecider::DecideCell(const Slot& s,
+                             const std::optional<std::string_view>* cell,
+                             const Record& record) const {
+  const HostCheck& c = *s.check;
   const bool has_value = cell != nullptr && cell->has_value();
   switch (c.kind) {
     case HostCheck::kRegex:
       return has_value && RE2::PartialMatch(**cell, *c.regex);
-    case HostCheck::kCased:
+    case HostCheck::kWhole:
       return has_value && RE2::FullMatch(**cell, *c.regex);
     case HostCheck::kCidr:
       return has_value && InNetwork(**cell, c.network);

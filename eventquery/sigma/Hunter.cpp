@@ -8,6 +8,7 @@
 #include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
+#include "records/FieldColumns.h"
 
 namespace eventquery::sigma {
 namespace {
@@ -38,14 +39,9 @@ std::vector<bool> HostLines(const CompiledRule& rule) {
   return host;
 }
 
-// The column of a field as the row feeder finds it: exactly, else
-// ignoring ASCII case.
+// The column of a field as the row feeder finds a rule's fields.
 int64_t ColumnOf(const std::vector<std::string>& columns, const char* name) {
-  for (size_t c = 0; c < columns.size(); ++c)
-    if (columns[c] == name) return static_cast<int64_t>(c);
-  for (size_t c = 0; c < columns.size(); ++c)
-    if (common::EqualsNoCase(columns[c], name)) return static_cast<int64_t>(c);
-  return -1;
+  return FindColumn(columns, name, /*spaceless=*/true);
 }
 
 }  // namespace
@@ -156,6 +152,7 @@ std::vector<uint32_t> RuleSet::Candidates(const std::string& channel,
 
 Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
     : set_(rules), feeder_(rules.all_lines(), zone), profile_(profile) {
+  feeder_.MatchFieldsWithoutSpaces();
   for (const CompiledRule& rule : rules.rules())
     rules_.push_back({std::make_unique<FilterVariants>(rule.lines),
                       decider_.Add(rule.checks)});
@@ -309,6 +306,7 @@ void Hunter::Match(const Record& record,
 
 RuleMatcher::RuleMatcher(const CompiledRule& rule, Zone zone)
     : rule_(rule), feeder_(rule.lines, zone), variants_(rule.lines) {
+  feeder_.MatchFieldsWithoutSpaces();
   decider_.Add(rule.checks);
 }
 

@@ -16,6 +16,7 @@
 #include "RuleTree.h"
 #include "SigmaValue.h"
 #include "Taxonomy.h"
+#include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "sigma/SigmaRule.h"
 
@@ -392,29 +393,31 @@ class Compiler {
 
   // One text value of a field, as a line of the module or a host check.
   Node TextLeaf(const std::string& field, SigmaValue v, const Modifiers& m,
-                const std::string& written) {
+                const std::string& written, bool each_data) {
     AddMatch(v, m.match);
-    if (m.cased) {
-      HostCheck c;
-      c.kind = HostCheck::kCased;
-      c.field = field;
-      c.regex = Regex(RegexPattern(v), false);
-      c.written = "cased: " + written;
-      return Host(std::move(c));
-    }
     // Only stars: any value, the empty one too (which no LIKE pattern of
     // the module matches), but not a missing one, which the module would
     // see as empty text.
-    const size_t n = v.pieces.size();
-    if (n > 0 &&
-        std::all_of(v.pieces.begin(), v.pieces.end(),
-                    [](const Piece& p) { return p.kind == Piece::kAny; })) {
+    if (IsAnyValue(v)) {
       HostCheck c;
       c.kind = HostCheck::kValue;
       c.field = field;
+      c.each_data = each_data;
       c.written = "any value: " + written;
       return Host(std::move(c));
     }
+    // An empty value wants the field there and empty; the module would see
+    // a missing field as empty text too.
+    if (m.cased || each_data || v.pieces.empty()) {
+      HostCheck c;
+      c.kind = HostCheck::kWhole;
+      c.field = field;
+      c.each_data = each_data;
+      c.regex = Regex(RegexPattern(v), !m.cased);
+      c.written = (m.cased ? "cased: " : "") + written;
+      return Host(std::move(c));
+    }
+    const size_t n = v.pieces.size();
     // A literal between two "*": the module's CONTAINS finds it.
     if (n >= 2 && v.pieces[0].kind == Piece::kAny &&
         v.pieces[n - 1].kind == Piece::kAny) {
@@ -427,9 +430,21 @@ class Compiler {
     return Line(field, kLike, LikePattern(v), kText);
   }
 
+  // Stars only: any value, the empty one too.
+  static bool IsAnyValue(const SigmaValue& v) {
+    return !v.pieces.empty() &&
+           std::all_of(v.pieces.begin(), v.pieces.end(),
+                       [](const Piece& p) { return p.kind == Piece::kAny; });
+  }
+
   Node FieldValues(const std::string& field, const Modifiers& m,
                    const YAML::Node& values) {
     const std::vector<YAML::Node> list = ValuesOf(values);
+    // The event's unnamed data may be several values; the host decides.
+    const bool each_data = common::EqualsNoCase(field, "Data");
+    if (each_data && (m.fieldref || m.compare >= 0))
+      throw Unsupported(std::string(m.fieldref ? "fieldref" : "a comparison") +
+                        " on Data, which may hold several values");
     if (m.all && list.size() < 2 && !m.expand)
       throw Unsupported("'all' on a single value");
     std::vector<Node> leaves;
@@ -442,6 +457,7 @@ class Compiler {
         HostCheck c;
         c.kind = HostCheck::kNull;
         c.field = field;
+        c.each_data = each_data;
         c.written = "null";
         leaves.push_back(Host(std::move(c)));
         continue;
@@ -453,6 +469,7 @@ class Compiler {
         HostCheck c;
         c.kind = HostCheck::kExists;
         c.field = field;
+        c.each_data = each_data;
         c.wanted = text == "true";
         c.written = "exists: " + text;
         leaves.push_back(Host(std::move(c)));
@@ -472,6 +489,7 @@ class Compiler {
         HostCheck c;
         c.kind = HostCheck::kRegex;
         c.field = field;
+        c.each_data = each_data;
         c.regex = Regex(pattern, m.re_i);
         c.written = "re: " + text;
         leaves.push_back(Host(std::move(c)));
@@ -481,6 +499,7 @@ class Compiler {
         HostCheck c;
         c.kind = HostCheck::kCidr;
         c.field = field;
+        c.each_data = each_data;
         c.network = *net;
         c.written = "cidr: " + text;
         leaves.push_back(Host(std::move(c)));
@@ -499,7 +518,7 @@ class Compiler {
         // A number is compared as text too, as the rule format treats every
         // value: EventID 4688 is not "04688".
         for (SigmaValue& v : Transformed(text, m))
-          leaves.push_back(TextLeaf(field, std::move(v), m, text));
+          leaves.push_back(TextLeaf(field, std::move(v), m, text, each_data));
       }
     }
     Node values_node = Group(m.all ? Node::kAnd : Node::kOr, std::move(leaves));

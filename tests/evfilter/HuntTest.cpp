@@ -315,4 +315,123 @@ TEST_F(EvfilterHuntTest, ShowRuleAndItsDefinition) {
   EXPECT_NE(r.err.find("not supported: regular expression"), std::string::npos);
 }
 
+// Events of the shapes real logs hold, in an exported log (record headers
+// numbered from 1): string arrays as Data, Defender's field names with
+// spaces, System attributes by their flat names, and an empty value that
+// no missing field matches. Detections name EventRecordIDs.
+TEST_F(EvfilterHuntTest, RulesMeetTheShapesOfRealEvents) {
+  Writer w;
+  Event mssql;
+  mssql.record_id = 8069;
+  mssql.header_id = 1;
+  mssql.provider = "MSSQLSERVER";
+  mssql.event_id = 18456;
+  mssql.channel = "Application";
+  mssql.data_array = {"sa", "Reason: Password did not match",
+                      "[CLIENT: 10.0.2.17]"};
+  w.Add(mssql);
+  Event esent;
+  esent.record_id = 8070;
+  esent.header_id = 2;
+  esent.provider = "ESENT";
+  esent.event_id = 325;
+  esent.channel = "Application";
+  esent.data_array = {"NTDS", "3392", "", "2", "C:\\Windows\\NTDS\\ntds.dit"};
+  w.Add(esent);
+  Event defender;
+  defender.record_id = 8071;
+  defender.header_id = 3;
+  defender.provider = "Microsoft-Windows-Windows Defender";
+  defender.event_id = 1116;
+  defender.channel = "Microsoft-Windows-Windows Defender/Operational";
+  defender.process_id = 4321;
+  defender.data = {{"Source Name", "Real-Time Protection"},
+                   {"Process Name", "C:\\Temp\\x.exe"}};
+  w.Add(defender);
+  const std::string log = File("exported.evtx", w.Bytes());
+  fs::create_directories(dir_ / "shapes");
+  File("shapes/mssql.yml", R"(title: MSSQL sa login failed
+id: 22222222-0000-0000-0000-000000000001
+level: high
+logsource:
+  product: windows
+detection:
+  sel:
+    Data: sa
+    Data|contains: 'CLIENT'
+  condition: sel
+)");
+  File("shapes/ntds.yml", R"(title: ESENT NTDS
+id: 22222222-0000-0000-0000-000000000002
+level: high
+logsource:
+  product: windows
+detection:
+  sel:
+    Data: 'NTDS'
+    Data|endswith: '\ntds.dit'
+  condition: sel
+)");
+  File("shapes/across.yml", R"(title: Across two values
+id: 22222222-0000-0000-0000-000000000003
+level: high
+logsource:
+  product: windows
+detection:
+  sel:
+    Data|contains: '3392,,2'
+  condition: sel
+)");
+  File("shapes/defender.yml", R"(title: Defender by source and process
+id: 22222222-0000-0000-0000-000000000004
+level: high
+logsource:
+  product: windows
+detection:
+  sel:
+    SourceName: 'Real-Time Protection'
+    ProcessName|endswith: '\x.exe'
+    Execution_ProcessID: 4321
+  condition: sel
+)");
+  File("shapes/useragent.yml", R"(title: Empty user agent
+id: 22222222-0000-0000-0000-000000000005
+level: high
+logsource:
+  product: windows
+detection:
+  sel:
+    c-useragent: ''
+  condition: sel
+)");
+  const Result r =
+      Run("hunt --rules " + (dir_ / "shapes").string() + " " + log);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "\n"), 3u) << r.out;
+  // The detection line of a rule.
+  auto line_of = [&r](const std::string& id) {
+    const size_t at = r.out.find("\"rule_id\":\"" + id + "\"");
+    if (at == std::string::npos) return std::string();
+    const size_t begin = r.out.rfind('\n', at) + 1;
+    return r.out.substr(begin, r.out.find('\n', at) - begin);
+  };
+  const std::string prefix = "22222222-0000-0000-0000-00000000000";
+  EXPECT_NE(line_of(prefix + "1").find("\"record_id\":8069,"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(line_of(prefix + "2").find("\"record_id\":8070,"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(line_of(prefix + "4").find("\"record_id\":8071,"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("000000000003"), std::string::npos);
+  EXPECT_EQ(r.out.find("000000000005"), std::string::npos);
+  // evfilter match reads each value by its own name.
+  EXPECT_EQ(
+      Run("match --count --where \"Data_3 CONTAINS 'CLIENT'\" " + log).out,
+      "1\n");
+  EXPECT_EQ(Run("match --count --where \"Data = 'sa'\" " + log).out, "1\n");
+}
+
 }  // namespace

@@ -48,9 +48,9 @@ std::vector<CompiledRule> ProjectRules() {
       // The module reads an empty REL_EXT_TAGS from EXT_TAGS.
       {"r8-tags", "  product: windows\n",
        "  sel:\n    REL_EXT_TAGS|contains: foo\n  condition: sel\n"},
-      // A missing Channel is empty text to the module.
+      // A missing Channel: null, which the host decides (not keyed).
       {"r9-no-channel", "  product: windows\n",
-       "  sel:\n    Channel: ''\n    F: y\n  condition: sel\n"},
+       "  sel:\n    Channel: null\n    F: y\n  condition: sel\n"},
   };
   std::vector<CompiledRule> rules;
   for (const auto& r : kRules) {
@@ -103,7 +103,7 @@ TEST(HunterTest, OnePassEqualsEachRuleAlone) {
   ASSERT_EQ(set.rules().size(), 10u);
   // In rule-id order, whatever the files' order.
   EXPECT_EQ(set.rules()[0].meta.id, "r0-any");
-  EXPECT_EQ(set.keyed(), 6u);  // r0, r4, r6 and r8 run on every event
+  EXPECT_EQ(set.keyed(), 5u);  // r0, r4, r6, r8 and r9 run on every event
 
   Hunter hunter(set, eventquery::Zone::kUtc);
   std::vector<std::unique_ptr<RuleMatcher>> alone;

@@ -215,8 +215,8 @@ bool ItemHolds(const Item& it, const Event& e) {
   if (it.mod == Item::kExists)
     return (cell != nullptr) == (it.values[0] == "true");
   if (it.mod == Item::kNull) return cell == nullptr || cell->empty();
-  // A text condition sees a missing field as empty text; the host's
-  // checks find no value in it.
+  // A text condition sees a missing field as empty text (but for the
+  // empty value, below); the host's checks find no value in it.
   const std::string text = cell ? *cell : "";
   auto one = [&](const std::string& v) {
     // A pattern of stars alone is any value, not a missing one.
@@ -229,6 +229,9 @@ bool ItemHolds(const Item& it, const Event& e) {
                                                           : v;
     if (it.mod != Item::kRe && !pattern.empty() && any_value(pattern))
       return cell != nullptr;
+    // An empty value is a field that is there and empty.
+    if (it.mod != Item::kRe && pattern.empty())
+      return cell != nullptr && cell->empty();
     switch (it.mod) {
       case Item::kRe:
         return cell != nullptr && std::regex_search(text, std::regex(v));

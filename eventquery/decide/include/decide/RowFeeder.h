@@ -87,6 +87,9 @@ class RowFeeder {
   // Forgets the columns found so far: the next input has columns of its
   // own.
   void ResetColumns();
+  // Finds a field also in a column whose name has spaces the field's lacks
+  // (FindColumn's `spaceless`), as Sigma rules name fields.
+  void MatchFieldsWithoutSpaces() { columns_.MatchWithoutSpaces(); }
 
   const std::string& field_name(uint32_t field) const {
     return fields_[field].name;

@@ -25,9 +25,12 @@
 
 namespace eventquery {
 
-// The column of `name` among `columns`, or -1. Costs O(columns).
+// The column of `name` among `columns`, or -1. With `spaceless`, when no
+// column has the name in any ASCII case, one whose name equals it once its
+// spaces are taken out (the Sigma rule format writes Defender's "Source
+// Name" as SourceName). Costs O(columns).
 int64_t FindColumn(const std::vector<std::string>& columns,
-                   std::string_view name);
+                   std::string_view name, bool spaceless = false);
 
 // The `names` that no column matches (in any ASCII case), each with the
 // closest of `columns` and `hints` (by edit distance; "" when there are
@@ -48,6 +51,8 @@ class FieldColumns {
 
   // Forgets the columns found: the next input has columns of its own.
   void Reset();
+  // Finds fields as FindColumn does with `spaceless` (for Sigma rules).
+  void MatchWithoutSpaces() { spaceless_ = true; }
   // Field `i`'s cell in `record`, whose cells `columns` names; nothing
   // when the record lacks it (or holds null).
   std::optional<std::string_view> Cell(const Record& record,
@@ -74,6 +79,7 @@ class FieldColumns {
   std::vector<std::string> names_;
   std::vector<int64_t> columns_;  // per field, or -1
   size_t resolved_ = 0;           // columns looked at so far
+  bool spaceless_ = false;
   std::vector<std::array<std::string, 3>> clashes_;
 };
 

@@ -2,13 +2,17 @@
 // fields they read are found by column name, exactly or else ignoring
 // ASCII case, as the module's fields are.
 //
-//   re, cased, keyword   RE2 on the cell's text (linear time)
+//   re, whole, keyword   RE2 on the cell's text (linear time)
 //   cidr                 the cell read as an IPv4 or IPv6 address
 //   fieldref             the two cells equal, ignoring ASCII case unless
 //                        cased
 //   exists               the record has the field (null and empty count)
 //   null                 the field is missing, null or empty
 //   any value            the field has a value, the empty one too
+//
+// A check on the event's unnamed data (each_data) reads every column named
+// Data or Data_<n>, and holds when one of their values does (null: when
+// none has a value).
 //
 // Thread safety: one decider per thread; the checks are shared.
 
@@ -47,10 +51,16 @@ class HostDecider {
   struct Field {
     std::string name;
     int64_t column = -1;
+    bool each_data = false;
+    std::vector<size_t> data_columns;  // Data, Data_2, ... (each_data)
   };
-  size_t FieldIndex(const std::string& name);
+  size_t FieldIndex(const std::string& name, bool each_data);
   const std::optional<std::string_view>* Cell(size_t field,
                                               const Record& record) const;
+  // The answer of slot `s`'s check on one cell (null when the record lacks
+  // it).
+  bool DecideCell(const Slot& s, const std::optional<std::string_view>* cell,
+                  const Record& record) const;
 
   std::vector<Slot> slots_;
   std::vector<Field> fields_;

@@ -23,7 +23,10 @@
 // Host checks: re (RE2), cidr, cased, fieldref, exists, null, a value of
 // stars only ("any value") and keyword searches are decided by the host
 // for each event and handed to the module
-// as forced conditions; the module's tree still decides the rule.
+// as forced conditions; the module's tree still decides the rule. So is
+// every condition on `Data`, the event's unnamed data: an event log event
+// may hold several values (Data, Data_2, ...), and the condition holds
+// when one of them satisfies it on its own.
 //
 // Thread safety: loading and compiling are pure; a CompiledRule is
 // immutable and may be shared by threads (its regular expressions are
@@ -70,7 +73,7 @@ struct IpNetwork {
 struct HostCheck {
   enum Kind : uint8_t {
     kRegex,     // re: the field's text has a match (search, not anchored)
-    kCased,     // cased: the whole text matches, case counting
+    kWhole,     // the whole text matches `regex` (cased: case counting)
     kCidr,      // cidr: the field holds an address in `network`
     kFieldRef,  // fieldref: the field equals the field `other`
     kExists,    // exists: the field is there (or, !wanted, is not)
@@ -79,12 +82,15 @@ struct HostCheck {
     kKeyword,   // a keyword: some field of the event has a match
   };
   Kind kind = kRegex;
-  size_t line = 0;                        // the condition line it decides
-  std::string field;                      // "" for a keyword
-  std::string other;                      // kFieldRef
-  bool wanted = true;                     // kExists
-  bool cased = false;                     // kFieldRef
-  std::shared_ptr<const re2::RE2> regex;  // kRegex, kCased, kKeyword
+  size_t line = 0;     // the condition line it decides
+  std::string field;   // "" for a keyword
+  std::string other;   // kFieldRef
+  bool wanted = true;  // kExists
+  bool cased = false;  // kFieldRef
+  // The field is the event's unnamed data, Data, Data_2, Data_3, ...: the
+  // check holds when one value does (null: when none has a value).
+  bool each_data = false;
+  std::shared_ptr<const re2::RE2> regex;  // kRegex, kWhole, kKeyword
   IpNetwork network;                      // kCidr
   std::string written;                    // as the rule writes it, for show
 };
