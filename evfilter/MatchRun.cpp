@@ -75,7 +75,9 @@ class Run {
                    ReadInput(input);
                    return !done_;
                  });
-    if (options_.count)
+    // A count is printed only when it was made: after a failed input or a
+    // stop it would pass for the answer (n=$(evfilter ... --count)).
+    if (options_.count && !reporter_.failed() && eventquery::StopSignal() == 0)
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
     std::string output_error;
     if (groups_ && group_format_) {

@@ -48,6 +48,7 @@ TEST_F(EvfilterCliTest, UnreadableCellsAreReportedAndFalse) {
   EXPECT_EQ(r.out, "1\n");
   r = Run("match --strict --count --where \"Size > 1\" " + csv);
   EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");  // a count that was not made is not printed
 }
 
 TEST_F(EvfilterCliTest, UnknownFieldsAreNamedWithTheClosest) {
@@ -101,6 +102,12 @@ TEST_F(EvfilterCliTest, DefinitionFilesAndTheirErrors) {
   EXPECT_EQ(r.status, 2);
   r = Run("match --where \"a = 1\" " + (dir_ / "absent.csv").string());
   EXPECT_EQ(r.status, 2);
+  // n=$(evfilter match --count ...) must not read 0 for an input that
+  // could not be opened, alone or beside one that was read.
+  r = Run("match --count --where \"EventID = 4624\" " + csv + " " +
+          (dir_ / "absent.csv").string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
   r = Run("match --bogus");
   EXPECT_EQ(r.status, 2);
 }

@@ -21,6 +21,16 @@ struct Result {
   int status;
   std::string out;
   std::string err;
+
+  // The records written (or counted) as the closing line of the messages
+  // says ("... read, N written, ..."), or -1 when there is none: a count
+  // that failed is not printed, but the records read before the failure
+  // are summed up there.
+  long long Written() const {
+    const size_t read = err.rfind(" record(s) read, ");
+    if (read == std::string::npos) return -1;
+    return std::atoll(err.c_str() + read + 17);
+  }
 };
 
 class EvfilterCliTest : public ScratchFolder {
