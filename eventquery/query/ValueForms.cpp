@@ -2,6 +2,8 @@
 
 #include <re2/re2.h>
 
+#include <charconv>
+
 #include "common/Ascii.h"
 #include "common/CivilCalendar.h"
 #include "common/Utf8.h"
@@ -154,6 +156,46 @@ bool SplitTimestamp(std::string_view text, std::string* date,
   *date = std::string(text.substr(0, i));
   *time = std::string(rest);
   return true;
+}
+
+std::optional<int> OrderOfValues(int32_t type, std::string_view a,
+                                 std::string_view b) {
+  // A value as one number that orders like it: a number, days * 86400 +
+  // seconds, or seconds.
+  auto key = [type](std::string_view v) -> std::optional<double> {
+    v = Trim(v);
+    if (type == 0) {
+      double x = 0;
+      const auto r = std::from_chars(v.data() + (!v.empty() && v[0] == '+'),
+                                     v.data() + v.size(), x);
+      if (r.ec != std::errc() || r.ptr != v.data() + v.size())
+        return std::nullopt;
+      return x;
+    }
+    std::string date_text, time_text;
+    if (type == 3)
+      time_text = std::string(v);
+    else if (!SplitTimestamp(v, &date_text, &time_text))
+      date_text = std::string(v);
+    double seconds = 0;
+    if (!date_text.empty()) {
+      int year = 0, month = 0, day = 0;
+      if (ReadValueDate(date_text, &year, &month, &day)) return std::nullopt;
+      seconds =
+          static_cast<double>(common::DaysFromCivil(year, month, day)) * 86400;
+    }
+    if (!time_text.empty()) {
+      int hour = 0, minute = 0, second = 0;
+      if (ReadValueTime(time_text, &hour, &minute, &second))
+        return std::nullopt;
+      seconds += hour * 3600 + minute * 60 + second;
+    }
+    return seconds;
+  };
+  if (type != 0 && type != 2 && type != 3) return std::nullopt;
+  const auto x = key(a), y = key(b);
+  if (!x || !y) return std::nullopt;
+  return *x < *y ? -1 : (*x > *y ? 1 : 0);
 }
 
 std::shared_ptr<const re2::RE2> CompileMatches(const std::u16string& pattern,

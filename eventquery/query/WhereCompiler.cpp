@@ -413,7 +413,7 @@ class Parser {
         throw SyntaxError(Peek().column, "expected AND in BETWEEN ... AND ...");
       const Token& and_word = Take();
       const Token& high = Value(and_word);
-      node = Pair(Ordered(f, ">=", low), 0, Ordered(f, "<=", high));
+      node = Between(f, low, high);
     } else if (IsWord(*word, "SINCE")) {
       const Token& v = Value(*word);
       std::string date, time;
@@ -430,6 +430,25 @@ class Parser {
                             f.token->text + "'");
     }
     return negate ? Not(std::move(node)) : node;
+  }
+
+  // BETWEEN low AND high, both included. A time range that wraps midnight
+  // (22:00 AND 6:00) is the night: from low to midnight, or from midnight
+  // to high. Any other range whose low lies above its high holds nothing
+  // and is refused.
+  Node Between(const FieldRef& f, const Token& low, const Token& high) {
+    Node lower = Ordered(f, ">=", low);
+    Node upper = Ordered(f, "<=", high);
+    const int32_t type =
+        lower.kind == Node::kLeaf ? lower.line.type : 2;  // a timestamp
+    const std::optional<int> order = OrderOfValues(type, low.text, high.text);
+    if (!order || *order <= 0)
+      return Pair(std::move(lower), 0, std::move(upper));
+    if (type == 3) return Pair(std::move(lower), 1, std::move(upper));
+    throw SyntaxError(low.column, "BETWEEN " + low.text + " AND " + high.text +
+                                      " holds nothing: its first value lies "
+                                      "above the second; write BETWEEN " +
+                                      high.text + " AND " + low.text);
   }
 
   // The value token after `after`.

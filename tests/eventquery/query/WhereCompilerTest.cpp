@@ -105,6 +105,14 @@ TEST(WhereCompilerTest, SyntaxErrorsPointAtTheColumn) {
   EXPECT_EQ(
       ErrorColumn(std::string(200, '(') + "A = 1" + std::string(200, ')')),
       129u);
+  // A range whose first value lies above its second holds nothing; only
+  // times wrap round midnight.
+  EXPECT_EQ(ErrorColumn("Id BETWEEN 4720 AND 4625"), 12u);
+  EXPECT_EQ(ErrorColumn("d BETWEEN 2026-12-09 AND 2026-12-08"), 11u);
+  EXPECT_EQ(ErrorColumn("t BETWEEN '2026-12-09 06:00' AND '2026-12-08 22:00'"),
+            11u);
+  EXPECT_EQ(ErrorColumn("Id BETWEEN 4625 AND 4625"), 0u);
+  EXPECT_EQ(ErrorColumn("t BETWEEN 22:00 AND 6:00"), 0u);
 }
 
 }  // namespace

@@ -151,6 +151,25 @@ const std::vector<Case>& Cases() {
            return v >= 20261208220000 && v <= 20261209060000;
          });
        }},
+      // A time range that wraps midnight is the night.
+      {"T:time BETWEEN 22:00 AND 6:00", "",
+       [](const Event& e) {
+         return Has(Stamp(e), [](int64_t v) {
+           return v % 1000000 >= 220000 || v % 1000000 <= 60000;
+         });
+       }},
+      {"T:time NOT BETWEEN 22:00 AND 6:00", "",
+       [](const Event& e) {
+         return !Has(Stamp(e), [](int64_t v) {
+           return v % 1000000 >= 220000 || v % 1000000 <= 60000;
+         });
+       }},
+      {"T:time BETWEEN 5:59 AND 22:00", "",
+       [](const Event& e) {
+         return Has(Stamp(e), [](int64_t v) {
+           return v % 1000000 >= 55900 && v % 1000000 <= 220000;
+         });
+       }},
       {"T SINCE '2026-12-09 05:59'", "",
        [](const Event& e) {
          return Has(Stamp(e), [](int64_t v) { return v >= 20261209055900; });

@@ -56,6 +56,13 @@ bool IsPeriodKeyword(std::string_view text);
 bool SplitTimestamp(std::string_view text, std::string* date,
                     std::string* time);
 
+// The order of two values of a field of `type` (numeric, date with an
+// optional time, time): <0, 0 or >0; nothing when either is no value of
+// the type. Numbers are compared as doubles, which never reverses two
+// decimals.
+std::optional<int> OrderOfValues(int32_t type, std::string_view a,
+                                 std::string_view b);
+
 // The accepted forms, for messages.
 inline constexpr char kDateForms[] =
     "accepted forms: m/d/yyyy (12/7/2026) or yyyy-mm-dd (2026-12-07)";
