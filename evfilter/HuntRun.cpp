@@ -241,6 +241,19 @@ class Hunt {
     if (hunter_ == nullptr) return;
     std::fprintf(stderr, "evfilter: events: %llu read\n",
                  static_cast<unsigned long long>(records_));
+    // Which rules met which inputs: a rule of another product's logs is
+    // not run on an input.
+    for (const auto& [kind, count] : by_source_)
+      if (kind.empty())
+        std::fprintf(stderr,
+                     "evfilter: %zu input(s) of no known product: every rule "
+                     "ran on them (--product names one)\n",
+                     count.inputs);
+      else
+        std::fprintf(stderr,
+                     "evfilter: %zu %s input(s): %zu rule(s) of other log "
+                     "sources not run on them\n",
+                     count.inputs, kind.c_str(), count.not_run);
     std::map<int, uint64_t> by_level;
     for (size_t r = 0; r < per_rule_.size(); ++r)
       by_level[eventquery::sigma::LevelRank(set_->rules()[r].meta.level)] +=
@@ -334,8 +347,14 @@ class Hunt {
     std::vector<uint32_t> matched;
     std::vector<FeedNote> notes;
     uint64_t number = 0;
+    bool classed = false;
     while (NextRecord(*reader, input, record)) {
       reporter_.progress().Tick(++records_, reader->bytes_read());
+      // The rules that run on this input, by what its first record shows.
+      if (!classed) {
+        classed = true;
+        UseSource(*reader);
+      }
       if (!record.problem.empty()) {
         if (record.fatal)
           reporter_.Failure(eventquery::LostInput(Place(record), record));
@@ -366,6 +385,23 @@ class Hunt {
       reporter_.Failure(name_ + ": " + read_error_ +
                         "; reading stopped after " + std::to_string(number) +
                         " record(s)");
+  }
+
+  void UseSource(const RecordReader& reader) {
+    eventquery::LogSource source;
+    if (options_.product.empty())
+      source = eventquery::sigma::SourceOfInput(reader.log_source(),
+                                                reader.columns());
+    else if (options_.product != "any")
+      source.product = options_.product;
+    hunter_->UseSource(source);
+    // One source, one set of rules: the count of an input is its kind's.
+    SourceCount& count =
+        by_source_[source.service.empty()
+                       ? source.product
+                       : source.product + " " + source.service];
+    ++count.inputs;
+    count.not_run = hunter_->not_run();
   }
 
   void NoteInput(const RecordReader& reader) {
@@ -475,6 +511,10 @@ class Hunt {
   size_t noted_ = 0;
   uint64_t records_ = 0, detections_ = 0;
   std::vector<uint64_t> per_rule_;
+  struct SourceCount {
+    size_t inputs = 0, not_run = 0;
+  };
+  std::map<std::string, SourceCount> by_source_;
 };
 
 }  // namespace

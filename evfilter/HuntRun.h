@@ -28,6 +28,8 @@ struct HuntOptions {
   std::string min_level;
   std::vector<std::string> statuses;
   std::vector<std::string> placeholders;  // NAME=VALUE
+  // Every input's product (RuleRunsOn); "" each input's own, "any": none.
+  std::string product;
   bool list = false;
   bool profile = false;
   bool strict = false;

@@ -218,6 +218,10 @@ int Main(int argc, char** argv) {
                    "NAME=VALUE for %NAME% in |expand values (repeatable)")
       ->allow_extra_args(false)
       ->take_all();
+  hunt->add_option("--product", ho.product,
+                   "take every input as logs of this product (windows, "
+                   "linux, zeek, aws, ...): only its rules run; any: every "
+                   "rule runs on every input (default: by the input)");
   hunt->add_flag("--list", ho.list,
                  "write every rule with loaded or not supported: REASON");
   hunt->add_flag("--profile", ho.profile,

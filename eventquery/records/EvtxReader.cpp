@@ -111,6 +111,7 @@ class EvtxReader final : public RecordReader {
   bool divisible() const override { return held_until_ == 0; }
 
   std::vector<std::string> input_notes() const override { return notes_; }
+  LogSource log_source() const override { return {"windows", ""}; }
 
   void WantFields(const std::vector<std::string>& names) override {
     paths_.clear();

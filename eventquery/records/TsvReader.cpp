@@ -86,6 +86,10 @@ class TsvReader final : public HeaderRowReader {
     SetHeader(raw, terminator, SplitTsv);
   }
 
+  LogSource log_source() const override {
+    return zeek_ ? LogSource{"zeek", zeek_->path()} : LogSource{};
+  }
+
   std::vector<std::pair<std::string, std::string>> declared_types()
       const override {
     return zeek_ ? zeek_->DeclaredTypes()

@@ -73,8 +73,10 @@ void ZeekPreamble::Take(std::string_view line, uint64_t line_number) {
     empty_ = values[0];
   } else if (key == "#unset_field" && values.size() == 1) {
     unset_ = values[0];
+  } else if (key == "#path" && values.size() == 1) {
+    path_ = values[0];
   }
-  // #set_separator, #path, #open and others say nothing about the cells.
+  // #set_separator, #open and others say nothing about the cells.
 }
 
 void ZeekPreamble::Finish() const {

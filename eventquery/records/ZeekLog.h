@@ -38,6 +38,8 @@ class ZeekPreamble {
 
   const std::vector<std::string>& names() const { return names_; }
   const std::vector<std::string>& types() const { return types_; }
+  // The log's #path (conn, dns, http, ...), or "".
+  const std::string& path() const { return path_; }
   // The fields of numeric types (count, int, double, port, interval) as
   // "numeric", of text types (string, addr, enum, bool, sets, ...) as
   // "text"; time fields are not named.
@@ -65,6 +67,7 @@ class ZeekPreamble {
   std::string unset_ = "-";
   std::vector<std::string> names_;
   std::vector<std::string> types_;
+  std::string path_;
   bool types_seen_ = false;
 };
 

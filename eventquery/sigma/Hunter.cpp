@@ -179,6 +179,7 @@ Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
   }
   field_read_.resize(names.size());
   time_.resize(rules.rules().size());
+  runs_.assign(rules.rules().size(), 1);
   gate_fields_.resize(rules.field_names().size());
   gate_passed_.resize(rules.gates());
 }
@@ -189,6 +190,14 @@ void Hunter::NewInput() {
   channel_column_ = id_column_ = -1;
   for (GateField& g : gate_fields_) g.column = -1;
   resolved_ = SIZE_MAX;
+}
+
+void Hunter::UseSource(const LogSource& source) {
+  not_run_ = 0;
+  for (size_t r = 0; r < runs_.size(); ++r) {
+    runs_[r] = RuleRunsOn(set_.rules()[r].meta, source) ? 1 : 0;
+    not_run_ += runs_[r] == 0;
+  }
 }
 
 void Hunter::Resolve(const std::vector<std::string>& columns) {
@@ -281,6 +290,7 @@ void Hunter::Match(const Record& record,
     stamp_ = 1;
   }
   for (uint32_t r : CandidatesOf(record)) {
+    if (!runs_[r]) continue;
     if (!GatesPass(r, record)) {
       ++gated_;
       continue;

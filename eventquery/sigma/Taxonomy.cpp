@@ -3,6 +3,8 @@
 #include <initializer_list>
 
 #include "SigmaValue.h"
+#include "common/Ascii.h"
+#include "sigma/SigmaRule.h"
 
 namespace eventquery::sigma {
 namespace {
@@ -195,6 +197,62 @@ SourceConditions MapLogSource(std::string_view product,
     }
   }
   return out;
+}
+
+namespace {
+
+bool IsWindowsCategory(std::string_view category) {
+  for (const Category& c : kCategories)
+    if (category == c.name) return true;
+  return false;
+}
+
+bool IsWindowsService(std::string_view service) {
+  for (const Service& s : kServices)
+    if (service == s.name) return true;
+  return false;
+}
+
+bool HasColumn(const std::vector<std::string>& columns, std::string_view name) {
+  for (const std::string& c : columns)
+    if (common::EqualsNoCase(c, name)) return true;
+  return false;
+}
+
+}  // namespace
+
+LogSource SourceOfInput(const LogSource& declared,
+                        const std::vector<std::string>& columns) {
+  if (!declared.product.empty()) return declared;
+  for (const std::string& c : columns)
+    if (common::EqualsNoCase(c, "Channel") ||
+        common::EqualsNoCase(c, "EventID") ||
+        common::EqualsNoCase(c, "Event ID") ||
+        (c.size() > 13 &&
+         common::EqualsNoCase(c.substr(0, 13), "Event.System.")))
+      return {"windows", ""};
+  if (HasColumn(columns, "__REALTIME_TIMESTAMP") ||
+      HasColumn(columns, "_SYSTEMD_UNIT"))
+    return {"linux", ""};
+  if (HasColumn(columns, "eventSource") && HasColumn(columns, "awsRegion"))
+    return {"aws", ""};
+  return {};
+}
+
+bool RuleRunsOn(const RuleMeta& meta, const LogSource& source) {
+  if (source.product.empty()) return true;
+  if (!meta.product.empty()) {
+    if (!common::EqualsNoCase(meta.product, source.product)) return false;
+    return source.product != "zeek" || meta.service.empty() ||
+           source.service.empty() ||
+           common::EqualsNoCase(meta.service, source.service);
+  }
+  if (meta.category.empty() && meta.service.empty()) return true;
+  // No product: the category and service tell whose logs the rule reads.
+  const bool windows =
+      (meta.category.empty() || IsWindowsCategory(meta.category)) &&
+      (meta.service.empty() || IsWindowsService(meta.service));
+  return windows == (source.product == "windows");
 }
 
 }  // namespace eventquery::sigma

@@ -434,4 +434,72 @@ detection:
   EXPECT_EQ(Run("match --count --where \"Data = 'sa'\" " + log).out, "1\n");
 }
 
+// A rule runs only on inputs of its log source: Windows rules on event
+// logs, Zeek rules on Zeek logs of their service; other products' rules on
+// none of them; every rule on an input of no known product; --product
+// overrides.
+TEST_F(EvfilterHuntTest, RulesOfOtherProductsAreNotRunOnAnInput) {
+  fs::create_directories(dir_ / "products");
+  auto rule = [this](const char* name, const char* logsource,
+                     const char* field) {
+    File(std::string("products/") + name + ".yml",
+         std::string("title: ") + name + "\nid: " + name +
+             "\nlevel: high\nlogsource:\n" + logsource +
+             "detection:\n  sel:\n    " + field + ": 'x'\n  condition: sel\n");
+  };
+  rule("win", "  product: windows\n", "F");
+  rule("zeek-conn", "  product: zeek\n  service: conn\n", "F");
+  rule("zeek-dns", "  product: zeek\n  service: dns\n", "F");
+  rule("macos", "  product: macos\n  category: process_creation\n", "F");
+  rule("proxy", "  category: proxy\n", "F");
+  rule("anywhere", "  {}\n", "F");
+  const std::string rules = (dir_ / "products").string();
+  Writer w;
+  Event e;
+  e.data = {{"F", "x"}};
+  w.Add(e);
+  const std::string evtx = File("log.evtx", w.Bytes());
+  const std::string zeek =
+      File("conn.log",
+           "#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
+           "#unset_field\t-\n#path\tconn\n#fields\tts\tF\n#types\ttime\t"
+           "string\n1796767200.5\tx\n");
+  const std::string windows_csv =
+      File("security.csv", "Channel,F\nSecurity,x\n");
+  const std::string other = File("other.jsonl", "{\"F\": \"x\"}\n");
+  auto detected = [](const std::string& out, const std::string& input) {
+    std::vector<std::string> ids;
+    for (size_t at = out.find("\"input\":\"" + input + "\"");
+         at != std::string::npos;
+         at = out.find("\"input\":\"" + input + "\"", at + 1)) {
+      const size_t line = out.rfind('\n', at) + 1;
+      const size_t id = out.find("\"rule_id\":\"", line) + 11;
+      ids.push_back(out.substr(id, out.find('"', id) - id));
+    }
+    return ids;
+  };
+  using Ids = std::vector<std::string>;
+  Result r = Run("hunt --rules " + rules + " " + evtx + " " + zeek + " " +
+                 windows_csv + " " + other);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(detected(r.out, evtx), (Ids{"anywhere", "win"})) << r.out;
+  EXPECT_EQ(detected(r.out, zeek), (Ids{"anywhere", "proxy", "zeek-conn"}));
+  EXPECT_EQ(detected(r.out, windows_csv), (Ids{"anywhere", "win"}));
+  EXPECT_EQ(detected(r.out, other), (Ids{"anywhere", "macos", "proxy", "win",
+                                         "zeek-conn", "zeek-dns"}));
+  EXPECT_NE(r.err.find("2 windows input(s): 4 rule(s) of other log sources "
+                       "not run on them"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("1 zeek conn input(s): 3 rule(s)"), std::string::npos);
+  EXPECT_NE(r.err.find("1 input(s) of no known product: every rule ran"),
+            std::string::npos);
+  // --product takes every input as that product's logs.
+  r = Run("hunt --product macos --rules " + rules + " " + evtx);
+  EXPECT_EQ(detected(r.out, evtx), (Ids{"anywhere", "macos", "proxy"}))
+      << r.out;
+  r = Run("hunt --product any --rules " + rules + " " + evtx);
+  EXPECT_EQ(detected(r.out, evtx).size(), 6u) << r.out;
+}
+
 }  // namespace

@@ -68,6 +68,13 @@
 
 namespace eventquery {
 
+// What kind of log an input is, in the Sigma rule format's words: a
+// product ("windows", "linux", "zeek", "aws") and, where known, a service
+// (a Zeek log's #path). An empty product: not known.
+struct LogSource {
+  std::string product, service;
+};
+
 class RecordReader {
  public:
   virtual ~RecordReader() = default;
@@ -100,6 +107,10 @@ class RecordReader {
       const {
     return {};
   }
+  // The log source the input says it is, as the Sigma rule format names
+  // products: ("windows", "") for an event log file, ("zeek", its #path)
+  // for a Zeek log; empty for inputs that do not say.
+  virtual LogSource log_source() const { return {}; }
   // Names worth suggesting for a field no column matches (JSON: paths
   // seen inside the first objects).
   virtual std::vector<std::string> hint_names() const { return {}; }

@@ -112,6 +112,11 @@ class Hunter {
              std::vector<uint32_t>& matched, std::vector<FeedNote>* notes);
   // Starts a new input, whose columns are its own.
   void NewInput();
+  // From now on runs only the rules that run on inputs of `source`
+  // (RuleRunsOn); before the first call, every rule. Costs O(rules).
+  void UseSource(const LogSource& source);
+  // How many rules the last UseSource left out.
+  size_t not_run() const { return not_run_; }
   const RowFeeder& feeder() const { return feeder_; }
   // With profiling: the time spent deciding each rule.
   const std::vector<std::chrono::nanoseconds>& rule_time() const {
@@ -160,6 +165,8 @@ class Hunter {
   std::vector<FeedNote> pending_;
   std::vector<uint32_t> found_;
   uint32_t stamp_ = 0;
+  std::vector<char> runs_;  // per rule: it runs on this input's source
+  size_t not_run_ = 0;
 };
 
 // One rule alone over records: its own row, its filter and host checks.

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "query/ConditionLine.h"
+#include "records/RecordReader.h"
 
 namespace re2 {
 class RE2;
@@ -133,6 +134,23 @@ RuleLoad LoadRules(const std::vector<std::string>& paths,
 
 // The levels in order, lowest first; -1 for a word that is no level.
 int LevelRank(std::string_view level);
+
+// The log source of an input: what its reader says (an event log file is
+// Windows, a Zeek log Zeek), else what its columns (the first record's)
+// show: Channel, EventID or an Event.System path is Windows; journald's
+// __REALTIME_TIMESTAMP or _SYSTEMD_UNIT is Linux; CloudTrail's eventSource
+// with awsRegion is AWS. Anything else is not known.
+LogSource SourceOfInput(const LogSource& declared,
+                        const std::vector<std::string>& columns);
+
+// Whether a rule runs on an input of `source`. On an input of no known
+// product every rule runs. Otherwise a rule whose product is another is
+// not run, nor, when it names no product, one whose category or service
+// belongs to another product's logs (a Windows category on a Zeek log; a
+// category such as proxy or webserver, or a service Windows does not
+// have, on Windows events). A Zeek rule's service must be the log's
+// #path when both say. A rule that names no log source runs everywhere.
+bool RuleRunsOn(const RuleMeta& meta, const LogSource& source);
 
 }  // namespace eventquery::sigma
 
