@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 echo "== configuring the default build in build/default"
 cmake --preset default >/dev/null
-echo "== building evfilter (the first time about 10 minutes on 2 cores)"
+echo "== building evfilter (the first time 3 to 5 minutes on 2 cores)"
 cmake --build --preset default --target evfilter
 evfilter=build/default/evfilter/evfilter
 filter=examples/filters/failed-admin-logons.json

@@ -14,7 +14,7 @@ else
 fi
 echo "== configuring the $preset build in build/$preset"
 cmake --preset "$preset" >/dev/null
-echo "== building (the first time about 20 minutes on 2 cores, then only what changed)"
+echo "== building (the first time 5 to 20 minutes on 2 cores, by preset; then only what changed)"
 cmake --build --preset "$preset"
 echo "== running the tests (a few minutes)"
 ctest --preset "$preset"
