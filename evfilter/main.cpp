@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "HelpText.h"
 #include "HuntRun.h"
 #include "Output.h"
 #include "records/Stop.h"
@@ -29,40 +30,6 @@ void Version(std::size_t) {
   std::printf("evfilter %s\n", EVFILTER_VERSION);
   throw Exit{kMatched};  // main flushes, and says when that fails
 }
-
-constexpr char kFooter[] = R"(
-Conditions combine strictly left to right, as the filter module evaluates
-them: A OR B AND C means (A OR B) AND C. Use brackets to group.
-
-Expression syntax (--where):
-  Field OP value        OP: = == != <> < <= > >= LIKE CONTAINS IN (a period)
-  Field@Tag OP value    compare inside the extended tag @Tag@...~Tag~
-  Field:type OP value   type: numeric, text, date, time (else inferred)
-  `Any name` OP value   a field name that is not a bare word (`` for `)
-  a.b.0 OP value        JSON: a path into nested objects and arrays
-  NOT condition, ( ... ), AND, OR, AND NOT, OR NOT
-  values: bare, 'single' or "double" quoted; periods: TODAY, YESTERDAY,
-  LAST 30 DAYS, THIS MONTH, LAST MONTH
-  dates: m/d/yyyy or yyyy-mm-dd; times: h:mm[:ss] (24-hour) or with AM/PM
-  cells also: m/d/yyyy h:mm:ss AM/PM, ISO timestamps, epoch seconds,
-  milliseconds or microseconds (by magnitude)
-
-A typed condition on a value a record lacks, holds null or cannot be read
-as the condition's type is false (NOT still applies); text sees empty text.
-
-Examples:
-  evfilter match --where "EventID = 4625 AND User LIKE 'adm%'" events.csv
-  evfilter match --filter examples/filters/failed-admin-logons.json --count events.csv
-  evfilter show --where "(EventID = 4624 OR EventID = 4625) AND Received IN THIS MONTH"
-  evfilter intervals --where "EventID > 4600 AND EventID < 4700" EventID
-  evfilter match --where "`Event ID` >= 4624" export.csv
-  evfilter match --where "Event.System.EventID = 1" sysmon.jsonl.gz
-  evfilter hunt --rules sigma/rules/windows --min-level high *.evtx
-
-Exit status: 0 a record (hunt: a detection) was written, 1 none was, 2 an
-error (also output that cannot be written, a --log-dir log that lost
-records, a rule file that cannot be read); 130 or 143 stopped by SIGINT or
-SIGTERM, the records read until then written whole.)";
 
 // Descriptors 0 to 2 that are closed at start are taken by /dev/null, opened
 // the wrong way round so that using them fails as a closed one would: no
@@ -106,7 +73,7 @@ void StopOnSignals() {
 int Main(int argc, char** argv) {
   CLI::App app{"Filter event files (CSV, TSV, JSON, EVTX) with FilterModule.",
                "evfilter"};
-  app.footer(kFooter);
+  app.footer(std::string(kOverviewHelp) + kExitStatusHelp);
   app.require_subcommand(1, 1);
   app.add_flag_function("-V,--version", Version, "print the version and exit");
   FilterOptions fo;
@@ -130,6 +97,7 @@ int Main(int argc, char** argv) {
     sub->add_flag("--debug-log", fo.debug_log, "detailed module log");
   };
   CLI::App* match = app.add_subcommand("match", "write the rows that match");
+  match->footer(std::string(kExpressionHelp) + kExitStatusHelp);
   add_filter_options(match);
   match->add_option("inputs", mo.inputs,
                     "input files (CSV, TSV, JSON Lines, a JSON array or "
@@ -187,6 +155,7 @@ int Main(int argc, char** argv) {
                   "had it, missed it, or held an unreadable value");
   CLI::App* show =
       app.add_subcommand("show", "print the filter's text form and lines");
+  show->footer(std::string(kExpressionHelp) + kExitStatusHelp);
   add_filter_options(show);
   show->add_option("--rule", fo.rule_file,
                    "a Sigma rule file: print the lines it compiles to");
@@ -194,12 +163,14 @@ int Main(int argc, char** argv) {
   show->add_flag("--utc", utc, "fix relative periods in UTC, not local time");
   CLI::App* intervals = app.add_subcommand(
       "intervals", "print the interval set derived for a numeric field");
+  intervals->footer(std::string(kExpressionHelp) + kExitStatusHelp);
   add_filter_options(intervals);
   intervals->add_option("field", field, "the numeric field")->required();
   HuntOptions ho;
   std::string hunt_output = "jsonl";
   CLI::App* hunt =
       app.add_subcommand("hunt", "run Sigma detection rules over the inputs");
+  hunt->footer(std::string(kHuntHelp) + kExitStatusHelp);
   hunt->add_option("--rules", ho.rules,
                    "Sigma rule files or folders (.yml, .yaml, recursively)")
       ->required()

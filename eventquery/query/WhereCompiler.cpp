@@ -92,8 +92,20 @@ std::vector<Token> Tokenize(std::string_view s) {
   return tokens;
 }
 
-const char* const kPeriods[] = {"TODAY", "YESTERDAY", "LAST 30 DAYS",
-                                "THIS MONTH", "LAST MONTH"};
+// The module's named periods as expressions write them: its LAST 30 DAYS
+// runs from midnight and is spelled CALENDAR DAYS, since LAST n DAYS is a
+// window of n x 24 hours back from now for every n.
+const struct {
+  const char* written;
+  const char* period;
+} kPeriods[] = {{"TODAY", "TODAY"},
+                {"YESTERDAY", "YESTERDAY"},
+                {"LAST 30 CALENDAR DAYS", "LAST 30 DAYS"},
+                {"THIS MONTH", "THIS MONTH"},
+                {"LAST MONTH", "LAST MONTH"}};
+// The periods fixed when the expression is compiled, as written.
+const char* const kRelativePeriods[] = {"LAST n DAYS", "LAST n HOURS",
+                                        "LAST WEEK", "THIS WEEK"};
 const char* const kKeywords[] = {"AND",     "OR",       "NOT",
                                  "LIKE",    "CONTAINS", "IN",
                                  "MATCHES", "BETWEEN",  "SINCE"};
@@ -628,8 +640,9 @@ class Parser {
     return chain;
   }
 
-  // A period after IN: the module's five named periods as they are, the
-  // relative ones fixed to dates and times now.
+  // A period after IN: the module's five named periods (LAST 30 CALENDAR
+  // DAYS for its LAST 30 DAYS), the relative ones fixed to dates and times
+  // now.
   Node Period(const FieldRef& f, const Token& op) {
     const Token& first = Peek();
     if (f.type >= 0 && f.type != 2)
@@ -642,12 +655,25 @@ class Parser {
       return Leaf(Made(std::move(line), period, 2, at));
     };
     if (first.kind == Kind::kString) {
+      // Quoted, the module's own keywords; only its LAST 30 DAYS would
+      // read as two things.
+      if (common::EqualsNoCase(first.text, "LAST 30 DAYS"))
+        throw SyntaxError(first.column,
+                          "write LAST 30 DAYS for the 30 x 24 hours back from "
+                          "now, or LAST 30 CALENDAR DAYS for the module's "
+                          "period from midnight 30 days ago");
       Take();
       return named(first.text, first);
     }
-    for (const char* period : kPeriods) {
+    if (IsWord(Peek(), "LAST") && IsWord(Peek(2), "CALENDAR") &&
+        Peek(1).text != "30")
+      throw SyntaxError(Peek(1).column,
+                        "the module's calendar period is LAST 30 CALENDAR "
+                        "DAYS; for another number write LAST n DAYS (n x 24 "
+                        "hours back from now)");
+    for (const auto& [written, period] : kPeriods) {
       std::vector<std::string> words;
-      std::string_view rest(period);
+      std::string_view rest(written);
       while (!rest.empty()) {
         const size_t space = rest.find(' ');
         words.emplace_back(rest.substr(0, space));
@@ -714,11 +740,17 @@ class Parser {
           Leaf(Made(Operator(dated, ">="), date_of(monday), 2, first)), 0,
           Leaf(Made(Operator(dated, "<="), date_of(monday + 6), 2, first)));
     }
-    throw SyntaxError(first.kind == Kind::kEnd ? op.column : first.column,
-                      "expected a list or a period after IN: (a, b, ...), "
-                      "TODAY, YESTERDAY, LAST 30 DAYS, THIS MONTH, LAST "
-                      "MONTH, LAST n DAYS, LAST n HOURS, LAST WEEK or THIS "
-                      "WEEK");
+    std::string periods;
+    for (const auto& p : kPeriods) periods += std::string(p.written) + ", ";
+    for (const char* p : kRelativePeriods)
+      periods +=
+          std::string(p) +
+          (p == kRelativePeriods[std::size(kRelativePeriods) - 2] ? " or "
+                                                                  : ", ");
+    periods.resize(periods.size() - 2);
+    throw SyntaxError(
+        first.kind == Kind::kEnd ? op.column : first.column,
+        "expected a list or a period after IN: (a, b, ...), " + periods);
   }
 
   // A value that is meant as a number, date or time gives its field that
@@ -745,6 +777,13 @@ class Parser {
 };
 
 }  // namespace
+
+std::vector<std::string> ExpressionWords() {
+  std::vector<std::string> words(std::begin(kKeywords), std::end(kKeywords));
+  for (const auto& p : kPeriods) words.emplace_back(p.written);
+  for (const char* p : kRelativePeriods) words.emplace_back(p);
+  return words;
+}
 
 int32_t TypeFromName(std::string_view name) {
   const char* kNames[] = {"numeric", "text", "date", "time"};

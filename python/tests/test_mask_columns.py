@@ -48,7 +48,7 @@ OPERATORS = {
     "date": ["=", "<", ">", "IN"],
     "time": ["=", "<", ">", "!="],
 }
-PERIODS = ["TODAY", "'LAST 30 DAYS'", "'THIS MONTH'", "'LAST MONTH'"]
+PERIODS = ["TODAY", "LAST 30 CALENDAR DAYS", "'THIS MONTH'", "'LAST MONTH'"]
 
 
 def random_frame(rng, rows, shared=True):

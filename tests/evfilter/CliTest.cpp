@@ -167,6 +167,9 @@ TEST_F(EvfilterCliTest, HelpHasExamples) {
   Result r = Run("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Examples:"), std::string::npos);
+  EXPECT_NE(r.out.find("Exit status"), std::string::npos);
+  r = Run("match --help");
+  EXPECT_NE(r.out.find("Examples:"), std::string::npos);
   EXPECT_NE(r.out.find("strictly left to right"), std::string::npos);
 }
 

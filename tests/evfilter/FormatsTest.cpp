@@ -12,6 +12,7 @@
 
 #include "EventExports.h"
 #include "EvfilterRun.h"
+#include "query/WhereCompiler.h"
 
 namespace {
 
@@ -139,16 +140,13 @@ TEST_F(EvfilterFormatsTest, BrokenJsonArraysSayWhere) {
     long long written;  // the records before the break
   };
   const Broken broken[] = {
-      {"[{\"a\":1}\n{\"a\":1}]", ":2: '{' where ',' or ']' should follow",
-       1},
+      {"[{\"a\":1}\n{\"a\":1}]", ":2: '{' where ',' or ']' should follow", 1},
       {"[{\"a\":1},\n", ":2: the array never closes", 1},
       {"[{\"a\":1}] x", ":1: text after the array's closing ']'", 1},
-      {"[{\"a\":1},]", ":1: ']' where an array element should be",
-       1},
+      {"[{\"a\":1},]", ":1: ']' where an array element should be", 1},
       {"[{\"a\":1},\n{\"a\":\"1}]",
        ":2: an array element that starts here never ends", 1},
-      {"{\"a\":1}", ":1: not a JSON array: '{' where '[' should start it",
-       0},
+      {"{\"a\":1}", ":1: not a JSON array: '{' where '[' should start it", 0},
   };
   for (const auto& [text, said, written] : broken) {
     r = Run("match --count --input-format json --where \"a = 1\"", text);
@@ -568,6 +566,27 @@ TEST_F(EvfilterFormatsTest, ManPageAndCompletionKnowEveryOption) {
                 ("bash " + File("complete.sh", script) + " > " + out).c_str()),
             0);
   EXPECT_EQ(Read(out), "csv tsv jsonl json evtx\n");
+}
+
+// Every keyword and period of the expression language is in the help of
+// the commands that take --where and in the man page; hunt, which takes
+// none, does not repeat the grammar.
+TEST_F(EvfilterFormatsTest, HelpAndManPageKnowTheWholeLanguage) {
+  // roff writes "-" as "\-"; the words hold none.
+  const std::string man = Read(fs::path(EVFILTER_SOURCE_DIR) / "evfilter.1");
+  for (const char* command : {"match", "show", "intervals"}) {
+    const std::string help = Run(std::string(command) + " --help").out;
+    for (const std::string& word : eventquery::ExpressionWords()) {
+      EXPECT_TRUE(Has(help, word)) << command << " --help lacks " << word;
+      EXPECT_TRUE(Has(man, word)) << "the man page lacks " << word;
+    }
+  }
+  const Result hunt = Run("hunt --help");
+  EXPECT_FALSE(Has(hunt.out, "Expression syntax")) << hunt.out;
+  EXPECT_TRUE(Has(hunt.out, "Exit status")) << hunt.out;
+  // An example a shell runs as written: no backquotes inside double quotes.
+  const std::string help = Run("match --help").out;
+  EXPECT_FALSE(Has(help, "\"`")) << help;
 }
 
 TEST_F(EvfilterFormatsTest, IntervalsSayWhatTheSetMeans) {

@@ -26,7 +26,7 @@ TEST(WhereCompilerTest, ConditionsAndTypes) {
   EXPECT_EQ(Compile("User LIKE 'adm%'"), "0 User LIKE 'adm%' text 0 AND; ");
   EXPECT_EQ(Compile("d > 12/25/2010"), "0 d > '12/25/2010' date 0 AND; ");
   EXPECT_EQ(Compile("t < '9:30 PM'"), "0 t < '9:30:00 PM' time 0 AND; ");
-  EXPECT_EQ(Compile("r in last 30 days"),
+  EXPECT_EQ(Compile("r in last 30 calendar days"),
             "0 r PERIOD 'LAST 30 DAYS' date 0 AND; ");
   EXPECT_EQ(Compile("r IN 'this month'"),
             "0 r PERIOD 'this month' date 0 AND; ");
@@ -113,6 +113,10 @@ TEST(WhereCompilerTest, SyntaxErrorsPointAtTheColumn) {
             11u);
   EXPECT_EQ(ErrorColumn("Id BETWEEN 4625 AND 4625"), 0u);
   EXPECT_EQ(ErrorColumn("t BETWEEN 22:00 AND 6:00"), 0u);
+  // LAST 30 DAYS is one thing for every n: the module's calendar period
+  // has its own spelling, and quoted it would read as two things.
+  EXPECT_EQ(ErrorColumn("r IN 'LAST 30 DAYS'"), 6u);
+  EXPECT_EQ(ErrorColumn("r IN LAST 29 CALENDAR DAYS"), 11u);
 }
 
 }  // namespace

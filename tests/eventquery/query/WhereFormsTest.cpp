@@ -308,8 +308,15 @@ TEST(WhereFormsTest, RelativePeriodsAreFixedWhenCompiled) {
   EXPECT_EQ(Describe(CompileWhere("T IN THIS WEEK", options).lines),
             "1 T < '12/7/2026' date 0 AND NOT inverted; 0 T > '12/13/2026' "
             "date 1 AND NOT inverted; ");
-  // The module's own periods keep their meaning.
+  // LAST n DAYS is n x 24 hours back for every n, 30 too; the module's own
+  // calendar period is spelled CALENDAR DAYS.
   EXPECT_EQ(Describe(CompileWhere("T IN LAST 30 DAYS", options).lines),
+            "1 T > '11/10/2026' date 0 OR; 1 T = '11/10/2026' date 0 AND; 0 T "
+            "< '12:00:00 PM' time 2 AND NOT inverted; ");
+  EXPECT_EQ(Describe(CompileWhere("T IN LAST 29 DAYS", options).lines),
+            "1 T > '11/11/2026' date 0 OR; 1 T = '11/11/2026' date 0 AND; 0 T "
+            "< '12:00:00 PM' time 2 AND NOT inverted; ");
+  EXPECT_EQ(Describe(CompileWhere("T IN LAST 30 CALENDAR DAYS", options).lines),
             "0 T PERIOD 'LAST 30 DAYS' date 0 AND; ");
 }
 

@@ -13,11 +13,14 @@
 //               | [NOT] IN period | SINCE value
 //   value      := bare word | 'single quoted' | "double quoted"
 //                 (a quote inside is doubled)
-//   period     := TODAY | YESTERDAY | LAST 30 DAYS | THIS MONTH | LAST MONTH
-//                 (the module's own, decided as it defines them)
+//   period     := TODAY | YESTERDAY | LAST 30 CALENDAR DAYS | THIS MONTH
+//                 | LAST MONTH
+//                 (the module's own, decided as it defines them; LAST 30
+//                 CALENDAR DAYS is its LAST 30 DAYS)
 //               | LAST n DAYS | LAST n HOURS | LAST WEEK | THIS WEEK
-//                 (fixed to dates and times when the expression is
-//                 compiled; weeks run Monday to Sunday)
+//                 (n x 24 or n hours back from now for every n, fixed to
+//                 dates and times when the expression is compiled; weeks
+//                 run Monday to Sunday)
 //
 // The module compares with =, < and > only: "a >= 5" is built as the line
 // NOT a < 5, "a <= 5" as NOT a > 5, "a != 5" and "a <> 5" as NOT a = 5,
@@ -103,6 +106,11 @@ CompiledWhere CompileWhere(std::string_view expression,
                            const WhereOptions& options);
 std::vector<ConditionLine> CompileWhere(std::string_view expression,
                                         const TypeOverrides& types = {});
+
+// The language's keywords and its periods as they are written ("LIKE",
+// "LAST 30 CALENDAR DAYS", "LAST n DAYS"), for help texts and the tests
+// that hold them to it.
+std::vector<std::string> ExpressionWords();
 
 // The type code for a type name (numeric, text, date, time; any case), or -1.
 int32_t TypeFromName(std::string_view name);
