@@ -140,7 +140,14 @@ namespace {
 void PrintLines(const BuiltFilter& filter,
                 const std::vector<ConditionLine>& lines,
                 const std::vector<std::string>& decided_by) {
-  std::cout << filter.text_form() << "\n\n";
+  // What the filter does, each line's NOT included; then the module's own
+  // text form, which leaves a line's NOT out.
+  std::cout << eventquery::ExpressionText(lines) << "\n";
+  bool negated = false;
+  for (const ConditionLine& l : lines) negated = negated || l.negate;
+  std::cout << "module's text form: " << filter.text_form()
+            << (negated ? "  (it does not show the NOT of a line)" : "")
+            << "\n\n";
   std::cout << "  #  open  field                 operator   value              "
                "   type     "
                "not  close  link\n";

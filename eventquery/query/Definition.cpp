@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "query/ValueForms.h"
 
@@ -189,6 +190,60 @@ std::string TypeName(int32_t type) {
 std::string LinkName(int32_t link) {
   static const char* kNames[] = {"AND", "OR", "AND NOT", "OR NOT"};
   return link >= 0 && link <= 3 ? kNames[link] : std::to_string(link);
+}
+
+namespace {
+
+// A field as an expression names it: bare, or backquoted.
+std::string FieldText(const std::string& name) {
+  bool bare = !name.empty();
+  for (const char c : name)
+    bare = bare && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' ||
+                    c == '.' || c == '-' || c == '$' ||
+                    static_cast<unsigned char>(c) >= 0x80);
+  if (bare) return name;
+  std::string out = "`";
+  for (const char c : name) out += c == '`' ? "``" : std::string(1, c);
+  return out + "`";
+}
+
+std::string Quoted(const std::string& value) {
+  std::string out = "'";
+  for (const char c : value) out += c == '\'' ? "''" : std::string(1, c);
+  return out + "'";
+}
+
+std::string ConditionText(const ConditionLine& line) {
+  std::string out = line.negate != line.inverted ? "NOT " : "";
+  out += FieldText(common::ToUtf8(line.field));
+  if (line.has_tag) out += "@" + common::ToUtf8(line.tag);
+  const std::string value = common::ToUtf8(line.value);
+  if (line.op == 5) {
+    const bool calendar = common::EqualsNoCase(value, "LAST 30 DAYS");
+    return out + " IN " + (calendar ? "LAST 30 CALENDAR DAYS" : value);
+  }
+  std::string op = line.op >= 0 && line.op <= 4
+                       ? WrittenOperator(line)
+                       : "<operator " + std::to_string(line.op) + ">";
+  for (char& c : op) c = static_cast<char>(std::toupper(c));
+  return out + " " + op + " " + (line.type == 0 ? value : Quoted(value));
+}
+
+}  // namespace
+
+std::string ExpressionText(const std::vector<ConditionLine>& lines) {
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const ConditionLine& line = lines[i];
+    out.append(static_cast<size_t>(std::max(line.open, 0)), '(');
+    out += ConditionText(line);
+    out.append(static_cast<size_t>(std::max(line.close, 0)), ')');
+    if (i + 1 < lines.size())
+      out += line.link >= 0 && line.link <= 3
+                 ? " " + LinkName(line.link) + " "
+                 : " <link " + std::to_string(line.link) + "> ";
+  }
+  return out;
 }
 
 std::string DefinitionToJson(const std::vector<ConditionLine>& lines) {

@@ -125,14 +125,42 @@ TEST_F(EvfilterCliTest, ShowAndIntervals) {
   Result r = Run(
       "show --where \"(EventID = 4624 OR EventID = 4625) AND NOT User = BOB\"");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(
-      r.out.substr(0, r.out.find('\n')),
-      "( ( EventID = 4624 ) OR ( EventID = 4625 ) ) AND NOT ( User = bob )");
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            "(EventID = 4624 OR EventID = 4625) AND NOT User = 'BOB'");
+  EXPECT_NE(r.out.find("\nmodule's text form: ( ( EventID = 4624 ) OR ( "
+                       "EventID = 4625 ) ) AND NOT ( User = bob )\n"),
+            std::string::npos)
+      << r.out;
   r = Run("show --json --where \"A = 1 OR B@T LIKE x%\"");
   EXPECT_NE(r.out.find("\"tag\": \"T\""), std::string::npos);
   const std::string saved = File("saved.json", r.out);
   r = Run("show --filter " + saved);
-  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "( A = 1 ) OR ( B LIKE 'x%' )");
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "A = 1 OR B@T LIKE 'x%'");
+  // The line a user reads says what the filter does: each line's NOT and
+  // the operators as written, which the module's text form leaves out.
+  const struct {
+    const char* where;
+    const char* text;
+  } kSaid[] = {
+      {"EventID != 4624", "EventID != 4624"},
+      {"NOT (A = 1 OR B = 2)", "(NOT A = 1 AND NOT B = 2)"},
+      {"NOT A >= 5", "NOT A >= 5"},
+      {"`Event ID` <= 5 AND User NOT LIKE 'adm*'",
+       "`Event ID` <= 5 AND NOT User LIKE 'adm*'"},
+      {"T IN LAST 30 CALENDAR DAYS OR d = 2026-12-08",
+       "T IN LAST 30 CALENDAR DAYS OR d = '12/8/2026'"},
+      {"u MATCHES 'a''b'", "u MATCHES 'a''b'"},
+  };
+  for (const auto& [where, text] : kSaid) {
+    std::string quoted = "'";  // for the shell, backquotes and all
+    for (const char* c = where; *c != '\0'; ++c)
+      quoted += *c == '\'' ? std::string("'\\''") : std::string(1, *c);
+    r = Run("show --where " + quoted + "'");
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), text) << where;
+  }
+  r = Run("show --where \"EventID != 4624\"");
+  EXPECT_NE(r.out.find("(it does not show the NOT of a line)"),
+            std::string::npos);
   r =
       Run("intervals --where \"EventID > 4600 AND EventID < 4700 AND NOT "
           "EventID = 4624\" "

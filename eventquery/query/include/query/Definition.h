@@ -38,6 +38,14 @@ std::vector<ConditionLine> ParseDefinition(std::string_view json);
 // The definition as JSON text (names where a code has one).
 std::string DefinitionToJson(const std::vector<ConditionLine>& lines);
 
+// The lines as an expression a person reads, saying what the filter does:
+// each condition with its operator as written (>=, !=, MATCHES) and its
+// NOT, the lines' brackets and links: (Id = 4624 OR NOT User = 'bob') AND
+// T >= '12/1/2026'. Text, date and time values are quoted, numbers bare; a
+// field that is no bare word is backquoted; the module's period LAST 30
+// DAYS is LAST 30 CALENDAR DAYS, as expressions write it.
+std::string ExpressionText(const std::vector<ConditionLine>& lines);
+
 // Names of codes, for tables and JSON; the number for other codes.
 std::string OperatorName(int32_t op);
 std::string TypeName(int32_t type);
