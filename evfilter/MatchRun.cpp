@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -75,6 +76,9 @@ class Run {
                    ReadInput(input);
                    return !done_;
                  });
+    // Which fields the inputs lacked is known only once all were read; a
+    // run stopped early (a signal, --limit) left inputs unread.
+    if (!done_ && eventquery::StopSignal() == 0) SayMissing();
     // A count is printed only when it was made: after a failed input or a
     // stop it would pass for the answer (n=$(evfilter ... --count)).
     if (options_.count && !reporter_.failed() && eventquery::StopSignal() == 0)
@@ -139,6 +143,11 @@ class Run {
     // field, so JSON is checked at the end of the input.
     const bool header = form != Format::kJsonLines;
     if (header) ReportMissing(*reader, false);
+    // A lone CSV or TSV input names every column in its header: a field it
+    // lacks is no field of the run's, known before any record is written.
+    if (header && options_.inputs.size() == 1 && !options_.allow_missing &&
+        SayMissing())
+      return;
     const uint64_t before = records_;
     settled_ = 0;
     read_error_.clear();
@@ -278,29 +287,74 @@ class Run {
       reporter_.Note(name_ + ": " + notes[noted_]);
   }
 
+  // Notes which of the named fields this input lacks (--strict: stops at
+  // the first). Said once for the run, by SayMissing.
   void ReportMissing(const RecordReader& reader, bool at_end) {
-    for (const auto& [field, closest] : eventquery::MissingNames(
-             named_, reader.columns(), reader.hint_names())) {
-      std::string message =
-          name_ + ": no " +
-          std::string(at_end ? "record has a field" : "column") + " '" + field +
-          "'";
-      if (!closest.empty()) message += " (closest: '" + closest + "')";
+    const auto missing =
+        eventquery::MissingNames(named_, reader.columns(), reader.hint_names());
+    for (const std::string& field : named_) {
+      Presence& p = presence_[field];
+      const auto lacked =
+          std::find_if(missing.begin(), missing.end(),
+                       [&field](const auto& m) { return m.first == field; });
+      if (lacked == missing.end()) {
+        p.seen = true;
+        continue;
+      }
       if (options_.strict) {
+        std::string message =
+            name_ + ": no " +
+            std::string(at_end ? "record has a field" : "column") + " '" +
+            field + "'";
+        if (!lacked->second.empty())
+          message += " (closest: '" + lacked->second + "')";
         reporter_.Note(message);
         throw FatalError(message);
       }
-      if (std::find(missing_.begin(), missing_.end(), message) ==
-          missing_.end()) {
-        missing_.push_back(message);
-        const bool filtered =
-            std::find(named_.begin(), named_.end(), field) <
-            named_.begin() + static_cast<std::ptrdiff_t>(filter_named_);
-        reporter_.Note(message + (at_end || !filtered
-                                      ? ""
-                                      : "; typed conditions on it are false"));
+      if (p.inputs_lacking++ == 0) {
+        p.first_lacking = name_;
+        p.closest = lacked->second;
       }
     }
+    ++inputs_checked_;
+  }
+
+  // Says the fields inputs lacked, once each: one that no input had is an
+  // error (status 2) unless --allow-missing, which a typo (MachinName for
+  // MachineName) would otherwise pass for; one that only some lacked is
+  // a note. True when a field was missing from every input.
+  bool SayMissing() {
+    bool none_had = false;
+    for (size_t i = 0; i < named_.size(); ++i) {
+      Presence& p = presence_[named_[i]];
+      if (p.inputs_lacking == 0 || p.said) continue;
+      p.said = true;
+      const bool typed = i < filter_named_;
+      const std::string seen_as =
+          typed ? "its conditions saw a missing value (false for a typed "
+                  "condition, empty text for a text condition)"
+                : "its cells were left empty";
+      if (p.seen) {
+        reporter_.Note("field '" + named_[i] + "' is missing from " +
+                       std::to_string(p.inputs_lacking) + " of " +
+                       std::to_string(inputs_checked_) + " input(s) (first: " +
+                       p.first_lacking + "); there " + seen_as);
+        continue;
+      }
+      none_had = true;
+      std::string message =
+          (inputs_checked_ == 1 ? p.first_lacking + ": no field '"
+                                : "no input has a field '") +
+          named_[i] + "'";
+      if (!p.closest.empty()) message += " (closest: '" + p.closest + "')";
+      if (options_.allow_missing)
+        reporter_.Note(message + "; " + seen_as);
+      else
+        reporter_.Failure(message +
+                          "; give --allow-missing when the field is meant to "
+                          "be missing");
+    }
+    return none_had && !options_.allow_missing;
   }
 
   void ReadSerial(RecordReader& reader, const Input& input) {
@@ -464,7 +518,14 @@ class Run {
   uint64_t settled_ = 0;  // records of this input settled
   Source source_;
   std::string name_;
-  std::vector<std::string> missing_;
+  // Per named field: whether an input had it, which lacked it.
+  struct Presence {
+    bool seen = false, said = false;
+    size_t inputs_lacking = 0;
+    std::string first_lacking, closest;
+  };
+  std::map<std::string, Presence> presence_;
+  size_t inputs_checked_ = 0;
   std::string read_error_;
   size_t noted_ = 0;  // of the input's notes
   std::vector<std::string> text_order_noted_;

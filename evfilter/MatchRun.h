@@ -34,6 +34,8 @@ struct MatchOptions {
   bool count = false;
   bool invert = false;
   bool strict = false;
+  // A field that no input has is a note, not an error (status 2).
+  bool allow_missing = false;
   std::optional<eventquery::Format> input_format;
   std::optional<eventquery::Format> output_format;
   eventquery::Encoding encoding = eventquery::Encoding::kUtf8;

@@ -19,6 +19,41 @@ bool EqualsWithoutSpaces(std::string_view column, std::string_view name) {
   return i == name.size();
 }
 
+// The name to suggest for `name`: a path whose last step is the name
+// (Event.System.EventID for EventID), else the nearest by edit distance,
+// leaving out columns that only hold objects the paths reach into (Event).
+std::string Closest(const std::string& name,
+                    const std::vector<std::string>& columns,
+                    const std::vector<std::string>& hints) {
+  for (const auto* list : {&hints, &columns})
+    for (const std::string& c : *list) {
+      const size_t dot = c.rfind('.');
+      if (dot != std::string::npos &&
+          common::EqualsNoCase(std::string_view(c).substr(dot + 1), name))
+        return c;
+    }
+  auto container = [&hints](const std::string& column) {
+    for (const std::string& h : hints)
+      if (h.size() > column.size() && h[column.size()] == '.' &&
+          common::EqualsNoCase(std::string_view(h).substr(0, column.size()),
+                               column))
+        return true;
+    return false;
+  };
+  std::string closest;
+  size_t best = SIZE_MAX;
+  for (const auto* list : {&columns, &hints})
+    for (const std::string& c : *list) {
+      if (list == &columns && container(c)) continue;
+      const size_t d = common::EditDistance(name, c);
+      if (d < best) {
+        best = d;
+        closest = c;
+      }
+    }
+  return closest;
+}
+
 }  // namespace
 
 int64_t FindColumn(const std::vector<std::string>& columns,
@@ -43,17 +78,7 @@ std::vector<std::pair<std::string, std::string>> MissingNames(
     for (const std::string& c : columns)
       found = found || common::EqualsNoCase(c, name);
     if (found) continue;
-    std::string closest;
-    size_t best = SIZE_MAX;
-    for (const auto* list : {&columns, &hints})
-      for (const std::string& c : *list) {
-        const size_t d = common::EditDistance(name, c);
-        if (d < best) {
-          best = d;
-          closest = c;
-        }
-      }
-    missing.emplace_back(name, closest);
+    missing.emplace_back(name, Closest(name, columns, hints));
   }
   return missing;
 }

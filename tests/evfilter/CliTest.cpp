@@ -53,13 +53,39 @@ TEST_F(EvfilterCliTest, UnreadableCellsAreReportedAndFalse) {
 
 TEST_F(EvfilterCliTest, UnknownFieldsAreNamedWithTheClosest) {
   const std::string csv = File("e.csv", kCsv);
-  Result r = Run("match --where \"Usr = bob\" " + csv);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no column 'Usr' (closest: 'User')"), std::string::npos);
+  // A typo under NOT would match every record with status 0: a field no
+  // input has ends the run with status 2, before any record is written.
+  Result r = Run("match --where \"NOT (Usr LIKE 'b*')\" " + csv);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("e.csv: no field 'Usr' (closest: 'User'); give "
+                       "--allow-missing"),
+            std::string::npos)
+      << r.err;
   r = Run("match --strict --where \"Usr = bob\" " + csv);
   EXPECT_EQ(r.status, 2);
+  r = Run("match --allow-missing --where \"Usr = bob\" " + csv);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no field 'Usr' (closest: 'User'); its conditions saw "
+                       "a missing value"),
+            std::string::npos)
+      << r.err;
   r = Run("match --where \"user = bob\" " + csv);  // case does not matter
   EXPECT_EQ(r.status, 0);
+  // Over several inputs: known only at the end, and one line for a field
+  // some lack.
+  const std::string other = File("o.jsonl", "{\"Host\": \"a\"}\n");
+  r = Run("match --where \"Usr = bob\" " + csv + " " + other + " " + csv);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no input has a field 'Usr'"), std::string::npos)
+      << r.err;
+  r = Run("match --where \"User = bob\" " + csv + " " + other + " " + other);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("field 'User' is missing from 2 of 3 input(s) (first: " +
+                       other + ")"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("o.jsonl: no"), std::string::npos) << r.err;
 }
 
 TEST_F(EvfilterCliTest, JsonLinesAndStandardInput) {
@@ -75,8 +101,10 @@ TEST_F(EvfilterCliTest, JsonLinesAndStandardInput) {
       jsonl);
   EXPECT_EQ(r.out, "EventID,User,Extra\n4624,bob,\"{\"\"a\"\":[1,2]}\"\n");
   r = Run("match --where \"Missing = 1\" --input-format jsonl", jsonl);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no record has a field 'Missing'"), std::string::npos);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("(standard input): no field 'Missing'"),
+            std::string::npos)
+      << r.err;
   r = Run("match --where \"EventID = 1\" --input-format jsonl",
           "{\"EventID\": 1}\n[1]\n");
   EXPECT_EQ(r.status, 0);

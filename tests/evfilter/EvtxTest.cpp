@@ -59,8 +59,8 @@ TEST_F(EvfilterEvtxTest, AnalystQueryAndOutputFormats) {
   EXPECT_EQ(r.out, "12\n");
   // A path no record has is named, as any missing field is.
   r = Run("match --count --where \"Event.EventData.TargetUser = x\" " + log);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no record has a field 'Event.EventData.TargetUser' "
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no field 'Event.EventData.TargetUser' "
                        "(closest: 'Event.EventData.TargetUserName')"),
             std::string::npos)
       << r.err;

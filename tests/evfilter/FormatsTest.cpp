@@ -54,12 +54,19 @@ TEST_F(EvfilterFormatsTest, NestedJsonIsReachedByDottedPaths) {
   EXPECT_EQ(r.out, exports::SysmonObject(4) + "\n");
   // A path that is not there: the closest full path is suggested.
   r = Run("match --where \"Event.System.EventId2 = 1\" " + file);
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(Has(r.err,
-                  "no record has a field 'Event.System.EventId2' "
+                  "no field 'Event.System.EventId2' "
                   "(closest: 'Event.System.EventID')"))
       << r.err;
-  r = Run("match --count --where \"Tags.5 = x OR Tags.x = y\" " + file);
+  // A short name: the full path that ends in it, not the object above it.
+  r = Run("match --where \"EventID = 1\" " + file);
+  EXPECT_TRUE(
+      Has(r.err, "no field 'EventID' (closest: 'Event.System.EventID')"))
+      << r.err;
+  r = Run(
+      "match --allow-missing --count --where \"Tags.5 = x OR Tags.x = y\" " +
+      file);
   EXPECT_EQ(r.out, "0\n");
 }
 
@@ -92,7 +99,8 @@ TEST_F(EvfilterFormatsTest, JsonArraysAreReadElementByElement) {
   r = Run("match --count --input-format json --where \"a = 1\"",
           "[{\"a\":1},{\"a\":2},{\"a\":1}]");
   EXPECT_EQ(r.out, "2\n");
-  r = Run("match --count --where \"a = 1\" " + File("e.json", "[]"));
+  r = Run("match --allow-missing --count --where \"a = 1\" " +
+          File("e.json", "[]"));
   EXPECT_EQ(r.out, "0\n");
   EXPECT_EQ(r.status, 1);
 }
@@ -426,7 +434,7 @@ TEST_F(EvfilterFormatsTest, GzipInputsOfEveryShape) {
     const std::string plain = File("plain", text);
     const std::string gz = File(name, exports::Gzip(text));
     // Every record, as the plain file gives them.
-    const std::string where = "--where \"NOT x = 1\"";
+    const std::string where = "--allow-missing --where \"NOT x = 1\"";
     const Result want = Run("match " + where + " " + plain);
     const std::string format =
         name.find(".tsv") != std::string::npos ? " --input-format tsv" : "";
