@@ -81,8 +81,9 @@ class Hunt {
     per_rule_.assign(set_->rules().size(), 0);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
-    ForEachInput(options_.inputs, options_.input_format, options_.encoding,
-                 reporter_, [this](Input& input) { ReadInput(input); });
+    ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
+                 options_.encoding, reporter_,
+                 [this](Input& input) { ReadInput(input); });
     const std::string output_error = FlushStandardOutput();
     if (!output_error.empty())
       reporter_.Failure("standard output: " + output_error);

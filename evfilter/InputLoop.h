@@ -19,6 +19,17 @@
 
 namespace evfilter {
 
+// The inputs `paths` name, folders read recursively (ExpandFolders), with
+// the folders' other files said; standard input when there are none.
+inline std::vector<std::string> InputPaths(
+    const std::vector<std::string>& paths, Reporter& reporter) {
+  if (paths.empty()) return {"-"};
+  std::vector<std::string> notes;
+  std::vector<std::string> expanded = eventquery::ExpandFolders(paths, &notes);
+  for (const std::string& note : notes) reporter.Note(note);
+  return expanded;
+}
+
 // Calls read(input) for each of `paths` (standard input when there are
 // none) that opens, until a read that returns bool returns false. Like grep, an
 // input that cannot be opened is reported and the others are read. A stop ends

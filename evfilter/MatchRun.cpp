@@ -71,8 +71,9 @@ class Run {
   }
 
   int Go() {
-    ForEachInput(options_.inputs, options_.input_format, options_.encoding,
-                 reporter_, [this](Input& input) {
+    inputs_ = InputPaths(options_.inputs, reporter_);
+    ForEachInput(inputs_, options_.input_format, options_.encoding, reporter_,
+                 [this](Input& input) {
                    ReadInput(input);
                    return !done_;
                  });
@@ -121,11 +122,13 @@ class Run {
     reader->WantFields(wanted_);
     reader->UseThreads(options_.jobs);
     const Format form = eventquery::OutputFormatOf(input.format());
-    if (!writer_)
+    if (!writer_) {
       writer_.emplace(options_.output_format.value_or(form),
                       reporter_.progress(), options_.fields);
+      if (options_.with_input) writer_->WithInput();
+    }
     if (!group_format_) group_format_ = options_.output_format.value_or(form);
-    writer_->NewInput();
+    writer_->NewInput(input.name());
     clashes_->Reset();
     clashes_noted_ = 0;
     if (groups_) groups_->NewInput();
@@ -135,6 +138,13 @@ class Run {
     NoteInput(*reader);
     source_ = Source{form, &reader->columns(), reader->header_raw(),
                      reader->header_terminator()};
+    if (!options_.count && !groups_ && !writer_->CanName(source_)) {
+      reporter_.Failure(input.name() +
+                        ": --with-input: a Zeek log written as one has no "
+                        "place for the input's name; add --output-format csv "
+                        "or jsonl");
+      return;
+    }
     if (const std::string renamed =
             eventquery::RenamedColumns(name_, reader->header_notes());
         !renamed.empty())
@@ -145,7 +155,7 @@ class Run {
     if (header) ReportMissing(*reader, false);
     // A lone CSV or TSV input names every column in its header: a field it
     // lacks is no field of the run's, known before any record is written.
-    if (header && options_.inputs.size() == 1 && !options_.allow_missing &&
+    if (header && inputs_.size() == 1 && !options_.allow_missing &&
         SayMissing())
       return;
     const uint64_t before = records_;
@@ -525,6 +535,7 @@ class Run {
     std::string first_lacking, closest;
   };
   std::map<std::string, Presence> presence_;
+  std::vector<std::string> inputs_;  // the paths, folders read
   size_t inputs_checked_ = 0;
   std::string read_error_;
   size_t noted_ = 0;  // of the input's notes

@@ -36,6 +36,8 @@ struct MatchOptions {
   bool strict = false;
   // A field that no input has is a note, not an error (status 2).
   bool allow_missing = false;
+  // Every record written says which input it came from (Output.h).
+  bool with_input = false;
   std::optional<eventquery::Format> input_format;
   std::optional<eventquery::Format> output_format;
   eventquery::Encoding encoding = eventquery::Encoding::kUtf8;

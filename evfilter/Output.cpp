@@ -44,8 +44,28 @@ Writer::Writer(Format format, Progress& progress,
   json_.emplace(fields_);
 }
 
-void Writer::NewInput() {
+void Writer::NewInput(const std::string& name) {
   if (picked_) picked_->Reset();
+  input_ = name;
+}
+
+void Writer::StartRow(bool cells_follow) {
+  if (!with_input_) return;
+  out_ += Field(input_);
+  if (cells_follow) out_.push_back(Separator());
+}
+
+void Writer::NameInObject(size_t start) {
+  if (!with_input_) return;
+  const size_t brace = out_.find('{', start);
+  if (brace == std::string::npos) return;
+  std::string key = "\"input\":";
+  eventquery::AppendJsonString(key, input_);
+  size_t next = brace + 1;
+  while (next < out_.size() && (out_[next] == ' ' || out_[next] == '\t'))
+    ++next;
+  if (next < out_.size() && out_[next] != '}') key.push_back(',');
+  out_.insert(brace + 1, key);
 }
 
 void Writer::Pick(const Record& record, const Source& source) {
@@ -76,6 +96,7 @@ void Writer::Pick(const Record& record, const Source& source) {
     return PickZeek(record, source);
   Header(fields_, {}, {});
   const size_t start = out_.size();
+  StartRow(!fields_.empty());
   for (size_t i = 0; i < fields_.size(); ++i) {
     if (i > 0) out_.push_back(Separator());
     if (const auto cell = picked_->Cell(record, columns, i))
@@ -142,6 +163,10 @@ void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
   any_header_ = true;
   header_ = names;
   header_raw_.assign(raw);
+  if (with_input_) {
+    out_ += Field("input");
+    if (!names.empty() || !raw.empty()) out_.push_back(Separator());
+  }
   if (!raw.empty() || names.empty()) {
     out_.append(raw);
     out_.append(terminator.empty() ? "\n" : terminator);
@@ -159,6 +184,10 @@ std::string Writer::Field(std::string_view text) const {
                                  : eventquery::CsvField(text);
 }
 
+bool Writer::CanName(const Source& source) const {
+  return !with_input_ || format_ != Format::kTsv || !TabSeparatedZeek(source);
+}
+
 void Writer::Write(const Record& record, const Source& source) {
   out_.clear();
   const std::vector<std::string>& columns = *source.columns;
@@ -170,6 +199,7 @@ void Writer::Write(const Record& record, const Source& source) {
     if (format_ != Format::kJsonLines)
       Header(columns, source.header_raw, source.header_terminator,
              TabSeparatedZeek(source));
+    if (format_ != Format::kJsonLines) StartRow(true);
     out_.append(record.raw);
     out_.append(record.terminator.empty() ? "\n" : record.terminator);
   } else if (format_ == Format::kJsonLines) {  // from CSV or TSV
@@ -189,6 +219,7 @@ void Writer::Write(const Record& record, const Source& source) {
     for (uint32_t k : record.keys) names_.push_back(columns[k]);
     Header(names_, {}, {});
     const size_t start = out_.size();
+    StartRow(!record.keys.empty());
     for (size_t i = 0; i < record.keys.size(); ++i) {
       if (i > 0) out_.push_back(Separator());
       const uint32_t k = record.keys[i];
@@ -199,12 +230,15 @@ void Writer::Write(const Record& record, const Source& source) {
   } else {  // between CSV and TSV
     Header(columns, {}, {});
     const size_t start = out_.size();
+    StartRow(!record.cells.empty());
     for (size_t c = 0; c < record.cells.size(); ++c) {
       if (c > 0) out_.push_back(Separator());
       if (record.cells[c]) out_ += Field(*record.cells[c]);
     }
     EndRow(start);
   }
+  // JSON Lines hold one record and no header: its object is all of out_.
+  if (format_ == Format::kJsonLines) NameInObject(0);
   progress_.Clear();
   if (std::fwrite(out_.data(), 1, out_.size(), stdout) != out_.size()) {
     // Records that cannot be written must not pass for written.

@@ -9,6 +9,10 @@
 // as a string under its column's name; CSV and TSV output from JSON writes
 // the object's own keys. Records of a JSON array come as JSON Lines.
 //
+// With the input's name (--with-input, as grep -H) every record says which
+// input it came from: a first column "input" in CSV and TSV, a first key
+// "input" in JSON. A Zeek log kept as one has no place for it.
+//
 // With chosen fields (--fields) only those are written, in their order,
 // under one header: CSV and TSV cells are empty where a record lacks a
 // field, JSON values null (JSON records keep their values' types). A Zeek
@@ -48,8 +52,14 @@ class Writer {
          std::vector<std::string> fields = {});
 
   void Write(const eventquery::Record& record, const Source& source);
-  // The next records come from another input, with columns of its own.
-  void NewInput();
+  // False when records of `source` cannot carry the input's name that is
+  // wanted: a Zeek log kept as one.
+  bool CanName(const Source& source) const;
+  // The next records come from another input, with columns of its own;
+  // `name` is written with each when the input's name is wanted.
+  void NewInput(const std::string& name = "");
+  // Writes each record's input name from now on.
+  void WithInput() { with_input_ = true; }
   // Sees the columns of a record that is not written, so that the chosen
   // fields find their columns where the filter's do.
   void Track(const std::vector<std::string>& columns) {
@@ -72,6 +82,11 @@ class Writer {
   void EndRow(size_t start);
   // A cell quoted or escaped for the output format.
   std::string Field(std::string_view text) const;
+  // The input's name as the first cell of a row, when wanted, with a
+  // separator when `cells_follow`.
+  void StartRow(bool cells_follow);
+  // The input's name as the first key of the JSON object at `start`.
+  void NameInObject(size_t start);
 
   eventquery::Format format_;
   Progress& progress_;
@@ -85,6 +100,8 @@ class Writer {
   std::optional<eventquery::JsonFieldPicker> json_;
   std::vector<const std::string*> from_;     // reused
   std::string zeek_source_, zeek_preamble_;  // the last Zeek log's, cut
+  bool with_input_ = false;
+  std::string input_;  // the current input's name
 };
 
 // Flushes standard output: "" when all that was printed is written, else

@@ -150,6 +150,9 @@ int Main(int argc, char** argv) {
                    "the most distinct values --count-by keeps before it fails "
                    "(default 1000000)")
       ->check(at_least_one);
+  match->add_flag("-H,--with-input", mo.with_input,
+                  "write with each record the input it came from: a first "
+                  "column (CSV, TSV) or key (JSON) named input");
   match->add_flag("--allow-missing", mo.allow_missing,
                   "a field that no input has is a note, not an error: its "
                   "conditions see a missing value");

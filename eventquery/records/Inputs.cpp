@@ -327,6 +327,17 @@ std::optional<Format> FormatOfName(std::string path) {
   return std::nullopt;
 }
 
+// True for a name a folder's event file has.
+bool IsEventFileName(std::string path) {
+  if (FormatOfName(path)) return true;
+  std::string ext = Lower(std::filesystem::path(path).extension().string());
+  if (ext == ".gz") {
+    path.resize(path.size() - 3);
+    ext = Lower(std::filesystem::path(path).extension().string());
+  }
+  return ext == ".json" || ext == ".log";
+}
+
 Format FormatOfText(std::string_view text) {
   size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t' ||
@@ -501,6 +512,46 @@ void Input::Open(const std::string& path, std::optional<Format> format,
 
 Input::~Input() {
   if (file_ != nullptr) std::fclose(file_);
+}
+
+std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
+                                       std::vector<std::string>* notes) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> out;
+  for (const std::string& path : paths) {
+    std::error_code error;
+    if (path == "-" || !fs::is_directory(path, error)) {
+      out.push_back(path);
+      continue;
+    }
+    std::vector<std::string> files;
+    size_t skipped = 0;
+    std::string first_skipped;
+    fs::recursive_directory_iterator it(path, error), end;
+    for (; !error && it != end; it.increment(error)) {
+      if (!it->is_regular_file(error)) continue;
+      const std::string file = it->path().string();
+      if (IsEventFileName(file)) {
+        files.push_back(file);
+      } else if (skipped++ == 0) {
+        first_skipped = file;
+      }
+    }
+    if (error) {
+      out.push_back(path);  // opening it says why it cannot be read
+      continue;
+    }
+    std::sort(files.begin(), files.end());
+    out.insert(out.end(), files.begin(), files.end());
+    if (skipped > 0 && notes != nullptr)
+      notes->push_back(path + ": " + std::to_string(skipped) +
+                       " file(s) not read, their names are no event file's "
+                       "(first: " +
+                       first_skipped + ")");
+    if (files.empty() && notes != nullptr)
+      notes->push_back(path + ": the folder holds no event file");
+  }
+  return out;
 }
 
 }  // namespace eventquery

@@ -32,7 +32,7 @@ _evfilter() {
     "") COMPREPLY=($(compgen -W "match show intervals hunt --version -V --help" -- "$cur")) ;;
     match)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --allow-missing --input-format --encoding --output-format --utc -j --jobs --fields --limit --count-by --max-groups --stats" -- "$cur"))
+        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --allow-missing -H --with-input --input-format --encoding --output-format --utc -j --jobs --fields --limit --count-by --max-groups --stats" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;

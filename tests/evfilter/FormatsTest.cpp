@@ -405,6 +405,14 @@ TEST_F(EvfilterFormatsTest, ConcatenatedZeekLogsKeepTheirFields) {
   EXPECT_EQ(r.Written(), 1);
   EXPECT_TRUE(Has(r.err, "mixed.log: line 15: a Zeek log of other fields"))
       << r.err;
+  // A Zeek log kept as one has no column for the input's name.
+  const std::string two = dir_ / "two.log";
+  r = Run("match -H --where \"id.resp_p > 0\" " + two);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "--with-input: a Zeek log written as one")) << r.err;
+  r = Run("match -H --output-format csv --where \"id.resp_p > 0\" " + two);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "input,ts,uid,id.resp_p\n" + two + ",")) << r.out;
 }
 
 // A log without #types whose preamble ends at a blank line: the records

@@ -423,13 +423,33 @@ TEST_F(EvfilterTruthTest, CsvOutputStartsANewHeaderWhenColumnsChange) {
 TEST_F(EvfilterTruthTest, EveryInputIsReadOrItsFailureSaid) {
   const std::string good = File("good.csv", IdCsv(3));
   const std::string missing = (dir_ / "missing.csv").string();
-  Result r = Run("match --count --where \"Id > 1\" " + missing + " " + good +
-                 " " + dir_.string());
+  Result r = Run("match --count --where \"Id > 1\" " + missing + " " + good);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");  // a count of some inputs only is no answer
   EXPECT_EQ(r.Written(), 2);
   EXPECT_TRUE(Has(r.err, missing + ": No such file or directory")) << r.err;
-  EXPECT_TRUE(Has(r.err, dir_.string() + ": is a directory")) << r.err;
+  // A folder is read for its event files, at any depth and in the order of
+  // their paths; its other files are counted, and each record can say
+  // where it came from.
+  fs::create_directories(dir_ / "logs" / "b");
+  File("logs/b/two.csv", IdCsv(2));
+  File("logs/a.csv", IdCsv(1));
+  File("logs/notes.txt", "not an event file");
+  File("logs/b/c.jsonl", "{\"Id\": 7}\n");
+  r = Run("match -H --where \"Id > 0\" " + (dir_ / "logs").string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string logs = (dir_ / "logs").string();
+  EXPECT_EQ(r.out, "input,Id,Name\n" + logs + "/a.csv,1,n1\n\ninput,Id\n" +
+                       logs + "/b/c.jsonl,7\n\ninput,Id,Name\n" + logs +
+                       "/b/two.csv,1,n1\n" + logs + "/b/two.csv,2,n2\n");
+  EXPECT_TRUE(Has(r.err, logs +
+                             ": 1 file(s) not read, their names are no "
+                             "event file's (first: " +
+                             logs + "/notes.txt)"))
+      << r.err;
+  r = Run("match --with-input --output-format jsonl --where \"Id = 7\" " +
+          logs);
+  EXPECT_EQ(r.out, "{\"input\":\"" + logs + "/b/c.jsonl\",\"Id\": 7}\n");
   const std::string gz =
       File("events.csv", std::string("\x1f\x8b\x08\0\0\0\0\0", 8) + "x");
   r = Run("match --where \"Id > 1\" " + gz);

@@ -55,6 +55,17 @@ inline constexpr char kEncodingNames[] = "utf-8, latin1, cp1252";
 // JSON Lines for the objects of a JSON array and the events of EVTX.
 Format OutputFormatOf(Format input);
 
+// The inputs `paths` name, with each folder replaced by the event files in
+// it and below it: files named .csv, .tsv, .tab, .jsonl, .ndjson, .json,
+// .evtx or .log (Zeek's), also with .gz, in the order of their paths
+// (bytewise), so that every run reads them alike. Symbolic links to folders
+// are not followed. The other files of a folder are not read; `notes`
+// gets one line per folder that had any, with their count and the first.
+// Other paths stay as they are (one that is no folder fails when opened).
+// A folder that cannot be listed stays too: opening it says why.
+std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
+                                       std::vector<std::string>* notes);
+
 // A piece of a regular file's records: the bytes [begin, end), whose first
 // byte is on line `first_line` (see InputPieces.h).
 struct InputPiece {
