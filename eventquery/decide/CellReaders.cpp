@@ -42,23 +42,45 @@ bool ValidDate(int year, int month, int day) {
          day >= 1 && day <= common::DaysInMonth(year, month);
 }
 
-// h:mm[:ss] at s[*i]; leaves *i after it.
-std::optional<RowTime> ClockTime(std::string_view s, size_t* i) {
+// The digits of a fraction of a second at s[*i], as nanoseconds (digits past
+// the ninth are read and dropped); -1 when there is none. Leaves *i after
+// them.
+int32_t Fraction(std::string_view s, size_t* i) {
+  const size_t start = *i;
+  int32_t ns = 0;
+  for (; *i < s.size() && IsDigit(s[*i]); ++*i)
+    if (*i - start < 9) ns = ns * 10 + (s[*i] - '0');
+  const size_t digits = *i - start;
+  if (digits == 0) return -1;
+  for (size_t k = digits; k < 9; ++k) ns *= 10;
+  return ns;
+}
+
+// h:mm[:ss[.f]] at s[*i]; leaves *i after it.
+std::optional<PreciseTime> ClockTime(std::string_view s, size_t* i) {
   const auto h = Digits(s, i, 1, 2);
   if (!h || *i >= s.size() || s[*i] != ':') return std::nullopt;
   ++*i;
   const auto m = Digits(s, i, 2, 2);
   if (!m) return std::nullopt;
   int sec = 0;
+  int32_t ns = 0;
   if (*i < s.size() && s[*i] == ':') {
     ++*i;
     const auto sv = Digits(s, i, 2, 2);
     if (!sv) return std::nullopt;
     sec = *sv;
+    if (*i < s.size() && s[*i] == '.') {
+      ++*i;
+      ns = Fraction(s, i);
+      if (ns < 0) return std::nullopt;
+    }
   }
   if (*h > 23 || *m > 59 || sec > 59) return std::nullopt;
-  return RowTime{static_cast<uint16_t>(*h), static_cast<uint16_t>(*m),
-                 static_cast<uint16_t>(sec)};
+  return PreciseTime{
+      RowTime{static_cast<uint16_t>(*h), static_cast<uint16_t>(*m),
+              static_cast<uint16_t>(sec)},
+      ns};
 }
 
 // An ISO 8601 date or timestamp, as written.
@@ -66,6 +88,7 @@ struct Stamp {
   int year = 0, month = 0, day = 0;
   bool has_time = false;
   RowTime time{0, 0, 0};
+  int32_t nanoseconds = 0;  // of the time's second
   bool has_zone = false;
   int offset_seconds = 0;  // east of UTC
 };
@@ -100,12 +123,14 @@ std::optional<Stamp> ParseIso(std::string_view s) {
     sec = *sv;
     if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
       ++i;
-      if (!Digits(s, &i, 1, 9)) return std::nullopt;
-      while (i < s.size() && IsDigit(s[i])) ++i;
+      st.nanoseconds = Fraction(s, &i);
+      if (st.nanoseconds < 0) return std::nullopt;
     }
   }
-  // 60 is a leap second: the instant reads as the last second of the minute.
+  // 60 is a leap second: the instant reads as the last moment of the
+  // minute's last second.
   if (*h > 23 || *mi > 59 || sec > 60) return std::nullopt;
+  if (sec == 60) st.nanoseconds = 999999999;
   st.has_time = true;
   st.time = RowTime{static_cast<uint16_t>(*h), static_cast<uint16_t>(*mi),
                     static_cast<uint16_t>(sec > 59 ? 59 : sec)};
@@ -156,22 +181,25 @@ std::optional<Stamp> Resolve(Stamp st, Zone zone) {
   return st;
 }
 
-// h:mm[:ss] on a 24-hour clock, or with AM/PM on a 12-hour one.
-std::optional<RowTime> Clock(std::string_view cell) {
+// h:mm[:ss[.f]] on a 24-hour clock, or with AM/PM on a 12-hour one.
+std::optional<PreciseTime> Clock(std::string_view cell) {
   size_t i = 0;
-  auto time = ClockTime(cell, &i);
-  if (!time) return std::nullopt;
+  auto precise = ClockTime(cell, &i);
+  if (!precise) return std::nullopt;
   std::string_view rest = Trim(cell.substr(i));
-  if (rest.empty()) return time;
+  if (rest.empty()) return precise;
   const bool pm = common::EqualsNoCase(rest, "pm");
   if (!pm && !common::EqualsNoCase(rest, "am")) return std::nullopt;
-  if (time->hour < 1 || time->hour > 12) return std::nullopt;
-  time->hour = static_cast<uint16_t>(time->hour % 12 + (pm ? 12 : 0));
-  return time;
+  RowTime& time = precise->time;
+  if (time.hour < 1 || time.hour > 12) return std::nullopt;
+  time.hour = static_cast<uint16_t>(time.hour % 12 + (pm ? 12 : 0));
+  return precise;
 }
 
-// An instant in seconds since 1970 as a date and time, local or UTC.
-std::optional<Stamp> FromEpoch(int64_t seconds, Zone zone) {
+// An instant in seconds since 1970 (and nanoseconds) as a date and time,
+// local or UTC.
+std::optional<Stamp> FromEpoch(int64_t seconds, int32_t nanoseconds,
+                               Zone zone) {
   const time_t t = static_cast<time_t>(seconds);
   tm fields{};
   if ((zone == Zone::kUtc ? gmtime_r(&t, &fields) : localtime_r(&t, &fields)) ==
@@ -181,6 +209,7 @@ std::optional<Stamp> FromEpoch(int64_t seconds, Zone zone) {
   st.year = fields.tm_year + 1900;
   st.month = fields.tm_mon + 1;
   st.day = fields.tm_mday;
+  st.nanoseconds = nanoseconds;
   st.has_time = true;
   st.time =
       RowTime{static_cast<uint16_t>(fields.tm_hour),
@@ -192,13 +221,14 @@ std::optional<Stamp> FromEpoch(int64_t seconds, Zone zone) {
 
 // An epoch count (digits only): seconds below 10^11, milliseconds below
 // 10^14, microseconds below 10^17; larger counts are not read. Seconds may
-// have a fraction (as Zeek writes them), which is dropped.
+// have a fraction of up to nine digits (as Zeek writes them).
 std::optional<Stamp> ParseEpoch(std::string_view s, Zone zone) {
   if (const size_t point = s.find('.'); point != std::string_view::npos) {
     const std::string_view fraction = s.substr(point + 1);
     if (fraction.empty() || fraction.size() > 9) return std::nullopt;
-    for (char c : fraction)
-      if (!IsDigit(c)) return std::nullopt;
+    size_t at = point + 1;
+    const int32_t ns = Fraction(s, &at);
+    if (at != s.size()) return std::nullopt;
     s = s.substr(0, point);
     if (s.size() > 11) return std::nullopt;
     int64_t seconds = 0;
@@ -207,7 +237,7 @@ std::optional<Stamp> ParseEpoch(std::string_view s, Zone zone) {
       seconds = seconds * 10 + (c - '0');
     }
     if (s.empty() || seconds >= kEpochMillisecondsFrom) return std::nullopt;
-    return FromEpoch(seconds, zone);
+    return FromEpoch(seconds, ns, zone);
   }
   if (s.empty() || s.size() > 17) return std::nullopt;
   int64_t count = 0;
@@ -215,10 +245,12 @@ std::optional<Stamp> ParseEpoch(std::string_view s, Zone zone) {
     if (!IsDigit(c)) return std::nullopt;
     count = count * 10 + (c - '0');
   }
-  const int64_t seconds = count < kEpochMillisecondsFrom   ? count
-                          : count < kEpochMicrosecondsFrom ? count / 1000
-                                                           : count / 1000000;
-  return FromEpoch(seconds, zone);
+  if (count < kEpochMillisecondsFrom) return FromEpoch(count, 0, zone);
+  if (count < kEpochMicrosecondsFrom)
+    return FromEpoch(count / 1000, static_cast<int32_t>(count % 1000) * 1000000,
+                     zone);
+  return FromEpoch(count / 1000000,
+                   static_cast<int32_t>(count % 1000000) * 1000, zone);
 }
 
 // m/d/yyyy, optionally followed by a blank and a clock time (as Event
@@ -242,7 +274,8 @@ std::optional<Stamp> ParseSlashed(std::string_view s) {
   const auto time = Clock(s.substr(i + 1));
   if (!time) return std::nullopt;
   st.has_time = true;
-  st.time = *time;
+  st.time = time->time;
+  st.nanoseconds = time->nanoseconds;
   return st;
 }
 
@@ -404,22 +437,29 @@ std::optional<RowDate> ReadDate(std::string_view cell, Zone zone) {
                  static_cast<uint16_t>(st->day)};
 }
 
-std::optional<RowTime> ReadTime(std::string_view cell, Zone zone) {
+std::optional<PreciseTime> ReadPreciseTime(std::string_view cell, Zone zone) {
   cell = Trim(cell);
   if (cell.size() >= 5 && cell[4] == '-') {
     const auto st = ParseIso(cell);
     if (!st || !st->has_time) return std::nullopt;
     const auto local = Resolve(*st, zone);
     if (!local) return std::nullopt;
-    return local->time;
+    return PreciseTime{local->time, local->nanoseconds};
   }
   if (cell.find('/') != std::string_view::npos) {
     const auto st = ParseSlashed(cell);
     if (!st || !st->has_time) return std::nullopt;
-    return st->time;
+    return PreciseTime{st->time, st->nanoseconds};
   }
-  if (const auto st = ParseEpoch(cell, zone)) return st->time;
+  if (const auto st = ParseEpoch(cell, zone))
+    return PreciseTime{st->time, st->nanoseconds};
   return Clock(cell);
+}
+
+std::optional<RowTime> ReadTime(std::string_view cell, Zone zone) {
+  const auto precise = ReadPreciseTime(cell, zone);
+  if (!precise) return std::nullopt;
+  return precise->time;
 }
 
 }  // namespace eventquery

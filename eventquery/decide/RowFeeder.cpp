@@ -47,6 +47,10 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
         break;
       case 3:
         c.field = need(line.field, kTime);
+        if ((line.op == 0 || line.op == 3 || line.op == 4) && !line.matches)
+          c.value_seconds =
+              SecondsOfDay(common::ToUtf8(line.value)).value_or(-1);
+        c.nanoseconds = line.nanoseconds;
         break;
       default:
         c.field = need(line.field, kText);
@@ -143,9 +147,11 @@ void RowFeeder::Load(const Record& record,
       }
     }
     if (f.needs & kTime) {
-      if (const auto t = ReadTime(*cell, zone_)) {
-        row.SetTime(f.wide, *t);
+      if (const auto t = ReadPreciseTime(*cell, zone_)) {
+        row.SetTime(f.wide, t->time);
         f.usable |= kTime;
+        f.seconds = t->time.hour * 3600 + t->time.minute * 60 + t->time.second;
+        f.nanoseconds = t->nanoseconds;
       } else {
         unreadable("a time");
       }
@@ -181,17 +187,25 @@ bool RowFeeder::MarksFor(size_t first, size_t count,
       any = true;
       continue;
     }
+    auto holds = [&c](int order) {
+      return c.op == 0 ? order == 0 : c.op == 3 ? order < 0 : order > 0;
+    };
     if (need == kNumber && f.inexact && !c.plain_value.empty()) {
       // Decide exactly where the module's rounded view would decide wrong.
       const int exact = ComparePlain(f.plain, c.plain_value);
       const int seen = ComparePlain(f.rendered, c.plain_value);
-      auto holds = [&c](int order) {
-        return c.op == 0 ? order == 0 : c.op == 3 ? order < 0 : order > 0;
-      };
       if (holds(exact) != holds(seen)) {
         forced[i] = holds(exact) ? kForcedTrue : kForcedFalse;
         any = true;
       }
+    }
+    // In the value's second the module sees two equal times; the fractions
+    // decide.
+    if (need == kTime && c.value_seconds == f.seconds &&
+        c.nanoseconds != f.nanoseconds) {
+      forced[i] = holds(f.nanoseconds < c.nanoseconds ? -1 : 1) ? kForcedTrue
+                                                                : kForcedFalse;
+      any = true;
     }
   }
   return any;

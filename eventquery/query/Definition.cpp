@@ -74,6 +74,19 @@ std::optional<int32_t> NegatedOperator(const json& v) {
   return std::nullopt;
 }
 
+// The value as written: a time's fraction of a second, which the line
+// keeps apart, back before its AM or PM ("12:30:15.5 PM").
+std::string WrittenValue(const ConditionLine& line) {
+  std::string value = common::ToUtf8(line.value);
+  if (line.type != 3 || line.nanoseconds == 0) return value;
+  std::string fraction = std::to_string(1000000000 + line.nanoseconds);
+  fraction[0] = '.';
+  while (fraction.back() == '0') fraction.pop_back();
+  const size_t marker = value.find(' ');
+  value.insert(marker == std::string::npos ? value.size() : marker, fraction);
+  return value;
+}
+
 // The operator as written: a negated one for an inverted line.
 std::string WrittenOperator(const ConditionLine& line) {
   if (line.matches) return "matches";
@@ -217,7 +230,7 @@ std::string ConditionText(const ConditionLine& line) {
   std::string out = line.negate != line.inverted ? "NOT " : "";
   out += FieldText(common::ToUtf8(line.field));
   if (line.has_tag) out += "@" + common::ToUtf8(line.tag);
-  const std::string value = common::ToUtf8(line.value);
+  const std::string value = WrittenValue(line);
   if (line.op == 5) {
     const bool calendar = common::EqualsNoCase(value, "LAST 30 DAYS");
     return out + " IN " + (calendar ? "LAST 30 CALENDAR DAYS" : value);
@@ -255,7 +268,7 @@ std::string DefinitionToJson(const std::vector<ConditionLine>& lines) {
       item["operator"] = WrittenOperator(line);
     else
       item["operator"] = line.op;
-    item["value"] = common::ToUtf8(line.value);
+    item["value"] = WrittenValue(line);
     if (line.type >= 0 && line.type <= 3)
       item["type"] = TypeName(line.type);
     else

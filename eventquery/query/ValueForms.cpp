@@ -70,9 +70,11 @@ std::optional<std::string> ReadValueDate(std::string_view s, int* year,
   return std::nullopt;
 }
 
-// The time of a value, or an error.
+// The time of a value, or an error; the fraction of its second (".5",
+// up to nine digits) in nanoseconds.
 std::optional<std::string> ReadValueTime(std::string_view s, int* hour,
-                                         int* minute, int* second) {
+                                         int* minute, int* second,
+                                         int32_t* nanoseconds) {
   const std::string bad = "'" + std::string(s) + "' is not a time; ";
   const size_t h = DigitRun(s, 0);
   if (h < 1 || h > 2 || h >= s.size() || s[h] != ':' || DigitRun(s, h + 1) != 2)
@@ -80,11 +82,21 @@ std::optional<std::string> ReadValueTime(std::string_view s, int* hour,
   *hour = Number(s.substr(0, h));
   *minute = Number(s.substr(h + 1, 2));
   *second = 0;
+  *nanoseconds = 0;
   size_t i = h + 3;
   if (i < s.size() && s[i] == ':') {
     if (DigitRun(s, i + 1) != 2) return bad + kTimeForms;
     *second = Number(s.substr(i + 1, 2));
     i += 3;
+    if (i < s.size() && s[i] == '.') {
+      const size_t digits = DigitRun(s, i + 1);
+      if (digits < 1 || digits > 9)
+        return "'" + std::string(s) +
+               "' is not a time: a fraction of a second has 1 to 9 digits";
+      *nanoseconds = Number(s.substr(i + 1, digits));
+      for (size_t k = digits; k < 9; ++k) *nanoseconds *= 10;
+      i += 1 + digits;
+    }
   }
   const std::string_view marker = Trim(s.substr(i));
   if (!marker.empty()) {
@@ -158,6 +170,20 @@ bool SplitTimestamp(std::string_view text, std::string* date,
   return true;
 }
 
+std::optional<int32_t> SecondsOfDay(std::string_view value) {
+  int hour = 0, minute = 0, second = 0;
+  int32_t nanoseconds = 0;
+  const std::string_view v = Trim(value);
+  // The form PrepareValue writes, whose AM or PM the module reads alike.
+  if (v.size() < 3 || (!common::EqualsNoCase(v.substr(v.size() - 2), "AM") &&
+                       !common::EqualsNoCase(v.substr(v.size() - 2), "PM")))
+    return std::nullopt;
+  if (ReadValueTime(v, &hour, &minute, &second, &nanoseconds) ||
+      nanoseconds != 0)
+    return std::nullopt;
+  return hour * 3600 + minute * 60 + second;
+}
+
 std::optional<int> OrderOfValues(int32_t type, std::string_view a,
                                  std::string_view b) {
   // A value as one number that orders like it: a number, days * 86400 +
@@ -186,9 +212,10 @@ std::optional<int> OrderOfValues(int32_t type, std::string_view a,
     }
     if (!time_text.empty()) {
       int hour = 0, minute = 0, second = 0;
-      if (ReadValueTime(time_text, &hour, &minute, &second))
+      int32_t nanoseconds = 0;
+      if (ReadValueTime(time_text, &hour, &minute, &second, &nanoseconds))
         return std::nullopt;
-      seconds += hour * 3600 + minute * 60 + second;
+      seconds += hour * 3600 + minute * 60 + second + nanoseconds / 1e9;
     }
     return seconds;
   };
@@ -255,8 +282,13 @@ std::optional<std::string> PrepareValue(ConditionLine& line) {
     }
     case 3: {  // time
       int hour = 0, minute = 0, second = 0;
-      if (auto problem = ReadValueTime(trimmed, &hour, &minute, &second))
+      if (auto problem = ReadValueTime(trimmed, &hour, &minute, &second,
+                                       &line.nanoseconds))
         return problem;
+      if (line.nanoseconds != 0 && line.op != 0 && line.op != 3 && line.op != 4)
+        return "'" + value +
+               "': LIKE and CONTAINS compare a time's text, which has no "
+               "fraction of a second";
       const int twelve = hour % 12 == 0 ? 12 : hour % 12;
       line.value = common::ToUtf16(std::to_string(twelve) + ":" +
                                    TwoDigits(minute) + ":" + TwoDigits(second) +

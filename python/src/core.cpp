@@ -38,19 +38,22 @@ PyObject* g_read_error = nullptr;
 
 // ------------------------------------------------------------------ lines
 
-using LineTuple =
-    std::tuple<int32_t, std::u16string, int32_t, std::u16string, int32_t,
-               int32_t, int32_t, bool, bool, std::u16string, bool, bool>;
+// Every field of a line, so that a filter pickled to a Dask worker is the
+// same filter there.
+using LineTuple = std::tuple<int32_t, std::u16string, int32_t, std::u16string,
+                             int32_t, int32_t, int32_t, bool, bool,
+                             std::u16string, bool, bool, int32_t>;
 
 LineTuple ToTuple(const ConditionLine& l) {
-  return {l.open, l.field,  l.op,      l.value, l.type,     l.close,
-          l.link, l.negate, l.has_tag, l.tag,   l.inverted, l.matches};
+  return {l.open,     l.field,   l.op,         l.value,   l.type,
+          l.close,    l.link,    l.negate,     l.has_tag, l.tag,
+          l.inverted, l.matches, l.nanoseconds};
 }
 
 ConditionLine FromTuple(const LineTuple& t) {
   ConditionLine l;
   std::tie(l.open, l.field, l.op, l.value, l.type, l.close, l.link, l.negate,
-           l.has_tag, l.tag, l.inverted, l.matches) = t;
+           l.has_tag, l.tag, l.inverted, l.matches, l.nanoseconds) = t;
   return l;
 }
 

@@ -36,7 +36,11 @@ def test_definition_files_count_as_evfilter(path, events_text, events_typed):
     assert int(f.mask(events_text).sum()) == expected
     # pandas' own types (int64, NaN for an empty cell) decide the same rows.
     assert int(f.mask(events_typed).sum()) == expected
-    assert f.text == evfilter("show", "--filter", path).splitlines()[0]
+    # The module's text form: show's second line, after what the filter
+    # does.
+    module_line = evfilter("show", "--filter", path).splitlines()[1]
+    assert module_line.startswith("module's text form: ")
+    assert f.text == module_line[len("module's text form: "):].split("  (")[0]
     assert fm.Filter(lines=f.lines).lines == f.lines
 
 
@@ -192,9 +196,10 @@ def test_bad_arguments_and_definitions_raise():
 
 def test_module_build_errors_raise_never_a_partial_filter():
     # Lines the definition reader would refuse, given to the module directly.
-    bad_date = (0, "d", 0, "13/45/2020", 2, 0, 0, False, False, "", False, False)
-    unclosed = (1, "a", 0, "x", 1, 0, 0, False, False, "", False, False)
-    good = (0, "a", 0, "x", 1, 0, 0, False, False, "", False, False)
+    bad_date = (0, "d", 0, "13/45/2020", 2, 0, 0, False, False, "", False, False,
+                0)
+    unclosed = (1, "a", 0, "x", 1, 0, 0, False, False, "", False, False, 0)
+    good = (0, "a", 0, "x", 1, 0, 0, False, False, "", False, False, 0)
     for lines in ([bad_date], [good, unclosed], [bad_date, good]):
         with pytest.raises(fm.BuildError, match="could not build"):
             fm.Filter._from_lines(lines, False)
@@ -312,3 +317,25 @@ def test_new_forms_decide_as_evfilter(tmp_path):
         fm.Filter(where="Id = 1 OR Id = 2 AND User = x")
     with pytest.raises(fm.ExpressionError, match="IN \\(4624, 4625\\)"):
         fm.Filter(where="Id = 4624,4625")
+
+
+def test_timestamps_compare_below_the_second(tmp_path):
+    """In the boundary second a fraction decides, for texts and datetime64
+    columns alike, as evfilter decides it."""
+    stamps = ["2026-12-09T12:30:15.000", "2026-12-09T12:30:15.500",
+              "2026-12-09T12:30:16", "2026-12-09T12:30:14.999", None]
+    texts = pd.DataFrame({"t": stamps})
+    typed = pd.DataFrame({"t": pd.to_datetime(stamps)})
+    path = tmp_path / "stamps.csv"
+    texts.to_csv(path, index=False)
+    for where, want in [
+            ("t > '2026-12-09 12:30:15'", [False, True, True, False, False]),
+            ("t <= '2026-12-09 12:30:15'", [True, False, False, True, False]),
+            ("t >= '2026-12-09T12:30:15.5'", [False, True, True, False, False]),
+            ("t = '2026-12-09T12:30:15.5'", [False, True, False, False, False])]:
+        f = fm.Filter(where=where, utc=True)
+        assert f.mask(texts).tolist() == want, where
+        assert f.mask(typed).tolist() == want, where
+        # Pickled, as a Dask worker gets it, the fraction stays.
+        assert pickle.loads(pickle.dumps(f)).mask(typed).tolist() == want, where
+        assert evfilter_count(["--utc", "--where", where], str(path)) == sum(want)

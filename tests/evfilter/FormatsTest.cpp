@@ -321,7 +321,10 @@ TEST_F(EvfilterFormatsTest, ZeekLogsAreReadByTheirPreamble) {
            Case{"duration > 1", "2\n"},  // C2's is unset: no number
            Case{"NOT service = ''", "2\n"},
            Case{"tunnel_parents = ''", "3\n"},
-           Case{"ts > 22:00 AND ts < 22:59", "1\n"},
+           // C1 at 22:00:00.123456 is after 22:00; C3 at 23:00:00.000001
+           // is not before 22:59.
+           Case{"ts > 22:00 AND ts < 22:59", "2\n"},
+           Case{"ts > 22:00:00.123456 AND ts < 22:59", "1\n"},
            Case{"ts >= '2026-12-08 22:01'", "2\n"},
            Case{"note = 'x\ty'", "1\n"},
        }) {

@@ -50,6 +50,26 @@ TEST(CellReadersTest, DatesAndTimes) {
   EXPECT_EQ(time("24:00"), "none");
   EXPECT_EQ(time("13:00 PM"), "none");
   EXPECT_EQ(time("noon"), "none");
+  // The fraction of a second, to the nanosecond, in every form that has
+  // one.
+  auto nanos = [](const char* s, Zone zone = Zone::kUtc) {
+    const auto t = ReadPreciseTime(s, zone);
+    return t ? int64_t{t->time.second} * 1000000000 + t->nanoseconds : -1;
+  };
+  EXPECT_EQ(nanos("2026-12-08T19:40:12.5"), 12500000000);
+  EXPECT_EQ(nanos("2026-12-08T19:40:12.1234567Z"), 12123456700);
+  EXPECT_EQ(nanos("2026-12-08 19:40:12,000000001"), 12000000001);
+  EXPECT_EQ(nanos("2026-12-08T19:40:12.1234567891"), 12123456789);
+  EXPECT_EQ(nanos("2026-12-08T19:40:60.5Z"), 59999999999);  // a leap second
+  EXPECT_EQ(nanos("2026-12-08T19:40:12"), 12000000000);
+  EXPECT_EQ(nanos("19:40:12.25"), 12250000000);
+  EXPECT_EQ(nanos("7:40:12.25 PM"), 12250000000);
+  EXPECT_EQ(nanos("12/8/2026 3:04:05.5 PM"), 5500000000);
+  EXPECT_EQ(nanos("1796742245.5"), 5500000000);
+  EXPECT_EQ(nanos("1796742245123"), 5123000000);
+  EXPECT_EQ(nanos("1796742245123456"), 5123456000);
+  EXPECT_EQ(nanos("19:40:12."), -1);
+  EXPECT_EQ(nanos("2026-12-08T19:40:12.Z"), -1);
 }
 
 TEST(CellReadersTest, EventViewerDatesAreDatesAndTimes) {
@@ -92,6 +112,8 @@ TEST(CellReadersTest, EpochCountsByMagnitude) {
   EXPECT_FALSE(ReadTime("17967 42245"));
   // Seconds with a fraction, as Zeek writes time; only seconds have one.
   EXPECT_EQ(ReadTime("1796742245.999999", Zone::kUtc)->second, 5);
+  EXPECT_EQ(ReadPreciseTime("1796742245.999999", Zone::kUtc)->nanoseconds,
+            999999000);
   EXPECT_EQ(ReadDate("99999999999.5", Zone::kUtc)->year, 5138);
   EXPECT_EQ(ReadDate("0.123456789", Zone::kUtc)->year, 1970);
   EXPECT_FALSE(ReadDate("100000000000.5"));  // milliseconds have none

@@ -264,6 +264,62 @@ TEST(WhereFormsTest, EachFormDecidesAsItsMeaning) {
   }
 }
 
+// Timestamps compare at the precision the cells and the values carry: in
+// the boundary second, a fraction (the cell's or the value's) decides, as
+// it does between the instants themselves, in every form a cell takes.
+TEST(WhereFormsTest, TimestampsCompareBelowTheSecond) {
+  // Each cell and its instant in milliseconds after 12:30:00 UTC.
+  const std::pair<const char*, int> cells[] = {
+      {"2026-12-09T12:30:15.000", 15000},
+      {"2026-12-09T12:30:15.500", 15500},
+      {"2026-12-09T12:30:16", 16000},
+      {"2026-12-09T12:30:14.999", 14999},
+      {"2026-12-09T12:30:15Z", 15000},
+      {"2026-12-09 12:30:15.25", 15250},
+      {"1796819415.5", 15500},
+      {"1796819415250", 15250},
+      {"1796819415250000", 15250},
+      {"12/9/2026 12:30:15.75 PM", 15750},
+  };
+  const struct {
+    const char* where;
+    std::function<bool(int)> holds;
+  } cases[] = {
+      {"T > '2026-12-09 12:30:15'", [](int t) { return t > 15000; }},
+      {"T >= '2026-12-09 12:30:15'", [](int t) { return t >= 15000; }},
+      {"T < '2026-12-09 12:30:15'", [](int t) { return t < 15000; }},
+      {"T <= '2026-12-09 12:30:15'", [](int t) { return t <= 15000; }},
+      {"T = '2026-12-09 12:30:15'", [](int t) { return t == 15000; }},
+      {"T != '2026-12-09 12:30:15'", [](int t) { return t != 15000; }},
+      {"T > '2026-12-09T12:30:15.25'", [](int t) { return t > 15250; }},
+      {"T <= '2026-12-09T12:30:15.250'", [](int t) { return t <= 15250; }},
+      {"T = '2026-12-09T12:30:15.5'", [](int t) { return t == 15500; }},
+      {"T BETWEEN '2026-12-09 12:30:15' AND '2026-12-09T12:30:15.5'",
+       [](int t) { return t >= 15000 && t <= 15500; }},
+      {"T SINCE '2026-12-09T12:30:15.5'", [](int t) { return t >= 15500; }},
+      {"T:time > 12:30:15", [](int t) { return t > 15000; }},
+      {"T:time < 12:30:15.3", [](int t) { return t < 15300; }},
+  };
+  WhereOptions options;
+  options.utc = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    RecordMatcher matcher(CompileWhere(c.where, options).lines, Zone::kUtc);
+    for (const auto& [cell, ms] : cells) {
+      Record record;
+      record.cells.push_back(std::string_view(cell));
+      EXPECT_EQ(matcher.Match(record, {"T"}, nullptr), c.holds(ms)) << cell;
+    }
+  }
+  // A fraction is kept where the line is written out, and refused where
+  // a time's text is compared.
+  EXPECT_EQ(Describe(CompileWhere("T:time > 1:02:03.5", options).lines),
+            "0 T > '1:02:03 AM' time 0 AND; ");
+  EXPECT_THROW(CompileWhere("T:time LIKE 1:02:03.5", options), SyntaxError);
+  EXPECT_THROW(CompileWhere("T:time > 1:02:03.1234567891", options),
+               SyntaxError);
+}
+
 TEST(WhereFormsTest, MixedLinksWithoutBracketsGetOneNote) {
   const CompiledWhere mixed = CompileWhere(
       "Id = 4720 OR Id = 4740 AND T IN THIS MONTH", WhereOptions{});

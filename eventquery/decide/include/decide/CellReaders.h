@@ -7,15 +7,17 @@
 //            with an optional Z or +hh:mm offset), m/d/yyyy optionally
 //            followed by a blank and a time ("12/8/2026 3:04:05 PM"), or
 //            an epoch count; years 1970 to 9999
-//   time     h:mm[:ss] on a 24-hour clock, or with AM/PM on a 12-hour one,
-//            or the time part of an ISO 8601 timestamp, of m/d/yyyy with a
-//            time, or of an epoch count
+//   time     h:mm[:ss[.f]] on a 24-hour clock, or with AM/PM on a 12-hour
+//            one, or the time part of an ISO 8601 timestamp, of m/d/yyyy
+//            with a time, or of an epoch count; a fraction of the second
+//            (up to nine digits; an epoch count's milli- or microseconds)
+//            is kept to the nanosecond
 //   epoch    digits only, counting from 1970-01-01T00:00:00Z, told apart
 //            by magnitude: below 10^11 seconds (up to the year 5138),
 //            from 10^11 milliseconds (1973-03-03 on), from 10^14
 //            microseconds (1973-03-03 on) up to 10^17 (more digits are not
 //            read); seconds may carry a fraction of up to nine digits
-//            (1796767200.5, as Zeek writes time); fractions are dropped
+//            (1796767200.5, as Zeek writes time)
 // A timestamp with a Z or an offset, and an epoch count, name an instant:
 // its date and time are those of that instant in the process's local time
 // zone (TZ), or in UTC when asked. A timestamp without one is taken as
@@ -63,6 +65,14 @@ std::optional<RowDate> ReadDate(std::string_view cell,
                                 Zone zone = Zone::kLocal);
 std::optional<RowTime> ReadTime(std::string_view cell,
                                 Zone zone = Zone::kLocal);
+// A time of day with the fraction of its second, which the module's
+// RowTime cannot carry.
+struct PreciseTime {
+  RowTime time;
+  int32_t nanoseconds = 0;  // 0 to 999,999,999
+};
+std::optional<PreciseTime> ReadPreciseTime(std::string_view cell,
+                                           Zone zone = Zone::kLocal);
 
 // True when the cell holds nothing but blanks.
 bool IsBlankCell(std::string_view cell);

@@ -10,7 +10,10 @@
 // which runs a variant of the filter where they cannot match. A number
 // that the module's interface cannot carry exactly (beyond about 2^53, or
 // more than six decimals) is compared exactly here, and its conditions are
-// forced to that answer. Unreadable and inexact values come back as notes.
+// forced to that answer; so is a time in the second of a time condition's
+// value when a fraction of a second (the cell's or the value's, which the
+// module's times cannot carry) tells them apart. Unreadable and inexact
+// values come back as notes.
 //
 // A `matches` condition is decided here, on the field's text (empty when
 // the record lacks the field), and always forced to its answer.
@@ -118,9 +121,11 @@ class RowFeeder {
     // This record's state.
     uint8_t usable = 0;  // Need bits read successfully
     bool inexact = false;
-    std::string plain;      // the cell's exact value, when inexact
-    std::string rendered;   // what the module sees of it, when inexact
-    std::string_view cell;  // the cell, during Load
+    std::string plain;        // the cell's exact value, when inexact
+    std::string rendered;     // what the module sees of it, when inexact
+    int32_t seconds = 0;      // the time read: its seconds of the day,
+    int32_t nanoseconds = 0;  // and of the second
+    std::string_view cell;    // the cell, during Load
   };
   struct Condition {
     uint32_t field;
@@ -130,6 +135,10 @@ class RowFeeder {
     std::string plain_value;  // numeric =, <, >: the value, exactly
     std::shared_ptr<const re2::RE2> regex;  // a `matches` line's pattern
     char regex_mark = kForcedFalse;         // its answer for this record
+    // Time =, <, >: the value's second of the day (-1: not known) and the
+    // fraction of it the line keeps.
+    int32_t value_seconds = -1;
+    int32_t nanoseconds = 0;
   };
 
   Zone zone_;

@@ -34,6 +34,10 @@ struct ConditionLine {
   // and hands over as a forced answer; the module's line is the text
   // CONTAINS of the pattern, which no record is decided by.
   bool matches = false;
+  // A time line's value below the second (0 to 999,999,999 ns), which the
+  // module's times cannot carry: where a record's time falls in the value's
+  // second, the host decides the line at the precision both carry.
+  int32_t nanoseconds = 0;
 
   bool operator==(const ConditionLine&) const = default;
 };

@@ -6,7 +6,9 @@
 //   date     m/d/yyyy or yyyy-mm-dd, a real calendar day of the years 1970
 //            to 9999; handed over as m/d/yyyy
 //   time     h:mm or h:mm:ss, on a 24-hour clock, or with AM or PM (any
-//            case) on a 12-hour one; handed over as h:mm:ss AM
+//            case) on a 12-hour one; handed over as h:mm:ss AM; the
+//            seconds may have a fraction (12:30:15.5), kept in the line's
+//            `nanoseconds` for =, < and >
 //   period   TODAY, YESTERDAY, LAST 30 DAYS, THIS MONTH, LAST MONTH, only
 //            with the period operator (IN) on a date field
 //   text     anything
@@ -55,6 +57,11 @@ bool IsPeriodKeyword(std::string_view text);
 // "12/8/2026 10:00 PM"). Gives the two parts, not yet checked.
 bool SplitTimestamp(std::string_view text, std::string* date,
                     std::string* time);
+
+// The seconds of the day of a time line's value as PrepareValue writes it
+// (h:mm:ss AM or PM, which the module reads alike); nothing for a value of
+// another form.
+std::optional<int32_t> SecondsOfDay(std::string_view value);
 
 // The order of two values of a field of `type` (numeric, date with an
 // optional time, time): <0, 0 or >0; nothing when either is no value of
