@@ -32,7 +32,7 @@ them: A OR B AND C means (A OR B) AND C. Use brackets to group.
 
 Values: bare, 'single' or "double" quoted (a quote inside doubled).
   numbers 4625, -1.5, .5; dates m/d/yyyy or yyyy-mm-dd; times h:mm[:ss]
-  on a 24-hour clock or with AM/PM; timestamps '2026-12-08 22:00[:05]';
+  on a 24-hour clock or with AM/PM; timestamps '2026-12-08 22:00[:05[.5]]';
   LIKE takes * % ? [set]; MATCHES a regular expression (RE2), ignoring
   case unless it starts with (?-i)
   cells also: m/d/yyyy h:mm:ss AM/PM, ISO timestamps, epoch seconds,
