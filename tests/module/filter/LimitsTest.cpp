@@ -81,8 +81,9 @@ double Seconds(const std::function<void()>& work) {
 }
 
 // Building, and deriving the intervals of an OR of values, grow linearly
-// (or as n log n): eight times the lines may not take thirty times as long
-// (a quadratic step takes sixty-four).
+// (or as n log n): eight times the lines may not take forty times as long
+// (a quadratic step takes sixty-four; a clang build with the other core
+// busy was seen at thirty-two, from caches, not steps).
 // A ratio on the same machine in the same run, not a budget, so that slow
 // builds (sanitizers, valgrind) pass as well; a quadratic step fails it.
 TEST(LimitsTest, BuildingAndDerivingGrowLinearly) {
@@ -92,7 +93,7 @@ TEST(LimitsTest, BuildingAndDerivingGrowLinearly) {
                               large = OrOfValues(100000);
   const double build_small = Seconds([&] { Built b(small); });
   const double build_large = Seconds([&] { Built b(large); });
-  EXPECT_LT(build_large, 30 * build_small + 0.05)
+  EXPECT_LT(build_large, 40 * build_small + 0.05)
       << build_small << " s for 12,500 lines, " << build_large
       << " s for 100,000";
   Built few(OrOfValues(1250)), many(OrOfValues(10000));
@@ -104,7 +105,7 @@ TEST(LimitsTest, BuildingAndDerivingGrowLinearly) {
   };
   const double derive_few = Seconds(derive(few.filter));
   const double derive_many = Seconds(derive(many.filter));
-  EXPECT_LT(derive_many, 30 * derive_few + 0.01)
+  EXPECT_LT(derive_many, 40 * derive_few + 0.01)
       << derive_few << " s for 1,250 values, " << derive_many
       << " s for 10,000";
 }
