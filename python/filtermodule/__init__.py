@@ -544,7 +544,9 @@ def _declared_types(per_input):
 
 
 def _expand(paths):
-    """Local paths, globs expanded in order; FileNotFoundError for none."""
+    """Local paths, globs expanded in order (** at any depth), folders read
+    for their event files as evfilter reads them; FileNotFoundError for
+    none."""
     import glob
 
     if isinstance(paths, (str, bytes, os.PathLike)) or not hasattr(paths, "__iter__"):
@@ -555,7 +557,7 @@ def _expand(paths):
         if isinstance(p, bytes):
             p = os.fsdecode(p)
         if glob.has_magic(p):
-            found = sorted(glob.glob(p))
+            found = sorted(glob.glob(p, recursive=True))
             if not found:
                 raise FileNotFoundError("no file matches %r" % (p,))
             out.extend(found)
@@ -563,7 +565,10 @@ def _expand(paths):
             raise FileNotFoundError("no such file: %r" % (p,))
         else:
             out.append(p)
-    return out
+    expanded, notes = _core.expand_folders(out)
+    for note in notes:
+        warnings.warn(note, ReadWarning, stacklevel=3)
+    return expanded
 
 
 def _report(reports):

@@ -24,6 +24,7 @@
 #include "decide/ModuleLog.h"
 #include "query/Definition.h"
 #include "query/WhereCompiler.h"
+#include "records/Inputs.h"
 
 namespace py = pybind11;
 using eventquery::ConditionLine;
@@ -172,6 +173,15 @@ PYBIND11_MODULE(_core, m) {
   m.def("read_frame", &fmpython::ReadFrame, py::arg("path"), py::arg("format"),
         py::arg("columns") = std::nullopt, py::arg("piece") = std::nullopt,
         py::arg("encoding") = "");
+  m.def(
+      "expand_folders",
+      [](const std::vector<std::string>& paths) {
+        std::vector<std::string> notes;
+        std::vector<std::string> expanded =
+            eventquery::ExpandFolders(paths, &notes);
+        return std::make_pair(expanded, notes);
+      },
+      py::arg("paths"));
   m.def("divide_input", &fmpython::DivideInput, py::arg("path"),
         py::arg("format"), py::arg("piece_bytes"), py::arg("encoding") = "");
 

@@ -128,6 +128,17 @@ def test_several_inputs_and_globs_give_one_frame(tmp_path):
                                   [None, "5", None]]
     both = fm.read_events([tmp_path / "3.tsv", str(tmp_path / "1.csv")])
     assert both.values.tolist() == [["5", None], ["2", "1"]]
+    # ** reaches every depth, and a folder is read as evfilter reads it:
+    # its event files below it in the order of their paths, the others said.
+    deep = tmp_path / "logs" / "a" / "b"
+    deep.mkdir(parents=True)
+    (deep / "4.csv").write_text("a\n6\n")
+    (tmp_path / "logs" / "notes.txt").write_text("not an event file")
+    assert fm.read_events(str(tmp_path / "**" / "4.csv")).values.tolist() == \
+        [["6"]]
+    with pytest.warns(fm.ReadWarning, match="1 file\\(s\\) not read"):
+        folder = fm.read_events(tmp_path / "logs")
+    assert folder.values.tolist() == [["6"]]
 
 
 def test_bytes_that_are_no_utf8_and_records_without_columns(tmp_path):
