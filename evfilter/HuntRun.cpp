@@ -14,6 +14,7 @@
 #include "Output.h"
 #include "Reporter.h"
 #include "common/Ascii.h"
+#include "common/Utf8.h"
 #include "records/CsvCells.h"
 #include "records/JsonCells.h"
 #include "records/RecordReader.h"
@@ -103,6 +104,7 @@ class Hunt {
         Fail("--placeholder wants NAME=VALUE, not '" + p + "'");
       compile.placeholders[p.substr(0, eq)].push_back(p.substr(eq + 1));
     }
+    compile.max_bytes = options_.max_rule_bytes;
     int min_rank = -1;
     if (!options_.min_level.empty()) {
       min_rank = eventquery::sigma::LevelRank(options_.min_level);
@@ -112,6 +114,11 @@ class Hunt {
     }
     RuleLoad load = eventquery::sigma::LoadRules(options_.rules, compile);
     files_ = load.files;
+    // Folder entries that are no rule file are said, and fail --strict.
+    skipped_ = load.skipped;
+    for (const std::string& s : skipped_)
+      std::fprintf(stderr, "evfilter: %s; skipped\n", s.c_str());
+    if (options_.strict && !skipped_.empty()) rules_failed_ = true;
     std::vector<CompiledRule> chosen;
     for (CompiledRule& rule : load.loaded) {
       std::string why;
@@ -126,6 +133,22 @@ class Hunt {
         chosen.push_back(std::move(rule));
       else
         left_out_.push_back({rule.meta, why, false});
+    }
+    // JSON output escapes such bytes; the file is said once.
+    std::string noted;
+    for (const CompiledRule& rule : chosen) {
+      const auto& m = rule.meta;
+      if (m.file == noted) continue;
+      for (const std::string* text : {&m.title, &m.id, &m.level, &m.status})
+        if (!common::IsValidUtf8(*text)) {
+          noted = m.file;
+          std::fprintf(stderr,
+                       "evfilter: %s: a rule's title, id, level or status "
+                       "holds bytes that are no UTF-8; JSON output writes "
+                       "each as \\udcNN\n",
+                       common::Printable(m.file).c_str());
+          break;
+        }
     }
     rejected_ = std::move(load.rejected);
     set_ = std::make_unique<RuleSet>(std::move(chosen), rejected_);
@@ -221,6 +244,9 @@ class Hunt {
     }
     if (unreadable > 0)
       line += ", " + std::to_string(unreadable) + " unreadable file(s)";
+    if (!skipped_.empty())
+      line += ", " + std::to_string(skipped_.size()) +
+              " folder entr(ies) skipped that are no rule file";
     if (!left_out_.empty())
       line += ", " + std::to_string(left_out_.size()) +
               " left out by --min-level or --status";
@@ -507,6 +533,7 @@ class Hunt {
   std::unique_ptr<eventquery::sigma::Hunter> hunter_;
   size_t files_ = 0;
   bool rules_failed_ = false;
+  std::vector<std::string> skipped_;
   std::string name_, read_error_, out_;
   bool evtx_ = false, json_ = false;
   size_t noted_ = 0;

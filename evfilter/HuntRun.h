@@ -19,6 +19,7 @@
 
 #include "decide/CellReaders.h"
 #include "records/Inputs.h"
+#include "sigma/SigmaRule.h"
 
 namespace evfilter {
 
@@ -28,6 +29,7 @@ struct HuntOptions {
   std::string min_level;
   std::vector<std::string> statuses;
   std::vector<std::string> placeholders;  // NAME=VALUE
+  size_t max_rule_bytes = eventquery::sigma::kDefaultMaxRuleBytes;
   // Every input's product (RuleRunsOn); "" each input's own, "any": none.
   std::string product;
   bool list = false;

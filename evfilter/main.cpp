@@ -199,6 +199,9 @@ int Main(int argc, char** argv) {
                    "take every input as logs of this product (windows, "
                    "linux, zeek, aws, ...): only its rules run; any: every "
                    "rule runs on every input (default: by the input)");
+  hunt->add_option("--max-rule-bytes", ho.max_rule_bytes,
+                   "refuse a rule file larger than this (default 4194304)")
+      ->check(CLI::Range(size_t{1}, size_t{1} << 30));
   hunt->add_flag("--list", ho.list,
                  "write every rule with loaded or not supported: REASON");
   hunt->add_flag("--profile", ho.profile,

@@ -5,6 +5,8 @@
 #include <new>
 #include <string>
 
+#include "common/Utf8.h"
+
 namespace eventquery {
 namespace {
 
@@ -253,7 +255,22 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
 
 void AppendJsonString(std::string& out, std::string_view s) {
   out.push_back('"');
-  for (unsigned char c : s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      // JSON text is UTF-8: a byte that starts no valid sequence is written
+      // as U+DC00 + the byte, as the readers keep such bytes apart.
+      const size_t len = common::Utf8SequenceAt(s, i);
+      if (len == 0) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\udc%02x", c);
+        out += buf;
+      } else {
+        out.append(s.substr(i, len));
+        i += len - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";

@@ -265,6 +265,12 @@ class Compiler {
         return Group(Node::kOr, std::move(any));
       }
       if (scalars) return Keywords(def, {});
+      // Say what the list holds: lists, or maps beside values.
+      for (const auto& item : def)
+        if (item.IsSequence())
+          throw Unsupported("search identifier '" + id +
+                            "' is a list with a list in it; a selection is "
+                            "a map, a list of maps or a list of values");
       throw Unsupported("search identifier '" + id +
                         "' mixes maps and values in one list");
     }
@@ -591,6 +597,19 @@ void CheckDocumentsEnd(const std::string& yaml) {
   }
 }
 
+// A reason that quotes a hostile rule (a 1 MB pattern, a condition of
+// 100,000 nots) is cut to a line's worth; the place is said beside it.
+std::string Clipped(const std::string& reason) {
+  constexpr size_t kMost = 200;
+  if (reason.size() <= kMost) return reason;
+  size_t cut = kMost;
+  // Not inside a UTF-8 sequence.
+  while (cut > 0 && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80)
+    --cut;
+  return reason.substr(0, cut) + "... (" + std::to_string(reason.size()) +
+         " bytes in all)";
+}
+
 std::string Text(const YAML::Node& doc, const char* key) {
   const YAML::Node n = doc[key];
   return n && n.IsScalar() ? n.Scalar() : std::string();
@@ -610,6 +629,15 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
                       const CompileOptions& options) {
   RuleLoad load;
   load.files = 1;
+  if (yaml.size() > options.max_bytes) {
+    RejectedRule r;
+    r.meta.file = name;
+    r.reason = "is larger than " + std::to_string(options.max_bytes) +
+               " bytes, the most a rule file may be";
+    r.unreadable = true;
+    load.rejected.push_back(std::move(r));
+    return load;
+  }
   std::vector<YAML::Node> docs;
   try {
     const std::string text(yaml);
@@ -618,8 +646,8 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
   } catch (const YAML::Exception& e) {
     RejectedRule r;
     r.meta.file = name;
-    r.reason =
-        "not YAML: " + e.msg + " at line " + std::to_string(e.mark.line + 1);
+    r.reason = Clipped("not YAML: " + e.msg) + " at line " +
+               std::to_string(e.mark.line + 1);
     r.unreadable = true;
     load.rejected.push_back(std::move(r));
     return load;
@@ -650,9 +678,9 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
         throw Unsupported("rule collections ('action') are not supported");
       load.loaded.push_back(Compiler(doc, meta, options).Compile());
     } catch (const Unsupported& e) {
-      load.rejected.push_back({meta, e.what(), false});
+      load.rejected.push_back({meta, Clipped(e.what()), false});
     } catch (const YAML::Exception& e) {
-      load.rejected.push_back({meta, "not a rule: " + e.msg, false});
+      load.rejected.push_back({meta, Clipped("not a rule: " + e.msg), false});
     }
   }
   return load;

@@ -1,10 +1,14 @@
 // Finding and reading rule files: files as named, folders recursively
-// (.yml and .yaml, in path order).
+// (.yml and .yaml, in path order), each read whole up to a bound.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "sigma/SigmaRule.h"
 
@@ -28,22 +32,78 @@ void Append(RuleLoad& into, RuleLoad&& from) {
   into.files += from.files;
 }
 
+// The text of the regular file at `path`, at most `max_bytes` of it; "" and
+// `why` set when it cannot be read. Opened without blocking: a FIFO or a
+// device is refused by its type before a byte is read.
+std::string ReadRuleFile(const std::string& path, size_t max_bytes,
+                         std::string& why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::string("cannot be opened: ") + std::strerror(errno);
+    return {};
+  }
+  std::string text;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    why = std::string("cannot be read: ") + std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = S_ISFIFO(st.st_mode)  ? "is a FIFO, not a rule file"
+          : S_ISDIR(st.st_mode) ? "is a folder that cannot be listed"
+                                : "is a device or socket, not a rule file";
+  } else {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        why = std::string("cannot be read: ") + std::strerror(errno);
+        break;
+      }
+      if (n == 0) break;
+      if (text.size() + static_cast<size_t>(n) > max_bytes) {
+        why = "is larger than " + std::to_string(max_bytes) +
+              " bytes, the most a rule file may be (--max-rule-bytes)";
+        break;
+      }
+      text.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  if (!why.empty()) text.clear();
+  return text;
+}
+
 void LoadFile(RuleLoad& load, const std::string& path,
               const CompileOptions& options) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
+  std::string why;
+  const std::string text = ReadRuleFile(path, options.max_bytes, why);
+  if (!why.empty()) {
     ++load.files;
-    Unreadable(load, path, "cannot be read");
+    Unreadable(load, path, why);
     return;
   }
-  Append(load, CompileRules(text.str(), path, options));
+  Append(load, CompileRules(text, path, options));
 }
 
 bool IsRuleFile(const fs::path& p) {
   const std::string ext = p.extension().string();
   return ext == ".yml" || ext == ".yaml";
+}
+
+// Why a folder's entry named as a rule file is none, or "".
+std::string NotARuleFile(const fs::directory_entry& entry) {
+  std::error_code ec;
+  if (entry.is_regular_file(ec)) return "";
+  if (ec == std::errc::too_many_symbolic_link_levels)
+    return "a symbolic link loop";
+  if (entry.is_symlink() && !fs::exists(entry.symlink_status()))
+    return "a symbolic link to nothing";
+  if (ec == std::errc::no_such_file_or_directory)
+    return "a symbolic link to nothing";
+  if (ec) return "cannot be looked at: " + ec.message();
+  if (entry.is_fifo(ec)) return "a FIFO, not a file";
+  if (entry.is_directory(ec)) return "";  // walked into
+  return "not a regular file";
 }
 
 }  // namespace
@@ -66,10 +126,16 @@ RuleLoad LoadRules(const std::vector<std::string>& paths,
     std::vector<std::string> files;
     fs::recursive_directory_iterator it(path, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
-      std::error_code kind;
-      if (it->is_regular_file(kind) && IsRuleFile(it->path()))
-        files.push_back(it->path().string());
+      if (!IsRuleFile(it->path())) continue;
+      const std::string why = NotARuleFile(*it);
+      if (why.empty()) {
+        std::error_code kind;
+        if (it->is_regular_file(kind)) files.push_back(it->path().string());
+      } else {
+        load.skipped.push_back(it->path().string() + ": " + why);
+      }
     }
+    std::sort(load.skipped.begin(), load.skipped.end());
     if (ec) {
       ++load.files;
       Unreadable(load, path, "cannot be listed: " + ec.message());

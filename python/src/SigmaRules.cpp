@@ -38,6 +38,15 @@ SigmaRules::SigmaRules(
       text ? eventquery::sigma::CompileRules(*text, "<text>", options)
            : eventquery::sigma::LoadRules(paths, options);
   rejected_ = std::move(load.rejected);
+  // Folder entries named as rule files that are none: said as rules that
+  // did not load.
+  for (const std::string& skipped : load.skipped) {
+    eventquery::sigma::RejectedRule r;
+    const size_t colon = skipped.rfind(": ");
+    r.meta.file = skipped.substr(0, colon);
+    r.reason = "no rule file (" + skipped.substr(colon + 2) + "); skipped";
+    rejected_.push_back(std::move(r));
+  }
   set_ = std::make_unique<eventquery::sigma::RuleSet>(std::move(load.loaded),
                                                       rejected_);
 }

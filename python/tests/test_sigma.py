@@ -135,6 +135,13 @@ def test_what_cannot_be_loaded_is_said(tmp_path, rules):
     assert any(load.startswith("unreadable: not YAML") for load in listed["load"])
     assert any(load.startswith("not supported: regular expression")
                for load in listed["load"])
+    # Past the bound a rule is refused, as text or as a file, never read.
+    huge = FAILED + "#" + "x" * (4 << 20) + "\n"
+    with pytest.raises(fm.ReadError, match="larger than 4194304 bytes"):
+        fm.Filter.from_sigma(huge)
+    (tmp_path / "rules" / "huge.yml").write_text(huge)
+    with pytest.raises(fm.ReadError, match="huge.yml: is larger than"):
+        fm.hunt([log], rules=rules)
 
 
 def test_dask_hunt_equals_hunt(tmp_path, rules):

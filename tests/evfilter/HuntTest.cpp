@@ -502,4 +502,90 @@ TEST_F(EvfilterHuntTest, RulesOfOtherProductsAreNotRunOnAnInput) {
   EXPECT_EQ(detected(r.out, evtx).size(), 6u) << r.out;
 }
 
+// Rule files that would hang, fill memory, or give JSON that is no UTF-8
+// are refused or mended, each said with its path.
+TEST_F(EvfilterHuntTest, HostileRuleFilesAreRefusedAndSaid) {
+  const std::string timeout = "timeout 20";
+  // A FIFO is refused by its type, never opened for reading.
+  const std::string fifo = (dir_ / "rules.yml").string();
+  ASSERT_EQ(std::system(("mkfifo " + fifo).c_str()), 0);
+  for (const char* list : {"", "--list "}) {
+    const Result r =
+        Run(std::string("hunt ") + list + "--rules " + fifo + " " + sysmon_, "",
+            timeout);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(fifo + ": is a FIFO, not a rule file"),
+              std::string::npos)
+        << r.err;
+  }
+  // A device, and a file past the bound (settable).
+  Result r = Run("hunt --rules /dev/zero " + sysmon_, "", timeout);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/dev/zero: is a device"), std::string::npos) << r.err;
+  std::string big;
+  while (big.size() < (size_t{4} << 20)) big += "a: b\n";
+  const std::string large = File("large.yml", big + kMimikatz);
+  r = Run("hunt --rules " + large + " " + sysmon_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("large.yml: is larger than 4194304 bytes"),
+            std::string::npos)
+      << r.err;
+  r = Run("hunt --max-rule-bytes 100 --rules " + rules_ + "/mimikatz.yml " +
+          sysmon_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("mimikatz.yml: is larger than 100 bytes"),
+            std::string::npos)
+      << r.err;
+  // A read that fails is said, also by --list.
+  r = Run("hunt --list --rules /proc/self/mem");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/proc/self/mem: cannot be read"), std::string::npos)
+      << r.err;
+  // In a folder: a dangling link, a link loop and a FIFO named as rule
+  // files are skipped, said and counted; --strict fails on them.
+  fs::create_directories(dir_ / "odd");
+  File("odd/mimikatz.yml", kMimikatz);
+  fs::create_symlink(dir_ / "nowhere.yml", dir_ / "odd" / "dangling.yml");
+  fs::create_symlink(dir_ / "odd" / "loop.yml", dir_ / "odd" / "loop.yml");
+  ASSERT_EQ(
+      std::system(("mkfifo " + (dir_ / "odd" / "pipe.yml").string()).c_str()),
+      0);
+  const std::string odd = (dir_ / "odd").string();
+  r = Run("hunt --rules " + odd + " " + sysmon_, "", timeout);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* said : {"dangling.yml: a symbolic link to nothing; skipped",
+                           "loop.yml: a symbolic link loop; skipped",
+                           "pipe.yml: a FIFO, not a file; skipped",
+                           "3 folder entr(ies) skipped that are no rule file"})
+    EXPECT_NE(r.err.find(said), std::string::npos) << said << "\n" << r.err;
+  EXPECT_EQ(
+      Run("hunt --strict --rules " + odd + " " + sysmon_, "", timeout).status,
+      2);
+  // A title that is no UTF-8 is written as valid JSON, and said once.
+  File("odd/mimikatz.yml",
+       std::string(kMimikatz).replace(7, 8, "Mimi\xff\xfekatz"));
+  fs::remove(dir_ / "odd" / "pipe.yml");
+  r = Run("hunt --rules " + (dir_ / "odd" / "mimikatz.yml").string() + " " +
+          sysmon_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"rule_title\":\"Mimi\\udcff\\udcfekatz"),
+            std::string::npos)
+      << r.out.substr(0, 300);
+  EXPECT_NE(r.err.find("holds bytes that are no UTF-8"), std::string::npos);
+  // A hostile rule is quoted a line's worth; a list of lists says so.
+  File("odd/long.yml",
+       "title: long\nid: long\nlogsource: {product: "
+       "windows}\ndetection:\n  sel:\n    F|re: '" +
+           std::string(1000000, '(') + "'\n  condition: sel\n");
+  File("odd/lists.yml",
+       "title: lists\nid: lists\nlogsource: {product: "
+       "windows}\ndetection:\n  sel:\n    - [a, b]\n"
+       "  condition: sel\n");
+  r = Run("hunt --rules " + odd + " " + sysmon_);
+  EXPECT_LT(r.err.size(), 5000u);
+  EXPECT_NE(r.err.find("bytes in all)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("'sel' is a list with a list in it"), std::string::npos)
+      << r.err;
+}
+
 }  // namespace

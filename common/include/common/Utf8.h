@@ -57,6 +57,43 @@ inline std::string ToUtf8(std::u16string_view in) {
   return out;
 }
 
+// The length of the valid UTF-8 sequence at in[i] (1 to 4), or 0 when the
+// byte there starts none (a stray continuation byte, an overlong form, a
+// surrogate's three bytes, a sequence cut short).
+inline size_t Utf8SequenceAt(std::string_view in, size_t i) {
+  const auto b0 = static_cast<unsigned char>(in[i]);
+  if (b0 < 0x80) return 1;
+  size_t need = 0;
+  char32_t c = 0, min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    need = 1, c = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    need = 2, c = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    need = 3, c = b0 & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (in.size() - i <= need) return 0;
+  for (size_t k = 1; k <= need; ++k) {
+    const auto b = static_cast<unsigned char>(in[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (b & 0x3F);
+  }
+  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  return need + 1;
+}
+
+// True when all of `in` is valid UTF-8. Linear.
+inline bool IsValidUtf8(std::string_view in) {
+  for (size_t i = 0; i < in.size();) {
+    const size_t len = Utf8SequenceAt(in, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
 // Appends the UTF-16 form of `in` to `out`; each byte that starts no valid
 // sequence becomes U+DC00 + the byte when `escape` (so that two different
 // texts stay different, as Python's "surrogateescape" keeps them), else

@@ -90,7 +90,9 @@ bool FindPath(simdjson::dom::element value, std::string_view path,
 bool AppendJsonCell(simdjson::dom::element value, std::string& out);
 
 // Appends `s` as a JSON string: quotes, backslashes and control
-// characters escaped, the rest (UTF-8) as it is.
+// characters escaped, valid UTF-8 as it is, and each byte that starts no
+// valid sequence as \udcNN (U+DC00 + the byte, as the readers keep such
+// bytes apart), so that the text is always valid UTF-8 JSON.
 void AppendJsonString(std::string& out, std::string_view s);
 
 // Cells out of one JSON value given as text, read as the JSON readers read

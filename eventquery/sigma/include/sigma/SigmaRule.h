@@ -115,11 +115,20 @@ struct RuleLoad {
   std::vector<CompiledRule> loaded;
   std::vector<RejectedRule> rejected;
   size_t files = 0;
+  // Entries of a rules folder named as rule files that are none ("path:
+  // a dangling symbolic link"): not read, each said.
+  std::vector<std::string> skipped;
 };
+
+// The largest rule file read by default; the public rule sets' largest
+// are tens of KB.
+inline constexpr size_t kDefaultMaxRuleBytes = size_t{4} << 20;
 
 struct CompileOptions {
   // Placeholder name (without %) -> its values, for |expand.
   std::map<std::string, std::vector<std::string>> placeholders;
+  // A rule file or text larger than this is refused, not read.
+  size_t max_bytes = kDefaultMaxRuleBytes;
 };
 
 // Compiles every rule document of one YAML text, `name` naming it in
@@ -128,7 +137,12 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
                       const CompileOptions& options = {});
 
 // Loads rule files, and folders recursively (.yml and .yaml, in name order).
-// A path that cannot be read is a rejected, unreadable entry.
+// A path that cannot be read is a rejected, unreadable entry, with the
+// reason: no such file, not a regular file (a FIFO or a device is never
+// opened for reading, so it cannot block), larger than
+// `options.max_bytes`, or a read that failed (EIO). In a folder, an entry
+// named as a rule file that is no regular file (a dangling link, a link
+// loop, a FIFO) is skipped and listed in `skipped`.
 RuleLoad LoadRules(const std::vector<std::string>& paths,
                    const CompileOptions& options = {});
 
