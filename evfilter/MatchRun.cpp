@@ -98,10 +98,14 @@ class Run {
     const bool output_failed = !output_error.empty();
     if (output_failed) reporter_.Failure("standard output: " + output_error);
     reporter_.Finish(records_, written_, output_failed);
-    if (stats_)
+    bool stats_lost = false;
+    if (stats_) {
       for (const std::string& line : stats_->Lines()) reporter_.Note(line);
+      // The statistics were asked for: lost, they are a failure.
+      stats_lost = std::fflush(stderr) != 0 || std::ferror(stderr);
+    }
     if (const int stopped = StoppedStatus(reporter_, records_)) return stopped;
-    if (reporter_.failed()) return 2;
+    if (reporter_.failed() || stats_lost) return 2;
     return written_ > 0 ? 0 : 1;
   }
 

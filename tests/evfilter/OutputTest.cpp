@@ -287,6 +287,12 @@ TEST_F(EvfilterCliTest, StatsCountFieldsHadMissingAndUnreadable) {
   r = Run("match --where \"EventID > 4624\" --stats --fields User " + jsonl);
   EXPECT_TRUE(Has(r.err, "'EventID': 3 had, 0 missing, 0 unreadable")) << r.err;
   EXPECT_TRUE(Has(r.err, "'User': 1 had, 2 missing, 0 unreadable")) << r.err;
+  // Statistics that cannot be written are a failure, not success.
+  const std::string command = std::string(EVFILTER_PATH) +
+                              " match --where \"Size > 1\" --stats --count " +
+                              csv + " > /dev/null 2> /dev/full";
+  const int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
 }
 
 TEST_F(EvfilterCliTest, OutputOptionsThatContradictAreErrors) {
