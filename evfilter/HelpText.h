@@ -78,8 +78,9 @@ inline constexpr char kExitStatusHelp[] = R"(
 
 Exit status: 0 a record (hunt: a detection) was written, 1 none was, 2 an
 error (also output that cannot be written, a --log-dir log that lost
-records, a rule file that cannot be read); 130 or 143 stopped by SIGINT or
-SIGTERM, the records read until then written whole.)";
+records, a rule file that cannot be read); 130, 143, 129 or 153 stopped by
+SIGINT, SIGTERM, SIGHUP or SIGXFSZ, the records read until then written
+whole; 141 the reader of the output went away (| head).)";
 
 }  // namespace evfilter
 

@@ -52,6 +52,7 @@ std::string ReasonKind(const std::string& reason) {
 
 void Put(const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    EndIfReaderGone(errno);
     const std::string message =
         std::string("standard output: ") + std::strerror(errno);
     std::fprintf(stderr, "evfilter: %s\n", message.c_str());

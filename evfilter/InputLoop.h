@@ -57,14 +57,29 @@ void ForEachInput(std::vector<std::string> paths,
   }
 }
 
+// The name of a stop signal, for messages.
+inline const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGXFSZ:
+      return "SIGXFSZ";
+    default:
+      return "a signal";
+  }
+}
+
 // 128 + the signal that stopped the run, said with the records read
 // until then; 0 when none did.
 inline int StoppedStatus(Reporter& reporter, uint64_t records) {
   const int signal = eventquery::StopSignal();
   if (signal == 0) return 0;
-  reporter.Note(std::string("interrupted by ") +
-                (signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
-                std::to_string(records) + " record(s)");
+  reporter.Note(std::string("interrupted by ") + SignalName(signal) +
+                " after " + std::to_string(records) + " record(s)");
   return 128 + signal;
 }
 

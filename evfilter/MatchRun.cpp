@@ -89,8 +89,11 @@ class Run {
       const std::string counts =
           groups_->Render(*group_format_, options_.limit);
       reporter_.progress().Clear();
-      if (std::fwrite(counts.data(), 1, counts.size(), stdout) != counts.size())
+      if (std::fwrite(counts.data(), 1, counts.size(), stdout) !=
+          counts.size()) {
+        EndIfReaderGone(errno);
         output_error = std::strerror(errno);
+      }
     }
     // Records stand in the buffer until this flush: only now are they
     // written, or not.

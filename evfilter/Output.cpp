@@ -1,9 +1,11 @@
 #include "Output.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include "Commands.h"
 #include "records/CsvCells.h"
 #include "records/JsonCells.h"
 
@@ -242,6 +244,7 @@ void Writer::Write(const Record& record, const Source& source) {
   progress_.Clear();
   if (std::fwrite(out_.data(), 1, out_.size(), stdout) != out_.size()) {
     // Records that cannot be written must not pass for written.
+    EndIfReaderGone(errno);
     const std::string message =
         std::string("standard output: ") + std::strerror(errno);
     std::fprintf(stderr, "evfilter: %s\n", message.c_str());
@@ -249,11 +252,16 @@ void Writer::Write(const Record& record, const Source& source) {
   }
 }
 
+void EndIfReaderGone(int error) {
+  if (error == EPIPE) throw Exit{128 + SIGPIPE};
+}
+
 std::string FlushStandardOutput() {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
   const int error = errno;
   if (flushed && !std::ferror(stdout)) return {};
+  EndIfReaderGone(error);
   // An earlier failed write may have left nothing to flush, and no errno.
   return error != 0 ? std::strerror(error) : "write error";
 }

@@ -108,6 +108,12 @@ class Writer {
 // why not ("No space left on device").
 std::string FlushStandardOutput();
 
+// When a write to standard output failed with `error` because its reader
+// is gone (EPIPE: `| head` has what it wants), ends the run without a word
+// and with the status a shell expects of SIGPIPE (141), by Exit, so that
+// what the run made is cleaned up. Returns for any other error.
+void EndIfReaderGone(int error);
+
 }  // namespace evfilter
 
 #endif  // EVFILTER_OUTPUT_H_

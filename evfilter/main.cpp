@@ -19,6 +19,7 @@
 #include "Commands.h"
 #include "HelpText.h"
 #include "HuntRun.h"
+#include "InputLoop.h"
 #include "Output.h"
 #include "records/Stop.h"
 
@@ -46,19 +47,26 @@ void HoldStandardDescriptors() {
   }
 }
 
-// The first stop asks politely; the next SIGINT or SIGTERM, of either kind,
-// ends the process (signal() is async-signal-safe).
+// The signals that stop a run between records, so that what it made (its
+// private log folder) is cleaned up: SIGINT, SIGTERM, a closed terminal
+// (SIGHUP) and a file size limit (SIGXFSZ).
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+
+// The first stop asks politely; the next stop signal, of any kind, ends
+// the process (signal() is async-signal-safe).
 void OnStopSignal(int signal) {
   eventquery::RequestStop(signal);
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  for (const int s : kStopSignals) std::signal(s, SIG_DFL);
 }
 
-// SIGINT and SIGTERM stop the run between records; a second one ends the
+// The stop signals stop the run between records; a second one ends the
 // process at once. A signal the caller ignores stays ignored (a background
-// job).
+// job). SIGPIPE is ignored: a write to a reader that is gone fails with
+// EPIPE, and the run ends as if killed by it, its folder removed
+// (EndIfReaderGone).
 void StopOnSignals() {
-  for (const int signal : {SIGINT, SIGTERM}) {
+  std::signal(SIGPIPE, SIG_IGN);
+  for (const int signal : kStopSignals) {
     struct sigaction old {};
     if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
       continue;
@@ -283,15 +291,19 @@ int main(int argc, char** argv) {
   }
   // Whatever was printed is written only now, or not: a failure here is
   // an error like any other (--count, show, intervals, --version).
-  if (const std::string error = evfilter::FlushStandardOutput();
-      !error.empty() && status < 2) {
-    std::fprintf(stderr, "evfilter: standard output: %s\n", error.c_str());
-    status = 2;
+  try {
+    if (const std::string error = evfilter::FlushStandardOutput();
+        !error.empty() && status < 2) {
+      std::fprintf(stderr, "evfilter: standard output: %s\n", error.c_str());
+      status = 2;
+    }
+  } catch (const evfilter::Exit& e) {
+    status = e.status;  // the reader is gone
   }
   if (const int signal = eventquery::StopSignal();
       signal != 0 && status < 128) {
     std::fprintf(stderr, "evfilter: interrupted by %s\n",
-                 signal == SIGINT ? "SIGINT" : "SIGTERM");
+                 evfilter::SignalName(signal));
     status = 128 + signal;
   }
   return status;
