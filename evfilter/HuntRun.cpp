@@ -389,7 +389,7 @@ class Hunt {
         else
           reporter_.RecordReport(eventquery::UnreadableKind(record),
                                  eventquery::SkippedLine(Place(record), record),
-                                 !record.where.empty());
+                                 !record.where.empty(), record.lost);
         continue;
       }
       // Records are counted as the readers give them: a line that is no

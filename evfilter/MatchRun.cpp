@@ -457,7 +457,7 @@ class Run {
         // log that cannot be read is lost data.
         reporter_.RecordReport(eventquery::UnreadableKind(record),
                                eventquery::SkippedLine(Place(record), record),
-                               !record.where.empty());
+                               !record.where.empty(), record.lost);
       return;
     }
     if (source_.format != Format::kJsonLines &&

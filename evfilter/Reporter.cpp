@@ -52,9 +52,13 @@ void Reporter::Failure(const std::string& message) {
 }
 
 void Reporter::RecordReport(const std::string& kind, const std::string& message,
-                            bool failure) {
+                            bool failure, uint64_t lost) {
   ++reported_;
-  if (failure) failed_ = true;
+  if (failure) {
+    failed_ = true;
+    lost_records_ += lost == 0 ? 1 : lost;
+    ++lost_places_;
+  }
   if (strict_) {
     Print(message);
     throw FatalError(message);
@@ -125,7 +129,12 @@ void Reporter::Finish(uint64_t records, uint64_t matched, bool output_failed) {
     Print(std::to_string(records) + " record(s) read, " +
           std::to_string(matched) +
           (output_failed ? " matched but not all written, " : " written, ") +
-          std::to_string(reported_) + " reported");
+          std::to_string(reported_) + " reported" +
+          (lost_places_ == 0
+               ? ""
+               : "; " + std::to_string(lost_records_) + " record(s) in " +
+                     std::to_string(lost_places_) +
+                     " place(s) could not be read"));
 }
 
 }  // namespace evfilter

@@ -51,9 +51,10 @@ class Reporter {
   void Note(const std::string& message);
   // A report about one record, of a kind ("malformed line", ...); with
   // --strict it ends the run. A `failure` (a record of an event log that
-  // could not be read) makes the run fail at its end, too.
+  // could not be read) makes the run fail at its end, too, and `lost` is
+  // the records it stands for (0: one).
   void RecordReport(const std::string& kind, const std::string& message,
-                    bool failure = false);
+                    bool failure = false, uint64_t lost = 0);
   // A value of `field` that could not be read as `wanted`, at `place`.
   void Unreadable(const std::string& field, const std::string& wanted,
                   const std::string& place, const std::string& cell);
@@ -81,6 +82,8 @@ class Reporter {
   };
   bool strict_;
   bool failed_ = false;
+  // Records of event logs that could not be read, and in how many places.
+  uint64_t lost_records_ = 0, lost_places_ = 0;
   uint64_t reported_ = 0;
   Progress progress_;
   std::map<std::string, uint64_t> per_kind_;

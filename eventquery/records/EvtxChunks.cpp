@@ -121,16 +121,40 @@ std::string ParseEvtxHeader(std::string_view bytes, EvtxFileHeader& header) {
   return {};
 }
 
+namespace {
+
+// True when a valid record header stands at `at` of the chunk: its
+// signature, a size that fits before `limit`, and the size again at its
+// end.
+bool RecordAt(std::string_view bytes, uint32_t at, uint32_t limit) {
+  if (at + kRecordHeaderSize + 4 > limit ||
+      LoadLe<uint32_t>(bytes, at) != 0x00002A2A)
+    return false;
+  const uint32_t size = LoadLe<uint32_t>(bytes, at + 4);
+  return size >= kRecordHeaderSize + 4 && size <= limit - at &&
+         LoadLe<uint32_t>(bytes, at + size - 4) == size;
+}
+
+}  // namespace
+
 void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
                           DecodedChunk& out) {
   out.number = number;
   out.empty = false;
   out.items.clear();
   const std::string chunk_name = "chunk " + std::to_string(number);
-  auto problem = [&](std::string where, std::string text) {
+  auto problem = [&](std::string where, std::string text, uint64_t first = 0,
+                     uint64_t last = 0) -> EvtxItem& {
     EvtxItem& item = out.items.emplace_back();
     item.where = std::move(where);
     item.problem = std::move(text);
+    // A run of ids only when the header's ids make one.
+    if (first != 0 && last >= first && last - first < (uint64_t{1} << 32)) {
+      item.first_id = first;
+      item.last_id = last;
+      item.lost = last - first + 1;
+    }
+    return item;
   };
   if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0; })) {
     out.empty = true;
@@ -148,8 +172,6 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
   }
   const uint64_t first_id = LoadLe<uint64_t>(bytes, 24);
   const uint64_t last_id = LoadLe<uint64_t>(bytes, 32);
-  const std::string ids =
-      "records " + std::to_string(first_id) + "-" + std::to_string(last_id);
   const uint32_t header_crc = static_cast<uint32_t>(
       crc32(Crc(bytes.substr(0, 120)),
             reinterpret_cast<const Bytef*>(bytes.data() + 128),
@@ -169,8 +191,8 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
           LoadLe<uint32_t>(bytes, 52))
     checked = false;
   if (!checked && !dirty) {
-    problem(chunk_name,
-            "the records' checksum does not match; " + ids + " skipped");
+    problem(chunk_name, "the records' checksum does not match", first_id,
+            last_id);
     return;
   }
   // A file that was not closed may have records past what its chunk header
@@ -178,29 +200,40 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
   if (dirty) limit = static_cast<uint32_t>(kEvtxChunkSize);
   xml_.Reset(bytes);
   uint32_t at = kChunkHeaderSize;
+  // The last record header's id read (first_id - 1 before the first).
+  uint64_t previous_id = first_id > 0 ? first_id - 1 : 0;
   while (at + kRecordHeaderSize + 4 <= limit) {
-    if (LoadLe<uint32_t>(bytes, at) != 0x00002A2A) {
+    if (!RecordAt(bytes, at, limit)) {
       // The rest of a chunk of a file that was not closed is unused.
-      if (!dirty || at < stated)
-        problem(chunk_name, "no record at byte " + std::to_string(at) +
-                                " of the chunk; the rest of it skipped");
-      break;
+      if (dirty && at >= stated) break;
+      // A damaged record: the next one is found by its signature (records
+      // start on 8-byte boundaries), and what lies between is said.
+      uint32_t next = at + 8;
+      while (next + kRecordHeaderSize + 4 <= limit &&
+             !(RecordAt(bytes, next, limit) &&
+               LoadLe<uint64_t>(bytes, next + 8) > previous_id))
+        next += 8;
+      const bool found = next + kRecordHeaderSize + 4 <= limit;
+      const uint64_t next_id =
+          found ? LoadLe<uint64_t>(bytes, next + 8) : last_id + 1;
+      problem(chunk_name,
+              "bytes " + std::to_string(at) + "-" +
+                  std::to_string((found ? next : limit) - 1) +
+                  " of the chunk hold no readable record" +
+                  (found ? "; read on after them" : ""),
+              previous_id + 1, next_id - 1);
+      if (!found) break;
+      at = next;
+      continue;
     }
     const uint32_t size = LoadLe<uint32_t>(bytes, at + 4);
     const uint64_t id = LoadLe<uint64_t>(bytes, at + 8);
-    if (size < kRecordHeaderSize + 4 || size > limit - at ||
-        LoadLe<uint32_t>(bytes, at + size - 4) != size) {
-      if (!dirty || at < stated)
-        problem(Where(number, id), "the record's size (" +
-                                       std::to_string(size) +
-                                       ") is not valid; the rest of the "
-                                       "chunk skipped");
-      break;
-    }
+    previous_id = id;
     EvtxItem& item = out.items.emplace_back();
     item.where = Where(number, id);
     try {
       item.event.record_id = id;
+      item.event.header_id = id;
       Event(at + kRecordHeaderSize, at + size - 4, item.event);
       // An exported log numbers its record headers from 1; users, filters
       // and other tools know a record by its EventRecordID.
@@ -209,6 +242,7 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
     } catch (const BinaryXmlError& e) {
       item.event = EvtxEvent();
       item.problem = std::string(e.what()) + "; record skipped";
+      item.lost = 1;
     }
     at += size;
   }

@@ -68,6 +68,7 @@ struct EvtxField {
 
 struct EvtxEvent {
   uint64_t record_id = 0;  // its EventRecordID, else the record header's id
+  uint64_t header_id = 0;  // the record header's id
   std::vector<EvtxField> fields;
   std::string json;
 };
@@ -78,6 +79,11 @@ struct EvtxItem {
   EvtxEvent event;
   std::string where;    // "chunk 3, record 1234"
   std::string problem;  // not empty for a problem
+  // The records a problem stands for: how many (0: not known) and, for a
+  // run of them, the first and last record header ids (0: not known), which
+  // the reader names by EventRecordID.
+  uint64_t lost = 0;
+  uint64_t first_id = 0, last_id = 0;
 };
 
 struct DecodedChunk {

@@ -84,7 +84,11 @@ class EvtxReader final : public RecordReader {
   bool Next(Record& record) override {
     for (;;) {
       if (current_ != nullptr && item_ < current_->decoded.items.size()) {
-        Fill(current_->decoded.items[item_++], record);
+        const EvtxItem& item = current_->decoded.items[item_++];
+        if (!item.problem.empty() && item.first_id != 0) Named(item);
+        Fill(item, record);
+        if (!item.problem.empty() && item.first_id != 0)
+          record.problem = named_problem_;
         return true;
       }
       if (!NextChunk()) {
@@ -372,6 +376,31 @@ class EvtxReader final : public RecordReader {
     return column;
   }
 
+  // The problem of a run of lost records, with their EventRecordIDs: the
+  // record header ids moved by what the nearest readable record shows (an
+  // exported log numbers its headers from 1), or as header ids when no
+  // record told.
+  void Named(const EvtxItem& item) {
+    bool known = offset_known_;
+    int64_t offset = offset_;
+    for (size_t i = item_; !known && i < current_->decoded.items.size(); ++i) {
+      const EvtxEvent& e = current_->decoded.items[i].event;
+      if (current_->decoded.items[i].problem.empty() && e.header_id != 0) {
+        offset = static_cast<int64_t>(e.record_id - e.header_id);
+        known = true;
+      }
+    }
+    const uint64_t first = item.first_id + static_cast<uint64_t>(offset);
+    const uint64_t last = item.last_id + static_cast<uint64_t>(offset);
+    const bool one = first == last;
+    named_problem_ = item.problem + "; " + std::to_string(item.lost) +
+                     " record(s) skipped, " +
+                     (known ? (one ? "EventRecordID " : "EventRecordIDs ")
+                            : (one ? "record number " : "record numbers ")) +
+                     std::to_string(first) +
+                     (one ? "" : "-" + std::to_string(last));
+  }
+
   void Fill(const EvtxItem& item, Record& record) {
     record.cells.clear();
     record.keys.clear();
@@ -380,9 +409,12 @@ class EvtxReader final : public RecordReader {
     record.where = item.where;
     record.fatal = false;
     record.problem = item.problem;
+    record.lost = item.lost;
     record.line = item.event.record_id;
     record.raw = item.event.json;
     if (!item.problem.empty()) return;
+    offset_ = static_cast<int64_t>(item.event.record_id - item.event.header_id);
+    offset_known_ = item.event.header_id != 0;
     const std::vector<EvtxField>& fields = item.event.fields;
     for (const EvtxField& f : fields) {
       const size_t column = ColumnOf(f.key());
@@ -433,6 +465,10 @@ class EvtxReader final : public RecordReader {
     std::string name, path;
   };
   std::vector<WantedPath> paths_;
+  // EventRecordID minus record header id of the last record read.
+  int64_t offset_ = 0;
+  bool offset_known_ = false;
+  std::string named_problem_;
   std::set<std::string> hints_;
   uint64_t sampled_ = 0;
 

@@ -44,7 +44,7 @@ class Parser {
 
  private:
   [[noreturn]] void Fail(const std::string& what) const {
-    throw Unsupported("condition '" + std::string(text_) + "': " + what);
+    throw Unsupported("condition " + Quoted(text_) + ": " + what);
   }
 
   void Tokenize() {

@@ -244,8 +244,8 @@ class Compiler {
     o.set_case_sensitive(!ignore_case);
     auto re = std::make_shared<const re2::RE2>(pattern, o);
     if (!re->ok())
-      throw Unsupported("regular expression '" + pattern +
-                        "' is not one RE2 takes: " + re->error());
+      throw Unsupported("regular expression " + Quoted(pattern) +
+                        " is not one RE2 takes: " + Quoted(re->error()));
     return re;
   }
 

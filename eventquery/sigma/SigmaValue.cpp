@@ -202,4 +202,15 @@ std::string RegexPattern(const SigmaValue& v) {
   return out;
 }
 
+std::string Quoted(std::string_view text) {
+  constexpr size_t kMost = 80;
+  if (text.size() <= kMost) return "'" + std::string(text) + "'";
+  size_t cut = kMost;
+  // Not inside a UTF-8 sequence.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+    --cut;
+  return "'" + std::string(text.substr(0, cut)) + "...' (" +
+         std::to_string(text.size()) + " bytes)";
+}
+
 }  // namespace eventquery::sigma

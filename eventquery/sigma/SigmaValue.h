@@ -61,6 +61,10 @@ std::string LikePattern(const SigmaValue& v);
 // The same as an RE2 pattern (to be matched whole).
 std::string RegexPattern(const SigmaValue& v);
 
+// `text` quoted for a message about a rule, cut to a line's worth with its
+// size said: a hostile rule (a 1 MB pattern) is not echoed whole.
+std::string Quoted(std::string_view text);
+
 }  // namespace eventquery::sigma
 
 #endif  // SIGMA_SIGMAVALUE_H_

@@ -117,6 +117,36 @@ TEST_F(EvfilterEvtxTest, ThreadsGiveTheSameRecordsInOrder) {
   EXPECT_EQ(one.err, two.err);
 }
 
+// A destroyed record header inside a chunk of an exported log (its record
+// headers count from 1): the records after it are found by their
+// signature and read, and the lost one is named by its EventRecordID, as
+// the filters and hunt's record_id name records.
+TEST_F(EvfilterEvtxTest, ADestroyedRecordHeaderLosesThatRecordOnly) {
+  Writer w;
+  for (uint64_t i = 1; i <= 50; ++i) {
+    Event e;
+    e.record_id = 8068 + i;
+    e.header_id = i;
+    e.data = {{"TargetUserName", "u" + std::to_string(i)}};
+    w.Add(e);
+  }
+  std::string bytes = w.Bytes();
+  evtxtest::DestroyRecordHeader(bytes, 0, 9);  // the tenth record
+  const std::string log = File("exported.evtx", bytes);
+  const Result r = Run("match --count --where \"EventRecordID > 0\" " + log);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.Written(), 49);
+  EXPECT_NE(r.err.find("exported.evtx: chunk 0: bytes "), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("hold no readable record; read on after them; 1 "
+                       "record(s) skipped, EventRecordID 8078"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("1 record(s) in 1 place(s) could not be read"),
+            std::string::npos)
+      << r.err;
+}
+
 TEST_F(EvfilterEvtxTest, DamagedChunksAndRecordsAreReportedAndSkipped) {
   Writer w = SecurityLog(3000);
   std::string bytes = w.Bytes();
@@ -127,7 +157,11 @@ TEST_F(EvfilterEvtxTest, DamagedChunksAndRecordsAreReportedAndSkipped) {
   Result r = Run("match --count --where \"EventID > 0\" " + bad + " " + good);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("bad.evtx: chunk 1: the records' checksum does not "
-                       "match; records "),
+                       "match; 189 record(s) skipped, EventRecordIDs 190-378"),
+            std::string::npos)
+      << r.err;
+  // The summary counts the records the reports stand for.
+  EXPECT_NE(r.err.find("190 record(s) in 2 place(s) could not be read"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("bad.evtx: chunk 3, record "), std::string::npos);

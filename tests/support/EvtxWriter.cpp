@@ -576,4 +576,11 @@ void BreakRecord(std::string& file, size_t k, size_t n) {
   FixChunkChecksums(file, k);
 }
 
+void DestroyRecordHeader(std::string& file, size_t k, size_t n) {
+  size_t at = ChunkOffset(k) + kChunkHeaderSize;
+  for (size_t i = 0; i < n; ++i) at += GetLe<uint32_t>(file, at + 4);
+  for (size_t i = 0; i < 8; ++i) file[at + i] = static_cast<char>(0xEE);
+  FixChunkChecksums(file, k);
+}
+
 }  // namespace evtxtest

@@ -108,6 +108,10 @@ void CorruptChunkHeader(std::string& file, size_t k);
 // token), then fixes the chunk's checksums: the chunk is sound, the record
 // cannot be parsed.
 void BreakRecord(std::string& file, size_t k, size_t n);
+// Destroys the record header of the `n`th record of chunk `k` (its
+// signature and size), then fixes the chunk's checksums: the records
+// around it are sound.
+void DestroyRecordHeader(std::string& file, size_t k, size_t n);
 // Makes chunk `k`'s header say it holds only its first `n` records (as a
 // header not written since then does), its checksums fixed to match.
 void RewindChunkHeader(std::string& file, size_t k, size_t n);

@@ -42,6 +42,9 @@ struct Record {
   // reported and skipped. `fatal` when the rest of the input is lost too.
   std::string problem;
   bool fatal = false;
+  // The records a problem stands for, when known (EVTX: a chunk or a run
+  // of records that could not be read); 0: as many as its line says.
+  uint64_t lost = 0;
 };
 
 inline constexpr std::string_view kLf = "\n";
