@@ -376,37 +376,42 @@ class Hunt {
     std::vector<FeedNote> notes;
     uint64_t number = 0;
     bool classed = false;
-    while (NextRecord(*reader, input, record)) {
-      reporter_.progress().Tick(++records_, reader->bytes_read());
-      // The rules that run on this input, by what its first record shows.
-      if (!classed) {
-        classed = true;
-        UseSource(*reader);
+    try {
+      while (NextRecord(*reader, input, record)) {
+        reporter_.progress().Tick(++records_, reader->bytes_read());
+        // The rules that run on this input, by what its first record shows.
+        if (!classed) {
+          classed = true;
+          UseSource(*reader);
+        }
+        if (!record.problem.empty()) {
+          if (record.fatal)
+            reporter_.Failure(eventquery::LostInput(Place(record), record));
+          else
+            reporter_.RecordReport(
+                eventquery::UnreadableKind(record),
+                eventquery::SkippedLine(Place(record), record),
+                !record.where.empty(), record.lost);
+          continue;
+        }
+        // Records are counted as the readers give them: a line that is no
+        // record is none (so that record_id is a frame's row too).
+        ++number;
+        notes.clear();
+        try {
+          hunter_->Match(record, reader->columns(), matched, &notes);
+        } catch (const std::exception& e) {
+          reporter_.Failure(Place(record) +
+                            ": the filter module could not match the record (" +
+                            e.what() + ")");
+          continue;
+        }
+        Notes(record, notes);
+        for (uint32_t r : matched)
+          Detection(record, reader->columns(), evtx_ ? record.line : number, r);
       }
-      if (!record.problem.empty()) {
-        if (record.fatal)
-          reporter_.Failure(eventquery::LostInput(Place(record), record));
-        else
-          reporter_.RecordReport(eventquery::UnreadableKind(record),
-                                 eventquery::SkippedLine(Place(record), record),
-                                 !record.where.empty(), record.lost);
-        continue;
-      }
-      // Records are counted as the readers give them: a line that is no
-      // record is none (so that record_id is a frame's row too).
-      ++number;
-      notes.clear();
-      try {
-        hunter_->Match(record, reader->columns(), matched, &notes);
-      } catch (const std::exception& e) {
-        reporter_.Failure(Place(record) +
-                          ": the filter module could not match the record (" +
-                          e.what() + ")");
-        continue;
-      }
-      Notes(record, notes);
-      for (uint32_t r : matched)
-        Detection(record, reader->columns(), evtx_ ? record.line : number, r);
+    } catch (const std::bad_alloc&) {
+      OutOfMemory(reporter_, input, *reader, number);
     }
     NoteInput(*reader);
     if (!read_error_.empty())

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -15,6 +16,7 @@
 
 #include "Reporter.h"
 #include "records/Inputs.h"
+#include "records/RecordReader.h"
 #include "records/Stop.h"
 
 namespace evfilter {
@@ -55,6 +57,24 @@ void ForEachInput(std::vector<std::string> paths,
       read(input);
     }
   }
+}
+
+// Says that memory ran out while `input` was read, where (`reader`'s line,
+// or an event log's chunk) and after how many of its records, and ends the
+// run with status 2; the records decided until then are written.
+[[noreturn]] inline void OutOfMemory(Reporter& reporter,
+                                     const eventquery::Input& input,
+                                     const eventquery::RecordReader& reader,
+                                     uint64_t records) {
+  const bool evtx = input.format() == eventquery::Format::kEvtx;
+  const std::string message =
+      input.name() + ": not enough memory to read on at " +
+      (evtx ? "chunk " : "line ") + std::to_string(reader.line()) +
+      " (reading " + (evtx ? "and decoding its events" : "its record") +
+      ", after " + std::to_string(records) + " record(s) of the input); " +
+      "the run stops";
+  reporter.Note(message);
+  throw FatalError(message);
 }
 
 // The name of a stop signal, for messages.

@@ -168,10 +168,14 @@ class Run {
     const uint64_t before = records_;
     settled_ = 0;
     read_error_.clear();
-    if (UseThreads(input, *reader))
-      ReadParallel(*reader, input);
-    else
-      ReadSerial(*reader, input);
+    try {
+      if (UseThreads(input, *reader))
+        ReadParallel(*reader, input);
+      else
+        ReadSerial(*reader, input);
+    } catch (const std::bad_alloc&) {
+      OutOfMemory(reporter_, input, *reader, records_ - before);
+    }
     NoteInput(*reader);
     if (done_) {
       // Records read ahead for the threads past the limit were never

@@ -19,6 +19,7 @@
 #include "EvtxChunks.h"
 #include "Readers.h"
 #include "common/Ascii.h"
+#include "records/Stop.h"
 
 namespace eventquery {
 namespace {
@@ -249,6 +250,9 @@ class EvtxReader final : public RecordReader {
   bool NextChunk() {
     current_ = nullptr;
     item_ = 0;
+    // A stop ends the input between chunks, as other readers end between
+    // blocks; the chunks in flight are left to the threads.
+    if (StopRequested()) return false;
     if (workers_.empty()) {
       Slot& slot = serial_;
       if (!Take(slot.bytes, slot.number)) return false;

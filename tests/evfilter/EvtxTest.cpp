@@ -147,6 +147,22 @@ TEST_F(EvfilterEvtxTest, ADestroyedRecordHeaderLosesThatRecordOnly) {
       << r.err;
 }
 
+// SIGINT in the middle of a large event log stops the run between chunks,
+// as it does inputs of other formats, not at the end of the file.
+TEST_F(EvfilterEvtxTest, SignalsStopTheRunInsideAFile) {
+  const std::string log = File("large.evtx", SecurityLog(120000).Bytes());
+  for (const char* jobs : {"-j 1", "-j 2"}) {
+    SCOPED_TRACE(jobs);
+    const Result r =
+        Run(std::string("match ") + jobs + " --where \"EventID > 0\" " + log,
+            "", "timeout --preserve-status -s INT 0.3");
+    EXPECT_EQ(r.status, 130) << r.err;
+    const size_t at = r.err.find("interrupted by SIGINT after ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_LT(std::stoull(r.err.substr(at + 28)), 120000u) << r.err;
+  }
+}
+
 TEST_F(EvfilterEvtxTest, DamagedChunksAndRecordsAreReportedAndSkipped) {
   Writer w = SecurityLog(3000);
   std::string bytes = w.Bytes();

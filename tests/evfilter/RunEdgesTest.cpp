@@ -102,6 +102,27 @@ TEST_F(EvfilterRunEdgesTest, OutputThatCannotBeWrittenFailsEveryCommand) {
   }
 }
 
+// Memory that runs out is said with the input, the place and what was
+// being read, not as a bare std::bad_alloc.
+TEST_F(EvfilterRunEdgesTest, MemoryThatRunsOutIsSaidWithThePlace) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's evfilter needs more address space";
+#endif
+  // One record of 400 MB, compressed to under 2 MB.
+  const std::string big = (dir_ / "big.csv.gz").string();
+  ASSERT_EQ(std::system(("(echo a; head -c 400000000 /dev/zero | tr '\\0' x; "
+                         "echo) | gzip -1 > " +
+                         big)
+                            .c_str()),
+            0);
+  EXPECT_EQ(
+      Shell("ulimit -v 300000; $E match --count --where \"a = x\" " + big), 2);
+  EXPECT_TRUE(Has(Err(),
+                  "big.csv.gz: not enough memory to read on at line 2 "
+                  "(reading its record, after 0 record(s)"))
+      << Err();
+}
+
 // Interrupted while it waits for input: the records read are written
 // whole, the private log folder is removed, and the status says which
 // signal it was.
