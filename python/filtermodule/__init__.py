@@ -565,9 +565,14 @@ def _expand(paths):
             raise FileNotFoundError("no such file: %r" % (p,))
         else:
             out.append(p)
-    expanded, notes = _core.expand_folders(out)
-    for note in notes:
-        warnings.warn(note, ReadWarning, stacklevel=3)
+    expanded = []
+    for p in out:
+        files, notes = _core.expand_folders([p])
+        for note in notes:
+            warnings.warn(note, ReadWarning, stacklevel=3)
+        if not files:
+            raise FileNotFoundError("no event file in the folder %r" % (p,))
+        expanded.extend(files)
     return expanded
 
 

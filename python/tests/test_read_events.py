@@ -108,7 +108,7 @@ def test_missing_files_corrupt_gzip_and_bad_arguments(tmp_path):
         fm.read_events(str(tmp_path / "none.csv"))
     with pytest.raises(FileNotFoundError, match="no file matches"):
         fm.read_events(str(tmp_path / "*.csv"))
-    with pytest.raises(fm.ReadError, match="is a directory"):
+    with pytest.raises(FileNotFoundError, match="no event file in the folder"):
         fm.read_events(str(tmp_path))
     broken = tmp_path / "cut.csv.gz"
     broken.write_bytes(gzip.compress(b"a\n" + b"1\n" * 100000)[:-30])
