@@ -101,43 +101,20 @@ inline bool IsValidUtf8(std::string_view in) {
 inline size_t AppendUtf16Marked(std::string_view in, std::u16string& out,
                                 bool escape) {
   size_t invalid = 0;
-  size_t i = 0;
-  const size_t n = in.size();
-  while (i < n) {
+  for (size_t i = 0; i < in.size();) {
     const auto b0 = static_cast<unsigned char>(in[i]);
-    char32_t c = 0xFFFD;
-    size_t len = 1;
-    if (b0 < 0x80) {
-      c = b0;
+    const size_t len = Utf8SequenceAt(in, i);
+    char32_t c;
+    if (len == 0) {
+      ++invalid;
+      c = escape ? 0xDC00 + b0 : 0xFFFD;
+      i += 1;
     } else {
-      size_t need = 0;
-      char32_t min = 0;
-      if ((b0 & 0xE0) == 0xC0) {
-        need = 1, c = b0 & 0x1F, min = 0x80;
-      } else if ((b0 & 0xF0) == 0xE0) {
-        need = 2, c = b0 & 0x0F, min = 0x800;
-      } else if ((b0 & 0xF8) == 0xF0) {
-        need = 3, c = b0 & 0x07, min = 0x10000;
-      }
-      bool ok = need > 0 && i + need < n + 1;
-      for (size_t k = 1; ok && k <= need; ++k) {
-        if (i + k >= n) {
-          ok = false;
-          break;
-        }
-        const auto b = static_cast<unsigned char>(in[i + k]);
-        if ((b & 0xC0) != 0x80) {
-          ok = false;
-          break;
-        }
-        c = (c << 6) | (b & 0x3F);
-      }
-      if (ok && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
-        len = need + 1;
-      } else {
-        ++invalid;
-        c = escape ? 0xDC00 + b0 : 0xFFFD;
-      }
+      // The lead byte's bits, then six from each continuation byte.
+      c = len == 1 ? b0 : b0 & (0x7F >> len);
+      for (size_t k = 1; k < len; ++k)
+        c = (c << 6) | (static_cast<unsigned char>(in[i + k]) & 0x3F);
+      i += len;
     }
     if (c >= 0x10000) {
       c -= 0x10000;
@@ -146,7 +123,6 @@ inline size_t AppendUtf16Marked(std::string_view in, std::u16string& out,
     } else {
       out.push_back(static_cast<char16_t>(c));
     }
-    i += len;
   }
   return invalid;
 }
