@@ -55,8 +55,10 @@ done | sort -u >"$work/outside"
 # file by the path its package ships, which may differ from the one the
 # compiler used by a symbolic link (/lib and /usr/lib on a merged /usr), so
 # a file it does not know is asked again by its resolved paths.
+# dpkg-query fails when it does not know one of the files: no error here,
+# such a file is asked again below or reported as installed by hand.
 owners() {
-  xargs -r dpkg-query -S 2>/dev/null | grep -v '^diversion by' |
+  { xargs -r dpkg-query -S 2>/dev/null || true; } | { grep -v '^diversion by' || true; } |
     sed -n 's/^\(.*\): \(\/.*\)$/\1 \2/p' |
     while read -r pkgs f; do
       # A file two packages share names both: "a:amd64, b: /path".
