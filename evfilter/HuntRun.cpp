@@ -151,6 +151,16 @@ class Hunt {
           break;
         }
     }
+    // A --product no rule names can only be a mistake (windwos): it would
+    // run the rules without a product alone.
+    if (!options_.product.empty() && options_.product != "any" &&
+        std::none_of(
+            chosen.begin(), chosen.end(), [this](const CompiledRule& r) {
+              return common::EqualsNoCase(r.meta.product, options_.product);
+            }))
+      Fail("--product " + options_.product +
+           ": no rule names this product (any runs every rule on every "
+           "input)");
     rejected_ = std::move(load.rejected);
     set_ = std::make_unique<RuleSet>(std::move(chosen), rejected_);
     for (const RejectedRule& r : rejected_) {
@@ -379,8 +389,9 @@ class Hunt {
     try {
       while (NextRecord(*reader, input, record)) {
         reporter_.progress().Tick(++records_, reader->bytes_read());
-        // The rules that run on this input, by what its first record shows.
-        if (!classed) {
+        // The rules that run on this input, by what its first readable
+        // record shows.
+        if (!classed && record.problem.empty()) {
           classed = true;
           UseSource(*reader);
         }

@@ -191,8 +191,10 @@ class Run {
       return;
     }
     // Fields are missing from a stopped input's records only as far as it
-    // was read (a signal, --limit): nothing to say.
-    if (!header && !eventquery::StopRequested() && !done_)
+    // was read (a signal, --limit): nothing to say. An input without a
+    // record (an empty pipe from a run that matched nothing) lacks no
+    // field either.
+    if (!header && !eventquery::StopRequested() && !done_ && records_ > before)
       ReportMissing(*reader, true);
     NoteClashes();
   }

@@ -21,6 +21,7 @@
 #include "HuntRun.h"
 #include "InputLoop.h"
 #include "Output.h"
+#include "common/Ascii.h"
 #include "records/Stop.h"
 
 namespace evfilter {
@@ -260,8 +261,11 @@ int Main(int argc, char** argv) {
     if (mo.count && !mo.fields.empty())
       Fail("--fields shapes the rows written; --count writes none");
   }
-  if (hunt->parsed())
+  if (hunt->parsed()) {
+    // Products are named in lower case (windows, zeek), as rules name them.
+    for (char& c : ho.product) c = common::AsciiLower(c);
     return RunHuntCommand(ho, input_format, hunt_output, encoding, utc);
+  }
   const int status =
       match->parsed()
           ? RunMatchCommand(fo, mo, input_format, output_format, encoding, utc)

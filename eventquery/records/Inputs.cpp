@@ -518,6 +518,9 @@ std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
                                        std::vector<std::string>* notes) {
   namespace fs = std::filesystem;
   std::vector<std::string> out;
+  auto note = [notes](std::string text) {
+    if (notes != nullptr) notes->push_back(std::move(text));
+  };
   for (const std::string& path : paths) {
     std::error_code error;
     if (path == "-" || !fs::is_directory(path, error)) {
@@ -527,29 +530,46 @@ std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
     std::vector<std::string> files;
     size_t skipped = 0;
     std::string first_skipped;
-    fs::recursive_directory_iterator it(path, error), end;
-    for (; !error && it != end; it.increment(error)) {
-      if (!it->is_regular_file(error)) continue;
-      const std::string file = it->path().string();
-      if (IsEventFileName(file)) {
-        files.push_back(file);
-      } else if (skipped++ == 0) {
-        first_skipped = file;
+    // Folder by folder, so that one that cannot be listed (or an entry
+    // that cannot be looked at) is said and the others are read.
+    std::vector<fs::path> folders{path};
+    while (!folders.empty()) {
+      const fs::path folder = std::move(folders.back());
+      folders.pop_back();
+      std::error_code listed;
+      fs::directory_iterator it(folder, listed), end;
+      for (; !listed && it != end; it.increment(listed)) {
+        std::error_code kind;
+        const fs::file_status status = it->symlink_status(kind);
+        if (kind) {
+          note(it->path().string() + ": cannot be looked at (" +
+               kind.message() + "); not read");
+          continue;
+        }
+        if (fs::is_directory(status)) {
+          folders.push_back(it->path());
+          continue;
+        }
+        const std::string file = it->path().string();
+        // A link is read as what it leads to, when that is a file.
+        if (IsEventFileName(file) && fs::is_regular_file(it->path(), kind)) {
+          files.push_back(file);
+        } else if (skipped++ == 0) {
+          first_skipped = file;
+        }
       }
-    }
-    if (error) {
-      out.push_back(path);  // opening it says why it cannot be read
-      continue;
+      if (listed)
+        note(folder.string() + ": cannot be listed (" + listed.message() +
+             "); its files not read");
     }
     std::sort(files.begin(), files.end());
     out.insert(out.end(), files.begin(), files.end());
-    if (skipped > 0 && notes != nullptr)
-      notes->push_back(path + ": " + std::to_string(skipped) +
-                       " file(s) not read, their names are no event file's "
-                       "(first: " +
-                       first_skipped + ")");
-    if (files.empty() && notes != nullptr)
-      notes->push_back(path + ": the folder holds no event file");
+    if (skipped > 0)
+      note(path + ": " + std::to_string(skipped) +
+           " file(s) not read, their names are no event file's or they are "
+           "no regular file (first: " +
+           first_skipped + ")");
+    if (files.empty()) note(path + ": the folder holds no event file");
   }
   return out;
 }

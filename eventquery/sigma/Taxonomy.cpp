@@ -224,18 +224,19 @@ bool HasColumn(const std::vector<std::string>& columns, std::string_view name) {
 LogSource SourceOfInput(const LogSource& declared,
                         const std::vector<std::string>& columns) {
   if (!declared.product.empty()) return declared;
+  // The most telling fields first: CloudTrail's records have an eventID,
+  // which is no Windows EventID.
+  if (HasColumn(columns, "eventSource") && HasColumn(columns, "awsRegion"))
+    return {"aws", ""};
+  if (HasColumn(columns, "__REALTIME_TIMESTAMP") ||
+      HasColumn(columns, "_SYSTEMD_UNIT"))
+    return {"linux", ""};
   for (const std::string& c : columns)
-    if (common::EqualsNoCase(c, "Channel") ||
-        common::EqualsNoCase(c, "EventID") ||
+    if (c == "EventID" || common::EqualsNoCase(c, "Channel") ||
         common::EqualsNoCase(c, "Event ID") ||
         (c.size() > 13 &&
          common::EqualsNoCase(c.substr(0, 13), "Event.System.")))
       return {"windows", ""};
-  if (HasColumn(columns, "__REALTIME_TIMESTAMP") ||
-      HasColumn(columns, "_SYSTEMD_UNIT"))
-    return {"linux", ""};
-  if (HasColumn(columns, "eventSource") && HasColumn(columns, "awsRegion"))
-    return {"aws", ""};
   return {};
 }
 
@@ -243,8 +244,8 @@ bool RuleRunsOn(const RuleMeta& meta, const LogSource& source) {
   if (source.product.empty()) return true;
   if (!meta.product.empty()) {
     if (!common::EqualsNoCase(meta.product, source.product)) return false;
-    return source.product != "zeek" || meta.service.empty() ||
-           source.service.empty() ||
+    return !common::EqualsNoCase(source.product, "zeek") ||
+           meta.service.empty() || source.service.empty() ||
            common::EqualsNoCase(meta.service, source.service);
   }
   if (meta.category.empty() && meta.service.empty()) return true;
@@ -252,7 +253,7 @@ bool RuleRunsOn(const RuleMeta& meta, const LogSource& source) {
   const bool windows =
       (meta.category.empty() || IsWindowsCategory(meta.category)) &&
       (meta.service.empty() || IsWindowsService(meta.service));
-  return windows == (source.product == "windows");
+  return windows == common::EqualsNoCase(source.product, "windows");
 }
 
 }  // namespace eventquery::sigma

@@ -72,6 +72,10 @@ TEST_F(EvfilterCliTest, UnknownFieldsAreNamedWithTheClosest) {
       << r.err;
   r = Run("match --where \"user = bob\" " + csv);  // case does not matter
   EXPECT_EQ(r.status, 0);
+  // An input without a record (an empty pipe from a run that matched
+  // nothing) lacks no field: nothing matched, status 1.
+  r = Run("match --input-format jsonl --where \"User = bob\" -", "");
+  EXPECT_EQ(r.status, 1) << r.err;
   // Over several inputs: known only at the end, and one line for a field
   // some lack.
   const std::string other = File("o.jsonl", "{\"Host\": \"a\"}\n");

@@ -453,6 +453,7 @@ TEST_F(EvfilterHuntTest, RulesOfOtherProductsAreNotRunOnAnInput) {
   rule("macos", "  product: macos\n  category: process_creation\n", "F");
   rule("proxy", "  category: proxy\n", "F");
   rule("anywhere", "  {}\n", "F");
+  rule("aws", "  product: aws\n  service: cloudtrail\n", "F");
   const std::string rules = (dir_ / "products").string();
   Writer w;
   Event e;
@@ -467,6 +468,11 @@ TEST_F(EvfilterHuntTest, RulesOfOtherProductsAreNotRunOnAnInput) {
   const std::string windows_csv =
       File("security.csv", "Channel,F\nSecurity,x\n");
   const std::string other = File("other.jsonl", "{\"F\": \"x\"}\n");
+  // CloudTrail's eventID is no Windows EventID.
+  const std::string trail =
+      File("trail.jsonl",
+           "{\"eventID\": \"1\", \"eventSource\": \"s3.amazonaws.com\", "
+           "\"awsRegion\": \"eu-west-1\", \"F\": \"x\"}\n");
   auto detected = [](const std::string& out, const std::string& input) {
     std::vector<std::string> ids;
     for (size_t at = out.find("\"input\":\"" + input + "\"");
@@ -480,26 +486,33 @@ TEST_F(EvfilterHuntTest, RulesOfOtherProductsAreNotRunOnAnInput) {
   };
   using Ids = std::vector<std::string>;
   Result r = Run("hunt --rules " + rules + " " + evtx + " " + zeek + " " +
-                 windows_csv + " " + other);
+                 windows_csv + " " + other + " " + trail);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(detected(r.out, evtx), (Ids{"anywhere", "win"})) << r.out;
   EXPECT_EQ(detected(r.out, zeek), (Ids{"anywhere", "proxy", "zeek-conn"}));
   EXPECT_EQ(detected(r.out, windows_csv), (Ids{"anywhere", "win"}));
-  EXPECT_EQ(detected(r.out, other), (Ids{"anywhere", "macos", "proxy", "win",
-                                         "zeek-conn", "zeek-dns"}));
-  EXPECT_NE(r.err.find("2 windows input(s): 4 rule(s) of other log sources "
+  EXPECT_EQ(detected(r.out, other), (Ids{"anywhere", "aws", "macos", "proxy",
+                                         "win", "zeek-conn", "zeek-dns"}));
+  EXPECT_EQ(detected(r.out, trail), (Ids{"anywhere", "aws", "proxy"}));
+  EXPECT_NE(r.err.find("2 windows input(s): 5 rule(s) of other log sources "
                        "not run on them"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("1 zeek conn input(s): 3 rule(s)"), std::string::npos);
+  EXPECT_NE(r.err.find("1 zeek conn input(s): 4 rule(s)"), std::string::npos);
   EXPECT_NE(r.err.find("1 input(s) of no known product: every rule ran"),
             std::string::npos);
   // --product takes every input as that product's logs.
   r = Run("hunt --product macos --rules " + rules + " " + evtx);
   EXPECT_EQ(detected(r.out, evtx), (Ids{"anywhere", "macos", "proxy"}))
       << r.out;
-  r = Run("hunt --product any --rules " + rules + " " + evtx);
-  EXPECT_EQ(detected(r.out, evtx).size(), 6u) << r.out;
+  r = Run("hunt --product ANY --rules " + rules + " " + evtx);
+  EXPECT_EQ(detected(r.out, evtx).size(), 7u) << r.out;
+  // A product no rule names can only be a mistake.
+  r = Run("hunt --product windwos --rules " + rules + " " + evtx);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--product windwos: no rule names this product"),
+            std::string::npos)
+      << r.err;
 }
 
 // Rule files that would hang, fill memory, or give JSON that is no UTF-8

@@ -436,6 +436,8 @@ TEST_F(EvfilterTruthTest, EveryInputIsReadOrItsFailureSaid) {
   File("logs/a.csv", IdCsv(1));
   File("logs/notes.txt", "not an event file");
   File("logs/b/c.jsonl", "{\"Id\": 7}\n");
+  // A dangling link does not lose the folder's other files.
+  fs::create_symlink(dir_ / "nowhere.csv", dir_ / "logs" / "b" / "gone.csv");
   r = Run("match -H --where \"Id > 0\" " + (dir_ / "logs").string());
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string logs = (dir_ / "logs").string();
@@ -443,8 +445,9 @@ TEST_F(EvfilterTruthTest, EveryInputIsReadOrItsFailureSaid) {
                        logs + "/b/c.jsonl,7\n\ninput,Id,Name\n" + logs +
                        "/b/two.csv,1,n1\n" + logs + "/b/two.csv,2,n2\n");
   EXPECT_TRUE(Has(r.err, logs +
-                             ": 1 file(s) not read, their names are no "
-                             "event file's (first: " +
+                             ": 2 file(s) not read, their names are no "
+                             "event file's or they are no regular file "
+                             "(first: " +
                              logs + "/notes.txt)"))
       << r.err;
   r = Run("match --with-input --output-format jsonl --where \"Id = 7\" " +

@@ -59,10 +59,11 @@ Format OutputFormatOf(Format input);
 // it and below it: files named .csv, .tsv, .tab, .jsonl, .ndjson, .json,
 // .evtx or .log (Zeek's), also with .gz, in the order of their paths
 // (bytewise), so that every run reads them alike. Symbolic links to folders
-// are not followed. The other files of a folder are not read; `notes`
-// gets one line per folder that had any, with their count and the first.
-// Other paths stay as they are (one that is no folder fails when opened).
-// A folder that cannot be listed stays too: opening it says why.
+// are not followed; a link to a file is read as that file. The other files
+// of a folder are not read: `notes` gets one line per folder that had any,
+// with their count and the first, and one per subfolder that cannot be
+// listed or entry that cannot be looked at. Other paths stay as they are
+// (one that is no folder fails when opened).
 std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
                                        std::vector<std::string>* notes);
 

@@ -151,9 +151,10 @@ int LevelRank(std::string_view level);
 
 // The log source of an input: what its reader says (an event log file is
 // Windows, a Zeek log Zeek), else what its columns (the first record's)
-// show: Channel, EventID or an Event.System path is Windows; journald's
-// __REALTIME_TIMESTAMP or _SYSTEMD_UNIT is Linux; CloudTrail's eventSource
-// with awsRegion is AWS. Anything else is not known.
+// show: CloudTrail's eventSource with awsRegion is AWS; journald's
+// __REALTIME_TIMESTAMP or _SYSTEMD_UNIT is Linux; Channel, EventID (so
+// spelled: CloudTrail's eventID is none) or an Event.System path is
+// Windows. Anything else is not known.
 LogSource SourceOfInput(const LogSource& declared,
                         const std::vector<std::string>& columns);
 
