@@ -102,7 +102,11 @@ std::string NotARuleFile(const fs::directory_entry& entry) {
     return "a symbolic link to nothing";
   if (ec) return "cannot be looked at: " + ec.message();
   if (entry.is_fifo(ec)) return "a FIFO, not a file";
-  if (entry.is_directory(ec)) return "";  // walked into
+  // A folder is walked into, but a link to one is not followed: said, so
+  // that the rules behind it are not lost unseen.
+  if (entry.is_directory(ec))
+    return entry.is_symlink(ec) ? "a symbolic link to a folder, not followed"
+                                : "";
   return "not a regular file";
 }
 

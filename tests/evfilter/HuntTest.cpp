@@ -554,12 +554,15 @@ TEST_F(EvfilterHuntTest, HostileRuleFilesAreRefusedAndSaid) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("/proc/self/mem: cannot be read"), std::string::npos)
       << r.err;
-  // In a folder: a dangling link, a link loop and a FIFO named as rule
-  // files are skipped, said and counted; --strict fails on them.
+  // In a folder: a dangling link, a link loop, a FIFO and a link to a
+  // folder named as rule files are skipped, said and counted; --strict
+  // fails on them.
   fs::create_directories(dir_ / "odd");
   File("odd/mimikatz.yml", kMimikatz);
   fs::create_symlink(dir_ / "nowhere.yml", dir_ / "odd" / "dangling.yml");
   fs::create_symlink(dir_ / "odd" / "loop.yml", dir_ / "odd" / "loop.yml");
+  fs::create_directories(dir_ / "elsewhere");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "odd" / "more.yml");
   ASSERT_EQ(
       std::system(("mkfifo " + (dir_ / "odd" / "pipe.yml").string()).c_str()),
       0);
@@ -569,7 +572,9 @@ TEST_F(EvfilterHuntTest, HostileRuleFilesAreRefusedAndSaid) {
   for (const char* said : {"dangling.yml: a symbolic link to nothing; skipped",
                            "loop.yml: a symbolic link loop; skipped",
                            "pipe.yml: a FIFO, not a file; skipped",
-                           "3 folder entr(ies) skipped that are no rule file"})
+                           "more.yml: a symbolic link to a folder, not "
+                           "followed; skipped",
+                           "4 folder entr(ies) skipped that are no rule file"})
     EXPECT_NE(r.err.find(said), std::string::npos) << said << "\n" << r.err;
   EXPECT_EQ(
       Run("hunt --strict --rules " + odd + " " + sysmon_, "", timeout).status,

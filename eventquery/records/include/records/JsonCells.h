@@ -91,8 +91,10 @@ bool AppendJsonCell(simdjson::dom::element value, std::string& out);
 
 // Appends `s` as a JSON string: quotes, backslashes and control
 // characters escaped, valid UTF-8 as it is, and each byte that starts no
-// valid sequence as \udcNN (U+DC00 + the byte, as the readers keep such
-// bytes apart), so that the text is always valid UTF-8 JSON.
+// valid sequence as \udcNN (U+DC00 + the byte, the usual mark of a byte
+// that was no text), so that the output is always valid UTF-8 JSON. The
+// mark says which byte it was to a reader; our own readers do not turn it
+// back into that byte.
 void AppendJsonString(std::string& out, std::string_view s);
 
 // Cells out of one JSON value given as text, read as the JSON readers read
