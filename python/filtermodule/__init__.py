@@ -251,7 +251,8 @@ class SigmaFilter:
 
     def mask(self, df):
         """One bool per row of the pandas DataFrame: does the row match."""
-        rows, _, notes = _hunt_frame(self._core, df)
+        # The rule was asked for by name: it runs whatever the frame holds.
+        rows, _, notes = _hunt_frame(self._core, df, "any")
         _warn_cells(notes)
         result = np.zeros(len(df), dtype=bool)
         result[rows] = True
@@ -287,7 +288,7 @@ def sigma_rules(rules, placeholders=None):
 
 
 def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
-         status=None, utc=False, format=None, encoding=None):
+         status=None, utc=False, format=None, encoding=None, product=None):
     """A DataFrame of detections: every (event, rule) that matches, in input
     order, then rule id, with the columns rule_id, rule_title, level, input,
     record_id, timestamp and event, as ``evfilter hunt`` writes them.
@@ -299,7 +300,13 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     recursively for .yml and .yaml), or is one rule's YAML text;
     `placeholders` maps a placeholder name to its value or values for
     |expand. Rules that are not supported are skipped with a
-    ``RuleWarning``; a rule file that cannot be read raises ReadError."""
+    ``RuleWarning``; a rule file that cannot be read raises ReadError.
+
+    As ``evfilter hunt`` does, a rule of another product's logs is not run:
+    a Windows event log is Windows', any other input's product is told by
+    its columns (EventID or Channel: Windows; eventSource and awsRegion:
+    AWS). `product` names the inputs' product instead ("any": every rule
+    runs on every input); a product no rule names raises ValueError."""
     import pandas as pd
 
     core = _sigma_core(*_rule_sources(rules), placeholders, utc)
@@ -308,6 +315,7 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     chosen = _chosen(metas, min_level, status)
     if not any(chosen):
         raise ValueError("no rule is left by min_level and status")
+    product = _checked_product(metas, product)
     if isinstance(frame_or_paths, pd.DataFrame):
         parts = [(None, frame_or_paths, False)]
     else:
@@ -315,7 +323,7 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
                  for path in _expand(frame_or_paths)]
     out = []
     for name, df, evtx in parts:
-        out.extend(_detections(core, metas, chosen, name, df, evtx))
+        out.extend(_detections(core, metas, chosen, name, df, evtx, product))
     return pd.DataFrame(out, columns=_DETECTION_COLUMNS)
 
 
@@ -332,10 +340,25 @@ def _chosen(metas, min_level, status):
             (status is None or m["status"] in status) for m in metas]
 
 
-def _detections(core, metas, chosen, name, df, evtx):
+def _checked_product(metas, product):
+    """The product hunt's rows are of, lowercased: None tells it by input."""
+    if product is None:
+        return None
+    product = str(product).lower()
+    if product != "any" and not any(m["product"].lower() == product
+                                    for m in metas):
+        # A misspelt one would run the rules that name no product alone.
+        raise ValueError("product %r: no rule names this product (\"any\" "
+                         "runs every rule on every input)" % product)
+    return product
+
+
+def _detections(core, metas, chosen, name, df, evtx, product):
     import pandas as pd
 
-    rows, rules, notes = _hunt_frame(core, df)
+    if product is None:
+        product = "windows" if evtx else ""
+    rows, rules, notes = _hunt_frame(core, df, product)
     _warn_cells(notes)
     columns = [str(c) for c in df.columns]
     lower = {c.lower(): i for i, c in reversed(list(enumerate(columns)))}
@@ -415,7 +438,7 @@ def _report_rules(core):
         raise ValueError("no rule could be loaded from the rules given")
 
 
-def _hunt_frame(core, df):
+def _hunt_frame(core, df, product):
     import pandas as pd
 
     if not isinstance(df, pd.DataFrame):
@@ -426,7 +449,7 @@ def _hunt_frame(core, df):
         names.append(str(df.columns[position]))
         kinds.append(kind)
         arrays.append(array)
-    return core.hunt(len(df), names, kinds, arrays)
+    return core.hunt(len(df), names, kinds, arrays, product)
 
 
 def _warn_cells(notes):

@@ -138,7 +138,7 @@ def _read_piece(piece, columns):
 
 
 def hunt(paths, rules, placeholders=None, min_level=None, status=None,
-         utc=False, format=None, encoding=None):
+         utc=False, format=None, encoding=None, product=None):
     """A Dask DataFrame of the detections of Sigma `rules` in event files,
     with the columns of filtermodule.hunt, in input order, then rule id.
 
@@ -147,16 +147,18 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     there); each worker loads them again from the same paths (or text) and
     raises ReadError if it does not find the same rules. A Windows event log is
     divided between its chunks (record_id is the EventRecordID); any other
-    input is one task, so that record_id counts its records."""
+    input is one task, so that record_id counts its records. `product` is
+    filtermodule.hunt's."""
     import dask.dataframe as dd
 
-    from . import (_DETECTION_COLUMNS, _chosen, _expand, _is_evtx,
-                   _report_rules, _rule_sources, _sigma_core)
+    from . import (_DETECTION_COLUMNS, _checked_product, _chosen, _expand,
+                   _is_evtx, _report_rules, _rule_sources, _sigma_core)
 
     sources = _rule_sources(rules)
     core = _sigma_core(*sources, placeholders, utc)
     _report_rules(core)
     _chosen(core.loaded, min_level, status)  # a bad level raises here
+    product = _checked_product(core.loaded, product)
     # The workers load the same rules, and check that they did.
     expected = [m["id"] for m in core.loaded]
     tasks = []
@@ -165,11 +167,12 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
             plan = _core.divide_input(path, "evtx", 64 << 20, "")
             if plan["divided"]:
                 tasks.extend((path, p, sources, expected, placeholders,
-                              min_level, status, utc, format, encoding)
+                              min_level, status, utc, format, encoding,
+                              product)
                              for p in plan["pieces"])
                 continue
         tasks.append((path, None, sources, expected, placeholders, min_level,
-                      status, utc, format, encoding))
+                      status, utc, format, encoding, product))
     meta = pd.DataFrame({c: pd.Series([], dtype="int64" if c == "record_id"
                                       else object)
                          for c in _DETECTION_COLUMNS})
@@ -183,7 +186,7 @@ def _hunt_task(task):
                    _frame, _is_evtx, _sigma_core)
 
     path, piece, sources, expected, placeholders, min_level, status, utc, \
-        format, encoding = task
+        format, encoding, product = task
     core = _sigma_core(*sources, placeholders, utc)
     loaded = [m["id"] for m in core.loaded]
     if loaded != expected:
@@ -200,6 +203,6 @@ def _hunt_task(task):
         # Said once, where hunt was called.
         warnings.simplefilter("ignore", RuleWarning)
         rows = _detections(core, core.loaded, chosen, path, df,
-                           piece is not None or _is_evtx(path))
+                           piece is not None or _is_evtx(path), product)
     return pd.DataFrame(rows, columns=_DETECTION_COLUMNS)
 

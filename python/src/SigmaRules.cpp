@@ -21,6 +21,7 @@ py::dict Meta(const eventquery::sigma::RuleMeta& m) {
   d["title"] = m.title;
   d["level"] = m.level;
   d["status"] = m.status;
+  d["product"] = m.product;
   return d;
 }
 
@@ -81,7 +82,8 @@ const eventquery::sigma::CompiledRule& SigmaRules::rule(size_t rule) const {
 
 py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
                            const std::vector<std::string>& kinds,
-                           const std::vector<py::array>& arrays) {
+                           const std::vector<py::array>& arrays,
+                           const std::string& product) {
   if (names.size() != kinds.size() || names.size() != arrays.size())
     throw py::value_error("names, kinds and arrays differ in length");
   std::vector<std::unique_ptr<TextColumn>> columns;
@@ -103,6 +105,12 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
     eventquery::sigma::Hunter hunter(*set_, zone_);
+    eventquery::LogSource source;
+    if (product.empty())
+      source = eventquery::sigma::SourceOfInput({}, names);
+    else if (product != "any")
+      source.product = product;
+    hunter.UseSource(source);
     eventquery::Record record;
     record.cells.resize(names.size());
     std::vector<std::string> scratch(names.size());

@@ -49,9 +49,13 @@ class SigmaRules {
   // Every (row, rule) that matches, in row order, then rule order: two
   // int64 arrays; with the notes about cells (field, wanted, count,
   // first_row, first_cell).
+  // `product` is the rows' product ("any": every rule runs; "": told by
+  // the column names, as evfilter hunt tells an input's); a rule of
+  // another product's logs is not run.
   pybind11::tuple Hunt(size_t rows, const std::vector<std::string>& names,
                        const std::vector<std::string>& kinds,
-                       const std::vector<pybind11::array>& arrays);
+                       const std::vector<pybind11::array>& arrays,
+                       const std::string& product);
 
  private:
   std::vector<eventquery::sigma::RejectedRule> rejected_;

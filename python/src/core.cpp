@@ -233,5 +233,6 @@ PYBIND11_MODULE(_core, m) {
           },
           py::arg("rule"))
       .def("hunt", &fmpython::SigmaRules::Hunt, py::arg("rows"),
-           py::arg("names"), py::arg("kinds"), py::arg("arrays"));
+           py::arg("names"), py::arg("kinds"), py::arg("arrays"),
+           py::arg("product") = "");
 }

@@ -115,6 +115,38 @@ def test_hunt_on_a_frame_and_from_sigma(tmp_path, rules):
     assert fm.Filter.from_sigma(str(path)).mask(df).sum() > 0
 
 
+ZEEK = """title: A Zeek rule
+id: 22222222-0000-0000-0000-000000000004
+level: high
+logsource:
+  product: zeek
+  service: dns
+detection:
+  sel:
+    Channel: Security
+  condition: sel
+"""
+
+
+def test_rules_of_other_products_are_not_run(tmp_path):
+    log = make_evtx(tmp_path / "Security.evtx", 50)
+    df = fm.read_events(log)
+    # A Windows log, by its kind or by its columns, meets no Zeek rule, as
+    # in evfilter hunt.
+    for given in ([log], df):
+        found, _ = quiet_hunt(given, rules=ZEEK)
+        assert len(found) == 0
+        assert len(quiet_hunt(given, rules=ZEEK, product="ANY")[0]) == 50
+    (tmp_path / "zeek.yml").write_text(ZEEK)
+    assert evfilter("hunt", "--rules", str(tmp_path / "zeek.yml"), log) == ""
+    assert len(quiet_hunt([log], rules=ZEEK, product="zeek")[0]) == 50
+    with pytest.raises(ValueError, match="no rule names this product"):
+        quiet_hunt([log], rules=ZEEK, product="windwos")
+    # A rule asked for by name decides every row it is given.
+    with pytest.warns(fm.RuleWarning, match="no mapping"):
+        assert fm.Filter.from_sigma(ZEEK).mask(df).sum() == 50
+
+
 def test_what_cannot_be_loaded_is_said(tmp_path, rules):
     with pytest.raises(ValueError, match="RE2"):
         fm.Filter.from_sigma(LOOKAROUND)
