@@ -56,8 +56,13 @@ void Reporter::RecordReport(const std::string& kind, const std::string& message,
   ++reported_;
   if (failure) {
     failed_ = true;
-    lost_records_ += lost == 0 ? 1 : lost;
-    ++lost_places_;
+    // A chunk that cannot be read says not how many records it held.
+    if (lost == 0) {
+      ++unknown_places_;
+    } else {
+      lost_records_ += lost;
+      ++lost_places_;
+    }
   }
   if (strict_) {
     Print(message);
@@ -129,12 +134,20 @@ void Reporter::Finish(uint64_t records, uint64_t matched, bool output_failed) {
     Print(std::to_string(records) + " record(s) read, " +
           std::to_string(matched) +
           (output_failed ? " matched but not all written, " : " written, ") +
-          std::to_string(reported_) + " reported" +
-          (lost_places_ == 0
-               ? ""
-               : "; " + std::to_string(lost_records_) + " record(s) in " +
-                     std::to_string(lost_places_) +
-                     " place(s) could not be read"));
+          std::to_string(reported_) + " reported" + LostRecords());
+}
+
+std::string Reporter::LostRecords() const {
+  std::string said;
+  if (lost_places_ > 0)
+    said = "; " + std::to_string(lost_records_) + " record(s) in " +
+           std::to_string(lost_places_) + " place(s) could not be read";
+  if (unknown_places_ > 0)
+    said += (said.empty() ? "; the records in " : ", and the records in ") +
+            std::to_string(unknown_places_) +
+            (said.empty() ? " place(s) could not be read" : " more place(s)") +
+            ", how many is unknown";
+  return said;
 }
 
 }  // namespace evfilter

@@ -52,7 +52,7 @@ class Reporter {
   // A report about one record, of a kind ("malformed line", ...); with
   // --strict it ends the run. A `failure` (a record of an event log that
   // could not be read) makes the run fail at its end, too, and `lost` is
-  // the records it stands for (0: one).
+  // the records it stands for (0: unknown).
   void RecordReport(const std::string& kind, const std::string& message,
                     bool failure = false, uint64_t lost = 0);
   // A value of `field` that could not be read as `wanted`, at `place`.
@@ -76,6 +76,8 @@ class Reporter {
 
  private:
   void Print(const std::string& message);
+  // The closing line's words on records of event logs that were lost.
+  std::string LostRecords() const;
   struct PerField {
     uint64_t count = 0;
     std::string first_place, first_cell;
@@ -84,6 +86,8 @@ class Reporter {
   bool failed_ = false;
   // Records of event logs that could not be read, and in how many places.
   uint64_t lost_records_ = 0, lost_places_ = 0;
+  // Places whose count of lost records is unknown.
+  uint64_t unknown_places_ = 0;
   uint64_t reported_ = 0;
   Progress progress_;
   std::map<std::string, uint64_t> per_kind_;

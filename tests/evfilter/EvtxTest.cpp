@@ -246,9 +246,12 @@ TEST_F(EvfilterEvtxTest, FilesThatCannotBeReadAreNamed) {
   const std::string text = File("text.evtx", "EventID\n4624\n");
   const std::string header = File("header.evtx", bytes.substr(0, 2000));
   const std::string cut = File("cut.evtx", bytes.substr(0, 70000));
+  std::string broken_bytes = bytes;
+  evtxtest::BreakRecord(broken_bytes, 0, 5);
+  const std::string broken = File("broken.evtx", broken_bytes);
   const std::string good = File("good.evtx", SecurityLog(6).Bytes());
-  const Result r = Run("match --count --where \"EventID > 0\" " + empty + " " +
-                       text + " " + header + " " + cut + " " + good);
+  Result r = Run("match --count --where \"EventID > 0\" " + empty + " " + text +
+                 " " + header + " " + cut + " " + good);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("empty.evtx: empty file (0 bytes), no EVTX file header"),
             std::string::npos)
@@ -263,6 +266,16 @@ TEST_F(EvfilterEvtxTest, FilesThatCannotBeReadAreNamed) {
       std::string::npos);
   EXPECT_NE(r.err.find("cut.evtx: chunk 2: the file ends before it"),
             std::string::npos);
+  // Neither says how many records it held: not counted as one each.
+  EXPECT_NE(r.err.find("; the records in 2 place(s) could not be read, how "
+                       "many is unknown"),
+            std::string::npos)
+      << r.err;
+  r = Run("match --count --where \"EventID > 0\" " + broken + " " + cut);
+  EXPECT_NE(r.err.find("; 1 record(s) in 1 place(s) could not be read, and "
+                       "the records in 2 more place(s), how many is unknown"),
+            std::string::npos)
+      << r.err;
   // cut.evtx's first chunk and good.evtx's six records are all read.
   EXPECT_GT(r.Written(), 6);
 }

@@ -43,7 +43,8 @@ struct Record {
   std::string problem;
   bool fatal = false;
   // The records a problem stands for, when known (EVTX: a chunk or a run
-  // of records that could not be read); 0: as many as its line says.
+  // of records that could not be read); 0: as many as its line says, or
+  // for an EVTX chunk, unknown.
   uint64_t lost = 0;
 };
 
