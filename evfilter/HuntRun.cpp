@@ -89,7 +89,9 @@ class Hunt {
     const std::string output_error = FlushStandardOutput();
     if (!output_error.empty())
       reporter_.Failure("standard output: " + output_error);
-    reporter_.Finish(records_, detections_, !output_error.empty());
+    reporter_.Finish(records_, detections_,
+                     output_error.empty() ? Reporter::Output::kWritten
+                                          : Reporter::Output::kNotAllWritten);
     Summary();
     if (const int stopped = StoppedStatus(reporter_, records_)) return stopped;
     if (reporter_.failed() || rules_failed_) return kError;

@@ -82,7 +82,9 @@ class Run {
     if (!done_ && eventquery::StopSignal() == 0) SayMissing();
     // A count is printed only when it was made: after a failed input or a
     // stop it would pass for the answer (n=$(evfilter ... --count)).
-    if (options_.count && !reporter_.failed() && eventquery::StopSignal() == 0)
+    const bool counted =
+        options_.count && !reporter_.failed() && eventquery::StopSignal() == 0;
+    if (counted)
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
     std::string output_error;
     if (groups_ && group_format_) {
@@ -100,7 +102,13 @@ class Run {
     if (output_error.empty()) output_error = FlushStandardOutput();
     const bool output_failed = !output_error.empty();
     if (output_failed) reporter_.Failure("standard output: " + output_error);
-    reporter_.Finish(records_, written_, output_failed);
+    using Output = Reporter::Output;
+    reporter_.Finish(records_, written_,
+                     options_.count
+                         ? (counted && !output_failed ? Output::kCounted
+                                                      : Output::kNotCounted)
+                     : output_failed ? Output::kNotAllWritten
+                                     : Output::kWritten);
     bool stats_lost = false;
     if (stats_) {
       for (const std::string& line : stats_->Lines()) reporter_.Note(line);

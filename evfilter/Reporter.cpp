@@ -106,7 +106,7 @@ void Reporter::NotUtf8(const std::string& field, const std::string& place,
   }
 }
 
-void Reporter::Finish(uint64_t records, uint64_t matched, bool output_failed) {
+void Reporter::Finish(uint64_t records, uint64_t matched, Output output) {
   for (const auto& [kind, count] : per_kind_)
     if (count > kShownPerKind)
       Print(std::to_string(count - kShownPerKind) + " more " + kind +
@@ -132,9 +132,23 @@ void Reporter::Finish(uint64_t records, uint64_t matched, bool output_failed) {
           "For a Latin-1 or Windows export, use --encoding latin1 or cp1252");
   if (reported_ > 0)
     Print(std::to_string(records) + " record(s) read, " +
-          std::to_string(matched) +
-          (output_failed ? " matched but not all written, " : " written, ") +
+          std::to_string(matched) + OutputWords(output) +
           std::to_string(reported_) + " reported" + LostRecords());
+}
+
+const char* Reporter::OutputWords(Output output) {
+  switch (output) {
+    case Output::kWritten:
+      return " written, ";
+    case Output::kNotAllWritten:
+      return " matched but not all written, ";
+    case Output::kCounted:
+      return " counted, ";
+    case Output::kNotCounted:
+      break;
+  }
+  // The count printed after a failure would pass for the answer.
+  return " matched (no count printed), ";
 }
 
 std::string Reporter::LostRecords() const {

@@ -67,15 +67,18 @@ class Reporter {
   // Something that makes the run fail (status 2) without stopping it.
   void Failure(const std::string& message);
 
+  // What became of the matched records, for the closing line.
+  enum class Output { kWritten, kNotAllWritten, kCounted, kNotCounted };
   // The deferred summaries, and a closing line when anything was
-  // reported; `output_failed`: the matched records did not all reach the
-  // output.
-  void Finish(uint64_t records, uint64_t matched, bool output_failed);
+  // reported.
+  void Finish(uint64_t records, uint64_t matched, Output output);
   bool failed() const { return failed_; }
   uint64_t reported() const { return reported_; }
 
  private:
   void Print(const std::string& message);
+  // The closing line's words on what became of the matched records.
+  static const char* OutputWords(Output output);
   // The closing line's words on records of event logs that were lost.
   std::string LostRecords() const;
   struct PerField {

@@ -252,7 +252,7 @@ TEST_F(EvfilterTruthTest, ReportsAreCappedAndSummedUp) {
     ++shown;
   EXPECT_EQ(shown, 10u);
   EXPECT_TRUE(Has(r.err, "15 more ragged row report(s) not shown"));
-  EXPECT_TRUE(Has(r.err, "25 record(s) read, 5 written, 25 reported"));
+  EXPECT_TRUE(Has(r.err, "25 record(s) read, 5 counted, 25 reported"));
 }
 
 TEST_F(EvfilterTruthTest, RecordsLackingAFieldAreStillDecided) {
@@ -427,6 +427,7 @@ TEST_F(EvfilterTruthTest, EveryInputIsReadOrItsFailureSaid) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");  // a count of some inputs only is no answer
   EXPECT_EQ(r.Written(), 2);
+  EXPECT_TRUE(Has(r.err, "2 matched (no count printed)")) << r.err;
   EXPECT_TRUE(Has(r.err, missing + ": No such file or directory")) << r.err;
   // A folder is read for its event files, at any depth and in the order of
   // their paths; its other files are counted, and each record can say
