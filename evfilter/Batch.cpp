@@ -13,10 +13,6 @@ void Decide(eventquery::RecordMatcher& matcher, const Record& record,
   d.notes.clear();
   d.failure.clear();
   d.cells = static_cast<uint32_t>(record.cells.size());
-  if (!record.problem.empty()) {
-    d.outcome = Outcome::kNotRecord;
-    return;
-  }
   try {
     d.outcome = matcher.Match(record, columns, &d.notes) ? Outcome::kMatch
                                                          : Outcome::kNoMatch;

@@ -4,9 +4,9 @@
 // A batch holds its records' bytes in one arena, so that the reader may
 // move on while the batch is decided. CSV records may travel unsplit: their
 // cells are made on the deciding thread (split_later). Every record is
-// decided into an Outcome; a record the reader could not read (a problem
-// line) is kNotRecord, and a failure of the module on it is kFailed with
-// its message, never a silent no-match.
+// decided into an Outcome; a failure of the module on it is kFailed with
+// its message, never a silent no-match. (Lines that are no record are said
+// by the scan and never batched.)
 //
 // Thread safety: a batch is filled by the reading thread, then decided by
 // one thread (see Deciders), then settled by the reading thread again.
@@ -28,7 +28,7 @@
 
 namespace evfilter {
 
-enum class Outcome : uint8_t { kNoMatch, kMatch, kFailed, kNotRecord };
+enum class Outcome : uint8_t { kNoMatch, kMatch, kFailed };
 
 // What a matcher decided about one record, settled later in input order.
 struct Decision {

@@ -20,6 +20,7 @@
 #include "records/RecordReader.h"
 #include "records/RecordReports.h"
 #include "records/Stop.h"
+#include "sigma/HuntScan.h"
 #include "sigma/Hunter.h"
 
 namespace evfilter {
@@ -35,11 +36,6 @@ using eventquery::sigma::CompiledRule;
 using eventquery::sigma::RejectedRule;
 using eventquery::sigma::RuleLoad;
 using eventquery::sigma::RuleSet;
-
-// Fields an event's time may be in, most telling first.
-constexpr const char* kTimeFields[] = {
-    "TimeCreated",   "UtcTime",   "@timestamp", "timestamp", "TimeGenerated",
-    "Date and Time", "EventTime", "time",       "ts"};
 
 // The kind of a reason, for the summary: its text up to the first quote
 // or colon ("modifier 'x' is not supported" -> "modifier").
@@ -78,8 +74,9 @@ class Hunt {
       Summary();
       return kError;
     }
-    hunter_ = std::make_unique<eventquery::sigma::Hunter>(*set_, options_.zone,
-                                                          options_.profile);
+    sink_ = std::make_unique<Sink>(*this);
+    scan_ = std::make_unique<eventquery::sigma::HuntScan>(
+        *set_, options_.zone, options_.profile, options_.product, *sink_);
     per_rule_.assign(set_->rules().size(), 0);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
@@ -278,7 +275,8 @@ class Hunt {
 
   void Summary() const {
     RuleSummary();
-    if (hunter_ == nullptr) return;
+    if (scan_ == nullptr) return;
+    const eventquery::sigma::Hunter& hunter = scan_->hunter();
     std::fprintf(stderr, "evfilter: events: %llu read\n",
                  static_cast<unsigned long long>(records_));
     // Which rules met which inputs: a rule of another product's logs is
@@ -312,7 +310,7 @@ class Hunt {
         "most detections", [this](size_t r) { return per_rule_[r]; },
         [this](size_t r) { return std::to_string(per_rule_[r]); });
     if (options_.profile) {
-      const auto& time = hunter_->rule_time();
+      const auto& time = hunter.rule_time();
       Top(
           "slowest rules",
           [&time](size_t r) { return static_cast<uint64_t>(time[r].count()); },
@@ -325,8 +323,8 @@ class Hunt {
       std::fprintf(stderr,
                    "evfilter: %llu rule decisions, %.1f per event (the index "
                    "skipped the others)\n",
-                   static_cast<unsigned long long>(hunter_->decisions()),
-                   records_ ? static_cast<double>(hunter_->decisions()) /
+                   static_cast<unsigned long long>(hunter.decisions()),
+                   records_ ? static_cast<double>(hunter.decisions()) /
                                   static_cast<double>(records_)
                             : 0.0);
     }
@@ -349,152 +347,64 @@ class Hunt {
     }
   }
 
-  bool NextRecord(RecordReader& reader, const Input& input, Record& record) {
-    try {
-      return reader.Next(record);
-    } catch (const InputError& e) {
-      if (!eventquery::StopRequested())
-        read_error_ = eventquery::ReadFailure(input, e);
-      return false;
+  // Detections and notes of the scan, written and said as they come.
+  class Sink : public eventquery::sigma::Detections {
+   public:
+    explicit Sink(Hunt& hunt) : hunt_(hunt) {}
+    void Detected(const Record& record, const std::vector<std::string>& columns,
+                  uint64_t record_id, uint32_t rule) override {
+      hunt_.Detection(record, columns, record_id, rule);
     }
-  }
+    void CellNotes(const Record& record, const eventquery::RowFeeder& feeder,
+                   const std::vector<FeedNote>& notes) override {
+      SayCellNotes(hunt_.reporter_, feeder, hunt_.Place(record), notes);
+    }
+    void Failed(const Record& record, const std::string& why) override {
+      hunt_.reporter_.Failure(hunt_.Place(record) +
+                              ": the filter module could not match the "
+                              "record (" +
+                              why + ")");
+    }
+    void Classified(const eventquery::LogSource& source,
+                    size_t not_run) override {
+      // One source, one set of rules: the count of an input is its kind's.
+      SourceCount& count =
+          hunt_.by_source_[source.service.empty()
+                               ? source.product
+                               : source.product + " " + source.service];
+      ++count.inputs;
+      count.not_run = not_run;
+    }
+    void Read(const RecordReader& reader) override {
+      hunt_.reporter_.progress().Tick(++hunt_.records_, reader.bytes_read());
+    }
+
+   private:
+    Hunt& hunt_;
+  };
 
   void ReadInput(Input& input) {
-    std::unique_ptr<RecordReader> reader;
-    try {
-      reader = eventquery::MakeRecordReader(input);
-    } catch (const InputError& e) {
-      if (!eventquery::StopRequested())
-        reporter_.Failure(input.name() + ": " +
-                          eventquery::ReadFailure(input, e));
-      return;
-    }
-    hunter_->NewInput();
-    std::vector<std::string> wanted = hunter_->feeder().field_names();
-    // fieldref's other field is read by the host only.
-    for (const std::string& f : set_->host_fields()) wanted.push_back(f);
-    for (const char* f : {"Channel", "EventID", "Computer"})
-      wanted.push_back(f);
-    reader->WantFields(wanted);
-    reader->UseThreads(options_.jobs);
     name_ = input.name();
-    evtx_ = input.format() == Format::kEvtx;
     json_ = eventquery::OutputFormatOf(input.format()) == Format::kJsonLines;
-    noted_ = 0;
-    NoteInput(*reader);
-    read_error_.clear();
-    Record record;
-    std::vector<uint32_t> matched;
-    std::vector<FeedNote> notes;
-    uint64_t number = 0;
-    bool classed = false;
-    try {
-      while (NextRecord(*reader, input, record)) {
-        reporter_.progress().Tick(++records_, reader->bytes_read());
-        // The rules that run on this input, by what its first readable
-        // record shows.
-        if (!classed && record.problem.empty()) {
-          classed = true;
-          UseSource(*reader);
-        }
-        if (!record.problem.empty()) {
-          if (record.fatal)
-            reporter_.Failure(eventquery::LostInput(Place(record), record));
-          else
-            reporter_.RecordReport(
-                eventquery::UnreadableKind(record),
-                eventquery::SkippedLine(Place(record), record),
-                !record.where.empty(), record.lost);
-          continue;
-        }
-        // Records are counted as the readers give them: a line that is no
-        // record is none (so that record_id is a frame's row too).
-        ++number;
-        notes.clear();
-        try {
-          hunter_->Match(record, reader->columns(), matched, &notes);
-        } catch (const std::exception& e) {
-          reporter_.Failure(Place(record) +
-                            ": the filter module could not match the record (" +
-                            e.what() + ")");
-          continue;
-        }
-        Notes(record, notes);
-        for (uint32_t r : matched)
-          Detection(record, reader->columns(), evtx_ ? record.line : number, r);
-      }
-    } catch (const std::bad_alloc&) {
-      OutOfMemory(reporter_, input, *reader, number);
-    }
-    NoteInput(*reader);
-    if (!read_error_.empty())
-      reporter_.Failure(name_ + ": " + read_error_ +
-                        "; reading stopped after " + std::to_string(number) +
-                        " record(s)");
-  }
-
-  void UseSource(const RecordReader& reader) {
-    eventquery::LogSource source;
-    if (options_.product.empty())
-      source = eventquery::sigma::SourceOfInput(reader.log_source(),
-                                                reader.columns());
-    else if (options_.product != "any")
-      source.product = options_.product;
-    hunter_->UseSource(source);
-    // One source, one set of rules: the count of an input is its kind's.
-    SourceCount& count =
-        by_source_[source.service.empty()
-                       ? source.product
-                       : source.product + " " + source.service];
-    ++count.inputs;
-    count.not_run = hunter_->not_run();
-  }
-
-  void NoteInput(const RecordReader& reader) {
-    const std::vector<std::string> notes = reader.input_notes();
-    for (; noted_ < notes.size(); ++noted_)
-      reporter_.Note(name_ + ": " + notes[noted_]);
+    eventquery::ScanOptions scan;
+    scan.threads = options_.jobs;
+    ScanSaid said(reporter_);
+    const eventquery::ScanResult result =
+        eventquery::ScanInput(input, *scan_, said, scan);
+    EndIfOutOfMemory(reporter_, result);
   }
 
   std::string Place(const Record& record) const {
     return eventquery::PlaceOf(name_, record);
   }
 
-  void Notes(const Record& record, const std::vector<FeedNote>& notes) {
-    const auto& feeder = hunter_->feeder();
-    for (const FeedNote& note : notes) {
-      if (note.kind == FeedNote::kUnreadable)
-        reporter_.Unreadable(feeder.field_name(note.field), note.wanted,
-                             Place(record), note.cell);
-      else if (note.kind == FeedNote::kNotUtf8)
-        reporter_.NotUtf8(feeder.field_name(note.field), Place(record),
-                          note.cell);
-      else
-        reporter_.Inexact(feeder.field_name(note.field), Place(record),
-                          note.cell);
-    }
-  }
-
-  // The cell of the first column named `name` (exactly, else ignoring
-  // ASCII case).
-  static std::optional<std::string_view> CellNamed(
-      const Record& record, const std::vector<std::string>& columns,
-      std::string_view name) {
-    for (int pass = 0; pass < 2; ++pass)
-      for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c)
-        if (pass == 0 ? columns[c] == name
-                      : common::EqualsNoCase(columns[c], name))
-          if (record.cells[c]) return record.cells[c];
-    return std::nullopt;
-  }
   void Detection(const Record& record, const std::vector<std::string>& columns,
                  uint64_t record_id, uint32_t rule) {
     ++detections_;
     ++per_rule_[rule];
     const auto& meta = set_->rules()[rule].meta;
-    std::optional<std::string_view> time;
-    for (const char* f : kTimeFields)
-      if ((time = CellNamed(record, columns, f))) break;
+    const std::optional<std::string_view> time =
+        eventquery::sigma::EventTime(record, columns);
     std::string& out = out_;
     out.clear();
     if (options_.csv) {
@@ -508,7 +418,9 @@ class Hunt {
       cell(meta.id);
       cell(name_);
       cell(std::to_string(record_id));
-      cell(CellNamed(record, columns, "Computer").value_or(""), true);
+      cell(eventquery::sigma::CellNamed(record, columns, "Computer")
+               .value_or(""),
+           true);
     } else {
       out = "{";
       JsonField(out, "rule_id", meta.id);
@@ -549,13 +461,13 @@ class Hunt {
   Reporter reporter_;
   std::vector<RejectedRule> rejected_, left_out_;
   std::unique_ptr<RuleSet> set_;
-  std::unique_ptr<eventquery::sigma::Hunter> hunter_;
+  std::unique_ptr<Sink> sink_;
+  std::unique_ptr<eventquery::sigma::HuntScan> scan_;
   size_t files_ = 0;
   bool rules_failed_ = false;
   std::vector<std::string> skipped_;
-  std::string name_, read_error_, out_;
-  bool evtx_ = false, json_ = false;
-  size_t noted_ = 0;
+  std::string name_, out_;
+  bool json_ = false;
   uint64_t records_ = 0, detections_ = 0;
   std::vector<uint64_t> per_rule_;
   struct SourceCount {

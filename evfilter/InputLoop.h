@@ -15,8 +15,11 @@
 #include <vector>
 
 #include "Reporter.h"
+#include "decide/RowFeeder.h"
 #include "records/Inputs.h"
 #include "records/RecordReader.h"
+#include "records/RecordReports.h"
+#include "records/Scan.h"
 #include "records/Stop.h"
 
 namespace evfilter {
@@ -59,22 +62,48 @@ void ForEachInput(std::vector<std::string> paths,
   }
 }
 
-// Says that memory ran out while `input` was read, where (`reader`'s line,
-// or an event log's chunk) and after how many of its records, and ends the
-// run with status 2; the records decided until then are written.
-[[noreturn]] inline void OutOfMemory(Reporter& reporter,
-                                     const eventquery::Input& input,
-                                     const eventquery::RecordReader& reader,
-                                     uint64_t records) {
-  const bool evtx = input.format() == eventquery::Format::kEvtx;
-  const std::string message =
-      input.name() + ": not enough memory to read on at " +
-      (evtx ? "chunk " : "line ") + std::to_string(reader.line()) +
-      " (reading " + (evtx ? "and decoding its events" : "its record") +
-      ", after " + std::to_string(records) + " record(s) of the input); " +
-      "the run stops";
+// What a scan says, said by the reporter.
+class ScanSaid : public eventquery::ScanReports {
+ public:
+  explicit ScanSaid(Reporter& reporter) : reporter_(reporter) {}
+  void Note(const std::string& message) override { reporter_.Note(message); }
+  void Skipped(const char* kind, const std::string& message, bool lost_data,
+               uint64_t lost) override {
+    reporter_.RecordReport(kind, message, lost_data, lost);
+  }
+  void Failed(const std::string& message) override {
+    reporter_.Failure(message);
+  }
+
+ private:
+  Reporter& reporter_;
+};
+
+// Ends the run with status 2 when memory ran out in a scan (`result`),
+// saying where; the records decided until then are written.
+inline void EndIfOutOfMemory(Reporter& reporter,
+                             const eventquery::ScanResult& result) {
+  if (result.out_of_memory.empty()) return;
+  const std::string message = result.out_of_memory + "; the run stops";
   reporter.Note(message);
   throw FatalError(message);
+}
+
+// Says the notes about a record's cells (`feeder` names their fields).
+inline void SayCellNotes(Reporter& reporter,
+                         const eventquery::RowFeeder& feeder,
+                         const std::string& place,
+                         const std::vector<eventquery::FeedNote>& notes) {
+  using eventquery::FeedNote;
+  for (const FeedNote& note : notes) {
+    if (note.kind == FeedNote::kUnreadable)
+      reporter.Unreadable(feeder.field_name(note.field), note.wanted, place,
+                          note.cell);
+    else if (note.kind == FeedNote::kNotUtf8)
+      reporter.NotUtf8(feeder.field_name(note.field), place, note.cell);
+    else
+      reporter.Inexact(feeder.field_name(note.field), place, note.cell);
+  }
 }
 
 // The name of a stop signal, for messages.

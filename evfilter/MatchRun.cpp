@@ -37,7 +37,7 @@ using eventquery::RecordMatcher;
 using eventquery::RecordReader;
 using eventquery::RowFeeder;
 
-class Run {
+class Run : public eventquery::RecordSink {
  public:
   Run(const std::vector<ConditionLine>& lines, const MatchOptions& o)
       : options_(o), reporter_(o.strict), given_(lines), lines_(lines) {
@@ -122,20 +122,21 @@ class Run {
 
  private:
   void ReadInput(Input& input) {
-    std::unique_ptr<RecordReader> reader;
-    try {
-      reader = eventquery::MakeRecordReader(input);
-    } catch (const InputError& e) {
-      if (!eventquery::StopRequested())
-        reporter_.Failure(input.name() + ": " +
-                          eventquery::ReadFailure(input, e));
-      return;
-    }
+    eventquery::ScanOptions scan;
+    scan.threads = options_.jobs;
+    ScanSaid said(reporter_);
+    const eventquery::ScanResult result =
+        eventquery::ScanInput(input, *this, said, scan);
+    flight_.reset();
+    EndIfOutOfMemory(reporter_, result);
+  }
+
+  // RecordSink: the input is open.
+  bool Begin(const Input& input, RecordReader& reader) override {
     // No batch is in flight between inputs: every matcher is free.
-    if (!TypesOf(input, *reader)) return;
+    if (!TypesOf(input, reader)) return false;
     for (auto& matcher : matchers_) matcher->NewInput();
-    reader->WantFields(wanted_);
-    reader->UseThreads(options_.jobs);
+    reader.WantFields(wanted_);
     const Format form = eventquery::OutputFormatOf(input.format());
     if (!writer_) {
       writer_.emplace(options_.output_format.value_or(form),
@@ -149,61 +150,90 @@ class Run {
     if (groups_) groups_->NewInput();
     if (stats_) stats_->NewInput();
     name_ = input.name();
-    noted_ = 0;
-    NoteInput(*reader);
-    source_ = Source{form, &reader->columns(), reader->header_raw(),
-                     reader->header_terminator()};
+    reader_ = &reader;
+    source_ = Source{form, &reader.columns(), reader.header_raw(),
+                     reader.header_terminator()};
     if (!options_.count && !groups_ && !writer_->CanName(source_)) {
       reporter_.Failure(input.name() +
                         ": --with-input: a Zeek log written as one has no "
                         "place for the input's name; add --output-format csv "
                         "or jsonl");
-      return;
+      return false;
     }
-    if (const std::string renamed =
-            eventquery::RenamedColumns(name_, reader->header_notes());
-        !renamed.empty())
-      reporter_.Note(renamed);
     // A header names every column at once; JSON objects may each lack a
     // field, so JSON is checked at the end of the input.
-    const bool header = form != Format::kJsonLines;
-    if (header) ReportMissing(*reader, false);
+    header_ = form != Format::kJsonLines;
+    if (header_) ReportMissing(reader, false);
     // A lone CSV or TSV input names every column in its header: a field it
     // lacks is no field of the run's, known before any record is written.
-    if (header && inputs_.size() == 1 && !options_.allow_missing &&
+    if (header_ && inputs_.size() == 1 && !options_.allow_missing &&
         SayMissing())
-      return;
-    const uint64_t before = records_;
+      return false;
+    before_ = records_;
     settled_ = 0;
-    read_error_.clear();
-    try {
-      if (UseThreads(input, *reader))
-        ReadParallel(*reader, input);
-      else
-        ReadSerial(*reader, input);
-    } catch (const std::bad_alloc&) {
-      OutOfMemory(reporter_, input, *reader, records_ - before);
+    if (UseThreads(input, reader)) flight_.emplace(matchers_);
+    return true;
+  }
+
+  // RecordSink: threads take records unsplit.
+  bool WantsUnsplit() const override { return flight_.has_value(); }
+
+  // RecordSink: a record, decided here or put in a batch for the threads.
+  bool Take(const Record& record, uint64_t /*id*/) override {
+    reporter_.progress().Tick(++records_, reader_->bytes_read());
+    if (!flight_) {
+      Decide(*matchers_[0], record, reader_->columns(), decision_);
+      Settle(record, decision_);
+      return !done_;
     }
-    NoteInput(*reader);
+    Flight& f = *flight_;
+    if (!f.filling) {
+      if (f.spare.empty()) {
+        f.filling = std::make_unique<Batch>();
+      } else {
+        f.filling = std::move(f.spare.back());
+        f.spare.pop_back();
+      }
+      // CSV records are split on the threads; JSON Lines are parsed here,
+      // since their columns grow as keys appear.
+      f.filling->split_later = reader_->SplitsLater();
+    }
+    f.filling->Add(record);
+    if (f.filling->size() == kBatch) Submit();
+    return !done_;
+  }
+
+  // RecordSink: a line that is no record, said by the scan.
+  void Passed(const Record& /*record*/) override {
+    reporter_.progress().Tick(++records_, reader_->bytes_read());
+    ++settled_;
+  }
+
+  // RecordSink: every batch in flight settled.
+  bool Drain() override {
+    if (flight_) {
+      if (flight_->filling && !flight_->filling->empty() && !done_) Submit();
+      while (!flight_->flight.empty()) SettleFront();
+    }
+    return !done_;
+  }
+
+  // RecordSink: the input is read.
+  void End(const RecordReader& reader,
+           const eventquery::ScanResult& result) override {
     if (done_) {
       // Records read ahead for the threads past the limit were never
-      // decided: they count as unread, and so does a failure among them.
-      records_ = before + settled_;
-      read_error_.clear();
+      // decided: they count as unread.
+      records_ = before_ + settled_;
     }
-    if (!read_error_.empty()) {
-      // Every record before the failure was decided and written.
-      reporter_.Failure(name_ + ": " + read_error_ +
-                        "; reading stopped after " +
-                        std::to_string(records_ - before) + " record(s)");
-      return;
-    }
+    if (result.failed) return;
     // Fields are missing from a stopped input's records only as far as it
     // was read (a signal, --limit): nothing to say. An input without a
     // record (an empty pipe from a run that matched nothing) lacks no
     // field either.
-    if (!header && !eventquery::StopRequested() && !done_ && records_ > before)
-      ReportMissing(*reader, true);
+    if (!header_ && !eventquery::StopRequested() && !done_ &&
+        records_ > before_)
+      ReportMissing(reader, true);
     NoteClashes();
   }
 
@@ -219,7 +249,7 @@ class Run {
   // The filter for an input that declares field types of its own (a Zeek
   // log): the expression compiled with them, else as given. False, with
   // the failure said, when the input's types do not fit the expression.
-  bool TypesOf(Input& input, const RecordReader& reader) {
+  bool TypesOf(const Input& input, const RecordReader& reader) {
     if (!options_.retype) return true;
     std::vector<ConditionLine> lines = given_;
     try {
@@ -279,21 +309,6 @@ class Run {
     }
   }
 
-  // The next record, or false at the end or when the input fails (then
-  // read_error_ says why).
-  bool NextRecord(RecordReader& reader, const Input& input, Record& record,
-                  bool unsplit) {
-    try {
-      return unsplit ? reader.NextUnsplit(record) : reader.Next(record);
-    } catch (const InputError& e) {
-      // A stop ends the input where its buffered records end (the reader
-      // reads nothing more); that is no failure of the input.
-      if (!eventquery::StopRequested())
-        read_error_ = eventquery::ReadFailure(input, e);
-      return false;
-    }
-  }
-
   // Threads pay only where their share of the work outweighs handing
   // records over: records split on the threads (CSV, TSV; JSON is parsed on
   // the reading thread anyway), of some size, on a machine with a core for
@@ -308,14 +323,6 @@ class Run {
     // A compressed input's size says little about its records.
     const uint64_t size = input.compressed() ? 0 : input.size();
     return size == 0 || size >= kWorthThreads;
-  }
-
-  // What the reader noticed about the input as a whole (an event log not
-  // closed cleanly), each said once.
-  void NoteInput(const RecordReader& reader) {
-    const std::vector<std::string> notes = reader.input_notes();
-    for (; noted_ < notes.size(); ++noted_)
-      reporter_.Note(name_ + ": " + notes[noted_]);
   }
 
   // Notes which of the named fields this input lacks (--strict: stops at
@@ -388,73 +395,53 @@ class Run {
     return none_had && !options_.allow_missing;
   }
 
-  void ReadSerial(RecordReader& reader, const Input& input) {
-    Record record;
-    Decision d;
-    while (!done_ && NextRecord(reader, input, record, false)) {
-      reporter_.progress().Tick(++records_, reader.bytes_read());
-      Decide(*matchers_[0], record, reader.columns(), d);
-      Settle(record, d);
-    }
-  }
-
-  void ReadParallel(RecordReader& reader, const Input& input) {
-    // Batches are decided by the threads and the reading thread (Deciders)
-    // and settled in input order; up to two per thread are in flight, so
-    // the threads have the next one ready when they finish one.
-    constexpr size_t kBatch = 4096;
-    const size_t in_flight = 2 * matchers_.size();
+  // Batches are decided by the threads and the reading thread (Deciders)
+  // and settled in input order; up to two per thread are in flight, so
+  // the threads have the next one ready when they finish one.
+  static constexpr size_t kBatch = 4096;
+  struct Flight {
+    explicit Flight(const std::vector<std::unique_ptr<RecordMatcher>>& matchers)
+        : in_flight(2 * matchers.size()), deciders(matchers) {}
+    size_t in_flight;
     std::deque<std::unique_ptr<Batch>> flight;
     // Settled batches are filled again: fresh memory for every batch costs
     // more in page faults than the copying itself.
     std::vector<std::unique_ptr<Batch>> spare;
+    std::unique_ptr<Batch> filling;
     // Declared after the batches, so its threads stop before they go.
-    Deciders deciders(matchers_);
-    auto settle_front = [&] {
-      std::unique_ptr<Batch> batch = std::move(flight.front());
-      flight.pop_front();
-      deciders.Wait(batch.get());
-      Record r;
-      std::string scratch;
-      // Past the limit the batches are only waited for.
-      for (size_t i = 0; i < batch->size() && !done_; ++i) {
-        // Cells are needed again only to convert a record that is written,
-        // or to count it.
-        const Decision& d = batch->decision(i);
-        const bool selected = (d.outcome == Outcome::kMatch) != options_.invert;
-        const bool cells = stats_ || (selected && (groups_ || !options_.count));
-        batch->Get(i, r, scratch, cells);
-        Settle(r, d);
-      }
-      batch->Clear();
-      spare.push_back(std::move(batch));
-    };
-    Record record;
-    bool more = true;
-    while (more && !done_) {
-      std::unique_ptr<Batch> batch;
-      if (spare.empty()) {
-        batch = std::make_unique<Batch>();
-      } else {
-        batch = std::move(spare.back());
-        spare.pop_back();
-      }
-      // CSV records are split on the threads; JSON Lines are parsed here,
-      // since their columns grow as keys appear.
-      batch->split_later = reader.SplitsLater();
-      while (batch->size() < kBatch &&
-             (more = NextRecord(reader, input, record, true))) {
-        reporter_.progress().Tick(++records_, reader.bytes_read());
-        batch->Add(record);
-      }
-      if (batch->empty()) break;
-      batch->columns = reader.columns();
-      if (flight.size() == in_flight) settle_front();
-      // Owned by the flight before any thread may see it.
-      flight.push_back(std::move(batch));
-      deciders.Submit(flight.back().get());
+    Deciders deciders;
+  };
+
+  // Hands the batch being filled to the threads, settling the oldest one
+  // first when enough are in flight.
+  void Submit() {
+    Flight& f = *flight_;
+    f.filling->columns = reader_->columns();
+    if (f.flight.size() == f.in_flight) SettleFront();
+    // Owned by the flight before any thread may see it.
+    f.flight.push_back(std::move(f.filling));
+    f.deciders.Submit(f.flight.back().get());
+  }
+
+  void SettleFront() {
+    Flight& f = *flight_;
+    std::unique_ptr<Batch> batch = std::move(f.flight.front());
+    f.flight.pop_front();
+    f.deciders.Wait(batch.get());
+    Record r;
+    std::string scratch;
+    // Past the limit the batches are only waited for.
+    for (size_t i = 0; i < batch->size() && !done_; ++i) {
+      // Cells are needed again only to convert a record that is written,
+      // or to count it.
+      const Decision& d = batch->decision(i);
+      const bool selected = (d.outcome == Outcome::kMatch) != options_.invert;
+      const bool cells = stats_ || (selected && (groups_ || !options_.count));
+      batch->Get(i, r, scratch, cells);
+      Settle(r, d);
     }
-    while (!flight.empty()) settle_front();
+    batch->Clear();
+    f.spare.push_back(std::move(batch));
   }
 
   std::string Place(const Record& record) const {
@@ -463,34 +450,14 @@ class Run {
 
   void Settle(const Record& record, const Decision& d) {
     ++settled_;
-    if (d.outcome == Outcome::kNotRecord) {
-      if (record.fatal)
-        reporter_.Failure(eventquery::LostInput(Place(record), record));
-      else
-        // A line that is no record is the export's; a record of an event
-        // log that cannot be read is lost data.
-        reporter_.RecordReport(eventquery::UnreadableKind(record),
-                               eventquery::SkippedLine(Place(record), record),
-                               !record.where.empty(), record.lost);
-      return;
-    }
-    if (source_.format != Format::kJsonLines &&
+    // The scan says the ragged rows it splits; the threads split these.
+    if (flight_ && source_.format != Format::kJsonLines &&
         d.cells != source_.columns->size())
       reporter_.RecordReport(eventquery::kRaggedRow,
                              eventquery::RaggedRow(Place(record), d.cells,
                                                    source_.columns->size()));
-    const RowFeeder& feeder = matchers_[0]->feeder();
-    for (const FeedNote& note : d.notes) {
-      if (note.kind == FeedNote::kUnreadable)
-        reporter_.Unreadable(feeder.field_name(note.field), note.wanted,
-                             Place(record), note.cell);
-      else if (note.kind == FeedNote::kNotUtf8)
-        reporter_.NotUtf8(feeder.field_name(note.field), Place(record),
-                          note.cell);
-      else
-        reporter_.Inexact(feeder.field_name(note.field), Place(record),
-                          note.cell);
-    }
+    if (!d.notes.empty())
+      SayCellNotes(reporter_, matchers_[0]->feeder(), Place(record), d.notes);
     if (d.outcome == Outcome::kFailed) {
       reporter_.Failure(Place(record) +
                         ": the filter module could not match the record (" +
@@ -558,8 +525,12 @@ class Run {
   std::map<std::string, Presence> presence_;
   std::vector<std::string> inputs_;  // the paths, folders read
   size_t inputs_checked_ = 0;
-  std::string read_error_;
-  size_t noted_ = 0;  // of the input's notes
+  // The input being read.
+  RecordReader* reader_ = nullptr;
+  bool header_ = false;           // its columns come from a header
+  uint64_t before_ = 0;           // records_ when it began
+  Decision decision_;             // reused
+  std::optional<Flight> flight_;  // with threads
   std::vector<std::string> text_order_noted_;
   uint64_t records_ = 0;
   uint64_t written_ = 0;

@@ -118,17 +118,6 @@ TEST(BatchTest, UnsplitCsvRecordsAreSplitWhenAsked) {
   EXPECT_EQ(out.cells[1], "z\"");
 }
 
-TEST(BatchTest, ProblemLinesAreNoRecords) {
-  Batch batch;
-  Record r;
-  r.raw = "{";
-  r.problem = "not valid JSON";
-  batch.Add(r);
-  auto matchers = Matchers(1);
-  batch.DecideAll(*matchers[0]);
-  EXPECT_EQ(batch.decision(0).outcome, Outcome::kNotRecord);
-}
-
 // Every batch decided by three threads and the reading thread comes out as
 // one matcher decides the records in order.
 TEST(DecidersTest, ThreadsDecideAsOneMatcherDoes) {

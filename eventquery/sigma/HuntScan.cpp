@@ -1,0 +1,88 @@
+#include "sigma/HuntScan.h"
+
+#include <exception>
+#include <utility>
+
+#include "common/Ascii.h"
+
+namespace eventquery::sigma {
+namespace {
+
+// Fields an event's time may be in, most telling first.
+constexpr const char* kTimeFields[] = {
+    "TimeCreated",   "UtcTime",   "@timestamp", "timestamp", "TimeGenerated",
+    "Date and Time", "EventTime", "time",       "ts"};
+
+}  // namespace
+
+HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
+                   std::string product, Detections& out)
+    : set_(set),
+      hunter_(set, zone, profile),
+      product_(std::move(product)),
+      out_(out) {}
+
+bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
+  hunter_.NewInput();
+  std::vector<std::string> wanted = hunter_.feeder().field_names();
+  // fieldref's other field is read by the host only.
+  for (const std::string& f : set_.host_fields()) wanted.push_back(f);
+  // What a detection shows, and what the index reads.
+  for (const char* f : {"Channel", "EventID", "Computer"}) wanted.push_back(f);
+  reader.WantFields(wanted);
+  reader_ = &reader;
+  classed_ = false;
+  return true;
+}
+
+void HuntScan::Passed(const Record& /*record*/) { out_.Read(*reader_); }
+
+bool HuntScan::Take(const Record& record, uint64_t id) {
+  out_.Read(*reader_);
+  if (!out_.Going()) return false;
+  const std::vector<std::string>& columns = reader_->columns();
+  // The rules that run on this input, by what its first readable record
+  // shows.
+  if (!classed_) {
+    classed_ = true;
+    LogSource source;
+    if (product_.empty())
+      source = SourceOfInput(reader_->log_source(), columns);
+    else if (product_ != "any")
+      source.product = product_;
+    hunter_.UseSource(source);
+    out_.Classified(source, hunter_.not_run());
+  }
+  notes_.clear();
+  try {
+    hunter_.Match(record, columns, matched_, &notes_);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    out_.Failed(record, e.what());
+    return true;
+  }
+  if (!notes_.empty()) out_.CellNotes(record, hunter_.feeder(), notes_);
+  for (uint32_t r : matched_) out_.Detected(record, columns, id, r);
+  return true;
+}
+
+std::optional<std::string_view> CellNamed(
+    const Record& record, const std::vector<std::string>& columns,
+    std::string_view name) {
+  for (int pass = 0; pass < 2; ++pass)
+    for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c)
+      if (pass == 0 ? columns[c] == name
+                    : common::EqualsNoCase(columns[c], name))
+        if (record.cells[c]) return record.cells[c];
+  return std::nullopt;
+}
+
+std::optional<std::string_view> EventTime(
+    const Record& record, const std::vector<std::string>& columns) {
+  for (const char* f : kTimeFields)
+    if (auto time = CellNamed(record, columns, f)) return time;
+  return std::nullopt;
+}
+
+}  // namespace eventquery::sigma

@@ -1,0 +1,84 @@
+// Sigma rules over an input's records, as one sink of the record scan
+// (records/Scan.h): what evfilter hunt, Python's hunt and its Dask tasks
+// run alike. At an input's first readable record the rules that run on it
+// are chosen by its log source (SourceOfInput, or the product given);
+// every record is then decided by the Hunter, and each (record, rule) that
+// matches is handed to the front end's Detections, in record order, then
+// rule order.
+//
+// Thread safety: one thread; the RuleSet is shared and immutable.
+
+#ifndef SIGMA_HUNTSCAN_H_
+#define SIGMA_HUNTSCAN_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/Scan.h"
+#include "sigma/Hunter.h"
+
+namespace eventquery::sigma {
+
+// What a front end does with detections and with notes on cells.
+class Detections {
+ public:
+  virtual ~Detections() = default;
+  // `record` (of `columns`, with its id) matches rule `rule` (into the
+  // RuleSet's rules).
+  virtual void Detected(const Record& record,
+                        const std::vector<std::string>& columns,
+                        uint64_t record_id, uint32_t rule) = 0;
+  // Notes about cells the rules read: a field's value that could not be
+  // read as a rule wanted it (FeedNote; field names from `feeder`).
+  virtual void CellNotes(const Record& record, const RowFeeder& feeder,
+                         const std::vector<FeedNote>& notes) = 0;
+  // The module failed on a record; the record is not decided.
+  virtual void Failed(const Record& record, const std::string& why) = 0;
+  // The input's source is known: `not_run` rules do not run on it.
+  virtual void Classified(const LogSource& /*source*/, size_t /*not_run*/) {}
+  // A record was read (also one that is no record), for progress.
+  virtual void Read(const RecordReader& /*reader*/) {}
+  // False ends the input (an interrupt); asked once per record.
+  virtual bool Going() { return true; }
+};
+
+class HuntScan : public RecordSink {
+ public:
+  // `product`: "" tells each input's own, "any" runs every rule, another
+  // names every input's product.
+  HuntScan(const RuleSet& set, Zone zone, bool profile, std::string product,
+           Detections& out);
+
+  bool Begin(const Input& input, RecordReader& reader) override;
+  bool Take(const Record& record, uint64_t id) override;
+  void Passed(const Record& record) override;
+
+  const Hunter& hunter() const { return hunter_; }
+
+ private:
+  const RuleSet& set_;
+  Hunter hunter_;
+  std::string product_;
+  Detections& out_;
+  const RecordReader* reader_ = nullptr;
+  bool classed_ = false;
+  std::vector<uint32_t> matched_;
+  std::vector<FeedNote> notes_;
+};
+
+// The time of an event, from the first of the fields an event's time is
+// usually in (TimeCreated, UtcTime, @timestamp, ...) that it has.
+std::optional<std::string_view> EventTime(
+    const Record& record, const std::vector<std::string>& columns);
+// The cell of the first column named `name` (exactly, else ignoring ASCII
+// case), or nothing.
+std::optional<std::string_view> CellNamed(
+    const Record& record, const std::vector<std::string>& columns,
+    std::string_view name);
+
+}  // namespace eventquery::sigma
+
+#endif  // SIGMA_HUNTSCAN_H_
