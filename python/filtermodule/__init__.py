@@ -317,13 +317,12 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
         raise ValueError("no rule is left by min_level and status")
     product = _checked_product(metas, product)
     if isinstance(frame_or_paths, pd.DataFrame):
-        parts = [(None, frame_or_paths, False)]
+        out = _detections(core, metas, chosen, frame_or_paths, product)
     else:
-        parts = [(path, read_events(path, format, encoding), _is_evtx(path))
-                 for path in _expand(frame_or_paths)]
-    out = []
-    for name, df, evtx in parts:
-        out.extend(_detections(core, metas, chosen, name, df, evtx, product))
+        out = []
+        for path in _expand(frame_or_paths):
+            out.extend(_file_detections(core, metas, chosen, path, format,
+                                        None, encoding, product))
     return pd.DataFrame(out, columns=_DETECTION_COLUMNS)
 
 
@@ -353,18 +352,17 @@ def _checked_product(metas, product):
     return product
 
 
-def _detections(core, metas, chosen, name, df, evtx, product):
+def _detections(core, metas, chosen, df, product):
+    """The detections of a frame's rows (record_id the row's 1-based
+    number)."""
     import pandas as pd
 
-    if product is None:
-        product = "windows" if evtx else ""
-    rows, rules, notes = _hunt_frame(core, df, product)
+    rows, rules, notes = _hunt_frame(core, df, product or "")
     _warn_cells(notes)
     columns = [str(c) for c in df.columns]
     lower = {c.lower(): i for i, c in reversed(list(enumerate(columns)))}
     def column_of(field):
         return columns.index(field) if field in columns else lower.get(field.lower())
-    record_column = column_of("EventRecordID") if evtx else None
     time_columns = [column_of(f) for f in _TIME_FIELDS]
     time_columns = [c for c in time_columns if c is not None]
     out = []
@@ -374,13 +372,6 @@ def _detections(core, metas, chosen, name, df, evtx, product):
         if not chosen[rule]:
             continue
         values = df.iloc[row].tolist()
-        # evfilter numbers the records it reads, as the frame's rows are.
-        record_id = row + 1
-        if record_column is not None and not missing(values[record_column]):
-            try:
-                record_id = int(values[record_column])
-            except (TypeError, ValueError):
-                pass
         timestamp = None
         for c in time_columns:
             if not missing(values[c]):
@@ -388,8 +379,25 @@ def _detections(core, metas, chosen, name, df, evtx, product):
                 break
         event = {columns[i]: v for i, v in enumerate(values) if not missing(v)}
         m = metas[rule]
-        out.append((m["id"], m["title"], m["level"], name, record_id,
+        out.append((m["id"], m["title"], m["level"], None, row + 1,
                     timestamp, event))
+    return out
+
+
+def _file_detections(core, metas, chosen, path, format, piece, encoding,
+                     product):
+    """The detections of an event file (or a piece of one), read and
+    decided in C++ as evfilter hunt reads and decides it."""
+    found = core.hunt_file(path, format or "", piece, encoding or "",
+                           product or "")
+    _report(found["reports"])
+    _warn_cells(found["notes"])
+    out = []
+    for rule, record_id, timestamp, event in found["detections"]:
+        if chosen[rule]:
+            m = metas[rule]
+            out.append((m["id"], m["title"], m["level"], path, record_id,
+                        timestamp, event))
     return out
 
 
@@ -453,10 +461,10 @@ def _hunt_frame(core, df, product):
 
 
 def _warn_cells(notes):
-    for field, wanted, count, first_row, first_cell in notes:
-        warnings.warn("%d value(s) of %r cannot be read as %s (first at row "
-                      "%d: %r); their conditions are false before NOT" %
-                      (count, field, wanted, first_row, first_cell),
+    for field, wanted, count, first_place, first_cell in notes:
+        warnings.warn("%d value(s) of %r cannot be read as %s (first at %s: "
+                      "%r); their conditions are false before NOT" %
+                      (count, field, wanted, first_place, first_cell),
                       FilterWarning, stacklevel=3)
 
 

@@ -179,30 +179,45 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     return dd.from_map(_hunt_task, tasks, meta=meta, enforce_metadata=False)
 
 
+# The rules a worker process has loaded, by what they were loaded from: a
+# worker loads each rule set once, not once per task.
+_worker_rules = {}
+
+
+def _worker_core(sources, placeholders, utc, expected):
+    from . import _sigma_core
+
+    key = json.dumps([sources, placeholders, utc], sort_keys=True)
+    core = _worker_rules.get(key)
+    if core is None:
+        core = _sigma_core(*sources, placeholders, utc)
+        loaded = [m["id"] for m in core.loaded]
+        if loaded != expected:
+            raise ReadError("a worker loaded %d rule(s) from %s, where hunt "
+                            "was called %d: the rule files must be the same "
+                            "there" % (len(loaded), sources[0] or "the text",
+                                       len(expected)))
+        _worker_rules.clear()  # one rule set at a time
+        _worker_rules[key] = core
+    return core
+
+
 def _hunt_task(task):
     import warnings
 
-    from . import (RuleWarning, _DETECTION_COLUMNS, _chosen, _detections,
-                   _frame, _is_evtx, _sigma_core)
+    from . import (RuleWarning, _DETECTION_COLUMNS, _chosen,
+                   _file_detections)
 
     path, piece, sources, expected, placeholders, min_level, status, utc, \
         format, encoding, product = task
-    core = _sigma_core(*sources, placeholders, utc)
-    loaded = [m["id"] for m in core.loaded]
-    if loaded != expected:
-        raise ReadError("a worker loaded %d rule(s) from %s, where hunt was "
-                        "called %d: the rule files must be the same there" %
-                        (len(loaded), sources[0] or "the text", len(expected)))
-    if piece is None:
-        read = _core.read_frame(path, format or "", None, None, encoding or "")
-    else:
-        read = _core.read_frame(path, "evtx", None, piece, "")
-    df = _frame([(read["columns"], read["arrays"], read["rows"])], pd)
+    core = _worker_core(sources, placeholders, utc, expected)
     chosen = _chosen(core.loaded, min_level, status)
     with warnings.catch_warnings():
         # Said once, where hunt was called.
         warnings.simplefilter("ignore", RuleWarning)
-        rows = _detections(core, core.loaded, chosen, path, df,
-                           piece is not None or _is_evtx(path), product)
+        rows = _file_detections(core, core.loaded, chosen, path,
+                                "evtx" if piece is not None else format,
+                                piece, encoding if piece is None else "",
+                                product)
     return pd.DataFrame(rows, columns=_DETECTION_COLUMNS)
 

@@ -25,24 +25,14 @@
 
 #include <pybind11/pybind11.h>
 
+#include "ReadSupport.h"
+
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace fmpython {
-
-// An input that cannot be read whole; the message names the file and,
-// where there is one, the line.
-class ReadError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// (header_end, header_line, begin, end, first_line) of a piece.
-using PieceTuple = std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint64_t>;
 
 // The records of `path` (`format` as evfilter names it, or "" to tell it
 // as evfilter does) as a dict: "columns" (names), "arrays" (one object

@@ -7,6 +7,8 @@
 #include "Interrupts.h"
 #include "TextColumn.h"
 #include "records/Record.h"
+#include "records/RecordReports.h"
+#include "sigma/HuntScan.h"
 
 namespace py = pybind11;
 
@@ -24,6 +26,124 @@ py::dict Meta(const eventquery::sigma::RuleMeta& m) {
   d["product"] = m.product;
   return d;
 }
+
+// Notes counted per field and what it wanted: (count, first place ("row
+// 3", "events.csv:12"), first cell).
+using CellNoteCounts =
+    std::map<std::pair<std::string, std::string>,
+             std::tuple<uint64_t, std::string, std::string>>;
+
+void CountNotes(const eventquery::RowFeeder& feeder,
+                const std::vector<eventquery::FeedNote>& notes,
+                const std::string& where, CellNoteCounts& counts) {
+  for (const auto& n : notes) {
+    const std::string wanted =
+        n.kind == eventquery::FeedNote::kNotUtf8 ? "UTF-8" : n.wanted;
+    auto& [count, first, first_cell] =
+        counts[{feeder.field_name(n.field), wanted}];
+    if (count++ == 0) {
+      first = where;
+      first_cell = n.cell;
+    }
+  }
+}
+
+py::list NoteList(const CellNoteCounts& counts) {
+  py::list out;
+  for (const auto& [key, value] : counts)
+    out.append(py::make_tuple(key.first, key.second, std::get<0>(value),
+                              std::get<1>(value), std::get<2>(value)));
+  return out;
+}
+
+// A file's detections, kept without the GIL until the scan ends.
+class FileDetections : public eventquery::sigma::Detections {
+ public:
+  struct Found {
+    uint32_t rule;
+    uint64_t record_id;
+    std::optional<std::string> time;
+    // (column, nested, text) of each present cell.
+    std::vector<std::tuple<uint32_t, bool, std::string>> cells;
+  };
+
+  explicit FileDetections(std::string name) : name_(std::move(name)) {}
+
+  void Detected(const eventquery::Record& record,
+                const std::vector<std::string>& columns, uint64_t record_id,
+                uint32_t rule) override {
+    // Columns only grow (JSON keys): the longest list names every cell.
+    if (columns.size() > columns_.size()) columns_ = columns;
+    Found f{rule, record_id, {}, {}};
+    if (auto time = eventquery::sigma::EventTime(record, columns))
+      f.time = std::string(*time);
+    for (size_t c = 0; c < record.cells.size() && c < columns.size(); ++c)
+      if (record.cells[c])
+        f.cells.emplace_back(
+            static_cast<uint32_t>(c),
+            std::find(record.nested.begin(), record.nested.end(), c) !=
+                record.nested.end(),
+            std::string(*record.cells[c]));
+    found_.push_back(std::move(f));
+  }
+  void CellNotes(const eventquery::Record& record,
+                 const eventquery::RowFeeder& feeder,
+                 const std::vector<eventquery::FeedNote>& notes) override {
+    CountNotes(feeder, notes, eventquery::PlaceOf(name_, record), notes_);
+  }
+  void Failed(const eventquery::Record& record,
+              const std::string& why) override {
+    if (failure_.empty())
+      failure_ = eventquery::PlaceOf(name_, record) +
+                 ": the filter module could not match the record (" + why + ")";
+  }
+  bool Going() override {
+    if (TimeToCheck(++records_) && SignalRaised()) interrupted_ = true;
+    return !interrupted_;
+  }
+
+  bool interrupted() const { return interrupted_; }
+  const std::string& failure() const { return failure_; }
+  // The detections as Python tuples.
+  py::list List() const {
+    py::list out;
+    simdjson::dom::parser parser;
+    std::string padded;
+    std::vector<py::object> names;
+    for (const std::string& c : columns_) names.push_back(Str(c));
+    for (const Found& f : found_) {
+      py::dict event;
+      for (const auto& [column, nested, text] : f.cells) {
+        py::object value;
+        simdjson::dom::element element;
+        padded.assign(text);
+        padded.append(simdjson::SIMDJSON_PADDING, '\0');
+        if (nested &&
+            parser.parse(padded.data(), text.size(), false).get(element) ==
+                simdjson::SUCCESS)
+          value = ToPython(element);
+        else
+          value = CellStr(text);
+        event[names[column]] = value;
+      }
+      out.append(py::make_tuple(
+          f.rule, f.record_id,
+          f.time ? py::object(CellStr(*f.time)) : py::object(py::none()),
+          event));
+    }
+    return out;
+  }
+  const CellNoteCounts& notes() const { return notes_; }
+
+ private:
+  std::string name_;
+  std::vector<Found> found_;
+  CellNoteCounts notes_;
+  std::string failure_;
+  std::vector<std::string> columns_;
+  size_t records_ = 0;
+  bool interrupted_ = false;
+};
 
 }  // namespace
 
@@ -96,10 +216,7 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
                             " rows, not " + std::to_string(rows));
   }
   std::vector<int64_t> hit_rows, hit_rules;
-  // Notes counted per field and what it wanted.
-  std::map<std::pair<std::string, std::string>,
-           std::tuple<uint64_t, uint64_t, std::string>>
-      notes;
+  CellNoteCounts notes;
   bool interrupted = false;
   {
     py::gil_scoped_release release;
@@ -129,29 +246,48 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
         hit_rows.push_back(static_cast<int64_t>(row));
         hit_rules.push_back(r);
       }
-      for (const auto& n : row_notes) {
-        const std::string wanted =
-            n.kind == eventquery::FeedNote::kNotUtf8 ? "UTF-8" : n.wanted;
-        auto& [count, first_row, first_cell] =
-            notes[{hunter.feeder().field_name(n.field), wanted}];
-        if (count++ == 0) {
-          first_row = row;
-          first_cell = n.cell;
-        }
-      }
+      if (!row_notes.empty())
+        CountNotes(hunter.feeder(), row_notes, "row " + std::to_string(row),
+                   notes);
     }
   }
   if (interrupted) throw py::error_already_set();  // KeyboardInterrupt
-  py::list note_list;
-  for (const auto& [key, value] : notes)
-    note_list.append(py::make_tuple(key.first, key.second, std::get<0>(value),
-                                    std::get<1>(value), std::get<2>(value)));
+  py::list note_list = NoteList(notes);
   auto as_array = [](const std::vector<int64_t>& v) {
     py::array_t<int64_t> a(static_cast<py::ssize_t>(v.size()));
     std::copy(v.begin(), v.end(), a.mutable_data());
     return a;
   };
   return py::make_tuple(as_array(hit_rows), as_array(hit_rules), note_list);
+}
+
+py::dict SigmaRules::HuntFile(const std::string& path,
+                              const std::string& format,
+                              const std::optional<PieceTuple>& piece,
+                              const std::string& encoding,
+                              const std::string& product) {
+  std::unique_ptr<eventquery::Input> input =
+      OpenInput(path, format, piece, encoding);
+  Reports reports;
+  FileDetections found(input->name());
+  eventquery::ScanResult result;
+  {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(mutex_);
+    eventquery::sigma::HuntScan scan(*set_, zone_, false, product, found);
+    eventquery::ScanOptions options;
+    if (piece) options.line_offset = std::get<4>(*piece) - std::get<1>(*piece);
+    result = eventquery::ScanInput(*input, scan, reports, options);
+  }
+  if (found.interrupted()) throw py::error_already_set();  // KeyboardInterrupt
+  ThrowIfOutOfMemory(result);
+  if (!reports.failure().empty()) throw ReadError(reports.failure());
+  if (!found.failure().empty()) throw ReadError(found.failure());
+  py::dict out;
+  out["detections"] = found.List();
+  out["reports"] = reports.List();
+  out["notes"] = NoteList(found.notes());
+  return out;
 }
 
 }  // namespace fmpython

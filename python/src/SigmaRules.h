@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ReadSupport.h"
 #include "sigma/Hunter.h"
 #include "sigma/SigmaRule.h"
 
@@ -48,7 +49,7 @@ class SigmaRules {
 
   // Every (row, rule) that matches, in row order, then rule order: two
   // int64 arrays; with the notes about cells (field, wanted, count,
-  // first_row, first_cell).
+  // first place ("row 3"), first cell).
   // `product` is the rows' product ("any": every rule runs; "": told by
   // the column names, as evfilter hunt tells an input's); a rule of
   // another product's logs is not run.
@@ -56,6 +57,19 @@ class SigmaRules {
                        const std::vector<std::string>& kinds,
                        const std::vector<pybind11::array>& arrays,
                        const std::string& product);
+
+  // Every (record, rule) that matches in the event file `path` (`format`,
+  // `piece` and `encoding` as ReadFrame's), read by the record scan and
+  // decided as `evfilter hunt` decides it, without the GIL: a dict of
+  // "detections" (tuples of rule, record_id, timestamp or None, and the
+  // event as a dict of its fields, nested values as json.loads makes
+  // them), "reports" (ReadFrame's) and "notes" (Hunt's). `product` as
+  // Hunt's ("": the input's own). An input that cannot be read (on), or a
+  // record the module fails on, raises ReadError.
+  pybind11::dict HuntFile(const std::string& path, const std::string& format,
+                          const std::optional<PieceTuple>& piece,
+                          const std::string& encoding,
+                          const std::string& product);
 
  private:
   std::vector<eventquery::sigma::RejectedRule> rejected_;

@@ -234,5 +234,8 @@ PYBIND11_MODULE(_core, m) {
           py::arg("rule"))
       .def("hunt", &fmpython::SigmaRules::Hunt, py::arg("rows"),
            py::arg("names"), py::arg("kinds"), py::arg("arrays"),
-           py::arg("product") = "");
+           py::arg("product") = "")
+      .def("hunt_file", &fmpython::SigmaRules::HuntFile, py::arg("path"),
+           py::arg("format") = "", py::arg("piece") = std::nullopt,
+           py::arg("encoding") = "", py::arg("product") = "");
 }

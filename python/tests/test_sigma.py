@@ -190,3 +190,50 @@ def test_dask_hunt_equals_hunt(tmp_path, rules):
     got = ddf.compute().reset_index(drop=True)
     assert got[["rule_id", "input", "record_id", "timestamp"]].values.tolist() \
         == local[["rule_id", "input", "record_id", "timestamp"]].values.tolist()
+
+
+ZEEK_DNS = ("#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
+            "#unset_field\t-\n#path\tdns\n#fields\tts\tChannel\tquery\n"
+            "#types\ttime\tstring\tstring\n"
+            "1700000000.5\tSecurity\texample.org\n")
+
+
+def test_hunt_of_text_exports_reads_as_evfilter_reads(tmp_path, rules):
+    # A line that is no record is said and takes no record id; a nested
+    # value comes back as json.loads makes it.
+    events = tmp_path / "events.jsonl"
+    lines = [{"EventID": 4625, "Channel": "Security", "TargetUserName": "adm_%d" % i,
+              "LogonType": "2", "TimeCreated": "2026-12-0%dT10:00:00Z" % (i + 1),
+              "Extra": {"k": [i]}} for i in range(3)]
+    text = "\n".join(json.dumps(line) for line in lines)
+    events.write_text(text.replace("\n", "\n{not json\n", 1) + "\n")
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        found = fm.hunt([str(events)], rules=rules)
+    assert [str(w.message) for w in seen if w.category is fm.ReadWarning
+            and "events.jsonl:2: not valid JSON" in str(w.message)]
+    expected = [json.loads(line) for line in
+                evfilter("hunt", "--rules", rules, str(events)).splitlines()]
+    assert len(expected) == 6
+    assert found[["rule_id", "record_id", "timestamp"]].values.tolist() == [
+        [d["rule_id"], d["record_id"], d["timestamp"]] for d in expected]
+    assert found.iloc[0]["event"]["Extra"] == {"k": [0]}
+    assert found.iloc[0]["event"]["EventID"] == "4625"
+    # A Zeek log is Zeek's by its #path, as evfilter takes it: the Zeek
+    # rule runs on it, the Windows rules do not.
+    dns = tmp_path / "dns.log"
+    dns.write_text(ZEEK_DNS)
+    zeek_rules = tmp_path / "zeek"
+    zeek_rules.mkdir()
+    (zeek_rules / "zeek.yml").write_text(ZEEK)
+    (zeek_rules / "windows.yml").write_text(
+        ZEEK.replace("zeek", "windows").replace("dns", "security")
+        .replace("0004", "0005"))
+    found, _ = quiet_hunt([str(dns)], rules=str(zeek_rules))
+    assert found["rule_id"].tolist() == ["22222222-0000-0000-0000-000000000004"]
+    # An input that cannot be read raises, naming it.
+    with pytest.raises(fm.ReadError, match="cut.jsonl.gz"):
+        cut = tmp_path / "cut.jsonl.gz"
+        import gzip
+        cut.write_bytes(gzip.compress(text.encode() * 200)[:300])
+        quiet_hunt([str(cut)], rules=rules)
