@@ -16,6 +16,7 @@
 #include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "records/CsvCells.h"
+#include "records/Formats.h"
 #include "records/JsonCells.h"
 #include "records/RecordReader.h"
 #include "records/RecordReports.h"
@@ -385,7 +386,7 @@ class Hunt {
 
   void ReadInput(Input& input) {
     name_ = input.name();
-    json_ = eventquery::OutputFormatOf(input.format()) == Format::kJsonLines;
+    json_ = eventquery::FormatTraitsOf(input.format()).json_object;
     eventquery::ScanOptions scan;
     scan.threads = options_.jobs;
     ScanSaid said(reporter_);

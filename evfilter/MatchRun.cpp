@@ -20,6 +20,7 @@
 #include "common/Utf8.h"
 #include "decide/RecordMatcher.h"
 #include "query/WhereCompiler.h"
+#include "records/Formats.h"
 #include "records/RecordReader.h"
 #include "records/RecordReports.h"
 #include "records/Stop.h"
@@ -162,7 +163,7 @@ class Run : public eventquery::RecordSink {
     }
     // A header names every column at once; JSON objects may each lack a
     // field, so JSON is checked at the end of the input.
-    header_ = form != Format::kJsonLines;
+    header_ = eventquery::FormatTraitsOf(input.format()).header_row;
     if (header_) ReportMissing(reader, false);
     // A lone CSV or TSV input names every column in its header: a field it
     // lacks is no field of the run's, known before any record is written.
@@ -451,8 +452,7 @@ class Run : public eventquery::RecordSink {
   void Settle(const Record& record, const Decision& d) {
     ++settled_;
     // The scan says the ragged rows it splits; the threads split these.
-    if (flight_ && source_.format != Format::kJsonLines &&
-        d.cells != source_.columns->size())
+    if (flight_ && header_ && d.cells != source_.columns->size())
       reporter_.RecordReport(eventquery::kRaggedRow,
                              eventquery::RaggedRow(Place(record), d.cells,
                                                    source_.columns->size()));

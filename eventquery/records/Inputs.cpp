@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "EvtxChunks.h"
+#include "records/Formats.h"
 #include "records/Stop.h"
 
 namespace eventquery {
@@ -320,10 +321,9 @@ std::optional<Format> FormatOfName(std::string path) {
     path.resize(path.size() - 3);
     ext = Lower(std::filesystem::path(path).extension().string());
   }
-  if (ext == ".csv") return Format::kCsv;
-  if (ext == ".tsv" || ext == ".tab") return Format::kTsv;
-  if (ext == ".jsonl" || ext == ".ndjson") return Format::kJsonLines;
-  if (ext == ".evtx") return Format::kEvtx;
+  for (const FormatTraits& f : AllFormats())
+    for (const char* e : f.extensions)
+      if (ext == e) return f.format;
   return std::nullopt;
 }
 
@@ -353,29 +353,12 @@ Format FormatOfText(std::string_view text) {
 }  // namespace
 
 std::optional<Format> FormatNamed(const std::string& name) {
-  if (name == "csv") return Format::kCsv;
-  if (name == "tsv") return Format::kTsv;
-  if (name == "jsonl") return Format::kJsonLines;
-  if (name == "json") return Format::kJsonArray;
-  if (name == "evtx") return Format::kEvtx;
+  for (const FormatTraits& f : AllFormats())
+    if (name == f.name) return f.format;
   return std::nullopt;
 }
 
-const char* FormatName(Format format) {
-  switch (format) {
-    case Format::kCsv:
-      return "csv";
-    case Format::kTsv:
-      return "tsv";
-    case Format::kJsonLines:
-      return "jsonl";
-    case Format::kJsonArray:
-      return "json";
-    case Format::kEvtx:
-      return "evtx";
-  }
-  return "";
-}
+const char* FormatName(Format format) { return FormatTraitsOf(format).name; }
 
 std::optional<Encoding> EncodingNamed(const std::string& name) {
   const std::string n = Lower(name);
@@ -388,16 +371,11 @@ std::optional<Encoding> EncodingNamed(const std::string& name) {
 
 std::optional<Format> OutputFormatNamed(const std::string& name) {
   const auto format = FormatNamed(name);
-  if (format == Format::kJsonArray || format == Format::kEvtx)
-    return std::nullopt;
+  if (format && !FormatTraitsOf(*format).writable) return std::nullopt;
   return format;
 }
 
-Format OutputFormatOf(Format input) {
-  return input == Format::kJsonArray || input == Format::kEvtx
-             ? Format::kJsonLines
-             : input;
-}
+Format OutputFormatOf(Format input) { return FormatTraitsOf(input).output; }
 
 Input::Input(const std::string& path, std::optional<Format> format,
              Encoding encoding)

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "records/Formats.h"
 #include "records/RecordReports.h"
 #include "records/Stop.h"
 
@@ -20,10 +21,10 @@ void NoteInput(const Input& input, const RecordReader& reader,
 // The sentence for memory that ran out while `reader` read `input`.
 std::string OutOfMemory(const Input& input, const RecordReader& reader,
                         uint64_t records) {
-  const bool evtx = input.format() == Format::kEvtx;
+  const bool chunks = FormatTraitsOf(input.format()).own_record_ids;
   return input.name() + ": not enough memory to read on at " +
-         (evtx ? "chunk " : "line ") + std::to_string(reader.line()) +
-         " (reading " + (evtx ? "and decoding its events" : "its record") +
+         (chunks ? "chunk " : "line ") + std::to_string(reader.line()) +
+         " (reading " + (chunks ? "and decoding its events" : "its record") +
          ", after " + std::to_string(records) + " record(s) of the input)";
 }
 
@@ -52,10 +53,10 @@ ScanResult ScanInput(Input& input, RecordSink& sink, ScanReports& reports,
     reports.Note(renamed);
   if (!sink.Begin(input, *reader)) return result;
   const bool unsplit = sink.WantsUnsplit();
-  const bool evtx = input.format() == Format::kEvtx;
-  const bool header_row =
-      input.format() == Format::kCsv || input.format() == Format::kTsv;
-  const uint64_t line_offset = evtx ? 0 : options.line_offset;
+  const FormatTraits& traits = FormatTraitsOf(input.format());
+  const bool own_ids = traits.own_record_ids;
+  const bool header_row = traits.header_row;
+  const uint64_t line_offset = own_ids ? 0 : options.line_offset;
   std::string error;
   Record record;
   try {
@@ -92,7 +93,7 @@ ScanResult ScanInput(Input& input, RecordSink& sink, ScanReports& reports,
                       reader->columns().size()),
             false, 0);
       ++result.taken;
-      if (!sink.Take(record, evtx ? record.line : result.taken)) {
+      if (!sink.Take(record, own_ids ? record.line : result.taken)) {
         result.stopped = true;
         break;
       }

@@ -401,11 +401,6 @@ def _file_detections(core, metas, chosen, path, format, piece, encoding,
     return out
 
 
-def _is_evtx(path):
-    with open(path, "rb") as f:
-        return f.read(8) == b"ElfFile\0"
-
-
 def _rule_sources(rules):
     """(paths, text) of a rules argument: YAML text, or paths."""
     if isinstance(rules, str) and "\n" in rules:

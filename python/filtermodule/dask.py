@@ -152,7 +152,7 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     import dask.dataframe as dd
 
     from . import (_DETECTION_COLUMNS, _checked_product, _chosen, _expand,
-                   _is_evtx, _report_rules, _rule_sources, _sigma_core)
+                   _report_rules, _rule_sources, _sigma_core)
 
     sources = _rule_sources(rules)
     core = _sigma_core(*sources, placeholders, utc)
@@ -163,11 +163,14 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     expected = [m["id"] for m in core.loaded]
     tasks = []
     for path in _expand(paths):
-        if _is_evtx(path):
-            plan = _core.divide_input(path, "evtx", 64 << 20, "")
+        # An input whose records carry their ids (an event log) keeps them
+        # in pieces; another's record_id counts records from its start.
+        kind = _core.input_format(path, format or "")
+        if kind["own_record_ids"]:
+            plan = _core.divide_input(path, kind["name"], 64 << 20, "")
             if plan["divided"]:
                 tasks.extend((path, p, sources, expected, placeholders,
-                              min_level, status, utc, format, encoding,
+                              min_level, status, utc, plan["format"], "",
                               product)
                              for p in plan["pieces"])
                 continue
@@ -216,8 +219,6 @@ def _hunt_task(task):
         # Said once, where hunt was called.
         warnings.simplefilter("ignore", RuleWarning)
         rows = _file_detections(core, core.loaded, chosen, path,
-                                "evtx" if piece is not None else format,
-                                piece, encoding if piece is None else "",
-                                product)
+                                format, piece, encoding, product)
     return pd.DataFrame(rows, columns=_DETECTION_COLUMNS)
 

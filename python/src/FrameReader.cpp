@@ -15,6 +15,7 @@
 #include "ReadSupport.h"
 #include "common/Ascii.h"
 #include "common/Utf8.h"
+#include "records/Formats.h"
 #include "records/InputPieces.h"
 #include "records/Inputs.h"
 #include "records/Record.h"
@@ -80,7 +81,7 @@ bool Check(const std::string& name, const Record& record, Format format,
                   eventquery::SkippedLine(place, record));
     return false;
   }
-  const bool header = format == Format::kCsv || format == Format::kTsv;
+  const bool header = eventquery::FormatTraitsOf(format).header_row;
   if (header && record.cells.size() != header_cells)
     reports.Add(
         eventquery::kRaggedRow,
@@ -183,8 +184,8 @@ class FrameSink : public eventquery::RecordSink {
 
   bool Begin(const Input& input, RecordReader& reader) override {
     name_ = input.name();
-    format_ = input.format();
-    header_ = format_ == Format::kCsv || format_ == Format::kTsv;
+    traits_ = &eventquery::FormatTraitsOf(input.format());
+    header_ = traits_->header_row;
     reader_ = &reader;
     return true;
   }
@@ -253,7 +254,7 @@ class FrameSink : public eventquery::RecordSink {
       auto at = index_.find(readable);
       // An event log's names compare without case; a piece may have met
       // another spelling first than the whole file did.
-      if (at == index_.end() && format_ == Format::kEvtx)
+      if (at == index_.end() && traits_->names_ignore_case)
         for (auto it = index_.begin(); it != index_.end(); ++it)
           if (common::EqualsNoCase(it->first, readable)) at = it;
       if (at == index_.end() && !given_) {
@@ -303,7 +304,7 @@ class FrameSink : public eventquery::RecordSink {
   std::vector<ObjectColumn> data_;
   std::vector<int64_t> to_frame_;  // reader column -> frame column, -1: none
   std::string name_;
-  Format format_ = Format::kCsv;
+  const eventquery::FormatTraits* traits_ = nullptr;
   bool header_ = false;
   const RecordReader* reader_ = nullptr;
   Chunk chunk_;

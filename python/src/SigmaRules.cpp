@@ -29,9 +29,8 @@ py::dict Meta(const eventquery::sigma::RuleMeta& m) {
 
 // Notes counted per field and what it wanted: (count, first place ("row
 // 3", "events.csv:12"), first cell).
-using CellNoteCounts =
-    std::map<std::pair<std::string, std::string>,
-             std::tuple<uint64_t, std::string, std::string>>;
+using CellNoteCounts = std::map<std::pair<std::string, std::string>,
+                                std::tuple<uint64_t, std::string, std::string>>;
 
 void CountNotes(const eventquery::RowFeeder& feeder,
                 const std::vector<eventquery::FeedNote>& notes,

@@ -24,6 +24,7 @@
 #include "decide/ModuleLog.h"
 #include "query/Definition.h"
 #include "query/WhereCompiler.h"
+#include "records/Formats.h"
 #include "records/Inputs.h"
 
 namespace py = pybind11;
@@ -182,6 +183,21 @@ PYBIND11_MODULE(_core, m) {
         return std::make_pair(expanded, notes);
       },
       py::arg("paths"));
+  m.def(
+      "input_format",
+      [](const std::string& path, const std::string& format) {
+        // What the format table says of the input, as opened.
+        std::unique_ptr<eventquery::Input> input =
+            fmpython::OpenInput(path, format, std::nullopt, "");
+        const eventquery::FormatTraits& traits =
+            eventquery::FormatTraitsOf(input->format());
+        py::dict out;
+        out["name"] = traits.name;
+        out["own_record_ids"] = traits.own_record_ids;
+        out["header_row"] = traits.header_row;
+        return out;
+      },
+      py::arg("path"), py::arg("format") = "");
   m.def("divide_input", &fmpython::DivideInput, py::arg("path"),
         py::arg("format"), py::arg("piece_bytes"), py::arg("encoding") = "");
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ScratchFolder.h"
+#include "records/Formats.h"
 
 namespace eventquery {
 namespace {
@@ -121,6 +122,21 @@ TEST_F(ScanTest, ASinkEndsTheInputAndAFailedReadSaysHowFarItWent) {
                         std::to_string(said.size() - 3) + " record(s)"),
             std::string::npos)
       << failed;
+}
+
+// The table is indexed by the enum: a row out of place would give one
+// format another's traits.
+TEST(FormatTableTest, RowsAreInTheEnumsOrderAndNamesGoBothWays) {
+  size_t i = 0;
+  for (const FormatTraits& f : AllFormats()) {
+    EXPECT_EQ(static_cast<size_t>(f.format), i++) << f.name;
+    EXPECT_EQ(&FormatTraitsOf(f.format), &f);
+    EXPECT_EQ(FormatNamed(f.name), f.format);
+    EXPECT_STREQ(FormatName(f.format), f.name);
+    EXPECT_EQ(OutputFormatNamed(f.name).has_value(), f.writable);
+    EXPECT_TRUE(FormatTraitsOf(f.output).writable) << f.name;
+  }
+  EXPECT_EQ(i, 5u);
 }
 
 }  // namespace
