@@ -437,21 +437,10 @@ class Hunt {
       else
         out += "null";
       out += ",\"event\":";
-      if (json_ && !record.raw.empty() && record.raw.front() == '{') {
+      if (json_ && !record.raw.empty() && record.raw.front() == '{')
         out.append(record.raw);
-      } else {
-        out.push_back('{');
-        bool first = true;
-        for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c) {
-          if (!record.cells[c]) continue;
-          if (!first) out.push_back(',');
-          first = false;
-          eventquery::AppendJsonString(out, columns[c]);
-          out.push_back(':');
-          eventquery::AppendJsonString(out, *record.cells[c]);
-        }
-        out.push_back('}');
-      }
+      else
+        eventquery::AppendJsonObject(out, columns, record);
       out += "}\n";
     }
     reporter_.progress().Clear();

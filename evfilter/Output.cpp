@@ -205,17 +205,8 @@ void Writer::Write(const Record& record, const Source& source) {
     out_.append(record.raw);
     out_.append(record.terminator.empty() ? "\n" : record.terminator);
   } else if (format_ == Format::kJsonLines) {  // from CSV or TSV
-    out_.push_back('{');
-    bool first = true;
-    for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c) {
-      if (!record.cells[c]) continue;
-      if (!first) out_.push_back(',');
-      first = false;
-      eventquery::AppendJsonString(out_, columns[c]);
-      out_.push_back(':');
-      eventquery::AppendJsonString(out_, *record.cells[c]);
-    }
-    out_ += "}\n";
+    eventquery::AppendJsonObject(out_, columns, record);
+    out_.push_back('\n');
   } else if (source.format == Format::kJsonLines) {  // the record's own keys
     names_.clear();
     for (uint32_t k : record.keys) names_.push_back(columns[k]);

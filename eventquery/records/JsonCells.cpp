@@ -253,6 +253,21 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
   }
 }
 
+void AppendJsonObject(std::string& out, const std::vector<std::string>& columns,
+                      const Record& record) {
+  out.push_back('{');
+  bool first = true;
+  for (size_t c = 0; c < columns.size() && c < record.cells.size(); ++c) {
+    if (!record.cells[c]) continue;
+    if (!first) out.push_back(',');
+    first = false;
+    AppendJsonString(out, columns[c]);
+    out.push_back(':');
+    AppendJsonString(out, *record.cells[c]);
+  }
+  out.push_back('}');
+}
+
 void AppendJsonString(std::string& out, std::string_view s) {
   out.push_back('"');
   for (size_t i = 0; i < s.size(); ++i) {

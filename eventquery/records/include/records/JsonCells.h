@@ -97,6 +97,11 @@ bool AppendJsonCell(simdjson::dom::element value, std::string& out);
 // back into that byte.
 void AppendJsonString(std::string& out, std::string_view s);
 
+// Appends the cells `record` has as one JSON object of strings, keyed by
+// their `columns` (a CSV or TSV record written as JSON).
+void AppendJsonObject(std::string& out, const std::vector<std::string>& columns,
+                      const Record& record);
+
 // Cells out of one JSON value given as text, read as the JSON readers read
 // a record's: the value's own cell for an empty path, else the cell at the
 // path inside it. For hosts that hold JSON values of their own (a frame's
