@@ -116,6 +116,16 @@ class EvtxReader final : public RecordReader {
   bool divisible() const override { return held_until_ == 0; }
 
   std::vector<std::string> input_notes() const override { return notes_; }
+
+  std::vector<std::pair<std::string, std::string>> field_paths()
+      const override {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (size_t c = 0; c < column_paths_.size(); ++c)
+      if (!column_paths_[c].empty() && column_paths_[c] != kTwoPaths &&
+          column_paths_[c] != columns_[c])
+        out.emplace_back(column_paths_[c], columns_[c]);
+    return out;
+  }
   LogSource log_source() const override { return {"windows", ""}; }
 
   void WantFields(const std::vector<std::string>& names) override {
@@ -405,6 +415,17 @@ class EvtxReader final : public RecordReader {
                      (one ? "" : "-" + std::to_string(last));
   }
 
+  // Notes the full path a field of `column` has: the column's, unless
+  // another field of it had another.
+  void SeePath(size_t column, const std::string& path) {
+    if (column >= column_paths_.size()) column_paths_.resize(columns_.size());
+    std::string& seen = column_paths_[column];
+    if (seen.empty())
+      seen = path;
+    else if (seen != kTwoPaths && !common::EqualsNoCase(seen, path))
+      seen = kTwoPaths;
+  }
+
   void Fill(const EvtxItem& item, Record& record) {
     record.cells.clear();
     record.keys.clear();
@@ -424,6 +445,7 @@ class EvtxReader final : public RecordReader {
       const size_t column = ColumnOf(f.key());
       if (record.cells.size() < columns_.size())
         record.cells.resize(columns_.size());
+      SeePath(column, f.path);
       record.cells[column] = f.value;
       record.keys.push_back(static_cast<uint32_t>(column));
     }
@@ -461,6 +483,9 @@ class EvtxReader final : public RecordReader {
   std::vector<std::string> notes_;
 
   std::vector<std::string> columns_;
+  // Per column: its fields' full path, or kTwoPaths.
+  std::vector<std::string> column_paths_;
+  static constexpr const char* kTwoPaths = "\n";
   NameIndex exact_, folded_;
   // Fields asked for by a path or a flattened name: the column made for
   // the name, and the path of the field it reads.

@@ -530,17 +530,30 @@ def read_events(paths, format=None, encoding=None):
 
     frames = []
     per_input = []
+    field_paths = {}
     for path in _expand(paths):
         read = _core.read_frame(path, format or "", encoding=encoding or "")
         _report(read["reports"])
         frames.append((read["columns"], read["arrays"], read["rows"]))
         per_input.append((path, dict(read["types"])))
+        _merge_paths(field_paths, read["paths"])
     df = _frame(frames, pd)
     declared = _declared_types(per_input)
     if declared:
         # A Zeek log's #types, for Filter.mask.
         df.attrs["field_types"] = declared
+    if field_paths:
+        # An event log's full paths (Event.System.EventID), for Filter.mask.
+        df.attrs["field_paths"] = {p: c for p, c in field_paths.items() if c}
     return df
+
+
+def _merge_paths(into, paths):
+    """Adds an input's field paths; a path two inputs put in two columns
+    is none's (None)."""
+    for path, column in paths.items():
+        if into.setdefault(path, column) != column:
+            into[path] = None
 
 
 def _declared_types(per_input):
@@ -645,10 +658,19 @@ def _columns(df, core):
     if not isinstance(df, pd.DataFrame):
         raise TypeError("mask needs a pandas DataFrame")
     names = [str(name) for name in df.columns]
+    positions = list(range(len(names)))
+    # A full path (Event.System.EventID) reads its field's column, as
+    # evfilter reads the event log the frame came from.
+    taken = {n.lower() for n in names}
+    index = {n: i for i, n in reversed(list(enumerate(names)))}
+    for path, column in getattr(df, "attrs", {}).get("field_paths", {}).items():
+        if path.lower() not in taken and column in index:
+            names.append(path)
+            positions.append(index[column])
     needed = set(core.needed(names))
     kinds, arrays = [], []
-    for position in range(len(names)):
-        if position in needed:
+    for i, position in enumerate(positions):
+        if i in needed:
             kind, array = _column(df.iloc[:, position])
         else:
             kind, array = "text", None

@@ -134,7 +134,10 @@ def _read_piece(piece, columns):
     path, format, part, encoding = piece
     read = _core.read_frame(path, format, columns, part, encoding)
     # What the records hold was reported when the inputs were divided.
-    return _frame([(read["columns"], read["arrays"], read["rows"])], pd, columns)
+    df = _frame([(read["columns"], read["arrays"], read["rows"])], pd, columns)
+    if read["paths"]:
+        df.attrs["field_paths"] = dict(read["paths"])
+    return df
 
 
 def hunt(paths, rules, placeholders=None, min_level=None, status=None,

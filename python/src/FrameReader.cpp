@@ -206,6 +206,7 @@ class FrameSink : public eventquery::RecordSink {
   bool Drain() override { return Flush(); }
   void End(const RecordReader& reader, const eventquery::ScanResult&) override {
     declared_ = reader.declared_types();
+    paths_ = reader.field_paths();
   }
 
   // What stopped the scan from here: a Python error (a signal handler's,
@@ -225,6 +226,9 @@ class FrameSink : public eventquery::RecordSink {
     for (const auto& [name, type] : declared_)
       declared.append(py::make_tuple(name, type));
     out["types"] = declared;
+    py::dict paths;
+    for (const auto& [path, column] : paths_) paths[Str(path)] = Str(column);
+    out["paths"] = paths;
     return out;
   }
 
@@ -311,7 +315,7 @@ class FrameSink : public eventquery::RecordSink {
   size_t rows_ = 0;
   simdjson::dom::parser parser_;
   std::string padded_;
-  std::vector<std::pair<std::string, std::string>> declared_;
+  std::vector<std::pair<std::string, std::string>> declared_, paths_;
   std::exception_ptr error_;
 };
 

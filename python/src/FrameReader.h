@@ -36,11 +36,13 @@ namespace fmpython {
 
 // The records of `path` (`format` as evfilter names it, or "" to tell it
 // as evfilter does) as a dict: "columns" (names), "arrays" (one object
-// array per column), "rows" (also when there is no column) and "reports"
-// (see below). `columns`, when given, are the frame's columns in order: a
-// column the input lacks is all None, and a record naming a key outside
-// them raises ReadError. In a cell, each byte that is no UTF-8 is kept as
-// its surrogate escape (U+DC00 + the byte) and counted per column in the
+// array per column), "rows" (also when there is no column), "reports"
+// (see below), "types" (the field types it declares) and "paths" (the full
+// path of a column's fields, an event log's Event.System.EventID for
+// EventID, to the column). `columns`, when given, are the frame's columns in
+// order: a column the input lacks is all None, and a record naming a key
+// outside them raises ReadError. In a cell, each byte that is no UTF-8 is kept
+// as its surrogate escape (U+DC00 + the byte) and counted per column in the
 // reports; in a column name it reads as U+FFFD. `piece`, when given, reads
 // that piece of a divided file. `encoding` ("" for UTF-8, "latin1",
 // "cp1252", as evfilter's --encoding) is the text's.

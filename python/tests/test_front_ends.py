@@ -132,3 +132,47 @@ def test_three_front_ends_count_alike(tmp_path, name, make, blocksize, wheres):
             assert int(f.mask(frame).sum()) == expected, (name, where)
             hits = fmd.filter_frame(ddf, filter=f).compute(scheduler="sync")
             assert len(hits) == expected, (name, where)
+
+
+ZEEK_CONN = (
+    "#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
+    "#unset_field\t-\n#path\tconn\n#fields\tts\tid.orig_h\tid.resp_p\tproto\n"
+    "#types\ttime\taddr\tport\tenum\n" +
+    "".join("%d.%d\t10.0.0.%d\t%d\t%s\n" % (1796767200 + i, i % 10, i % 7,
+                                          (53, 443, 8080)[i % 3],
+                                          ("udp", "tcp")[i % 2])
+            for i in range(RECORDS)))
+
+LOG_CASES = [
+    # An event log: full paths, names in any case and short names read the
+    # same fields through every front end.
+    ("Security.evtx", ["Event.System.EventID = 4625",
+                       "eventid = 4625 AND event.eventdata.targetusername LIKE 'adm*'",
+                       "Event.EventData.LogonType = 3 AND TargetUserName = bob",
+                       "TimeCreated > '2024-12-30T07:00:00'"]),
+    ("conn.log", ["id.resp_p > 100", "proto = tcp AND id.resp_p < 1000",
+                  "ts > '2026-12-08T22:05:00.5'"]),
+]
+
+
+@pytest.mark.parametrize("name,wheres", LOG_CASES, ids=[c[0] for c in LOG_CASES])
+def test_three_front_ends_count_alike_on_logs(tmp_path, name, wheres):
+    from conftest import make_evtx
+
+    path = tmp_path / name
+    if name.endswith(".evtx"):
+        make_evtx(path, RECORDS)
+    else:
+        path.write_text(ZEEK_CONN)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", fm.FilterWarning)
+        frame = fm.read_events(str(path))
+        ddf = fmd.read_events(str(path))
+        assert len(frame) == RECORDS
+        for where in wheres:
+            expected = evfilter_count(["--where", where], str(path))
+            assert 0 < expected < RECORDS, (name, where)
+            f = fm.Filter(where=where)
+            assert int(f.mask(frame).sum()) == expected, (name, where)
+            hits = fmd.filter_frame(ddf, filter=f).compute(scheduler="sync")
+            assert len(hits) == expected, (name, where)

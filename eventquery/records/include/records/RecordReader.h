@@ -114,6 +114,12 @@ class RecordReader {
   // Names worth suggesting for a field no column matches (JSON: paths
   // seen inside the first objects).
   virtual std::vector<std::string> hint_names() const { return {}; }
+  // (full path, column) of each column whose fields all have one full path
+  // other than the column's name (an event log's Event.System.EventID for
+  // EventID); a column whose fields came from two paths has none.
+  virtual std::vector<std::pair<std::string, std::string>> field_paths() const {
+    return {};
+  }
   // What the reader noticed about the input as a whole, each a sentence
   // for a note (EVTX: a file not closed cleanly); grows while it reads.
   virtual std::vector<std::string> input_notes() const { return {}; }
