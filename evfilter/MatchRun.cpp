@@ -283,7 +283,9 @@ class Run : public eventquery::RecordSink {
     if (lines.size() != given_.size()) return;
     for (size_t i = 0; i < lines.size(); ++i) {
       const ConditionLine& was = given_[i];
-      if (was.type != 0 || lines[i].type != 1 || (was.op != 3 && was.op != 4))
+      if (was.type != eventquery::kTypeNumeric ||
+          lines[i].type != eventquery::kTypeText ||
+          (was.op != eventquery::kOpLess && was.op != eventquery::kOpGreater))
         continue;
       const std::string field = common::ToUtf8(was.field);
       if (std::find(text_order_noted_.begin(), text_order_noted_.end(),

@@ -36,13 +36,18 @@ namespace {
 
 void ReadAll(std::unique_ptr<eventquery::RecordReader> reader) {
   eventquery::RowFeeder feeder(
-      {eventquery::ConditionLine{
-           .field = u"a", .op = 3, .value = u"12.5", .type = 0},
-       eventquery::ConditionLine{.field = u"b", .type = 2},
-       eventquery::ConditionLine{.field = u"c", .type = 3},
-       eventquery::ConditionLine{.field = u"REL_EXT_TAGS", .type = 1},
-       eventquery::ConditionLine{
-           .field = u"a.b.0", .op = 4, .value = u"1", .type = 0}},
+      {eventquery::ConditionLine{.field = u"a",
+                                 .op = eventquery::kOpLess,
+                                 .value = u"12.5",
+                                 .type = eventquery::kTypeNumeric},
+       eventquery::ConditionLine{.field = u"b", .type = eventquery::kTypeDate},
+       eventquery::ConditionLine{.field = u"c", .type = eventquery::kTypeTime},
+       eventquery::ConditionLine{.field = u"REL_EXT_TAGS",
+                                 .type = eventquery::kTypeText},
+       eventquery::ConditionLine{.field = u"a.b.0",
+                                 .op = eventquery::kOpGreater,
+                                 .value = u"1",
+                                 .type = eventquery::kTypeNumeric}},
       eventquery::Zone::kLocal);
   reader->WantFields(feeder.field_names());
   memhost::MemoryDataRow row;
@@ -301,9 +306,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   eventquery::ReadNumber(text, scratch);
   if (eventquery::PlainDecimal(text, scratch))
     eventquery::ComparePlain(scratch, "-12.5");
-  eventquery::ConditionLine line{.value = common::ToUtf16(text), .type = 3};
+  eventquery::ConditionLine line{.value = common::ToUtf16(text),
+                                 .type = eventquery::kTypeTime};
   eventquery::PrepareValue(line);
-  line.type = 2;
+  line.type = eventquery::kTypeDate;
   eventquery::PrepareValue(line);
   eventquery::ReadInteger(text);
   eventquery::ReadReal(text);

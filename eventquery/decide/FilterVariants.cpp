@@ -16,14 +16,14 @@ IFilter* FilterVariants::For(const std::string& forced) {
   for (size_t i = 0; i < lines.size() && i < forced.size(); ++i) {
     if (forced[i] == '.') continue;
     ConditionLine& l = lines[i];
-    l.type = 1;  // text
+    l.type = kTypeText;
     l.has_tag = false;
     l.tag.clear();
     if (forced[i] == 'F') {
-      l.op = 1;  // LIKE with a set that never closes: matches nothing
+      l.op = kOpLike;  // with a set that never closes: matches nothing
       l.value = u"[";
     } else {
-      l.op = 2;  // CONTAINS the empty text: matches everything
+      l.op = kOpContains;  // the empty text: matches everything
       l.value.clear();
     }
   }

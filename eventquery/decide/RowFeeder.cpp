@@ -39,7 +39,7 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
     switch (line.type) {
       case 0:
         c.field = need(line.field, kNumber);
-        if (line.op == 0 || line.op == 3 || line.op == 4)
+        if (line.op == kOpEquals || line.op == kOpLess || line.op == kOpGreater)
           PlainDecimal(common::ToUtf8(line.value), c.plain_value);
         break;
       case 2:
@@ -47,7 +47,9 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
         break;
       case 3:
         c.field = need(line.field, kTime);
-        if ((line.op == 0 || line.op == 3 || line.op == 4) && !line.matches)
+        if ((line.op == kOpEquals || line.op == kOpLess ||
+             line.op == kOpGreater) &&
+            !line.matches)
           c.value_seconds =
               SecondsOfDay(common::ToUtf8(line.value)).value_or(-1);
         c.nanoseconds = line.nanoseconds;
@@ -178,17 +180,19 @@ bool RowFeeder::MarksFor(size_t first, size_t count,
       continue;
     }
     const Field& f = fields_[c.field];
-    const uint8_t need = c.type == 0   ? kNumber
-                         : c.type == 2 ? kDate
-                         : c.type == 3 ? kTime
-                                       : kText;
+    const uint8_t need = c.type == kTypeNumeric ? kNumber
+                         : c.type == kTypeDate  ? kDate
+                         : c.type == kTypeTime  ? kTime
+                                                : kText;
     if ((f.usable & need) == 0) {
       forced[i] = c.unusable;
       any = true;
       continue;
     }
     auto holds = [&c](int order) {
-      return c.op == 0 ? order == 0 : c.op == 3 ? order < 0 : order > 0;
+      return c.op == kOpEquals ? order == 0
+             : c.op == kOpLess ? order < 0
+                               : order > 0;
     };
     if (need == kNumber && f.inexact && !c.plain_value.empty()) {
       // Decide exactly where the module's rounded view would decide wrong.

@@ -78,7 +78,7 @@ std::optional<int32_t> NegatedOperator(const json& v) {
 // keeps apart, back before its AM or PM ("12:30:15.5 PM").
 std::string WrittenValue(const ConditionLine& line) {
   std::string value = common::ToUtf8(line.value);
-  if (line.type != 3 || line.nanoseconds == 0) return value;
+  if (line.type != kTypeTime || line.nanoseconds == 0) return value;
   std::string fraction = std::to_string(1000000000 + line.nanoseconds);
   fraction[0] = '.';
   while (fraction.back() == '0') fraction.pop_back();
@@ -90,9 +90,9 @@ std::string WrittenValue(const ConditionLine& line) {
 // The operator as written: a negated one for an inverted line.
 std::string WrittenOperator(const ConditionLine& line) {
   if (line.matches) return "matches";
-  if (line.inverted && line.op == 3) return ">=";
-  if (line.inverted && line.op == 4) return "<=";
-  if (line.inverted && line.op == 0) return "!=";
+  if (line.inverted && line.op == kOpLess) return ">=";
+  if (line.inverted && line.op == kOpGreater) return "<=";
+  if (line.inverted && line.op == kOpEquals) return "!=";
   return Lower(OperatorName(line.op));
 }
 
@@ -119,24 +119,26 @@ std::vector<ConditionLine> ParseDefinition(std::string_view text) {
         line.field = Text(value, i, "field");
       } else if (key == "operator") {
         if (const auto negated = NegatedOperator(value)) {
-          line.op = *negated;
+          line.op = static_cast<FieldOperator>(*negated);
           line.inverted = true;
         } else if (value == "==") {
-          line.op = 0;
+          line.op = kOpEquals;
         } else if (value.is_string() &&
                    Lower(value.get<std::string>()) == "matches") {
-          line.op = 2;
+          line.op = kOpContains;
           line.matches = true;
         } else {
-          line.op = Code(value, i, "operator", kOperators,
-                         "=, ==, !=, <>, like, contains, matches, <, <=, >, "
-                         ">=, period, or a code 0..5");
+          line.op = static_cast<FieldOperator>(
+              Code(value, i, "operator", kOperators,
+                   "=, ==, !=, <>, like, contains, matches, <, <=, >, "
+                   ">=, period, or a code 0..5"));
         }
       } else if (key == "value") {
         line.value = Text(value, i, "value");
       } else if (key == "type") {
-        line.type = Code(value, i, "type", kTypes,
-                         "numeric, text, date, time, or a code 0..3");
+        line.type = static_cast<FieldType>(
+            Code(value, i, "type", kTypes,
+                 "numeric, text, date, time, or a code 0..3"));
       } else if (key == "open") {
         line.open = Count(value, i, "open");
       } else if (key == "close") {
@@ -148,8 +150,9 @@ std::vector<ConditionLine> ParseDefinition(std::string_view text) {
         line.tag = Text(value, i, "tag");
         line.has_tag = true;
       } else if (key == "link") {
-        line.link = Code(value, i, "link", kLinks,
-                         "AND, OR, AND NOT, OR NOT, or a code 0..3");
+        line.link = static_cast<LineLinkOperator>(
+            Code(value, i, "link", kLinks,
+                 "AND, OR, AND NOT, OR NOT, or a code 0..3"));
       } else {
         Fail(i, "unknown key '" + key +
                     "'; accepted: field, operator, value, type, open, close, "
@@ -231,7 +234,7 @@ std::string ConditionText(const ConditionLine& line) {
   out += FieldText(common::ToUtf8(line.field));
   if (line.has_tag) out += "@" + common::ToUtf8(line.tag);
   const std::string value = WrittenValue(line);
-  if (line.op == 5) {
+  if (line.op == kOpNamedPeriod) {
     const bool calendar = common::EqualsNoCase(value, "LAST 30 DAYS");
     return out + " IN " + (calendar ? "LAST 30 CALENDAR DAYS" : value);
   }
@@ -239,7 +242,8 @@ std::string ConditionText(const ConditionLine& line) {
                        ? WrittenOperator(line)
                        : "<operator " + std::to_string(line.op) + ">";
   for (char& c : op) c = static_cast<char>(std::toupper(c));
-  return out + " " + op + " " + (line.type == 0 ? value : Quoted(value));
+  return out + " " + op + " " +
+         (line.type == kTypeNumeric ? value : Quoted(value));
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ std::vector<std::string> IntervalNotes(const std::vector<ConditionLine>& lines,
   std::vector<std::string> wide_values;
   for (const ConditionLine& line : lines) {
     if (!common::EqualsNoCase(common::ToUtf8(line.field), field)) continue;
-    if (line.type != 0) {
+    if (line.type != kTypeNumeric) {
       other_types.insert(TypeName(line.type));
       continue;
     }

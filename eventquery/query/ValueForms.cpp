@@ -240,23 +240,23 @@ std::optional<std::string> PrepareValue(ConditionLine& line) {
   const std::string value = common::ToUtf8(line.value);
   const std::string_view trimmed = Trim(value);
   if (line.matches) {
-    if (line.type != 1 || line.op != 2)
+    if (line.type != kTypeText || line.op != kOpContains)
       return "a regular expression (MATCHES) compares text; this field is " +
-             std::string(line.type == 0   ? "numeric"
-                         : line.type == 2 ? "a date"
-                         : line.type == 3 ? "a time"
-                                          : "not compared as text");
+             std::string(line.type == kTypeNumeric ? "numeric"
+                         : line.type == kTypeDate  ? "a date"
+                         : line.type == kTypeTime  ? "a time"
+                                                   : "not compared as text");
     std::string error;
     if (!CompileMatches(line.value, &error))
       return "'" + value + "' is no regular expression: " + error;
     return std::nullopt;
   }
-  if (line.op == 5) {
-    if (line.type != 2)
+  if (line.op == kOpNamedPeriod) {
+    if (line.type != kTypeDate)
       return "a period (IN) needs a date field; this one is " +
-             std::string(line.type == 0   ? "numeric"
-                         : line.type == 1 ? "text"
-                                          : "a time");
+             std::string(line.type == kTypeNumeric ? "numeric"
+                         : line.type == kTypeText  ? "text"
+                                                   : "a time");
     if (!IsPeriodKeyword(value))
       return "'" + value +
              "' is not a period; accepted: TODAY, YESTERDAY, LAST 30 DAYS, "
@@ -265,7 +265,8 @@ std::optional<std::string> PrepareValue(ConditionLine& line) {
   }
   switch (line.type) {
     case 0:  // numeric
-      if ((line.op == 0 || line.op == 3 || line.op == 4) &&
+      if ((line.op == kOpEquals || line.op == kOpLess ||
+           line.op == kOpGreater) &&
           !LooksNumeric(value))
         return "'" + value + "' is not a number";
       return std::nullopt;
@@ -285,7 +286,8 @@ std::optional<std::string> PrepareValue(ConditionLine& line) {
       if (auto problem = ReadValueTime(trimmed, &hour, &minute, &second,
                                        &line.nanoseconds))
         return problem;
-      if (line.nanoseconds != 0 && line.op != 0 && line.op != 3 && line.op != 4)
+      if (line.nanoseconds != 0 && line.op != kOpEquals && line.op != kOpLess &&
+          line.op != kOpGreater)
         return "'" + value +
                "': LIKE and CONTAINS compare a time's text, which has no "
                "fraction of a second";

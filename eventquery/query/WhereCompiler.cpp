@@ -165,12 +165,12 @@ void Emit(const Node& node, bool negated, std::vector<ConditionLine>& out) {
       for (size_t i = 1; i < node.items.size(); ++i) {
         const int32_t link = node.links[i - 1];
         if (!negated) {
-          out.back().link = link;
+          out.back().link = static_cast<LineLinkOperator>(link);
           Emit(node.items[i], false, out);
           continue;
         }
         // NOT (x AND y) is NOT x OR NOT y; NOT (x AND NOT y) is NOT x OR y.
-        out.back().link = (link & 1) ^ 1;
+        out.back().link = static_cast<LineLinkOperator>((link & 1) ^ 1);
         Emit(node.items[i], (link & 2) == 0, out);
       }
       if (node.bracketed) {
@@ -405,7 +405,7 @@ class Parser {
         IsWord(*word, "MATCHES")) {
       const Token& v = Value(*word);
       ConditionLine line = f.base;
-      line.op = IsWord(*word, "LIKE") ? 1 : 2;
+      line.op = IsWord(*word, "LIKE") ? kOpLike : kOpContains;
       line.matches = IsWord(*word, "MATCHES");
       node = Leaf(Made(std::move(line), v.text, f.type < 0 ? 1 : f.type, v));
       if (IsWord(*word, "LIKE"))
@@ -429,7 +429,7 @@ class Parser {
     } else if (IsWord(*word, "SINCE")) {
       const Token& v = Value(*word);
       std::string date, time;
-      if ((f.type >= 0 && f.type != 2) ||
+      if ((f.type >= 0 && f.type != kTypeDate) ||
           !(LooksLikeDate(v.text) || SplitTimestamp(v.text, &date, &time)))
         throw SyntaxError(v.column,
                           "SINCE takes a date (2026-12-08) or a timestamp "
@@ -479,7 +479,7 @@ class Parser {
     // compared with.
     line.value.clear();
     common::AppendUtf16Marked(value, line.value, true);
-    line.type = type;
+    line.type = static_cast<FieldType>(type);
     if (const auto problem = PrepareValue(line))
       throw SyntaxError(at.column, *problem);
     return line;
@@ -490,9 +490,9 @@ class Parser {
   // inverted so that a missing value decides them as written.
   static ConditionLine Operator(const FieldRef& f, const std::string& o) {
     ConditionLine line = f.base;
-    line.op = o == "=" || o == "==" || o == "!=" || o == "<>" ? 0
-              : o == "<" || o == ">="                         ? 3
-                                                              : 4;
+    line.op = o == "=" || o == "==" || o == "!=" || o == "<>" ? kOpEquals
+              : o == "<" || o == ">="                         ? kOpLess
+                                                              : kOpGreater;
     if (o == ">=" || o == "<=" || o == "!=" || o == "<>") {
       line.inverted = true;
       line.negate = true;
@@ -503,7 +503,8 @@ class Parser {
   // A comparison of `f` with the value `v` under the written operator `o`.
   Node Ordered(const FieldRef& f, const std::string& o, const Token& v) {
     std::string date, time;
-    if ((f.type < 0 || f.type == 2) && SplitTimestamp(v.text, &date, &time))
+    if ((f.type < 0 || f.type == kTypeDate) &&
+        SplitTimestamp(v.text, &date, &time))
       return Timestamp(f, o, date, time, v);
     const bool ordering = o != "=" && o != "==" && o != "!=" && o != "<>";
     if (f.type < 0 && v.kind == Kind::kWord) {
@@ -645,13 +646,13 @@ class Parser {
   // now.
   Node Period(const FieldRef& f, const Token& op) {
     const Token& first = Peek();
-    if (f.type >= 0 && f.type != 2)
+    if (f.type >= 0 && f.type != kTypeDate)
       throw SyntaxError(
           first.column,
           "a period (IN) needs a date field; this one is " + TypeName(f.type));
     auto named = [&](const std::string& period, const Token& at) {
       ConditionLine line = f.base;
-      line.op = 5;
+      line.op = kOpNamedPeriod;
       return Leaf(Made(std::move(line), period, 2, at));
     };
     if (first.kind == Kind::kString) {

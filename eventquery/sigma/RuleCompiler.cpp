@@ -26,10 +26,6 @@ namespace {
 // The field a keyword line names: no column is called so.
 constexpr char kAnyField[] = "(any field)";
 
-constexpr int32_t kEquals = 0, kLike = 1, kContains = 2, kLess = 3,
-                  kGreater = 4;
-constexpr int32_t kNumeric = 0, kText = 1;
-
 bool IsNumber(std::string_view s) {
   size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
   bool digits = false, point = false;
@@ -66,7 +62,7 @@ std::optional<IpNetwork> ParseNetwork(const std::string& text) {
 }
 
 struct Modifiers {
-  enum Match { kPlain, kContains, kStartsWith, kEndsWith };
+  enum Match { kPlain, kOpContains, kStartsWith, kEndsWith };
   Match match = kPlain;
   bool all = false, neq = false, cased = false, expand = false;
   bool re = false, re_i = false, re_m = false, re_s = false;
@@ -88,7 +84,7 @@ Modifiers ParseModifiers(const std::vector<std::string>& words) {
   };
   for (const std::string& w : words) {
     if (w == "contains") {
-      match(Modifiers::kContains, w);
+      match(Modifiers::kOpContains, w);
     } else if (w == "startswith") {
       match(Modifiers::kStartsWith, w);
     } else if (w == "endswith") {
@@ -189,13 +185,14 @@ class Compiler {
     if (!source.channels.empty()) {
       std::vector<Node> any;
       for (const std::string& c : source.channels)
-        any.push_back(Line("Channel", kEquals, c, kText));
+        any.push_back(Line("Channel", kOpEquals, c, kTypeText));
       all.push_back(Group(Node::kOr, std::move(any)));
     }
     if (!source.event_ids.empty()) {
       std::vector<Node> any;
       for (int id : source.event_ids)
-        any.push_back(Line("EventID", kEquals, std::to_string(id), kText));
+        any.push_back(
+            Line("EventID", kOpEquals, std::to_string(id), kTypeText));
       all.push_back(Group(Node::kOr, std::move(any)));
     }
     all.push_back(std::move(logic));
@@ -215,8 +212,8 @@ class Compiler {
   // Every condition of the rule passes here: YAML aliases, identifiers
   // used twice and expansions multiply them, so a few bytes of YAML could
   // make millions.
-  Node Line(const std::string& field, int32_t op, const std::string& value,
-            int32_t type) {
+  Node Line(const std::string& field, FieldOperator op,
+            const std::string& value, FieldType type) {
     if (++conditions_ > kMaxConditions)
       throw Unsupported("the rule compiles to more than " +
                         std::to_string(kMaxConditions) + " conditions");
@@ -230,8 +227,8 @@ class Compiler {
 
   // A condition the host decides; its line shows what it checks.
   Node Host(HostCheck check) {
-    Node n = Line(check.field.empty() ? kAnyField : check.field, kEquals,
-                  check.written, kText);
+    Node n = Line(check.field.empty() ? kAnyField : check.field, kOpEquals,
+                  check.written, kTypeText);
     n.host = static_cast<int>(checks_.size());
     checks_.push_back(std::move(check));
     return n;
@@ -391,9 +388,9 @@ class Compiler {
   }
 
   static void AddMatch(SigmaValue& v, Modifiers::Match match) {
-    if (match == Modifiers::kContains || match == Modifiers::kEndsWith)
+    if (match == Modifiers::kOpContains || match == Modifiers::kEndsWith)
       v.pieces.insert(v.pieces.begin(), Piece{Piece::kAny, 0});
-    if (match == Modifiers::kContains || match == Modifiers::kStartsWith)
+    if (match == Modifiers::kOpContains || match == Modifiers::kStartsWith)
       v.pieces.push_back(Piece{Piece::kAny, 0});
   }
 
@@ -430,10 +427,11 @@ class Compiler {
       SigmaValue middle;
       middle.pieces.assign(v.pieces.begin() + 1, v.pieces.end() - 1);
       if (!HasWildcards(middle))
-        return Line(field, kContains, PlainText(middle), kText);
+        return Line(field, kOpContains, PlainText(middle), kTypeText);
     }
-    if (!HasWildcards(v)) return Line(field, kEquals, PlainText(v), kText);
-    return Line(field, kLike, LikePattern(v), kText);
+    if (!HasWildcards(v))
+      return Line(field, kOpEquals, PlainText(v), kTypeText);
+    return Line(field, kOpLike, LikePattern(v), kTypeText);
   }
 
   // Stars only: any value, the empty one too.
@@ -513,9 +511,10 @@ class Compiler {
         if (!IsNumber(text))
           throw Unsupported("'" + text + "' is no number to compare with");
         // >= is NOT <, <= is NOT >: written negated, false when missing.
-        Node n = Line(field, m.compare <= 1 ? kLess : kGreater, text, kNumeric);
+        Node n = Line(field, m.compare <= 1 ? kOpLess : kOpGreater, text,
+                      kTypeNumeric);
         if (m.compare == 1 || m.compare == 3) {
-          n.leaf.op = m.compare == 1 ? kGreater : kLess;
+          n.leaf.op = m.compare == 1 ? kOpGreater : kOpLess;
           n.leaf.negate = true;
           n.leaf.inverted = true;
         }
@@ -541,7 +540,7 @@ class Compiler {
       if (value.IsNull()) throw Unsupported("null as a keyword");
       const std::string text = value.Scalar();
       for (SigmaValue& v : Transformed(text, m)) {
-        AddMatch(v, Modifiers::kContains);
+        AddMatch(v, Modifiers::kOpContains);
         HostCheck c;
         c.kind = HostCheck::kKeyword;
         c.regex = Regex(RegexPattern(v), true);

@@ -59,8 +59,8 @@ std::optional<std::vector<std::pair<size_t, size_t>>> SimpleTerms(
     for (size_t i = first; i <= last && simple; ++i) {
       const ConditionLine& l = lines[i];
       if ((i != first && l.open != 0) || (i != last && l.close != 0) ||
-          (i != last && l.link != 1) || l.negate || l.inverted || l.has_tag ||
-          l.type != 1 || l.field != lines[first].field ||
+          (i != last && l.link != kLinkOr) || l.negate || l.inverted ||
+          l.has_tag || l.type != kTypeText || l.field != lines[first].field ||
           (i < host.size() && host[i]))
         simple = false;
     }
@@ -112,7 +112,7 @@ RuleKeys KeysOf(const std::vector<ConditionLine>& lines,
     bool usable = true;
     for (size_t i = first; i <= last && usable; ++i) {
       const auto key = AsciiKey(lines[i].value);
-      if (key && lines[i].op == 0)
+      if (key && lines[i].op == kOpEquals)
         values.push_back(*key);
       else
         usable = false;
@@ -212,15 +212,15 @@ class GateParser {
   Need Leaf(const ConditionLine& l, size_t index) const {
     // An empty REL_EXT_TAGS is read from EXT_TAGS by the module: its
     // literals may stand in another field.
-    if (l.negate || l.inverted || l.has_tag || l.type != 1 ||
+    if (l.negate || l.inverted || l.has_tag || l.type != kTypeText ||
         (index < host_.size() && host_[index]) || l.field == u"Channel" ||
         l.field == u"EventID" ||
         common::EqualsNoCase(common::ToUtf8(l.field), "REL_EXT_TAGS"))
       return {};
     std::optional<std::string> needle;
-    if (l.op == 0 || l.op == 2)
+    if (l.op == kOpEquals || l.op == kOpContains)
       needle = AsciiKey(l.value);
-    else if (l.op == 1)
+    else if (l.op == kOpLike)
       needle = AsciiKey(LongestLiteral(l.value));
     if (!needle || needle->empty()) return {};
     return Need{false, {{common::ToUtf8(l.field), *needle}}};

@@ -38,7 +38,7 @@ void Write(const Node& node, std::vector<ConditionLine>& lines,
     lines.push_back(node.leaf);
     lines.back().open = 0;
     lines.back().close = 0;
-    lines.back().link = 0;
+    lines.back().link = kLinkAnd;
     if (node.host >= 0) {
       if (host_line.size() <= static_cast<size_t>(node.host))
         host_line.resize(node.host + 1);
@@ -46,7 +46,7 @@ void Write(const Node& node, std::vector<ConditionLine>& lines,
     }
     return;
   }
-  const int32_t link = node.kind == Node::kAnd ? 0 : 1;
+  const LineLinkOperator link = node.kind == Node::kAnd ? kLinkAnd : kLinkOr;
   for (size_t i = 0; i < node.kids.size(); ++i) {
     const Node& kid = node.kids[i];
     const size_t first = lines.size();

@@ -25,10 +25,12 @@ FieldReader::FieldReader(const std::vector<eventquery::ConditionLine>& lines,
     const uint32_t f = index(line.field);
     wide_[f] = line.field;
     conditions_[f].push_back(i);
-    if (line.type != 0) number_only_[f] = false;
+    if (line.type != eventquery::kTypeNumeric) number_only_[f] = false;
     // The feeder reads EXT_TAGS as text for a text condition on
     // REL_EXT_TAGS (any type but numeric, date and time is text to it).
-    if (line.type != 0 && line.type != 2 && line.type != 3 &&
+    if (line.type != eventquery::kTypeNumeric &&
+        line.type != eventquery::kTypeDate &&
+        line.type != eventquery::kTypeTime &&
         common::EqualsNoCase(common::ToUtf8(line.field), "REL_EXT_TAGS")) {
       const uint32_t tags = index(u"EXT_TAGS");
       wide_[tags] = u"EXT_TAGS";

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "FrameFilter.h"
@@ -40,22 +42,37 @@ PyObject* g_read_error = nullptr;
 
 // ------------------------------------------------------------------ lines
 
-// Every field of a line, so that a filter pickled to a Dask worker is the
-// same filter there.
-using LineTuple = std::tuple<int32_t, std::u16string, int32_t, std::u16string,
-                             int32_t, int32_t, int32_t, bool, bool,
-                             std::u16string, bool, bool, int32_t>;
+// A field of a line as Python holds it: an operator, type or link as its
+// code.
+template <typename T>
+auto Plain(const T& v) {
+  if constexpr (std::is_enum_v<T>)
+    return static_cast<std::underlying_type_t<T>>(v);
+  else
+    return v;
+}
+
+// Every field of a line (ConditionLine::Fields), so that a filter pickled
+// to a Dask worker is the same filter there.
+using LineTuple = decltype(std::apply(
+    [](const auto&... f) { return std::tuple<decltype(Plain(f))...>(); },
+    std::declval<const ConditionLine&>().Fields()));
 
 LineTuple ToTuple(const ConditionLine& l) {
-  return {l.open,     l.field,   l.op,         l.value,   l.type,
-          l.close,    l.link,    l.negate,     l.has_tag, l.tag,
-          l.inverted, l.matches, l.nanoseconds};
+  return std::apply([](const auto&... f) { return LineTuple(Plain(f)...); },
+                    l.Fields());
 }
 
 ConditionLine FromTuple(const LineTuple& t) {
   ConditionLine l;
-  std::tie(l.open, l.field, l.op, l.value, l.type, l.close, l.link, l.negate,
-           l.has_tag, l.tag, l.inverted, l.matches, l.nanoseconds) = t;
+  auto fields = l.Fields();
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    ((std::get<I>(fields) = static_cast<
+          std::remove_reference_t<std::tuple_element_t<I, decltype(fields)>>>(
+          std::get<I>(t))),
+     ...);
+  }
+  (std::make_index_sequence<std::tuple_size_v<LineTuple>>());
   return l;
 }
 

@@ -24,7 +24,7 @@ std::vector<ConditionLine> Lines(bool deep) {
   for (ConditionLine& line : lines) {
     line.field = u"Id";
     line.value = u"1";
-    line.type = 0;
+    line.type = kTypeNumeric;
   }
   if (deep) {
     lines[1].open = 200;

@@ -27,13 +27,25 @@ class FilterVariantsTest : public testing::Test {
     return {
         {.open = 1,
          .field = u"a",
-         .op = 0,
+         .op = eventquery::kOpEquals,
          .value = u"1",
-         .type = 0,
-         .link = 1},
-        {.field = u"b", .op = 0, .value = u"2", .type = 0, .close = 1},
-        {.field = u"c", .op = 4, .value = u"5", .type = 0, .negate = true},
-        {.field = u"t", .op = 1, .value = u"x*", .has_tag = true, .tag = u"T"},
+         .type = eventquery::kTypeNumeric,
+         .link = eventquery::kLinkOr},
+        {.field = u"b",
+         .op = eventquery::kOpEquals,
+         .value = u"2",
+         .type = eventquery::kTypeNumeric,
+         .close = 1},
+        {.field = u"c",
+         .op = eventquery::kOpGreater,
+         .value = u"5",
+         .type = eventquery::kTypeNumeric,
+         .negate = true},
+        {.field = u"t",
+         .op = eventquery::kOpLike,
+         .value = u"x*",
+         .has_tag = true,
+         .tag = u"T"},
     };
   }
 
@@ -96,9 +108,9 @@ TEST_F(FilterVariantsTest, ManyPatternsStayRightPastTheBound) {
   std::vector<ConditionLine> lines;
   for (int i = 0; i < 8; ++i)
     lines.push_back({.field = u"x" + std::u16string(1, u'0' + i),
-                     .op = 0,
+                     .op = eventquery::kOpEquals,
                      .value = u"1",
-                     .type = 0});
+                     .type = eventquery::kTypeNumeric});
   FilterVariants variants(lines);
   memhost::MemoryDataRow row;
   for (int i = 0; i < 8; ++i)

@@ -75,11 +75,11 @@ void Emit(const Node& n, std::vector<ConditionLine>& lines, bool root) {
   if (n.leaf) {
     ConditionLine l;
     l.field = std::u16string(1, static_cast<char16_t>(kFields[n.field][0]));
-    l.type = n.numeric ? 0 : 1;
-    l.op = n.op;
+    l.type = n.numeric ? kTypeNumeric : kTypeText;
+    l.op = static_cast<FieldOperator>(n.op);
     l.negate = n.negate;
     if (n.numeric && n.op >= 5) {
-      l.op = n.op == 5 ? 3 : n.op == 6 ? 4 : 0;
+      l.op = n.op == 5 ? kOpLess : n.op == 6 ? kOpGreater : kOpEquals;
       l.inverted = true;
       l.negate = !n.negate;
     }
@@ -96,7 +96,8 @@ void Emit(const Node& n, std::vector<ConditionLine>& lines, bool root) {
   const size_t first = lines.size();
   for (size_t k = 0; k < n.kids.size(); ++k) {
     Emit(n.kids[k], lines, false);
-    if (k + 1 < n.kids.size()) lines.back().link = n.links[k];
+    if (k + 1 < n.kids.size())
+      lines.back().link = static_cast<LineLinkOperator>(n.links[k]);
   }
   if (!root) {
     lines[first].open += 1;

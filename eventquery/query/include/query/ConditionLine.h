@@ -9,18 +9,38 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
+
+#include "filtermodule/FilterModule.h"
 
 namespace eventquery {
+
+using filtermodule::FieldOperator;
+using filtermodule::FieldType;
+using filtermodule::kLinkAnd;
+using filtermodule::kLinkAndNot;
+using filtermodule::kLinkOr;
+using filtermodule::kLinkOrNot;
+using filtermodule::kOpContains;
+using filtermodule::kOpEquals;
+using filtermodule::kOpGreater;
+using filtermodule::kOpLess;
+using filtermodule::kOpLike;
+using filtermodule::kOpNamedPeriod;
+using filtermodule::kTypeDate;
+using filtermodule::kTypeNumeric;
+using filtermodule::kTypeText;
+using filtermodule::kTypeTime;
+using filtermodule::LineLinkOperator;
 
 struct ConditionLine {
   int32_t open = 0;  // opening brackets before the condition
   std::u16string field;
-  int32_t op = 0;  // field operator: 0 =, 1 LIKE, 2 CONTAINS, 3 <, 4 >,
-                   // 5 named period
+  FieldOperator op = kOpEquals;
   std::u16string value;
-  int32_t type = 1;   // field type: 0 numeric, 1 text, 2 date, 3 time
-  int32_t close = 0;  // closing brackets after it
-  int32_t link = 0;   // to the next line: 0 AND, 1 OR, 2 AND NOT, 3 OR NOT
+  FieldType type = kTypeText;
+  int32_t close = 0;                 // closing brackets after it
+  LineLinkOperator link = kLinkAnd;  // to the next line
   bool negate = false;
   bool has_tag = false;
   std::u16string tag;
@@ -40,6 +60,17 @@ struct ConditionLine {
   int32_t nanoseconds = 0;
 
   bool operator==(const ConditionLine&) const = default;
+
+  // Every field in one order: what a copy of a line elsewhere (the Python
+  // package's tuple) is made from and read back into.
+  auto Fields() {
+    return std::tie(open, field, op, value, type, close, link, negate, has_tag,
+                    tag, inverted, matches, nanoseconds);
+  }
+  auto Fields() const {
+    return std::tie(open, field, op, value, type, close, link, negate, has_tag,
+                    tag, inverted, matches, nanoseconds);
+  }
 };
 
 }  // namespace eventquery
