@@ -79,35 +79,65 @@ void StopOnSignals() {
   }
 }
 
-int Main(int argc, char** argv) {
-  CLI::App app{"Filter event files (CSV, TSV, JSON, EVTX) with FilterModule.",
-               "evfilter"};
-  app.footer(std::string(kOverviewHelp) + kExitStatusHelp);
-  app.require_subcommand(1, 1);
-  app.add_flag_function("-V,--version", Version, "print the version and exit");
-  FilterOptions fo;
-  MatchOptions mo;
+// Every option's value, as the command line sets them.
+struct CommandLine {
+  FilterOptions filter;
+  MatchOptions match;
+  HuntOptions hunt;
   std::string input_format, output_format, encoding;
+  std::string hunt_output = "jsonl";
+  std::string fields, count_by;  // lists, split once parsed
+  std::string field;             // intervals' field
   bool utc = false;
   bool as_json = false;
-  std::string field;
-  auto add_filter_options = [&fo](CLI::App* sub) {
-    sub->add_option("--filter", fo.filter_file,
-                    "filter definition file (JSON)");
-    sub->add_option("--where", fo.where, "filter expression")
-        ->each([&fo](const std::string&) { fo.where_given = true; });
-    sub->add_option("--type", fo.types,
-                    "field type, FIELD=numeric|text|date|time (repeatable)")
-        ->allow_extra_args(false)
-        ->take_all();
-    sub->add_option("--log-dir", fo.log_dir,
-                    "folder of the module's log file (default: a private "
-                    "folder removed at exit)");
-    sub->add_flag("--debug-log", fo.debug_log, "detailed module log");
-  };
+};
+
+// --filter, --where, --type and the module's log: match, show, intervals.
+void AddFilterOptions(CLI::App* sub, FilterOptions& fo) {
+  sub->add_option("--filter", fo.filter_file, "filter definition file (JSON)");
+  sub->add_option("--where", fo.where, "filter expression")
+      ->each([&fo](const std::string&) { fo.where_given = true; });
+  sub->add_option("--type", fo.types,
+                  "field type, FIELD=numeric|text|date|time (repeatable)")
+      ->allow_extra_args(false)
+      ->take_all();
+  sub->add_option("--log-dir", fo.log_dir,
+                  "folder of the module's log file (default: a private "
+                  "folder removed at exit)");
+  sub->add_flag("--debug-log", fo.debug_log, "detailed module log");
+}
+
+// How inputs are read: match and hunt.
+void AddInputOptions(CLI::App* sub, CommandLine& cl) {
+  sub->add_option("--input-format", cl.input_format,
+                  "csv, tsv, jsonl, json or evtx (default: by extension or "
+                  "content)");
+  sub->add_option("--encoding", cl.encoding,
+                  "the inputs' text encoding: utf-8 (default), latin1 or "
+                  "cp1252; the others are read into UTF-8");
+  sub->add_flag("--utc", cl.utc,
+                "read timestamps with a zone offset in UTC, not local time");
+}
+
+// A whole number of 1 or more (CLI11's own check would print its whole
+// range of doubles).
+CLI::Validator AtLeastOne() {
+  return CLI::Validator(
+      [](std::string& v) {
+        const bool digits = !v.empty() && v.find_first_not_of("0123456789") ==
+                                              std::string::npos;
+        return digits && v.find_first_not_of('0') != std::string::npos
+                   ? std::string()
+                   : "'" + v + "' is no whole number of 1 or more";
+      },
+      "N");
+}
+
+CLI::App* AddMatch(CLI::App& app, CommandLine& cl) {
+  MatchOptions& mo = cl.match;
   CLI::App* match = app.add_subcommand("match", "write the rows that match");
   match->footer(std::string(kExpressionHelp) + kExitStatusHelp);
-  add_filter_options(match);
+  AddFilterOptions(match, cl.filter);
   match->add_option("inputs", mo.inputs,
                     "input files (CSV, TSV, JSON Lines, a JSON array or "
                     "a Windows event log, gzip-compressed or not; - for "
@@ -118,47 +148,29 @@ int Main(int argc, char** argv) {
   match->add_flag("--strict", mo.strict,
                   "stop at the first unreadable value, line, record or "
                   "ragged row, or a field the input lacks");
-  match->add_option("--input-format", input_format,
-                    "csv, tsv, jsonl, json or evtx (default: by extension "
-                    "or content)");
-  match->add_option("--encoding", encoding,
-                    "the inputs' text encoding: utf-8 (default), latin1 or "
-                    "cp1252; the others are read into UTF-8");
-  match->add_option("--output-format", output_format,
+  AddInputOptions(match, cl);
+  match->add_option("--output-format", cl.output_format,
                     "csv, tsv or jsonl (default: the input's; JSON Lines "
                     "for a JSON array or a Windows event log)");
-  match->add_flag("--utc", utc,
-                  "read timestamps with a zone offset in UTC, not local time");
   match
       ->add_option("-j,--jobs", mo.jobs,
                    "match on N threads (output stays in input order)")
       ->check(CLI::Range(1u, 256u));
-  std::string fields, count_by;
-  // CLI11's own check would print its whole range of doubles.
-  const CLI::Validator at_least_one(
-      [](std::string& v) {
-        const bool digits = !v.empty() && v.find_first_not_of("0123456789") ==
-                                              std::string::npos;
-        return digits && v.find_first_not_of('0') != std::string::npos
-                   ? std::string()
-                   : "'" + v + "' is no whole number of 1 or more";
-      },
-      "N");
-  match->add_option("--fields", fields,
+  match->add_option("--fields", cl.fields,
                     "write only these fields, in this order (a,b,c)");
   match
       ->add_option("--limit", mo.limit,
                    "stop after N written rows (with --count-by: write the N "
                    "most frequent)")
-      ->check(at_least_one);
-  match->add_option("--count-by", count_by,
+      ->check(AtLeastOne());
+  match->add_option("--count-by", cl.count_by,
                     "write each distinct value of FIELD[,FIELD] among the "
                     "rows with its count, most frequent first");
   match
       ->add_option("--max-groups", mo.max_groups,
                    "the most distinct values --count-by keeps before it fails "
                    "(default 1000000)")
-      ->check(at_least_one);
+      ->check(AtLeastOne());
   match->add_flag("-H,--with-input", mo.with_input,
                   "write with each record the input it came from: a first "
                   "column (CSV, TSV) or key (JSON) named input");
@@ -168,21 +180,33 @@ int Main(int argc, char** argv) {
   match->add_flag("--stats", mo.stats,
                   "write per field, on standard error at the end: rows that "
                   "had it, missed it, or held an unreadable value");
+  return match;
+}
+
+CLI::App* AddShow(CLI::App& app, CommandLine& cl) {
   CLI::App* show =
       app.add_subcommand("show", "print the filter's text form and lines");
   show->footer(std::string(kExpressionHelp) + kExitStatusHelp);
-  add_filter_options(show);
-  show->add_option("--rule", fo.rule_file,
+  AddFilterOptions(show, cl.filter);
+  show->add_option("--rule", cl.filter.rule_file,
                    "a Sigma rule file: print the lines it compiles to");
-  show->add_flag("--json", as_json, "print the filter as a definition file");
-  show->add_flag("--utc", utc, "fix relative periods in UTC, not local time");
+  show->add_flag("--json", cl.as_json, "print the filter as a definition file");
+  show->add_flag("--utc", cl.utc,
+                 "fix relative periods in UTC, not local time");
+  return show;
+}
+
+CLI::App* AddIntervals(CLI::App& app, CommandLine& cl) {
   CLI::App* intervals = app.add_subcommand(
       "intervals", "print the interval set derived for a numeric field");
   intervals->footer(std::string(kExpressionHelp) + kExitStatusHelp);
-  add_filter_options(intervals);
-  intervals->add_option("field", field, "the numeric field")->required();
-  HuntOptions ho;
-  std::string hunt_output = "jsonl";
+  AddFilterOptions(intervals, cl.filter);
+  intervals->add_option("field", cl.field, "the numeric field")->required();
+  return intervals;
+}
+
+CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
+  HuntOptions& ho = cl.hunt;
   CLI::App* hunt =
       app.add_subcommand("hunt", "run Sigma detection rules over the inputs");
   hunt->footer(std::string(kHuntHelp) + kExitStatusHelp);
@@ -217,28 +241,55 @@ int Main(int argc, char** argv) {
                  "time every rule; the summary names the ten slowest");
   hunt->add_flag("--strict", ho.strict,
                  "stop at the first unreadable value, line or record");
-  hunt->add_option("--input-format", input_format,
-                   "csv, tsv, jsonl, json or evtx (default: by extension or "
-                   "content)");
-  hunt->add_option("--encoding", encoding,
-                   "the inputs' text encoding: utf-8 (default), latin1 or "
-                   "cp1252");
-  hunt->add_option("--output-format", hunt_output,
+  AddInputOptions(hunt, cl);
+  hunt->add_option("--output-format", cl.hunt_output,
                    "jsonl (default: one detection per line, with the event) "
                    "or csv (a timeline)");
-  hunt->add_flag("--utc", utc,
-                 "read timestamps with a zone offset in UTC, not local time");
   hunt->add_option("-j,--jobs", ho.jobs, "decode event logs on N threads")
       ->check(CLI::Range(1u, 256u));
-  if (argc > 1 && argv[1][0] != '-') {
-    const std::string command = argv[1];
-    const std::string closest =
-        ClosestCommand(command, {"match", "show", "intervals", "hunt"});
-    if (closest != command)
-      Fail("unknown command '" + command + "'" +
-           (closest.empty() ? "" : "; did you mean " + closest + "?") +
-           " (commands: match, show, intervals, hunt)");
-  }
+  return hunt;
+}
+
+// A first word that is no command, said with the closest one.
+void CheckCommand(int argc, char** argv) {
+  if (argc <= 1 || argv[1][0] == '-') return;
+  const std::string command = argv[1];
+  const std::string closest =
+      ClosestCommand(command, {"match", "show", "intervals", "hunt"});
+  if (closest != command)
+    Fail("unknown command '" + command + "'" +
+         (closest.empty() ? "" : "; did you mean " + closest + "?") +
+         " (commands: match, show, intervals, hunt)");
+}
+
+// match's lists split, and options that do not go together refused.
+void SettleMatchOptions(const CLI::App& match, CommandLine& cl) {
+  MatchOptions& mo = cl.match;
+  mo.fields = FieldList("--fields", cl.fields, match.count("--fields") > 0);
+  mo.count_by =
+      FieldList("--count-by", cl.count_by, match.count("--count-by") > 0);
+  if (!mo.count_by.empty() && (mo.count || !mo.fields.empty()))
+    Fail(std::string(mo.count ? "--count" : "--fields") +
+         " and --count-by do not go together: --count-by writes the "
+         "counts of its fields");
+  if (match.count("--max-groups") > 0 && mo.count_by.empty())
+    Fail("--max-groups limits --count-by; give --count-by too");
+  if (mo.count && !mo.fields.empty())
+    Fail("--fields shapes the rows written; --count writes none");
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app{"Filter event files (CSV, TSV, JSON, EVTX) with FilterModule.",
+               "evfilter"};
+  app.footer(std::string(kOverviewHelp) + kExitStatusHelp);
+  app.require_subcommand(1, 1);
+  app.add_flag_function("-V,--version", Version, "print the version and exit");
+  CommandLine cl;
+  CLI::App* match = AddMatch(app, cl);
+  CLI::App* show = AddShow(app, cl);
+  AddIntervals(app, cl);
+  CLI::App* hunt = AddHunt(app, cl);
+  CheckCommand(argc, argv);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -247,32 +298,23 @@ int Main(int argc, char** argv) {
     app.exit(e);
     return kError;
   }
-  fo.utc = utc;
-  if (match->parsed()) {
-    mo.fields = FieldList("--fields", fields, match->count("--fields") > 0);
-    mo.count_by =
-        FieldList("--count-by", count_by, match->count("--count-by") > 0);
-    if (!mo.count_by.empty() && (mo.count || !mo.fields.empty()))
-      Fail(std::string(mo.count ? "--count" : "--fields") +
-           " and --count-by do not go together: --count-by writes the "
-           "counts of its fields");
-    if (match->count("--max-groups") > 0 && mo.count_by.empty())
-      Fail("--max-groups limits --count-by; give --count-by too");
-    if (mo.count && !mo.fields.empty())
-      Fail("--fields shapes the rows written; --count writes none");
-  }
+  FilterOptions& fo = cl.filter;
+  fo.utc = cl.utc;
   if (hunt->parsed()) {
     // Products are named in lower case (windows, zeek), as rules name them.
-    for (char& c : ho.product) c = common::AsciiLower(c);
-    return RunHuntCommand(ho, input_format, hunt_output, encoding, utc);
+    for (char& c : cl.hunt.product) c = common::AsciiLower(c);
+    return RunHuntCommand(cl.hunt, cl.input_format, cl.hunt_output, cl.encoding,
+                          cl.utc);
   }
-  const int status =
-      match->parsed()
-          ? RunMatchCommand(fo, mo, input_format, output_format, encoding, utc)
-      : show->parsed() ? (fo.rule_file.empty() ? RunShow(fo, as_json)
-                                               : RunShowRule(fo, as_json))
-                       : RunIntervals(fo, field);
-  return LogKept(fo, status);
+  if (match->parsed()) {
+    SettleMatchOptions(*match, cl);
+    return LogKept(fo, RunMatchCommand(fo, cl.match, cl.input_format,
+                                       cl.output_format, cl.encoding, cl.utc));
+  }
+  if (show->parsed())
+    return LogKept(fo, fo.rule_file.empty() ? RunShow(fo, cl.as_json)
+                                            : RunShowRule(fo, cl.as_json));
+  return LogKept(fo, RunIntervals(fo, cl.field));
 }
 
 }  // namespace
