@@ -1,26 +1,20 @@
 #include "HuntRun.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 
 #include "Commands.h"
+#include "HuntRules.h"
 #include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
-#include "common/Ascii.h"
-#include "common/Utf8.h"
 #include "records/CsvCells.h"
 #include "records/Formats.h"
 #include "records/JsonCells.h"
-#include "records/RecordReader.h"
 #include "records/RecordReports.h"
-#include "records/Stop.h"
 #include "sigma/HuntScan.h"
 #include "sigma/Hunter.h"
 
@@ -28,57 +22,26 @@ namespace evfilter {
 namespace {
 
 using eventquery::FeedNote;
-using eventquery::Format;
 using eventquery::Input;
-using eventquery::InputError;
 using eventquery::Record;
 using eventquery::RecordReader;
-using eventquery::sigma::CompiledRule;
-using eventquery::sigma::RejectedRule;
-using eventquery::sigma::RuleLoad;
-using eventquery::sigma::RuleSet;
-
-// The kind of a reason, for the summary: its text up to the first quote
-// or colon ("modifier 'x' is not supported" -> "modifier").
-std::string ReasonKind(const std::string& reason) {
-  const size_t cut = reason.find_first_of("':");
-  std::string kind = reason.substr(0, cut);
-  while (!kind.empty() && kind.back() == ' ') kind.pop_back();
-  return kind.empty() ? reason : kind;
-}
-
-void Put(const std::string& text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
-    EndIfReaderGone(errno);
-    const std::string message =
-        std::string("standard output: ") + std::strerror(errno);
-    std::fprintf(stderr, "evfilter: %s\n", message.c_str());
-    throw FatalError(message);
-  }
-}
-
-void JsonField(std::string& out, const char* key, const std::string& value) {
-  eventquery::AppendJsonString(out, key);
-  out.push_back(':');
-  eventquery::AppendJsonString(out, value);
-}
 
 class Hunt {
  public:
   explicit Hunt(const HuntOptions& o) : options_(o), reporter_(o.strict) {}
 
   int Go() {
-    Load();
-    if (options_.list) return List();
-    if (set_->rules().empty()) {
+    rules_ = LoadHuntRules(options_);
+    if (options_.list) return ListHuntRules(rules_);
+    if (rules_.set->rules().empty()) {
       reporter_.Failure("no rule could be loaded from the rules given");
       Summary();
       return kError;
     }
     sink_ = std::make_unique<Sink>(*this);
     scan_ = std::make_unique<eventquery::sigma::HuntScan>(
-        *set_, options_.zone, options_.profile, options_.product, *sink_);
-    per_rule_.assign(set_->rules().size(), 0);
+        *rules_.set, options_.zone, options_.profile, options_.product, *sink_);
+    per_rule_.assign(rules_.set->rules().size(), 0);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
     ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
@@ -92,190 +55,13 @@ class Hunt {
                                           : Reporter::Output::kNotAllWritten);
     Summary();
     if (const int stopped = StoppedStatus(reporter_, records_)) return stopped;
-    if (reporter_.failed() || rules_failed_) return kError;
+    if (reporter_.failed() || rules_.failed) return kError;
     return detections_ > 0 ? kMatched : 1;
   }
 
  private:
-  void Load() {
-    eventquery::sigma::CompileOptions compile;
-    for (const std::string& p : options_.placeholders) {
-      const size_t eq = p.find('=');
-      if (eq == std::string::npos || eq == 0)
-        Fail("--placeholder wants NAME=VALUE, not '" + p + "'");
-      compile.placeholders[p.substr(0, eq)].push_back(p.substr(eq + 1));
-    }
-    compile.max_bytes = options_.max_rule_bytes;
-    int min_rank = -1;
-    if (!options_.min_level.empty()) {
-      min_rank = eventquery::sigma::LevelRank(options_.min_level);
-      if (min_rank < 0)
-        Fail("unknown level '" + options_.min_level +
-             "'; accepted: informational, low, medium, high, critical");
-    }
-    RuleLoad load = eventquery::sigma::LoadRules(options_.rules, compile);
-    files_ = load.files;
-    // Folder entries that are no rule file are said, and fail --strict.
-    skipped_ = load.skipped;
-    for (const std::string& s : skipped_)
-      std::fprintf(stderr, "evfilter: %s; skipped\n", s.c_str());
-    if (options_.strict && !skipped_.empty()) rules_failed_ = true;
-    std::vector<CompiledRule> chosen;
-    for (CompiledRule& rule : load.loaded) {
-      std::string why;
-      if (min_rank >= 0 &&
-          eventquery::sigma::LevelRank(rule.meta.level) < min_rank)
-        why = "level '" + rule.meta.level + "' is below --min-level";
-      else if (!options_.statuses.empty() &&
-               std::find(options_.statuses.begin(), options_.statuses.end(),
-                         rule.meta.status) == options_.statuses.end())
-        why = "status '" + rule.meta.status + "' is not in --status";
-      if (why.empty())
-        chosen.push_back(std::move(rule));
-      else
-        left_out_.push_back({rule.meta, why, false});
-    }
-    // JSON output escapes such bytes; the file is said once.
-    std::string noted;
-    for (const CompiledRule& rule : chosen) {
-      const auto& m = rule.meta;
-      if (m.file == noted) continue;
-      for (const std::string* text : {&m.title, &m.id, &m.level, &m.status})
-        if (!common::IsValidUtf8(*text)) {
-          noted = m.file;
-          std::fprintf(stderr,
-                       "evfilter: %s: a rule's title, id, level or status "
-                       "holds bytes that are no UTF-8; JSON output writes "
-                       "each as \\udcNN\n",
-                       common::Printable(m.file).c_str());
-          break;
-        }
-    }
-    // A --product no rule names can only be a mistake (windwos): it would
-    // run the rules without a product alone.
-    if (!options_.product.empty() && options_.product != "any" &&
-        std::none_of(
-            chosen.begin(), chosen.end(), [this](const CompiledRule& r) {
-              return common::EqualsNoCase(r.meta.product, options_.product);
-            }))
-      Fail("--product " + options_.product +
-           ": no rule names this product (any runs every rule on every "
-           "input)");
-    rejected_ = std::move(load.rejected);
-    set_ = std::make_unique<RuleSet>(std::move(chosen), rejected_);
-    for (const RejectedRule& r : rejected_) {
-      if (r.unreadable) {
-        rules_failed_ = true;
-        std::fprintf(stderr, "evfilter: %s: %s\n", r.meta.file.c_str(),
-                     r.reason.c_str());
-      } else if (!options_.list) {
-        // Each rule not run is named; --list writes them as data instead.
-        std::fprintf(stderr, "evfilter: %s%s: not supported: %s\n",
-                     r.meta.file.c_str(),
-                     r.meta.id.empty() ? "" : (" (" + r.meta.id + ")").c_str(),
-                     r.reason.c_str());
-      }
-    }
-  }
-
-  static void Meta(std::string& out, const eventquery::sigma::RuleMeta& m) {
-    JsonField(out, "file", m.file);
-    out += ",\"document\":" + std::to_string(m.document) + ",";
-    JsonField(out, "id", m.id);
-    out.push_back(',');
-    JsonField(out, "title", m.title);
-    out.push_back(',');
-    JsonField(out, "level", m.level);
-    out.push_back(',');
-  }
-
-  int List() {
-    std::string out;
-    for (const CompiledRule& rule : set_->rules()) {
-      out = "{";
-      Meta(out, rule.meta);
-      JsonField(out, "load", "loaded");
-      out += ",\"lines\":" + std::to_string(rule.lines.size()) +
-             ",\"host_checks\":" + std::to_string(rule.checks.size());
-      if (!rule.notes.empty()) {
-        out += ",\"notes\":[";
-        for (size_t i = 0; i < rule.notes.size(); ++i) {
-          if (i > 0) out.push_back(',');
-          eventquery::AppendJsonString(out, rule.notes[i]);
-        }
-        out.push_back(']');
-      }
-      out += "}\n";
-      Put(out);
-    }
-    for (const auto* list : {&rejected_, &left_out_})
-      for (const RejectedRule& r : *list) {
-        out = "{";
-        Meta(out, r.meta);
-        JsonField(out, "load",
-                  (r.unreadable         ? "unreadable: "
-                   : list == &rejected_ ? "not supported: "
-                                        : "left out: ") +
-                      r.reason);
-        out += "}\n";
-        Put(out);
-      }
-    const std::string output_error = FlushStandardOutput();
-    if (!output_error.empty()) {
-      std::fprintf(stderr, "evfilter: standard output: %s\n",
-                   output_error.c_str());
-      return kError;
-    }
-    RuleSummary();
-    return rules_failed_ ? kError : kMatched;
-  }
-
-  void RuleSummary() const {
-    size_t unsupported = 0, unreadable = 0;
-    std::map<std::string, size_t> kinds;
-    for (const RejectedRule& r : rejected_) {
-      if (r.unreadable) {
-        ++unreadable;
-      } else {
-        ++unsupported;
-        ++kinds[ReasonKind(r.reason)];
-      }
-    }
-    std::string line = "rules: " + std::to_string(set_->rules().size()) +
-                       " loaded, " + std::to_string(unsupported) +
-                       " not supported";
-    if (!kinds.empty()) {
-      line += " (";
-      bool first = true;
-      for (const auto& [kind, n] : kinds) {
-        line += (first ? "" : "; ") + kind + ": " + std::to_string(n);
-        first = false;
-      }
-      line += ")";
-    }
-    if (unreadable > 0)
-      line += ", " + std::to_string(unreadable) + " unreadable file(s)";
-    if (!skipped_.empty())
-      line += ", " + std::to_string(skipped_.size()) +
-              " folder entr(ies) skipped that are no rule file";
-    if (!left_out_.empty())
-      line += ", " + std::to_string(left_out_.size()) +
-              " left out by --min-level or --status";
-    line += ", from " + std::to_string(files_) + " file(s)";
-    std::fprintf(stderr, "evfilter: %s\n", line.c_str());
-    size_t unmapped = 0;
-    for (const CompiledRule& r : set_->rules())
-      unmapped += r.notes.empty() ? 0 : 1;
-    if (unmapped > 0)
-      std::fprintf(stderr,
-                   "evfilter: %zu rule(s) with a log source that has no "
-                   "mapping to event log fields, run on more events (see "
-                   "--list)\n",
-                   unmapped);
-  }
-
   void Summary() const {
-    RuleSummary();
+    SayRuleSummary(rules_);
     if (scan_ == nullptr) return;
     const eventquery::sigma::Hunter& hunter = scan_->hunter();
     std::fprintf(stderr, "evfilter: events: %llu read\n",
@@ -295,8 +81,8 @@ class Hunt {
                      count.inputs, kind.c_str(), count.not_run);
     std::map<int, uint64_t> by_level;
     for (size_t r = 0; r < per_rule_.size(); ++r)
-      by_level[eventquery::sigma::LevelRank(set_->rules()[r].meta.level)] +=
-          per_rule_[r];
+      by_level[eventquery::sigma::LevelRank(
+          rules_.set->rules()[r].meta.level)] += per_rule_[r];
     std::string line = "detections: " + std::to_string(detections_);
     static constexpr const char* kLevels[] = {"critical", "high", "medium",
                                               "low", "informational"};
@@ -334,7 +120,7 @@ class Hunt {
   template <typename Weight, typename Show>
   void Top(const char* title, Weight weight, Show show) const {
     std::vector<size_t> order;
-    for (size_t r = 0; r < set_->rules().size(); ++r)
+    for (size_t r = 0; r < rules_.set->rules().size(); ++r)
       if (weight(r) > 0) order.push_back(r);
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return weight(a) > weight(b); });
@@ -342,7 +128,7 @@ class Hunt {
     if (order.empty()) return;
     std::fprintf(stderr, "evfilter: %s:\n", title);
     for (size_t r : order) {
-      const auto& m = set_->rules()[r].meta;
+      const auto& m = rules_.set->rules()[r].meta;
       std::fprintf(stderr, "  %12s  %s (%s)\n", show(r).c_str(),
                    m.title.c_str(), m.id.c_str());
     }
@@ -403,7 +189,7 @@ class Hunt {
                  uint64_t record_id, uint32_t rule) {
     ++detections_;
     ++per_rule_[rule];
-    const auto& meta = set_->rules()[rule].meta;
+    const auto& meta = rules_.set->rules()[rule].meta;
     const std::optional<std::string_view> time =
         eventquery::sigma::EventTime(record, columns);
     std::string& out = out_;
@@ -449,13 +235,9 @@ class Hunt {
 
   const HuntOptions& options_;
   Reporter reporter_;
-  std::vector<RejectedRule> rejected_, left_out_;
-  std::unique_ptr<RuleSet> set_;
+  HuntRules rules_;
   std::unique_ptr<Sink> sink_;
   std::unique_ptr<eventquery::sigma::HuntScan> scan_;
-  size_t files_ = 0;
-  bool rules_failed_ = false;
-  std::vector<std::string> skipped_;
   std::string name_, out_;
   bool json_ = false;
   uint64_t records_ = 0, detections_ = 0;

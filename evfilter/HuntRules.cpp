@@ -1,0 +1,236 @@
+#include "HuntRules.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "Commands.h"
+#include "Output.h"
+#include "Reporter.h"
+#include "common/Ascii.h"
+#include "common/Utf8.h"
+#include "records/JsonCells.h"
+
+namespace evfilter {
+
+using eventquery::sigma::CompiledRule;
+using eventquery::sigma::RejectedRule;
+using eventquery::sigma::RuleLoad;
+using eventquery::sigma::RuleSet;
+
+namespace {
+
+// The kind of a reason, for the summary: its text up to the first quote
+// or colon ("modifier 'x' is not supported" -> "modifier").
+std::string ReasonKind(const std::string& reason) {
+  const size_t cut = reason.find_first_of("':");
+  std::string kind = reason.substr(0, cut);
+  while (!kind.empty() && kind.back() == ' ') kind.pop_back();
+  return kind.empty() ? reason : kind;
+}
+
+}  // namespace
+
+void Put(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    EndIfReaderGone(errno);
+    const std::string message =
+        std::string("standard output: ") + std::strerror(errno);
+    std::fprintf(stderr, "evfilter: %s\n", message.c_str());
+    throw FatalError(message);
+  }
+}
+
+void JsonField(std::string& out, const char* key, const std::string& value) {
+  eventquery::AppendJsonString(out, key);
+  out.push_back(':');
+  eventquery::AppendJsonString(out, value);
+}
+
+namespace {
+
+void Meta(std::string& out, const eventquery::sigma::RuleMeta& m) {
+  JsonField(out, "file", m.file);
+  out += ",\"document\":" + std::to_string(m.document) + ",";
+  JsonField(out, "id", m.id);
+  out.push_back(',');
+  JsonField(out, "title", m.title);
+  out.push_back(',');
+  JsonField(out, "level", m.level);
+  out.push_back(',');
+}
+
+}  // namespace
+
+HuntRules LoadHuntRules(const HuntOptions& options) {
+  HuntRules rules;
+  eventquery::sigma::CompileOptions compile;
+  for (const std::string& p : options.placeholders) {
+    const size_t eq = p.find('=');
+    if (eq == std::string::npos || eq == 0)
+      Fail("--placeholder wants NAME=VALUE, not '" + p + "'");
+    compile.placeholders[p.substr(0, eq)].push_back(p.substr(eq + 1));
+  }
+  compile.max_bytes = options.max_rule_bytes;
+  int min_rank = -1;
+  if (!options.min_level.empty()) {
+    min_rank = eventquery::sigma::LevelRank(options.min_level);
+    if (min_rank < 0)
+      Fail("unknown level '" + options.min_level +
+           "'; accepted: informational, low, medium, high, critical");
+  }
+  RuleLoad load = eventquery::sigma::LoadRules(options.rules, compile);
+  rules.files = load.files;
+  // Folder entries that are no rule file are said, and fail --strict.
+  rules.skipped = load.skipped;
+  for (const std::string& s : rules.skipped)
+    std::fprintf(stderr, "evfilter: %s; skipped\n", s.c_str());
+  if (options.strict && !rules.skipped.empty()) rules.failed = true;
+  std::vector<CompiledRule> chosen;
+  for (CompiledRule& rule : load.loaded) {
+    std::string why;
+    if (min_rank >= 0 &&
+        eventquery::sigma::LevelRank(rule.meta.level) < min_rank)
+      why = "level '" + rule.meta.level + "' is below --min-level";
+    else if (!options.statuses.empty() &&
+             std::find(options.statuses.begin(), options.statuses.end(),
+                       rule.meta.status) == options.statuses.end())
+      why = "status '" + rule.meta.status + "' is not in --status";
+    if (why.empty())
+      chosen.push_back(std::move(rule));
+    else
+      rules.left_out.push_back({rule.meta, why, false});
+  }
+  // JSON output escapes such bytes; the file is said once.
+  std::string noted;
+  for (const CompiledRule& rule : chosen) {
+    const auto& m = rule.meta;
+    if (m.file == noted) continue;
+    for (const std::string* text : {&m.title, &m.id, &m.level, &m.status})
+      if (!common::IsValidUtf8(*text)) {
+        noted = m.file;
+        std::fprintf(stderr,
+                     "evfilter: %s: a rule's title, id, level or status "
+                     "holds bytes that are no UTF-8; JSON output writes "
+                     "each as \\udcNN\n",
+                     common::Printable(m.file).c_str());
+        break;
+      }
+  }
+  // A --product no rule names can only be a mistake (windwos): it would
+  // run the rules without a product alone.
+  if (!options.product.empty() && options.product != "any" &&
+      std::none_of(
+          chosen.begin(), chosen.end(), [&options](const CompiledRule& r) {
+            return common::EqualsNoCase(r.meta.product, options.product);
+          }))
+    Fail("--product " + options.product +
+         ": no rule names this product (any runs every rule on every "
+         "input)");
+  rules.rejected = std::move(load.rejected);
+  rules.set = std::make_unique<RuleSet>(std::move(chosen), rules.rejected);
+  for (const RejectedRule& r : rules.rejected) {
+    if (r.unreadable) {
+      rules.failed = true;
+      std::fprintf(stderr, "evfilter: %s: %s\n", r.meta.file.c_str(),
+                   r.reason.c_str());
+    } else if (!options.list) {
+      // Each rule not run is named; --list writes them as data instead.
+      std::fprintf(stderr, "evfilter: %s%s: not supported: %s\n",
+                   r.meta.file.c_str(),
+                   r.meta.id.empty() ? "" : (" (" + r.meta.id + ")").c_str(),
+                   r.reason.c_str());
+    }
+  }
+  return rules;
+}
+
+int ListHuntRules(const HuntRules& rules) {
+  std::string out;
+  for (const CompiledRule& rule : rules.set->rules()) {
+    out = "{";
+    Meta(out, rule.meta);
+    JsonField(out, "load", "loaded");
+    out += ",\"lines\":" + std::to_string(rule.lines.size()) +
+           ",\"host_checks\":" + std::to_string(rule.checks.size());
+    if (!rule.notes.empty()) {
+      out += ",\"notes\":[";
+      for (size_t i = 0; i < rule.notes.size(); ++i) {
+        if (i > 0) out.push_back(',');
+        eventquery::AppendJsonString(out, rule.notes[i]);
+      }
+      out.push_back(']');
+    }
+    out += "}\n";
+    Put(out);
+  }
+  for (const auto* list : {&rules.rejected, &rules.left_out})
+    for (const RejectedRule& r : *list) {
+      out = "{";
+      Meta(out, r.meta);
+      JsonField(out, "load",
+                (r.unreadable              ? "unreadable: "
+                 : list == &rules.rejected ? "not supported: "
+                                           : "left out: ") +
+                    r.reason);
+      out += "}\n";
+      Put(out);
+    }
+  const std::string output_error = FlushStandardOutput();
+  if (!output_error.empty()) {
+    std::fprintf(stderr, "evfilter: standard output: %s\n",
+                 output_error.c_str());
+    return kError;
+  }
+  SayRuleSummary(rules);
+  return rules.failed ? kError : kMatched;
+}
+
+void SayRuleSummary(const HuntRules& rules) {
+  size_t unsupported = 0, unreadable = 0;
+  std::map<std::string, size_t> kinds;
+  for (const RejectedRule& r : rules.rejected) {
+    if (r.unreadable) {
+      ++unreadable;
+    } else {
+      ++unsupported;
+      ++kinds[ReasonKind(r.reason)];
+    }
+  }
+  std::string line = "rules: " + std::to_string(rules.set->rules().size()) +
+                     " loaded, " + std::to_string(unsupported) +
+                     " not supported";
+  if (!kinds.empty()) {
+    line += " (";
+    bool first = true;
+    for (const auto& [kind, n] : kinds) {
+      line += (first ? "" : "; ") + kind + ": " + std::to_string(n);
+      first = false;
+    }
+    line += ")";
+  }
+  if (unreadable > 0)
+    line += ", " + std::to_string(unreadable) + " unreadable file(s)";
+  if (!rules.skipped.empty())
+    line += ", " + std::to_string(rules.skipped.size()) +
+            " folder entr(ies) skipped that are no rule file";
+  if (!rules.left_out.empty())
+    line += ", " + std::to_string(rules.left_out.size()) +
+            " left out by --min-level or --status";
+  line += ", from " + std::to_string(rules.files) + " file(s)";
+  std::fprintf(stderr, "evfilter: %s\n", line.c_str());
+  size_t unmapped = 0;
+  for (const CompiledRule& r : rules.set->rules())
+    unmapped += r.notes.empty() ? 0 : 1;
+  if (unmapped > 0)
+    std::fprintf(stderr,
+                 "evfilter: %zu rule(s) with a log source that has no "
+                 "mapping to event log fields, run on more events (see "
+                 "--list)\n",
+                 unmapped);
+}
+
+}  // namespace evfilter
