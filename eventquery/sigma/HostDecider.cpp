@@ -49,6 +49,7 @@ size_t HostDecider::FieldIndex(const std::string& name, bool each_data) {
   for (size_t i = 0; i < fields_.size(); ++i)
     if (fields_[i].name == name && fields_[i].each_data == each_data) return i;
   fields_.push_back({name, -1, each_data, {}});
+  named_stale_ = true;
   return fields_.size() - 1;
 }
 
@@ -67,21 +68,32 @@ void HostDecider::ResetColumns() {
     f.column = -1;
     f.data_columns.clear();
   }
+  named_.Reset();
   resolved_ = SIZE_MAX;
 }
 
 void HostDecider::Resolve(const std::vector<std::string>& columns) {
   if (columns.size() == resolved_) return;
   resolved_ = columns.size();
-  for (Field& f : fields_) {
+  if (named_stale_) {
+    // Fields are found as the module's are (FieldColumns), each in the
+    // column it was first found in.
+    std::vector<std::string> names;
+    for (const Field& f : fields_) names.push_back(f.name);
+    named_ = FieldColumns(std::move(names));
+    named_.MatchWithoutSpaces();
+    named_stale_ = false;
+  }
+  named_.See(columns);
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    Field& f = fields_[i];
     if (f.each_data) {
       f.data_columns.clear();
       for (size_t c = 0; c < columns.size(); ++c)
         if (IsDataColumn(columns[c])) f.data_columns.push_back(c);
       continue;
     }
-    if (f.column < 0)
-      f.column = FindColumn(columns, f.name, /*spaceless=*/true);
+    f.column = named_.Column(columns, i);
   }
 }
 

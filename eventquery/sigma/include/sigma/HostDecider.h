@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "records/FieldColumns.h"
 #include "records/Record.h"
 #include "sigma/SigmaRule.h"
 
@@ -64,6 +65,8 @@ class HostDecider {
 
   std::vector<Slot> slots_;
   std::vector<Field> fields_;
+  FieldColumns named_;       // fields_ by name
+  bool named_stale_ = true;  // a field was added since named_ was made
   size_t resolved_ = SIZE_MAX;
 };
 
