@@ -62,61 +62,100 @@ std::optional<IpNetwork> ParseNetwork(const std::string& text) {
 }
 
 struct Modifiers {
-  enum Match { kPlain, kOpContains, kStartsWith, kEndsWith };
+  enum Match { kPlain, kContains, kStartsWith, kEndsWith };
+  // Transformations of the written value.
+  enum Transform {
+    kWindash,
+    kBase64,
+    kBase64Offset,
+    kUtf16Le,
+    kUtf16Be,
+    kUtf16
+  };
   Match match = kPlain;
   bool all = false, neq = false, cased = false, expand = false;
   bool re = false, re_i = false, re_m = false, re_s = false;
   bool cidr = false, exists = false, fieldref = false;
   int compare = -1;  // 0 lt, 1 lte, 2 gt, 3 gte
   // Transformations in the order written.
-  std::vector<std::string> transforms;
+  std::vector<Transform> transforms;
   bool Typed() const {
     return re || cidr || exists || fieldref || compare >= 0;
   }
 };
 
+// The modifiers the compiler takes, one row each. A match modifier says
+// how the value is found in the field (one per field); a typed one makes
+// the condition something other than a text match (one per field, with
+// no match modifier or transformation beside it); a transformation
+// rewrites the value, in the order written; a flag changes how the values
+// combine or compare; a regular-expression flag needs `re`. `cased`
+// applies to text matches and fieldref only.
+struct ModifierRow {
+  const char* name;
+  enum Kind { kMatch, kTyped, kTransform, kFlag, kRegexFlag, kCompare } kind;
+  int code;               // the Match, Transform or comparison
+  bool Modifiers::*flag;  // kFlag, kTyped, kRegexFlag: the flag it sets
+};
+
+constexpr ModifierRow kModifierTable[] = {
+    {"contains", ModifierRow::kMatch, Modifiers::kContains, nullptr},
+    {"startswith", ModifierRow::kMatch, Modifiers::kStartsWith, nullptr},
+    {"endswith", ModifierRow::kMatch, Modifiers::kEndsWith, nullptr},
+    {"all", ModifierRow::kFlag, 0, &Modifiers::all},
+    {"neq", ModifierRow::kFlag, 0, &Modifiers::neq},
+    {"cased", ModifierRow::kFlag, 0, &Modifiers::cased},
+    {"expand", ModifierRow::kFlag, 0, &Modifiers::expand},
+    {"re", ModifierRow::kTyped, 0, &Modifiers::re},
+    {"cidr", ModifierRow::kTyped, 0, &Modifiers::cidr},
+    {"exists", ModifierRow::kTyped, 0, &Modifiers::exists},
+    {"fieldref", ModifierRow::kTyped, 0, &Modifiers::fieldref},
+    {"i", ModifierRow::kRegexFlag, 0, &Modifiers::re_i},
+    {"m", ModifierRow::kRegexFlag, 0, &Modifiers::re_m},
+    {"s", ModifierRow::kRegexFlag, 0, &Modifiers::re_s},
+    {"lt", ModifierRow::kCompare, 0, nullptr},
+    {"lte", ModifierRow::kCompare, 1, nullptr},
+    {"gt", ModifierRow::kCompare, 2, nullptr},
+    {"gte", ModifierRow::kCompare, 3, nullptr},
+    {"windash", ModifierRow::kTransform, Modifiers::kWindash, nullptr},
+    {"base64", ModifierRow::kTransform, Modifiers::kBase64, nullptr},
+    {"base64offset", ModifierRow::kTransform, Modifiers::kBase64Offset,
+     nullptr},
+    {"utf16le", ModifierRow::kTransform, Modifiers::kUtf16Le, nullptr},
+    {"wide", ModifierRow::kTransform, Modifiers::kUtf16Le, nullptr},
+    {"utf16be", ModifierRow::kTransform, Modifiers::kUtf16Be, nullptr},
+    {"utf16", ModifierRow::kTransform, Modifiers::kUtf16, nullptr},
+};
+
 Modifiers ParseModifiers(const std::vector<std::string>& words) {
   Modifiers m;
-  auto match = [&](Modifiers::Match k, const std::string& w) {
-    if (m.match != Modifiers::kPlain)
-      throw Unsupported("modifier '" + w + "' after another of its kind");
-    m.match = k;
-  };
   for (const std::string& w : words) {
-    if (w == "contains") {
-      match(Modifiers::kOpContains, w);
-    } else if (w == "startswith") {
-      match(Modifiers::kStartsWith, w);
-    } else if (w == "endswith") {
-      match(Modifiers::kEndsWith, w);
-    } else if (w == "all") {
-      m.all = true;
-    } else if (w == "neq") {
-      m.neq = true;
-    } else if (w == "cased") {
-      m.cased = true;
-    } else if (w == "expand") {
-      m.expand = true;
-    } else if (w == "re") {
-      m.re = true;
-    } else if (w == "i" || w == "m" || w == "s") {
-      if (!m.re) throw Unsupported("modifier '" + w + "' without 're'");
-      (w == "i" ? m.re_i : w == "m" ? m.re_m : m.re_s) = true;
-    } else if (w == "cidr") {
-      m.cidr = true;
-    } else if (w == "exists") {
-      m.exists = true;
-    } else if (w == "fieldref") {
-      m.fieldref = true;
-    } else if (w == "lt" || w == "lte" || w == "gt" || w == "gte") {
-      if (m.compare >= 0) throw Unsupported("two comparison modifiers");
-      m.compare = w == "lt" ? 0 : w == "lte" ? 1 : w == "gt" ? 2 : 3;
-    } else if (w == "windash" || w == "base64" || w == "base64offset" ||
-               w == "utf16le" || w == "utf16be" || w == "utf16" ||
-               w == "wide") {
-      m.transforms.push_back(w);
-    } else {
+    const ModifierRow* row = nullptr;
+    for (const ModifierRow& r : kModifierTable)
+      if (w == r.name) row = &r;
+    if (row == nullptr)
       throw Unsupported("modifier '" + w + "' is not supported");
+    switch (row->kind) {
+      case ModifierRow::kMatch:
+        if (m.match != Modifiers::kPlain)
+          throw Unsupported("modifier '" + w + "' after another of its kind");
+        m.match = static_cast<Modifiers::Match>(row->code);
+        break;
+      case ModifierRow::kRegexFlag:
+        if (!m.re) throw Unsupported("modifier '" + w + "' without 're'");
+        m.*(row->flag) = true;
+        break;
+      case ModifierRow::kFlag:
+      case ModifierRow::kTyped:
+        m.*(row->flag) = true;
+        break;
+      case ModifierRow::kCompare:
+        if (m.compare >= 0) throw Unsupported("two comparison modifiers");
+        m.compare = row->code;
+        break;
+      case ModifierRow::kTransform:
+        m.transforms.push_back(static_cast<Modifiers::Transform>(row->code));
+        break;
     }
   }
   const int typed = m.re + m.cidr + m.exists + m.fieldref + (m.compare >= 0);
@@ -127,7 +166,7 @@ Modifiers ParseModifiers(const std::vector<std::string>& words) {
       for (const std::string& w : words) s += (s.empty() ? "" : "|") + w;
       return s;
     }() + "' cannot be combined");
-  if (m.cased && (m.re || m.cidr || m.exists || m.compare >= 0))
+  if (m.cased && typed == 1 && !m.fieldref)
     throw Unsupported("'cased' with a modifier it does not apply to");
   return m;
 }
@@ -363,17 +402,17 @@ class Compiler {
     } else {
       values.push_back(WithWildcards(text));
     }
-    for (const std::string& t : m.transforms) {
+    for (const Modifiers::Transform t : m.transforms) {
       std::vector<SigmaValue> next;
       for (SigmaValue& v : values) {
-        if (t == "windash") {
+        if (t == Modifiers::kWindash) {
           Windash(v);
           next.push_back(std::move(v));
-        } else if (t == "base64" || t == "base64offset") {
-          for (SigmaValue& b : Base64(v, t == "base64offset"))
+        } else if (t == Modifiers::kBase64 || t == Modifiers::kBase64Offset) {
+          for (SigmaValue& b : Base64(v, t == Modifiers::kBase64Offset))
             next.push_back(std::move(b));
         } else {
-          EncodeUtf16(v, t != "utf16be", t == "utf16");
+          EncodeUtf16(v, t != Modifiers::kUtf16Be, t == Modifiers::kUtf16);
           next.push_back(std::move(v));
         }
       }
@@ -388,9 +427,9 @@ class Compiler {
   }
 
   static void AddMatch(SigmaValue& v, Modifiers::Match match) {
-    if (match == Modifiers::kOpContains || match == Modifiers::kEndsWith)
+    if (match == Modifiers::kContains || match == Modifiers::kEndsWith)
       v.pieces.insert(v.pieces.begin(), Piece{Piece::kAny, 0});
-    if (match == Modifiers::kOpContains || match == Modifiers::kStartsWith)
+    if (match == Modifiers::kContains || match == Modifiers::kStartsWith)
       v.pieces.push_back(Piece{Piece::kAny, 0});
   }
 
@@ -540,7 +579,7 @@ class Compiler {
       if (value.IsNull()) throw Unsupported("null as a keyword");
       const std::string text = value.Scalar();
       for (SigmaValue& v : Transformed(text, m)) {
-        AddMatch(v, Modifiers::kOpContains);
+        AddMatch(v, Modifiers::kContains);
         HostCheck c;
         c.kind = HostCheck::kKeyword;
         c.regex = Regex(RegexPattern(v), true);
