@@ -16,6 +16,7 @@
 #include "query/Definition.h"
 #include "query/IntervalNotes.h"
 #include "query/WhereCompiler.h"
+#include "records/Formats.h"
 #include "sigma/SigmaRule.h"
 
 namespace evfilter {
@@ -282,7 +283,7 @@ void InputOptions(const std::string& input_format, const std::string& encoding,
     format = eventquery::FormatNamed(input_format);
     if (!format)
       Fail("unknown format '" + input_format +
-           "'; accepted: " + eventquery::kFormatNames);
+           "'; accepted: " + eventquery::FormatNameList(false));
   }
 }
 
@@ -343,7 +344,7 @@ int RunMatchCommand(FilterOptions fo, MatchOptions mo,
     mo.output_format = eventquery::OutputFormatNamed(output_format);
     if (!mo.output_format)
       Fail("unknown output format '" + output_format +
-           "'; accepted: " + eventquery::kOutputFormatNames);
+           "'; accepted: " + eventquery::FormatNameList(true));
   }
   mo.zone = utc ? eventquery::Zone::kUtc : eventquery::Zone::kLocal;
   ModuleLog::Setup(fo.log_dir, fo.debug_log);

@@ -22,6 +22,7 @@
 #include "InputLoop.h"
 #include "Output.h"
 #include "common/Ascii.h"
+#include "records/Formats.h"
 #include "records/Stop.h"
 
 namespace evfilter {
@@ -110,8 +111,8 @@ void AddFilterOptions(CLI::App* sub, FilterOptions& fo) {
 // How inputs are read: match and hunt.
 void AddInputOptions(CLI::App* sub, CommandLine& cl) {
   sub->add_option("--input-format", cl.input_format,
-                  "csv, tsv, jsonl, json or evtx (default: by extension or "
-                  "content)");
+                  eventquery::FormatNameList(false, " or ") +
+                      " (default: by extension or content)");
   sub->add_option("--encoding", cl.encoding,
                   "the inputs' text encoding: utf-8 (default), latin1 or "
                   "cp1252; the others are read into UTF-8");
@@ -150,8 +151,9 @@ CLI::App* AddMatch(CLI::App& app, CommandLine& cl) {
                   "ragged row, or a field the input lacks");
   AddInputOptions(match, cl);
   match->add_option("--output-format", cl.output_format,
-                    "csv, tsv or jsonl (default: the input's; JSON Lines "
-                    "for a JSON array or a Windows event log)");
+                    eventquery::FormatNameList(true, " or ") +
+                        " (default: the input's; JSON Lines for a JSON array "
+                        "or a Windows event log)");
   match
       ->add_option("-j,--jobs", mo.jobs,
                    "match on N threads (output stays in input order)")

@@ -1,6 +1,7 @@
 #include "records/Formats.h"
 
 #include <array>
+#include <vector>
 
 namespace eventquery {
 namespace {
@@ -39,6 +40,18 @@ std::span<const FormatTraits> AllFormats() { return kFormats; }
 
 const FormatTraits& FormatTraitsOf(Format format) {
   return kFormats[static_cast<size_t>(format)];
+}
+
+std::string FormatNameList(bool writable, std::string_view last) {
+  std::vector<const char*> names;
+  for (const FormatTraits& f : kFormats)
+    if (f.writable || !writable) names.push_back(f.name);
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? last : std::string_view(", ");
+    out += names[i];
+  }
+  return out;
 }
 
 }  // namespace eventquery

@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 
 #include "common/Utf8.h"
+#include "records/Formats.h"
 #include "records/RecordReader.h"
 #include "records/RecordReports.h"
 
@@ -54,7 +55,7 @@ std::optional<Format> FormatOf(const std::string& name) {
   const std::optional<Format> format = eventquery::FormatNamed(name);
   if (!format)
     throw py::value_error("unknown format '" + name +
-                          "'; accepted: " + eventquery::kFormatNames);
+                          "'; accepted: " + eventquery::FormatNameList(false));
   return format;
 }
 

@@ -16,6 +16,7 @@
 #include "EventExports.h"
 #include "EvfilterRun.h"
 #include "query/WhereCompiler.h"
+#include "records/Formats.h"
 
 namespace {
 
@@ -598,7 +599,18 @@ TEST_F(EvfilterFormatsTest, ManPageAndCompletionKnowEveryOption) {
   ASSERT_EQ(std::system(
                 ("bash " + File("complete.sh", script) + " > " + out).c_str()),
             0);
-  EXPECT_EQ(Read(out), "csv tsv jsonl json evtx\n");
+  std::string formats;
+  for (const eventquery::FormatTraits& f : eventquery::AllFormats())
+    formats += (formats.empty() ? "" : " ") + std::string(f.name);
+  EXPECT_EQ(Read(out), formats + "\n");
+  // The man page names each one under --input-format.
+  const size_t from = man.find(".BI \\-\\-input\\-format");
+  ASSERT_NE(from, std::string::npos);
+  const std::string entry = man.substr(from, man.find("\n.TP", from) - from);
+  for (const eventquery::FormatTraits& f : eventquery::AllFormats())
+    EXPECT_TRUE(Has(entry, std::string(" ") + f.name + "\n") ||
+                Has(entry, std::string(" ") + f.name + " ,\n"))
+        << f.name << " in " << entry;
 }
 
 // Every keyword and period of the expression language is in the help of

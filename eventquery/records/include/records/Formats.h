@@ -11,6 +11,8 @@
 #define RECORDS_FORMATS_H_
 
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "records/Inputs.h"
 
@@ -42,6 +44,10 @@ struct FormatTraits {
 // Every format, in the order options list them.
 std::span<const FormatTraits> AllFormats();
 const FormatTraits& FormatTraitsOf(Format format);
+// The formats' names for a message or a help text, `last` before the
+// last one ("csv, tsv, jsonl, json or evtx"); only those that can be
+// written when `writable`.
+std::string FormatNameList(bool writable, std::string_view last = ", ");
 
 }  // namespace eventquery
 

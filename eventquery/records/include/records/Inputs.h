@@ -36,12 +36,10 @@ enum class Format { kCsv, kTsv, kJsonLines, kJsonArray, kEvtx };
 // "json" for a JSON array, "evtx" for a Windows event log file), or
 // nothing.
 std::optional<Format> FormatNamed(const std::string& name);
-inline constexpr char kFormatNames[] = "csv, tsv, jsonl, json, evtx";
 // The name of `format` ("csv", "tsv", "jsonl", "json", "evtx").
 const char* FormatName(Format format);
 // The output format named on the command line ("csv", "tsv", "jsonl").
 std::optional<Format> OutputFormatNamed(const std::string& name);
-inline constexpr char kOutputFormatNames[] = "csv, tsv, jsonl";
 
 // The encoding of an input's text. Latin-1 and Windows-1252 are read as
 // UTF-8, byte for character; UTF-8 is read as it stands.
