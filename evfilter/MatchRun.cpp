@@ -152,7 +152,7 @@ class Run : public eventquery::RecordSink {
     if (stats_) stats_->NewInput();
     name_ = input.name();
     reader_ = &reader;
-    source_ = Source{form, &reader.columns(), reader.header_raw(),
+    source_ = Source{input.format(), &reader.columns(), reader.header_raw(),
                      reader.header_terminator()};
     if (!options_.count && !groups_ && !writer_->CanName(source_)) {
       reporter_.Failure(input.name() +

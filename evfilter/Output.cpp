@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "records/CsvCells.h"
+#include "records/Formats.h"
 #include "records/JsonCells.h"
 
 namespace evfilter {
@@ -73,7 +74,7 @@ void Writer::NameInObject(size_t start) {
 void Writer::Pick(const Record& record, const Source& source) {
   const std::vector<std::string>& columns = *source.columns;
   if (format_ == Format::kJsonLines) {
-    if (source.format == Format::kJsonLines) {
+    if (eventquery::FormatTraitsOf(source.format).json_object) {
       from_.clear();
       for (size_t i = 0; i < fields_.size(); ++i) {
         const int64_t c = picked_->Column(columns, i);
@@ -195,7 +196,9 @@ void Writer::Write(const Record& record, const Source& source) {
   const std::vector<std::string>& columns = *source.columns;
   if (!fields_.empty()) {
     Pick(record, source);
-  } else if (format_ == source.format) {
+  } else if (format_ == source.format ||
+             (format_ == Format::kJsonLines &&
+              eventquery::FormatTraitsOf(source.format).json_object)) {
     // A Zeek log's preamble says more than its names (#types): another
     // one starts a block of its own.
     if (format_ != Format::kJsonLines)
@@ -204,10 +207,11 @@ void Writer::Write(const Record& record, const Source& source) {
     if (format_ != Format::kJsonLines) StartRow(true);
     out_.append(record.raw);
     out_.append(record.terminator.empty() ? "\n" : record.terminator);
-  } else if (format_ == Format::kJsonLines) {  // from CSV or TSV
+  } else if (format_ == Format::kJsonLines) {  // from cells
     eventquery::AppendJsonObject(out_, columns, record);
     out_.push_back('\n');
-  } else if (source.format == Format::kJsonLines) {  // the record's own keys
+  } else if (!eventquery::FormatTraitsOf(source.format).header_row) {
+    // the record's own keys
     names_.clear();
     for (uint32_t k : record.keys) names_.push_back(columns[k]);
     Header(names_, {}, {});

@@ -39,7 +39,7 @@ namespace evfilter {
 // Where a record comes from: the format of its raw text (kJsonLines for
 // the elements of a JSON array), its columns and (CSV, TSV) header row.
 struct Source {
-  eventquery::Format format = eventquery::Format::kCsv;
+  eventquery::Format format = eventquery::Format::kCsv;  // the input's own
   const std::vector<std::string>* columns = nullptr;
   std::string_view header_raw;
   std::string_view header_terminator;
