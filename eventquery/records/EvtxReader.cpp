@@ -117,6 +117,8 @@ class EvtxReader final : public RecordReader {
 
   std::vector<std::string> input_notes() const override { return notes_; }
 
+  void KeepFieldPaths() override { keep_paths_ = true; }
+
   std::vector<std::pair<std::string, std::string>> field_paths()
       const override {
     std::vector<std::pair<std::string, std::string>> out;
@@ -445,7 +447,7 @@ class EvtxReader final : public RecordReader {
       const size_t column = ColumnOf(f.key());
       if (record.cells.size() < columns_.size())
         record.cells.resize(columns_.size());
-      SeePath(column, f.path);
+      if (keep_paths_) SeePath(column, f.path);
       record.cells[column] = f.value;
       record.keys.push_back(static_cast<uint32_t>(column));
     }
@@ -483,7 +485,8 @@ class EvtxReader final : public RecordReader {
   std::vector<std::string> notes_;
 
   std::vector<std::string> columns_;
-  // Per column: its fields' full path, or kTwoPaths.
+  // Per column: its fields' full path, or kTwoPaths (KeepFieldPaths).
+  bool keep_paths_ = false;
   std::vector<std::string> column_paths_;
   static constexpr const char* kTwoPaths = "\n";
   NameIndex exact_, folded_;

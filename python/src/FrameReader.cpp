@@ -187,6 +187,8 @@ class FrameSink : public eventquery::RecordSink {
     traits_ = &eventquery::FormatTraitsOf(input.format());
     header_ = traits_->header_row;
     reader_ = &reader;
+    // Filter.mask reads an event log's full paths through them.
+    reader.KeepFieldPaths();
     return true;
   }
   bool Take(const Record& record, uint64_t /*id*/) override {

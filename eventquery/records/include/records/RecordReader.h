@@ -114,9 +114,14 @@ class RecordReader {
   // Names worth suggesting for a field no column matches (JSON: paths
   // seen inside the first objects).
   virtual std::vector<std::string> hint_names() const { return {}; }
+  // Asks the reader to note its fields' full paths for field_paths (a
+  // cost per field of every record, so only a front end that needs them
+  // asks).
+  virtual void KeepFieldPaths() {}
   // (full path, column) of each column whose fields all have one full path
   // other than the column's name (an event log's Event.System.EventID for
-  // EventID); a column whose fields came from two paths has none.
+  // EventID), as far as read since KeepFieldPaths; a column whose fields
+  // came from two paths has none.
   virtual std::vector<std::pair<std::string, std::string>> field_paths() const {
     return {};
   }
