@@ -1,5 +1,7 @@
 // What `match` and `hunt` do alike around their inputs: opening each in
-// turn, and the end of a run a signal stopped.
+// turn, saying what the record scan says through the reporter (records
+// that cannot be read, notes on cells, memory that ran out), and the end
+// of a run a signal stopped.
 //
 // Thread safety: the main thread.
 

@@ -43,7 +43,6 @@ ScanResult ScanInput(Input& input, RecordSink& sink, ScanReports& reports,
     }
     return result;
   }
-  result.opened = true;
   reader->UseThreads(options.threads);
   size_t noted = 0;
   NoteInput(input, *reader, reports, &noted);

@@ -28,7 +28,6 @@ namespace eventquery {
 struct ScanResult {
   // The input's readable records taken by the sink.
   uint64_t taken = 0;
-  bool opened = false;   // a reader was made
   bool failed = false;   // Failed was said
   bool stopped = false;  // the sink or a stop signal ended it early
   // Memory ran out: what was being read, where, and after how many
