@@ -18,21 +18,26 @@
 
 namespace {
 
+using filtermodule::kLinkOr;
+using filtermodule::kOpEquals;
+using filtermodule::kTypeNumeric;
+using filtermodule::LineLinkOperator;
 using memhost::LineSpec;
 
 // F = 0 OR F = 7 OR ... : n numeric equals lines, values out of order.
-std::vector<LineSpec> OrOfValues(int64_t n, int32_t link_after = 1) {
+std::vector<LineSpec> OrOfValues(int64_t n,
+                                 LineLinkOperator link_after = kLinkOr) {
   std::vector<LineSpec> lines;
   lines.reserve(static_cast<size_t>(n));
   for (int64_t i = 0; i < n; ++i) {
     LineSpec line;
     line.field = u"F";
-    line.op = 0;
-    line.type = 0;
+    line.op = kOpEquals;
+    line.type = kTypeNumeric;
     const int64_t value = (i * 7919) % (n * 3 + 1);
     const std::string text = std::to_string(value);
     line.value.assign(text.begin(), text.end());
-    line.link = i + 1 < n ? 1 : link_after;
+    line.link = i + 1 < n ? kLinkOr : link_after;
     lines.push_back(line);
   }
   return lines;
@@ -75,7 +80,8 @@ BENCHMARK(BM_IntervalsOfOr)
 
 // (F = a1 OR ...) AND (F = b1 OR ...): two bracketed groups.
 void BM_IntervalsOfOrAndOr(benchmark::State& state) {
-  std::vector<LineSpec> lines = OrOfValues(state.range(0), 0);
+  std::vector<LineSpec> lines =
+      OrOfValues(state.range(0), filtermodule::kLinkAnd);
   lines.front().open = 1;
   lines.back().close = 1;
   std::vector<LineSpec> second = OrOfValues(state.range(0));

@@ -190,11 +190,11 @@ LineSpec L(int32_t open, const char16_t* field, int32_t op,
   LineSpec s;
   s.open = open;
   s.field = field;
-  s.op = op;
+  s.op = static_cast<filtermodule::FieldOperator>(op);
   s.value = value;
-  s.type = type;
+  s.type = static_cast<filtermodule::FieldType>(type);
   s.close = close;
-  s.link = link;
+  s.link = static_cast<filtermodule::LineLinkOperator>(link);
   s.negate = negate;
   if (tag != nullptr) {
     s.has_tag = true;

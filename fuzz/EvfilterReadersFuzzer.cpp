@@ -36,18 +36,20 @@ namespace {
 
 void ReadAll(std::unique_ptr<eventquery::RecordReader> reader) {
   eventquery::RowFeeder feeder(
-      {eventquery::ConditionLine{.field = u"a",
-                                 .op = eventquery::kOpLess,
-                                 .value = u"12.5",
-                                 .type = eventquery::kTypeNumeric},
-       eventquery::ConditionLine{.field = u"b", .type = eventquery::kTypeDate},
-       eventquery::ConditionLine{.field = u"c", .type = eventquery::kTypeTime},
-       eventquery::ConditionLine{.field = u"REL_EXT_TAGS",
-                                 .type = eventquery::kTypeText},
-       eventquery::ConditionLine{.field = u"a.b.0",
-                                 .op = eventquery::kOpGreater,
-                                 .value = u"1",
-                                 .type = eventquery::kTypeNumeric}},
+      {eventquery::ConditionLine{{.field = u"a",
+                                  .op = eventquery::kOpLess,
+                                  .value = u"12.5",
+                                  .type = eventquery::kTypeNumeric}},
+       eventquery::ConditionLine{
+           {.field = u"b", .type = eventquery::kTypeDate}},
+       eventquery::ConditionLine{
+           {.field = u"c", .type = eventquery::kTypeTime}},
+       eventquery::ConditionLine{
+           {.field = u"REL_EXT_TAGS", .type = eventquery::kTypeText}},
+       eventquery::ConditionLine{{.field = u"a.b.0",
+                                  .op = eventquery::kOpGreater,
+                                  .value = u"1",
+                                  .type = eventquery::kTypeNumeric}}},
       eventquery::Zone::kLocal);
   reader->WantFields(feeder.field_names());
   memhost::MemoryDataRow row;

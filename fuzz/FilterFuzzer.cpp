@@ -31,9 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memhost::LineSpec line;
     line.open = in.Small(-1, 3);
     line.close = in.Small(-1, 3);
-    line.op = in.Small(-1, 6);
-    line.type = in.Small(-1, 4);
-    line.link = in.Small(-1, 4);
+    // Codes past the named ones too: a host may hand over any int32_t.
+    line.op = static_cast<filtermodule::FieldOperator>(in.Small(-1, 6));
+    line.type = static_cast<filtermodule::FieldType>(in.Small(-1, 4));
+    line.link = static_cast<filtermodule::LineLinkOperator>(in.Small(-1, 4));
     line.negate = in.Byte() & 1;
     line.has_tag = in.Byte() & 1;
     line.tag = in.Text(4, u"sevTV*@~");

@@ -6,12 +6,7 @@ namespace {
 // The lines as the in-memory host hands them to the module.
 std::vector<memhost::LineSpec> HostLines(
     const std::vector<ConditionLine>& lines) {
-  std::vector<memhost::LineSpec> out;
-  out.reserve(lines.size());
-  for (const ConditionLine& l : lines)
-    out.push_back({l.open, l.field, l.op, l.value, l.type, l.close, l.link,
-                   l.negate, l.has_tag, l.tag});
-  return out;
+  return {lines.begin(), lines.end()};
 }
 
 // The module reads its texts up to the first NUL: a line holding one would

@@ -164,13 +164,13 @@ std::vector<ConditionLine> ParseDefinition(std::string_view text) {
     if (line.inverted) line.negate = !line.negate;
     // Codes the module does not know would only show up as error lines in
     // its log for every row; refuse them here.
-    if (line.op < 0 || line.op > 5)
+    if (line.op < kOpEquals || line.op > kOpNamedPeriod)
       Fail(i, "operator " + std::to_string(line.op) +
                   " is not one the module knows (0..5)");
-    if (line.type < 0 || line.type > 3)
+    if (line.type < kTypeNumeric || line.type > kTypeTime)
       Fail(i, "type " + std::to_string(line.type) +
                   " is not one the module knows (0..3)");
-    if (line.link < 0 || line.link > 3)
+    if (line.link < kLinkAnd || line.link > kLinkOrNot)
       Fail(i, "link " + std::to_string(line.link) +
                   " is not one the module knows (0..3)");
     if (line.open < 0 || line.close < 0)
@@ -238,7 +238,7 @@ std::string ConditionText(const ConditionLine& line) {
     const bool calendar = common::EqualsNoCase(value, "LAST 30 DAYS");
     return out + " IN " + (calendar ? "LAST 30 CALENDAR DAYS" : value);
   }
-  std::string op = line.op >= 0 && line.op <= 4
+  std::string op = line.op >= kOpEquals && line.op <= kOpGreater
                        ? WrittenOperator(line)
                        : "<operator " + std::to_string(line.op) + ">";
   for (char& c : op) c = static_cast<char>(std::toupper(c));
@@ -256,7 +256,7 @@ std::string ExpressionText(const std::vector<ConditionLine>& lines) {
     out += ConditionText(line);
     out.append(static_cast<size_t>(std::max(line.close, 0)), ')');
     if (i + 1 < lines.size())
-      out += line.link >= 0 && line.link <= 3
+      out += line.link >= kLinkAnd && line.link <= kLinkOrNot
                  ? " " + LinkName(line.link) + " "
                  : " <link " + std::to_string(line.link) + "> ";
   }
@@ -268,12 +268,12 @@ std::string DefinitionToJson(const std::vector<ConditionLine>& lines) {
   for (const ConditionLine& line : lines) {
     json item = json::object();
     item["field"] = common::ToUtf8(line.field);
-    if (line.op >= 0 && line.op <= 5)
+    if (line.op >= kOpEquals && line.op <= kOpNamedPeriod)
       item["operator"] = WrittenOperator(line);
     else
       item["operator"] = line.op;
     item["value"] = WrittenValue(line);
-    if (line.type >= 0 && line.type <= 3)
+    if (line.type >= kTypeNumeric && line.type <= kTypeTime)
       item["type"] = TypeName(line.type);
     else
       item["type"] = line.type;
@@ -281,7 +281,7 @@ std::string DefinitionToJson(const std::vector<ConditionLine>& lines) {
     if (line.close != 0) item["close"] = line.close;
     if (line.negate != line.inverted) item["not"] = true;
     if (line.has_tag) item["tag"] = common::ToUtf8(line.tag);
-    if (line.link >= 0 && line.link <= 3)
+    if (line.link >= kLinkAnd && line.link <= kLinkOrNot)
       item["link"] = LinkName(line.link);
     else
       item["link"] = line.link;

@@ -190,7 +190,7 @@ std::optional<int> OrderOfValues(int32_t type, std::string_view a,
   // seconds, or seconds.
   auto key = [type](std::string_view v) -> std::optional<double> {
     v = Trim(v);
-    if (type == 0) {
+    if (type == kTypeNumeric) {
       double x = 0;
       const auto r = std::from_chars(v.data() + (!v.empty() && v[0] == '+'),
                                      v.data() + v.size(), x);
@@ -199,7 +199,7 @@ std::optional<int> OrderOfValues(int32_t type, std::string_view a,
       return x;
     }
     std::string date_text, time_text;
-    if (type == 3)
+    if (type == kTypeTime)
       time_text = std::string(v);
     else if (!SplitTimestamp(v, &date_text, &time_text))
       date_text = std::string(v);
@@ -219,7 +219,8 @@ std::optional<int> OrderOfValues(int32_t type, std::string_view a,
     }
     return seconds;
   };
-  if (type != 0 && type != 2 && type != 3) return std::nullopt;
+  if (type != kTypeNumeric && type != kTypeDate && type != kTypeTime)
+    return std::nullopt;
   const auto x = key(a), y = key(b);
   if (!x || !y) return std::nullopt;
   return *x < *y ? -1 : (*x > *y ? 1 : 0);

@@ -407,7 +407,8 @@ class Parser {
       ConditionLine line = f.base;
       line.op = IsWord(*word, "LIKE") ? kOpLike : kOpContains;
       line.matches = IsWord(*word, "MATCHES");
-      node = Leaf(Made(std::move(line), v.text, f.type < 0 ? 1 : f.type, v));
+      node = Leaf(
+          Made(std::move(line), v.text, f.type < 0 ? kTypeText : f.type, v));
       if (IsWord(*word, "LIKE"))
         if (const std::string wide = WideNextToWildcard(node.line.value);
             !wide.empty())
@@ -452,11 +453,11 @@ class Parser {
     Node lower = Ordered(f, ">=", low);
     Node upper = Ordered(f, "<=", high);
     const int32_t type =
-        lower.kind == Node::kLeaf ? lower.line.type : 2;  // a timestamp
+        lower.kind == Node::kLeaf ? lower.line.type : kTypeDate;  // a timestamp
     const std::optional<int> order = OrderOfValues(type, low.text, high.text);
     if (!order || *order <= 0)
       return Pair(std::move(lower), 0, std::move(upper));
-    if (type == 3) return Pair(std::move(lower), 1, std::move(upper));
+    if (type == kTypeTime) return Pair(std::move(lower), 1, std::move(upper));
     throw SyntaxError(low.column, "BETWEEN " + low.text + " AND " + high.text +
                                       " holds nothing: its first value lies "
                                       "above the second; write BETWEEN " +
@@ -515,12 +516,12 @@ class Parser {
                           "several values write " +
                           f.token->text + " IN (" + Listed(v.text) +
                           "), to compare the text quote it");
-      if (Infer(v.text) == 1 && HasExponent(v.text))
+      if (Infer(v.text) == kTypeText && HasExponent(v.text))
         throw SyntaxError(v.column,
                           "'" + v.text +
                               "' has an exponent, which values of "
                               "expressions cannot carry; write it in digits");
-      if (ordering && Infer(v.text) == 1)
+      if (ordering && Infer(v.text) == kTypeText)
         throw SyntaxError(
             v.column,
             "'" + v.text + "' is no number, date, time or timestamp, which " +
@@ -628,7 +629,7 @@ class Parser {
     if (typed.type < 0) {
       typed.type = Infer(values[0].text);
       for (const Token& v : values)
-        if (Infer(v.text) != typed.type) typed.type = 1;
+        if (Infer(v.text) != typed.type) typed.type = kTypeText;
     }
     Node chain;
     chain.kind = Node::kChain;
@@ -690,7 +691,7 @@ class Parser {
     }
     const int64_t now = options_.now ? *options_.now : std::time(nullptr);
     FieldRef dated = f;
-    dated.type = 2;
+    dated.type = kTypeDate;
     if (IsWord(Peek(), "LAST") && Peek(1).kind == Kind::kWord &&
         (IsWord(Peek(2), "DAYS") || IsWord(Peek(2), "HOURS") ||
          IsWord(Peek(2), "DAY") || IsWord(Peek(2), "HOUR"))) {
@@ -757,12 +758,12 @@ class Parser {
   // A value that is meant as a number, date or time gives its field that
   // type, and is then checked in full: a malformed date is an error, not a
   // text that compares as nothing.
-  static int32_t Infer(const std::string& value) {
-    if (IsPeriodKeyword(value)) return 2;
-    if (LooksNumeric(value)) return 0;
-    if (LooksLikeDate(value)) return 2;
-    if (LooksLikeTime(value)) return 3;
-    return 1;
+  static FieldType Infer(const std::string& value) {
+    if (IsPeriodKeyword(value)) return kTypeDate;
+    if (LooksNumeric(value)) return kTypeNumeric;
+    if (LooksLikeDate(value)) return kTypeDate;
+    if (LooksLikeTime(value)) return kTypeTime;
+    return kTypeText;
   }
 
   static std::string TypeName(int32_t type) {

@@ -48,7 +48,8 @@ std::optional<std::vector<std::pair<size_t, size_t>>> SimpleTerms(
     if (depth == 0) {
       terms.emplace_back(start, i);
       // Any top-level link but AND: the terms are no conjuncts.
-      if (i + 1 < lines.size() && lines[i].link != 0) return std::nullopt;
+      if (i + 1 < lines.size() && lines[i].link != kLinkAnd)
+        return std::nullopt;
     }
   }
   if (depth != 0) return std::nullopt;
@@ -152,8 +153,8 @@ class GateParser {
     std::vector<Need> members;
     int link = -1;
     if (!Group(members, link) || at_ != tokens_.size()) return {};
-    if (link == 1) return {Combine(members, 1)};
-    if (link != 0 && members.size() > 1) return {};
+    if (link == kLinkOr) return {Combine(members, kLinkOr)};
+    if (link != kLinkAnd && members.size() > 1) return {};
     return members;
   }
 
@@ -161,7 +162,8 @@ class GateParser {
   static constexpr int64_t kOpen = -1, kClose = -2, kLink = -10;
 
   // Reads members up to a ")" or the end; `link` is the group's one link
-  // (0 AND, 1 OR), -1 for a single member, -2 for mixed or negated links.
+  // (kLinkAnd or kLinkOr), -1 for a single member, -2 for mixed or negated
+  // links.
   bool Group(std::vector<Need>& members, int& link) {
     for (;;) {
       Need n;
@@ -170,7 +172,7 @@ class GateParser {
       if (at_ >= tokens_.size() || tokens_[at_] > kLink) return true;
       const int l = static_cast<int>(kLink - tokens_[at_++]);
       link = link == -1 || link == l ? l : -2;
-      if (l > 1) link = -2;
+      if (l != kLinkAnd && l != kLinkOr) link = -2;
     }
   }
 
@@ -193,7 +195,7 @@ class GateParser {
   }
 
   static Need Combine(std::vector<Need>& members, int link) {
-    if (link == 1) {  // OR: one of every member's needs
+    if (link == kLinkOr) {  // one of every member's needs
       Need all{false, {}};
       for (Need& m : members) {
         if (m.open) return Need{};

@@ -24,15 +24,15 @@ using eventquery::RecordMatcher;
 
 // EventID = 4625 AND NOT Size > 10
 std::vector<ConditionLine> Lines() {
-  return {{.field = u"EventID",
-           .op = eventquery::kOpEquals,
-           .value = u"4625",
-           .type = eventquery::kTypeNumeric},
-          {.field = u"Size",
-           .op = eventquery::kOpGreater,
-           .value = u"10",
-           .type = eventquery::kTypeNumeric,
-           .negate = true}};
+  return {{{.field = u"EventID",
+            .op = eventquery::kOpEquals,
+            .value = u"4625",
+            .type = eventquery::kTypeNumeric}},
+          {{.field = u"Size",
+            .op = eventquery::kOpGreater,
+            .value = u"10",
+            .type = eventquery::kTypeNumeric,
+            .negate = true}}};
 }
 
 std::vector<std::unique_ptr<RecordMatcher>> Matchers(size_t n) {

@@ -12,23 +12,28 @@
 
 namespace {
 
+using filtermodule::kLinkAnd;
+using filtermodule::kLinkOr;
+using filtermodule::kOpEquals;
+using filtermodule::kOpLike;
+using filtermodule::kTypeNumeric;
 using memhost::LineSpec;
 
 TEST(HostApiTest, FilterFromDefinitionMatchesAndDerivesIntervals) {
   memhost::MemoryFilterLineList lines(
       {LineSpec{.open = 1,
                 .field = u"EventID",
-                .op = 0,
+                .op = kOpEquals,
                 .value = u"4625",
-                .type = 0,
-                .link = 1},
+                .type = kTypeNumeric,
+                .link = kLinkOr},
        LineSpec{.field = u"EventID",
-                .op = 0,
+                .op = kOpEquals,
                 .value = u"4771",
-                .type = 0,
+                .type = kTypeNumeric,
                 .close = 1,
-                .link = 0},
-       LineSpec{.field = u"User", .op = 1, .value = u"adm%"}});
+                .link = kLinkAnd},
+       LineSpec{.field = u"User", .op = kOpLike, .value = u"adm%"}});
   memhost::MemoryFilterDefinition definition(&lines);
   testlog::LogMark mark;
   IFilter* filter = CreateFilterFromFilterDefinition(&definition);

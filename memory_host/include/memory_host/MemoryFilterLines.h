@@ -16,18 +16,23 @@
 
 namespace memhost {
 
-// One condition line, plain data.
+// One condition line, plain data: the fields the module reads through
+// IFilterLine. A host that needs more of a line (how it was written)
+// extends this type. A code outside the named ones is kept as given, as a
+// host may hand the module any int32_t.
 struct LineSpec {
-  int32_t open = 0;
+  int32_t open = 0;  // opening brackets before the condition
   std::u16string field;
-  int32_t op = 0;  // field operator
+  filtermodule::FieldOperator op = filtermodule::kOpEquals;
   std::u16string value;
-  int32_t type = 1;  // field type: text
-  int32_t close = 0;
-  int32_t link = 0;  // AND
+  filtermodule::FieldType type = filtermodule::kTypeText;
+  int32_t close = 0;  // closing brackets after it
+  filtermodule::LineLinkOperator link = filtermodule::kLinkAnd;  // to the next
   bool negate = false;
   bool has_tag = false;
   std::u16string tag;
+
+  bool operator==(const LineSpec&) const = default;
 };
 
 class MemoryFilterLine final : public IFilterLine {

@@ -25,27 +25,27 @@ class FilterVariantsTest : public testing::Test {
   // (a = 1 OR b = 2) AND NOT c > 5 AND t@T LIKE 'x*'
   static std::vector<ConditionLine> Lines() {
     return {
-        {.open = 1,
-         .field = u"a",
-         .op = eventquery::kOpEquals,
-         .value = u"1",
-         .type = eventquery::kTypeNumeric,
-         .link = eventquery::kLinkOr},
-        {.field = u"b",
-         .op = eventquery::kOpEquals,
-         .value = u"2",
-         .type = eventquery::kTypeNumeric,
-         .close = 1},
-        {.field = u"c",
-         .op = eventquery::kOpGreater,
-         .value = u"5",
-         .type = eventquery::kTypeNumeric,
-         .negate = true},
-        {.field = u"t",
-         .op = eventquery::kOpLike,
-         .value = u"x*",
-         .has_tag = true,
-         .tag = u"T"},
+        {{.open = 1,
+          .field = u"a",
+          .op = eventquery::kOpEquals,
+          .value = u"1",
+          .type = eventquery::kTypeNumeric,
+          .link = eventquery::kLinkOr}},
+        {{.field = u"b",
+          .op = eventquery::kOpEquals,
+          .value = u"2",
+          .type = eventquery::kTypeNumeric,
+          .close = 1}},
+        {{.field = u"c",
+          .op = eventquery::kOpGreater,
+          .value = u"5",
+          .type = eventquery::kTypeNumeric,
+          .negate = true}},
+        {{.field = u"t",
+          .op = eventquery::kOpLike,
+          .value = u"x*",
+          .has_tag = true,
+          .tag = u"T"}},
     };
   }
 
@@ -107,10 +107,10 @@ TEST_F(FilterVariantsTest, ManyPatternsStayRightPastTheBound) {
   // x0 = 1 AND x1 = 1 AND ... x7 = 1: 3^8 patterns of marks.
   std::vector<ConditionLine> lines;
   for (int i = 0; i < 8; ++i)
-    lines.push_back({.field = u"x" + std::u16string(1, u'0' + i),
-                     .op = eventquery::kOpEquals,
-                     .value = u"1",
-                     .type = eventquery::kTypeNumeric});
+    lines.push_back({{.field = u"x" + std::u16string(1, u'0' + i),
+                      .op = eventquery::kOpEquals,
+                      .value = u"1",
+                      .type = eventquery::kTypeNumeric}});
   FilterVariants variants(lines);
   memhost::MemoryDataRow row;
   for (int i = 0; i < 8; ++i)

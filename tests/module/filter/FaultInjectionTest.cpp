@@ -46,26 +46,30 @@ void ExpectConsistent(Filter& filter) {
 }
 
 std::vector<LineSpec> Lines() {
-  return {
-      LineSpec{.open = 1,
-               .field = u"EventID",
-               .op = 0,
-               .value = u"4625",
-               .type = 0,
-               .link = 1},
-      LineSpec{
-          .field = u"User", .op = 1, .value = u"administrator%", .close = 1},
-      LineSpec{.field = u"EXT_TAGS",
-               .op = 2,
-               .value = u"a long value to search",
-               .has_tag = true,
-               .tag = u"SeverityOfTheEvent"},
-      LineSpec{.field = u"Received", .op = 4, .value = u"1/1/2020", .type = 2},
-      LineSpec{.field = u"Time",
-               .op = 3,
-               .value = u"11:00:00 PM",
-               .type = 3,
-               .negate = true}};
+  return {LineSpec{.open = 1,
+                   .field = u"EventID",
+                   .op = kOpEquals,
+                   .value = u"4625",
+                   .type = kTypeNumeric,
+                   .link = kLinkOr},
+          LineSpec{.field = u"User",
+                   .op = kOpLike,
+                   .value = u"administrator%",
+                   .close = 1},
+          LineSpec{.field = u"EXT_TAGS",
+                   .op = kOpContains,
+                   .value = u"a long value to search",
+                   .has_tag = true,
+                   .tag = u"SeverityOfTheEvent"},
+          LineSpec{.field = u"Received",
+                   .op = kOpGreater,
+                   .value = u"1/1/2020",
+                   .type = kTypeDate},
+          LineSpec{.field = u"Time",
+                   .op = kOpLess,
+                   .value = u"11:00:00 PM",
+                   .type = kTypeTime,
+                   .negate = true}};
 }
 
 TEST(FaultInjectionTest, EveryAllocationMayFail) {

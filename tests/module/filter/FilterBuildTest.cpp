@@ -115,11 +115,11 @@ void Build(IFilterLineList& list, Built& b) {
   b.log = mark.Messages();
 }
 
-LineSpec L(int32_t open, const char16_t* field, int32_t close, int32_t link,
-           const char16_t* value = u"1") {
+LineSpec L(int32_t open, const char16_t* field, int32_t close,
+           LineLinkOperator link, const char16_t* value = u"1") {
   return LineSpec{.open = open,
                   .field = field,
-                  .op = 0,
+                  .op = kOpEquals,
                   .value = value,
                   .close = close,
                   .link = link};
@@ -150,9 +150,9 @@ TEST(FilterBuildTest, WorkedExample) {
 
 TEST(FilterBuildTest, HostCallsInOrder) {
   RecordingList list({LineSpec{.field = u"F",
-                               .op = 2,
+                               .op = kOpContains,
                                .value = u"v",
-                               .link = 1,
+                               .link = kLinkOr,
                                .has_tag = true,
                                .tag = u"T"},
                       LineSpec{.field = u"G"}});
@@ -180,7 +180,7 @@ TEST(FilterBuildTest, HostCallsInOrder) {
 // be read leaves the line out, after the same calls as any other line, and
 // the level ends there.
 TEST(FilterBuildTest, UnreadableValueIsReadWholeThenLeftOut) {
-  RecordingList list({LineSpec{.field = u"D", .value = u"x", .type = 2},
+  RecordingList list({LineSpec{.field = u"D", .value = u"x", .type = kTypeDate},
                       LineSpec{.field = u"G"}});
   Built b;
   Build(list, b);
@@ -270,7 +270,7 @@ TEST(FilterBuildTest, NegativeBracketsReadAsNone) {
 TEST(FilterBuildTest, UnreadableValueAtTheTopEndsTheBuild) {
   MemoryFilterLineList lines(
       {L(0, u"A", 0, kLinkAnd),
-       LineSpec{.field = u"D", .value = u"not a date", .type = 2},
+       LineSpec{.field = u"D", .value = u"not a date", .type = kTypeDate},
        L(0, u"C", 0, kLinkAnd)});
   Built b;
   Build(lines, b);
@@ -281,10 +281,13 @@ TEST(FilterBuildTest, UnreadableValueAtTheTopEndsTheBuild) {
 }
 
 TEST(FilterBuildTest, UnreadableValueInAGroupEndsTheGroup) {
-  MemoryFilterLineList lines(
-      {L(1, u"A", 0, kLinkAnd),
-       LineSpec{.field = u"D", .value = u"13/1/2010", .type = 2, .link = 1},
-       L(0, u"C", 1, kLinkAnd), L(0, u"E", 0, kLinkAnd)});
+  MemoryFilterLineList lines({L(1, u"A", 0, kLinkAnd),
+                              LineSpec{.field = u"D",
+                                       .value = u"13/1/2010",
+                                       .type = kTypeDate,
+                                       .link = kLinkOr},
+                              L(0, u"C", 1, kLinkAnd),
+                              L(0, u"E", 0, kLinkAnd)});
   Built b;
   Build(lines, b);
   // The failing line closes the group (its link OR); then C's line follows,
@@ -294,9 +297,11 @@ TEST(FilterBuildTest, UnreadableValueInAGroupEndsTheGroup) {
 }
 
 TEST(FilterBuildTest, NamedPeriodOnADateFieldIsKept) {
-  MemoryFilterLineList lines(
-      {LineSpec{.field = u"Received", .op = 5, .value = u"Today", .type = 2},
-       L(0, u"B", 0, kLinkAnd)});
+  MemoryFilterLineList lines({LineSpec{.field = u"Received",
+                                       .op = kOpNamedPeriod,
+                                       .value = u"Today",
+                                       .type = kTypeDate},
+                              L(0, u"B", 0, kLinkAnd)});
   Built b;
   Build(lines, b);
   EXPECT_EQ(b.Text(), "( Received IN TODAY ) AND ( B = 1 )");

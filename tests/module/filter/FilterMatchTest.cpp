@@ -78,17 +78,26 @@ class Built {
   Filter* filter_;
 };
 
-LineSpec Numeric(const char16_t* field, int32_t op, const char16_t* value,
-                 int32_t link = kLinkAnd) {
-  return LineSpec{
-      .field = field, .op = op, .value = value, .type = 0, .link = link};
+LineSpec Numeric(const char16_t* field, FieldOperator op, const char16_t* value,
+                 LineLinkOperator link = kLinkAnd) {
+  return LineSpec{.field = field,
+                  .op = op,
+                  .value = value,
+                  .type = kTypeNumeric,
+                  .link = link};
 }
 
 TEST(FilterMatchTest, RendersEveryFieldType) {
-  Built f({Numeric(u"N", 0, u"5"), LineSpec{.field = u"T", .op = 0},
-           LineSpec{.field = u"D", .op = 0, .value = u"7/4/2023", .type = 2},
-           LineSpec{.field = u"H", .op = 0, .value = u"1:00", .type = 3},
-           LineSpec{.field = u"X", .op = 0, .type = 7}});
+  Built f(
+      {Numeric(u"N", kOpEquals, u"5"), LineSpec{.field = u"T", .op = kOpEquals},
+       LineSpec{.field = u"D",
+                .op = kOpEquals,
+                .value = u"7/4/2023",
+                .type = kTypeDate},
+       LineSpec{
+           .field = u"H", .op = kOpEquals, .value = u"1:00", .type = kTypeTime},
+       LineSpec{
+           .field = u"X", .op = kOpEquals, .type = static_cast<FieldType>(7)}});
   RecordingRow row;
   row.SetInteger(u"N", 123);
   row.SetText(u"T", u"Hello");
@@ -109,7 +118,7 @@ TEST(FilterMatchTest, RendersEveryFieldType) {
 }
 
 TEST(FilterMatchTest, TimesOnATwelveHourClockRoundTrip) {
-  Built f({LineSpec{.field = u"H", .op = 0, .type = 3}});
+  Built f({LineSpec{.field = u"H", .op = kOpEquals, .type = kTypeTime}});
   MemoryDataRow row;
   for (uint16_t h = 0; h < 24; ++h) {
     row.SetTime(u"H", RowTime{h, 30, 0});
@@ -121,7 +130,7 @@ TEST(FilterMatchTest, TimesOnATwelveHourClockRoundTrip) {
 }
 
 TEST(FilterMatchTest, RealsUseSixDecimals) {
-  Built f({Numeric(u"N", 3, u"13")});
+  Built f({Numeric(u"N", kOpLess, u"13")});
   RecordingRow row;
   row.SetReal(u"N", 12.5);
   EXPECT_TRUE(f->IsMatch(&row));  // 12.5 < 13 by value
@@ -136,21 +145,21 @@ TEST(FilterMatchTest, RealsUseSixDecimals) {
 TEST(FilterMatchTest, ValuesWithADigitOnOneSideOfThePointAreNumbers) {
   struct Case {
     double row;  // an integer row when whole
-    int32_t op;
+    FieldOperator op;
     const char16_t* value;
     bool match;
   };
   const Case cases[] = {
-      {0.75, 3, u".5", false},  {0.75, 4, u".5", true},
-      {0.75, 0, u".5", false},  {0.75, 4, u"0.5", true},
-      {0.5, 0, u".5", true},    {0.5, 0, u"+.5", true},
-      {0.25, 3, u"+.5", true},  {-0.5, 0, u"-.5", true},
-      {-0.5, 3, u"-.5", false}, {-0.75, 3, u"-.5", true},
-      {0, 4, u"-.5", true},     {0, 3, u"+.5", true},
-      {1, 4, u".5", true},      {5, 0, u"5.", true},
-      {5, 4, u"5.", false},     {6, 4, u"5.", true},
-      {4.5, 3, u"5.", true},    {-5, 3, u"-5.", false},
-      {1234.5, 4, u".5", true}, {-1234, 3, u"-.5", true},
+      {0.75, kOpLess, u".5", false},     {0.75, kOpGreater, u".5", true},
+      {0.75, kOpEquals, u".5", false},   {0.75, kOpGreater, u"0.5", true},
+      {0.5, kOpEquals, u".5", true},     {0.5, kOpEquals, u"+.5", true},
+      {0.25, kOpLess, u"+.5", true},     {-0.5, kOpEquals, u"-.5", true},
+      {-0.5, kOpLess, u"-.5", false},    {-0.75, kOpLess, u"-.5", true},
+      {0, kOpGreater, u"-.5", true},     {0, kOpLess, u"+.5", true},
+      {1, kOpGreater, u".5", true},      {5, kOpEquals, u"5.", true},
+      {5, kOpGreater, u"5.", false},     {6, kOpGreater, u"5.", true},
+      {4.5, kOpLess, u"5.", true},       {-5, kOpLess, u"-5.", false},
+      {1234.5, kOpGreater, u".5", true}, {-1234, kOpLess, u"-.5", true},
   };
   for (const Case& c : cases) {
     Built f({Numeric(u"N", c.op, c.value)});
@@ -172,7 +181,7 @@ TEST(FilterMatchTest, ValuesWithADigitOnOneSideOfThePointAreNumbers) {
 }
 
 TEST(FilterMatchTest, ZeroFillKeepsTheNumbersValue) {
-  Built f({Numeric(u"N", 0, u"5")});
+  Built f({Numeric(u"N", kOpEquals, u"5")});
   MemoryDataRow row;
   row.SetInteger(u"N", 123);
   EXPECT_FALSE(f->IsMatch(&row));
@@ -185,14 +194,14 @@ TEST(FilterMatchTest, ZeroFillKeepsTheNumbersValue) {
   // The text form is the tree's, as logged when it was built.
   EXPECT_EQ(f.Internals().root()->ToString(), u"( N = 5 )");
 
-  Built g({Numeric(u"N", 0, u"-5")});
+  Built g({Numeric(u"N", kOpEquals, u"-5")});
   row.SetInteger(u"N", 123);
   g->IsMatch(&row);
   EXPECT_EQ(g.Value(0), u"-05");
   row.SetInteger(u"N", -5);
   EXPECT_TRUE(g->IsMatch(&row));
 
-  Built h({Numeric(u"N", 3, u"123")});
+  Built h({Numeric(u"N", kOpLess, u"123")});
   row.SetInteger(u"N", -5);
   EXPECT_TRUE(h->IsMatch(&row));
   EXPECT_EQ(h.RowText(0), u"-05");
@@ -202,10 +211,12 @@ TEST(FilterMatchTest, ZeroFillKeepsTheNumbersValue) {
 }
 
 TEST(FilterMatchTest, DatesAfterTheYear9999CompareChronologically) {
-  Built later(
-      {LineSpec{.field = u"D", .op = 4, .value = u"1/1/99999", .type = 2}});
-  Built earlier(
-      {LineSpec{.field = u"D", .op = 3, .value = u"1/1/99999", .type = 2}});
+  Built later({LineSpec{.field = u"D",
+                        .op = kOpGreater,
+                        .value = u"1/1/99999",
+                        .type = kTypeDate}});
+  Built earlier({LineSpec{
+      .field = u"D", .op = kOpLess, .value = u"1/1/99999", .type = kTypeDate}});
   MemoryDataRow row;
   row.SetDate(u"D", RowDate{2026, 10, 31});
   EXPECT_FALSE(later->IsMatch(&row));
@@ -234,11 +245,12 @@ TEST(FilterMatchTest, DatesOfAnyYearCompareChronologically) {
   const RowDate rows[] = {
       {2026, 12, 10}, {9999, 12, 31}, {10000, 1, 1}, {32767, 12, 31}};
   for (const Year& v : values) {
-    Built before(
-        {LineSpec{.field = u"D", .op = 3, .value = v.value, .type = 2}});
-    Built after(
-        {LineSpec{.field = u"D", .op = 4, .value = v.value, .type = 2}});
-    Built same({LineSpec{.field = u"D", .op = 0, .value = v.value, .type = 2}});
+    Built before({LineSpec{
+        .field = u"D", .op = kOpLess, .value = v.value, .type = kTypeDate}});
+    Built after({LineSpec{
+        .field = u"D", .op = kOpGreater, .value = v.value, .type = kTypeDate}});
+    Built same({LineSpec{
+        .field = u"D", .op = kOpEquals, .value = v.value, .type = kTypeDate}});
     for (const RowDate& r : rows) {
       MemoryDataRow row;
       row.SetDate(u"D", r);
@@ -262,7 +274,7 @@ TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
     int32_t GetValueKind(const char16_t*) override { return kind; }
     double GetReal(const char16_t*) override { return 2.25; }
   };
-  Built f({Numeric(u"N", 0, u"2.25")});
+  Built f({Numeric(u"N", kOpEquals, u"2.25")});
   KindRow row;
   for (int32_t kind : {0, 2, -1}) {
     row.kind = kind;
@@ -275,8 +287,10 @@ TEST(FilterMatchTest, ValueKindOtherThanOneReadsReal) {
 // be read throws from IsMatch, as does a time that does not exist, on both
 // sides of every limit. The native and the text path roll alike.
 TEST(FilterMatchTest, RowDatesRollOverAndImpossibleDatesAndTimesThrow) {
-  Built noon(
-      {LineSpec{.field = u"H", .op = 0, .value = u"12:00:00 PM", .type = 3}});
+  Built noon({LineSpec{.field = u"H",
+                       .op = kOpEquals,
+                       .value = u"12:00:00 PM",
+                       .type = kTypeTime}});
   MemoryDataRow row;
   for (const RowTime t : {RowTime{24, 0, 0}, RowTime{23, 60, 0},
                           RowTime{23, 59, 60}, RowTime{65535, 0, 0}}) {
@@ -306,16 +320,20 @@ TEST(FilterMatchTest, RowDatesRollOverAndImpossibleDatesAndTimesThrow) {
       {{32001, 2, 30}, u"3/2/32001", u"02-03-32001"},
   };
   for (const Rolled& r : rolled) {
-    Built same({LineSpec{.field = u"D", .op = 0, .value = r.as, .type = 2}});
-    Built later({LineSpec{.field = u"D", .op = 4, .value = r.as, .type = 2}});
+    Built same({LineSpec{
+        .field = u"D", .op = kOpEquals, .value = r.as, .type = kTypeDate}});
+    Built later({LineSpec{
+        .field = u"D", .op = kOpGreater, .value = r.as, .type = kTypeDate}});
     row.SetDate(u"D", r.date);
     EXPECT_TRUE(same->IsMatch(&row)) << common::ToUtf8(r.as);
     EXPECT_FALSE(later->IsMatch(&row)) << common::ToUtf8(r.as);
     EXPECT_EQ(same.RowText(0), r.row_text) << common::ToUtf8(r.as);
   }
 
-  Built march(
-      {LineSpec{.field = u"D", .op = 0, .value = u"3/2/2026", .type = 2}});
+  Built march({LineSpec{.field = u"D",
+                        .op = kOpEquals,
+                        .value = u"3/2/2026",
+                        .type = kTypeDate}});
   for (const RowDate d :
        {RowDate{2026, 13, 1}, RowDate{2026, 0, 1}, RowDate{2026, 3, 0},
         RowDate{2026, 1, 32}, RowDate{2026, 2, 65535}, RowDate{0, 0, 0},
@@ -334,17 +352,23 @@ TEST(FilterMatchTest, NanComparesFalseAndInfinitiesLieBeyondEveryValue) {
   const double inf = std::numeric_limits<double>::infinity();
   struct Case {
     double real;
-    int32_t op;
+    FieldOperator op;
     const char16_t* value;
     bool match;
   };
   const Case cases[] = {
-      {nan, 4, u"5", false},        {nan, 4, u"1000000", false},
-      {nan, 3, u"-1000000", false}, {nan, 3, u"5", false},
-      {nan, 0, u"5", false},        {nan, 0, u"nan", false},
-      {inf, 4, u"1000000", true},   {inf, 3, u"5", false},
-      {-inf, 3, u"-1000000", true}, {-inf, 4, u"-1000000", false},
-      {2.5, 4, u"2", true},         {2.5, 3, u"2", false},
+      {nan, kOpGreater, u"5", false},
+      {nan, kOpGreater, u"1000000", false},
+      {nan, kOpLess, u"-1000000", false},
+      {nan, kOpLess, u"5", false},
+      {nan, kOpEquals, u"5", false},
+      {nan, kOpEquals, u"nan", false},
+      {inf, kOpGreater, u"1000000", true},
+      {inf, kOpLess, u"5", false},
+      {-inf, kOpLess, u"-1000000", true},
+      {-inf, kOpGreater, u"-1000000", false},
+      {2.5, kOpGreater, u"2", true},
+      {2.5, kOpLess, u"2", false},
   };
   for (const Case& c : cases) {
     class RealRow : public MemoryDataRow {
@@ -365,7 +389,7 @@ TEST(FilterMatchTest, NanComparesFalseAndInfinitiesLieBeyondEveryValue) {
 
 TEST(FilterMatchTest, RelExtTagsFallsBackToExtTags) {
   Built f({LineSpec{.field = u"rel_Ext_TAGS",
-                    .op = 2,
+                    .op = kOpContains,
                     .value = u"x",
                     .has_tag = true,
                     .tag = u"t"}});
@@ -376,7 +400,7 @@ TEST(FilterMatchTest, RelExtTagsFallsBackToExtTags) {
                                                  "GetText(EXT_TAGS)"}));
   row.SetText(u"rel_Ext_TAGS", u"@t@y~t~");
   EXPECT_FALSE(f->IsMatch(&row));
-  Built g({LineSpec{.field = u"OTHER", .op = 0}});
+  Built g({LineSpec{.field = u"OTHER", .op = kOpEquals}});
   RecordingRow other;
   other.SetText(u"EXT_TAGS", u"x");
   EXPECT_TRUE(g->IsMatch(&other));  // empty equals empty; no fallback
@@ -384,8 +408,11 @@ TEST(FilterMatchTest, RelExtTagsFallsBackToExtTags) {
 }
 
 TEST(FilterMatchTest, RowsThatCannotBeLoadedReachTheHost) {
-  Built f({LineSpec{.field = u"T", .op = 0, .value = u"a"},
-           LineSpec{.field = u"D", .op = 0, .value = u"1/1/2020", .type = 2}});
+  Built f({LineSpec{.field = u"T", .op = kOpEquals, .value = u"a"},
+           LineSpec{.field = u"D",
+                    .op = kOpEquals,
+                    .value = u"1/1/2020",
+                    .type = kTypeDate}});
   MemoryDataRow row;
   row.SetText(u"T", u"loaded");
   LogMark mark;
@@ -403,7 +430,7 @@ TEST(FilterMatchTest, RowsThatCannotBeLoadedReachTheHost) {
 }
 
 TEST(FilterMatchTest, MatchWritesOneLine) {
-  Built f({LineSpec{.field = u"T", .op = 0, .value = u"a"}});
+  Built f({LineSpec{.field = u"T", .op = kOpEquals, .value = u"a"}});
   MemoryDataRow row;
   row.SetText(u"T", u"A");
   LogMark mark;
@@ -415,8 +442,9 @@ TEST(FilterMatchTest, MatchWritesOneLine) {
 }
 
 TEST(FilterMatchTest, SkippedConditionsAreStillLoaded) {
-  Built f({LineSpec{.field = u"A", .op = 0, .value = u"x", .link = kLinkAnd},
-           LineSpec{.field = u"B", .op = 0, .value = u"y"}});
+  Built f({LineSpec{
+               .field = u"A", .op = kOpEquals, .value = u"x", .link = kLinkAnd},
+           LineSpec{.field = u"B", .op = kOpEquals, .value = u"y"}});
   RecordingRow row;
   EXPECT_FALSE(f->IsMatch(&row));
   EXPECT_EQ(row.calls, (std::vector<std::string>{"GetText(A)", "GetText(B)"}));
@@ -434,31 +462,37 @@ TEST(FilterMatchTest, EndToEnd) {
   // (EventID = 4625 OR EventID = 4771) AND User LIKE 'adm%'
   //   AND NOT Host CONTAINS 'test' AND Received IN THIS MONTH
   //   AND Time < 6:00 PM AND Tags@Severity = high AND Size > 1.5
-  Built f(
-      {LineSpec{.open = 1,
-                .field = u"EventID",
-                .op = 0,
-                .value = u"4625",
-                .type = 0,
-                .link = kLinkOr},
-       LineSpec{.field = u"EventID",
-                .op = 0,
-                .value = u"4771",
-                .type = 0,
-                .close = 1,
-                .link = kLinkAnd},
-       LineSpec{
-           .field = u"User", .op = 1, .value = u"ADM%", .link = kLinkAndNot},
-       LineSpec{.field = u"Host", .op = 2, .value = u"test"},
-       LineSpec{
-           .field = u"Received", .op = 5, .value = u"this month", .type = 2},
-       LineSpec{.field = u"Time", .op = 3, .value = u"6:00:00 PM", .type = 3},
-       LineSpec{.field = u"Tags",
-                .op = 0,
-                .value = u"High",
-                .has_tag = true,
-                .tag = u"Severity"},
-       Numeric(u"Size", 4, u"1.5")});
+  Built f({LineSpec{.open = 1,
+                    .field = u"EventID",
+                    .op = kOpEquals,
+                    .value = u"4625",
+                    .type = kTypeNumeric,
+                    .link = kLinkOr},
+           LineSpec{.field = u"EventID",
+                    .op = kOpEquals,
+                    .value = u"4771",
+                    .type = kTypeNumeric,
+                    .close = 1,
+                    .link = kLinkAnd},
+           LineSpec{.field = u"User",
+                    .op = kOpLike,
+                    .value = u"ADM%",
+                    .link = kLinkAndNot},
+           LineSpec{.field = u"Host", .op = kOpContains, .value = u"test"},
+           LineSpec{.field = u"Received",
+                    .op = kOpNamedPeriod,
+                    .value = u"this month",
+                    .type = kTypeDate},
+           LineSpec{.field = u"Time",
+                    .op = kOpLess,
+                    .value = u"6:00:00 PM",
+                    .type = kTypeTime},
+           LineSpec{.field = u"Tags",
+                    .op = kOpEquals,
+                    .value = u"High",
+                    .has_tag = true,
+                    .tag = u"Severity"},
+           Numeric(u"Size", kOpGreater, u"1.5")});
   EXPECT_EQ(f.Internals().root()->ToString(),
             u"( ( EventID = 4625 ) OR ( EventID = 4771 ) ) AND ( User LIKE "
             u"'adm%' ) AND NOT ( Host CONTAINS 'test' ) AND ( Received IN THIS "
@@ -515,18 +549,20 @@ TEST(FilterMatchTest, PeriodsAskTheClockOncePerRow) {
   ResetTimeZoneCaches();
   SetClockForTesting(&CountingClock);
   g_now = DateTime(2026, 12, 15, 23, 59, 59, -1).Seconds();
-  Built f(
-      {LineSpec{.field = u"A",
-                .op = 5,
-                .value = u"TODAY",
-                .type = 2,
-                .link = kLinkOr},
-       LineSpec{.field = u"B",
-                .op = 5,
-                .value = u"this month",
-                .type = 2,
-                .link = kLinkOr},
-       LineSpec{.field = u"C", .op = 5, .value = u"LAST MONTH", .type = 2}});
+  Built f({LineSpec{.field = u"A",
+                    .op = kOpNamedPeriod,
+                    .value = u"TODAY",
+                    .type = kTypeDate,
+                    .link = kLinkOr},
+           LineSpec{.field = u"B",
+                    .op = kOpNamedPeriod,
+                    .value = u"this month",
+                    .type = kTypeDate,
+                    .link = kLinkOr},
+           LineSpec{.field = u"C",
+                    .op = kOpNamedPeriod,
+                    .value = u"LAST MONTH",
+                    .type = kTypeDate}});
   MemoryDataRow row;
   row.SetDate(u"A", RowDate{2026, 12, 1});
   row.SetDate(u"B", RowDate{2026, 11, 30});
@@ -550,24 +586,30 @@ TEST(FilterMatchTest, SteadyStateMatchingDoesNotAllocate) {
   Built f(
       {LineSpec{.open = 1,
                 .field = u"EventID",
-                .op = 0,
+                .op = kOpEquals,
                 .value = u"4625",
-                .type = 0,
+                .type = kTypeNumeric,
                 .link = kLinkOr},
-       Numeric(u"Size", 3, u"1000"),
-       LineSpec{.field = u"User", .op = 1, .value = u"adm%", .close = 1},
-       LineSpec{.field = u"Host", .op = 2, .value = u"dc"},
-       LineSpec{.field = u"Received", .op = 4, .value = u"1/1/2020", .type = 2},
-       LineSpec{.field = u"Time", .op = 3, .value = u"6:00 PM", .type = 3},
+       Numeric(u"Size", kOpLess, u"1000"),
+       LineSpec{.field = u"User", .op = kOpLike, .value = u"adm%", .close = 1},
+       LineSpec{.field = u"Host", .op = kOpContains, .value = u"dc"},
+       LineSpec{.field = u"Received",
+                .op = kOpGreater,
+                .value = u"1/1/2020",
+                .type = kTypeDate},
+       LineSpec{.field = u"Time",
+                .op = kOpLess,
+                .value = u"6:00 PM",
+                .type = kTypeTime},
        LineSpec{.field = u"EXT_TAGS",
-                .op = 2,
+                .op = kOpContains,
                 .value = u"high",
                 .has_tag = true,
                 .tag = u"Severity"},
        LineSpec{.field = u"Received",
-                .op = 5,
+                .op = kOpNamedPeriod,
                 .value = u"LAST 30 DAYS",
-                .type = 2}});
+                .type = kTypeDate}});
   std::vector<MemoryDataRow> rows(64);
   for (size_t i = 0; i < rows.size(); ++i) {
     rows[i].SetInteger(u"EventID", 4620 + static_cast<int32_t>(i % 8));

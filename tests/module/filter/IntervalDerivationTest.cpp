@@ -18,14 +18,14 @@ using Pairs = std::vector<std::pair<int32_t, int32_t>>;
 constexpr int32_t kMin = kIntervalMin;
 constexpr int32_t kMax = kIntervalMax;
 
-LineSpec C(const char16_t* field, int32_t op, std::u16string value,
-           int32_t link = kLinkAnd, bool negate = false, int32_t open = 0,
-           int32_t close = 0) {
+LineSpec C(const char16_t* field, FieldOperator op, std::u16string value,
+           LineLinkOperator link = kLinkAnd, bool negate = false,
+           int32_t open = 0, int32_t close = 0) {
   return LineSpec{.open = open,
                   .field = field,
                   .op = op,
                   .value = std::move(value),
-                  .type = 0,
+                  .type = kTypeNumeric,
                   .close = close,
                   .link = link,
                   .negate = negate};
@@ -49,99 +49,123 @@ Pairs Derive(std::vector<LineSpec> line_data, const char16_t* field = u"F") {
 const Pairs kWhole = {{kMin, kMax}};
 
 TEST(IntervalDerivationTest, ConditionsOnTheField) {
-  EXPECT_EQ(Derive({C(u"F", 0, u"5")}), (Pairs{{5, 5}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"5")}, u"f"), (Pairs{{5, 5}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"5")}, u"G"), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 4, u"5"), C(u"F", 3, u"10")}), (Pairs{{6, 9}}));
-  EXPECT_EQ(Derive({C(u"F", 4, u"5", kLinkOr), C(u"F", 3, u"10")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 0, u"1", kLinkOr), C(u"F", 0, u"3")}),
-            (Pairs{{1, 1}, {3, 3}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"1", kLinkOr), C(u"F", 0, u"2")}),
-            (Pairs{{1, 1}, {2, 2}}));
-  EXPECT_EQ(Derive({C(u"F", 3, u"10", kLinkAndNot), C(u"F", 3, u"5")}),
-            (Pairs{{5, 9}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"1", kLinkOrNot), C(u"F", 4, u"5")}),
-            (Pairs{{kMin, 5}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"5"), C(u"G", 0, u"7")}), (Pairs{{5, 5}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"5", kLinkOr), C(u"G", 0, u"7")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"5")}), (Pairs{{5, 5}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"5")}, u"f"), (Pairs{{5, 5}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"5")}, u"G"), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"5"), C(u"F", kOpLess, u"10")}),
+            (Pairs{{6, 9}}));
+  EXPECT_EQ(
+      Derive({C(u"F", kOpGreater, u"5", kLinkOr), C(u"F", kOpLess, u"10")}),
+      kWhole);
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"1", kLinkOr), C(u"F", kOpEquals, u"3")}),
+      (Pairs{{1, 1}, {3, 3}}));
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"1", kLinkOr), C(u"F", kOpEquals, u"2")}),
+      (Pairs{{1, 1}, {2, 2}}));
+  EXPECT_EQ(
+      Derive({C(u"F", kOpLess, u"10", kLinkAndNot), C(u"F", kOpLess, u"5")}),
+      (Pairs{{5, 9}}));
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"1", kLinkOrNot), C(u"F", kOpGreater, u"5")}),
+      (Pairs{{kMin, 5}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"5"), C(u"G", kOpEquals, u"7")}),
+            (Pairs{{5, 5}}));
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"5", kLinkOr), C(u"G", kOpEquals, u"7")}),
+      kWhole);
   // No value can match: no interval at all.
-  EXPECT_EQ(Derive({C(u"F", 0, u"5", kLinkAndNot), C(u"F", 0, u"5")}), Pairs{});
-  EXPECT_EQ(Derive({C(u"F", 0, u"1"), C(u"F", 0, u"2", kLinkOr, false, 1),
-                    C(u"F", 0, u"3", kLinkAnd, false, 0, 1)}),
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"5", kLinkAndNot), C(u"F", kOpEquals, u"5")}),
+      Pairs{});
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"1"),
+                    C(u"F", kOpEquals, u"2", kLinkOr, false, 1),
+                    C(u"F", kOpEquals, u"3", kLinkAnd, false, 0, 1)}),
             Pairs{});
-  EXPECT_EQ(Derive({C(u"F", 0, u"2", kLinkOr, false, 1),
-                    C(u"F", 0, u"3", kLinkAnd, false, 0, 1), C(u"F", 4, u"2")}),
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"2", kLinkOr, false, 1),
+                    C(u"F", kOpEquals, u"3", kLinkAnd, false, 0, 1),
+                    C(u"F", kOpGreater, u"2")}),
             (Pairs{{3, 3}}));
   EXPECT_EQ(Derive({}), kWhole);
 }
 
 TEST(IntervalDerivationTest, OtherOperatorsAndValues) {
-  EXPECT_EQ(Derive({C(u"F", 1, u"1%")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 2, u"5")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 5, u"today")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 4, u"2147483647")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 3, u"-2147483648")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 0, u"42")}), (Pairs{{42, 42}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u" -7")}), (Pairs{{-7, -7}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"0042")}), (Pairs{{42, 42}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"12.5")}), (Pairs{{12, 12}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"abc")}), (Pairs{{0, 0}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"")}), (Pairs{{0, 0}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"99999999999")}), (Pairs{{kMax, kMax}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"-99999999999")}), (Pairs{{kMin, kMin}}));
+  EXPECT_EQ(Derive({C(u"F", kOpLike, u"1%")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpContains, u"5")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpNamedPeriod, u"today")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"2147483647")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"-2147483648")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"42")}), (Pairs{{42, 42}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u" -7")}), (Pairs{{-7, -7}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"0042")}), (Pairs{{42, 42}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"12.5")}), (Pairs{{12, 12}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"abc")}), (Pairs{{0, 0}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"")}), (Pairs{{0, 0}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"99999999999")}),
+            (Pairs{{kMax, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"-99999999999")}),
+            (Pairs{{kMin, kMin}}));
 }
 
 TEST(IntervalDerivationTest, NegationOnlyComplementsExactSets) {
-  EXPECT_EQ(Derive({C(u"F", 0, u"5", kLinkAndNot), C(u"G", 0, u"7")}),
-            (Pairs{{5, 5}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"5", kLinkAnd, true)}),
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"5", kLinkAndNot), C(u"G", kOpEquals, u"7")}),
+      (Pairs{{5, 5}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"5", kLinkAnd, true)}),
             (Pairs{{kMin, 4}, {6, kMax}}));
-  EXPECT_EQ(Derive({C(u"F", 0, u"5", kLinkOrNot), C(u"G", 0, u"7")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 4, u"2147483647", kLinkAnd, true)}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 3, u"-2147483648", kLinkAnd, true)}), kWhole);
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"5", kLinkOrNot), C(u"G", kOpEquals, u"7")}),
+      kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"2147483647", kLinkAnd, true)}),
+            kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"-2147483648", kLinkAnd, true)}), kWhole);
   // A tagged condition or another type keeps its interval but is inexact.
-  LineSpec tagged = C(u"F", 0, u"5", kLinkAnd, true);
+  LineSpec tagged = C(u"F", kOpEquals, u"5", kLinkAnd, true);
   tagged.has_tag = true;
   tagged.tag = u"T";
   EXPECT_EQ(Derive({tagged}), kWhole);
   tagged.negate = false;
   EXPECT_EQ(Derive({tagged}), (Pairs{{5, 5}}));
-  LineSpec text = C(u"F", 3, u"abc");
-  text.type = 1;
+  LineSpec text = C(u"F", kOpLess, u"abc");
+  text.type = kTypeText;
   EXPECT_EQ(Derive({text}), (Pairs{{kMin, -1}}));  // abc reads as 0
   // A negated condition in a group, and a negated group of exact conditions.
-  EXPECT_EQ(Derive({C(u"F", 4, u"0", kLinkAnd, true, 1),
-                    C(u"F", 3, u"10", kLinkAnd, false, 0, 1)}),
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"0", kLinkAnd, true, 1),
+                    C(u"F", kOpLess, u"10", kLinkAnd, false, 0, 1)}),
             (Pairs{{kMin, 0}}));
-  EXPECT_EQ(Derive({C(u"F", 4, u"-100", kLinkAndNot),
-                    C(u"F", 4, u"0", kLinkAnd, false, 1),
-                    C(u"F", 3, u"10", kLinkAnd, false, 0, 1)}),
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"-100", kLinkAndNot),
+                    C(u"F", kOpGreater, u"0", kLinkAnd, false, 1),
+                    C(u"F", kOpLess, u"10", kLinkAnd, false, 0, 1)}),
             (Pairs{{-99, 0}, {10, kMax}}));
 }
 
 TEST(IntervalDerivationTest, DecimalBoundsForLessAndGreater) {
-  EXPECT_EQ(Derive({C(u"F", 3, u"12.5")}), (Pairs{{kMin, 12}}));
-  EXPECT_EQ(Derive({C(u"F", 4, u"12.5")}), (Pairs{{13, kMax}}));
-  EXPECT_EQ(Derive({C(u"F", 4, u"-12.5")}), (Pairs{{-12, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"12.5")}), (Pairs{{kMin, 12}}));
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"12.5")}), (Pairs{{13, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"-12.5")}), (Pairs{{-12, kMax}}));
   // No digit before the point, or none after it: the same numbers.
-  EXPECT_EQ(Derive({C(u"F", 3, u".5")}), Derive({C(u"F", 3, u"0.5")}));
-  EXPECT_EQ(Derive({C(u"F", 3, u".5")}), (Pairs{{kMin, 0}}));
-  EXPECT_EQ(Derive({C(u"F", 4, u".5")}), (Pairs{{1, kMax}}));
-  EXPECT_EQ(Derive({C(u"F", 4, u"-.5")}), (Pairs{{0, kMax}}));
-  EXPECT_EQ(Derive({C(u"F", 3, u"+.5")}), (Pairs{{kMin, 0}}));
-  EXPECT_EQ(Derive({C(u"F", 3, u"5.")}), (Pairs{{kMin, 4}}));
-  EXPECT_EQ(Derive({C(u"F", 4, u"5.")}), (Pairs{{6, kMax}}));
-  EXPECT_EQ(Derive({C(u"F", 3, u".")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 3, u"99999999999")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 3, u"abc")}), kWhole);
-  EXPECT_EQ(Derive({C(u"F", 3, u"12.5", kLinkAnd, true)}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u".5")}),
+            Derive({C(u"F", kOpLess, u"0.5")}));
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u".5")}), (Pairs{{kMin, 0}}));
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u".5")}), (Pairs{{1, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"-.5")}), (Pairs{{0, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"+.5")}), (Pairs{{kMin, 0}}));
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"5.")}), (Pairs{{kMin, 4}}));
+  EXPECT_EQ(Derive({C(u"F", kOpGreater, u"5.")}), (Pairs{{6, kMax}}));
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u".")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"99999999999")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"abc")}), kWhole);
+  EXPECT_EQ(Derive({C(u"F", kOpLess, u"12.5", kLinkAnd, true)}), kWhole);
 }
 
 TEST(IntervalDerivationTest, UnknownLinkEmptiesTheSet) {
-  EXPECT_EQ(Derive({C(u"F", 0, u"5", 9), C(u"F", 0, u"6")}), Pairs{});
-  EXPECT_EQ(Derive({C(u"F", 0, u"5", 9), C(u"F", 0, u"6", kLinkOr),
-                    C(u"F", 0, u"7")}),
-            (Pairs{{7, 7}}));
+  EXPECT_EQ(Derive({C(u"F", kOpEquals, u"5", static_cast<LineLinkOperator>(9)),
+                    C(u"F", kOpEquals, u"6")}),
+            Pairs{});
+  EXPECT_EQ(
+      Derive({C(u"F", kOpEquals, u"5", static_cast<LineLinkOperator>(9)),
+              C(u"F", kOpEquals, u"6", kLinkOr), C(u"F", kOpEquals, u"7")}),
+      (Pairs{{7, 7}}));
 }
 
 // Soundness: every row that matches has its field's value inside the derived
@@ -168,12 +192,12 @@ TEST(IntervalDerivationTest, DerivedSetsAreSound) {
     for (size_t i = 0; i < count; ++i) {
       LineSpec s;
       s.field = pick(3) == 0 ? u"G" : u"F";
-      s.op = static_cast<int32_t>(
+      s.op = static_cast<FieldOperator>(
           pick(3) == 0 ? pick(6) : std::vector<int>{0, 3, 4}[pick(3)]);
       s.value = values[pick(values.size())];
-      s.type = 0;
+      s.type = kTypeNumeric;
       s.negate = pick(4) == 0;
-      s.link = static_cast<int32_t>(pick(4));
+      s.link = static_cast<LineLinkOperator>(pick(4));
       if (pick(4) == 0) {
         s.open = 1;
         ++depth;
@@ -233,18 +257,20 @@ TEST(IntervalDerivationTest, ExactnessOfCombinations) {
     filter->Release();
     return result;
   };
-  EXPECT_TRUE(exact({C(u"F", 0, u"5", kLinkOr), C(u"F", 3, u"-3")}));
-  EXPECT_TRUE(exact({C(u"F", 0, u"5", kLinkAnd, true)}));
-  EXPECT_FALSE(exact({C(u"F", 0, u"5", kLinkAnd), C(u"G", 0, u"7")}));
-  EXPECT_FALSE(exact({C(u"F", 0, u"12.5")}));
-  EXPECT_FALSE(exact({C(u"F", 4, u"2147483647")}));
-  // NOT (F = 1 OR F = 3): the pieces' complements cover everything.
+  EXPECT_TRUE(
+      exact({C(u"F", kOpEquals, u"5", kLinkOr), C(u"F", kOpLess, u"-3")}));
+  EXPECT_TRUE(exact({C(u"F", kOpEquals, u"5", kLinkAnd, true)}));
   EXPECT_FALSE(
-      exact({C(u"F", 0, u"0", kLinkAndNot), C(u"F", 0, u"1", kLinkOr, false, 1),
-             C(u"F", 0, u"3", kLinkAnd, false, 0, 1)}));
-  EXPECT_EQ(Derive({C(u"G", 0, u"0", kLinkAndNot),
-                    C(u"F", 0, u"1", kLinkOr, false, 1),
-                    C(u"F", 0, u"3", kLinkAnd, false, 0, 1)}),
+      exact({C(u"F", kOpEquals, u"5", kLinkAnd), C(u"G", kOpEquals, u"7")}));
+  EXPECT_FALSE(exact({C(u"F", kOpEquals, u"12.5")}));
+  EXPECT_FALSE(exact({C(u"F", kOpGreater, u"2147483647")}));
+  // NOT (F = 1 OR F = 3): the pieces' complements cover everything.
+  EXPECT_FALSE(exact({C(u"F", kOpEquals, u"0", kLinkAndNot),
+                      C(u"F", kOpEquals, u"1", kLinkOr, false, 1),
+                      C(u"F", kOpEquals, u"3", kLinkAnd, false, 0, 1)}));
+  EXPECT_EQ(Derive({C(u"G", kOpEquals, u"0", kLinkAndNot),
+                    C(u"F", kOpEquals, u"1", kLinkOr, false, 1),
+                    C(u"F", kOpEquals, u"3", kLinkAnd, false, 0, 1)}),
             (Pairs{{kMin, kMax}}));
 }
 

@@ -36,11 +36,11 @@ TEST(LimitsTest, TenThousandLines) {
   for (int i = 0; i < 10000; ++i)
     line_data.push_back(LineSpec{.open = i % 3 == 0 ? 1 : 0,
                                  .field = u"F",
-                                 .op = 0,
+                                 .op = kOpEquals,
                                  .value = std::u16string(1, u'0' + i % 10),
-                                 .type = 0,
+                                 .type = kTypeNumeric,
                                  .close = i % 3 == 2 ? 1 : 0,
-                                 .link = 1});
+                                 .link = kLinkOr});
   Built b(line_data);
   EXPECT_EQ(FilterInternals(b.filter).conditions().size(), 10000u);
   memhost::MemoryDataRow row;
@@ -54,15 +54,15 @@ TEST(LimitsTest, TenThousandLines) {
 }
 
 // F = v0 OR F = v1 OR ...: n numeric equals lines, the values out of order.
-std::vector<LineSpec> OrOfValues(int n, int32_t last_link = kLinkOr) {
+std::vector<LineSpec> OrOfValues(int n, LineLinkOperator last_link = kLinkOr) {
   std::vector<LineSpec> lines;
   for (int i = 0; i < n; ++i) {
     const std::string value = std::to_string((i * 7919) % (3 * n + 1));
     lines.push_back(
         LineSpec{.field = u"F",
-                 .op = 0,
+                 .op = kOpEquals,
                  .value = std::u16string(value.begin(), value.end()),
-                 .type = 0,
+                 .type = kTypeNumeric,
                  .link = i + 1 < n ? kLinkOr : last_link});
   }
   return lines;
@@ -151,7 +151,7 @@ TEST(LimitsTest, HundredThousandBracketsOnEveryLine) {
                     .field = u"A",
                     .value = u"x",
                     .close = 100000,
-                    .link = 1},
+                    .link = kLinkOr},
            LineSpec{
                .open = 100000, .field = u"B", .value = u"y", .close = 100000}});
   EXPECT_TRUE(b.filter->initialised());
@@ -165,15 +165,17 @@ TEST(LimitsTest, HundredThousandBracketsOnEveryLine) {
 TEST(LimitsTest, TenMegabyteValuesAndRowTexts) {
   const std::u16string big(10u << 20, u'a');
   const std::u16string needle = std::u16string(5u << 20, u'a') + u"b";
-  Built b({LineSpec{.field = u"T", .op = 2, .value = needle, .link = 1},
-           LineSpec{.field = u"T", .op = 0, .value = big, .link = 1},
-           LineSpec{.field = u"T", .op = 1, .value = u"a*c", .link = 1},
-           LineSpec{.field = u"T",
-                    .op = 0,
-                    .value = needle,
-                    .link = 0,
-                    .has_tag = true,
-                    .tag = u"x"}});
+  Built b(
+      {LineSpec{
+           .field = u"T", .op = kOpContains, .value = needle, .link = kLinkOr},
+       LineSpec{.field = u"T", .op = kOpEquals, .value = big, .link = kLinkOr},
+       LineSpec{.field = u"T", .op = kOpLike, .value = u"a*c", .link = kLinkOr},
+       LineSpec{.field = u"T",
+                .op = kOpEquals,
+                .value = needle,
+                .link = kLinkAnd,
+                .has_tag = true,
+                .tag = u"x"}});
   memhost::MemoryDataRow row;
   row.SetText(u"T", big);
   EXPECT_TRUE(b.filter->IsMatch(&row));
@@ -184,8 +186,9 @@ TEST(LimitsTest, TenMegabyteValuesAndRowTexts) {
 }
 
 TEST(LimitsTest, HundredThousandStarsInAValue) {
-  Built b({LineSpec{
-      .field = u"T", .op = 1, .value = std::u16string(100000, u'*') + u"z"}});
+  Built b({LineSpec{.field = u"T",
+                    .op = kOpLike,
+                    .value = std::u16string(100000, u'*') + u"z"}});
   memhost::MemoryDataRow row;
   row.SetText(u"T", std::u16string(100000, u'y') + u"z");
   EXPECT_TRUE(b.filter->IsMatch(&row));

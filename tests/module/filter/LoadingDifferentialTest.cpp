@@ -81,28 +81,28 @@ struct Case {
 LineSpec RandomLine(std::mt19937& rng) {
   LineSpec l;
   const int kind = static_cast<int>(rng() % 10);
-  l.op = static_cast<int32_t>(rng() % 7);  // 6: unknown
+  l.op = static_cast<FieldOperator>(rng() % 7);  // 6: unknown
   l.negate = rng() % 4 == 0;
-  l.link = static_cast<int32_t>(rng() % 9 == 0 ? 5 : rng() % 4);
+  l.link = static_cast<LineLinkOperator>(rng() % 9 == 0 ? 5 : rng() % 4);
   if (kind < 3) {
     l.field = u"N";
-    l.type = 0;
+    l.type = kTypeNumeric;
     l.value = kNumbers[rng() % 16];
   } else if (kind < 6) {
     l.field = rng() % 2 ? u"T" : u"REL_EXT_TAGS";
-    l.type = 1;
+    l.type = kTypeText;
     l.value = kTexts[rng() % std::size(kTexts)];
   } else if (kind < 8) {
     l.field = u"D";
-    l.type = 2;
+    l.type = kTypeDate;
     l.value = kDates[rng() % 8];
   } else if (kind < 9) {
     l.field = u"H";
-    l.type = 3;
+    l.type = kTypeTime;
     l.value = kTimes[rng() % 6];
   } else {
     l.field = u"X";
-    l.type = 7;  // unknown: nothing is loaded
+    l.type = static_cast<FieldType>(7);  // unknown: nothing is loaded
     l.value = kTexts[rng() % std::size(kTexts)];
   }
   if (rng() % 6 == 0) {
@@ -332,12 +332,12 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
       u"",     u"abc", u"ABC", u"xabc", u"abcx", u"xabcx", u"ab",
       u"bc",   u"b",   u"äbc", u"ÄBC",  u"xÄ",   u"Ärger", u"aBcBc",
       u"abab", u"a",   u"A",   u"ba",   u"cab",  u"bcab"};
-  for (const int32_t op : {0, 1, 2}) {
+  for (const FieldOperator op : {kOpEquals, kOpLike, kOpContains}) {
     for (const char16_t* pattern : patterns) {
       for (const bool negate : {false, true}) {
         LineSpec line;
         line.field = u"T";
-        line.type = 1;
+        line.type = kTypeText;
         line.op = op;
         line.value = pattern;
         line.negate = negate;
@@ -355,7 +355,7 @@ TEST(LoadingDifferentialTest, TextFastPathsAgreeWithTheOracle) {
 
 // Every tagged line of `op` with one of `values` under each of a few tags,
 // on texts where the runs overlap, repeat or come in another order.
-void ExpectTaggedAsOracle(int32_t op, const char* name,
+void ExpectTaggedAsOracle(FieldOperator op, const char* name,
                           std::initializer_list<const char16_t*> values) {
   const char16_t* const tags[] = {u"t", u"Severity", u"a*"};
   const char16_t* const texts[] = {u"@t@~t~",    u"@T@h~T~",
@@ -370,7 +370,7 @@ void ExpectTaggedAsOracle(int32_t op, const char* name,
     for (const char16_t* value : values) {
       LineSpec line;
       line.field = u"EXT_TAGS";
-      line.type = 1;
+      line.type = kTypeText;
       line.op = op;
       line.value = value;
       line.has_tag = true;
@@ -386,14 +386,14 @@ void ExpectTaggedAsOracle(int32_t op, const char* name,
 // "~t~"), each after the one before; tags or values with wildcard
 // characters take the general matcher.
 TEST(LoadingDifferentialTest, TaggedContainsAgreesWithTheOracle) {
-  ExpectTaggedAsOracle(2, "CONTAINS",
+  ExpectTaggedAsOracle(kOpContains, "CONTAINS",
                        {u"", u"@", u"h", u"t@", u"~", u"x?", u"~t"});
 }
 
 // A tagged LIKE without "?" or sets is found as its runs between "*"s, in
 // order; with them it takes the general matcher.
 TEST(LoadingDifferentialTest, TaggedLikeAgreesWithTheOracle) {
-  ExpectTaggedAsOracle(1, "LIKE",
+  ExpectTaggedAsOracle(kOpLike, "LIKE",
                        {u"", u"h*", u"*", u"h*h", u"*~", u"*@", u"?*", u"[h]*",
                         u"~t~*@t@", u"H"});
 }

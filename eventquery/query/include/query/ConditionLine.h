@@ -1,6 +1,7 @@
 // One condition line as the tools compile it from an expression or read it
-// from a definition file: the fields the module reads through IFilterLine,
-// and what the tools themselves need to know of how it was written.
+// from a definition file: the in-memory host's line (the fields the module
+// reads through IFilterLine) and what the tools themselves need to know of
+// how it was written.
 //
 // Thread safety: plain data.
 
@@ -12,6 +13,7 @@
 #include <tuple>
 
 #include "filtermodule/FilterModule.h"
+#include "memory_host/MemoryFilterLines.h"
 
 namespace eventquery {
 
@@ -33,17 +35,9 @@ using filtermodule::kTypeText;
 using filtermodule::kTypeTime;
 using filtermodule::LineLinkOperator;
 
-struct ConditionLine {
-  int32_t open = 0;  // opening brackets before the condition
-  std::u16string field;
-  FieldOperator op = kOpEquals;
-  std::u16string value;
-  FieldType type = kTypeText;
-  int32_t close = 0;                 // closing brackets after it
-  LineLinkOperator link = kLinkAnd;  // to the next line
-  bool negate = false;
-  bool has_tag = false;
-  std::u16string tag;
+// The module's fields are the in-memory host's line, which the decide part
+// hands the module as it is; the rest is the tools' own.
+struct ConditionLine : memhost::LineSpec {
   // The operator was written negated (">=" built as NOT "<"): a tool that
   // decides the line itself for a missing value decides it as the written
   // operator would (false), so the line before its NOT is true. The module
