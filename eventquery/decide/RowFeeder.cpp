@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include <re2/re2.h>
-
 #include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
@@ -33,9 +31,12 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
     fields_.push_back(std::move(f));
     return static_cast<uint32_t>(fields_.size() - 1);
   };
+  std::vector<HostCheck> checks;
   for (const ConditionLine& line : lines) {
-    Condition c{0,  line.type, line.op,     UnusableMark(line),
-                {}, nullptr,   kForcedFalse};
+    Condition c;
+    c.type = line.type;
+    c.op = line.op;
+    c.unusable = UnusableMark(line);
     switch (line.type) {
       case 0:
         c.field = need(line.field, kNumber);
@@ -62,19 +63,30 @@ RowFeeder::RowFeeder(const std::vector<ConditionLine>& lines, Zone zone)
         break;
     }
     if (line.matches) {
+      HostCheck check;
+      check.kind = HostCheck::kRegex;
+      check.line = conditions_.size();
+      check.field = common::ToUtf8(line.field);
+      check.absent_is_empty = true;
       std::string error;
-      c.regex = CompileMatches(line.value, &error);
-      if (!c.regex)
+      check.regex = CompileMatches(line.value, &error);
+      if (!check.regex)
         throw BuildError("'" + common::ToUtf8(line.value) +
                          "' is no regular expression: " + error);
-      regex_conditions_.push_back(conditions_.size());
+      c.host_slot = checks.size();
+      host_conditions_.push_back(conditions_.size());
+      checks.push_back(std::move(check));
     }
     conditions_.push_back(std::move(c));
   }
+  host_.Add(checks);
   columns_ = FieldColumns(field_names());
 }
 
-void RowFeeder::ResetColumns() { columns_.Reset(); }
+void RowFeeder::ResetColumns() {
+  columns_.Reset();
+  host_.ResetColumns();
+}
 
 bool RowFeeder::Feed(const Record& record,
                      const std::vector<std::string>& columns,
@@ -95,7 +107,6 @@ void RowFeeder::Load(const Record& record,
     f.inexact = false;
     const std::optional<std::string_view> cell =
         columns_.Cell(record, columns, index);
-    f.cell = cell ? *cell : std::string_view();
     // The module reads a text up to its first NUL, so "admin\0evil" would
     // pass for "admin": such a value is no text it can be given.
     const bool has_nul = cell && cell->find('\0') != std::string_view::npos;
@@ -159,13 +170,12 @@ void RowFeeder::Load(const Record& record,
       }
     }
   }
-  for (const size_t i : regex_conditions_) {
+  if (!host_conditions_.empty()) host_.Resolve(columns);
+  for (const size_t i : host_conditions_) {
     Condition& c = conditions_[i];
-    c.regex_mark = RE2::PartialMatch(fields_[c.field].cell, *c.regex)
-                       ? kForcedTrue
-                       : kForcedFalse;
+    c.host_mark =
+        host_.Decide(c.host_slot, record) ? kForcedTrue : kForcedFalse;
   }
-  for (Field& f : fields_) f.cell = {};
 }
 
 bool RowFeeder::MarksFor(size_t first, size_t count,
@@ -174,8 +184,8 @@ bool RowFeeder::MarksFor(size_t first, size_t count,
   bool any = false;
   for (size_t i = 0; i < count; ++i) {
     const Condition& c = conditions_[first + i];
-    if (c.regex) {
-      forced[i] = c.regex_mark;
+    if (c.host_slot != SIZE_MAX) {
+      forced[i] = c.host_mark;
       any = true;
       continue;
     }

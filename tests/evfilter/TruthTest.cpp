@@ -276,6 +276,12 @@ TEST_F(EvfilterTruthTest, RecordsLackingAFieldAreStillDecided) {
   // A text condition on a missing field sees empty text.
   r = Run("match --count --where \"n:text = ''\"", jsonl);
   EXPECT_EQ(r.out, "2\n");
+  // So does a regular expression, found in its column as the module's
+  // fields are (ignoring case).
+  r = Run("match --count --where \"n MATCHES '^$'\"", jsonl);
+  EXPECT_EQ(r.out, "2\n");
+  r = Run("match --count --where \"N MATCHES '^5' OR a MATCHES 2\"", jsonl);
+  EXPECT_EQ(r.out, "3\n");
   // match and match -v together write every record exactly once.
   const Result matched = Run("match --where \"n > 10 OR a < 3\"", jsonl);
   const Result rest = Run("match -v --where \"n > 10 OR a < 3\"", jsonl);

@@ -15,8 +15,9 @@
 // module's times cannot carry) tells them apart. Unreadable and inexact
 // values come back as notes.
 //
-// A `matches` condition is decided here, on the field's text (empty when
-// the record lacks the field), and always forced to its answer.
+// A `matches` condition is a host check (HostDecider): a search of the
+// field's text (empty when the record lacks the field), always forced to
+// its answer.
 //
 // Fields are found by column name, exactly or else ignoring ASCII case
 // (FieldColumns).
@@ -32,14 +33,11 @@
 #include <vector>
 
 #include "decide/CellReaders.h"
+#include "decide/HostDecider.h"
 #include "memory_host/MemoryDataRow.h"
 #include "query/ConditionLine.h"
 #include "records/FieldColumns.h"
 #include "records/Record.h"
-
-namespace re2 {
-class RE2;
-}
 
 namespace eventquery {
 
@@ -92,7 +90,10 @@ class RowFeeder {
   void ResetColumns();
   // Finds a field also in a column whose name has spaces the field's lacks
   // (FindColumn's `spaceless`), as Sigma rules name fields.
-  void MatchFieldsWithoutSpaces() { columns_.MatchWithoutSpaces(); }
+  void MatchFieldsWithoutSpaces() {
+    columns_.MatchWithoutSpaces();
+    host_.MatchWithoutSpaces();
+  }
 
   const std::string& field_name(uint32_t field) const {
     return fields_[field].name;
@@ -125,16 +126,15 @@ class RowFeeder {
     std::string rendered;     // what the module sees of it, when inexact
     int32_t seconds = 0;      // the time read: its seconds of the day,
     int32_t nanoseconds = 0;  // and of the second
-    std::string_view cell;    // the cell, during Load
   };
   struct Condition {
-    uint32_t field;
-    int32_t type;
-    int32_t op;
-    char unusable;            // the mark for a value it cannot use
-    std::string plain_value;  // numeric =, <, >: the value, exactly
-    std::shared_ptr<const re2::RE2> regex;  // a `matches` line's pattern
-    char regex_mark = kForcedFalse;         // its answer for this record
+    uint32_t field = 0;
+    int32_t type = kTypeText;
+    int32_t op = kOpEquals;
+    char unusable = kForcedFalse;   // the mark for a value it cannot use
+    std::string plain_value;        // numeric =, <, >: the value, exactly
+    size_t host_slot = SIZE_MAX;    // a `matches` line's host check
+    char host_mark = kForcedFalse;  // its answer for this record
     // Time =, <, >: the value's second of the day (-1: not known) and the
     // fraction of it the line keeps.
     int32_t value_seconds = -1;
@@ -144,7 +144,8 @@ class RowFeeder {
   Zone zone_;
   std::vector<Field> fields_;
   std::vector<Condition> conditions_;
-  std::vector<size_t> regex_conditions_;
+  std::vector<size_t> host_conditions_;
+  HostDecider host_{/*without_spaces=*/false};
   FieldColumns columns_;  // of fields_, by index
   std::u16string text_;
   std::string scratch_;

@@ -31,10 +31,10 @@
 
 #include "decide/CellReaders.h"
 #include "decide/FilterVariants.h"
+#include "decide/HostDecider.h"
 #include "decide/RowFeeder.h"
 #include "memory_host/MemoryDataRow.h"
 #include "records/Record.h"
-#include "sigma/HostDecider.h"
 #include "sigma/SigmaRule.h"
 
 namespace eventquery::sigma {

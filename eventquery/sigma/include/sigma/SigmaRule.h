@@ -42,12 +42,9 @@
 #include <string_view>
 #include <vector>
 
+#include "decide/HostCheck.h"
 #include "query/ConditionLine.h"
 #include "records/RecordReader.h"
-
-namespace re2 {
-class RE2;
-}
 
 namespace eventquery::sigma {
 
@@ -60,40 +57,6 @@ struct RuleMeta {
   std::string level;   // informational, low, medium, high, critical, or ""
   std::string status;  // stable, test, experimental, deprecated, ...
   std::string product, category, service;
-};
-
-// An IP network of a cidr value.
-struct IpNetwork {
-  bool v6 = false;
-  uint8_t address[16] = {};
-  int prefix = 0;  // bits
-};
-
-// A condition the host decides for each event; the line it stands for is
-// forced to that answer before its NOT.
-struct HostCheck {
-  enum Kind : uint8_t {
-    kRegex,     // re: the field's text has a match (search, not anchored)
-    kWhole,     // the whole text matches `regex` (cased: case counting)
-    kCidr,      // cidr: the field holds an address in `network`
-    kFieldRef,  // fieldref: the field equals the field `other`
-    kExists,    // exists: the field is there (or, !wanted, is not)
-    kNull,      // null: the field is missing, null or empty
-    kValue,     // a value of stars only: the field has a value (empty too)
-    kKeyword,   // a keyword: some field of the event has a match
-  };
-  Kind kind = kRegex;
-  size_t line = 0;     // the condition line it decides
-  std::string field;   // "" for a keyword
-  std::string other;   // kFieldRef
-  bool wanted = true;  // kExists
-  bool cased = false;  // kFieldRef
-  // The field is the event's unnamed data, Data, Data_2, Data_3, ...: the
-  // check holds when one value does (null: when none has a value).
-  bool each_data = false;
-  std::shared_ptr<const re2::RE2> regex;  // kRegex, kWhole, kKeyword
-  IpNetwork network;                      // kCidr
-  std::string written;                    // as the rule writes it, for show
 };
 
 struct CompiledRule {

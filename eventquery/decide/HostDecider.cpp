@@ -1,4 +1,4 @@
-#include "sigma/HostDecider.h"
+#include "decide/HostDecider.h"
 
 #include <arpa/inet.h>
 #include <re2/re2.h>
@@ -9,7 +9,7 @@
 #include "common/Ascii.h"
 #include "records/FieldColumns.h"
 
-namespace eventquery::sigma {
+namespace eventquery {
 namespace {
 
 bool InNetwork(std::string_view cell, const IpNetwork& net) {
@@ -57,7 +57,7 @@ size_t HostDecider::Add(const std::vector<HostCheck>& checks) {
   const size_t first = slots_.size();
   for (const HostCheck& c : checks)
     slots_.push_back(
-        {&c, c.field.empty() ? SIZE_MAX : FieldIndex(c.field, c.each_data),
+        {c, c.field.empty() ? SIZE_MAX : FieldIndex(c.field, c.each_data),
          c.other.empty() ? SIZE_MAX : FieldIndex(c.other, false)});
   resolved_ = SIZE_MAX;
   return first;
@@ -81,7 +81,7 @@ void HostDecider::Resolve(const std::vector<std::string>& columns) {
     std::vector<std::string> names;
     for (const Field& f : fields_) names.push_back(f.name);
     named_ = FieldColumns(std::move(names));
-    named_.MatchWithoutSpaces();
+    if (without_spaces_) named_.MatchWithoutSpaces();
     named_stale_ = false;
   }
   named_.See(columns);
@@ -107,7 +107,7 @@ const std::optional<std::string_view>* HostDecider::Cell(
 
 bool HostDecider::Decide(size_t slot, const Record& record) const {
   const Slot& s = slots_[slot];
-  const HostCheck& c = *s.check;
+  const HostCheck& c = s.check;
   if (c.kind == HostCheck::kKeyword) {
     for (const std::optional<std::string_view>& cell : record.cells)
       if (cell && RE2::PartialMatch(*cell, *c.regex)) return true;
@@ -140,11 +140,13 @@ bool HostDecider::Decide(size_t slot, const Record& record) const {
 bool HostDecider::DecideCell(const Slot& s,
                              const std::optional<std::string_view>* cell,
                              const Record& record) const {
-  const HostCheck& c = *s.check;
+  const HostCheck& c = s.check;
   const bool has_value = cell != nullptr && cell->has_value();
   switch (c.kind) {
     case HostCheck::kRegex:
-      return has_value && RE2::PartialMatch(**cell, *c.regex);
+      if (!has_value)
+        return c.absent_is_empty && RE2::PartialMatch("", *c.regex);
+      return RE2::PartialMatch(**cell, *c.regex);
     case HostCheck::kWhole:
       return has_value && RE2::FullMatch(**cell, *c.regex);
     case HostCheck::kCidr:
@@ -174,4 +176,4 @@ bool HostDecider::DecideCell(const Slot& s,
   return false;
 }
 
-}  // namespace eventquery::sigma
+}  // namespace eventquery

@@ -1,39 +1,51 @@
-// Deciding a rule's host checks (see SigmaRule.h) for one record: the
-// fields they read are found by column name, exactly or else ignoring
-// ASCII case, as the module's fields are.
+// Deciding host checks (HostCheck.h) for one record: the fields they read
+// are found by column name, exactly or else ignoring ASCII case, as the
+// module's fields are (and without spaces, when asked, as Sigma rules
+// name fields).
 //
-//   re, whole, keyword   RE2 on the cell's text (linear time)
-//   cidr                 the cell read as an IPv4 or IPv6 address
-//   fieldref             the two cells equal, ignoring ASCII case unless
-//                        cased
-//   exists               the record has the field (null and empty count)
-//   null                 the field is missing, null or empty
-//   any value            the field has a value, the empty one too
+//   regex, whole, keyword   RE2 on the cell's text (linear time in it)
+//   cidr                    the cell read as an IPv4 or IPv6 address
+//   fieldref                the two cells equal, ignoring ASCII case
+//                           unless cased
+//   exists                  the record has the field (null and empty count)
+//   null                    the field is missing, null or empty
+//   value                   the field has a value, the empty one too
 //
 // A check on the event's unnamed data (each_data) reads every column named
 // Data or Data_<n>, and holds when one of their values does (null: when
 // none has a value).
 //
-// Thread safety: one decider per thread; the checks are shared.
+// Thread safety: one decider per thread.
 
-#ifndef SIGMA_HOSTDECIDER_H_
-#define SIGMA_HOSTDECIDER_H_
+#ifndef DECIDE_HOSTDECIDER_H_
+#define DECIDE_HOSTDECIDER_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "decide/HostCheck.h"
 #include "records/FieldColumns.h"
 #include "records/Record.h"
-#include "sigma/SigmaRule.h"
 
-namespace eventquery::sigma {
+namespace eventquery {
 
 class HostDecider {
  public:
-  // Registers the fields that `checks` read; returns the first slot of
-  // these checks (their slots follow in order).
+  // Fields are also found in a column whose name has spaces the field's
+  // lacks when `without_spaces` (FieldColumns::MatchWithoutSpaces).
+  explicit HostDecider(bool without_spaces = true)
+      : without_spaces_(without_spaces) {}
+
+  // As the constructor's `without_spaces`, before the first Resolve.
+  void MatchWithoutSpaces() {
+    without_spaces_ = true;
+    named_stale_ = true;
+  }
+
+  // Keeps a copy of `checks` and registers the fields they read; returns
+  // the first slot of these checks (their slots follow in order).
   size_t Add(const std::vector<HostCheck>& checks);
 
   // Finds the fields among `columns` (again only when they grew).
@@ -46,7 +58,7 @@ class HostDecider {
 
  private:
   struct Slot {
-    const HostCheck* check;
+    HostCheck check;
     size_t field, other;  // indexes into fields_
   };
   struct Field {
@@ -63,6 +75,7 @@ class HostDecider {
   bool DecideCell(const Slot& s, const std::optional<std::string_view>* cell,
                   const Record& record) const;
 
+  bool without_spaces_;
   std::vector<Slot> slots_;
   std::vector<Field> fields_;
   FieldColumns named_;       // fields_ by name
@@ -70,6 +83,6 @@ class HostDecider {
   size_t resolved_ = SIZE_MAX;
 };
 
-}  // namespace eventquery::sigma
+}  // namespace eventquery
 
-#endif  // SIGMA_HOSTDECIDER_H_
+#endif  // DECIDE_HOSTDECIDER_H_
