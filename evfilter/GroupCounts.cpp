@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "Reporter.h"
-#include "records/CsvCells.h"
+#include "records/Formats.h"
 #include "records/JsonCells.h"
 
 namespace evfilter {
@@ -72,12 +72,10 @@ std::string GroupCounts::Render(Format format, uint64_t limit) const {
   });
   if (limit != 0 && order.size() > limit) order.resize(limit);
   std::string out;
-  const bool json = format == Format::kJsonLines;
-  const char separator = format == Format::kTsv ? '\t' : ',';
-  auto cell = [&](std::string_view text) {
-    out += format == Format::kTsv ? eventquery::TsvField(text)
-                                  : eventquery::CsvField(text);
-  };
+  const eventquery::FormatTraits& traits = eventquery::FormatTraitsOf(format);
+  const bool json = traits.json_object;
+  const char separator = traits.separator;
+  auto cell = [&](std::string_view text) { out += traits.field(text); };
   if (!json) {
     for (const std::string& field : fields) {
       cell(field);

@@ -6,20 +6,20 @@
 #include <cstring>
 
 #include "Commands.h"
-#include "records/CsvCells.h"
 #include "records/Formats.h"
 #include "records/JsonCells.h"
 
 namespace evfilter {
 
 using eventquery::Format;
+using eventquery::FormatTraitsOf;
 using eventquery::Record;
 
 namespace {
 
 // The Zeek log's separator is a tab (the only one written back as one).
 bool TabSeparatedZeek(const Source& source) {
-  return source.format == Format::kTsv &&
+  return eventquery::KeepsZeekLog(FormatTraitsOf(source.format)) &&
          source.header_raw.starts_with("#separator \\x09");
 }
 
@@ -41,7 +41,10 @@ std::string_view Part(std::string_view line, size_t index,
 
 Writer::Writer(Format format, Progress& progress,
                std::vector<std::string> fields)
-    : format_(format), progress_(progress), fields_(std::move(fields)) {
+    : format_(format),
+      out_format_(FormatTraitsOf(format)),
+      progress_(progress),
+      fields_(std::move(fields)) {
   if (fields_.empty()) return;
   picked_.emplace(fields_);
   json_.emplace(fields_);
@@ -73,8 +76,8 @@ void Writer::NameInObject(size_t start) {
 
 void Writer::Pick(const Record& record, const Source& source) {
   const std::vector<std::string>& columns = *source.columns;
-  if (format_ == Format::kJsonLines) {
-    if (eventquery::FormatTraitsOf(source.format).json_object) {
+  if (out_format_.json_object) {
+    if (FormatTraitsOf(source.format).json_object) {
       from_.clear();
       for (size_t i = 0; i < fields_.size(); ++i) {
         const int64_t c = picked_->Column(columns, i);
@@ -95,7 +98,7 @@ void Writer::Pick(const Record& record, const Source& source) {
     out_ += "}\n";
     return;
   }
-  if (TabSeparatedZeek(source) && format_ == Format::kTsv)
+  if (TabSeparatedZeek(source) && eventquery::KeepsZeekLog(out_format_))
     return PickZeek(record, source);
   Header(fields_, {}, {});
   const size_t start = out_.size();
@@ -109,9 +112,8 @@ void Writer::Pick(const Record& record, const Source& source) {
 }
 
 void Writer::EndRow(size_t start) {
-  // A CSV row of one empty cell is written "": an empty line would be no
-  // record when read back.
-  if (format_ == Format::kCsv && out_.size() == start) out_.append("\"\"");
+  // An empty line would be no record when read back.
+  if (out_.size() == start) out_.append(out_format_.empty_row);
   out_.push_back('\n');
 }
 
@@ -183,12 +185,12 @@ void Writer::Header(const std::vector<std::string>& names, std::string_view raw,
 }
 
 std::string Writer::Field(std::string_view text) const {
-  return format_ == Format::kTsv ? eventquery::TsvField(text)
-                                 : eventquery::CsvField(text);
+  return out_format_.field(text);
 }
 
 bool Writer::CanName(const Source& source) const {
-  return !with_input_ || format_ != Format::kTsv || !TabSeparatedZeek(source);
+  return !with_input_ || !eventquery::KeepsZeekLog(out_format_) ||
+         !TabSeparatedZeek(source);
 }
 
 void Writer::Write(const Record& record, const Source& source) {
@@ -197,20 +199,20 @@ void Writer::Write(const Record& record, const Source& source) {
   if (!fields_.empty()) {
     Pick(record, source);
   } else if (format_ == source.format ||
-             (format_ == Format::kJsonLines &&
-              eventquery::FormatTraitsOf(source.format).json_object)) {
+             (out_format_.json_object &&
+              FormatTraitsOf(source.format).json_object)) {
     // A Zeek log's preamble says more than its names (#types): another
     // one starts a block of its own.
-    if (format_ != Format::kJsonLines)
+    if (!out_format_.json_object)
       Header(columns, source.header_raw, source.header_terminator,
              TabSeparatedZeek(source));
-    if (format_ != Format::kJsonLines) StartRow(true);
+    if (!out_format_.json_object) StartRow(true);
     out_.append(record.raw);
     out_.append(record.terminator.empty() ? "\n" : record.terminator);
-  } else if (format_ == Format::kJsonLines) {  // from cells
+  } else if (out_format_.json_object) {  // from cells
     eventquery::AppendJsonObject(out_, columns, record);
     out_.push_back('\n');
-  } else if (!eventquery::FormatTraitsOf(source.format).header_row) {
+  } else if (!FormatTraitsOf(source.format).header_row) {
     // the record's own keys
     names_.clear();
     for (uint32_t k : record.keys) names_.push_back(columns[k]);
@@ -235,7 +237,7 @@ void Writer::Write(const Record& record, const Source& source) {
     EndRow(start);
   }
   // JSON Lines hold one record and no header: its object is all of out_.
-  if (format_ == Format::kJsonLines) NameInObject(0);
+  if (out_format_.json_object) NameInObject(0);
   progress_.Clear();
   if (std::fwrite(out_.data(), 1, out_.size(), stdout) != out_.size()) {
     // Records that cannot be written must not pass for written.

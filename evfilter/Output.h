@@ -30,6 +30,7 @@
 
 #include "Reporter.h"
 #include "records/FieldColumns.h"
+#include "records/Formats.h"
 #include "records/Inputs.h"
 #include "records/JsonFieldPicker.h"
 #include "records/Record.h"
@@ -39,7 +40,7 @@ namespace evfilter {
 // Where a record comes from: the format of its raw text (kJsonLines for
 // the elements of a JSON array), its columns and (CSV, TSV) header row.
 struct Source {
-  eventquery::Format format = eventquery::Format::kCsv;  // the input's own
+  eventquery::Format format{};  // the input's own
   const std::vector<std::string>* columns = nullptr;
   std::string_view header_raw;
   std::string_view header_terminator;
@@ -75,9 +76,7 @@ class Writer {
   // when `raw_matters`, has the same raw header).
   void Header(const std::vector<std::string>& names, std::string_view raw,
               std::string_view terminator, bool raw_matters = false);
-  char Separator() const {
-    return format_ == eventquery::Format::kTsv ? '\t' : ',';
-  }
+  char Separator() const { return out_format_.separator; }
   // Ends the row that starts at `start` in out_.
   void EndRow(size_t start);
   // A cell quoted or escaped for the output format.
@@ -89,6 +88,7 @@ class Writer {
   void NameInObject(size_t start);
 
   eventquery::Format format_;
+  const eventquery::FormatTraits& out_format_;  // format_'s
   Progress& progress_;
   bool any_header_ = false;
   std::vector<std::string> header_;

@@ -3,6 +3,8 @@
 #include <array>
 #include <vector>
 
+#include "records/CsvCells.h"
+
 namespace eventquery {
 namespace {
 
@@ -13,25 +15,56 @@ constexpr const char* kEvtxExtensions[] = {".evtx"};
 
 // One row per format, in the enum's order.
 constexpr std::array<FormatTraits, 5> kFormats = {{
-    // format, name, extensions, header_row, json_object, own_record_ids,
-    // names_ignore_case, output, writable
-    {Format::kCsv, "csv", kCsvExtensions, true, false, false, false,
-     Format::kCsv, true},
-    {Format::kTsv, "tsv", kTsvExtensions, true, false, false, false,
-     Format::kTsv, true},
-    {Format::kJsonLines, "jsonl", kJsonLinesExtensions, false, true, false,
-     false, Format::kJsonLines, true},
-    {Format::kJsonArray,
-     "json",
-     {},
-     false,
-     true,
-     false,
-     false,
-     Format::kJsonLines,
-     false},
-    {Format::kEvtx, "evtx", kEvtxExtensions, false, true, true, true,
-     Format::kJsonLines, false},
+    {.format = Format::kCsv,
+     .name = "csv",
+     .extensions = kCsvExtensions,
+     .header_row = true,
+     .json_object = false,
+     .own_record_ids = false,
+     .names_ignore_case = false,
+     .output = Format::kCsv,
+     .writable = true,
+     .separator = ',',
+     .field = CsvField,
+     .empty_row = "\"\""},
+    {.format = Format::kTsv,
+     .name = "tsv",
+     .extensions = kTsvExtensions,
+     .header_row = true,
+     .json_object = false,
+     .own_record_ids = false,
+     .names_ignore_case = false,
+     .output = Format::kTsv,
+     .writable = true,
+     .separator = '\t',
+     .field = TsvField},
+    {.format = Format::kJsonLines,
+     .name = "jsonl",
+     .extensions = kJsonLinesExtensions,
+     .header_row = false,
+     .json_object = true,
+     .own_record_ids = false,
+     .names_ignore_case = false,
+     .output = Format::kJsonLines,
+     .writable = true},
+    {.format = Format::kJsonArray,
+     .name = "json",
+     .extensions = {},
+     .header_row = false,
+     .json_object = true,
+     .own_record_ids = false,
+     .names_ignore_case = false,
+     .output = Format::kJsonLines,
+     .writable = false},
+    {.format = Format::kEvtx,
+     .name = "evtx",
+     .extensions = kEvtxExtensions,
+     .header_row = false,
+     .json_object = true,
+     .own_record_ids = true,
+     .names_ignore_case = true,
+     .output = Format::kJsonLines,
+     .writable = false},
 }};
 
 }  // namespace
@@ -40,6 +73,10 @@ std::span<const FormatTraits> AllFormats() { return kFormats; }
 
 const FormatTraits& FormatTraitsOf(Format format) {
   return kFormats[static_cast<size_t>(format)];
+}
+
+bool KeepsZeekLog(const FormatTraits& format) {
+  return format.separator == '\t';
 }
 
 std::string FormatNameList(bool writable, std::string_view last) {

@@ -39,6 +39,14 @@ struct FormatTraits {
   Format output;
   // Can be an output format at all.
   bool writable;
+  // A format written with a header row: its cells' separator, a cell as it
+  // writes it (quoted or escaped), and a row of one empty cell as its
+  // reader reads it back (a blank line, for TSV, only under a header of
+  // one name). Zero, null and "" for the others, whose records are JSON
+  // objects.
+  char separator = '\0';
+  std::string (*field)(std::string_view text) = nullptr;
+  const char* empty_row = "";
 };
 
 // Every format, in the order options list them.
@@ -48,6 +56,8 @@ const FormatTraits& FormatTraitsOf(Format format);
 // last one ("csv, tsv, jsonl, json or evtx"); only those that can be
 // written when `writable`.
 std::string FormatNameList(bool writable, std::string_view last = ", ");
+// A Zeek log written in a format that keeps it one: tab-separated.
+bool KeepsZeekLog(const FormatTraits& format);
 
 }  // namespace eventquery
 
