@@ -106,10 +106,13 @@ class TsvReader final : public HeaderRowReader {
       if (!input_.NextLine(&raw, &terminator, &lines)) return false;
       record.line = line_;
       line_ += lines;
-      // Blank lines are no records, nor are a Zeek log's "#" lines.
+      // Blank lines are no records, nor are a Zeek log's "#" lines; but
+      // under a header of one name a blank line is a record whose one
+      // value is empty, which TSV has no other way to write.
       if (zeek_ && !raw.empty() && raw[0] == '#')
         CheckZeekLine(raw, record.line);
-    } while (raw.empty() || (zeek_ && raw[0] == '#'));
+    } while ((raw.empty() && (zeek_ || columns().size() != 1)) ||
+             (zeek_ && raw[0] == '#'));
     record.raw = raw;
     record.terminator = terminator;
     if (zeek_)
