@@ -19,6 +19,9 @@
 namespace eventquery {
 namespace {
 
+// Byte ranges of a file, [begin, end) each, in the order to read them.
+using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
+
 // A stream of bytes; Read returns 0 at the end and -1 on failure, after
 // putting the reason in `error`.
 class ByteSource {
@@ -350,6 +353,69 @@ Format FormatOfText(std::string_view text) {
   return Format::kCsv;
 }
 
+// The bytes of `path` (standard input when `standard`): all of them, or
+// `ranges` of a regular file. Sets `size` to their count when known, and
+// gives null with `error` set when they cannot be read as asked.
+std::unique_ptr<ByteSource> OpenBytes(const std::string& path, bool standard,
+                                      const Ranges* ranges, uint64_t& size,
+                                      std::string& error) {
+  int fd = STDIN_FILENO;
+  if (!standard) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      error = std::strerror(errno);
+      return nullptr;
+    }
+  }
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular) size = static_cast<uint64_t>(st.st_size);
+  // The source owns the descriptor from here, so that a refusal closes it.
+  std::unique_ptr<ByteSource> source;
+  if (ranges == nullptr) {
+    source = std::make_unique<FdSource>(fd, !standard);
+  } else {
+    source = std::make_unique<RangesSource>(fd, *ranges);
+    size = 0;
+    for (const auto& [begin, end] : *ranges)
+      size += end > begin ? end - begin : 0;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = "is a directory";
+    return nullptr;
+  }
+  if (ranges != nullptr && !regular) {
+    error = "is not a regular file, so it cannot be read in pieces";
+    return nullptr;
+  }
+  return source;
+}
+
+// Up to `size` bytes read ahead of `source`. A gzip stream that fails
+// after some bytes, or a wait for more cut short by a stop, gives those
+// bytes first, and the failure comes again where they end; any other
+// failure sets `error`.
+std::string ReadAhead(ByteSource& source, size_t size, bool compressed,
+                      std::string& error) {
+  std::string bytes = ReadSome(source, size, error);
+  if (!error.empty() && (compressed || StopRequested()) && !bytes.empty())
+    error.clear();
+  return bytes;
+}
+
+// Why a file that starts with `prefix` is no text the readers read, or "".
+std::string NotText(std::string_view prefix, bool compressed) {
+  if (IsUtf16(prefix))
+    return std::string("is UTF-16 text") +
+           (compressed ? " once decompressed" : "") +
+           "; only UTF-8 is read (iconv -f UTF-16 -t UTF-8 converts it)";
+  if (prefix.find('\0') != std::string_view::npos)
+    return std::string(compressed ? "holds binary data once decompressed"
+                                  : "is a binary file") +
+           ", not CSV, TSV or JSON text";
+  return "";
+}
+
 }  // namespace
 
 std::optional<Format> FormatNamed(const std::string& name) {
@@ -395,37 +461,12 @@ Input::Input(const std::string& path, Format format, uint64_t header_end,
 }
 
 void Input::Open(const std::string& path, std::optional<Format> format,
-                 const std::vector<std::pair<uint64_t, uint64_t>>* ranges) {
+                 const Ranges* ranges) {
   const bool standard = path == "-" && ranges == nullptr;
   name_ = standard ? "(standard input)" : path;
-  int fd = STDIN_FILENO;
-  if (!standard) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      error_ = std::strerror(errno);
-      return;
-    }
-  }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (regular) size_ = static_cast<uint64_t>(st.st_size);
-  std::unique_ptr<ByteSource> source;
-  if (ranges == nullptr) {
-    source = std::make_unique<FdSource>(fd, !standard);
-  } else {
-    source = std::make_unique<RangesSource>(fd, *ranges);
-    size_ = 0;
-    for (const auto& [begin, end] : *ranges)
-      size_ += end > begin ? end - begin : 0;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    error_ = "is a directory";
-    return;
-  }
-  if (ranges != nullptr && !regular) {
-    error_ = "is not a regular file, so it cannot be read in pieces";
-    return;
-  }
+  std::unique_ptr<ByteSource> source =
+      OpenBytes(path, standard, ranges, size_, error_);
+  if (source == nullptr) return;
   std::string magic = ReadSome(*source, 2, error_);
   if (!error_.empty()) return;
   compressed_ = IsGzip(magic);
@@ -437,12 +478,8 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   if (compressed_) source = std::make_unique<GzipSource>(std::move(source));
   // An event log file is bytes, not text: told by its signature, or by the
   // format or name that says it is one (then its reader says what it is).
-  std::string head = ReadSome(*source, 8, error_);
-  // As for the text read ahead below: a gzip stream that fails after some
-  // bytes, or a wait cut short by a stop, reads those bytes first.
-  if (!error_.empty() && !((compressed_ || StopRequested()) && !head.empty()))
-    return;
-  error_.clear();
+  std::string head = ReadAhead(*source, 8, compressed_, error_);
+  if (!error_.empty()) return;
   const bool evtx =
       (head.size() == 8 && head.compare(0, 8, kEvtxSignature, 8) == 0 &&
        !format) ||
@@ -456,26 +493,11 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   }
   if (encoding_ != Encoding::kUtf8)
     source = std::make_unique<TranscodeSource>(std::move(source), encoding_);
-  std::string prefix = ReadSome(*source, 64 * 1024, error_);
-  // A gzip stream that fails after some text, or a wait for more cut short
-  // by a stop: that text is read first, and the failure comes again where
-  // it stops.
-  if (!error_.empty() && !((compressed_ || StopRequested()) && !prefix.empty()))
-    return;
-  error_.clear();
+  std::string prefix = ReadAhead(*source, 64 * 1024, compressed_, error_);
+  if (!error_.empty()) return;
   // A piece's first bytes lie inside a file read whole before.
-  if (ranges == nullptr && IsUtf16(prefix)) {
-    error_ = std::string("is UTF-16 text") +
-             (compressed_ ? " once decompressed" : "") +
-             "; only UTF-8 is read (iconv -f UTF-16 -t UTF-8 converts it)";
-    return;
-  }
-  if (ranges == nullptr && prefix.find('\0') != std::string::npos) {
-    error_ = std::string(compressed_ ? "holds binary data once decompressed"
-                                     : "is a binary file") +
-             ", not CSV, TSV or JSON text";
-    return;
-  }
+  if (ranges == nullptr) error_ = NotText(prefix, compressed_);
+  if (!error_.empty()) return;
   if (format) {
     format_ = *format;
   } else if (const auto named = standard ? std::nullopt : FormatOfName(path)) {
