@@ -651,10 +651,30 @@ class Parser {
       throw SyntaxError(
           first.column,
           "a period (IN) needs a date field; this one is " + TypeName(f.type));
-    auto named = [&](const std::string& period, const Token& at) {
+    if (std::optional<Node> named = NamedPeriod(f)) return std::move(*named);
+    const int64_t now = options_.now ? *options_.now : std::time(nullptr);
+    FieldRef dated = f;
+    dated.type = kTypeDate;
+    if (IsWord(Peek(), "LAST") && Peek(1).kind == Kind::kWord &&
+        (IsWord(Peek(2), "DAYS") || IsWord(Peek(2), "HOURS") ||
+         IsWord(Peek(2), "DAY") || IsWord(Peek(2), "HOUR")))
+      return LastHoursOrDays(dated, now);
+    if ((IsWord(Peek(), "LAST") || IsWord(Peek(), "THIS")) &&
+        IsWord(Peek(1), "WEEK"))
+      return Week(dated, now);
+    throw SyntaxError(
+        first.kind == Kind::kEnd ? op.column : first.column,
+        "expected a list or a period after IN: (a, b, ...), " + PeriodList());
+  }
+
+  // One of the module's named periods, quoted or written in words; nothing
+  // (and nothing taken) when the next tokens are none.
+  std::optional<Node> NamedPeriod(const FieldRef& f) {
+    const Token& first = Peek();
+    auto named = [&](const std::string& period) {
       ConditionLine line = f.base;
       line.op = kOpNamedPeriod;
-      return Leaf(Made(std::move(line), period, 2, at));
+      return Leaf(Made(std::move(line), period, kTypeDate, first));
     };
     if (first.kind == Kind::kString) {
       // Quoted, the module's own keywords; only its LAST 30 DAYS would
@@ -665,7 +685,7 @@ class Parser {
                           "now, or LAST 30 CALENDAR DAYS for the module's "
                           "period from midnight 30 days ago");
       Take();
-      return named(first.text, first);
+      return named(first.text);
     }
     if (IsWord(Peek(), "LAST") && IsWord(Peek(2), "CALENDAR") &&
         Peek(1).text != "30")
@@ -686,62 +706,70 @@ class Parser {
         match = IsWord(Peek(k), words[k].c_str());
       if (match) {
         pos_ += words.size();
-        return named(period, first);
+        return named(period);
       }
     }
-    const int64_t now = options_.now ? *options_.now : std::time(nullptr);
-    FieldRef dated = f;
-    dated.type = kTypeDate;
-    if (IsWord(Peek(), "LAST") && Peek(1).kind == Kind::kWord &&
-        (IsWord(Peek(2), "DAYS") || IsWord(Peek(2), "HOURS") ||
-         IsWord(Peek(2), "DAY") || IsWord(Peek(2), "HOUR"))) {
-      const Token& count = Peek(1);
-      const bool days = IsWord(Peek(2), "DAYS") || IsWord(Peek(2), "DAY");
-      const int64_t limit = days ? 36500 : 876000;
-      int64_t n = 0;
-      for (const char c : count.text) {
-        if (c < '0' || c > '9' || n > limit) {
-          n = -1;
-          break;
-        }
-        n = n * 10 + (c - '0');
+    return std::nullopt;
+  }
+
+  // LAST n DAYS or LAST n HOURS: from n x 24 hours (or n hours) before
+  // `now` on.
+  Node LastHoursOrDays(const FieldRef& dated, int64_t now) {
+    const Token& first = Peek();
+    const Token& count = Peek(1);
+    const bool days = IsWord(Peek(2), "DAYS") || IsWord(Peek(2), "DAY");
+    const int64_t limit = days ? 36500 : 876000;
+    int64_t n = 0;
+    for (const char c : count.text) {
+      if (c < '0' || c > '9' || n > limit) {
+        n = -1;
+        break;
       }
-      if (n < 1 || n > limit)
-        throw SyntaxError(count.column, "LAST n " + Peek(2).text +
-                                            " takes a whole number from 1 to " +
-                                            std::to_string(limit));
-      pos_ += 3;
-      std::tm tm{};
-      if (!BrokenDown(now - n * (days ? 86400 : 3600), options_.utc, &tm))
-        throw SyntaxError(first.column, "the clock's time cannot be read");
-      const std::string since_date =
-          DateText(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-      const std::string since_time =
-          std::to_string(tm.tm_hour) + ":" + (tm.tm_min < 10 ? "0" : "") +
-          std::to_string(tm.tm_min) + ":" + (tm.tm_sec < 10 ? "0" : "") +
-          std::to_string(tm.tm_sec);
-      return Timestamp(dated, ">=", since_date, since_time, first);
+      n = n * 10 + (c - '0');
     }
-    if ((IsWord(Peek(), "LAST") || IsWord(Peek(), "THIS")) &&
-        IsWord(Peek(1), "WEEK")) {
-      const bool last = IsWord(Peek(), "LAST");
-      pos_ += 2;
-      std::tm tm{};
-      if (!BrokenDown(now, options_.utc, &tm))
-        throw SyntaxError(first.column, "the clock's time cannot be read");
-      const int64_t today =
-          common::DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-      const int64_t monday = today - (tm.tm_wday + 6) % 7 - (last ? 7 : 0);
-      auto date_of = [](int64_t days) {
-        int64_t y = 0;
-        int32_t m = 0, d = 0;
-        common::CivilFromDays(days, &y, &m, &d);
-        return DateText(y, m, d);
-      };
-      return Pair(
-          Leaf(Made(Operator(dated, ">="), date_of(monday), 2, first)), 0,
-          Leaf(Made(Operator(dated, "<="), date_of(monday + 6), 2, first)));
-    }
+    if (n < 1 || n > limit)
+      throw SyntaxError(count.column, "LAST n " + Peek(2).text +
+                                          " takes a whole number from 1 to " +
+                                          std::to_string(limit));
+    pos_ += 3;
+    std::tm tm{};
+    if (!BrokenDown(now - n * (days ? 86400 : 3600), options_.utc, &tm))
+      throw SyntaxError(first.column, "the clock's time cannot be read");
+    const std::string since_date =
+        DateText(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    const std::string since_time =
+        std::to_string(tm.tm_hour) + ":" + (tm.tm_min < 10 ? "0" : "") +
+        std::to_string(tm.tm_min) + ":" + (tm.tm_sec < 10 ? "0" : "") +
+        std::to_string(tm.tm_sec);
+    return Timestamp(dated, ">=", since_date, since_time, first);
+  }
+
+  // THIS WEEK or LAST WEEK: Monday to Sunday, by the dates of `now`.
+  Node Week(const FieldRef& dated, int64_t now) {
+    const Token& first = Peek();
+    const bool last = IsWord(Peek(), "LAST");
+    pos_ += 2;
+    std::tm tm{};
+    if (!BrokenDown(now, options_.utc, &tm))
+      throw SyntaxError(first.column, "the clock's time cannot be read");
+    const int64_t today =
+        common::DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    const int64_t monday = today - (tm.tm_wday + 6) % 7 - (last ? 7 : 0);
+    auto date_of = [](int64_t days) {
+      int64_t y = 0;
+      int32_t m = 0, d = 0;
+      common::CivilFromDays(days, &y, &m, &d);
+      return DateText(y, m, d);
+    };
+    return Pair(
+        Leaf(Made(Operator(dated, ">="), date_of(monday), kTypeDate, first)), 0,
+        Leaf(Made(Operator(dated, "<="), date_of(monday + 6), kTypeDate,
+                  first)));
+  }
+
+  // Every period IN takes, for a message: "TODAY, ..., LAST WEEK or THIS
+  // WEEK".
+  static std::string PeriodList() {
     std::string periods;
     for (const auto& p : kPeriods) periods += std::string(p.written) + ", ";
     for (const char* p : kRelativePeriods)
@@ -750,9 +778,7 @@ class Parser {
           (p == kRelativePeriods[std::size(kRelativePeriods) - 2] ? " or "
                                                                   : ", ");
     periods.resize(periods.size() - 2);
-    throw SyntaxError(
-        first.kind == Kind::kEnd ? op.column : first.column,
-        "expected a list or a period after IN: (a, b, ...), " + periods);
+    return periods;
   }
 
   // A value that is meant as a number, date or time gives its field that
