@@ -47,7 +47,8 @@ std::vector<std::unique_ptr<RecordMatcher>> Matchers(size_t n) {
 // Reads `csv` whole into batches of `per_batch` records, unsplit.
 std::vector<std::unique_ptr<Batch>> Batches(std::string csv, size_t per_batch) {
   std::FILE* file = fmemopen(csv.data(), csv.size(), "rb");
-  auto reader = eventquery::MakeRecordReader(eventquery::Format::kCsv, file);
+  auto reader =
+      eventquery::MakeRecordReader(*eventquery::FormatNamed("csv"), file);
   std::vector<std::unique_ptr<Batch>> batches;
   Record record;
   while (reader->NextUnsplit(record)) {

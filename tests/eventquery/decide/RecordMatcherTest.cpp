@@ -194,7 +194,7 @@ TEST(RecordMatcherTest, VariantsAgreeWithADirectEvaluation) {
     }
     std::FILE* file = fmemopen(input.data(), input.size(), "rb");
     ASSERT_NE(file, nullptr);
-    auto reader = MakeRecordReader(Format::kJsonLines, file);
+    auto reader = MakeRecordReader(*FormatNamed("jsonl"), file);
     Record record;
     std::vector<FeedNote> notes;
     for (size_t r = 0; reader->Next(record); ++r) {
