@@ -308,8 +308,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   eventquery::ReadNumber(text, scratch);
   if (eventquery::PlainDecimal(text, scratch))
     eventquery::ComparePlain(scratch, "-12.5");
-  eventquery::ConditionLine line{.value = common::ToUtf16(text),
-                                 .type = eventquery::kTypeTime};
+  eventquery::ConditionLine line{
+      {.value = common::ToUtf16(text), .type = eventquery::kTypeTime}};
   eventquery::PrepareValue(line);
   line.type = eventquery::kTypeDate;
   eventquery::PrepareValue(line);
