@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <utility>
 
 #include "Commands.h"
@@ -13,6 +14,7 @@
 #include "common/Ascii.h"
 #include "common/Utf8.h"
 #include "records/JsonCells.h"
+#include "records/Record.h"
 
 namespace evfilter {
 
@@ -60,7 +62,12 @@ void Meta(std::string& out, const eventquery::sigma::RuleMeta& m) {
   JsonField(out, "title", m.title);
   out.push_back(',');
   JsonField(out, "level", m.level);
-  out.push_back(',');
+  out += ",\"tags\":[";
+  for (size_t i = 0; i < m.tags.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    eventquery::AppendJsonString(out, m.tags[i]);
+  }
+  out += "],";
 }
 
 }  // namespace
@@ -75,12 +82,16 @@ HuntRules LoadHuntRules(const HuntOptions& options) {
     compile.placeholders[p.substr(0, eq)].push_back(p.substr(eq + 1));
   }
   compile.max_bytes = options.max_rule_bytes;
-  int min_rank = -1;
-  if (!options.min_level.empty()) {
-    min_rank = eventquery::sigma::LevelRank(options.min_level);
-    if (min_rank < 0)
-      Fail("unknown level '" + options.min_level +
-           "'; accepted: informational, low, medium, high, critical");
+  eventquery::sigma::RuleSelection select = options.select;
+  try {
+    eventquery::sigma::CheckSelection(select);
+    for (const std::string& file : options.exclude_files)
+      for (std::string& id : eventquery::sigma::ReadRuleIds(file))
+        select.excluded_ids.push_back(std::move(id));
+  } catch (const std::invalid_argument& e) {
+    Fail(e.what());
+  } catch (const eventquery::InputError& e) {
+    Fail(std::string("--exclude-ids ") + e.what());
   }
   RuleLoad load = eventquery::sigma::LoadRules(options.rules, compile);
   rules.files = load.files;
@@ -89,16 +100,17 @@ HuntRules LoadHuntRules(const HuntOptions& options) {
   for (const std::string& s : rules.skipped)
     std::fprintf(stderr, "evfilter: %s; skipped\n", s.c_str());
   if (options.strict && !rules.skipped.empty()) rules.failed = true;
+  // An id or tag no rule has would choose nothing: a mistake (a typo, or
+  // rules of another set).
+  std::vector<eventquery::sigma::RuleMeta> metas;
+  for (const CompiledRule& rule : load.loaded) metas.push_back(rule.meta);
+  for (const std::string& unmatched :
+       eventquery::sigma::UnmatchedChoices(select, metas))
+    Fail(unmatched + " (or it could not be loaded; --list says)");
   std::vector<CompiledRule> chosen;
   for (CompiledRule& rule : load.loaded) {
-    std::string why;
-    if (min_rank >= 0 &&
-        eventquery::sigma::LevelRank(rule.meta.level) < min_rank)
-      why = "level '" + rule.meta.level + "' is below --min-level";
-    else if (!options.statuses.empty() &&
-             std::find(options.statuses.begin(), options.statuses.end(),
-                       rule.meta.status) == options.statuses.end())
-      why = "status '" + rule.meta.status + "' is not in --status";
+    const std::string why =
+        eventquery::sigma::LeftOutBecause(select, rule.meta);
     if (why.empty())
       chosen.push_back(std::move(rule));
     else
@@ -219,7 +231,8 @@ void SayRuleSummary(const HuntRules& rules) {
             " folder entr(ies) skipped that are no rule file";
   if (!rules.left_out.empty())
     line += ", " + std::to_string(rules.left_out.size()) +
-            " left out by --min-level or --status";
+            " left out by the rules chosen (--min-level, --status, --id, "
+            "--tag, --exclude-id)";
   line += ", from " + std::to_string(rules.files) + " file(s)";
   std::fprintf(stderr, "evfilter: %s\n", line.c_str());
   size_t unmapped = 0;

@@ -1,5 +1,5 @@
 // The rules `evfilter hunt` runs: loaded from files and folders, chosen
-// by --min-level and --status, what could not be loaded said; and what
+// by level, status, id and tag, what could not be loaded said; and what
 // --list and the summary say of them. Also how hunt writes to standard
 // output.
 //
@@ -22,7 +22,7 @@ namespace evfilter {
 struct HuntRules {
   std::unique_ptr<eventquery::sigma::RuleSet> set;        // the rules chosen
   std::vector<eventquery::sigma::RejectedRule> rejected;  // not loaded
-  std::vector<eventquery::sigma::RejectedRule> left_out;  // by level, status
+  std::vector<eventquery::sigma::RejectedRule> left_out;  // not chosen
   std::vector<std::string> skipped;  // folder entries that are no rule file
   size_t files = 0;
   // A rule file could not be read, or --strict and an entry was skipped.

@@ -19,6 +19,7 @@
 
 #include "decide/CellReaders.h"
 #include "records/Inputs.h"
+#include "sigma/RuleSelection.h"
 #include "sigma/SigmaRule.h"
 
 namespace evfilter {
@@ -26,9 +27,9 @@ namespace evfilter {
 struct HuntOptions {
   std::vector<std::string> rules;  // files and folders
   std::vector<std::string> inputs;
-  std::string min_level;
-  std::vector<std::string> statuses;
-  std::vector<std::string> placeholders;  // NAME=VALUE
+  eventquery::sigma::RuleSelection select;  // which rules run
+  std::vector<std::string> exclude_files;   // files of ids to leave out
+  std::vector<std::string> placeholders;    // NAME=VALUE
   size_t max_rule_bytes = eventquery::sigma::kDefaultMaxRuleBytes;
   // Every input's product (RuleRunsOn); "" each input's own, "any": none.
   std::string product;

@@ -219,13 +219,33 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
       ->take_all();
   hunt->add_option("inputs", ho.inputs,
                    "input files, as for match (- for standard input)");
-  hunt->add_option("--min-level", ho.min_level,
+  hunt->add_option("--min-level", ho.select.min_level,
                    "run only rules of this level or above (informational, "
                    "low, medium, high, critical)");
-  hunt->add_option("--status", ho.statuses,
+  hunt->add_option("--status", ho.select.statuses,
                    "run only rules of these statuses (stable, test, ...)")
       ->allow_extra_args(false)
       ->take_all();
+  hunt->add_option("--id", ho.select.ids,
+                   "run only the rules of these ids (repeatable, or "
+                   "separated by commas)")
+      ->allow_extra_args(false)
+      ->delimiter(',');
+  hunt->add_option("--tag", ho.select.tags,
+                   "run only rules with one of these tags or a tag below "
+                   "one (attack.t1059 takes attack.t1059.001; repeatable, "
+                   "or separated by commas)")
+      ->allow_extra_args(false)
+      ->delimiter(',');
+  hunt->add_option("--exclude-id", ho.select.excluded_ids,
+                   "leave out the rules of these ids (repeatable, or "
+                   "separated by commas)")
+      ->allow_extra_args(false)
+      ->delimiter(',');
+  hunt->add_option("--exclude-ids", ho.exclude_files,
+                   "leave out the rules whose ids this file lists, one per "
+                   "line (# starts a comment; repeatable)")
+      ->allow_extra_args(false);
   hunt->add_option("--placeholder", ho.placeholders,
                    "NAME=VALUE for %NAME% in |expand values (repeatable)")
       ->allow_extra_args(false)

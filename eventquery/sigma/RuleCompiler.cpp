@@ -653,6 +653,18 @@ std::string Text(const YAML::Node& doc, const char* key) {
   return n && n.IsScalar() ? n.Scalar() : std::string();
 }
 
+// The scalars of the list under `key`, or its one scalar; others are
+// skipped.
+std::vector<std::string> Texts(const YAML::Node& doc, const char* key) {
+  const YAML::Node n = doc[key];
+  std::vector<std::string> out;
+  if (n && n.IsScalar()) out.push_back(n.Scalar());
+  if (n && n.IsSequence())
+    for (const YAML::Node& e : n)
+      if (e.IsScalar()) out.push_back(e.Scalar());
+  return out;
+}
+
 }  // namespace
 
 int LevelRank(std::string_view level) {
@@ -703,6 +715,7 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
       meta.title = Text(doc, "title");
       meta.level = Text(doc, "level");
       meta.status = Text(doc, "status");
+      meta.tags = Texts(doc, "tags");
       if (const YAML::Node ls = doc["logsource"]; ls && ls.IsMap()) {
         meta.product = Text(ls, "product");
         meta.category = Text(ls, "category");

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "records/Record.h"
+#include "sigma/RuleSelection.h"
 #include "sigma/SigmaRule.h"
 
 namespace eventquery::sigma {
@@ -34,9 +36,11 @@ void Append(RuleLoad& into, RuleLoad&& from) {
 
 // The text of the regular file at `path`, at most `max_bytes` of it; "" and
 // `why` set when it cannot be read. Opened without blocking: a FIFO or a
-// device is refused by its type before a byte is read.
+// device is refused by its type before a byte is read. `kind` names
+// another kind of file than a rule file in a refusal.
 std::string ReadRuleFile(const std::string& path, size_t max_bytes,
-                         std::string& why) {
+                         std::string& why, const char* kind = nullptr) {
+  const std::string what = kind == nullptr ? "rule file" : kind;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     why = std::string("cannot be opened: ") + std::strerror(errno);
@@ -47,9 +51,10 @@ std::string ReadRuleFile(const std::string& path, size_t max_bytes,
   if (::fstat(fd, &st) != 0) {
     why = std::string("cannot be read: ") + std::strerror(errno);
   } else if (!S_ISREG(st.st_mode)) {
-    why = S_ISFIFO(st.st_mode)  ? "is a FIFO, not a rule file"
-          : S_ISDIR(st.st_mode) ? "is a folder that cannot be listed"
-                                : "is a device or socket, not a rule file";
+    why = S_ISFIFO(st.st_mode)   ? "is a FIFO, not a " + what
+          : !S_ISDIR(st.st_mode) ? "is a device or socket, not a " + what
+          : kind == nullptr      ? "is a folder that cannot be listed"
+                                 : "is a folder, not a " + what;
   } else {
     char buffer[65536];
     for (;;) {
@@ -62,7 +67,8 @@ std::string ReadRuleFile(const std::string& path, size_t max_bytes,
       if (n == 0) break;
       if (text.size() + static_cast<size_t>(n) > max_bytes) {
         why = "is larger than " + std::to_string(max_bytes) +
-              " bytes, the most a rule file may be (--max-rule-bytes)";
+              " bytes, the most a " + what + " may be" +
+              (kind == nullptr ? " (--max-rule-bytes)" : "");
         break;
       }
       text.append(buffer, static_cast<size_t>(n));
@@ -148,6 +154,33 @@ RuleLoad LoadRules(const std::vector<std::string>& paths,
     for (const std::string& f : files) LoadFile(load, f, options);
   }
   return load;
+}
+
+std::vector<std::string> ReadRuleIds(const std::string& path) {
+  std::string why;
+  // Room for a hundred thousand ids and their comments.
+  const std::string text =
+      ReadRuleFile(path, 16 << 20, why, "file of rule ids");
+  if (!why.empty()) throw InputError(path + ": " + why);
+  std::vector<std::string> ids;
+  size_t line = 0;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string_view entry(text.data() + at, end - at);
+    at = end + 1;
+    ++line;
+    entry = entry.substr(0, entry.find('#'));
+    const size_t first = entry.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) continue;
+    entry = entry.substr(first, entry.find_last_not_of(" \t\r") - first + 1);
+    if (entry.find_first_of(" \t") != std::string_view::npos)
+      throw InputError(path + ":" + std::to_string(line) +
+                       ": one rule id per line, not '" + std::string(entry) +
+                       "'");
+    ids.emplace_back(entry);
+  }
+  return ids;
 }
 
 }  // namespace eventquery::sigma

@@ -288,7 +288,8 @@ def sigma_rules(rules, placeholders=None):
 
 
 def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
-         status=None, utc=False, format=None, encoding=None, product=None):
+         status=None, utc=False, format=None, encoding=None, product=None,
+         ids=None, tags=None, exclude_ids=None, exclude_file=None):
     """A DataFrame of detections: every (event, rule) that matches, in input
     order, then rule id, with the columns rule_id, rule_title, level, input,
     record_id, timestamp and event, as ``evfilter hunt`` writes them.
@@ -306,15 +307,21 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     a Windows event log is Windows', any other input's product is told by
     its columns (EventID or Channel: Windows; eventSource and awsRegion:
     AWS). `product` names the inputs' product instead ("any": every rule
-    runs on every input); a product no rule names raises ValueError."""
+    runs on every input); a product no rule names raises ValueError.
+
+    The rules run are chosen as ``evfilter hunt`` chooses them: of
+    `min_level` or above, of a `status` given, of the `ids` given, with one
+    of the `tags` given or a tag below one (attack.t1059 takes
+    attack.t1059.001), less `exclude_ids` and the ids listed in
+    `exclude_file` (one per line, "#" starts a comment). An id or tag no
+    rule has raises ValueError, as does a choice that leaves no rule."""
     import pandas as pd
 
     core = _sigma_core(*_rule_sources(rules), placeholders, utc)
     _report_rules(core)
     metas = core.loaded
-    chosen = _chosen(metas, min_level, status)
-    if not any(chosen):
-        raise ValueError("no rule is left by min_level and status")
+    chosen = _chosen(core, (min_level, status, ids, tags, exclude_ids,
+                            exclude_file))
     product = _checked_product(metas, product)
     if isinstance(frame_or_paths, pd.DataFrame):
         out = _detections(core, metas, chosen, frame_or_paths, product)
@@ -326,17 +333,26 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     return pd.DataFrame(out, columns=_DETECTION_COLUMNS)
 
 
-def _chosen(metas, min_level, status):
-    """Per rule: is it of `min_level` or above, and of a `status` given."""
-    if min_level is not None and min_level not in _LEVELS:
-        raise ValueError("unknown level %r; accepted: %s" %
-                         (min_level, ", ".join(_LEVELS)))
-    if isinstance(status, str):
-        status = [status]
-    return [(min_level is None or (m["level"] in _LEVELS and
-                                   _LEVELS.index(m["level"]) >=
-                                   _LEVELS.index(min_level))) and
-            (status is None or m["status"] in status) for m in metas]
+def _chosen(core, select):
+    """Per loaded rule of `core`: does `select`, (min_level, status, ids,
+    tags, exclude_ids, exclude_file), run it."""
+    min_level, status, ids, tags, exclude_ids, exclude_file = select
+
+    def listed(value):
+        if value is None:
+            return []
+        if isinstance(value, (str, os.PathLike)):
+            return [os.fspath(value)]
+        return [os.fspath(v) if isinstance(v, os.PathLike) else str(v)
+                for v in value]
+
+    chosen = core.chosen(min_level or "", listed(status), listed(ids),
+                         listed(tags), listed(exclude_ids),
+                         listed(exclude_file))
+    if not any(chosen):
+        raise ValueError("no rule is left by min_level, status, ids, tags "
+                         "and the ids excluded")
+    return chosen
 
 
 def _checked_product(metas, product):

@@ -141,7 +141,8 @@ def _read_piece(piece, columns):
 
 
 def hunt(paths, rules, placeholders=None, min_level=None, status=None,
-         utc=False, format=None, encoding=None, product=None):
+         utc=False, format=None, encoding=None, product=None, ids=None,
+         tags=None, exclude_ids=None, exclude_file=None):
     """A Dask DataFrame of the detections of Sigma `rules` in event files,
     with the columns of filtermodule.hunt, in input order, then rule id.
 
@@ -150,8 +151,9 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     there); each worker loads them again from the same paths (or text) and
     raises ReadError if it does not find the same rules. A Windows event log is
     divided between its chunks (record_id is the EventRecordID); any other
-    input is one task, so that record_id counts its records. `product` is
-    filtermodule.hunt's."""
+    input is one task, so that record_id counts its records. `product` and
+    the choice of rules (min_level to exclude_file) are filtermodule.hunt's;
+    the rules are chosen where hunt is called."""
     import dask.dataframe as dd
 
     from . import (_DETECTION_COLUMNS, _checked_product, _chosen, _expand,
@@ -160,7 +162,8 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     sources = _rule_sources(rules)
     core = _sigma_core(*sources, placeholders, utc)
     _report_rules(core)
-    _chosen(core.loaded, min_level, status)  # a bad level raises here
+    chosen = _chosen(core, (min_level, status, ids, tags, exclude_ids,
+                            exclude_file))
     product = _checked_product(core.loaded, product)
     # The workers load the same rules, and check that they did.
     expected = [m["id"] for m in core.loaded]
@@ -173,12 +176,11 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
             plan = _core.divide_input(path, kind["name"], 64 << 20, "")
             if plan["divided"]:
                 tasks.extend((path, p, sources, expected, placeholders,
-                              min_level, status, utc, plan["format"], "",
-                              product)
+                              chosen, utc, plan["format"], "", product)
                              for p in plan["pieces"])
                 continue
-        tasks.append((path, None, sources, expected, placeholders, min_level,
-                      status, utc, format, encoding, product))
+        tasks.append((path, None, sources, expected, placeholders, chosen,
+                      utc, format, encoding, product))
     meta = pd.DataFrame({c: pd.Series([], dtype="int64" if c == "record_id"
                                       else object)
                          for c in _DETECTION_COLUMNS})
@@ -211,13 +213,12 @@ def _worker_core(sources, placeholders, utc, expected):
 def _hunt_task(task):
     import warnings
 
-    from . import (RuleWarning, _DETECTION_COLUMNS, _chosen,
-                   _file_detections)
+    from . import RuleWarning, _DETECTION_COLUMNS, _file_detections
 
-    path, piece, sources, expected, placeholders, min_level, status, utc, \
-        format, encoding, product = task
+    path, piece, sources, expected, placeholders, chosen, utc, format, \
+        encoding, product = task
+    # The same rules as where hunt was called (checked), so the same choice.
     core = _worker_core(sources, placeholders, utc, expected)
-    chosen = _chosen(core.loaded, min_level, status)
     with warnings.catch_warnings():
         # Said once, where hunt was called.
         warnings.simplefilter("ignore", RuleWarning)

@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "Interrupts.h"
 #include "TextColumn.h"
@@ -24,6 +25,7 @@ py::dict Meta(const eventquery::sigma::RuleMeta& m) {
   d["level"] = m.level;
   d["status"] = m.status;
   d["product"] = m.product;
+  d["tags"] = m.tags;
   return d;
 }
 
@@ -180,6 +182,34 @@ py::list SigmaRules::Loaded() const {
     d["host_checks"] = r.checks.size();
     out.append(d);
   }
+  return out;
+}
+
+std::vector<bool> SigmaRules::Chosen(
+    eventquery::sigma::RuleSelection select,
+    const std::vector<std::string>& exclude_files) const {
+  eventquery::sigma::CheckSelection(select);
+  for (const std::string& file : exclude_files) {
+    try {
+      for (std::string& id : eventquery::sigma::ReadRuleIds(file))
+        select.excluded_ids.push_back(std::move(id));
+    } catch (const eventquery::InputError& e) {
+      throw ReadError(e.what());
+    }
+  }
+  std::vector<eventquery::sigma::RuleMeta> metas;
+  for (const auto& r : set_->rules()) metas.push_back(r.meta);
+  const std::vector<std::string> unmatched =
+      eventquery::sigma::UnmatchedChoices(select, metas);
+  if (!unmatched.empty()) {
+    std::string message = unmatched[0];
+    for (size_t i = 1; i < unmatched.size(); ++i)
+      message += "; " + unmatched[i];
+    throw std::invalid_argument(message);
+  }
+  std::vector<bool> out;
+  for (const eventquery::sigma::RuleMeta& m : metas)
+    out.push_back(eventquery::sigma::LeftOutBecause(select, m).empty());
   return out;
 }
 

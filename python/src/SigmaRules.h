@@ -23,6 +23,7 @@
 
 #include "ReadSupport.h"
 #include "sigma/Hunter.h"
+#include "sigma/RuleSelection.h"
 #include "sigma/SigmaRule.h"
 
 namespace fmpython {
@@ -45,6 +46,12 @@ class SigmaRules {
   pybind11::list Rejected() const;
   // The line tuples of rule `rule`, with the conditions the host decides.
   const eventquery::sigma::CompiledRule& rule(size_t rule) const;
+  // Per loaded rule: does `select` (with the ids in `exclude_files` left
+  // out) run it. std::invalid_argument (ValueError) for a selection that
+  // cannot be right or an id or tag no rule has; ReadError for a file of
+  // ids that cannot be read.
+  std::vector<bool> Chosen(eventquery::sigma::RuleSelection select,
+                           const std::vector<std::string>& exclude_files) const;
   size_t size() const { return set_->rules().size(); }
 
   // Every (row, rule) that matches, in row order, then rule order: two

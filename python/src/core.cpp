@@ -265,6 +265,23 @@ PYBIND11_MODULE(_core, m) {
             return py::make_tuple(out, host);
           },
           py::arg("rule"))
+      .def(
+          "chosen",
+          [](const fmpython::SigmaRules& rules, const std::string& min_level,
+             const std::vector<std::string>& statuses,
+             const std::vector<std::string>& ids,
+             const std::vector<std::string>& tags,
+             const std::vector<std::string>& excluded_ids,
+             const std::vector<std::string>& exclude_files) {
+            return rules.Chosen({min_level, statuses, ids, tags, excluded_ids},
+                                exclude_files);
+          },
+          py::arg("min_level") = "",
+          py::arg("statuses") = std::vector<std::string>(),
+          py::arg("ids") = std::vector<std::string>(),
+          py::arg("tags") = std::vector<std::string>(),
+          py::arg("excluded_ids") = std::vector<std::string>(),
+          py::arg("exclude_files") = std::vector<std::string>())
       .def("hunt", &fmpython::SigmaRules::Hunt, py::arg("rows"),
            py::arg("names"), py::arg("kinds"), py::arg("arrays"),
            py::arg("product") = "")

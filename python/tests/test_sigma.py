@@ -16,6 +16,8 @@ FAILED = """title: Failed logon of an admin
 id: 22222222-0000-0000-0000-000000000001
 status: stable
 level: high
+tags:
+  - attack.t1110.001
 logsource:
   product: windows
   service: security
@@ -88,8 +90,28 @@ def test_hunt_gives_what_evfilter_hunt_gives(tmp_path, rules):
     assert set(high["level"]) == {"high"}
     stable, _ = quiet_hunt([log], rules=rules, status="stable")
     assert len(stable) == len(high)
-    with pytest.raises(ValueError, match="unknown level"):
-        quiet_hunt([log], rules=rules, min_level="severe")
+    # Chosen by id and tag, less excluded ids, as evfilter hunt chooses.
+    failed, regex = ("22222222-0000-0000-0000-00000000000" + n
+                     for n in "12")
+    exclude_file = tmp_path / "excluded.txt"
+    exclude_file.write_text("# tuning\n%s  # noisy\n" % failed)
+    for kwargs, same_as in [(dict(ids=[failed]), high),
+                            (dict(tags="attack.t1110"), high),
+                            (dict(exclude_ids=[regex]), high),
+                            (dict(exclude_file=exclude_file),
+                             found[found["rule_id"] == regex])]:
+        chosen, _ = quiet_hunt([log], rules=rules, **kwargs)
+        assert chosen[["rule_id", "record_id"]].values.tolist() == \
+            same_as[["rule_id", "record_id"]].values.tolist(), kwargs
+    for kwargs, said in [(dict(min_level="severe"), "unknown level"),
+                         (dict(tags=["attack.t111"]), "no rule has the tag"),
+                         (dict(ids=["x"]), "no rule has the id 'x'"),
+                         (dict(exclude_ids=[failed, regex]),
+                          "no rule is left")]:
+        with pytest.raises(ValueError, match=said):
+            quiet_hunt([log], rules=rules, **kwargs)
+    with pytest.raises(fm.ReadError, match="cannot be opened"):
+        quiet_hunt([log], rules=rules, exclude_file=tmp_path / "none.txt")
 
 
 def test_hunt_on_a_frame_and_from_sigma(tmp_path, rules):

@@ -57,6 +57,9 @@ constexpr char kMimikatz[] = R"(title: Mimikatz command line
 id: 11111111-0000-0000-0000-000000000001
 status: stable
 level: high
+tags:
+  - attack.credential-access
+  - attack.t1003.001
 logsource:
   product: windows
   category: process_creation
@@ -70,6 +73,7 @@ constexpr char kTempImage[] = R"(title: Image in a temp folder
 id: 11111111-0000-0000-0000-000000000002
 status: test
 level: medium
+tags: [attack.execution]
 logsource:
   product: windows
   category: process_creation
@@ -237,27 +241,66 @@ TEST_F(EvfilterHuntTest, ListSaysWhatEachRuleCameTo) {
   const Result r = Run("hunt --list --rules " + rules_);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.out, "\"load\":\"loaded\""), 3u);
-  EXPECT_NE(r.out.find("\"id\":\"11111111-0000-0000-0000-000000000004\","
-                       "\"title\":\"Repeated word\",\"level\":\"high\","
-                       "\"load\":\"not supported: regular expression"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find("\"id\":\"11111111-0000-0000-0000-000000000004\","
+                 "\"title\":\"Repeated word\",\"level\":\"high\","
+                 "\"tags\":[],\"load\":\"not supported: regular expression"),
+      std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("backref.yml"), std::string::npos);
   EXPECT_NE(r.err.find("rules: 3 loaded, 1 not supported"), std::string::npos);
 }
 
-TEST_F(EvfilterHuntTest, LevelStatusAndPlaceholders) {
+TEST_F(EvfilterHuntTest, RulesChosenAndPlaceholders) {
   Result r = Run("hunt --min-level medium --rules " + rules_ + " " + sysmon_ +
                  " " + security_);
   EXPECT_EQ(Count(r.out, "\n"), 8u);
-  EXPECT_NE(r.err.find("1 left out by --min-level or --status"),
-            std::string::npos)
+  EXPECT_NE(r.err.find("1 left out by the rules chosen"), std::string::npos)
       << r.err;
-  r = Run("hunt --status stable --rules " + rules_ + " " + sysmon_);
-  EXPECT_EQ(Count(r.out, "\n"), 5u);
-  EXPECT_EQ(
-      Run("hunt --min-level severe --rules " + rules_ + " " + sysmon_).status,
-      2);
+  // Rules chosen by status, id and tag, less those excluded; detections of
+  // the three rules on both logs: Mimikatz 5, temp image 3, failed logon 3.
+  const std::string excluded =
+      File("excluded.txt",
+           "# site tuning\n\n 11111111-0000-0000-0000-000000000003  # noisy\n");
+  const struct {
+    std::string options;
+    size_t detections;
+  } chosen[] = {
+      {"--status stable", 5},
+      {"--id 11111111-0000-0000-0000-000000000002", 3},
+      {"--id 11111111-0000-0000-0000-000000000002,"
+       "11111111-0000-0000-0000-000000000001",
+       8},
+      {"--tag attack.t1003", 5},  // takes attack.t1003.001
+      {"--tag ATTACK.T1003.001 --tag attack.execution", 8},
+      {"--exclude-id 11111111-0000-0000-0000-000000000001", 6},
+      {"--exclude-ids " + excluded, 8},
+      {"--exclude-ids " + excluded + " --min-level high", 5},
+  };
+  for (const auto& c : chosen) {
+    r = Run("hunt " + c.options + " --rules " + rules_ + " " + sysmon_ + " " +
+            security_);
+    EXPECT_EQ(r.status, 0) << c.options << ": " << r.err;
+    EXPECT_EQ(Count(r.out, "\n"), c.detections) << c.options;
+  }
+  // What can only be a mistake stops the run and says why.
+  const struct {
+    std::string options;
+    const char* said;
+  } wrong[] = {
+      {"--min-level severe", "unknown level 'severe'"},
+      {"--tag attack.t100", "no rule has the tag 'attack.t100'"},
+      {"--id 11111111", "no rule has the id '11111111'"},
+      {"--tag ''", "an empty tag chooses no rule"},
+      {"--exclude-ids " + (dir_ / "none.txt").string(), "cannot be opened"},
+      {"--exclude-ids " + File("two.txt", "a b\n"),
+       "two.txt:1: one rule id per line, not 'a b'"},
+  };
+  for (const auto& c : wrong) {
+    r = Run("hunt " + c.options + " --rules " + rules_ + " " + sysmon_);
+    EXPECT_EQ(r.status, 2) << c.options;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << c.options << r.err;
+  }
 
   const std::string rule = File("admins.yml", R"(title: Admin users
 id: p1

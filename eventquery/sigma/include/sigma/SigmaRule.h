@@ -57,6 +57,7 @@ struct RuleMeta {
   std::string level;   // informational, low, medium, high, critical, or ""
   std::string status;  // stable, test, experimental, deprecated, ...
   std::string product, category, service;
+  std::vector<std::string> tags;  // as written (attack.t1059.001, ...)
 };
 
 struct CompiledRule {
