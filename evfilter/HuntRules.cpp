@@ -70,6 +70,28 @@ void Meta(std::string& out, const eventquery::sigma::RuleMeta& m) {
   out += "],";
 }
 
+// The filters of --filters over the rules chosen; a rule among them ends
+// the run, a filter that cannot be loaded is said as a rule is.
+void LoadFilters(const HuntOptions& options,
+                 const eventquery::sigma::CompileOptions& compile,
+                 HuntRules& rules) {
+  if (options.filters.empty()) return;
+  RuleLoad load = eventquery::sigma::LoadRules(options.filters, compile);
+  for (const std::string& s : load.skipped)
+    std::fprintf(stderr, "evfilter: %s; skipped\n", s.c_str());
+  if (!load.loaded.empty())
+    Fail("--filters " + load.loaded[0].meta.file +
+         ": holds a rule, not a filter (give rules with --rules)");
+  for (RejectedRule& r : load.rejected) {
+    r.reason = "filter: " + r.reason;
+    rules.rejected.push_back(std::move(r));
+  }
+  rules.filters = std::make_unique<eventquery::sigma::RuleFilters>(
+      std::move(load.filters), *rules.set, rules.rejected);
+  for (const std::string& note : rules.filters->notes())
+    std::fprintf(stderr, "evfilter: %s\n", note.c_str());
+}
+
 }  // namespace
 
 HuntRules LoadHuntRules(const HuntOptions& options) {
@@ -94,6 +116,12 @@ HuntRules LoadHuntRules(const HuntOptions& options) {
     Fail(std::string("--exclude-ids ") + e.what());
   }
   RuleLoad load = eventquery::sigma::LoadRules(options.rules, compile);
+  // A filter among the rules would be run as nothing: said, not applied,
+  // since a site's filters are given apart (--filters).
+  for (eventquery::sigma::CompiledFilter& f : load.filters)
+    load.rejected.push_back({f.rule.meta,
+                             "a filter document: give its file with --filters",
+                             false});
   rules.files = load.files;
   // Folder entries that are no rule file are said, and fail --strict.
   rules.skipped = load.skipped;
@@ -144,6 +172,7 @@ HuntRules LoadHuntRules(const HuntOptions& options) {
          "input)");
   rules.rejected = std::move(load.rejected);
   rules.set = std::make_unique<RuleSet>(std::move(chosen), rules.rejected);
+  LoadFilters(options, compile, rules);
   for (const RejectedRule& r : rules.rejected) {
     if (r.unreadable) {
       rules.failed = true;

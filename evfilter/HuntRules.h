@@ -15,14 +15,16 @@
 
 #include "HuntRun.h"
 #include "sigma/Hunter.h"
+#include "sigma/RuleFilters.h"
 #include "sigma/SigmaRule.h"
 
 namespace evfilter {
 
 struct HuntRules {
-  std::unique_ptr<eventquery::sigma::RuleSet> set;        // the rules chosen
-  std::vector<eventquery::sigma::RejectedRule> rejected;  // not loaded
-  std::vector<eventquery::sigma::RejectedRule> left_out;  // not chosen
+  std::unique_ptr<eventquery::sigma::RuleSet> set;          // the rules chosen
+  std::unique_ptr<eventquery::sigma::RuleFilters> filters;  // over set
+  std::vector<eventquery::sigma::RejectedRule> rejected;    // not loaded
+  std::vector<eventquery::sigma::RejectedRule> left_out;    // not chosen
   std::vector<std::string> skipped;  // folder entries that are no rule file
   size_t files = 0;
   // A rule file could not be read, or --strict and an entry was skipped.
@@ -31,7 +33,8 @@ struct HuntRules {
 
 // Loads and chooses the rules `options` name, saying on standard error
 // what was not loaded; an option that cannot be right (a level that is
-// none, a product no rule names) ends the run (Fail).
+// none, a product no rule names, a rule among the filters) ends the run
+// (Fail).
 HuntRules LoadHuntRules(const HuntOptions& options);
 // --list: every rule as a JSON line, loaded or why not; the exit status.
 int ListHuntRules(const HuntRules& rules);

@@ -40,7 +40,8 @@ class Hunt {
     }
     sink_ = std::make_unique<Sink>(*this);
     scan_ = std::make_unique<eventquery::sigma::HuntScan>(
-        *rules_.set, options_.zone, options_.profile, options_.product, *sink_);
+        *rules_.set, options_.zone, options_.profile, options_.product, *sink_,
+        rules_.filters.get());
     per_rule_.assign(rules_.set->rules().size(), 0);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
@@ -93,6 +94,15 @@ class Hunt {
     if (by_level[-1] > 0) line += ", no level " + std::to_string(by_level[-1]);
     line += ")";
     std::fprintf(stderr, "evfilter: %s\n", line.c_str());
+    // What each site filter removed.
+    const std::vector<uint64_t> removed = scan_->removed();
+    for (size_t f = 0; f < removed.size(); ++f) {
+      const auto& meta = rules_.filters->set().rules()[f].meta;
+      std::fprintf(stderr,
+                   "evfilter: filter '%s' (%s) removed %llu detection(s)\n",
+                   meta.title.c_str(), meta.id.c_str(),
+                   static_cast<unsigned long long>(removed[f]));
+    }
     Top(
         "most detections", [this](size_t r) { return per_rule_[r]; },
         [this](size_t r) { return std::to_string(per_rule_[r]); });

@@ -246,6 +246,12 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
                    "leave out the rules whose ids this file lists, one per "
                    "line (# starts a comment; repeatable)")
       ->allow_extra_args(false);
+  hunt->add_option("--filters", ho.filters,
+                   "filter documents (files or folders) that remove the "
+                   "detections of the rules they name on the events they "
+                   "match")
+      ->allow_extra_args(false)
+      ->take_all();
   hunt->add_option("--placeholder", ho.placeholders,
                    "NAME=VALUE for %NAME% in |expand values (repeatable)")
       ->allow_extra_args(false)

@@ -16,11 +16,15 @@ constexpr const char* kTimeFields[] = {
 }  // namespace
 
 HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
-                   std::string product, Detections& out)
+                   std::string product, Detections& out,
+                   const RuleFilters* filters)
     : set_(set),
       hunter_(set, zone, profile),
       product_(std::move(product)),
-      out_(out) {}
+      out_(out) {
+  if (filters != nullptr && filters->size() > 0)
+    filter_.emplace(*filters, zone);
+}
 
 bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
   hunter_.NewInput();
@@ -29,6 +33,11 @@ bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
   for (const std::string& f : set_.host_fields()) wanted.push_back(f);
   // What a detection shows, and what the index reads.
   for (const char* f : {"Channel", "EventID", "Computer"}) wanted.push_back(f);
+  if (filter_) {
+    filter_->NewInput();
+    for (std::string& f : filter_->field_names())
+      wanted.push_back(std::move(f));
+  }
   reader.WantFields(wanted);
   reader_ = &reader;
   classed_ = false;
@@ -51,11 +60,13 @@ bool HuntScan::Take(const Record& record, uint64_t id) {
     else if (product_ != "any")
       source.product = product_;
     hunter_.UseSource(source);
+    if (filter_) filter_->UseSource(source);
     out_.Classified(source, hunter_.not_run());
   }
   notes_.clear();
   try {
     hunter_.Match(record, columns, matched_, &notes_);
+    if (filter_) filter_->Apply(record, columns, matched_);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {

@@ -665,6 +665,29 @@ std::vector<std::string> Texts(const YAML::Node& doc, const char* key) {
   return out;
 }
 
+// A filter document as a rule: its filter's selections and condition are
+// the detection; `rules` names what it filters.
+CompiledFilter CompileFilter(const YAML::Node& doc, RuleMeta& meta,
+                             const CompileOptions& options) {
+  const YAML::Node filter = doc["filter"];
+  if (!filter.IsMap()) throw Unsupported("the filter is no map");
+  CompiledFilter out;
+  const YAML::Node named = filter["rules"];
+  if (named && named.IsScalar()) out.rules.push_back(named.Scalar());
+  if (named && named.IsSequence())
+    for (const YAML::Node& id : named)
+      if (id.IsScalar()) out.rules.push_back(id.Scalar());
+  if (out.rules.empty())
+    throw Unsupported("the filter names no rule (filter: rules: [ids])");
+  YAML::Node as_rule = YAML::Clone(doc);
+  YAML::Node detection = YAML::Clone(filter);
+  detection.remove("rules");
+  as_rule["detection"] = detection;
+  as_rule.remove("filter");
+  out.rule = Compiler(as_rule, meta, options).Compile();
+  return out;
+}
+
 }  // namespace
 
 int LevelRank(std::string_view level) {
@@ -723,8 +746,10 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
       }
       if (doc["correlation"])
         throw Unsupported("correlation rules are not supported");
-      if (doc["filter"] && !doc["detection"])
-        throw Unsupported("filter documents are not supported");
+      if (doc["filter"] && !doc["detection"]) {
+        load.filters.push_back(CompileFilter(doc, meta, options));
+        continue;
+      }
       if (doc["action"])
         throw Unsupported("rule collections ('action') are not supported");
       load.loaded.push_back(Compiler(doc, meta, options).Compile());

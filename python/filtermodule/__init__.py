@@ -289,7 +289,8 @@ def sigma_rules(rules, placeholders=None):
 
 def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
          status=None, utc=False, format=None, encoding=None, product=None,
-         ids=None, tags=None, exclude_ids=None, exclude_file=None):
+         ids=None, tags=None, exclude_ids=None, exclude_file=None,
+         filters=None):
     """A DataFrame of detections: every (event, rule) that matches, in input
     order, then rule id, with the columns rule_id, rule_title, level, input,
     record_id, timestamp and event, as ``evfilter hunt`` writes them.
@@ -314,10 +315,15 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     of the `tags` given or a tag below one (attack.t1059 takes
     attack.t1059.001), less `exclude_ids` and the ids listed in
     `exclude_file` (one per line, "#" starts a comment). An id or tag no
-    rule has raises ValueError, as does a choice that leaves no rule."""
+    rule has raises ValueError, as does a choice that leaves no rule.
+
+    `filters` names filter documents (files and folders, as a site keeps
+    its tuning apart from the public rules): each removes the detections
+    of the rules it names on the events it matches."""
     import pandas as pd
 
     core = _sigma_core(*_rule_sources(rules), placeholders, utc)
+    _use_filters(core, filters)
     _report_rules(core)
     metas = core.loaded
     chosen = _chosen(core, (min_level, status, ids, tags, exclude_ids,
@@ -434,6 +440,25 @@ def _sigma_core(paths, text, placeholders, utc):
         else:
             values[str(key)] = [str(value)]
     return _core.SigmaRules(paths or [], text, values, bool(utc))
+
+
+def _filter_paths(filters):
+    """The paths of `filters` (one path or several), as strings."""
+    if filters is None:
+        return []
+    if isinstance(filters, (str, os.PathLike)):
+        return [os.fspath(filters)]
+    return [os.fspath(f) for f in filters]
+
+
+def _use_filters(core, filters, warn=True):
+    """Applies the filter documents under `filters` to `core`'s rules."""
+    paths = _filter_paths(filters)
+    if not paths:
+        return
+    for note in core.use_filters(paths):
+        if warn:
+            warnings.warn(note, RuleWarning, stacklevel=4)
 
 
 def _report_rules(core):

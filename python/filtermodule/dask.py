@@ -142,7 +142,7 @@ def _read_piece(piece, columns):
 
 def hunt(paths, rules, placeholders=None, min_level=None, status=None,
          utc=False, format=None, encoding=None, product=None, ids=None,
-         tags=None, exclude_ids=None, exclude_file=None):
+         tags=None, exclude_ids=None, exclude_file=None, filters=None):
     """A Dask DataFrame of the detections of Sigma `rules` in event files,
     with the columns of filtermodule.hunt, in input order, then rule id.
 
@@ -152,15 +152,19 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     raises ReadError if it does not find the same rules. A Windows event log is
     divided between its chunks (record_id is the EventRecordID); any other
     input is one task, so that record_id counts its records. `product` and
-    the choice of rules (min_level to exclude_file) are filtermodule.hunt's;
-    the rules are chosen where hunt is called."""
+    the choice of rules (min_level to exclude_file) and `filters` are
+    filtermodule.hunt's; the rules are chosen where hunt is called, and
+    each worker applies the same filters."""
     import dask.dataframe as dd
 
     from . import (_DETECTION_COLUMNS, _checked_product, _chosen, _expand,
-                   _report_rules, _rule_sources, _sigma_core)
+                   _filter_paths, _report_rules, _rule_sources, _sigma_core,
+                   _use_filters)
 
     sources = _rule_sources(rules)
+    filters = _filter_paths(filters)
     core = _sigma_core(*sources, placeholders, utc)
+    _use_filters(core, filters)
     _report_rules(core)
     chosen = _chosen(core, (min_level, status, ids, tags, exclude_ids,
                             exclude_file))
@@ -175,12 +179,13 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
         if kind["own_record_ids"]:
             plan = _core.divide_input(path, kind["name"], 64 << 20, "")
             if plan["divided"]:
-                tasks.extend((path, p, sources, expected, placeholders,
-                              chosen, utc, plan["format"], "", product)
+                tasks.extend((path, p, sources, filters, expected,
+                              placeholders, chosen, utc, plan["format"], "",
+                              product)
                              for p in plan["pieces"])
                 continue
-        tasks.append((path, None, sources, expected, placeholders, chosen,
-                      utc, format, encoding, product))
+        tasks.append((path, None, sources, filters, expected, placeholders,
+                      chosen, utc, format, encoding, product))
     meta = pd.DataFrame({c: pd.Series([], dtype="int64" if c == "record_id"
                                       else object)
                          for c in _DETECTION_COLUMNS})
@@ -192,13 +197,14 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
 _worker_rules = {}
 
 
-def _worker_core(sources, placeholders, utc, expected):
-    from . import _sigma_core
+def _worker_core(sources, filters, placeholders, utc, expected):
+    from . import _sigma_core, _use_filters
 
-    key = json.dumps([sources, placeholders, utc], sort_keys=True)
+    key = json.dumps([sources, filters, placeholders, utc], sort_keys=True)
     core = _worker_rules.get(key)
     if core is None:
         core = _sigma_core(*sources, placeholders, utc)
+        _use_filters(core, filters, warn=False)  # said where hunt was called
         loaded = [m["id"] for m in core.loaded]
         if loaded != expected:
             raise ReadError("a worker loaded %d rule(s) from %s, where hunt "
@@ -215,10 +221,10 @@ def _hunt_task(task):
 
     from . import RuleWarning, _DETECTION_COLUMNS, _file_detections
 
-    path, piece, sources, expected, placeholders, chosen, utc, format, \
-        encoding, product = task
+    path, piece, sources, filters, expected, placeholders, chosen, utc, \
+        format, encoding, product = task
     # The same rules as where hunt was called (checked), so the same choice.
-    core = _worker_core(sources, placeholders, utc, expected)
+    core = _worker_core(sources, filters, placeholders, utc, expected)
     with warnings.catch_warnings():
         # Said once, where hunt was called.
         warnings.simplefilter("ignore", RuleWarning)

@@ -154,12 +154,15 @@ SigmaRules::SigmaRules(
     const std::map<std::string, std::vector<std::string>>& placeholders,
     bool utc)
     : zone_(utc ? eventquery::Zone::kUtc : eventquery::Zone::kLocal) {
-  eventquery::sigma::CompileOptions options;
-  options.placeholders = placeholders;
+  options_.placeholders = placeholders;
   eventquery::sigma::RuleLoad load =
-      text ? eventquery::sigma::CompileRules(*text, "<text>", options)
-           : eventquery::sigma::LoadRules(paths, options);
+      text ? eventquery::sigma::CompileRules(*text, "<text>", options_)
+           : eventquery::sigma::LoadRules(paths, options_);
   rejected_ = std::move(load.rejected);
+  // A site's filters are given apart (filters=).
+  for (eventquery::sigma::CompiledFilter& f : load.filters)
+    rejected_.push_back(
+        {f.rule.meta, "a filter document: give its file as filters=", false});
   // Folder entries named as rule files that are none: said as rules that
   // did not load.
   for (const std::string& skipped : load.skipped) {
@@ -183,6 +186,30 @@ py::list SigmaRules::Loaded() const {
     out.append(d);
   }
   return out;
+}
+
+std::vector<std::string> SigmaRules::UseFilters(
+    const std::vector<std::string>& paths) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  eventquery::sigma::RuleLoad load =
+      eventquery::sigma::LoadRules(paths, options_);
+  if (!load.loaded.empty())
+    throw std::invalid_argument(load.loaded[0].meta.file +
+                                ": holds a rule, not a filter");
+  for (eventquery::sigma::RejectedRule& r : load.rejected) {
+    r.reason = "filter: " + r.reason;
+    rejected_.push_back(std::move(r));
+  }
+  for (const std::string& skipped : load.skipped) {
+    eventquery::sigma::RejectedRule r;
+    const size_t colon = skipped.rfind(": ");
+    r.meta.file = skipped.substr(0, colon);
+    r.reason = "no filter file (" + skipped.substr(colon + 2) + "); skipped";
+    rejected_.push_back(std::move(r));
+  }
+  filters_ = std::make_unique<eventquery::sigma::RuleFilters>(
+      std::move(load.filters), *set_, rejected_);
+  return filters_->notes();
 }
 
 std::vector<bool> SigmaRules::Chosen(
@@ -257,6 +284,11 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
     else if (product != "any")
       source.product = product;
     hunter.UseSource(source);
+    std::optional<eventquery::sigma::FilterRunner> filter;
+    if (filters_ != nullptr && filters_->size() > 0) {
+      filter.emplace(*filters_, zone_);
+      filter->UseSource(source);
+    }
     eventquery::Record record;
     record.cells.resize(names.size());
     std::vector<std::string> scratch(names.size());
@@ -271,6 +303,7 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
         record.cells[c] = columns[c]->Cell(row, scratch[c]);
       row_notes.clear();
       hunter.Match(record, names, matched, &row_notes);
+      if (filter) filter->Apply(record, names, matched);
       for (uint32_t r : matched) {
         hit_rows.push_back(static_cast<int64_t>(row));
         hit_rules.push_back(r);
@@ -303,7 +336,8 @@ py::dict SigmaRules::HuntFile(const std::string& path,
   {
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
-    eventquery::sigma::HuntScan scan(*set_, zone_, false, product, found);
+    eventquery::sigma::HuntScan scan(*set_, zone_, false, product, found,
+                                     filters_.get());
     eventquery::ScanOptions options;
     if (piece) options.line_offset = std::get<4>(*piece) - std::get<1>(*piece);
     result = eventquery::ScanInput(*input, scan, reports, options);

@@ -23,6 +23,7 @@
 
 #include "ReadSupport.h"
 #include "sigma/Hunter.h"
+#include "sigma/RuleFilters.h"
 #include "sigma/RuleSelection.h"
 #include "sigma/SigmaRule.h"
 
@@ -46,6 +47,12 @@ class SigmaRules {
   pybind11::list Rejected() const;
   // The line tuples of rule `rule`, with the conditions the host decides.
   const eventquery::sigma::CompiledRule& rule(size_t rule) const;
+  // Applies the filter documents under `paths` (files and folders) to the
+  // rules from now on; filters that cannot be loaded join Rejected() (as
+  // "filter: REASON"). Returns the notes on ids no loaded rule has.
+  // std::invalid_argument when a path holds a rule.
+  std::vector<std::string> UseFilters(const std::vector<std::string>& paths);
+
   // Per loaded rule: does `select` (with the ids in `exclude_files` left
   // out) run it. std::invalid_argument (ValueError) for a selection that
   // cannot be right or an id or tag no rule has; ReadError for a file of
@@ -81,6 +88,8 @@ class SigmaRules {
  private:
   std::vector<eventquery::sigma::RejectedRule> rejected_;
   std::unique_ptr<eventquery::sigma::RuleSet> set_;
+  std::unique_ptr<eventquery::sigma::RuleFilters> filters_;  // or none
+  eventquery::sigma::CompileOptions options_;
   eventquery::Zone zone_;
   std::mutex mutex_;
 };

@@ -265,6 +265,7 @@ PYBIND11_MODULE(_core, m) {
             return py::make_tuple(out, host);
           },
           py::arg("rule"))
+      .def("use_filters", &fmpython::SigmaRules::UseFilters, py::arg("paths"))
       .def(
           "chosen",
           [](const fmpython::SigmaRules& rules, const std::string& min_level,

@@ -54,6 +54,21 @@ detection:
 """
 
 
+FILTER = """title: Site tuning
+id: 33333333-0000-0000-0000-000000000001
+logsource:
+  product: windows
+  service: security
+filter:
+  rules:
+    - %s
+    - 33333333-0000-0000-0000-00000000ffff
+  selection:
+    TargetUserName: adm_backup
+  condition: selection
+"""
+
+
 @pytest.fixture
 def rules(tmp_path):
     folder = tmp_path / "rules"
@@ -112,6 +127,22 @@ def test_hunt_gives_what_evfilter_hunt_gives(tmp_path, rules):
             quiet_hunt([log], rules=rules, **kwargs)
     with pytest.raises(fm.ReadError, match="cannot be opened"):
         quiet_hunt([log], rules=rules, exclude_file=tmp_path / "none.txt")
+
+    # A site's filter removes what it matches of the rules it names, in
+    # files and in frames, as evfilter hunt --filters does.
+    site = tmp_path / "mf_site.yml"
+    site.write_text(FILTER % failed)
+    filtered, warned = quiet_hunt([log], rules=rules, filters=site)
+    assert any("is not loaded" in str(w.message) for w in warned)
+    expected = [json.loads(line) for line in evfilter(
+        "hunt", "--rules", rules, "--filters", str(site), log).splitlines()]
+    assert filtered[["rule_id", "record_id"]].values.tolist() == [
+        [d["rule_id"], d["record_id"]] for d in expected]
+    assert 0 < len(filtered) < len(found)
+    on_frame, _ = quiet_hunt(fm.read_events(log), rules=rules, filters=[site])
+    assert len(on_frame) == len(filtered)
+    with pytest.raises(ValueError, match="holds a rule, not a filter"):
+        quiet_hunt([log], rules=rules, filters=rules)
 
 
 def test_hunt_on_a_frame_and_from_sigma(tmp_path, rules):

@@ -427,7 +427,8 @@ TEST(SigmaConformanceTest, WhatCannotBeCompiledExactlyIsNotSupported) {
 }
 
 TEST(SigmaConformanceTest, DocumentsOfAFile) {
-  // Two rules, a correlation, a Sigma filter document, and an empty one.
+  // Two rules, a correlation, two filter documents (one lacking its
+  // condition), and an empty one.
   const std::string text =
       RuleText("  sel:\n    F: a\n  condition: sel\n", "  product: windows\n",
                "one") +
@@ -435,15 +436,20 @@ TEST(SigmaConformanceTest, DocumentsOfAFile) {
       RuleText("  sel:\n    F: b\n  condition: sel\n", "  product: windows\n",
                "two") +
       "---\ntitle: c\nid: three\ncorrelation:\n  type: event_count\n"
-      "---\ntitle: f\nid: four\nfilter:\n  rules: [one]\n---\n";
+      "---\ntitle: f\nid: four\nfilter:\n  rules: [one]\n"
+      "---\ntitle: g\nid: five\nlogsource: {product: windows}\nfilter:\n"
+      "  rules: [one, two]\n  sel:\n    F: a\n  condition: not sel\n---\n";
   const auto load = Compile(text);
   ASSERT_EQ(load.loaded.size(), 2u);
   EXPECT_EQ(load.loaded[1].meta.id, "two");
   EXPECT_EQ(load.loaded[1].meta.document, 2);
   ASSERT_EQ(load.rejected.size(), 2u);
   EXPECT_NE(load.rejected[0].reason.find("correlation"), std::string::npos);
-  EXPECT_NE(load.rejected[1].reason.find("filter documents"),
-            std::string::npos);
+  EXPECT_NE(load.rejected[1].reason.find("no condition"), std::string::npos);
+  ASSERT_EQ(load.filters.size(), 1u);
+  EXPECT_EQ(load.filters[0].rules, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(load.filters[0].rule.meta.id, "five");
+  EXPECT_EQ(load.filters[0].rule.meta.document, 5);
 
   const auto broken = Compile("title: x\ndetection: [unclosed\n");
   ASSERT_EQ(broken.rejected.size(), 1u);

@@ -2,9 +2,9 @@
 // (records/Scan.h): what evfilter hunt, Python's hunt and its Dask tasks
 // run alike. At an input's first readable record the rules that run on it
 // are chosen by its log source (SourceOfInput, or the product given);
-// every record is then decided by the Hunter, and each (record, rule) that
-// matches is handed to the front end's Detections, in record order, then
-// rule order.
+// every record is then decided by the Hunter, the site's filters remove
+// what they filter (RuleFilters), and each (record, rule) that is left is
+// handed to the front end's Detections, in record order, then rule order.
 //
 // Thread safety: one thread; the RuleSet is shared and immutable.
 
@@ -19,6 +19,7 @@
 
 #include "records/Scan.h"
 #include "sigma/Hunter.h"
+#include "sigma/RuleFilters.h"
 
 namespace eventquery::sigma {
 
@@ -48,19 +49,24 @@ class Detections {
 class HuntScan : public RecordSink {
  public:
   // `product`: "" tells each input's own, "any" runs every rule, another
-  // names every input's product.
+  // names every input's product. `filters` (or null) are over `set`.
   HuntScan(const RuleSet& set, Zone zone, bool profile, std::string product,
-           Detections& out);
+           Detections& out, const RuleFilters* filters = nullptr);
 
   bool Begin(const Input& input, RecordReader& reader) override;
   bool Take(const Record& record, uint64_t id) override;
   void Passed(const Record& record) override;
 
   const Hunter& hunter() const { return hunter_; }
+  // Per filter: the detections it removed (none without filters).
+  std::vector<uint64_t> removed() const {
+    return filter_ ? filter_->removed() : std::vector<uint64_t>();
+  }
 
  private:
   const RuleSet& set_;
   Hunter hunter_;
+  std::optional<FilterRunner> filter_;
   std::string product_;
   Detections& out_;
   const RecordReader* reader_ = nullptr;

@@ -75,8 +75,17 @@ struct RejectedRule {
   bool unreadable = false;
 };
 
+// A filter document (the rule format's global filter, a site's tuning):
+// its selection and condition compiled as a rule of its log source, which
+// removes the detections of the rules it names on the events it matches.
+struct CompiledFilter {
+  CompiledRule rule;               // meta: the filter's title and id
+  std::vector<std::string> rules;  // the ids it names
+};
+
 struct RuleLoad {
   std::vector<CompiledRule> loaded;
+  std::vector<CompiledFilter> filters;
   std::vector<RejectedRule> rejected;
   size_t files = 0;
   // Entries of a rules folder named as rule files that are none ("path:
