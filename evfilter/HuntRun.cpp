@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <stdexcept>
 
 #include "Commands.h"
 #include "HuntRules.h"
@@ -41,7 +42,7 @@ class Hunt {
     sink_ = std::make_unique<Sink>(*this);
     scan_ = std::make_unique<eventquery::sigma::HuntScan>(
         *rules_.set, options_.zone, options_.profile, options_.product, *sink_,
-        rules_.filters.get());
+        Scope());
     per_rule_.assign(rules_.set->rules().size(), 0);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
@@ -61,12 +62,39 @@ class Hunt {
   }
 
  private:
+  // What the hunt looks at: the period, --where, the site's filters. A
+  // bound that is no date ends the run.
+  eventquery::sigma::HuntScope Scope() const {
+    eventquery::sigma::HuntScope scope;
+    try {
+      scope.window.emplace(options_.since, options_.until, options_.zone,
+                           "--since", "--until");
+    } catch (const std::invalid_argument& e) {
+      Fail(e.what());
+    }
+    scope.where = options_.where;
+    scope.filters = rules_.filters.get();
+    return scope;
+  }
+
   void Summary() const {
     SayRuleSummary(rules_);
     if (scan_ == nullptr) return;
     const eventquery::sigma::Hunter& hunter = scan_->hunter();
-    std::fprintf(stderr, "evfilter: events: %llu read\n",
-                 static_cast<unsigned long long>(records_));
+    const eventquery::sigma::ScopeCounts& left = scan_->left();
+    std::string events = "events: " + std::to_string(records_) + " read";
+    if (left.outside > 0)
+      events +=
+          ", " + std::to_string(left.outside) + " outside --since/--until";
+    if (left.no_time > 0)
+      events += ", " + std::to_string(left.no_time) +
+                " with no readable time, so not placed in the period";
+    if (left.not_wanted > 0)
+      events +=
+          ", " + std::to_string(left.not_wanted) + " not matching --where";
+    if (left.outside + left.no_time + left.not_wanted > 0)
+      events += " (not hunted)";
+    std::fprintf(stderr, "evfilter: %s\n", events.c_str());
     // Which rules met which inputs: a rule of another product's logs is
     // not run on an input.
     for (const auto& [kind, count] : by_source_)

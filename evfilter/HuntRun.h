@@ -27,10 +27,12 @@ namespace evfilter {
 struct HuntOptions {
   std::vector<std::string> rules;  // files and folders
   std::vector<std::string> inputs;
-  eventquery::sigma::RuleSelection select;  // which rules run
-  std::vector<std::string> exclude_files;   // files of ids to leave out
-  std::vector<std::string> filters;         // filter files and folders
-  std::vector<std::string> placeholders;    // NAME=VALUE
+  eventquery::sigma::RuleSelection select;       // which rules run
+  std::vector<std::string> exclude_files;        // files of ids to leave out
+  std::vector<std::string> filters;              // filter files and folders
+  std::string since, until;                      // the period hunted ("": open)
+  std::vector<eventquery::ConditionLine> where;  // events of interest
+  std::vector<std::string> placeholders;         // NAME=VALUE
   size_t max_rule_bytes = eventquery::sigma::kDefaultMaxRuleBytes;
   // Every input's product (RuleRunsOn); "" each input's own, "any": none.
   std::string product;

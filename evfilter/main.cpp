@@ -252,6 +252,21 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
                    "match")
       ->allow_extra_args(false)
       ->take_all();
+  hunt->add_option("--since", ho.since,
+                   "hunt only events of this time or later (a date or "
+                   "timestamp, read as --where reads them)");
+  hunt->add_option("--until", ho.until,
+                   "hunt only events of this time or earlier (a date alone "
+                   "takes the whole day)");
+  hunt->add_option("--where", cl.filter.where,
+                   "hunt only the events this expression matches, as match "
+                   "--where does")
+      ->each([&cl](const std::string&) { cl.filter.where_given = true; });
+  hunt->add_option("--type", cl.filter.types,
+                   "field type for --where, FIELD=numeric|text|date|time "
+                   "(repeatable)")
+      ->allow_extra_args(false)
+      ->take_all();
   hunt->add_option("--placeholder", ho.placeholders,
                    "NAME=VALUE for %NAME% in |expand values (repeatable)")
       ->allow_extra_args(false)
@@ -331,6 +346,7 @@ int Main(int argc, char** argv) {
   if (hunt->parsed()) {
     // Products are named in lower case (windows, zeek), as rules name them.
     for (char& c : cl.hunt.product) c = common::AsciiLower(c);
+    if (fo.where_given) cl.hunt.where = LoadLines(fo);
     return RunHuntCommand(cl.hunt, cl.input_format, cl.hunt_output, cl.encoding,
                           cl.utc);
   }

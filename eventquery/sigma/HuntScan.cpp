@@ -16,14 +16,15 @@ constexpr const char* kTimeFields[] = {
 }  // namespace
 
 HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
-                   std::string product, Detections& out,
-                   const RuleFilters* filters)
+                   std::string product, Detections& out, const HuntScope& scope)
     : set_(set),
       hunter_(set, zone, profile),
       product_(std::move(product)),
       out_(out) {
-  if (filters != nullptr && filters->size() > 0)
-    filter_.emplace(*filters, zone);
+  if (scope.filters != nullptr && scope.filters->size() > 0)
+    filter_.emplace(*scope.filters, zone);
+  if (scope.window && !scope.window->open()) window_ = scope.window;
+  if (!scope.where.empty()) wanted_.emplace(scope.where, zone);
 }
 
 bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
@@ -33,6 +34,13 @@ bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
   for (const std::string& f : set_.host_fields()) wanted.push_back(f);
   // What a detection shows, and what the index reads.
   for (const char* f : {"Channel", "EventID", "Computer"}) wanted.push_back(f);
+  if (wanted_) {
+    wanted_->NewInput();
+    for (const std::string& f : wanted_->feeder().field_names())
+      wanted.push_back(f);
+  }
+  if (window_)
+    for (const char* f : kTimeFields) wanted.push_back(f);
   if (filter_) {
     filter_->NewInput();
     for (std::string& f : filter_->field_names())
@@ -63,6 +71,7 @@ bool HuntScan::Take(const Record& record, uint64_t id) {
     if (filter_) filter_->UseSource(source);
     out_.Classified(source, hunter_.not_run());
   }
+  if (!InScope(record, columns)) return true;
   notes_.clear();
   try {
     hunter_.Match(record, columns, matched_, &notes_);
@@ -76,6 +85,31 @@ bool HuntScan::Take(const Record& record, uint64_t id) {
   if (!notes_.empty()) out_.CellNotes(record, hunter_.feeder(), notes_);
   for (uint32_t r : matched_) out_.Detected(record, columns, id, r);
   return true;
+}
+
+bool HuntScan::InScope(const Record& record,
+                       const std::vector<std::string>& columns) {
+  if (window_) {
+    const TimeWindow::Place place = window_->Of(EventTime(record, columns));
+    if (place != TimeWindow::kInside) {
+      ++(place == TimeWindow::kOutside ? left_.outside : left_.no_time);
+      return false;
+    }
+  }
+  if (!wanted_) return true;
+  notes_.clear();
+  bool match = false;
+  try {
+    match = wanted_->Match(record, columns, &notes_);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    out_.Failed(record, e.what());
+    return false;
+  }
+  if (!notes_.empty()) out_.CellNotes(record, wanted_->feeder(), notes_);
+  if (!match) ++left_.not_wanted;
+  return match;
 }
 
 std::optional<std::string_view> CellNamed(

@@ -25,7 +25,7 @@ _evfilter() {
     --filter) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --product) COMPREPLY=($(compgen -W "windows linux zeek aws any" -- "$cur")); return ;;
-    --where|-j|--jobs|--status|--id|--tag|--exclude-id|--max-rule-bytes|--placeholder|--fields|--limit|--count-by|--max-groups) return ;;
+    --where|-j|--jobs|--status|--id|--tag|--exclude-id|--since|--until|--max-rule-bytes|--placeholder|--fields|--limit|--count-by|--max-groups) return ;;
   esac
   local common="--filter --where --type --log-dir --debug-log --help"
   case "$command" in
@@ -39,7 +39,7 @@ _evfilter() {
     show) COMPREPLY=($(compgen -W "$common --json --rule --utc" -- "$cur")) ;;
     hunt)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --product --max-rule-bytes --placeholder --list --profile --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --since --until --where --type --product --max-rule-bytes --placeholder --list --profile --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;

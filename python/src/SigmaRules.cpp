@@ -336,8 +336,10 @@ py::dict SigmaRules::HuntFile(const std::string& path,
   {
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
+    eventquery::sigma::HuntScope scope;
+    scope.filters = filters_.get();
     eventquery::sigma::HuntScan scan(*set_, zone_, false, product, found,
-                                     filters_.get());
+                                     scope);
     eventquery::ScanOptions options;
     if (piece) options.line_offset = std::get<4>(*piece) - std::get<1>(*piece);
     result = eventquery::ScanInput(*input, scan, reports, options);

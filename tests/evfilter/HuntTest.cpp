@@ -299,6 +299,53 @@ filter:
   EXPECT_EQ(r.status, 2);
 }
 
+// A hunt limited to a period or to events of interest decides only those;
+// what it left is counted, an event with no time among them.
+TEST_F(EvfilterHuntTest, PeriodAndWhereLimitTheEventsHunted) {
+  // Sysmon record 100 + i is at 02:40 + i minutes on 2024-12-30 (UTC).
+  const std::string no_time =
+      File("no_time.jsonl",
+           "{\"EventID\":1,\"Channel\":\"Microsoft-Windows-Sysmon/"
+           "Operational\",\"CommandLine\":\"m.exe sekurlsa::x\"}\n");
+  const struct {
+    std::string options;
+    size_t detections;
+    const char* said;
+  } cases[] = {
+      {"--since 2024-12-30T02:50:00Z", 4, "9 outside --since/--until"},
+      {"--until 2024-12-30T02:50:00Z", 5, "5 outside --since/--until"},
+      {"--since 2024-12-30T02:50:00Z --until 2024-12-30T02:50:00Z", 1,
+       "14 outside --since/--until"},
+      // A date alone as --until takes its whole day.
+      {"--since 2024-12-30 --until 2024-12-30", 8, "events: 15 read\n"},
+      {"--until 2024-12-29", 0, "15 outside"},
+      {"--where \"Computer = WS01\"", 5, "7 not matching --where"},
+      {"--where \"Computer = WS01\" --since 2024-12-30T02:50:00Z", 2,
+       "9 outside --since/--until, 3 not matching --where"},
+  };
+  for (const auto& c : cases) {
+    const Result r =
+        Run("hunt --utc " + c.options + " --rules " + rules_ + " " + sysmon_);
+    EXPECT_EQ(Count(r.out, "\n"), c.detections) << c.options << r.out;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << c.options << r.err;
+  }
+  Result r = Run("hunt --product windows --since 2020-01-01 --rules " + rules_ +
+                 " " + no_time);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("1 with no readable time, so not placed in the period"),
+            std::string::npos)
+      << r.err;
+  r = Run("hunt --product windows --rules " + rules_ + " " + no_time);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* wrong :
+       {"--since yesterday", "--since 2025-01-01 --until 2024-01-01",
+        "--where \"a >\""}) {
+    r = Run(std::string("hunt ") + wrong + " --rules " + rules_ + " " +
+            sysmon_);
+    EXPECT_EQ(r.status, 2) << wrong;
+  }
+}
+
 TEST_F(EvfilterHuntTest, RulesChosenAndPlaceholders) {
   Result r = Run("hunt --min-level medium --rules " + rules_ + " " + sysmon_ +
                  " " + security_);

@@ -2,7 +2,9 @@
 // (records/Scan.h): what evfilter hunt, Python's hunt and its Dask tasks
 // run alike. At an input's first readable record the rules that run on it
 // are chosen by its log source (SourceOfInput, or the product given);
-// every record is then decided by the Hunter, the site's filters remove
+// a record outside the hunt's scope (its period, its events of interest)
+// is counted and left; every other record is decided by the Hunter, the
+// site's filters remove
 // what they filter (RuleFilters), and each (record, rule) that is left is
 // handed to the front end's Detections, in record order, then rule order.
 //
@@ -17,6 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "decide/RecordMatcher.h"
+#include "decide/TimeWindow.h"
+#include "query/ConditionLine.h"
 #include "records/Scan.h"
 #include "sigma/Hunter.h"
 #include "sigma/RuleFilters.h"
@@ -46,27 +51,49 @@ class Detections {
   virtual bool Going() { return true; }
 };
 
+// What a hunt looks at: the events of a period (by EventTime) that match
+// `where`, with the site's `filters` over the rule set (or none).
+struct HuntScope {
+  std::optional<TimeWindow> window;
+  std::vector<ConditionLine> where;  // empty: every event
+  const RuleFilters* filters = nullptr;
+};
+
+// The events a scope left before the rules ran.
+struct ScopeCounts {
+  uint64_t outside = 0;     // of the period
+  uint64_t no_time = 0;     // with no readable time, so not placed in it
+  uint64_t not_wanted = 0;  // not matching `where`
+};
+
 class HuntScan : public RecordSink {
  public:
   // `product`: "" tells each input's own, "any" runs every rule, another
-  // names every input's product. `filters` (or null) are over `set`.
+  // names every input's product. Throws BuildError for a `where` the
+  // module cannot build.
   HuntScan(const RuleSet& set, Zone zone, bool profile, std::string product,
-           Detections& out, const RuleFilters* filters = nullptr);
+           Detections& out, const HuntScope& scope = {});
 
   bool Begin(const Input& input, RecordReader& reader) override;
   bool Take(const Record& record, uint64_t id) override;
   void Passed(const Record& record) override;
 
   const Hunter& hunter() const { return hunter_; }
+  const ScopeCounts& left() const { return left_; }
   // Per filter: the detections it removed (none without filters).
   std::vector<uint64_t> removed() const {
     return filter_ ? filter_->removed() : std::vector<uint64_t>();
   }
 
  private:
+  // False (counted) for a record outside the scope.
+  bool InScope(const Record& record, const std::vector<std::string>& columns);
   const RuleSet& set_;
   Hunter hunter_;
   std::optional<FilterRunner> filter_;
+  std::optional<TimeWindow> window_;
+  std::optional<RecordMatcher> wanted_;
+  ScopeCounts left_;
   std::string product_;
   Detections& out_;
   const RecordReader* reader_ = nullptr;

@@ -1,0 +1,64 @@
+#include "decide/TimeWindow.h"
+
+#include <stdexcept>
+
+#include "common/CivilCalendar.h"
+
+namespace eventquery {
+namespace {
+
+constexpr int64_t kSecond = 1'000'000'000;
+constexpr int64_t kDay = 86'400 * kSecond;
+
+}  // namespace
+
+TimeWindow::TimeWindow(const std::string& since, const std::string& until,
+                       Zone zone, const char* since_name,
+                       const char* until_name)
+    : zone_(zone) {
+  auto bound = [this](const std::string& text, const char* name,
+                      bool whole_day) -> std::optional<int64_t> {
+    if (text.empty()) return std::nullopt;
+    bool date_only = false;
+    const std::optional<int64_t> key = Key(text, &date_only);
+    if (!key)
+      throw std::invalid_argument(std::string(name) + " '" + text +
+                                  "' is no date or timestamp (as 2026-12-08 "
+                                  "or 2026-12-08T22:00:00Z)");
+    return date_only && whole_day ? *key + kDay - 1 : *key;
+  };
+  since_ = bound(since, since_name, false);
+  until_ = bound(until, until_name, true);
+  if (since_ && until_ && *since_ > *until_)
+    throw std::invalid_argument(std::string(since_name) + " " + since +
+                                " lies after " + until_name + " " + until +
+                                ": the period holds nothing");
+}
+
+std::optional<int64_t> TimeWindow::Key(std::string_view text,
+                                       bool* date_only) const {
+  const std::optional<RowDate> date = ReadDate(text, zone_);
+  if (!date) return std::nullopt;
+  int64_t key =
+      common::DaysFromCivil(date->year, date->month, date->day) * kDay;
+  const std::optional<PreciseTime> time = ReadPreciseTime(text, zone_);
+  *date_only = !time;
+  if (time)
+    key +=
+        (time->time.hour * 3600 + time->time.minute * 60 + time->time.second) *
+            kSecond +
+        time->nanoseconds;
+  return key;
+}
+
+TimeWindow::Place TimeWindow::Of(std::optional<std::string_view> time) const {
+  if (open()) return kInside;
+  if (!time) return kNoTime;
+  bool date_only = false;
+  const std::optional<int64_t> key = Key(*time, &date_only);
+  if (!key) return kNoTime;
+  if ((since_ && *key < *since_) || (until_ && *key > *until_)) return kOutside;
+  return kInside;
+}
+
+}  // namespace eventquery
