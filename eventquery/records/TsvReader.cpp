@@ -95,6 +95,7 @@ class TsvReader final : public HeaderRowReader {
     return zeek_ ? zeek_->DeclaredTypes()
                  : std::vector<std::pair<std::string, std::string>>();
   }
+  std::vector<std::string> input_notes() const override { return notes_; }
 
   bool Next(Record& record) override {
     std::string_view raw, terminator;
@@ -106,13 +107,18 @@ class TsvReader final : public HeaderRowReader {
       if (!input_.NextLine(&raw, &terminator, &lines)) return false;
       record.line = line_;
       line_ += lines;
-      // Blank lines are no records, nor are a Zeek log's "#" lines; but
-      // under a header of one name a blank line is a record whose one
-      // value is empty, which TSV has no other way to write.
+      // Blank lines are no records, nor are a Zeek log's "#" lines. Under
+      // a header of one name a blank line may also be a record whose one
+      // value is empty, which TSV writes so: said once, not guessed.
       if (zeek_ && !raw.empty() && raw[0] == '#')
         CheckZeekLine(raw, record.line);
-    } while ((raw.empty() && (zeek_ || columns().size() != 1)) ||
-             (zeek_ && raw[0] == '#'));
+      if (raw.empty() && !zeek_ && columns().size() == 1 && notes_.empty())
+        notes_.push_back(
+            "line " + std::to_string(record.line) +
+            ": a blank line under a header of one name is skipped; TSV "
+            "writes a record whose one value is empty so, and cannot tell "
+            "the two apart");
+    } while (raw.empty() || (zeek_ && raw[0] == '#'));
     record.raw = raw;
     record.terminator = terminator;
     if (zeek_)
@@ -166,6 +172,7 @@ class TsvReader final : public HeaderRowReader {
   }
 
   std::unique_ptr<ZeekPreamble> zeek_;
+  std::vector<std::string> notes_;  // on the input as a whole
 };
 
 }  // namespace

@@ -253,8 +253,9 @@ TEST_F(EvfilterFormatsTest, TsvIsReadAndWrittenAsTsv) {
 }
 
 // Every format that can be written reads back as the records it was
-// written from: awkward cells, and a record of one empty cell, which
-// neither CSV nor TSV may write as a line a reader skips.
+// written from: awkward cells, and a record of one empty cell, which CSV
+// writes as "" and TSV can only write as a blank line, which its reader
+// skips and says so.
 TEST_F(EvfilterFormatsTest, EveryWritableFormatReadsBackAsWritten) {
   const std::string all = " --where \"a = '' OR NOT a = ''\" ";
   for (const std::string records :
@@ -272,6 +273,14 @@ TEST_F(EvfilterFormatsTest, EveryWritableFormatReadsBackAsWritten) {
                                   all + "--output-format jsonl",
                               written);
       EXPECT_EQ(back.status, 0) << f.name << ": " << back.err;
+      if (std::string(f.name) == "tsv" && records.starts_with("{\"a\":\"\"}")) {
+        EXPECT_EQ(back.out, "{\"a\":\"z\"}\n");
+        EXPECT_NE(back.err.find("(standard input): line 2: a blank line under "
+                                "a header of one name is skipped"),
+                  std::string::npos)
+            << back.err;
+        continue;
+      }
       EXPECT_EQ(back.out, records) << f.name << " wrote:\n" << written;
     }
   }

@@ -40,10 +40,10 @@ struct FormatTraits {
   // Can be an output format at all.
   bool writable;
   // A format written with a header row: its cells' separator, a cell as it
-  // writes it (quoted or escaped), and a row of one empty cell as its
-  // reader reads it back (a blank line, for TSV, only under a header of
-  // one name). Zero, null and "" for the others, whose records are JSON
-  // objects.
+  // writes it (quoted or escaped), and a row of one empty cell, which must
+  // not be a blank line that its reader skips where it can be helped (TSV
+  // cannot; its reader says so). Zero, null and "" for the others, whose
+  // records are JSON objects.
   char separator = '\0';
   std::string (*field)(std::string_view text) = nullptr;
   const char* empty_row = "";
