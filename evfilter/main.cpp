@@ -346,7 +346,10 @@ int Main(int argc, char** argv) {
   if (hunt->parsed()) {
     // Products are named in lower case (windows, zeek), as rules name them.
     for (char& c : cl.hunt.product) c = common::AsciiLower(c);
-    if (fo.where_given) cl.hunt.where = LoadLines(fo);
+    if (fo.where_given)
+      cl.hunt.where = LoadLines(fo);
+    else if (!fo.types.empty())
+      Fail("--type gives the field types of --where, which is not given");
     return RunHuntCommand(cl.hunt, cl.input_format, cl.hunt_output, cl.encoding,
                           cl.utc);
   }

@@ -20,7 +20,12 @@ TimeWindow::TimeWindow(const std::string& since, const std::string& until,
                       bool whole_day) -> std::optional<int64_t> {
     if (text.empty()) return std::nullopt;
     bool date_only = false;
-    const std::optional<int64_t> key = Key(text, &date_only);
+    // Digits alone would be read as an epoch count (20241230 as a day of
+    // 1970): a bound is written as a date.
+    const bool digits =
+        text.find_first_not_of("0123456789 ") == std::string::npos;
+    const std::optional<int64_t> key =
+        digits ? std::nullopt : Key(text, &date_only);
     if (!key)
       throw std::invalid_argument(std::string(name) + " '" + text +
                                   "' is no date or timestamp (as 2026-12-08 "

@@ -27,12 +27,15 @@ RuleFilters::RuleFilters(std::vector<CompiledFilter> filters,
       bool found = false;
       for (uint32_t r = 0; r < rules.rules().size(); ++r)
         if (common::EqualsNoCase(rules.rules()[r].meta.id, id)) {
-          by_rule_[r].push_back(f);
+          // An id named twice counts once.
+          if (by_rule_[r].empty() || by_rule_[r].back() != f)
+            by_rule_[r].push_back(f);
           found = true;
         }
       if (!found)
         notes_.push_back("filter '" + meta.title + "' (" + meta.id +
-                         ") names the rule " + id + ", which is not loaded");
+                         ") names the rule " + id +
+                         ", which is not among the rules run");
     }
   }
 }

@@ -264,6 +264,7 @@ filter:
   rules:
     - 11111111-0000-0000-0000-000000000001
     - 99999999-0000-0000-0000-000000000000
+    - 11111111-0000-0000-0000-000000000001
   selection:
     User|endswith: '\Admin'
   condition: selection
@@ -281,7 +282,7 @@ filter:
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("names the rule 99999999-0000-0000-0000-000000000000, "
-                       "which is not loaded"),
+                       "which is not among the rules run"),
             std::string::npos);
   // A filter among the rules is not run as a rule, and says why.
   r = Run("hunt --rules " + rules_ + " --rules " + filter + " " + sysmon_);
@@ -339,7 +340,7 @@ TEST_F(EvfilterHuntTest, PeriodAndWhereLimitTheEventsHunted) {
   EXPECT_EQ(r.status, 0) << r.err;
   for (const char* wrong :
        {"--since yesterday", "--since 2025-01-01 --until 2024-01-01",
-        "--where \"a >\""}) {
+        "--until 20241230", "--where \"a >\"", "--type a=numeric"}) {
     r = Run(std::string("hunt ") + wrong + " --rules " + rules_ + " " +
             sysmon_);
     EXPECT_EQ(r.status, 2) << wrong;

@@ -1,6 +1,7 @@
 // A period that limits which records are decided: from `since`, up to
 // `until`, both included, each a date or a timestamp read as a cell is
-// (CellReaders), in the same zone. A date alone as `until` takes the whole
+// (CellReaders), in the same zone, but never digits alone (which a cell
+// may hold as an epoch count). A date alone as `until` takes the whole
 // day. A record is placed by one of its times; one with no readable time
 // cannot be placed, which the caller says rather than guess.
 //

@@ -1,8 +1,9 @@
 // A site's filters over a rule set: each filter document is run as a rule
 // of its own, and removes the detections of the rules it names on the
 // events it matches (a detection stays when no filter naming its rule
-// matches the event). A filter is decided only for events that some rule
-// it names detected, so filters cost nothing on the other events.
+// matches the event). The filters are decided only for events that a rule
+// some filter names detected, so they cost nothing on the other events. A
+// detection that two filters match counts as removed by both.
 //
 // Thread safety: RuleFilters is immutable and shared; a FilterRunner is
 // used by one thread at a time.
@@ -25,7 +26,7 @@ class RuleFilters {
   // Builds `filters` over the rules of `rules`; a filter the module cannot
   // build is moved to `rejected`. A filter that names an id no rule of
   // `rules` has leaves a note (a site's filters may tune rules of another
-  // set).
+  // set, or rules not chosen for this run).
   RuleFilters(std::vector<CompiledFilter> filters, const RuleSet& rules,
               std::vector<RejectedRule>& rejected);
 
@@ -36,7 +37,8 @@ class RuleFilters {
   const std::vector<uint32_t>& Of(uint32_t rule) const {
     return by_rule_[rule];
   }
-  // "filter 'T' (id) names the rule X, which is not loaded", one per id.
+  // "filter 'T' (id) names the rule X, which is not among the rules run",
+  // one per id.
   const std::vector<std::string>& notes() const { return notes_; }
 
  private:
