@@ -458,7 +458,7 @@ def _use_filters(core, filters, warn=True):
         return
     for note in core.use_filters(paths):
         if warn:
-            warnings.warn(note, RuleWarning, stacklevel=4)
+            warnings.warn(note, RuleWarning, stacklevel=3)
 
 
 def _report_rules(core):

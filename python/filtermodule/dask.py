@@ -169,8 +169,9 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     chosen = _chosen(core, (min_level, status, ids, tags, exclude_ids,
                             exclude_file))
     product = _checked_product(core.loaded, product)
-    # The workers load the same rules, and check that they did.
-    expected = [m["id"] for m in core.loaded]
+    # The workers load the same rules and filters, and check that they did.
+    expected = ([m["id"] for m in core.loaded],
+                [m["id"] for m in core.filters])
     tasks = []
     for path in _expand(paths):
         # An input whose records carry their ids (an event log) keeps them
@@ -205,12 +206,19 @@ def _worker_core(sources, filters, placeholders, utc, expected):
     if core is None:
         core = _sigma_core(*sources, placeholders, utc)
         _use_filters(core, filters, warn=False)  # said where hunt was called
-        loaded = [m["id"] for m in core.loaded]
-        if loaded != expected:
-            raise ReadError("a worker loaded %d rule(s) from %s, where hunt "
-                            "was called %d: the rule files must be the same "
-                            "there" % (len(loaded), sources[0] or "the text",
-                                       len(expected)))
+        unreadable = [r for r in core.rejected if r["unreadable"]]
+        if unreadable:
+            raise ReadError("a worker could not read %s: %s" %
+                            (unreadable[0]["file"], unreadable[0]["reason"]))
+        loaded = ([m["id"] for m in core.loaded],
+                  [m["id"] for m in core.filters])
+        if loaded != tuple(expected):
+            raise ReadError("a worker loaded %d rule(s) and %d filter(s) "
+                            "from %s, where hunt was called %d and %d: the "
+                            "rule and filter files must be the same there" %
+                            (len(loaded[0]), len(loaded[1]),
+                             sources[0] or "the text", len(expected[0]),
+                             len(expected[1])))
         _worker_rules.clear()  # one rule set at a time
         _worker_rules[key] = core
     return core

@@ -190,6 +190,9 @@ py::list SigmaRules::Loaded() const {
 
 std::vector<std::string> SigmaRules::UseFilters(
     const std::vector<std::string>& paths) {
+  // A hunt holds the lock without the GIL and may take the GIL back (to
+  // see a signal): the lock is waited for without it.
+  py::gil_scoped_release release;
   std::lock_guard<std::mutex> lock(mutex_);
   eventquery::sigma::RuleLoad load =
       eventquery::sigma::LoadRules(paths, options_);
@@ -210,6 +213,13 @@ std::vector<std::string> SigmaRules::UseFilters(
   filters_ = std::make_unique<eventquery::sigma::RuleFilters>(
       std::move(load.filters), *set_, rejected_);
   return filters_->notes();
+}
+
+py::list SigmaRules::Filters() const {
+  py::list out;
+  if (filters_ != nullptr)
+    for (const auto& r : filters_->set().rules()) out.append(Meta(r.meta));
+  return out;
 }
 
 std::vector<bool> SigmaRules::Chosen(

@@ -52,6 +52,9 @@ class SigmaRules {
   // "filter: REASON"). Returns the notes on ids no loaded rule has.
   // std::invalid_argument when a path holds a rule.
   std::vector<std::string> UseFilters(const std::vector<std::string>& paths);
+  // The filters applied, as Loaded()'s dicts of file, document, id, title,
+  // level, status, product, tags.
+  pybind11::list Filters() const;
 
   // Per loaded rule: does `select` (with the ids in `exclude_files` left
   // out) run it. std::invalid_argument (ValueError) for a selection that

@@ -266,6 +266,7 @@ PYBIND11_MODULE(_core, m) {
           },
           py::arg("rule"))
       .def("use_filters", &fmpython::SigmaRules::UseFilters, py::arg("paths"))
+      .def_property_readonly("filters", &fmpython::SigmaRules::Filters)
       .def(
           "chosen",
           [](const fmpython::SigmaRules& rules, const std::string& min_level,

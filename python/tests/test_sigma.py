@@ -133,7 +133,8 @@ def test_hunt_gives_what_evfilter_hunt_gives(tmp_path, rules):
     site = tmp_path / "mf_site.yml"
     site.write_text(FILTER % failed)
     filtered, warned = quiet_hunt([log], rules=rules, filters=site)
-    assert any("is not loaded" in str(w.message) for w in warned)
+    assert any("is not among the rules run" in str(w.message)
+               for w in warned)
     expected = [json.loads(line) for line in evfilter(
         "hunt", "--rules", rules, "--filters", str(site), log).splitlines()]
     assert filtered[["rule_id", "record_id"]].values.tolist() == [
@@ -243,6 +244,24 @@ def test_dask_hunt_equals_hunt(tmp_path, rules):
     got = ddf.compute().reset_index(drop=True)
     assert got[["rule_id", "input", "record_id", "timestamp"]].values.tolist() \
         == local[["rule_id", "input", "record_id", "timestamp"]].values.tolist()
+
+    # With rules chosen and a site's filter, the same as hunt too.
+    site = tmp_path / "mf_site.yml"
+    site.write_text(FILTER % "22222222-0000-0000-0000-000000000001")
+    options = dict(rules=rules, filters=site, tags=["attack.t1110"])
+    local, _ = quiet_hunt(logs, **options)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", fm.RuleWarning)
+        got = fmd.hunt(logs, **options).compute().reset_index(drop=True)
+    assert 0 < len(got) == len(local)
+    assert got[["rule_id", "record_id"]].values.tolist() == \
+        local[["rule_id", "record_id"]].values.tolist()
+    # A worker that cannot read the filters says so rather than hunt
+    # unfiltered.
+    from filtermodule.dask import _worker_core
+    with pytest.raises(fm.ReadError, match="a worker could not read"):
+        _worker_core(fm._rule_sources(rules), [str(tmp_path / "gone.yml")],
+                     None, False, ([], ["x"]))
 
 
 ZEEK_DNS = ("#separator \\x09\n#set_separator\t,\n#empty_field\t(empty)\n"
