@@ -16,6 +16,20 @@ namespace py = pybind11;
 namespace fmpython {
 namespace {
 
+// Folder entries named as rule files that are none ("path: why"): said as
+// `what` files that did not load.
+void AddSkipped(const std::vector<std::string>& skipped, const char* what,
+                std::vector<eventquery::sigma::RejectedRule>& rejected) {
+  for (const std::string& entry : skipped) {
+    eventquery::sigma::RejectedRule r;
+    const size_t colon = entry.rfind(": ");
+    r.meta.file = entry.substr(0, colon);
+    r.reason = std::string("no ") + what + " file (" + entry.substr(colon + 2) +
+               "); skipped";
+    rejected.push_back(std::move(r));
+  }
+}
+
 py::dict Meta(const eventquery::sigma::RuleMeta& m) {
   py::dict d;
   d["file"] = m.file;
@@ -163,15 +177,7 @@ SigmaRules::SigmaRules(
   for (eventquery::sigma::CompiledFilter& f : load.filters)
     rejected_.push_back(
         {f.rule.meta, "a filter document: give its file as filters=", false});
-  // Folder entries named as rule files that are none: said as rules that
-  // did not load.
-  for (const std::string& skipped : load.skipped) {
-    eventquery::sigma::RejectedRule r;
-    const size_t colon = skipped.rfind(": ");
-    r.meta.file = skipped.substr(0, colon);
-    r.reason = "no rule file (" + skipped.substr(colon + 2) + "); skipped";
-    rejected_.push_back(std::move(r));
-  }
+  AddSkipped(load.skipped, "rule", rejected_);
   set_ = std::make_unique<eventquery::sigma::RuleSet>(std::move(load.loaded),
                                                       rejected_);
 }
@@ -203,13 +209,7 @@ std::vector<std::string> SigmaRules::UseFilters(
     r.reason = "filter: " + r.reason;
     rejected_.push_back(std::move(r));
   }
-  for (const std::string& skipped : load.skipped) {
-    eventquery::sigma::RejectedRule r;
-    const size_t colon = skipped.rfind(": ");
-    r.meta.file = skipped.substr(0, colon);
-    r.reason = "no filter file (" + skipped.substr(colon + 2) + "); skipped";
-    rejected_.push_back(std::move(r));
-  }
+  AddSkipped(load.skipped, "filter", rejected_);
   filters_ = std::make_unique<eventquery::sigma::RuleFilters>(
       std::move(load.filters), *set_, rejected_);
   return filters_->notes();
