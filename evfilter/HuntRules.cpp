@@ -1,7 +1,6 @@
 #include "HuntRules.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -35,16 +34,6 @@ std::string ReasonKind(const std::string& reason) {
 }
 
 }  // namespace
-
-void Put(const std::string& text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
-    EndIfReaderGone(errno);
-    const std::string message =
-        std::string("standard output: ") + std::strerror(errno);
-    std::fprintf(stderr, "evfilter: %s\n", message.c_str());
-    throw FatalError(message);
-  }
-}
 
 void JsonField(std::string& out, const char* key, const std::string& value) {
   eventquery::AppendJsonString(out, key);

@@ -1,7 +1,6 @@
 // The rules `evfilter hunt` runs: loaded from files and folders, chosen
 // by level, status, id and tag, what could not be loaded said; and what
-// --list and the summary say of them. Also how hunt writes to standard
-// output.
+// --list and the summary say of them, and its JSON fields.
 //
 // Thread safety: the main thread.
 
@@ -41,9 +40,6 @@ int ListHuntRules(const HuntRules& rules);
 // The summary's lines on the rules, on standard error.
 void SayRuleSummary(const HuntRules& rules);
 
-// Writes `text` to standard output; a failed write is said and ends the
-// run (FatalError), a reader gone ends it quietly.
-void Put(const std::string& text);
 // Appends "key":"value" as JSON.
 void JsonField(std::string& out, const char* key, const std::string& value);
 

@@ -239,8 +239,12 @@ void Writer::Write(const Record& record, const Source& source) {
   // JSON Lines hold one record and no header: its object is all of out_.
   if (out_format_.json_object) NameInObject(0);
   progress_.Clear();
-  if (std::fwrite(out_.data(), 1, out_.size(), stdout) != out_.size()) {
-    // Records that cannot be written must not pass for written.
+  // Records that cannot be written must not pass for written.
+  Put(out_);
+}
+
+void Put(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
     EndIfReaderGone(errno);
     const std::string message =
         std::string("standard output: ") + std::strerror(errno);

@@ -114,6 +114,10 @@ std::string FlushStandardOutput();
 // what the run made is cleaned up. Returns for any other error.
 void EndIfReaderGone(int error);
 
+// Writes `text` to standard output; a failed write is said and ends the
+// run (FatalError), a reader gone ends it quietly.
+void Put(const std::string& text);
+
 }  // namespace evfilter
 
 #endif  // EVFILTER_OUTPUT_H_
