@@ -65,18 +65,15 @@ void LoadFilters(const HuntOptions& options,
                  const eventquery::sigma::CompileOptions& compile,
                  HuntRules& rules) {
   if (options.filters.empty()) return;
-  RuleLoad load = eventquery::sigma::LoadRules(options.filters, compile);
-  for (const std::string& s : load.skipped)
-    std::fprintf(stderr, "evfilter: %s; skipped\n", s.c_str());
-  if (!load.loaded.empty())
-    Fail("--filters " + load.loaded[0].meta.file +
-         ": holds a rule, not a filter (give rules with --rules)");
-  for (RejectedRule& r : load.rejected) {
-    r.reason = "filter: " + r.reason;
-    rules.rejected.push_back(std::move(r));
+  std::vector<std::string> skipped;
+  try {
+    rules.filters = eventquery::sigma::LoadFilters(
+        options.filters, compile, *rules.set, rules.rejected, skipped);
+  } catch (const std::invalid_argument& e) {
+    Fail(std::string("--filters ") + e.what() + " (give rules with --rules)");
   }
-  rules.filters = std::make_unique<eventquery::sigma::RuleFilters>(
-      std::move(load.filters), *rules.set, rules.rejected);
+  for (const std::string& s : skipped)
+    std::fprintf(stderr, "evfilter: %s; skipped\n", s.c_str());
   for (const std::string& note : rules.filters->notes())
     std::fprintf(stderr, "evfilter: %s\n", note.c_str());
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <stdexcept>
 #include <utility>
 
 #include "common/Ascii.h"
@@ -38,6 +39,24 @@ RuleFilters::RuleFilters(std::vector<CompiledFilter> filters,
                          ", which is not among the rules run");
     }
   }
+}
+
+std::unique_ptr<RuleFilters> LoadFilters(const std::vector<std::string>& paths,
+                                         const CompileOptions& options,
+                                         const RuleSet& rules,
+                                         std::vector<RejectedRule>& rejected,
+                                         std::vector<std::string>& skipped) {
+  RuleLoad load = LoadRules(paths, options);
+  if (!load.loaded.empty())
+    throw std::invalid_argument(load.loaded[0].meta.file +
+                                ": holds a rule, not a filter");
+  for (RejectedRule& r : load.rejected) {
+    r.reason = "filter: " + r.reason;
+    rejected.push_back(std::move(r));
+  }
+  for (std::string& s : load.skipped) skipped.push_back(std::move(s));
+  return std::make_unique<RuleFilters>(std::move(load.filters), rules,
+                                       rejected);
 }
 
 FilterRunner::FilterRunner(const RuleFilters& filters, Zone zone)

@@ -200,18 +200,10 @@ std::vector<std::string> SigmaRules::UseFilters(
   // see a signal): the lock is waited for without it.
   py::gil_scoped_release release;
   std::lock_guard<std::mutex> lock(mutex_);
-  eventquery::sigma::RuleLoad load =
-      eventquery::sigma::LoadRules(paths, options_);
-  if (!load.loaded.empty())
-    throw std::invalid_argument(load.loaded[0].meta.file +
-                                ": holds a rule, not a filter");
-  for (eventquery::sigma::RejectedRule& r : load.rejected) {
-    r.reason = "filter: " + r.reason;
-    rejected_.push_back(std::move(r));
-  }
-  AddSkipped(load.skipped, "filter", rejected_);
-  filters_ = std::make_unique<eventquery::sigma::RuleFilters>(
-      std::move(load.filters), *set_, rejected_);
+  std::vector<std::string> skipped;
+  filters_ = eventquery::sigma::LoadFilters(paths, options_, *set_, rejected_,
+                                            skipped);
+  AddSkipped(skipped, "filter", rejected_);
   return filters_->notes();
 }
 

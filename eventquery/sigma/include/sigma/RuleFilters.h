@@ -47,6 +47,17 @@ class RuleFilters {
   std::vector<std::string> notes_;
 };
 
+// The filter documents under `paths` (files and folders, read as
+// LoadRules reads them) over `rules`. Filters that cannot be loaded join
+// `rejected` as "filter: REASON"; folder entries that are no file join
+// `skipped` ("path: why"). Throws std::invalid_argument ("FILE: holds a
+// rule, not a filter") when a path holds a rule.
+std::unique_ptr<RuleFilters> LoadFilters(const std::vector<std::string>& paths,
+                                         const CompileOptions& options,
+                                         const RuleSet& rules,
+                                         std::vector<RejectedRule>& rejected,
+                                         std::vector<std::string>& skipped);
+
 class FilterRunner {
  public:
   FilterRunner(const RuleFilters& filters, Zone zone);
