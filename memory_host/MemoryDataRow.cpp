@@ -38,21 +38,43 @@ MemoryDataRow::Field* MemoryDataRow::Find(const char16_t* field) {
 }
 
 MemoryDataRow::Field& MemoryDataRow::Slot(std::u16string_view field) {
-  Field* spare = nullptr;
-  for (Field& f : fields_) {
-    if (f.used && f.name == field) return f;
-    if (spare == nullptr && !f.used) spare = &f;
+  // A row is mostly filled in the order it was filled before: the field
+  // after the last one set comes first, and a field set again (its text,
+  // then its number) is the last one. Names are unique among all slots,
+  // used or not, so a name found is the field's.
+  if (next_ > 0 && fields_[next_ - 1].name == field) return fields_[next_ - 1];
+  size_t at = fields_.size();
+  if (next_ < fields_.size() && fields_[next_].name == field) {
+    at = next_;
+  } else {
+    size_t spare = fields_.size();
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (fields_[i].name == field) {
+        at = i;
+        break;
+      }
+      if (spare == fields_.size() && !fields_[i].used) spare = i;
+    }
+    if (at == fields_.size()) {
+      // A new name: an unused slot takes it, or a new one.
+      at = spare;
+      if (at == fields_.size()) fields_.emplace_back();
+      fields_[at].name.assign(field);
+      fields_[at].used = false;
+    }
   }
-  if (spare == nullptr) spare = &fields_.emplace_back();
-  spare->name.assign(field);
-  spare->used = true;
-  spare->has_text = spare->has_number = spare->has_date = spare->has_time =
-      false;
-  return *spare;
+  next_ = at + 1;
+  Field& f = fields_[at];
+  if (!f.used) {
+    f.used = true;
+    f.has_text = f.has_number = f.has_date = f.has_time = false;
+  }
+  return f;
 }
 
 void MemoryDataRow::Clear() {
   for (Field& f : fields_) f.used = false;
+  next_ = 0;
 }
 
 int32_t MemoryDataRow::GetValueKind(const char16_t* field) {

@@ -1,10 +1,13 @@
 // The in-memory table's cursor: columns found by name and then remembered
-// by the name text's address.
+// by the name text's address; and the in-memory row, refilled row after
+// row.
 
+#include "memory_host/MemoryDataRow.h"
 #include "memory_host/MemoryDataTable.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -118,6 +121,36 @@ TEST(MemoryDataTableTest, AnAssignedTableIsFoundAnew) {
   table.AddRow();
   table.SetText(0, u"new");
   EXPECT_EQ(std::u16string(row.GetText(u"A")), u"new");
+}
+
+// Rows refilled in their former order, in another, with a field set
+// twice, with fields of the row before left out or new ones: each read
+// gives this row's value, and a field not set this row reads as unset.
+TEST(MemoryDataTableTest, RowsRefilledInAnyOrderHoldTheirOwnValues) {
+  MemoryDataRow row;
+  const std::vector<std::vector<std::u16string>> orders = {
+      {u"a", u"b", u"c"}, {u"a", u"b", u"c"},       {u"c", u"a"},
+      {u"b", u"d", u"a"}, {u"a", u"b", u"c", u"d"}, {u"d"}};
+  int n = 0;
+  for (const auto& order : orders) {
+    row.Clear();
+    for (const std::u16string& name : order) {
+      row.SetText(name, name + u"!");
+      row.SetInteger(name, ++n);  // the same field again
+    }
+    for (const char16_t* name : {u"a", u"b", u"c", u"d"}) {
+      const bool set =
+          std::find(order.begin(), order.end(), name) != order.end();
+      EXPECT_EQ(std::u16string(row.GetText(name)),
+                set ? std::u16string(name) + u"!" : u"")
+          << static_cast<char>(name[0]) << " in row of " << order.size();
+      if (!set) {
+        EXPECT_EQ(row.GetInteger(name), 0);
+      }
+    }
+  }
+  // The last one set reads its number.
+  EXPECT_EQ(row.GetInteger(u"d"), n);
 }
 
 }  // namespace
