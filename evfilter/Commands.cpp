@@ -218,13 +218,26 @@ int RunShowRule(const FilterOptions& fo, bool as_json) {
                    "evfilter hunt\n";
       throw Exit{kError};
     }
+    for (const auto& form : rule.mapped)
+      std::cerr << "evfilter: note: the rule also runs on " << form.source
+                << " events through a field mapping, which a definition "
+                   "file cannot carry\n";
     std::cout << eventquery::DefinitionToJson(rule.lines) << "\n";
     return kMatched;
   }
   std::cout << "rule: " << rule.meta.title << " (" << rule.meta.id << ")\n";
-  std::vector<std::string> decided_by(rule.lines.size());
-  for (const auto& c : rule.checks) decided_by[c.line] = c.written;
-  PrintLines(*filter, rule.lines, decided_by);
+  auto print = [](const BuiltFilter& built,
+                  const std::vector<ConditionLine>& lines,
+                  const std::vector<eventquery::HostCheck>& checks) {
+    std::vector<std::string> decided_by(lines.size());
+    for (const auto& c : checks) decided_by[c.line] = c.written;
+    PrintLines(built, lines, decided_by);
+  };
+  print(*filter, rule.lines, rule.checks);
+  for (const auto& form : rule.mapped) {
+    std::cout << "\non " << form.source << " events, its fields mapped:\n";
+    print(*BuildChecked(form.lines), form.lines, form.checks);
+  }
   return kMatched;
 }
 

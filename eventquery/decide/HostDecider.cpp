@@ -108,6 +108,7 @@ const std::optional<std::string_view>* HostDecider::Cell(
 bool HostDecider::Decide(size_t slot, const Record& record) const {
   const Slot& s = slots_[slot];
   const HostCheck& c = s.check;
+  if (c.kind == HostCheck::kConstant) return c.wanted;
   if (c.kind == HostCheck::kKeyword) {
     for (const std::optional<std::string_view>& cell : record.cells)
       if (cell && RE2::PartialMatch(*cell, *c.regex)) return true;
@@ -171,6 +172,7 @@ bool HostDecider::DecideCell(const Slot& s,
     case HostCheck::kValue:
       return has_value;
     case HostCheck::kKeyword:
+    case HostCheck::kConstant:
       break;
   }
   return false;

@@ -29,7 +29,7 @@ HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
 
 bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
   hunter_.NewInput();
-  std::vector<std::string> wanted = hunter_.feeder().field_names();
+  std::vector<std::string> wanted = hunter_.field_names();
   // fieldref's other field is read by the host only.
   for (const std::string& f : set_.host_fields()) wanted.push_back(f);
   // What a detection shows, and what the index reads.

@@ -1,8 +1,8 @@
 #include "sigma/Hunter.h"
 
 #include <algorithm>
-#include <map>
 
+#include "FieldMappings.h"
 #include "NeedleScanner.h"
 #include "RuleKeys.h"
 #include "common/Ascii.h"
@@ -33,9 +33,9 @@ const std::vector<uint32_t>* Find(const Map& map, const Key& key) {
   return it == map.end() ? nullptr : &it->second;
 }
 
-std::vector<bool> HostLines(const CompiledRule& rule) {
-  std::vector<bool> host(rule.lines.size(), false);
-  for (const HostCheck& c : rule.checks) host[c.line] = true;
+std::vector<bool> HostLines(const RuleSet::Form& form) {
+  std::vector<bool> host(form.lines->size(), false);
+  for (const HostCheck& c : *form.checks) host[c.line] = true;
   return host;
 }
 
@@ -58,6 +58,7 @@ RuleSet::RuleSet(std::vector<CompiledRule> rules,
   for (CompiledRule& rule : rules) {
     try {
       BuiltFilter check(rule.lines);
+      for (const MappedForm& form : rule.mapped) BuiltFilter mapped(form.lines);
     } catch (const BuildError& e) {
       rejected.push_back(
           {rule.meta,
@@ -67,73 +68,86 @@ RuleSet::RuleSet(std::vector<CompiledRule> rules,
     }
     rules_.push_back(std::move(rule));
   }
-  std::map<std::vector<std::pair<uint32_t, uint32_t>>, uint32_t> gate_ids;
   for (uint32_t r = 0; r < rules_.size(); ++r) {
     const CompiledRule& rule = rules_[r];
-    offsets_.push_back(all_lines_.size());
-    all_lines_.insert(all_lines_.end(), rule.lines.begin(), rule.lines.end());
-    const std::vector<bool> host = HostLines(rule);
-    std::vector<uint32_t> gates;
-    for (const Gate& g : GatesOf(rule.lines, host)) {
-      // (field, needle) ids, sorted: the gate's identity.
-      std::vector<std::pair<uint32_t, uint32_t>> atoms;
-      for (const auto& [name, needle] : g.needles) {
-        const auto at =
-            std::find(field_names_.begin(), field_names_.end(), name);
-        const auto field = static_cast<uint32_t>(at - field_names_.begin());
-        if (at == field_names_.end()) {
-          field_names_.push_back(name);
-          scanners_.push_back(std::make_unique<NeedleScanner>());
-          needle_gates_.emplace_back();
-        }
-        atoms.emplace_back(field, scanners_[field]->Add(needle));
-      }
-      std::sort(atoms.begin(), atoms.end());
-      atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
-      auto [it, added] = gate_ids.emplace(atoms, gate_fields_.size());
-      if (added) {
-        std::vector<uint32_t> fields;
-        for (const auto& [field, needle] : atoms) {
-          auto& of_needle = needle_gates_[field];
-          if (of_needle.size() <= needle) of_needle.resize(needle + 1);
-          of_needle[needle].push_back(it->second);
-          if (fields.empty() || fields.back() != field) fields.push_back(field);
-        }
-        gate_fields_.push_back(std::move(fields));
-      }
-      gates.push_back(it->second);
-    }
-    rule_gates_.push_back(std::move(gates));
-    const RuleKeys keys = KeysOf(rule.lines, host);
-    size_t longest_channel = 0, longest_id = 0;
-    if (keys.channels)
-      for (const std::string& k : *keys.channels)
-        longest_channel = std::max(longest_channel, k.size());
-    if (keys.event_ids)
-      for (const std::string& k : *keys.event_ids)
-        longest_id = std::max(longest_id, k.size());
-    longest_key_ = std::max(longest_key_, longest_channel + 1 + longest_id);
-    if (keys.channels && keys.event_ids) {
-      for (const std::string& c : *keys.channels)
-        for (const std::string& id : *keys.event_ids)
-          by_both_[BothKey(c, id)].push_back(r);
-    } else if (keys.channels) {
-      for (const std::string& c : *keys.channels) by_channel_[c].push_back(r);
-    } else if (keys.event_ids) {
-      for (const std::string& id : *keys.event_ids) by_id_[id].push_back(r);
-    } else {
-      always_.push_back(r);
+    forms_.push_back({r, &rule.lines, &rule.checks});
+    for (const MappedForm& form : rule.mapped) {
+      forms_.push_back({r, &form.lines, &form.checks});
+      for (const FieldMapping* m : MappingsOf(rule.meta.category))
+        if (form.source == m->source &&
+            std::find(mappings_.begin(), mappings_.end(), m) == mappings_.end())
+          mappings_.push_back(m);
     }
   }
+  GateIds gate_ids;
+  for (uint32_t f = 0; f < forms_.size(); ++f) Index(f, gate_ids);
   for (auto& scanner : scanners_) scanner->Build();
+}
+
+// Adds form `f`'s lines, gates and keys.
+void RuleSet::Index(uint32_t f, GateIds& gate_ids) {
+  const Form& form = forms_[f];
+  offsets_.push_back(all_lines_.size());
+  all_lines_.insert(all_lines_.end(), form.lines->begin(), form.lines->end());
+  const std::vector<bool> host = HostLines(form);
+  std::vector<uint32_t> gates;
+  for (const Gate& g : GatesOf(*form.lines, host)) {
+    // (field, needle) ids, sorted: the gate's identity.
+    std::vector<std::pair<uint32_t, uint32_t>> atoms;
+    for (const auto& [name, needle] : g.needles) {
+      const auto at = std::find(field_names_.begin(), field_names_.end(), name);
+      const auto field = static_cast<uint32_t>(at - field_names_.begin());
+      if (at == field_names_.end()) {
+        field_names_.push_back(name);
+        scanners_.push_back(std::make_unique<NeedleScanner>());
+        needle_gates_.emplace_back();
+      }
+      atoms.emplace_back(field, scanners_[field]->Add(needle));
+    }
+    std::sort(atoms.begin(), atoms.end());
+    atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+    auto [it, added] = gate_ids.emplace(atoms, gate_fields_.size());
+    if (added) {
+      std::vector<uint32_t> fields;
+      for (const auto& [field, needle] : atoms) {
+        auto& of_needle = needle_gates_[field];
+        if (of_needle.size() <= needle) of_needle.resize(needle + 1);
+        of_needle[needle].push_back(it->second);
+        if (fields.empty() || fields.back() != field) fields.push_back(field);
+      }
+      gate_fields_.push_back(std::move(fields));
+    }
+    gates.push_back(it->second);
+  }
+  rule_gates_.push_back(std::move(gates));
+  const RuleKeys keys = KeysOf(*form.lines, host);
+  size_t longest_channel = 0, longest_id = 0;
+  if (keys.channels)
+    for (const std::string& k : *keys.channels)
+      longest_channel = std::max(longest_channel, k.size());
+  if (keys.event_ids)
+    for (const std::string& k : *keys.event_ids)
+      longest_id = std::max(longest_id, k.size());
+  longest_key_ = std::max(longest_key_, longest_channel + 1 + longest_id);
+  if (keys.channels && keys.event_ids) {
+    for (const std::string& c : *keys.channels)
+      for (const std::string& id : *keys.event_ids)
+        by_both_[BothKey(c, id)].push_back(f);
+  } else if (keys.channels) {
+    for (const std::string& c : *keys.channels) by_channel_[c].push_back(f);
+  } else if (keys.event_ids) {
+    for (const std::string& id : *keys.event_ids) by_id_[id].push_back(f);
+  } else {
+    always_.push_back(f);
+  }
 }
 
 RuleSet::~RuleSet() = default;
 
 std::vector<std::string> RuleSet::host_fields() const {
   std::vector<std::string> names;
-  for (const CompiledRule& rule : rules_)
-    for (const HostCheck& c : rule.checks)
+  for (const Form& form : forms_)
+    for (const HostCheck& c : *form.checks)
       for (const std::string* f : {&c.field, &c.other})
         if (!f->empty() &&
             std::find(names.begin(), names.end(), *f) == names.end())
@@ -151,17 +165,20 @@ std::vector<uint32_t> RuleSet::Candidates(const std::string& channel,
 }
 
 Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
-    : set_(rules), feeder_(rules.all_lines(), zone), profile_(profile) {
+    : set_(rules),
+      deriver_(std::make_unique<FieldDeriver>(rules.mappings())),
+      feeder_(rules.all_lines(), zone),
+      profile_(profile) {
   feeder_.MatchFieldsWithoutSpaces();
-  for (const CompiledRule& rule : rules.rules())
-    rules_.push_back({std::make_unique<FilterVariants>(rule.lines),
-                      decider_.Add(rule.checks)});
-  for (uint32_t r = 0; r < rules.rules().size(); ++r) all_.push_back(r);
-  // The fields each rule reads, in the feeder's numbering.
+  for (const RuleSet::Form& form : rules.forms())
+    rules_.push_back({std::make_unique<FilterVariants>(*form.lines),
+                      decider_.Add(*form.checks)});
+  for (uint32_t f = 0; f < rules.forms().size(); ++f) all_.push_back(f);
+  // The fields each form reads, in the feeder's numbering.
   const std::vector<std::string> names = feeder_.field_names();
-  for (const CompiledRule& rule : rules.rules()) {
+  for (const RuleSet::Form& form : rules.forms()) {
     std::vector<uint32_t> fields;
-    for (const ConditionLine& line : rule.lines) {
+    for (const ConditionLine& line : *form.lines) {
       const std::string name = common::ToUtf8(line.field);
       // The module reads an empty REL_EXT_TAGS from EXT_TAGS.
       for (const std::string& f :
@@ -179,12 +196,19 @@ Hunter::Hunter(const RuleSet& rules, Zone zone, bool profile)
   }
   field_read_.resize(names.size());
   time_.resize(rules.rules().size());
-  runs_.assign(rules.rules().size(), 1);
+  runs_.assign(rules.forms().size(), 1);
   gate_fields_.resize(rules.field_names().size());
   gate_passed_.resize(rules.gates());
 }
 
+Hunter::~Hunter() = default;
+
 void Hunter::NewInput() {
+  deriver_->NewInput();
+  ForgetColumns();
+}
+
+void Hunter::ForgetColumns() {
   feeder_.ResetColumns();
   decider_.ResetColumns();
   channel_column_ = id_column_ = -1;
@@ -192,12 +216,22 @@ void Hunter::NewInput() {
   resolved_ = SIZE_MAX;
 }
 
+std::vector<std::string> Hunter::field_names() const {
+  std::vector<std::string> names;
+  const std::vector<std::string>& derived = deriver_->names();
+  for (std::string& f : feeder_.field_names())
+    if (std::find(derived.begin(), derived.end(), f) == derived.end())
+      names.push_back(std::move(f));
+  for (std::string& f : deriver_->sources()) names.push_back(std::move(f));
+  return names;
+}
+
 void Hunter::UseSource(const LogSource& source) {
   not_run_ = 0;
-  for (size_t r = 0; r < runs_.size(); ++r) {
-    runs_[r] = RuleRunsOn(set_.rules()[r].meta, source) ? 1 : 0;
-    not_run_ += runs_[r] == 0;
-  }
+  for (size_t r = 0; r < set_.rules().size(); ++r)
+    not_run_ += !RuleRunsOn(set_.rules()[r].meta, source);
+  for (size_t f = 0; f < runs_.size(); ++f)
+    runs_[f] = RuleRunsOn(set_.rules()[set_.forms()[f].rule].meta, source);
 }
 
 void Hunter::Resolve(const std::vector<std::string>& columns) {
@@ -271,11 +305,20 @@ const std::vector<uint32_t>& Hunter::CandidatesOf(const Record& record) {
   return cache_[cache_key_] = set_.Candidates(channel_, id);
 }
 
-void Hunter::Match(const Record& record,
-                   const std::vector<std::string>& columns,
+void Hunter::Match(const Record& record_read,
+                   const std::vector<std::string>& columns_read,
                    std::vector<uint32_t>& matched,
                    std::vector<FeedNote>* notes) {
   matched.clear();
+  // An event of a mapping gets its derived fields, in columns after the
+  // input's.
+  const bool derives = deriver_->active();
+  const std::vector<std::string>& columns =
+      derives ? deriver_->Columns(columns_read) : columns_read;
+  // Columns only grow within an input, and fields keep the column they
+  // were first found in; the derived ones moved.
+  if (derives && deriver_->moved()) ForgetColumns();
+  const Record& record = derives ? deriver_->Derive(record_read) : record_read;
   Resolve(columns);
   pending_.clear();
   feeder_.Load(record, columns, row_, notes != nullptr ? &pending_ : nullptr);
@@ -289,24 +332,28 @@ void Hunter::Match(const Record& record,
     std::fill(field_read_.begin(), field_read_.end(), 0);
     stamp_ = 1;
   }
-  for (uint32_t r : CandidatesOf(record)) {
-    if (!runs_[r]) continue;
-    if (!GatesPass(r, record)) {
+  for (uint32_t f : CandidatesOf(record)) {
+    if (!runs_[f]) continue;
+    const RuleSet::Form& form = set_.forms()[f];
+    // The rule's other form matched already.
+    if (!matched.empty() && matched.back() == form.rule) continue;
+    if (!GatesPass(f, record)) {
       ++gated_;
       continue;
     }
     const auto start = profile_ ? std::chrono::steady_clock::now()
                                 : std::chrono::steady_clock::time_point();
-    const CompiledRule& rule = set_.rules()[r];
-    feeder_.MarksFor(set_.offset(r), rule.lines.size(), marks_);
-    for (size_t k = 0; k < rule.checks.size(); ++k)
-      marks_[rule.checks[k].line] =
-          decider_.Decide(rules_[r].first_check + k, record) ? kForcedTrue
+    feeder_.MarksFor(set_.offset(f), form.lines->size(), marks_);
+    const std::vector<HostCheck>& checks = *form.checks;
+    for (size_t k = 0; k < checks.size(); ++k)
+      marks_[checks[k].line] =
+          decider_.Decide(rules_[f].first_check + k, record) ? kForcedTrue
                                                              : kForcedFalse;
-    for (uint32_t f : rule_fields_[r]) field_read_[f] = stamp_;
-    if (rules_[r].variants->For(marks_)->IsMatch(&row_)) matched.push_back(r);
+    for (uint32_t field : rule_fields_[f]) field_read_[field] = stamp_;
+    if (rules_[f].variants->For(marks_)->IsMatch(&row_))
+      matched.push_back(form.rule);
     ++decisions_;
-    if (profile_) time_[r] += std::chrono::steady_clock::now() - start;
+    if (profile_) time_[form.rule] += std::chrono::steady_clock::now() - start;
   }
   // What the cells held is news only for the rules that read them.
   if (notes != nullptr)
@@ -314,26 +361,58 @@ void Hunter::Match(const Record& record,
       if (field_read_[n.field] == stamp_) notes->push_back(std::move(n));
 }
 
-RuleMatcher::RuleMatcher(const CompiledRule& rule, Zone zone)
-    : rule_(rule), feeder_(rule.lines, zone), variants_(rule.lines) {
-  feeder_.MatchFieldsWithoutSpaces();
-  decider_.Add(rule.checks);
+RuleMatcher::Form::Form(const std::vector<ConditionLine>& lines,
+                        const std::vector<HostCheck>& checks, Zone zone)
+    : checks(checks), feeder(lines, zone), variants(lines) {
+  feeder.MatchFieldsWithoutSpaces();
+  decider.Add(checks);
 }
+
+RuleMatcher::RuleMatcher(const CompiledRule& rule, Zone zone) {
+  forms_.push_back(std::make_unique<Form>(rule.lines, rule.checks, zone));
+  std::vector<const FieldMapping*> mappings;
+  for (const MappedForm& form : rule.mapped) {
+    forms_.push_back(std::make_unique<Form>(form.lines, form.checks, zone));
+    for (const FieldMapping* m : MappingsOf(rule.meta.category))
+      if (m->source == form.source) mappings.push_back(m);
+  }
+  deriver_ = std::make_unique<FieldDeriver>(std::move(mappings));
+}
+
+RuleMatcher::~RuleMatcher() = default;
 
 void RuleMatcher::NewInput() {
-  feeder_.ResetColumns();
-  decider_.ResetColumns();
+  for (auto& form : forms_) {
+    form->feeder.ResetColumns();
+    form->decider.ResetColumns();
+  }
+  deriver_->NewInput();
 }
 
-bool RuleMatcher::Match(const Record& record,
-                        const std::vector<std::string>& columns,
+bool RuleMatcher::Match(const Record& record_read,
+                        const std::vector<std::string>& columns_read,
                         std::vector<FeedNote>* notes) {
-  decider_.Resolve(columns);
-  feeder_.Feed(record, columns, row_, forced_, notes);
-  for (size_t k = 0; k < rule_.checks.size(); ++k)
-    forced_[rule_.checks[k].line] =
-        decider_.Decide(k, record) ? kForcedTrue : kForcedFalse;
-  return variants_.For(forced_)->IsMatch(&row_);
+  const bool derives = deriver_->active();
+  const std::vector<std::string>& columns =
+      derives ? deriver_->Columns(columns_read) : columns_read;
+  if (derives && deriver_->moved())
+    for (auto& form : forms_) {
+      form->feeder.ResetColumns();
+      form->decider.ResetColumns();
+    }
+  const Record& record = derives ? deriver_->Derive(record_read) : record_read;
+  bool match = false;
+  for (auto& form : forms_) {
+    form->decider.Resolve(columns);
+    // Each form's notes: only the own form's are the rule's to report.
+    form->feeder.Feed(record, columns, row_, form->forced,
+                      form == forms_[0] ? notes : nullptr);
+    for (size_t k = 0; k < form->checks.size(); ++k)
+      form->forced[form->checks[k].line] =
+          form->decider.Decide(k, record) ? kForcedTrue : kForcedFalse;
+    match = match || form->variants.For(form->forced)->IsMatch(&row_);
+  }
+  return match;
 }
 
 }  // namespace eventquery::sigma

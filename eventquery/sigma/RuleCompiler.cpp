@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "Condition.h"
+#include "FieldMappings.h"
 #include "RuleTree.h"
 #include "SigmaValue.h"
 #include "Taxonomy.h"
@@ -182,6 +183,7 @@ class Compiler {
       throw Unsupported("the rule has no detection map");
     const YAML::Node condition = detection["condition"];
     if (!condition) throw Unsupported("the detection has no condition");
+    condition_.reset(condition);
     for (const auto& item : detection) {
       const std::string key = item.first.Scalar();
       if (key == "condition") continue;
@@ -190,27 +192,6 @@ class Compiler {
       identifiers_.push_back(key);
       definitions_.push_back(item.second);
     }
-    auto selection = [this](const std::string& id) {
-      for (size_t i = 0; i < identifiers_.size(); ++i)
-        if (identifiers_[i] == id) return Selection(definitions_[i], id);
-      throw Unsupported("no search identifier '" + id + "'");
-    };
-    std::vector<Node> alternatives;
-    if (condition.IsSequence()) {
-      for (const auto& c : condition) {
-        if (!c.IsScalar()) throw Unsupported("a condition that is no text");
-        alternatives.push_back(
-            ParseCondition(c.Scalar(), identifiers_, selection));
-      }
-      if (alternatives.empty()) throw Unsupported("an empty condition list");
-    } else if (condition.IsScalar()) {
-      alternatives.push_back(
-          ParseCondition(condition.Scalar(), identifiers_, selection));
-    } else {
-      throw Unsupported("a condition that is no text");
-    }
-    Node logic = Group(Node::kOr, std::move(alternatives));
-
     CompiledRule rule;
     std::vector<Node> all;
     const SourceConditions source =
@@ -234,20 +215,105 @@ class Compiler {
             Line("EventID", kOpEquals, std::to_string(id), kTypeText));
       all.push_back(Group(Node::kOr, std::move(any)));
     }
-    all.push_back(std::move(logic));
-    const Node root = Group(Node::kAnd, std::move(all));
-    std::vector<size_t> host_line;
-    rule.lines = WriteLines(root, host_line);
-    for (size_t i = 0; i < checks_.size(); ++i) checks_[i].line = host_line[i];
-    std::sort(
-        checks_.begin(), checks_.end(),
-        [](const HostCheck& a, const HostCheck& b) { return a.line < b.line; });
-    rule.checks = std::move(checks_);
+    all.push_back(Logic());
+    rule.lines = Write(Group(Node::kAnd, std::move(all)), rule.checks);
     rule.meta = meta_;
+    // A rule that names Sysmon's service wants Sysmon's events only.
+    if (common::EqualsNoCase(meta_.product, "windows") && meta_.service.empty())
+      for (const FieldMapping* m : MappingsOf(meta_.category))
+        rule.mapped.push_back(CompileMapped(*m));
     return rule;
   }
 
  private:
+  // The detection's conditions (an OR of a list's), with the fields the
+  // current mapping gives.
+  Node Logic() {
+    auto selection = [this](const std::string& id) {
+      for (size_t i = 0; i < identifiers_.size(); ++i)
+        if (identifiers_[i] == id) return Selection(definitions_[i], id);
+      throw Unsupported("no search identifier '" + id + "'");
+    };
+    std::vector<Node> alternatives;
+    if (condition_.IsSequence()) {
+      for (const auto& c : condition_) {
+        if (!c.IsScalar()) throw Unsupported("a condition that is no text");
+        alternatives.push_back(
+            ParseCondition(c.Scalar(), identifiers_, selection));
+      }
+      if (alternatives.empty()) throw Unsupported("an empty condition list");
+    } else if (condition_.IsScalar()) {
+      alternatives.push_back(
+          ParseCondition(condition_.Scalar(), identifiers_, selection));
+    } else {
+      throw Unsupported("a condition that is no text");
+    }
+    return Group(Node::kOr, std::move(alternatives));
+  }
+
+  // The lines of `root`, with the host checks made for it (which are
+  // taken) in line order.
+  std::vector<ConditionLine> Write(const Node& root,
+                                   std::vector<HostCheck>& checks) {
+    // A field the mapping cannot give is false with its NOT too: its
+    // check answers what its NOT turns to false.
+    SetUnmapped(root);
+    std::vector<size_t> host_line;
+    std::vector<ConditionLine> lines = WriteLines(root, host_line);
+    for (size_t i = 0; i < checks_.size(); ++i) checks_[i].line = host_line[i];
+    std::sort(
+        checks_.begin(), checks_.end(),
+        [](const HostCheck& a, const HostCheck& b) { return a.line < b.line; });
+    checks = std::move(checks_);
+    checks_.clear();
+    return lines;
+  }
+
+  void SetUnmapped(const Node& node) {
+    if (node.kind != Node::kLeaf) {
+      for (const Node& kid : node.kids) SetUnmapped(kid);
+    } else if (node.host >= 0 && checks_[static_cast<size_t>(node.host)].kind ==
+                                     HostCheck::kConstant) {
+      checks_[static_cast<size_t>(node.host)].wanted = node.leaf.negate;
+    }
+  }
+
+  // The rule's form for the events of `mapping`.
+  MappedForm CompileMapped(const FieldMapping& mapping) {
+    mapping_ = &mapping;
+    std::vector<Node> all;
+    all.push_back(Line("Channel", kOpEquals, mapping.channel, kTypeText));
+    all.push_back(Line("EventID", kOpEquals, std::to_string(mapping.event_id),
+                       kTypeText));
+    all.push_back(Logic());
+    MappedForm form;
+    form.source = mapping.source;
+    form.lines = Write(Group(Node::kAnd, std::move(all)), form.checks);
+    mapping_ = nullptr;
+    return form;
+  }
+
+  // The name `field` goes by in the current form; nothing when the
+  // mapping cannot give it.
+  std::optional<std::string> FormField(const std::string& field) const {
+    if (mapping_ == nullptr) return field;
+    for (const MappedField& f : mapping_->fields)
+      if (common::EqualsNoCase(field, f.rule_field)) return MappedName(f);
+    return std::nullopt;
+  }
+
+  // A condition on a field the current mapping cannot give.
+  Node Unmapped(const std::string& field) {
+    HostCheck c;
+    c.kind = HostCheck::kConstant;
+    c.written = std::string("false, NOT or not: ") + mapping_->source +
+                " events do not give " + field;
+    Node n = Host(std::move(c));
+    n.leaf.field = common::ToUtf16("(" + field + ")");
+    n.leaf.value = common::ToUtf16("not mapped");
+    return n;
+  }
+
   // Every condition of the rule passes here: YAML aliases, identifiers
   // used twice and expansions multiply them, so a few bytes of YAML could
   // make millions.
@@ -480,9 +546,12 @@ class Compiler {
                        [](const Piece& p) { return p.kind == Piece::kAny; });
   }
 
-  Node FieldValues(const std::string& field, const Modifiers& m,
+  Node FieldValues(const std::string& written_field, const Modifiers& m,
                    const YAML::Node& values) {
     const std::vector<YAML::Node> list = ValuesOf(values);
+    const std::optional<std::string> mapped = FormField(written_field);
+    if (!mapped) return Unmapped(written_field);
+    const std::string& field = *mapped;
     // The event's unnamed data may be several values; the host decides.
     const bool each_data = common::EqualsNoCase(field, "Data");
     if (each_data && (m.fieldref || m.compare >= 0))
@@ -517,10 +586,15 @@ class Compiler {
         c.written = "exists: " + text;
         leaves.push_back(Host(std::move(c)));
       } else if (m.fieldref) {
+        const std::optional<std::string> other = FormField(text);
+        if (!other) {
+          leaves.push_back(Unmapped(text));
+          continue;
+        }
         HostCheck c;
         c.kind = HostCheck::kFieldRef;
         c.field = field;
-        c.other = text;
+        c.other = *other;
         c.cased = m.cased;
         c.written = "fieldref: " + text;
         leaves.push_back(Host(std::move(c)));
@@ -593,8 +667,10 @@ class Compiler {
   const YAML::Node& doc_;
   RuleMeta& meta_;
   const CompileOptions& options_;
+  YAML::Node condition_;
   std::vector<std::string> identifiers_;
   std::vector<YAML::Node> definitions_;
+  const FieldMapping* mapping_ = nullptr;  // compiling a MappedForm
   std::vector<HostCheck> checks_;
   static constexpr size_t kMaxConditions = 100000;
   size_t conditions_ = 0;

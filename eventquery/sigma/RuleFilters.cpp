@@ -65,7 +65,7 @@ FilterRunner::FilterRunner(const RuleFilters& filters, Zone zone)
       removed_(filters.size(), 0) {}
 
 std::vector<std::string> FilterRunner::field_names() const {
-  std::vector<std::string> names = hunter_.feeder().field_names();
+  std::vector<std::string> names = hunter_.field_names();
   for (const std::string& f : filters_.set().host_fields()) names.push_back(f);
   return names;
 }

@@ -431,6 +431,12 @@ TEST_F(EvfilterHuntTest, ShowRuleAndItsDefinition) {
       << r.out;
   EXPECT_NE(r.out.find("CommandLine           CONTAINS   'sekurlsa::'"),
             std::string::npos);
+  // Its form for the Security log's process starts.
+  EXPECT_NE(r.out.find("on Security 4688 events, its fields mapped:\n"
+                       "Channel = 'Security' AND EventID = '4688' AND "
+                       "CommandLine CONTAINS 'sekurlsa::'"),
+            std::string::npos)
+      << r.out;
   // As a definition file, the host imports it; evfilter match runs it.
   r = Run("show --json --rule " + (dir_ / "rules/mimikatz.yml").string());
   ASSERT_EQ(r.status, 0) << r.err;
@@ -452,6 +458,92 @@ TEST_F(EvfilterHuntTest, ShowRuleAndItsDefinition) {
   r = Run("show --rule " + (dir_ / "rules/windows/backref.yml").string());
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("not supported: regular expression"), std::string::npos);
+}
+
+// The Security log's process starts (4688) and permitted connections
+// (5156) meet the rules written for Sysmon's, through the field mapping.
+TEST_F(EvfilterHuntTest, SecurityEventsMeetSysmonRulesThroughTheMapping) {
+  Writer w;
+  auto start = [&w](uint64_t id, const char* image, const char* command,
+                    const char* user, const char* label) {
+    Event e;
+    e.record_id = id;
+    e.event_id = 4688;
+    e.data = {{"SubjectUserName", user},
+              {"SubjectDomainName", "CORP"},
+              {"NewProcessId", "0x1a2c"},
+              {"NewProcessName", image},
+              {"CommandLine", command},
+              {"ProcessId", "0x3e8"},
+              {"ParentProcessName", "C:\\Windows\\explorer.exe"},
+              {"MandatoryLabel", label}};
+    w.Add(e);
+  };
+  start(1, "C:\\Windows\\System32\\cmd.exe", "m.exe sekurlsa::x", "bob",
+        "S-1-16-8192");
+  start(2, "C:\\Users\\Admin\\AppData\\Local\\Temp\\x.exe", "x", "Admin",
+        "S-1-16-12288");
+  start(3, "C:\\Users\\bob\\AppData\\Local\\Temp\\x.exe", "x", "bob",
+        "S-1-16-8192");
+  for (const uint64_t id : {4, 5}) {
+    Event e;
+    e.record_id = id;
+    e.event_id = 5156;
+    e.data = {{"ProcessID", "4242"},
+              {"Application", "\\device\\harddiskvolume2\\users\\bob\\x.exe"},
+              {"Direction", id == 4 ? "%%14593" : "%%14592"},
+              {"SourceAddress", "10.0.0.5"},
+              {"SourcePort", "49152"},
+              {"DestAddress", "203.0.113.9"},
+              {"DestPort", "4444"},
+              {"Protocol", "6"}};
+    w.Add(e);
+  }
+  const std::string log = File("audit.evtx", w.Bytes());
+  File("rules/windows/port.yml", R"(title: Outbound to 4444
+id: 11111111-0000-0000-0000-000000000005
+level: high
+logsource:
+  product: windows
+  category: network_connection
+detection:
+  sel:
+    Initiated: 'true'
+    DestinationPort: 4444
+    Protocol: tcp
+    Image|endswith: '\x.exe'
+  condition: sel
+)");
+  File("rules/windows/level.yml", R"(title: High integrity from a temp folder
+id: 11111111-0000-0000-0000-000000000006
+level: medium
+logsource:
+  product: windows
+  category: process_creation
+detection:
+  sel:
+    Image|contains: '\Temp\'
+    IntegrityLevel: High
+  filter:
+    OriginalFileName: x.exe
+  condition: sel and not filter
+)");
+  const Result r = Run("hunt --rules " + rules_ + " " + log);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // Record 1: mimikatz by its command line. Record 2: a temp image by
+  // Admin (the temp rule leaves bob's, record 3), at high integrity, but
+  // the level rule's filter needs a field 4688 does not give: false. 4: an
+  // outbound connection; 5 is inbound.
+  EXPECT_EQ(Count(r.out, "\n"), 3u) << r.out;
+  EXPECT_NE(r.out.find("\"record_id\":1,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"record_id\":2,"), std::string::npos);
+  EXPECT_NE(r.out.find("\"record_id\":4,"), std::string::npos);
+  EXPECT_NE(r.out.find("11111111-0000-0000-0000-000000000002"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("11111111-0000-0000-0000-000000000005"),
+            std::string::npos);
+  EXPECT_EQ(r.out.find("11111111-0000-0000-0000-000000000006"),
+            std::string::npos);
 }
 
 // Events of the shapes real logs hold, in an exported log (record headers

@@ -51,6 +51,12 @@ std::vector<CompiledRule> ProjectRules() {
       // A missing Channel: null, which the host decides (not keyed).
       {"r9-no-channel", "  product: windows\n",
        "  sel:\n    Channel: null\n    F: y\n  condition: sel\n"},
+      // Also run on Security 4688 events, through the mapping.
+      {"ra-mapped", "  product: windows\n  category: process_creation\n",
+       "  sel:\n    Image|endswith: '\\x.exe'\n    IntegrityLevel: High\n"
+       "  filter:\n    CommandLine|contains: mimikatz\n"
+       "  unmapped:\n    OriginalFileName: x.exe\n"
+       "  condition: (sel and not filter) or unmapped\n"},
   };
   std::vector<CompiledRule> rules;
   for (const auto& r : kRules) {
@@ -77,7 +83,7 @@ Event RandomEvent(std::mt19937& rng) {
                     "curit\xc3\xa9",
                     "", nullptr});
   maybe("EventID", {"1", "7", "4624", "4625", "7045", "01", "1.0", "x", "",
-                    " 4625", nullptr});
+                    " 4625", "4688", nullptr});
   // U+0130 and the Kelvin sign fold to ASCII letters; "\xc2\xae" does not,
   // and invalid UTF-8 and a NUL are no text the needles stand in.
   maybe("CommandLine", {"run mimikatz now", "plain", "run MIM\xc4\xb0KATZ",
@@ -88,6 +94,11 @@ Event RandomEvent(std::mt19937& rng) {
     e.emplace_back("CommandLine", std::string("mimikatz\0x", 10));
   maybe("TargetUserName", {"admin", "bob", nullptr});
   maybe("ImagePath", {"C:\\Temp\\x.exe", "C:\\ok", nullptr});
+  for (const char* image : {"Image", "NewProcessName"})
+    maybe(image, {"C:\\Temp\\x.exe", "C:\\ok", nullptr});
+  maybe("IntegrityLevel", {"High", "Low", nullptr});
+  maybe("MandatoryLabel", {"S-1-16-12288", "S-1-16-4096", "High", nullptr});
+  maybe("OriginalFileName", {"x.exe", nullptr});
   maybe("F", {"x", "y", nullptr});
   maybe("Message", {"an EVIL thing", "", nullptr});
   maybe("REL_EXT_TAGS", {"", "foo", nullptr});
@@ -100,10 +111,13 @@ TEST(HunterTest, OnePassEqualsEachRuleAlone) {
   std::vector<RejectedRule> rejected;
   const RuleSet set(ProjectRules(), rejected);
   ASSERT_TRUE(rejected.empty());
-  ASSERT_EQ(set.rules().size(), 10u);
+  ASSERT_EQ(set.rules().size(), 11u);
   // In rule-id order, whatever the files' order.
   EXPECT_EQ(set.rules()[0].meta.id, "r0-any");
-  EXPECT_EQ(set.keyed(), 5u);  // r0, r4, r6, r8 and r9 run on every event
+  // r1 and ra have a form for Security 4688 each; r0, r4, r6, r8 and r9
+  // run on every event.
+  EXPECT_EQ(set.forms().size(), 13u);
+  EXPECT_EQ(set.keyed(), 8u);
 
   Hunter hunter(set, eventquery::Zone::kUtc);
   std::vector<std::unique_ptr<RuleMatcher>> alone;
@@ -128,7 +142,7 @@ TEST(HunterTest, OnePassEqualsEachRuleAlone) {
   }
   EXPECT_GT(detections, kEvents / 2);
   // Most keyed rules were skipped, and gates turned some candidates away.
-  EXPECT_LT(hunter.decisions(), kEvents * 5);
+  EXPECT_LT(hunter.decisions(), kEvents * 6);
   EXPECT_GT(hunter.gated(), kEvents / 10);
 }
 
@@ -160,6 +174,18 @@ TEST(HunterTest, ColumnsThatGrowWithinAnInput) {
     hunter.Match(record, columns, matched, nullptr);
     ASSERT_EQ(matched.size(), i == 1 ? 2u : 1u) << i;
   }
+  // A process start of the Security log, whose fields come after the
+  // derived ones were placed: they are found where they moved to.
+  columns.insert(columns.end(), {"NewProcessName", "MandatoryLabel"});
+  record.cells = {std::nullopt,
+                  std::string_view("Security"),
+                  std::string_view("4688"),
+                  std::nullopt,
+                  std::string_view("C:\\Temp\\x.exe"),
+                  std::string_view("S-1-16-12288")};
+  hunter.Match(record, columns, matched, nullptr);
+  ASSERT_EQ(matched.size(), 1u);
+  EXPECT_EQ(set.rules()[matched[0]].meta.id, "ra-mapped");
 }
 
 TEST(HunterTest, DeepConditionsAreRejectedNotOverflowed) {

@@ -367,6 +367,123 @@ TEST(SigmaConformanceTest, LogSourceDecidesWhichEventsARuleSees) {
   EXPECT_TRUE(Matches(unmapped.loaded[0], {{"F", "a"}}));
 }
 
+// Security 4688 and 5156 events stand for Sysmon's process starts and
+// connections; what the mapping cannot give is false, negated or not.
+TEST(SigmaConformanceTest, SecurityEventsStandForSysmonsThroughTheMapping) {
+  const Event start = {{"Channel", "Security"},
+                       {"EventID", "4688"},
+                       {"SubjectUserName", "SYSTEM"},
+                       {"SubjectDomainName", "NT AUTHORITY"},
+                       {"NewProcessId", "0x1a2c"},
+                       {"NewProcessName", "C:\\Windows\\System32\\cmd.exe"},
+                       {"CommandLine", "cmd /c whoami"},
+                       {"ProcessId", "0x3e8"},
+                       {"ParentProcessName", "C:\\Temp\\evil.exe"},
+                       {"MandatoryLabel", "S-1-16-12288"}};
+  const Event connection = {
+      {"Channel", "Security"},
+      {"EventID", "5156"},
+      {"ProcessID", "4"},
+      {"Application", "\\device\\harddiskvolume2\\windows\\svchost.exe"},
+      {"Direction", "%%14593"},
+      {"SourceAddress", "10.0.0.5"},
+      {"SourcePort", "49152"},
+      {"DestAddress", "203.0.113.9"},
+      {"DestPort", "443"},
+      {"Protocol", "6"}};
+  auto with = [](Event e, const std::string& field, const std::string& value) {
+    for (auto& [name, v] : e)
+      if (name == field) v = value;
+    return e;
+  };
+  const struct {
+    const char* name;
+    const char* category;
+    const char* detection;
+    std::vector<std::pair<Event, bool>> events;
+  } kCases[] = {
+      {"image, parent and command line by their Security names",
+       "process_creation",
+       "  sel:\n    Image|endswith: '\\cmd.exe'\n"
+       "    ParentImage|contains: '\\Temp\\'\n"
+       "    CommandLine|contains: whoami\n  condition: sel\n",
+       {{start, true},
+        {with(start, "EventID", "4689"), false},
+        {with(start, "Channel", "System"), false},
+        {with(start, "CommandLine", "cmd /c dir"), false}}},
+      {"the user is domain and name",
+       "process_creation",
+       "  sel:\n    User|contains: 'AUTHORITY\\SYSTEM'\n  condition: sel\n",
+       {{start, true},
+        {with(start, "SubjectDomainName", ""), false},
+        {with(start, "SubjectUserName", "LOCAL SERVICE"), false}}},
+      {"integrity levels by name, other labels by none",
+       "process_creation",
+       "  sel:\n    IntegrityLevel:\n      - High\n      - System\n"
+       "  condition: sel\n",
+       {{start, true},
+        {with(start, "MandatoryLabel", "S-1-16-16384"), true},
+        {with(start, "MandatoryLabel", "S-1-16-8192"), false},
+        {with(start, "MandatoryLabel", "S-1-16-8448"), false}}},
+      {"process ids from hexadecimal",
+       "process_creation",
+       "  sel:\n    ProcessId: 6700\n    ParentProcessId: 1000\n"
+       "  condition: sel\n",
+       {{start, true},
+        {with(start, "NewProcessId", "0X1A2C"), true},
+        {with(start, "NewProcessId", "6700"), false},
+        {with(start, "NewProcessId", "0x"), false},
+        {with(start, "NewProcessId", "0x11111111111111111"), false}}},
+      {"an unmapped field is false, and so is its negation",
+       "process_creation",
+       "  sel:\n    Image|endswith: '\\cmd.exe'\n"
+       "  filter:\n    OriginalFileName: cmd.exe\n"
+       "  condition: sel and not filter\n",
+       {{start, false}}},
+      {"an unmapped field beside a mapped one in an OR",
+       "process_creation",
+       "  sel:\n    - Hashes|contains: abc\n"
+       "    - Image|endswith: '\\cmd.exe'\n  condition: sel\n",
+       {{start, true}}},
+      {"fieldref between mapped fields",
+       "process_creation",
+       "  sel:\n    Image|fieldref: ParentImage\n  condition: sel\n",
+       {{start, false},
+        {with(start, "ParentProcessName", "C:\\Windows\\System32\\cmd.exe"),
+         true}}},
+      {"a connection: device path, direction, protocol, addresses",
+       "network_connection",
+       "  sel:\n    Image|endswith: '\\svchost.exe'\n    Initiated: 'true'\n"
+       "    Protocol: tcp\n    DestinationIp|cidr: 203.0.113.0/24\n"
+       "    DestinationPort: 443\n    SourceIp: 10.0.0.5\n  condition: sel\n",
+       {{connection, true},
+        {with(connection, "Direction", "%%14592"), false},
+        {with(connection, "Protocol", "17"), false},
+        {with(connection, "DestPort", "80"), false}}},
+      {"a drive letter never meets a device path",
+       "network_connection",
+       "  sel:\n    Image|startswith: 'C:\\'\n  condition: sel\n",
+       {{connection, false}}},
+  };
+  for (const auto& c : kCases) {
+    const auto load = Compile(RuleText(
+        c.detection,
+        std::string("  product: windows\n  category: ") + c.category + "\n"));
+    ASSERT_EQ(load.loaded.size(), 1u) << c.name;
+    ASSERT_EQ(load.loaded[0].mapped.size(), 1u) << c.name;
+    for (size_t i = 0; i < c.events.size(); ++i)
+      EXPECT_EQ(Matches(load.loaded[0], c.events[i].first), c.events[i].second)
+          << c.name << ", event " << i;
+  }
+  // A rule that names Sysmon's service wants Sysmon's events only.
+  const auto sysmon_only = Compile(RuleText(
+      "  sel:\n    Image|endswith: '\\cmd.exe'\n  condition: sel\n",
+      "  product: windows\n  category: process_creation\n  service: sysmon\n"));
+  ASSERT_EQ(sysmon_only.loaded.size(), 1u);
+  EXPECT_TRUE(sysmon_only.loaded[0].mapped.empty());
+  EXPECT_FALSE(Matches(sysmon_only.loaded[0], start));
+}
+
 TEST(SigmaConformanceTest, WhatCannotBeCompiledExactlyIsNotSupported) {
   const struct {
     const char* detection;

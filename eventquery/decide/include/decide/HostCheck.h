@@ -38,12 +38,13 @@ struct HostCheck {
     kNull,      // the field is missing, null or empty
     kValue,     // the field has a value (empty too)
     kKeyword,   // some field of the record has a match
+    kConstant,  // `wanted`, whatever the record holds (no field)
   };
   Kind kind = kRegex;
   size_t line = 0;     // the condition line it decides
   std::string field;   // "" for a keyword
   std::string other;   // kFieldRef
-  bool wanted = true;  // kExists
+  bool wanted = true;  // kExists, kConstant
   bool cased = false;  // kFieldRef
   // kRegex: a missing or null field is searched as empty text, as the
   // module sees a text field the row lacks (an expression's MATCHES);

@@ -1,9 +1,11 @@
 // Running many Sigma rules over events in one pass.
 //
 // A RuleSet is the compiled rules in rule-id order, each built once by the
-// module to see that it takes all of it, and indexed by the Channel and
-// EventID values its top level fixes (a rule without such keys is a
-// candidate for every event). Its gates are what its conditions need: one
+// module to see that it takes all of it. A rule is decided in forms: its
+// own lines, and each MappedForm (for the Security log's events that
+// stand for Sysmon's). Forms are indexed by the Channel and EventID
+// values their top level fixes (a form without such keys is a candidate
+// for every event). Its gates are what its conditions need: one
 // of some literals in some fields (see GatesOf); the literals of every rule
 // on one field are found in one pass over it (NeedleScanner).
 //
@@ -24,6 +26,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -40,6 +43,8 @@
 namespace eventquery::sigma {
 
 class NeedleScanner;
+class FieldDeriver;
+struct FieldMapping;
 
 class RuleSet {
  public:
@@ -53,24 +58,36 @@ class RuleSet {
   // The fields the rules' host checks read (a reader asked for fields by
   // name needs them too).
   std::vector<std::string> host_fields() const;
-  // Every rule's lines, one after the other; rule r's start at offset(r).
+
+  // A rule's own lines or one of its mapped forms'.
+  struct Form {
+    uint32_t rule;
+    const std::vector<ConditionLine>* lines;
+    const std::vector<HostCheck>* checks;
+  };
+  // The forms, a rule's after the one before it.
+  const std::vector<Form>& forms() const { return forms_; }
+  // The mappings some form is of (their fields are derived for the
+  // events of theirs).
+  const std::vector<const FieldMapping*>& mappings() const { return mappings_; }
+  // Every form's lines, one after the other; form f's start at offset(f).
   const std::vector<ConditionLine>& all_lines() const { return all_lines_; }
-  size_t offset(size_t rule) const { return offsets_[rule]; }
-  // The rules that can match an event of `channel` and `event_id` (ASCII
-  // lower case; "" when the event has none), in rule order.
+  size_t offset(size_t form) const { return offsets_[form]; }
+  // The forms that can match an event of `channel` and `event_id` (ASCII
+  // lower case; "" when the event has none), in form order.
   std::vector<uint32_t> Candidates(const std::string& channel,
                                    const std::string& event_id) const;
   // The length of the longest channel and id key pair, with a separator.
   size_t longest_key() const { return longest_key_; }
-  // How many rules the index can skip at all (those with a key).
-  size_t keyed() const { return rules_.size() - always_.size(); }
+  // How many forms the index can skip at all (those with a key).
+  size_t keyed() const { return forms_.size() - always_.size(); }
 
-  // Gates are numbered across rules, the same gate of two rules once. A
+  // Gates are numbered across forms, the same gate of two forms once. A
   // gate passes when a needle of it is found: needle_gates(field)[needle]
   // lists the gates each needle passes; gate_fields(gate) the fields a
   // gate's needles are in (into field_names()).
-  const std::vector<uint32_t>& rule_gates(size_t rule) const {
-    return rule_gates_[rule];
+  const std::vector<uint32_t>& rule_gates(size_t form) const {
+    return rule_gates_[form];
   }
   size_t gates() const { return gate_fields_.size(); }
   const std::vector<uint32_t>& gate_fields(uint32_t gate) const {
@@ -85,7 +102,12 @@ class RuleSet {
   }
 
  private:
+  using GateIds =
+      std::map<std::vector<std::pair<uint32_t, uint32_t>>, uint32_t>;
+  void Index(uint32_t form, GateIds& gate_ids);
   std::vector<CompiledRule> rules_;
+  std::vector<Form> forms_;
+  std::vector<const FieldMapping*> mappings_;
   std::vector<ConditionLine> all_lines_;
   std::vector<size_t> offsets_;
   std::vector<uint32_t> always_;
@@ -103,6 +125,7 @@ class RuleSet {
 class Hunter {
  public:
   Hunter(const RuleSet& rules, Zone zone, bool profile = false);
+  ~Hunter();
 
   // The rules (indexes into rules(), in rule order) that `record` matches,
   // in `matched`; notes about the cells of fields that the rules decided
@@ -112,6 +135,9 @@ class Hunter {
              std::vector<uint32_t>& matched, std::vector<FeedNote>* notes);
   // Starts a new input, whose columns are its own.
   void NewInput();
+  // The fields a reader asked for fields by name must give: the rules'
+  // and those their mapped forms' fields are derived from.
+  std::vector<std::string> field_names() const;
   // From now on runs only the rules that run on inputs of `source`
   // (RuleRunsOn); before the first call, every rule. Costs O(rules).
   void UseSource(const LogSource& source);
@@ -133,14 +159,17 @@ class Hunter {
     size_t first_check;  // the decider's slot of its first host check
   };
   void Resolve(const std::vector<std::string>& columns);
+  // Fields find their columns again.
+  void ForgetColumns();
   const std::vector<uint32_t>& CandidatesOf(const Record& record);
-  // False when a gate of `rule` finds none of its literals.
-  bool GatesPass(uint32_t rule, const Record& record);
+  // False when a gate of form `form` finds none of its literals.
+  bool GatesPass(uint32_t form, const Record& record);
 
   const RuleSet& set_;
+  std::unique_ptr<FieldDeriver> deriver_;
   RowFeeder feeder_;
   HostDecider decider_;
-  std::vector<Rule> rules_;
+  std::vector<Rule> rules_;  // per form
   memhost::MemoryDataRow row_;
   std::string marks_, channel_;
   std::vector<uint32_t> all_, uncached_;
@@ -160,32 +189,41 @@ class Hunter {
   };
   std::vector<GateField> gate_fields_;
   std::vector<uint32_t> gate_passed_;  // per gate: the stamp it passed at
-  std::vector<std::vector<uint32_t>> rule_fields_;  // feeder field ids
+  std::vector<std::vector<uint32_t>> rule_fields_;  // per form: field ids
   std::vector<uint32_t> field_read_;  // per field: the stamp a rule read it
   std::vector<FeedNote> pending_;
   std::vector<uint32_t> found_;
   uint32_t stamp_ = 0;
-  std::vector<char> runs_;  // per rule: it runs on this input's source
+  std::vector<char> runs_;  // per form: it runs on this input's source
   size_t not_run_ = 0;
 };
 
-// One rule alone over records: its own row, its filter and host checks.
+// One rule alone over records: for each of its forms its own row, filter
+// and host checks; a record matches when a form does.
 class RuleMatcher {
  public:
-  // Throws BuildError when the module cannot build the rule's filter.
+  // Throws BuildError when the module cannot build a form's filter.
   RuleMatcher(const CompiledRule& rule, Zone zone);
+  ~RuleMatcher();
   bool Match(const Record& record, const std::vector<std::string>& columns,
              std::vector<FeedNote>* notes);
   void NewInput();
-  const RowFeeder& feeder() const { return feeder_; }
+  // The rule's own form's feeder.
+  const RowFeeder& feeder() const { return forms_[0]->feeder; }
 
  private:
-  const CompiledRule& rule_;
-  RowFeeder feeder_;
-  FilterVariants variants_;
-  HostDecider decider_;
+  struct Form {
+    Form(const std::vector<ConditionLine>& lines,
+         const std::vector<HostCheck>& checks, Zone zone);
+    const std::vector<HostCheck>& checks;
+    RowFeeder feeder;
+    FilterVariants variants;
+    HostDecider decider;
+    std::string forced;
+  };
+  std::vector<std::unique_ptr<Form>> forms_;
+  std::unique_ptr<FieldDeriver> deriver_;
   memhost::MemoryDataRow row_;
-  std::string forced_;
 };
 
 }  // namespace eventquery::sigma

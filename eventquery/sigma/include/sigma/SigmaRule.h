@@ -17,7 +17,9 @@
 //                 right; a negation is pushed down to the conditions, each
 //                 of which carries a NOT flag
 //   log source    product windows with a service gives its Channel; a
-//                 category gives Sysmon's channel and EventIDs; a source
+//                 category gives Sysmon's channel and EventIDs (and for
+//                 process_creation and network_connection, a form for the
+//                 Security log's events too: MappedForm); a source
 //                 without a mapping gives no condition, and a note says so
 //
 // Host checks: re (RE2), cidr, cased, fieldref, exists, null, a value of
@@ -60,11 +62,22 @@ struct RuleMeta {
   std::vector<std::string> tags;  // as written (attack.t1059.001, ...)
 };
 
+// The rule as it runs on another log's events that stand for its own
+// (the Security log's process starts for a process_creation rule), its
+// fields mapped; a condition on a field the mapping cannot give is false.
+struct MappedForm {
+  std::string source;  // "Security 4688"
+  std::vector<ConditionLine> lines;
+  std::vector<HostCheck> checks;  // in line order
+};
+
 struct CompiledRule {
   RuleMeta meta;
   std::vector<ConditionLine> lines;
   std::vector<HostCheck> checks;   // in line order
   std::vector<std::string> notes;  // about the log source
+  // Where it also runs; a detection in any form is the rule's.
+  std::vector<MappedForm> mapped;
 };
 
 struct RejectedRule {
