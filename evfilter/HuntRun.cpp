@@ -17,6 +17,7 @@
 #include "records/JsonCells.h"
 #include "records/RecordReports.h"
 #include "sigma/HuntScan.h"
+#include "sigma/HuntSummary.h"
 #include "sigma/Hunter.h"
 
 namespace evfilter {
@@ -34,6 +35,7 @@ class Hunt {
   int Go() {
     rules_ = LoadHuntRules(options_);
     if (options_.list) return ListHuntRules(rules_);
+    found_.emplace(*rules_.set, options_.zone);
     if (rules_.set->rules().empty()) {
       reporter_.Failure("no rule could be loaded from the rules given");
       Summary();
@@ -43,7 +45,6 @@ class Hunt {
     scan_ = std::make_unique<eventquery::sigma::HuntScan>(
         *rules_.set, options_.zone, options_.profile, options_.product, *sink_,
         Scope());
-    per_rule_.assign(rules_.set->rules().size(), 0);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
     ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
@@ -78,6 +79,10 @@ class Hunt {
   }
 
   void Summary() const {
+    if (options_.summary_json) {
+      SummaryJson();
+      return;
+    }
     SayRuleSummary(rules_);
     if (scan_ == nullptr) return;
     const eventquery::sigma::Hunter& hunter = scan_->hunter();
@@ -108,20 +113,26 @@ class Hunt {
                      "evfilter: %zu %s input(s): %zu rule(s) of other log "
                      "sources not run on them\n",
                      count.inputs, kind.c_str(), count.not_run);
-    std::map<int, uint64_t> by_level;
-    for (size_t r = 0; r < per_rule_.size(); ++r)
-      by_level[eventquery::sigma::LevelRank(
-          rules_.set->rules()[r].meta.level)] += per_rule_[r];
+    const auto& by_level = found_->per_level();
     std::string line = "detections: " + std::to_string(detections_);
     static constexpr const char* kLevels[] = {"critical", "high", "medium",
                                               "low", "informational"};
     line += " (";
     for (int i = 0; i < 5; ++i)
       line += std::string(i ? ", " : "") + kLevels[i] + " " +
-              std::to_string(by_level[4 - i]);
-    if (by_level[-1] > 0) line += ", no level " + std::to_string(by_level[-1]);
+              std::to_string(by_level[5 - i]);
+    if (by_level[0] > 0) line += ", no level " + std::to_string(by_level[0]);
     line += ")";
     std::fprintf(stderr, "evfilter: %s\n", line.c_str());
+    if (found_->first())
+      std::fprintf(stderr, "evfilter: detected events from %s to %s\n",
+                   found_->first()->c_str(), found_->last()->c_str());
+    if (found_->without_time() > 0)
+      std::fprintf(stderr,
+                   "evfilter: %llu detection(s) on events with no readable "
+                   "time\n",
+                   static_cast<unsigned long long>(found_->without_time()));
+    Hosts();
     // What each site filter removed.
     const std::vector<uint64_t> removed = scan_->removed();
     for (size_t f = 0; f < removed.size(); ++f) {
@@ -131,9 +142,16 @@ class Hunt {
                    meta.title.c_str(), meta.id.c_str(),
                    static_cast<unsigned long long>(removed[f]));
     }
-    Top(
-        "most detections", [this](size_t r) { return per_rule_[r]; },
-        [this](size_t r) { return std::to_string(per_rule_[r]); });
+    const std::vector<uint32_t> fired = found_->fired();
+    if (!fired.empty())
+      std::fprintf(stderr, "evfilter: rules that fired (%zu):\n", fired.size());
+    for (const uint32_t r : fired) {
+      const auto& m = rules_.set->rules()[r].meta;
+      std::fprintf(stderr, "  %12llu  %s (%s, %s)\n",
+                   static_cast<unsigned long long>(found_->per_rule()[r]),
+                   m.title.c_str(), m.id.c_str(),
+                   m.level.empty() ? "no level" : m.level.c_str());
+    }
     if (options_.profile) {
       const auto& time = hunter.rule_time();
       Top(
@@ -153,6 +171,58 @@ class Hunt {
                                   static_cast<double>(records_)
                             : 0.0);
     }
+  }
+
+  // The ten hosts with the most detections.
+  void Hosts() const {
+    const auto hosts = found_->hosts();
+    if (hosts.empty()) return;
+    std::fprintf(stderr, "evfilter: detections per host (%zu host(s)):\n",
+                 hosts.size());
+    for (size_t i = 0; i < hosts.size() && i < 10; ++i)
+      std::fprintf(
+          stderr, "  %12llu  %s\n",
+          static_cast<unsigned long long>(hosts[i].second),
+          hosts[i].first.empty() ? "(no Computer)" : hosts[i].first.c_str());
+    if (hosts.size() > 10)
+      std::fprintf(stderr,
+                   "  and %zu more host(s) (--summary json lists all)\n",
+                   hosts.size() - 10);
+    if (found_->other_hosts() > 0)
+      std::fprintf(stderr,
+                   "evfilter: %llu detection(s) on hosts beyond the first "
+                   "%zu, not counted per host\n",
+                   static_cast<unsigned long long>(found_->other_hosts()),
+                   eventquery::sigma::HuntSummary::kMostHosts);
+  }
+
+  // The summary for scripts: one JSON object, the last line.
+  void SummaryJson() const {
+    size_t unsupported = 0;
+    for (const auto& r : rules_.rejected) unsupported += !r.unreadable;
+    std::string extra =
+        "\"rules_loaded\":" + std::to_string(rules_.set->rules().size()) +
+        ",\"rules_not_supported\":" + std::to_string(unsupported);
+    const eventquery::sigma::ScopeCounts left =
+        scan_ ? scan_->left() : eventquery::sigma::ScopeCounts();
+    extra += ",\"events\":{\"read\":" + std::to_string(records_) +
+             ",\"outside_period\":" + std::to_string(left.outside) +
+             ",\"without_time\":" + std::to_string(left.no_time) +
+             ",\"not_matching_where\":" + std::to_string(left.not_wanted) +
+             "},\"filters\":[";
+    const std::vector<uint64_t> removed =
+        scan_ ? scan_->removed() : std::vector<uint64_t>();
+    for (size_t f = 0; f < removed.size(); ++f) {
+      const auto& meta = rules_.filters->set().rules()[f].meta;
+      extra += f ? ",{\"id\":" : "{\"id\":";
+      eventquery::AppendJsonString(extra, meta.id);
+      extra += ",\"title\":";
+      eventquery::AppendJsonString(extra, meta.title);
+      extra += ",\"removed\":" + std::to_string(removed[f]) + "}";
+    }
+    extra += "],\"failed\":";
+    extra += reporter_.failed() || rules_.failed ? "true" : "false";
+    std::fprintf(stderr, "%s\n", found_->Json(extra).c_str());
   }
 
   template <typename Weight, typename Show>
@@ -226,7 +296,7 @@ class Hunt {
   void Detection(const Record& record, const std::vector<std::string>& columns,
                  uint64_t record_id, uint32_t rule) {
     ++detections_;
-    ++per_rule_[rule];
+    found_->Add(record, columns, rule);
     const auto& meta = rules_.set->rules()[rule].meta;
     const std::optional<std::string_view> time =
         eventquery::sigma::EventTime(record, columns);
@@ -279,7 +349,7 @@ class Hunt {
   std::string name_, out_;
   bool json_ = false;
   uint64_t records_ = 0, detections_ = 0;
-  std::vector<uint64_t> per_rule_;
+  std::optional<eventquery::sigma::HuntSummary> found_;
   struct SourceCount {
     size_t inputs = 0, not_run = 0;
   };

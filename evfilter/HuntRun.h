@@ -40,7 +40,8 @@ struct HuntOptions {
   bool profile = false;
   bool strict = false;
   std::optional<eventquery::Format> input_format;
-  bool csv = false;  // the timeline, not JSON Lines
+  bool csv = false;           // the timeline, not JSON Lines
+  bool summary_json = false;  // the summary as one JSON object
   eventquery::Encoding encoding = eventquery::Encoding::kUtf8;
   unsigned jobs = 1;
   eventquery::Zone zone = eventquery::Zone::kLocal;

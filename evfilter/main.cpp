@@ -87,6 +87,7 @@ struct CommandLine {
   HuntOptions hunt;
   std::string input_format, output_format, encoding;
   std::string hunt_output = "jsonl";
+  std::string hunt_summary = "text";
   std::string fields, count_by;  // lists, split once parsed
   std::string field;             // intervals' field
   bool utc = false;
@@ -284,6 +285,10 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
                  "time every rule; the summary names the ten slowest");
   hunt->add_flag("--strict", ho.strict,
                  "stop at the first unreadable value, line or record");
+  hunt->add_option("--summary", cl.hunt_summary,
+                   "text (default) or json: the summary as one JSON object, "
+                   "the last line of standard error")
+      ->check(CLI::IsMember({"text", "json"}));
   AddInputOptions(hunt, cl);
   hunt->add_option("--output-format", cl.hunt_output,
                    "jsonl (default: one detection per line, with the event) "
@@ -350,6 +355,7 @@ int Main(int argc, char** argv) {
       cl.hunt.where = LoadLines(fo);
     else if (!fo.types.empty())
       Fail("--type gives the field types of --where, which is not given");
+    cl.hunt.summary_json = cl.hunt_summary == "json";
     return RunHuntCommand(cl.hunt, cl.input_format, cl.hunt_output, cl.encoding,
                           cl.utc);
   }

@@ -25,7 +25,7 @@ TimeWindow::TimeWindow(const std::string& since, const std::string& until,
     const bool digits =
         text.find_first_not_of("0123456789 ") == std::string::npos;
     const std::optional<int64_t> key =
-        digits ? std::nullopt : Key(text, &date_only);
+        digits ? std::nullopt : TimeKey(text, zone_, &date_only);
     if (!key)
       throw std::invalid_argument(std::string(name) + " '" + text +
                                   "' is no date or timestamp (as 2026-12-08 "
@@ -40,14 +40,14 @@ TimeWindow::TimeWindow(const std::string& since, const std::string& until,
                                 ": the period holds nothing");
 }
 
-std::optional<int64_t> TimeWindow::Key(std::string_view text,
-                                       bool* date_only) const {
-  const std::optional<RowDate> date = ReadDate(text, zone_);
+std::optional<int64_t> TimeKey(std::string_view text, Zone zone,
+                               bool* date_only) {
+  const std::optional<RowDate> date = ReadDate(text, zone);
   if (!date) return std::nullopt;
   int64_t key =
       common::DaysFromCivil(date->year, date->month, date->day) * kDay;
-  const std::optional<PreciseTime> time = ReadPreciseTime(text, zone_);
-  *date_only = !time;
+  const std::optional<PreciseTime> time = ReadPreciseTime(text, zone);
+  if (date_only != nullptr) *date_only = !time;
   if (time)
     key +=
         (time->time.hour * 3600 + time->time.minute * 60 + time->time.second) *
@@ -59,8 +59,7 @@ std::optional<int64_t> TimeWindow::Key(std::string_view text,
 TimeWindow::Place TimeWindow::Of(std::optional<std::string_view> time) const {
   if (open()) return kInside;
   if (!time) return kNoTime;
-  bool date_only = false;
-  const std::optional<int64_t> key = Key(*time, &date_only);
+  const std::optional<int64_t> key = TimeKey(*time, zone_);
   if (!key) return kNoTime;
   if ((since_ && *key < *since_) || (until_ && *key > *until_)) return kOutside;
   return kInside;

@@ -176,8 +176,36 @@ TEST_F(EvfilterHuntTest, DetectionsInInputOrderThenRuleId) {
   EXPECT_NE(r.err.find("detections: 11 (critical 0, high 5, medium 3, low 3, "
                        "informational 0)"),
             std::string::npos);
-  EXPECT_NE(r.err.find("most detections:"), std::string::npos);
+  // Every rule that fired, with its count and level; the hosts; the
+  // detected events' first and last time.
+  EXPECT_NE(r.err.find("rules that fired (3):\n"
+                       "             5  Mimikatz command line "
+                       "(11111111-0000-0000-0000-000000000001, high)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("detections per host (3 host(s)):\n"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("detected events from "), std::string::npos);
   EXPECT_EQ(r.err.find("slowest rules"), std::string::npos);
+  // For scripts: the summary as one JSON object, the last line.
+  const Result json = Run("hunt --summary json --rules " + rules_ + " " +
+                          sysmon_ + " " + security_);
+  EXPECT_EQ(json.status, 0);
+  const size_t last = json.err.rfind('\n', json.err.size() - 2);
+  const std::string summary = json.err.substr(last + 1);
+  EXPECT_EQ(summary.rfind("{\"detections\":11,\"by_level\":{\"critical\":0,"
+                          "\"high\":5,\"medium\":3,\"low\":3,"
+                          "\"informational\":0},\"rules\":[{\"id\":"
+                          "\"11111111-0000-0000-0000-000000000001\"",
+                          0),
+            0u)
+      << json.err;
+  EXPECT_NE(summary.find("\"hosts\":[{\"host\":"), std::string::npos);
+  EXPECT_NE(summary.find("\"rules_loaded\":3,\"rules_not_supported\":1,"
+                         "\"events\":{\"read\":19,"),
+            std::string::npos)
+      << summary;
+  EXPECT_EQ(json.err.find("evfilter: detections:"), std::string::npos);
   EXPECT_NE(Run("hunt --profile --rules " + rules_ + " " + sysmon_)
                 .err.find("slowest rules:"),
             std::string::npos);

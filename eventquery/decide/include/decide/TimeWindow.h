@@ -19,6 +19,12 @@
 
 namespace eventquery {
 
+// Nanoseconds from 1970-01-01 in `zone` of a date or timestamp read as a
+// cell is; nothing for a text that is neither. `date_only` (if given) says
+// it had no time of day. Cost: one read of the text as a date and a time.
+std::optional<int64_t> TimeKey(std::string_view text, Zone zone,
+                               bool* date_only = nullptr);
+
 class TimeWindow {
  public:
   enum Place : uint8_t { kInside, kOutside, kNoTime };
@@ -37,10 +43,6 @@ class TimeWindow {
   Place Of(std::optional<std::string_view> time) const;
 
  private:
-  // Nanoseconds from 1970-01-01 in the window's zone; nothing for a text
-  // that is no date or timestamp. `date_only` says it had no time of day.
-  std::optional<int64_t> Key(std::string_view text, bool* date_only) const;
-
   Zone zone_;
   std::optional<int64_t> since_, until_;  // until_ included
 };
