@@ -12,6 +12,7 @@
 #include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
+#include "decide/TimeWindow.h"
 #include "records/CsvCells.h"
 #include "records/Formats.h"
 #include "records/JsonCells.h"
@@ -19,6 +20,7 @@
 #include "sigma/HuntScan.h"
 #include "sigma/HuntSummary.h"
 #include "sigma/Hunter.h"
+#include "sigma/Timeline.h"
 
 namespace evfilter {
 namespace {
@@ -46,10 +48,13 @@ class Hunt {
         *rules_.set, options_.zone, options_.profile, options_.product, *sink_,
         Scope());
     if (options_.csv)
-      Put("timestamp,level,rule_title,rule_id,input,record_id,Computer\n");
+      Put("timestamp,level,rule_title,rule_id,input,record_id,Computer,"
+          "Channel,EventID,details\n");
+    if (options_.sort_by_time) timeline_.emplace(options_.sort_memory);
     ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
                  options_.encoding, reporter_,
                  [this](Input& input) { ReadInput(input); });
+    WriteTimeline();
     const std::string output_error = FlushStandardOutput();
     if (!output_error.empty())
       reporter_.Failure("standard output: " + output_error);
@@ -76,6 +81,24 @@ class Hunt {
     scope.where = options_.where;
     scope.filters = rules_.filters.get();
     return scope;
+  }
+
+  // The detections kept for --sort time, in time order; none when they
+  // did not all fit.
+  void WriteTimeline() {
+    if (!timeline_) return;
+    if (timeline_full_) {
+      reporter_.Failure(
+          "the detections sorted by time need more than " +
+          std::to_string(options_.sort_memory >> 20) +
+          " MiB (--sort-memory): none written; raise it, or write them in "
+          "input order");
+      return;
+    }
+    timeline_->Drain([](std::string_view line) {
+      Put(line);
+      return true;
+    });
   }
 
   void Summary() const {
@@ -273,12 +296,15 @@ class Hunt {
     void Read(const RecordReader& reader) override {
       hunt_.reporter_.progress().Tick(++hunt_.records_, reader.bytes_read());
     }
+    // A timeline that cannot be whole ends the hunt.
+    bool Going() override { return !hunt_.timeline_full_; }
 
    private:
     Hunt& hunt_;
   };
 
   void ReadInput(Input& input) {
+    if (timeline_full_) return;
     name_ = input.name();
     json_ = eventquery::FormatTraitsOf(input.format()).json_object;
     eventquery::ScanOptions scan;
@@ -313,8 +339,10 @@ class Hunt {
       cell(meta.id);
       cell(name_);
       cell(std::to_string(record_id));
-      cell(eventquery::sigma::CellNamed(record, columns, "Computer")
-               .value_or(""),
+      for (const char* field : {"Computer", "Channel", "EventID"})
+        cell(eventquery::sigma::CellNamed(record, columns, field).value_or(""));
+      cell(eventquery::sigma::DetectionDetails(rules_.set->rules()[rule],
+                                               record, columns),
            true);
     } else {
       out = "{";
@@ -337,6 +365,12 @@ class Hunt {
         eventquery::AppendJsonObject(out, columns, record);
       out += "}\n";
     }
+    if (timeline_) {
+      const std::optional<int64_t> key =
+          time ? eventquery::TimeKey(*time, options_.zone) : std::nullopt;
+      if (!timeline_full_ && !timeline_->Add(key, out)) timeline_full_ = true;
+      return;
+    }
     reporter_.progress().Clear();
     Put(out);
   }
@@ -350,6 +384,8 @@ class Hunt {
   bool json_ = false;
   uint64_t records_ = 0, detections_ = 0;
   std::optional<eventquery::sigma::HuntSummary> found_;
+  std::optional<eventquery::sigma::Timeline> timeline_;
+  bool timeline_full_ = false;
   struct SourceCount {
     size_t inputs = 0, not_run = 0;
   };

@@ -40,8 +40,11 @@ struct HuntOptions {
   bool profile = false;
   bool strict = false;
   std::optional<eventquery::Format> input_format;
-  bool csv = false;           // the timeline, not JSON Lines
-  bool summary_json = false;  // the summary as one JSON object
+  bool csv = false;               // the timeline, not JSON Lines
+  bool summary_json = false;      // the summary as one JSON object
+  bool sort_by_time = false;      // detections in event-time order, not input's
+  size_t sort_memory_mib = 1024;  // the most the sorted lines hold
+  size_t sort_memory = size_t{1} << 30;
   eventquery::Encoding encoding = eventquery::Encoding::kUtf8;
   unsigned jobs = 1;
   eventquery::Zone zone = eventquery::Zone::kLocal;

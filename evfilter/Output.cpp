@@ -243,7 +243,7 @@ void Writer::Write(const Record& record, const Source& source) {
   Put(out_);
 }
 
-void Put(const std::string& text) {
+void Put(std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
     EndIfReaderGone(errno);
     const std::string message =

@@ -116,7 +116,7 @@ void EndIfReaderGone(int error);
 
 // Writes `text` to standard output; a failed write is said and ends the
 // run (FatalError), a reader gone ends it quietly.
-void Put(const std::string& text);
+void Put(std::string_view text);
 
 }  // namespace evfilter
 

@@ -88,6 +88,7 @@ struct CommandLine {
   std::string input_format, output_format, encoding;
   std::string hunt_output = "jsonl";
   std::string hunt_summary = "text";
+  std::string hunt_sort = "input";
   std::string fields, count_by;  // lists, split once parsed
   std::string field;             // intervals' field
   bool utc = false;
@@ -285,6 +286,15 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
                  "time every rule; the summary names the ten slowest");
   hunt->add_flag("--strict", ho.strict,
                  "stop at the first unreadable value, line or record");
+  hunt->add_option("--sort", cl.hunt_sort,
+                   "input (default: detections as found, in input order) or "
+                   "time (in event-time order across all inputs, written at "
+                   "the end)")
+      ->check(CLI::IsMember({"input", "time"}));
+  hunt->add_option("--sort-memory", ho.sort_memory_mib,
+                   "with --sort time: the most MiB the detections may hold "
+                   "(default 1024); more is an error, not a partial timeline")
+      ->check(CLI::Range(size_t{1}, size_t{1} << 20));
   hunt->add_option("--summary", cl.hunt_summary,
                    "text (default) or json: the summary as one JSON object, "
                    "the last line of standard error")
@@ -356,6 +366,8 @@ int Main(int argc, char** argv) {
     else if (!fo.types.empty())
       Fail("--type gives the field types of --where, which is not given");
     cl.hunt.summary_json = cl.hunt_summary == "json";
+    cl.hunt.sort_by_time = cl.hunt_sort == "time";
+    cl.hunt.sort_memory = cl.hunt.sort_memory_mib << 20;
     return RunHuntCommand(cl.hunt, cl.input_format, cl.hunt_output, cl.encoding,
                           cl.utc);
   }

@@ -216,15 +216,56 @@ TEST_F(EvfilterHuntTest, TimelineAsCsv) {
       Run("hunt --output-format csv --rules " + rules_ + " " + sysmon_);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("timestamp,level,rule_title,rule_id,input,record_id,"
-                        "Computer\n",
+                        "Computer,Channel,EventID,details\n",
                         0),
             0u);
+  // The details are the fields the rule tested, with their values.
   EXPECT_NE(r.out.find(",high,Mimikatz command line,11111111-0000-0000-0000-"
                        "000000000001," +
-                       sysmon_ + ",103,WS01\n"),
+                       sysmon_ + ",103,WS01," + kSysmon +
+                       ",1,CommandLine=m.exe sekurlsa::logonpasswords\n"),
             std::string::npos)
       << r.out;
   EXPECT_EQ(Count(r.out, "\n"), 9u);
+}
+
+// --sort time: one timeline in event-time order across inputs, whatever
+// their order; a detection's place among those of its time is kept.
+TEST_F(EvfilterHuntTest, TimelineSortedByEventTime) {
+  // Sysmon's events are of 2024; the Security log's of 2019.
+  for (const char* format : {"jsonl", "csv"}) {
+    const std::string run = std::string("hunt --output-format ") + format +
+                            " --rules " + rules_ + " " + sysmon_ + " " +
+                            security_;
+    const Result found = Run(run);
+    const Result sorted = Run(run + " --sort time");
+    ASSERT_EQ(sorted.status, 0) << sorted.err;
+    EXPECT_EQ(Count(sorted.out, "\n"), Count(found.out, "\n"));
+    EXPECT_LT(found.out.find(sysmon_), found.out.find(security_)) << format;
+    EXPECT_LT(sorted.out.find(security_), sorted.out.find(sysmon_)) << format;
+    // Within each input the times rise already: its order is kept.
+    std::string from_sysmon, sorted_sysmon;
+    for (const auto* out : {&found.out, &sorted.out})
+      for (size_t at = 0; at < out->size();) {
+        const size_t end = out->find('\n', at);
+        const std::string line = out->substr(at, end - at + 1);
+        if (line.find(sysmon_) != std::string::npos)
+          (out == &found.out ? from_sysmon : sorted_sysmon) += line;
+        at = end + 1;
+      }
+    EXPECT_EQ(sorted_sysmon, from_sysmon) << format;
+  }
+  // Detections that do not fit the bound: an error, and none written
+  // rather than a timeline with a part missing.
+  const std::string many = File("many.evtx", SysmonLog(6000).Bytes());
+  const Result r =
+      Run("hunt --sort time --sort-memory 1 --rules " + rules_ + " " + many);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("the detections sorted by time need more than 1 MiB "
+                       "(--sort-memory): none written"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(EvfilterHuntTest, ExportsNumberTheirRecords) {
