@@ -15,16 +15,48 @@ constexpr const char* kTimeFields[] = {
 
 }  // namespace
 
+ScopeCheck::ScopeCheck(const HuntScope& scope, Zone zone) {
+  if (scope.window && !scope.window->open()) window_ = scope.window;
+  if (!scope.where.empty()) wanted_.emplace(scope.where, zone);
+}
+
+void ScopeCheck::NewInput() {
+  if (wanted_) wanted_->NewInput();
+}
+
+std::vector<std::string> ScopeCheck::field_names() const {
+  std::vector<std::string> names;
+  if (wanted_) names = wanted_->feeder().field_names();
+  if (window_)
+    for (const char* f : kTimeFields) names.push_back(f);
+  return names;
+}
+
+bool ScopeCheck::Admit(const Record& record,
+                       const std::vector<std::string>& columns,
+                       std::vector<FeedNote>* notes) {
+  if (window_) {
+    const TimeWindow::Place place = window_->Of(EventTime(record, columns));
+    if (place != TimeWindow::kInside) {
+      ++(place == TimeWindow::kOutside ? left_.outside : left_.no_time);
+      return false;
+    }
+  }
+  if (!wanted_) return true;
+  const bool match = wanted_->Match(record, columns, notes);
+  if (!match) ++left_.not_wanted;
+  return match;
+}
+
 HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
                    std::string product, Detections& out, const HuntScope& scope)
     : set_(set),
       hunter_(set, zone, profile),
+      scope_(scope, zone),
       product_(std::move(product)),
       out_(out) {
   if (scope.filters != nullptr && scope.filters->size() > 0)
     filter_.emplace(*scope.filters, zone);
-  if (scope.window && !scope.window->open()) window_ = scope.window;
-  if (!scope.where.empty()) wanted_.emplace(scope.where, zone);
 }
 
 bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
@@ -34,13 +66,8 @@ bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
   for (const std::string& f : set_.host_fields()) wanted.push_back(f);
   // What a detection shows, and what the index reads.
   for (const char* f : {"Channel", "EventID", "Computer"}) wanted.push_back(f);
-  if (wanted_) {
-    wanted_->NewInput();
-    for (const std::string& f : wanted_->feeder().field_names())
-      wanted.push_back(f);
-  }
-  if (window_)
-    for (const char* f : kTimeFields) wanted.push_back(f);
+  scope_.NewInput();
+  for (std::string& f : scope_.field_names()) wanted.push_back(std::move(f));
   if (filter_) {
     filter_->NewInput();
     for (std::string& f : filter_->field_names())
@@ -89,27 +116,18 @@ bool HuntScan::Take(const Record& record, uint64_t id) {
 
 bool HuntScan::InScope(const Record& record,
                        const std::vector<std::string>& columns) {
-  if (window_) {
-    const TimeWindow::Place place = window_->Of(EventTime(record, columns));
-    if (place != TimeWindow::kInside) {
-      ++(place == TimeWindow::kOutside ? left_.outside : left_.no_time);
-      return false;
-    }
-  }
-  if (!wanted_) return true;
   notes_.clear();
-  bool match = false;
+  bool in = false;
   try {
-    match = wanted_->Match(record, columns, &notes_);
+    in = scope_.Admit(record, columns, &notes_);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
     out_.Failed(record, e.what());
     return false;
   }
-  if (!notes_.empty()) out_.CellNotes(record, wanted_->feeder(), notes_);
-  if (!match) ++left_.not_wanted;
-  return match;
+  if (!notes_.empty()) out_.CellNotes(record, *scope_.where_feeder(), notes_);
+  return in;
 }
 
 std::optional<std::string_view> CellNamed(

@@ -252,7 +252,7 @@ class SigmaFilter:
     def mask(self, df):
         """One bool per row of the pandas DataFrame: does the row match."""
         # The rule was asked for by name: it runs whatever the frame holds.
-        rows, _, notes = _hunt_frame(self._core, df, "any")
+        rows, _, notes, _ = _hunt_frame(self._core, df, "any")
         _warn_cells(notes)
         result = np.zeros(len(df), dtype=bool)
         result[rows] = True
@@ -290,7 +290,7 @@ def sigma_rules(rules, placeholders=None):
 def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
          status=None, utc=False, format=None, encoding=None, product=None,
          ids=None, tags=None, exclude_ids=None, exclude_file=None,
-         filters=None):
+         filters=None, since=None, until=None, where=None):
     """A DataFrame of detections: every (event, rule) that matches, in input
     order, then rule id, with the columns rule_id, rule_title, level, input,
     record_id, timestamp and event, as ``evfilter hunt`` writes them.
@@ -319,24 +319,59 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
 
     `filters` names filter documents (files and folders, as a site keeps
     its tuning apart from the public rules): each removes the detections
-    of the rules it names on the events it matches."""
+    of the rules it names on the events it matches.
+
+    `since` and `until` (dates or timestamps, as text or datetime; a date
+    alone as `until` takes its whole day) limit the hunt to the events of
+    a period, by their time field; `where` (a filter expression, as
+    ``evfilter hunt --where``) to the events that match it. The rules run
+    only on those; ``df.attrs["left"]`` counts the events left outside
+    the period, without a readable time, and not matching `where`."""
     import pandas as pd
 
     core = _sigma_core(*_rule_sources(rules), placeholders, utc)
+    scope = _scope(core, since, until, where)
     _use_filters(core, filters)
     _report_rules(core)
     metas = core.loaded
     chosen = _chosen(core, (min_level, status, ids, tags, exclude_ids,
                             exclude_file))
     product = _checked_product(metas, product)
+    left = dict.fromkeys(("outside_period", "without_time",
+                          "not_matching_where"), 0)
     if isinstance(frame_or_paths, pd.DataFrame):
-        out = _detections(core, metas, chosen, frame_or_paths, product)
+        out = _detections(core, metas, chosen, frame_or_paths, product,
+                          scope, left)
     else:
         out = []
         for path in _expand(frame_or_paths):
             out.extend(_file_detections(core, metas, chosen, path, format,
-                                        None, encoding, product))
-    return pd.DataFrame(out, columns=_DETECTION_COLUMNS)
+                                        None, encoding, product, scope,
+                                        left))
+    df = pd.DataFrame(out, columns=_DETECTION_COLUMNS)
+    df.attrs["left"] = left
+    return df
+
+
+def _scope(core, since, until, where):
+    """The (since, until, where) texts a hunt takes, checked: a bound that
+    is no date raises ValueError, an expression ExpressionError."""
+    def text(bound):
+        if bound is None:
+            return ""
+        if hasattr(bound, "isoformat"):
+            return bound.isoformat()
+        return str(bound)
+
+    scope = (text(since), text(until), "" if where is None else str(where))
+    core.hunt(0, [], [], [], "any", scope)  # no rows: checks the scope
+    return scope
+
+
+def _add_left(left, counts):
+    if left is not None:
+        for key, count in counts.items():
+            left[key] += count
 
 
 def _chosen(core, select):
@@ -374,13 +409,14 @@ def _checked_product(metas, product):
     return product
 
 
-def _detections(core, metas, chosen, df, product):
+def _detections(core, metas, chosen, df, product, scope, left):
     """The detections of a frame's rows (record_id the row's 1-based
     number)."""
     import pandas as pd
 
-    rows, rules, notes = _hunt_frame(core, df, product or "")
+    rows, rules, notes, counts = _hunt_frame(core, df, product or "", scope)
     _warn_cells(notes)
+    _add_left(left, counts)
     columns = [str(c) for c in df.columns]
     lower = {c.lower(): i for i, c in reversed(list(enumerate(columns)))}
     def column_of(field):
@@ -407,13 +443,15 @@ def _detections(core, metas, chosen, df, product):
 
 
 def _file_detections(core, metas, chosen, path, format, piece, encoding,
-                     product):
+                     product, scope=("", "", ""), left=None):
     """The detections of an event file (or a piece of one), read and
-    decided in C++ as evfilter hunt reads and decides it."""
+    decided in C++ as evfilter hunt reads and decides it; what the scope
+    left is added to `left`."""
     found = core.hunt_file(path, format or "", piece, encoding or "",
-                           product or "")
+                           product or "", scope)
     _report(found["reports"])
     _warn_cells(found["notes"])
+    _add_left(left, found["left"])
     out = []
     for rule, record_id, timestamp, event in found["detections"]:
         if chosen[rule]:
@@ -482,7 +520,7 @@ def _report_rules(core):
         raise ValueError("no rule could be loaded from the rules given")
 
 
-def _hunt_frame(core, df, product):
+def _hunt_frame(core, df, product, scope=("", "", "")):
     import pandas as pd
 
     if not isinstance(df, pd.DataFrame):
@@ -493,7 +531,7 @@ def _hunt_frame(core, df, product):
         names.append(str(df.columns[position]))
         kinds.append(kind)
         arrays.append(array)
-    return core.hunt(len(df), names, kinds, arrays, product)
+    return core.hunt(len(df), names, kinds, arrays, product, scope)
 
 
 def _warn_cells(notes):

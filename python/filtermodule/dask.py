@@ -142,7 +142,8 @@ def _read_piece(piece, columns):
 
 def hunt(paths, rules, placeholders=None, min_level=None, status=None,
          utc=False, format=None, encoding=None, product=None, ids=None,
-         tags=None, exclude_ids=None, exclude_file=None, filters=None):
+         tags=None, exclude_ids=None, exclude_file=None, filters=None,
+         since=None, until=None, where=None):
     """A Dask DataFrame of the detections of Sigma `rules` in event files,
     with the columns of filtermodule.hunt, in input order, then rule id.
 
@@ -154,12 +155,13 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     input is one task, so that record_id counts its records. `product` and
     the choice of rules (min_level to exclude_file) and `filters` are
     filtermodule.hunt's; the rules are chosen where hunt is called, and
-    each worker applies the same filters."""
+    each worker applies the same filters. `since`, `until` and `where` are
+    filtermodule.hunt's too, checked where hunt is called."""
     import dask.dataframe as dd
 
     from . import (_DETECTION_COLUMNS, _checked_product, _chosen, _expand,
-                   _filter_paths, _report_rules, _rule_sources, _sigma_core,
-                   _use_filters)
+                   _filter_paths, _report_rules, _rule_sources, _scope,
+                   _sigma_core, _use_filters)
 
     sources = _rule_sources(rules)
     filters = _filter_paths(filters)
@@ -169,6 +171,7 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
     chosen = _chosen(core, (min_level, status, ids, tags, exclude_ids,
                             exclude_file))
     product = _checked_product(core.loaded, product)
+    scope = _scope(core, since, until, where)
     # The workers load the same rules and filters, and check that they did.
     expected = ([m["id"] for m in core.loaded],
                 [m["id"] for m in core.filters])
@@ -182,11 +185,11 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
             if plan["divided"]:
                 tasks.extend((path, p, sources, filters, expected,
                               placeholders, chosen, utc, plan["format"], "",
-                              product)
+                              product, scope)
                              for p in plan["pieces"])
                 continue
         tasks.append((path, None, sources, filters, expected, placeholders,
-                      chosen, utc, format, encoding, product))
+                      chosen, utc, format, encoding, product, scope))
     meta = pd.DataFrame({c: pd.Series([], dtype="int64" if c == "record_id"
                                       else object)
                          for c in _DETECTION_COLUMNS})
@@ -230,13 +233,13 @@ def _hunt_task(task):
     from . import RuleWarning, _DETECTION_COLUMNS, _file_detections
 
     path, piece, sources, filters, expected, placeholders, chosen, utc, \
-        format, encoding, product = task
+        format, encoding, product, scope = task
     # The same rules as where hunt was called (checked), so the same choice.
     core = _worker_core(sources, filters, placeholders, utc, expected)
     with warnings.catch_warnings():
         # Said once, where hunt was called.
         warnings.simplefilter("ignore", RuleWarning)
         rows = _file_detections(core, core.loaded, chosen, path,
-                                format, piece, encoding, product)
+                                format, piece, encoding, product, scope)
     return pd.DataFrame(rows, columns=_DETECTION_COLUMNS)
 

@@ -7,6 +7,7 @@
 
 #include "Interrupts.h"
 #include "TextColumn.h"
+#include "query/WhereCompiler.h"
 #include "records/Record.h"
 #include "records/RecordReports.h"
 #include "sigma/HuntScan.h"
@@ -160,6 +161,15 @@ class FileDetections : public eventquery::sigma::Detections {
   bool interrupted_ = false;
 };
 
+// What a scope left, by why.
+py::dict LeftDict(const eventquery::sigma::ScopeCounts& left) {
+  py::dict d;
+  d["outside_period"] = left.outside;
+  d["without_time"] = left.no_time;
+  d["not_matching_where"] = left.not_wanted;
+  return d;
+}
+
 }  // namespace
 
 SigmaRules::SigmaRules(
@@ -261,7 +271,9 @@ const eventquery::sigma::CompiledRule& SigmaRules::rule(size_t rule) const {
 py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
                            const std::vector<std::string>& kinds,
                            const std::vector<py::array>& arrays,
-                           const std::string& product) {
+                           const std::string& product,
+                           const ScopeTexts& scope_texts) {
+  const eventquery::sigma::HuntScope scope = Scope(scope_texts);
   if (names.size() != kinds.size() || names.size() != arrays.size())
     throw py::value_error("names, kinds and arrays differ in length");
   std::vector<std::unique_ptr<TextColumn>> columns;
@@ -275,6 +287,7 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
   }
   std::vector<int64_t> hit_rows, hit_rules;
   CellNoteCounts notes;
+  eventquery::sigma::ScopeCounts left;
   bool interrupted = false;
   {
     py::gil_scoped_release release;
@@ -291,6 +304,7 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
       filter.emplace(*filters_, zone_);
       filter->UseSource(source);
     }
+    eventquery::sigma::ScopeCheck in_scope(scope, zone_);
     eventquery::Record record;
     record.cells.resize(names.size());
     std::vector<std::string> scratch(names.size());
@@ -304,6 +318,12 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
       for (size_t c = 0; c < names.size(); ++c)
         record.cells[c] = columns[c]->Cell(row, scratch[c]);
       row_notes.clear();
+      if (!in_scope.Admit(record, names, &row_notes)) {
+        if (!row_notes.empty())
+          CountNotes(*in_scope.where_feeder(), row_notes,
+                     "row " + std::to_string(row), notes);
+        continue;
+      }
       hunter.Match(record, names, matched, &row_notes);
       if (filter) filter->Apply(record, names, matched);
       for (uint32_t r : matched) {
@@ -314,6 +334,7 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
         CountNotes(hunter.feeder(), row_notes, "row " + std::to_string(row),
                    notes);
     }
+    left = in_scope.left();
   }
   if (interrupted) throw py::error_already_set();  // KeyboardInterrupt
   py::list note_list = NoteList(notes);
@@ -322,29 +343,45 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
     std::copy(v.begin(), v.end(), a.mutable_data());
     return a;
   };
-  return py::make_tuple(as_array(hit_rows), as_array(hit_rules), note_list);
+  return py::make_tuple(as_array(hit_rows), as_array(hit_rules), note_list,
+                        LeftDict(left));
+}
+
+eventquery::sigma::HuntScope SigmaRules::Scope(const ScopeTexts& texts) const {
+  const auto& [since, until, where] = texts;
+  eventquery::sigma::HuntScope scope;
+  scope.window.emplace(since, until, zone_);
+  if (!where.empty()) {
+    eventquery::WhereOptions options;
+    options.utc = zone_ == eventquery::Zone::kUtc;
+    scope.where = eventquery::CompileWhere(where, options).lines;
+  }
+  scope.filters = filters_.get();
+  return scope;
 }
 
 py::dict SigmaRules::HuntFile(const std::string& path,
                               const std::string& format,
                               const std::optional<PieceTuple>& piece,
                               const std::string& encoding,
-                              const std::string& product) {
+                              const std::string& product,
+                              const ScopeTexts& scope_texts) {
+  const eventquery::sigma::HuntScope scope = Scope(scope_texts);
   std::unique_ptr<eventquery::Input> input =
       OpenInput(path, format, piece, encoding);
   Reports reports;
   FileDetections found(input->name());
   eventquery::ScanResult result;
+  eventquery::sigma::ScopeCounts left;
   {
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
-    eventquery::sigma::HuntScope scope;
-    scope.filters = filters_.get();
     eventquery::sigma::HuntScan scan(*set_, zone_, false, product, found,
                                      scope);
     eventquery::ScanOptions options;
     if (piece) options.line_offset = std::get<4>(*piece) - std::get<1>(*piece);
     result = eventquery::ScanInput(*input, scan, reports, options);
+    left = scan.left();
   }
   if (found.interrupted()) throw py::error_already_set();  // KeyboardInterrupt
   ThrowIfOutOfMemory(result);
@@ -354,6 +391,7 @@ py::dict SigmaRules::HuntFile(const std::string& path,
   out["detections"] = found.List();
   out["reports"] = reports.List();
   out["notes"] = NoteList(found.notes());
+  out["left"] = LeftDict(left);
   return out;
 }
 

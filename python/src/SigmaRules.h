@@ -19,15 +19,22 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ReadSupport.h"
+#include "sigma/HuntScan.h"
 #include "sigma/Hunter.h"
 #include "sigma/RuleFilters.h"
 #include "sigma/RuleSelection.h"
 #include "sigma/SigmaRule.h"
 
 namespace fmpython {
+
+// A hunt's period and events of interest as Python gives them: since,
+// until (dates or timestamps, "" open) and a filter expression ("" every
+// event).
+using ScopeTexts = std::tuple<std::string, std::string, std::string>;
 
 class SigmaRules {
  public:
@@ -64,16 +71,22 @@ class SigmaRules {
                            const std::vector<std::string>& exclude_files) const;
   size_t size() const { return set_->rules().size(); }
 
+  // The scope of `texts`; ValueError for a bound that is no date, an
+  // ExpressionError or BuildError for the expression.
+  eventquery::sigma::HuntScope Scope(const ScopeTexts& texts) const;
+
   // Every (row, rule) that matches, in row order, then rule order: two
   // int64 arrays; with the notes about cells (field, wanted, count,
   // first place ("row 3"), first cell).
   // `product` is the rows' product ("any": every rule runs; "": told by
   // the column names, as evfilter hunt tells an input's); a rule of
   // another product's logs is not run.
+  // `scope` limits the rows hunted to a period and to those matching an
+  // expression (see Scope); a fourth item counts the rows it left.
   pybind11::tuple Hunt(size_t rows, const std::vector<std::string>& names,
                        const std::vector<std::string>& kinds,
                        const std::vector<pybind11::array>& arrays,
-                       const std::string& product);
+                       const std::string& product, const ScopeTexts& scope);
 
   // Every (record, rule) that matches in the event file `path` (`format`,
   // `piece` and `encoding` as ReadFrame's), read by the record scan and
@@ -86,7 +99,7 @@ class SigmaRules {
   pybind11::dict HuntFile(const std::string& path, const std::string& format,
                           const std::optional<PieceTuple>& piece,
                           const std::string& encoding,
-                          const std::string& product);
+                          const std::string& product, const ScopeTexts& scope);
 
  private:
   std::vector<eventquery::sigma::RejectedRule> rejected_;

@@ -286,8 +286,9 @@ PYBIND11_MODULE(_core, m) {
           py::arg("exclude_files") = std::vector<std::string>())
       .def("hunt", &fmpython::SigmaRules::Hunt, py::arg("rows"),
            py::arg("names"), py::arg("kinds"), py::arg("arrays"),
-           py::arg("product") = "")
+           py::arg("product") = "", py::arg("scope") = fmpython::ScopeTexts())
       .def("hunt_file", &fmpython::SigmaRules::HuntFile, py::arg("path"),
            py::arg("format") = "", py::arg("piece") = std::nullopt,
-           py::arg("encoding") = "", py::arg("product") = "");
+           py::arg("encoding") = "", py::arg("product") = "",
+           py::arg("scope") = fmpython::ScopeTexts());
 }

@@ -145,6 +145,29 @@ def test_hunt_gives_what_evfilter_hunt_gives(tmp_path, rules):
     with pytest.raises(ValueError, match="holds a rule, not a filter"):
         quiet_hunt([log], rules=rules, filters=rules)
 
+    # A period and events of interest, as evfilter hunt --since, --until
+    # and --where take them, in files and in frames.
+    times = sorted(found["timestamp"])
+    since, until = times[len(times) // 3], times[2 * len(times) // 3]
+    where = "LogonType = '3'"
+    for kwargs, options, left in [
+            (dict(since=since, until=until),
+             ["--since", since, "--until", until], "outside_period"),
+            (dict(where=where), ["--where", where], "not_matching_where")]:
+        scoped, _ = quiet_hunt([log], rules=rules, **kwargs)
+        expected = [json.loads(line) for line in evfilter(
+            "hunt", "--rules", rules, *options, log).splitlines()]
+        assert scoped[["rule_id", "record_id"]].values.tolist() == [
+            [d["rule_id"], d["record_id"]] for d in expected], kwargs
+        assert 0 < len(scoped) < len(found)
+        assert scoped.attrs["left"][left] > 0
+        on_frame, _ = quiet_hunt(fm.read_events(log), rules=rules, **kwargs)
+        assert len(on_frame) == len(scoped), kwargs
+    with pytest.raises(ValueError, match="is no date or timestamp"):
+        quiet_hunt([log], rules=rules, since="soon")
+    with pytest.raises(fm.ExpressionError):
+        quiet_hunt([log], rules=rules, where="LogonType =")
+
 
 def test_hunt_on_a_frame_and_from_sigma(tmp_path, rules):
     log = make_evtx(tmp_path / "Security.evtx", 300)
@@ -248,7 +271,8 @@ def test_dask_hunt_equals_hunt(tmp_path, rules):
     # With rules chosen and a site's filter, the same as hunt too.
     site = tmp_path / "mf_site.yml"
     site.write_text(FILTER % "22222222-0000-0000-0000-000000000001")
-    options = dict(rules=rules, filters=site, tags=["attack.t1110"])
+    options = dict(rules=rules, filters=site, tags=["attack.t1110"],
+                   where="LogonType = '3'")
     local, _ = quiet_hunt(logs, **options)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", fm.RuleWarning)

@@ -66,6 +66,35 @@ struct ScopeCounts {
   uint64_t not_wanted = 0;  // not matching `where`
 };
 
+// A hunt's scope over records: which are in its period and match its
+// `where` (the site's filters are the hunt's own). Used by HuntScan, and
+// by a front end that hunts records it makes itself.
+class ScopeCheck {
+ public:
+  // Throws BuildError for a `where` the module cannot build.
+  ScopeCheck(const HuntScope& scope, Zone zone);
+
+  // Starts a new input, whose columns are its own.
+  void NewInput();
+  // The fields a reader asked for fields by name must give.
+  std::vector<std::string> field_names() const;
+  // True for a record in the scope; a record outside it is counted.
+  // Notes on the cells `where` read go to `notes`; throws what the
+  // module's IsMatch throws. Cost: a time read, a decision of `where`.
+  bool Admit(const Record& record, const std::vector<std::string>& columns,
+             std::vector<FeedNote>* notes);
+  // The feeder `where` reads cells with (notes name its fields), if any.
+  const RowFeeder* where_feeder() const {
+    return wanted_ ? &wanted_->feeder() : nullptr;
+  }
+  const ScopeCounts& left() const { return left_; }
+
+ private:
+  std::optional<TimeWindow> window_;
+  std::optional<RecordMatcher> wanted_;
+  ScopeCounts left_;
+};
+
 class HuntScan : public RecordSink {
  public:
   // `product`: "" tells each input's own, "any" runs every rule, another
@@ -79,7 +108,7 @@ class HuntScan : public RecordSink {
   void Passed(const Record& record) override;
 
   const Hunter& hunter() const { return hunter_; }
-  const ScopeCounts& left() const { return left_; }
+  const ScopeCounts& left() const { return scope_.left(); }
   // Per filter: the detections it removed (none without filters).
   std::vector<uint64_t> removed() const {
     return filter_ ? filter_->removed() : std::vector<uint64_t>();
@@ -91,9 +120,7 @@ class HuntScan : public RecordSink {
   const RuleSet& set_;
   Hunter hunter_;
   std::optional<FilterRunner> filter_;
-  std::optional<TimeWindow> window_;
-  std::optional<RecordMatcher> wanted_;
-  ScopeCounts left_;
+  ScopeCheck scope_;
   std::string product_;
   Detections& out_;
   const RecordReader* reader_ = nullptr;
