@@ -158,6 +158,9 @@ HuntRules LoadHuntRules(const HuntOptions& options) {
          "input)");
   rules.rejected = std::move(load.rejected);
   rules.set = std::make_unique<RuleSet>(std::move(chosen), rules.rejected);
+  rules.correlations = std::make_unique<eventquery::sigma::Correlator>(
+      std::move(load.correlations), *rules.set, rules.rejected,
+      options.sort_memory, options.zone);
   LoadFilters(options, compile, rules);
   for (const RejectedRule& r : rules.rejected) {
     if (r.unreadable) {

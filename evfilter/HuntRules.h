@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "HuntRun.h"
+#include "sigma/Correlations.h"
 #include "sigma/Hunter.h"
 #include "sigma/RuleFilters.h"
 #include "sigma/SigmaRule.h"
@@ -22,8 +23,9 @@ namespace evfilter {
 struct HuntRules {
   std::unique_ptr<eventquery::sigma::RuleSet> set;          // the rules chosen
   std::unique_ptr<eventquery::sigma::RuleFilters> filters;  // over set
-  std::vector<eventquery::sigma::RejectedRule> rejected;    // not loaded
-  std::vector<eventquery::sigma::RejectedRule> left_out;    // not chosen
+  std::unique_ptr<eventquery::sigma::Correlator> correlations;  // over set
+  std::vector<eventquery::sigma::RejectedRule> rejected;        // not loaded
+  std::vector<eventquery::sigma::RejectedRule> left_out;        // not chosen
   std::vector<std::string> skipped;  // folder entries that are no rule file
   size_t files = 0;
   // A rule file could not be read, or --strict and an entry was skipped.

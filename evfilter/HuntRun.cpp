@@ -54,6 +54,7 @@ class Hunt {
     ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
                  options_.encoding, reporter_,
                  [this](Input& input) { ReadInput(input); });
+    Correlate();
     WriteTimeline();
     const std::string output_error = FlushStandardOutput();
     if (!output_error.empty())
@@ -81,6 +82,94 @@ class Hunt {
     scope.where = options_.where;
     scope.filters = rules_.filters.get();
     return scope;
+  }
+
+  // The correlations over the detections of the rules they name, written
+  // (or kept for the timeline) in time order.
+  void Correlate() {
+    eventquery::sigma::Correlator& correlations = *rules_.correlations;
+    if (correlations.correlations().empty()) return;
+    if (correlations_full_) {
+      reporter_.Failure(
+          "the detections correlation rules name need more than " +
+          std::to_string(options_.sort_memory >> 20) +
+          " MiB (--sort-memory): no correlation was decided");
+      return;
+    }
+    if (correlations.without_time() > 0)
+      reporter_.Note(std::to_string(correlations.without_time()) +
+                     " detection(s) of rules a correlation names have no "
+                     "readable time: not correlated");
+    correlated_.assign(correlations.correlations().size(), 0);
+    for (const auto& found : correlations.Run()) {
+      ++correlated_[found.correlation];
+      ++detections_;
+      std::string line = CorrelationLine(found);
+      if (timeline_) {
+        if (!timeline_full_ && !timeline_->Add(found.time, line))
+          timeline_full_ = true;
+      } else {
+        Put(line);
+      }
+    }
+  }
+
+  // A correlation detection as a timeline or JSON line.
+  std::string CorrelationLine(
+      const eventquery::sigma::Correlator::Found& found) const {
+    static constexpr const char* kTypes[] = {"event_count", "value_count",
+                                             "temporal", "temporal_ordered"};
+    const auto& c = rules_.correlations->correlations()[found.correlation];
+    const auto& events = found.events;
+    std::string out;
+    if (options_.csv) {
+      std::string details = std::string(kTypes[c.type]) + " of";
+      for (const auto& [field, value] : found.group)
+        details += " " + field + "=" + value;
+      details += ": " + std::to_string(events.size()) + " detection(s):";
+      for (const auto& e : events)
+        details += " " + rules_.set->rules()[e.rule].meta.id + " " + e.input +
+                   "#" + std::to_string(e.record_id) + " " + e.time + ";";
+      details.pop_back();
+      for (const std::string& cell :
+           {events.back().time, c.meta.level, c.meta.title, c.meta.id,
+            std::string(), std::string(), std::string(), std::string(),
+            std::string()}) {
+        out += eventquery::CsvField(cell);
+        out.push_back(',');
+      }
+      out += eventquery::CsvField(details);
+      out.push_back('\n');
+      return out;
+    }
+    out = "{";
+    JsonField(out, "rule_id", c.meta.id);
+    out.push_back(',');
+    JsonField(out, "rule_title", c.meta.title);
+    out.push_back(',');
+    JsonField(out, "level", c.meta.level);
+    out.push_back(',');
+    JsonField(out, "correlation", kTypes[c.type]);
+    out += ",\"group\":{";
+    for (size_t i = 0; i < found.group.size(); ++i) {
+      if (i > 0) out.push_back(',');
+      JsonField(out, found.group[i].first.c_str(), found.group[i].second);
+    }
+    out += "},\"timestamp\":";
+    eventquery::AppendJsonString(out, events.back().time);
+    out += ",\"events\":[";
+    for (size_t i = 0; i < events.size(); ++i) {
+      out += i ? ",{" : "{";
+      JsonField(out, "rule_id", rules_.set->rules()[events[i].rule].meta.id);
+      out.push_back(',');
+      JsonField(out, "input", events[i].input);
+      out += ",\"record_id\":" + std::to_string(events[i].record_id) +
+             ",\"timestamp\":";
+      eventquery::AppendJsonString(out, events[i].time);
+      out.push_back('}');
+    }
+    out += "]}\n";
+    return out;
   }
 
   // The detections kept for --sort time, in time order; none when they
@@ -137,7 +226,7 @@ class Hunt {
                      "sources not run on them\n",
                      count.inputs, kind.c_str(), count.not_run);
     const auto& by_level = found_->per_level();
-    std::string line = "detections: " + std::to_string(detections_);
+    std::string line = "detections: " + std::to_string(found_->detections());
     static constexpr const char* kLevels[] = {"critical", "high", "medium",
                                               "low", "informational"};
     line += " (";
@@ -175,6 +264,16 @@ class Hunt {
                    m.title.c_str(), m.id.c_str(),
                    m.level.empty() ? "no level" : m.level.c_str());
     }
+    const auto& correlations = rules_.correlations->correlations();
+    if (!correlations.empty())
+      std::fprintf(stderr, "evfilter: correlations (%zu):\n",
+                   correlations.size());
+    for (size_t c = 0; c < correlations.size(); ++c)
+      std::fprintf(stderr, "  %12llu  %s (%s)\n",
+                   static_cast<unsigned long long>(
+                       c < correlated_.size() ? correlated_[c] : 0),
+                   correlations[c].meta.title.c_str(),
+                   correlations[c].meta.id.c_str());
     if (options_.profile) {
       const auto& time = hunter.rule_time();
       Top(
@@ -242,6 +341,17 @@ class Hunt {
       extra += ",\"title\":";
       eventquery::AppendJsonString(extra, meta.title);
       extra += ",\"removed\":" + std::to_string(removed[f]) + "}";
+    }
+    extra += "],\"correlations\":[";
+    const auto& correlations = rules_.correlations->correlations();
+    for (size_t c = 0; c < correlations.size(); ++c) {
+      extra += c ? ",{\"id\":" : "{\"id\":";
+      eventquery::AppendJsonString(extra, correlations[c].meta.id);
+      extra += ",\"title\":";
+      eventquery::AppendJsonString(extra, correlations[c].meta.title);
+      extra += ",\"detections\":" +
+               std::to_string(c < correlated_.size() ? correlated_[c] : 0) +
+               "}";
     }
     extra += "],\"failed\":";
     extra += reporter_.failed() || rules_.failed ? "true" : "false";
@@ -321,6 +431,12 @@ class Hunt {
 
   void Detection(const Record& record, const std::vector<std::string>& columns,
                  uint64_t record_id, uint32_t rule) {
+    eventquery::sigma::Correlator& correlations = *rules_.correlations;
+    if (correlations.Named(rule) && !correlations_full_ &&
+        !correlations.Add(record, columns, rule, name_, record_id))
+      correlations_full_ = true;
+    // A rule a correlation names is the correlation's, unless it generates.
+    if (!correlations.Generates(rule)) return;
     ++detections_;
     found_->Add(record, columns, rule);
     const auto& meta = rules_.set->rules()[rule].meta;
@@ -386,6 +502,8 @@ class Hunt {
   std::optional<eventquery::sigma::HuntSummary> found_;
   std::optional<eventquery::sigma::Timeline> timeline_;
   bool timeline_full_ = false;
+  bool correlations_full_ = false;
+  std::vector<uint64_t> correlated_;  // per correlation: its detections
   struct SourceCount {
     size_t inputs = 0, not_run = 0;
   };

@@ -2,7 +2,8 @@
 // what it loads must decide events alike in one pass (Hunter: the index,
 // the gates, one shared row) and alone (RuleMatcher). The events name the
 // fields the rules read, with values cut from the input itself, so that
-// rules can match.
+// rules can match; some are the Security log's process starts, which the
+// rules' mapped forms decide. Correlations run over the detections.
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "FuzzLogSetup.h"
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
+#include "sigma/Correlations.h"
 #include "sigma/Hunter.h"
 #include "sigma/SigmaRule.h"
 
@@ -38,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r.reason.empty()) std::abort();  // a rejection always says why
   if (load.loaded.empty()) return 0;
   // The fields the rules read, Channel and EventID among them.
-  std::vector<std::string> fields = {"Channel", "EventID"};
+  std::vector<std::string> fields = {"Channel", "EventID", "TimeCreated"};
   for (const CompiledRule& rule : load.loaded)
     for (const auto& line : rule.lines) {
       const std::string f = common::ToUtf8(line.field);
@@ -48,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   std::vector<RejectedRule> rejected;
   const RuleSet set(std::move(load.loaded), rejected);
+  eventquery::sigma::Correlator correlator(std::move(load.correlations), set,
+                                           rejected, 1 << 20,
+                                           eventquery::Zone::kUtc);
   Hunter hunter(set, eventquery::Zone::kUtc);
   std::vector<std::unique_ptr<RuleMatcher>> alone;
   for (const CompiledRule& r : set.rules())
@@ -60,8 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const size_t pick = (e * 31 + f * 7) % (size + 3);
       if (f == 0 && e % 2 == 0)
         values.push_back("Microsoft-Windows-Sysmon/Operational");
+      else if (f == 0 && e % 4 == 1)
+        values.push_back("Security");
       else if (f == 1 && e % 3 == 0)
         values.push_back("1");
+      else if (f == 1 && e % 4 == 1)
+        values.push_back("4688");
+      else if (f == 2)
+        values.push_back("2024-01-01T00:0" + std::to_string(e) + ":00Z");
       else if (pick < size)
         values.push_back(text.substr(pick, 1 + (e + f) % 12));
       else
@@ -81,6 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fprintf(stderr, "one pass and alone differ on event %zu\n", e);
       std::abort();
     }
+    for (uint32_t r : matched)
+      if (!correlator.Add(record, fields, r, "fuzz", e)) break;
   }
+  for (const auto& found : correlator.Run())
+    if (found.events.empty()) std::abort();  // made of detections
   return 0;
 }

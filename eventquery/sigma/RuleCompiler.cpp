@@ -764,6 +764,111 @@ CompiledFilter CompileFilter(const YAML::Node& doc, RuleMeta& meta,
   return out;
 }
 
+// "5m", "90s", "1h", "2d" in nanoseconds.
+int64_t Timespan(const std::string& text) {
+  static constexpr std::pair<char, int64_t> kUnits[] = {
+      {'s', 1}, {'m', 60}, {'h', 3600}, {'d', 86400}};
+  if (text.size() < 2 || text.size() > 8 ||
+      text.find_first_not_of("0123456789") != text.size() - 1)
+    throw Unsupported("timespan '" + text +
+                      "' is no number and unit (s, m, h, d)");
+  for (const auto& [unit, seconds] : kUnits)
+    if (text.back() == unit) {
+      const int64_t n = std::stoll(text.substr(0, text.size() - 1));
+      // Nanoseconds in 64 bits reach 292 years.
+      if (n > 9'000'000'000 / seconds)
+        throw Unsupported("timespan '" + text + "' is longer than 250 years");
+      return n * seconds * 1'000'000'000;
+    }
+  throw Unsupported("timespan '" + text + "' has no unit s, m, h or d");
+}
+
+// A correlation document. Its condition bounds the count from below (gt,
+// gte) and above (lt, lte); eq is both. A count that need not reach one
+// (lt, lte or neq alone) would fire on every group that has no events,
+// which no detection can show: not supported.
+CompiledCorrelation CompileCorrelation(const YAML::Node& doc,
+                                       const RuleMeta& meta) {
+  const YAML::Node c = doc["correlation"];
+  if (!c.IsMap()) throw Unsupported("the correlation is no map");
+  CompiledCorrelation out;
+  out.meta = meta;
+  const std::string type = Text(c, "type");
+  static constexpr std::pair<const char*, CompiledCorrelation::Type> kTypes[] =
+      {{"event_count", CompiledCorrelation::kEventCount},
+       {"value_count", CompiledCorrelation::kValueCount},
+       {"temporal", CompiledCorrelation::kTemporal},
+       {"temporal_ordered", CompiledCorrelation::kTemporalOrdered}};
+  bool known = false;
+  for (const auto& [name, t] : kTypes)
+    if (type == name) {
+      out.type = t;
+      known = true;
+    }
+  if (!known)
+    throw Unsupported("correlation type '" + type + "' is not supported");
+  out.rules = Texts(c, "rules");
+  if (out.rules.empty()) throw Unsupported("the correlation names no rule");
+  out.group_by = Texts(c, "group-by");
+  out.timespan_ns = Timespan(Text(c, "timespan"));
+  if (const YAML::Node aliases = c["aliases"]; aliases && aliases.IsMap())
+    for (const auto& alias : aliases) {
+      if (!alias.second.IsMap())
+        throw Unsupported("alias '" + alias.first.Scalar() + "' is no map");
+      for (const auto& field : alias.second)
+        out.aliases[alias.first.Scalar()][field.first.Scalar()] =
+            field.second.Scalar();
+    }
+  const bool temporal = out.type == CompiledCorrelation::kTemporal ||
+                        out.type == CompiledCorrelation::kTemporalOrdered;
+  if (temporal) out.at_least = out.rules.size();
+  const YAML::Node condition = c["condition"];
+  if (!condition && !temporal)
+    throw Unsupported("the correlation has no condition");
+  if (condition) {
+    if (!condition.IsMap())
+      throw Unsupported("the correlation's condition is no map");
+    bool lower = false;
+    for (const auto& item : condition) {
+      const std::string key = item.first.Scalar();
+      const std::string value = item.second.Scalar();
+      if (key == "field") {
+        out.field = value;
+        continue;
+      }
+      if (value.empty() || value.size() > 18 ||
+          value.find_first_not_of("0123456789") != std::string::npos)
+        throw Unsupported("condition " + key + ": '" + value + "' is no count");
+      const uint64_t n = std::stoull(value);
+      if (key == "gt" || key == "gte" || key == "eq") {
+        out.at_least = key == "gt" ? n + 1 : n;
+        lower = true;
+      }
+      if (key == "lt" || key == "lte" || key == "eq") {
+        if (key == "lt" && n == 0)
+          throw Unsupported("condition lt: 0 holds for no count");
+        out.at_most = key == "lt" ? n - 1 : n;
+      }
+      if (key != "gt" && key != "gte" && key != "eq" && key != "lt" &&
+          key != "lte")
+        throw Unsupported("correlation condition '" + key +
+                          "' is not supported");
+    }
+    if (!lower && !temporal)
+      throw Unsupported(
+          "a correlation condition without gt, gte or eq: a count that need "
+          "not reach one is not supported");
+    if (out.at_least == 0) out.at_least = 1;
+  }
+  if (out.type == CompiledCorrelation::kValueCount && out.field.empty())
+    throw Unsupported("value_count needs the condition's field");
+  if (const YAML::Node g = c["generate"]; g && g.IsScalar())
+    out.generate = g.Scalar() == "true";
+  else if (const YAML::Node g2 = doc["generate"]; g2 && g2.IsScalar())
+    out.generate = g2.Scalar() == "true";
+  return out;
+}
+
 }  // namespace
 
 int LevelRank(std::string_view level) {
@@ -820,8 +925,11 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
         meta.category = Text(ls, "category");
         meta.service = Text(ls, "service");
       }
-      if (doc["correlation"])
-        throw Unsupported("correlation rules are not supported");
+      meta.name = Text(doc, "name");
+      if (doc["correlation"]) {
+        load.correlations.push_back(CompileCorrelation(doc, meta));
+        continue;
+      }
       if (doc["filter"] && !doc["detection"]) {
         load.filters.push_back(CompileFilter(doc, meta, options));
         continue;

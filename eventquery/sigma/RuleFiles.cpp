@@ -31,6 +31,8 @@ void Unreadable(RuleLoad& load, const std::string& path,
 void Append(RuleLoad& into, RuleLoad&& from) {
   for (CompiledRule& r : from.loaded) into.loaded.push_back(std::move(r));
   for (CompiledFilter& f : from.filters) into.filters.push_back(std::move(f));
+  for (CompiledCorrelation& c : from.correlations)
+    into.correlations.push_back(std::move(c));
   for (RejectedRule& r : from.rejected) into.rejected.push_back(std::move(r));
   into.files += from.files;
 }

@@ -50,6 +50,9 @@ std::unique_ptr<RuleFilters> LoadFilters(const std::vector<std::string>& paths,
   if (!load.loaded.empty())
     throw std::invalid_argument(load.loaded[0].meta.file +
                                 ": holds a rule, not a filter");
+  if (!load.correlations.empty())
+    throw std::invalid_argument(load.correlations[0].meta.file +
+                                ": holds a correlation rule, not a filter");
   for (RejectedRule& r : load.rejected) {
     r.reason = "filter: " + r.reason;
     rejected.push_back(std::move(r));

@@ -187,6 +187,12 @@ SigmaRules::SigmaRules(
   for (eventquery::sigma::CompiledFilter& f : load.filters)
     rejected_.push_back(
         {f.rule.meta, "a filter document: give its file as filters=", false});
+  // Correlations are decided by evfilter hunt alone so far.
+  for (const eventquery::sigma::CompiledCorrelation& c : load.correlations)
+    rejected_.push_back({c.meta,
+                         "a correlation rule: Python's hunt does not run "
+                         "correlations (evfilter hunt does)",
+                         false});
   AddSkipped(load.skipped, "rule", rejected_);
   set_ = std::make_unique<eventquery::sigma::RuleSet>(std::move(load.loaded),
                                                       rejected_);

@@ -244,6 +244,12 @@ def test_what_cannot_be_loaded_is_said(tmp_path, rules):
     assert any(load.startswith("unreadable: not YAML") for load in listed["load"])
     assert any(load.startswith("not supported: regular expression")
                for load in listed["load"])
+    # A correlation is said to be evfilter's, not run as nothing.
+    correlation = ("title: Many\nid: c1\ncorrelation:\n  type: event_count\n"
+                   "  rules: [22222222-0000-0000-0000-000000000001]\n"
+                   "  timespan: 5m\n  condition: {gte: 3}\n")
+    assert any("Python's hunt does not run correlations" in load
+               for load in fm.sigma_rules(correlation)["load"])
     # Past the bound a rule is refused, as text or as a file, never read.
     huge = FAILED + "#" + "x" * (4 << 20) + "\n"
     with pytest.raises(fm.ReadError, match="larger than 4194304 bytes"):

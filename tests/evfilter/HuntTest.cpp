@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "EvfilterRun.h"
 #include "EvtxWriter.h"
@@ -613,6 +615,143 @@ detection:
             std::string::npos);
   EXPECT_EQ(r.out.find("11111111-0000-0000-0000-000000000006"),
             std::string::npos);
+}
+
+// Correlation rules over the detections of the rules they name: windows
+// on both sides of the timespan, grouped by a field, in time order
+// across inputs given in another order.
+TEST_F(EvfilterHuntTest, CorrelationsOverDetectionsInTimeOrder) {
+  constexpr uint64_t kMinute = 600000000ULL;  // in 100 ns
+  constexpr uint64_t kStart = 133800000000000000ULL;
+  // (minute, event id, user, address); the second log is the earlier.
+  auto log =
+      [](std::vector<std::tuple<uint64_t, uint16_t, const char*, const char*>>
+             events) {
+        Writer w;
+        uint64_t id = 1;
+        for (const auto& [minute, event_id, user, address] : events) {
+          Event e;
+          e.record_id = id++;
+          e.event_id = event_id;
+          e.filetime = kStart + minute * kMinute;
+          e.data = {{"TargetUserName", user}, {"IpAddress", address}};
+          w.Add(e);
+        }
+        return w.Bytes();
+      };
+  // alice: 3 failures in 4 minutes, then a logon; bob: 3 failures over 6
+  // minutes (never 3 within 5), from two addresses, no logon.
+  const std::string late =
+      File("late.evtx", log({{102, 4625, "alice", "10.0.0.1"},
+                             {104, 4625, "alice", "10.0.0.2"},
+                             {105, 4624, "alice", "10.0.0.2"},
+                             {106, 4625, "bob", "10.0.0.9"}}));
+  const std::string early =
+      File("early.evtx", log({{100, 4625, "alice", "10.0.0.1"},
+                              {100, 4625, "bob", "10.0.0.8"},
+                              {103, 4625, "bob", "10.0.0.9"}}));
+  File("rules/windows/logon.yml", R"(title: Logon
+id: 11111111-0000-0000-0000-000000000007
+name: logon
+level: informational
+logsource:
+  product: windows
+  service: security
+detection:
+  sel:
+    EventID: 4624
+  condition: sel
+)");
+  File("rules/correlations.yml", R"(title: Many failures
+id: cccccccc-0000-0000-0000-000000000001
+level: high
+correlation:
+  type: event_count
+  rules: [11111111-0000-0000-0000-000000000003]
+  group-by: [TargetUserName]
+  timespan: 5m
+  condition:
+    gte: 3
+---
+title: Failures from two addresses
+id: cccccccc-0000-0000-0000-000000000002
+level: medium
+correlation:
+  type: value_count
+  rules: [11111111-0000-0000-0000-000000000003]
+  group-by: [TargetUserName]
+  timespan: 10m
+  condition:
+    field: IpAddress
+    gte: 2
+---
+title: Failure then logon
+id: cccccccc-0000-0000-0000-000000000003
+level: critical
+correlation:
+  type: temporal_ordered
+  rules: [11111111-0000-0000-0000-000000000003, logon]
+  group-by: [TargetUserName]
+  timespan: 2m
+)");
+  const Result r = Run("hunt --rules " + rules_ +
+                       " --id 11111111-0000-0000-0000-000000000003"
+                       " --id 11111111-0000-0000-0000-000000000007 " +
+                       late + " " + early);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The rules named are the correlations' own (generate: false).
+  EXPECT_EQ(Count(r.out, "\"rule_title\":\"Failed logon\""), 0u) << r.out;
+  EXPECT_EQ(Count(r.out, "\"rule_title\":\"Logon\""), 0u);
+  // alice's three failures within 5 minutes (the first from the early
+  // log); bob's are 6 minutes apart.
+  EXPECT_EQ(
+      Count(r.out, "\"rule_id\":\"cccccccc-0000-0000-0000-000000000001\""), 1u)
+      << r.out;
+  EXPECT_NE(r.out.find("\"correlation\":\"event_count\",\"group\":{"
+                       "\"TargetUserName\":\"alice\"},\"timestamp\":"
+                       "\"2024-12-30T04:24:00.0000000Z\",\"events\":[{"
+                       "\"rule_id\":\"11111111-0000-0000-0000-000000000003\","
+                       "\"input\":\"" +
+                       early + "\",\"record_id\":1,"),
+            std::string::npos)
+      << r.out;
+  // Two addresses each: alice at 102 and 104, bob at 100 and 103.
+  EXPECT_EQ(Count(r.out, "cccccccc-0000-0000-0000-000000000002"), 2u);
+  // alice's failure at 104, then her logon at 105: within 2 minutes.
+  EXPECT_EQ(Count(r.out, "cccccccc-0000-0000-0000-000000000003"), 1u);
+  EXPECT_NE(r.err.find("correlations (3):\n"
+                       "             1  Many failures "
+                       "(cccccccc-0000-0000-0000-000000000001)\n"
+                       "             2  Failures from two addresses"),
+            std::string::npos)
+      << r.err;
+  // A correlation of a rule not run is said, and the rule writes its own.
+  const Result alone =
+      Run("hunt --rules " + rules_ +
+          " --id 11111111-0000-0000-0000-000000000007 " + late);
+  EXPECT_NE(alone.err.find("the correlation names the rule "
+                           "11111111-0000-0000-0000-000000000003, which is "
+                           "not among the rules run"),
+            std::string::npos)
+      << alone.err;
+  EXPECT_EQ(Count(alone.out, "\n"), 1u);
+  // With generate: true the rules named write their own detections too.
+  File("rules/correlations.yml", R"(title: Failure then logon
+id: cccccccc-0000-0000-0000-000000000003
+correlation:
+  type: temporal_ordered
+  rules: [11111111-0000-0000-0000-000000000003, logon]
+  group-by: [TargetUserName]
+  timespan: 2m
+  generate: true
+)");
+  const Result generated = Run("hunt --rules " + rules_ +
+                               " --id 11111111-0000-0000-0000-000000000003"
+                               " --id 11111111-0000-0000-0000-000000000007 " +
+                               late + " " + early);
+  EXPECT_EQ(Count(generated.out, "\"rule_title\":\"Failed logon\""), 6u);
+  EXPECT_EQ(Count(generated.out, "\"rule_title\":\"Logon\""), 1u);
+  EXPECT_EQ(Count(generated.out, "\"correlation\":"), 1u);
 }
 
 // Events of the shapes real logs hold, in an exported log (record headers

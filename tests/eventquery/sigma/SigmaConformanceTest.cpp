@@ -583,6 +583,65 @@ TEST(SigmaConformanceTest, DocumentsOfAFile) {
   }
 }
 
+// Correlation documents: what each condition bounds, and what is said of
+// those that cannot be run as written.
+TEST(SigmaConformanceTest, CorrelationDocumentsReadOrSaidWhy) {
+  const struct {
+    const char* body;    // under "correlation:"
+    const char* reason;  // "" when loaded
+    uint64_t at_least, at_most;
+    int64_t seconds;
+  } kCases[] = {
+      {"  type: event_count\n  rules: [a]\n  group-by: [U]\n"
+       "  timespan: 5m\n  condition: {gte: 3}\n",
+       "", 3, UINT64_MAX, 300},
+      {"  type: event_count\n  rules: [a]\n  timespan: 2h\n"
+       "  condition: {gt: 2, lte: 5}\n",
+       "", 3, 5, 7200},
+      {"  type: value_count\n  rules: [a]\n  timespan: 1d\n"
+       "  condition: {field: User, eq: 4}\n",
+       "", 4, 4, 86400},
+      {"  type: temporal\n  rules: [a, b, c]\n  timespan: 30s\n", "", 3,
+       UINT64_MAX, 30},
+      {"  type: event_count\n  rules: [a]\n  timespan: 5m\n"
+       "  condition: {lt: 5}\n",
+       "without gt, gte or eq", 0, 0, 0},
+      {"  type: value_count\n  rules: [a]\n  timespan: 5m\n"
+       "  condition: {gte: 5}\n",
+       "needs the condition's field", 0, 0, 0},
+      {"  type: event_count\n  rules: [a]\n  timespan: 5w\n"
+       "  condition: {gte: 5}\n",
+       "has no unit", 0, 0, 0},
+      {"  type: event_count\n  rules: [a]\n  timespan: m\n"
+       "  condition: {gte: 5}\n",
+       "no number and unit", 0, 0, 0},
+      {"  type: event_count\n  rules: [a]\n  timespan: 5m\n"
+       "  condition: {gte: -1}\n",
+       "is no count", 0, 0, 0},
+      {"  type: event_count\n  rules: [a]\n  timespan: 9999999d\n"
+       "  condition: {gte: 5}\n",
+       "longer than 250 years", 0, 0, 0},
+      {"  type: value_sum\n  rules: [a]\n  timespan: 5m\n",
+       "type 'value_sum' is not supported", 0, 0, 0},
+  };
+  for (const auto& c : kCases) {
+    const auto load =
+        Compile(std::string("title: c\nid: c1\ncorrelation:\n") + c.body);
+    if (*c.reason == '\0') {
+      ASSERT_EQ(load.correlations.size(), 1u)
+          << c.body << (load.rejected.empty() ? "" : load.rejected[0].reason);
+      EXPECT_EQ(load.correlations[0].at_least, c.at_least) << c.body;
+      EXPECT_EQ(load.correlations[0].at_most, c.at_most) << c.body;
+      EXPECT_EQ(load.correlations[0].timespan_ns, c.seconds * 1000000000)
+          << c.body;
+    } else {
+      ASSERT_EQ(load.rejected.size(), 1u) << c.body;
+      EXPECT_NE(load.rejected[0].reason.find(c.reason), std::string::npos)
+          << load.rejected[0].reason;
+    }
+  }
+}
+
 TEST(SigmaConformanceTest, LiteralsAreEscapedForTheModule) {
   // What the lines say, where the module's own pattern syntax differs.
   const auto load = Compile(

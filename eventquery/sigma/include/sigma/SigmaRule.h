@@ -60,6 +60,7 @@ struct RuleMeta {
   std::string status;  // stable, test, experimental, deprecated, ...
   std::string product, category, service;
   std::vector<std::string> tags;  // as written (attack.t1059.001, ...)
+  std::string name;               // what correlations may call it by, or ""
 };
 
 // The rule as it runs on another log's events that stand for its own
@@ -96,9 +97,29 @@ struct CompiledFilter {
   std::vector<std::string> rules;  // the ids it names
 };
 
+// A correlation document: detections of the rules it names, grouped by
+// fields, within a timespan (see Correlations.h for how it is run).
+struct CompiledCorrelation {
+  RuleMeta meta;
+  enum Type : uint8_t { kEventCount, kValueCount, kTemporal, kTemporalOrdered };
+  Type type = kEventCount;
+  std::vector<std::string> rules;     // ids or names, as written
+  std::vector<std::string> group_by;  // fields or aliases
+  // alias -> (rule id or name -> the field it stands for in its events)
+  std::map<std::string, std::map<std::string, std::string>> aliases;
+  int64_t timespan_ns = 0;
+  // The count (events, values, rules) must be at least `at_least` and at
+  // most `at_most` (temporal: every rule named, when no condition says).
+  uint64_t at_least = 1;
+  uint64_t at_most = UINT64_MAX;
+  std::string field;      // value_count's
+  bool generate = false;  // the rules named also give their own detections
+};
+
 struct RuleLoad {
   std::vector<CompiledRule> loaded;
   std::vector<CompiledFilter> filters;
+  std::vector<CompiledCorrelation> correlations;
   std::vector<RejectedRule> rejected;
   size_t files = 0;
   // Entries of a rules folder named as rule files that are none ("path:
