@@ -251,6 +251,9 @@ void SayRuleSummary(const HuntRules& rules) {
     line += ", " + std::to_string(rules.left_out.size()) +
             " left out by the rules chosen (--min-level, --status, --id, "
             "--tag, --exclude-id)";
+  if (rules.correlations && !rules.correlations->correlations().empty())
+    line += ", " + std::to_string(rules.correlations->correlations().size()) +
+            " correlation(s)";
   line += ", from " + std::to_string(rules.files) + " file(s)";
   std::fprintf(stderr, "evfilter: %s\n", line.c_str());
   size_t unmapped = 0;

@@ -815,9 +815,14 @@ CompiledCorrelation CompileCorrelation(const YAML::Node& doc,
     for (const auto& alias : aliases) {
       if (!alias.second.IsMap())
         throw Unsupported("alias '" + alias.first.Scalar() + "' is no map");
-      for (const auto& field : alias.second)
+      for (const auto& field : alias.second) {
+        if (!field.second.IsScalar() || field.second.Scalar().empty())
+          throw Unsupported("alias '" + alias.first.Scalar() +
+                            "' names no field for '" + field.first.Scalar() +
+                            "'");
         out.aliases[alias.first.Scalar()][field.first.Scalar()] =
             field.second.Scalar();
+      }
     }
   const bool temporal = out.type == CompiledCorrelation::kTemporal ||
                         out.type == CompiledCorrelation::kTemporalOrdered;

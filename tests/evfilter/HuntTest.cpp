@@ -719,6 +719,11 @@ correlation:
   EXPECT_EQ(Count(r.out, "cccccccc-0000-0000-0000-000000000002"), 2u);
   // alice's failure at 104, then her logon at 105: within 2 minutes.
   EXPECT_EQ(Count(r.out, "cccccccc-0000-0000-0000-000000000003"), 1u);
+  EXPECT_NE(r.err.find("2 left out by the rules chosen (--min-level, "
+                       "--status, --id, --tag, --exclude-id), 3 "
+                       "correlation(s), from 6 file(s)"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find("correlations (3):\n"
                        "             1  Many failures "
                        "(cccccccc-0000-0000-0000-000000000001)\n"

@@ -621,6 +621,9 @@ TEST(SigmaConformanceTest, CorrelationDocumentsReadOrSaidWhy) {
       {"  type: event_count\n  rules: [a]\n  timespan: 9999999d\n"
        "  condition: {gte: 5}\n",
        "longer than 250 years", 0, 0, 0},
+      {"  type: temporal\n  rules: [a, b]\n  timespan: 5m\n"
+       "  aliases:\n    ip:\n      a: [x]\n",
+       "alias 'ip' names no field for 'a'", 0, 0, 0},
       {"  type: value_sum\n  rules: [a]\n  timespan: 5m\n",
        "type 'value_sum' is not supported", 0, 0, 0},
   };
