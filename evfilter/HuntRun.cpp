@@ -381,7 +381,13 @@ class Hunt {
     explicit Sink(Hunt& hunt) : hunt_(hunt) {}
     void Detected(const Record& record, const std::vector<std::string>& columns,
                   uint64_t record_id, uint32_t rule) override {
-      hunt_.Detection(record, columns, record_id, rule);
+      hunt_.Detections(record, columns, record_id, {rule});
+    }
+    void DetectedEvent(const Record& record,
+                       const std::vector<std::string>& columns,
+                       uint64_t record_id,
+                       const std::vector<uint32_t>& rules) override {
+      hunt_.Detections(record, columns, record_id, rules);
     }
     void CellNotes(const Record& record, const eventquery::RowFeeder& feeder,
                    const std::vector<FeedNote>& notes) override {
@@ -429,44 +435,96 @@ class Hunt {
     return eventquery::PlaceOf(name_, record);
   }
 
-  void Detection(const Record& record, const std::vector<std::string>& columns,
-                 uint64_t record_id, uint32_t rule) {
+  // The rules `rules` detected `record`: kept for the correlations that
+  // name them, counted, and written, a line per detection or (--per-event)
+  // one for the event.
+  void Detections(const Record& record, const std::vector<std::string>& columns,
+                  uint64_t record_id, const std::vector<uint32_t>& rules) {
     eventquery::sigma::Correlator& correlations = *rules_.correlations;
-    if (correlations.Named(rule) && !correlations_full_ &&
-        !correlations.Add(record, columns, rule, name_, record_id))
-      correlations_full_ = true;
-    // A rule a correlation names is the correlation's, unless it generates.
-    if (!correlations.Generates(rule)) return;
-    ++detections_;
-    found_->Add(record, columns, rule);
-    const auto& meta = rules_.set->rules()[rule].meta;
+    shown_.clear();
+    for (const uint32_t rule : rules) {
+      if (correlations.Named(rule) && !correlations_full_ &&
+          !correlations.Add(record, columns, rule, name_, record_id))
+        correlations_full_ = true;
+      // A rule a correlation names is the correlation's, unless it
+      // generates.
+      if (!correlations.Generates(rule)) continue;
+      ++detections_;
+      found_->Add(record, columns, rule);
+      shown_.push_back(rule);
+    }
+    if (shown_.empty()) return;
     const std::optional<std::string_view> time =
         eventquery::sigma::EventTime(record, columns);
+    if (options_.per_event) {
+      Write(record, columns, record_id, time, shown_);
+      return;
+    }
+    std::vector<uint32_t> one(1);
+    for (const uint32_t rule : shown_) {
+      one[0] = rule;
+      Write(record, columns, record_id, time, one);
+    }
+  }
+
+  // One line for the detections of `rules` on `record`: with one rule, its
+  // id, title and level; with several (--per-event), their ids and titles
+  // and the highest level.
+  void Write(const Record& record, const std::vector<std::string>& columns,
+             uint64_t record_id, std::optional<std::string_view> time,
+             const std::vector<uint32_t>& rules) {
+    const auto& all = rules_.set->rules();
+    const eventquery::sigma::RuleMeta* top = &all[rules[0]].meta;
+    std::string titles, ids, details;
+    for (const uint32_t r : rules) {
+      const auto& m = all[r].meta;
+      if (eventquery::sigma::LevelRank(m.level) >
+          eventquery::sigma::LevelRank(top->level))
+        top = &m;
+      titles += (titles.empty() ? "" : "; ") + m.title;
+      ids += (ids.empty() ? "" : "; ") + m.id;
+    }
     std::string& out = out_;
     out.clear();
     if (options_.csv) {
+      for (const uint32_t r : rules) {
+        const std::string d =
+            eventquery::sigma::DetectionDetails(all[r], record, columns);
+        if (!d.empty() && details.find(d) == std::string::npos)
+          details += (details.empty() ? "" : "; ") + d;
+      }
       auto cell = [&out](std::string_view text, bool last = false) {
         out += eventquery::CsvField(text);
         out.push_back(last ? '\n' : ',');
       };
       cell(time.value_or(""));
-      cell(meta.level);
-      cell(meta.title);
-      cell(meta.id);
+      cell(top->level);
+      cell(titles);
+      cell(ids);
       cell(name_);
       cell(std::to_string(record_id));
       for (const char* field : {"Computer", "Channel", "EventID"})
         cell(eventquery::sigma::CellNamed(record, columns, field).value_or(""));
-      cell(eventquery::sigma::DetectionDetails(rules_.set->rules()[rule],
-                                               record, columns),
-           true);
+      cell(details, true);
     } else {
       out = "{";
-      JsonField(out, "rule_id", meta.id);
+      if (options_.per_event) {
+        for (const bool ids : {true, false}) {
+          out += ids ? "\"rule_ids\":[" : ",\"rule_titles\":[";
+          for (size_t i = 0; i < rules.size(); ++i) {
+            if (i > 0) out.push_back(',');
+            const auto& m = all[rules[i]].meta;
+            eventquery::AppendJsonString(out, ids ? m.id : m.title);
+          }
+          out.push_back(']');
+        }
+      } else {
+        JsonField(out, "rule_id", top->id);
+        out.push_back(',');
+        JsonField(out, "rule_title", top->title);
+      }
       out.push_back(',');
-      JsonField(out, "rule_title", meta.title);
-      out.push_back(',');
-      JsonField(out, "level", meta.level);
+      JsonField(out, "level", top->level);
       out.push_back(',');
       JsonField(out, "input", name_);
       out += ",\"record_id\":" + std::to_string(record_id) + ",\"timestamp\":";
@@ -497,6 +555,7 @@ class Hunt {
   std::unique_ptr<Sink> sink_;
   std::unique_ptr<eventquery::sigma::HuntScan> scan_;
   std::string name_, out_;
+  std::vector<uint32_t> shown_;  // the rules an event's line shows
   bool json_ = false;
   uint64_t records_ = 0, detections_ = 0;
   std::optional<eventquery::sigma::HuntSummary> found_;

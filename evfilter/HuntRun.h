@@ -43,6 +43,7 @@ struct HuntOptions {
   bool csv = false;               // the timeline, not JSON Lines
   bool summary_json = false;      // the summary as one JSON object
   bool sort_by_time = false;      // detections in event-time order, not input's
+  bool per_event = false;         // one line per event, its detections grouped
   size_t sort_memory_mib = 1024;  // the most the sorted lines hold
   size_t sort_memory = size_t{1} << 30;
   eventquery::Encoding encoding = eventquery::Encoding::kUtf8;

@@ -286,6 +286,9 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
                  "time every rule; the summary names the ten slowest");
   hunt->add_flag("--strict", ho.strict,
                  "stop at the first unreadable value, line or record");
+  hunt->add_flag("--per-event", ho.per_event,
+                 "one line per event: the rules that detected it (rule_ids, "
+                 "rule_titles) and the highest level");
   hunt->add_option("--sort", cl.hunt_sort,
                    "input (default: detections as found, in input order) or "
                    "time (in event-time order across all inputs, written at "

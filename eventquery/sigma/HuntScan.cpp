@@ -110,7 +110,7 @@ bool HuntScan::Take(const Record& record, uint64_t id) {
     return true;
   }
   if (!notes_.empty()) out_.CellNotes(record, hunter_.feeder(), notes_);
-  for (uint32_t r : matched_) out_.Detected(record, columns, id, r);
+  if (!matched_.empty()) out_.DetectedEvent(record, columns, id, matched_);
   return true;
 }
 

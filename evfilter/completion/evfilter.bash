@@ -39,7 +39,7 @@ _evfilter() {
     show) COMPREPLY=($(compgen -W "$common --json --rule --utc" -- "$cur")) ;;
     hunt)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --since --until --where --type --product --max-rule-bytes --placeholder --list --profile --sort --sort-memory --summary --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --since --until --where --type --product --max-rule-bytes --placeholder --list --profile --per-event --sort --sort-memory --summary --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;

@@ -229,6 +229,25 @@ TEST_F(EvfilterHuntTest, TimelineAsCsv) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(Count(r.out, "\n"), 9u);
+  // --per-event: record 115 fired both rules; one line, the highest level.
+  const Result json = Run("hunt --per-event --rules " + rules_ + " " + sysmon_);
+  EXPECT_EQ(Count(json.out, "\n"), 7u) << json.out;
+  EXPECT_NE(json.out.find("{\"rule_ids\":[\"11111111-0000-0000-0000-"
+                          "000000000001\",\"11111111-0000-0000-0000-"
+                          "000000000002\"],\"rule_titles\":[\"Mimikatz "
+                          "command line\",\"Image in a temp folder\"],"
+                          "\"level\":\"high\",\"input\":\"" +
+                          sysmon_ + "\",\"record_id\":115,"),
+            std::string::npos)
+      << json.out;
+  const Result csv = Run("hunt --per-event --output-format csv --rules " +
+                         rules_ + " " + sysmon_);
+  EXPECT_NE(csv.out.find(",high,Mimikatz command line; Image in a temp folder,"
+                         "11111111-0000-0000-0000-000000000001; "
+                         "11111111-0000-0000-0000-000000000002," +
+                         sysmon_ + ",115,"),
+            std::string::npos)
+      << csv.out;
 }
 
 // --sort time: one timeline in event-time order across inputs, whatever

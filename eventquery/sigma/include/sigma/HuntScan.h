@@ -37,6 +37,14 @@ class Detections {
   virtual void Detected(const Record& record,
                         const std::vector<std::string>& columns,
                         uint64_t record_id, uint32_t rule) = 0;
+  // Every rule (in rule order, at least one) that detected `record`; by
+  // default, Detected for each.
+  virtual void DetectedEvent(const Record& record,
+                             const std::vector<std::string>& columns,
+                             uint64_t record_id,
+                             const std::vector<uint32_t>& rules) {
+    for (uint32_t r : rules) Detected(record, columns, record_id, r);
+  }
   // Notes about cells the rules read: a field's value that could not be
   // read as a rule wanted it (FeedNote; field names from `feeder`).
   virtual void CellNotes(const Record& record, const RowFeeder& feeder,
