@@ -72,6 +72,11 @@ void HostDecider::ResetColumns() {
   resolved_ = SIZE_MAX;
 }
 
+void HostDecider::ForgetColumns(const std::vector<std::string>& names) {
+  named_.Forget(names);
+  resolved_ = SIZE_MAX;
+}
+
 void HostDecider::Resolve(const std::vector<std::string>& columns) {
   if (columns.size() == resolved_) return;
   resolved_ = columns.size();

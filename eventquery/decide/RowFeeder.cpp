@@ -88,6 +88,11 @@ void RowFeeder::ResetColumns() {
   host_.ResetColumns();
 }
 
+void RowFeeder::ForgetColumns(const std::vector<std::string>& names) {
+  columns_.Forget(names);
+  host_.ForgetColumns(names);
+}
+
 bool RowFeeder::Feed(const Record& record,
                      const std::vector<std::string>& columns,
                      memhost::MemoryDataRow& row, std::string& forced,

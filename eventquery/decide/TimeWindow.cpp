@@ -43,7 +43,8 @@ TimeWindow::TimeWindow(const std::string& since, const std::string& until,
 std::optional<int64_t> TimeKey(std::string_view text, Zone zone,
                                bool* date_only) {
   const std::optional<RowDate> date = ReadDate(text, zone);
-  if (!date) return std::nullopt;
+  // Nanoseconds in 64 bits span 1677 to 2262.
+  if (!date || date->year < 1678 || date->year > 2261) return std::nullopt;
   int64_t key =
       common::DaysFromCivil(date->year, date->month, date->day) * kDay;
   const std::optional<PreciseTime> time = ReadPreciseTime(text, zone);

@@ -1,5 +1,7 @@
 #include "records/FieldColumns.h"
 
+#include <algorithm>
+
 #include "common/Ascii.h"
 
 namespace eventquery {
@@ -87,6 +89,12 @@ void FieldColumns::Reset() {
   columns_.assign(names_.size(), -1);
   resolved_ = 0;
   clashes_.clear();
+}
+
+void FieldColumns::Forget(const std::vector<std::string>& names) {
+  for (size_t i = 0; i < names_.size(); ++i)
+    if (std::find(names.begin(), names.end(), names_[i]) != names.end())
+      columns_[i] = -1;
 }
 
 void FieldColumns::Resolve(const std::vector<std::string>& columns) {

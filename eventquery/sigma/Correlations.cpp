@@ -208,8 +208,7 @@ void Correlator::RunOne(size_t c, const std::vector<const Kept*>& items,
         while (!g.window.empty() && t - g.window.front()->time > span)
           g.window.pop_front();
         g.window.push_back(k);
-        if (g.window.size() >= corr.at_least &&
-            g.window.size() <= corr.at_most) {
+        if (g.window.size() >= corr.at_least) {
           emit(k->group, {g.window.begin(), g.window.end()});
           g.window.clear();
         }
@@ -220,8 +219,7 @@ void Correlator::RunOne(size_t c, const std::vector<const Kept*>& items,
           return t - v.second->time > span;
         });
         g.values[k->value] = k;
-        if (g.values.size() >= corr.at_least &&
-            g.values.size() <= corr.at_most) {
+        if (g.values.size() >= corr.at_least) {
           std::vector<const Kept*> made;
           for (const auto& [value, by] : g.values) made.push_back(by);
           emit(k->group, std::move(made));
@@ -235,7 +233,7 @@ void Correlator::RunOne(size_t c, const std::vector<const Kept*>& items,
         std::vector<const Kept*> made;
         for (const Kept* l : g.latest)
           if (l != nullptr && t - l->time <= span) made.push_back(l);
-        if (made.size() >= corr.at_least && made.size() <= corr.at_most) {
+        if (made.size() >= corr.at_least) {
           emit(k->group, std::move(made));
           g.latest.assign(rules, nullptr);
         }

@@ -10,11 +10,6 @@ namespace {
 
 using F = MappedField;
 
-// An application's path in a 5156 event is the kernel's device path
-// (\device\harddiskvolume3\windows\system32\svchost.exe): a rule's
-// endswith and contains compare with it, a drive letter never matches.
-constexpr char kDevicePath[] = "a device path, not a drive letter's";
-
 const std::vector<FieldMapping> kMappings = {
     {"process_creation",
      "Security",
@@ -34,7 +29,10 @@ const std::vector<FieldMapping> kMappings = {
      5156,
      "Security 5156",
      {
-         {"Image", F::kSame, "Application", nullptr, kDevicePath},
+         // The kernel's device path
+         // (\device\harddiskvolume3\windows\system32\svchost.exe): a
+         // rule's endswith and contains find it, a drive letter never does.
+         {"Image", F::kSame, "Application"},
          {"ProcessId", F::kSame, "ProcessID"},
          {"Initiated", F::kInitiated, "Direction"},
          {"Protocol", F::kProtocol, "Protocol"},

@@ -41,8 +41,6 @@ struct MappedField {
   Kind kind;
   const char* from;
   const char* also = nullptr;  // kUser
-  // kSame: how the value compares, when not as Sysmon writes it.
-  const char* note = nullptr;
 };
 
 struct FieldMapping {

@@ -205,14 +205,21 @@ Hunter::~Hunter() = default;
 
 void Hunter::NewInput() {
   deriver_->NewInput();
-  ForgetColumns();
-}
-
-void Hunter::ForgetColumns() {
   feeder_.ResetColumns();
   decider_.ResetColumns();
   channel_column_ = id_column_ = -1;
   for (GateField& g : gate_fields_) g.column = -1;
+  resolved_ = SIZE_MAX;
+}
+
+void Hunter::ForgetDerivedColumns() {
+  const std::vector<std::string>& names = deriver_->names();
+  feeder_.ForgetColumns(names);
+  decider_.ForgetColumns(names);
+  for (size_t f = 0; f < gate_fields_.size(); ++f)
+    if (std::find(names.begin(), names.end(), set_.field_names()[f]) !=
+        names.end())
+      gate_fields_[f].column = -1;
   resolved_ = SIZE_MAX;
 }
 
@@ -317,7 +324,7 @@ void Hunter::Match(const Record& record_read,
       derives ? deriver_->Columns(columns_read) : columns_read;
   // Columns only grow within an input, and fields keep the column they
   // were first found in; the derived ones moved.
-  if (derives && deriver_->moved()) ForgetColumns();
+  if (derives && deriver_->moved()) ForgetDerivedColumns();
   const Record& record = derives ? deriver_->Derive(record_read) : record_read;
   Resolve(columns);
   pending_.clear();
@@ -397,8 +404,8 @@ bool RuleMatcher::Match(const Record& record_read,
       derives ? deriver_->Columns(columns_read) : columns_read;
   if (derives && deriver_->moved())
     for (auto& form : forms_) {
-      form->feeder.ResetColumns();
-      form->decider.ResetColumns();
+      form->feeder.ForgetColumns(deriver_->names());
+      form->decider.ForgetColumns(deriver_->names());
     }
   const Record& record = derives ? deriver_->Derive(record_read) : record_read;
   bool match = false;

@@ -784,9 +784,10 @@ int64_t Timespan(const std::string& text) {
 }
 
 // A correlation document. Its condition bounds the count from below (gt,
-// gte) and above (lt, lte); eq is both. A count that need not reach one
-// (lt, lte or neq alone) would fire on every group that has no events,
-// which no detection can show: not supported.
+// gte). A window is decided as it fills, so it fires the moment the count
+// reaches the bound: an upper bound (lt, lte, eq) could only be decided
+// when a window closes, and is not supported, nor is a count that need
+// not reach one (which would fire on every group with no events).
 CompiledCorrelation CompileCorrelation(const YAML::Node& doc,
                                        const RuleMeta& meta) {
   const YAML::Node c = doc["correlation"];
@@ -809,9 +810,17 @@ CompiledCorrelation CompileCorrelation(const YAML::Node& doc,
     throw Unsupported("correlation type '" + type + "' is not supported");
   out.rules = Texts(c, "rules");
   if (out.rules.empty()) throw Unsupported("the correlation names no rule");
+  if (const YAML::Node g = c["group-by"];
+      g && !(g.IsScalar() ||
+             (g.IsSequence() &&
+              std::all_of(g.begin(), g.end(),
+                          [](const YAML::Node& f) { return f.IsScalar(); }))))
+    throw Unsupported("group-by is no field name or list of them");
   out.group_by = Texts(c, "group-by");
   out.timespan_ns = Timespan(Text(c, "timespan"));
-  if (const YAML::Node aliases = c["aliases"]; aliases && aliases.IsMap())
+  const YAML::Node aliases = c["aliases"];
+  if (aliases && !aliases.IsMap()) throw Unsupported("aliases is no map");
+  if (aliases)
     for (const auto& alias : aliases) {
       if (!alias.second.IsMap())
         throw Unsupported("alias '" + alias.first.Scalar() + "' is no map");
@@ -845,26 +854,34 @@ CompiledCorrelation CompileCorrelation(const YAML::Node& doc,
           value.find_first_not_of("0123456789") != std::string::npos)
         throw Unsupported("condition " + key + ": '" + value + "' is no count");
       const uint64_t n = std::stoull(value);
-      if (key == "gt" || key == "gte" || key == "eq") {
+      if (key == "gt" || key == "gte") {
         out.at_least = key == "gt" ? n + 1 : n;
         lower = true;
-      }
-      if (key == "lt" || key == "lte" || key == "eq") {
-        if (key == "lt" && n == 0)
-          throw Unsupported("condition lt: 0 holds for no count");
-        out.at_most = key == "lt" ? n - 1 : n;
-      }
-      if (key != "gt" && key != "gte" && key != "eq" && key != "lt" &&
-          key != "lte")
+      } else if (key == "lt" || key == "lte" || key == "eq") {
+        throw Unsupported("correlation condition '" + key +
+                          "' (an upper bound) is not supported: a window "
+                          "fires when its count reaches gt or gte");
+      } else {
         throw Unsupported("correlation condition '" + key +
                           "' is not supported");
+      }
     }
     if (!lower && !temporal)
       throw Unsupported(
-          "a correlation condition without gt, gte or eq: a count that need "
-          "not reach one is not supported");
+          "a correlation condition without gt or gte: a count that need not "
+          "reach one is not supported");
     if (out.at_least == 0) out.at_least = 1;
+    // An ordered run is of every rule named, in order.
+    if (out.type == CompiledCorrelation::kTemporalOrdered &&
+        out.at_least != out.rules.size())
+      throw Unsupported(
+          "temporal_ordered with a condition other than every rule named");
   }
+  for (size_t i = 0; i < out.rules.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (out.rules[i] == out.rules[j])
+        throw Unsupported("the correlation names rule " + out.rules[i] +
+                          " twice");
   if (out.type == CompiledCorrelation::kValueCount && out.field.empty())
     throw Unsupported("value_count needs the condition's field");
   if (const YAML::Node g = c["generate"]; g && g.IsScalar())

@@ -324,12 +324,13 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
       for (size_t c = 0; c < names.size(); ++c)
         record.cells[c] = columns[c]->Cell(row, scratch[c]);
       row_notes.clear();
-      if (!in_scope.Admit(record, names, &row_notes)) {
-        if (!row_notes.empty())
-          CountNotes(*in_scope.where_feeder(), row_notes,
-                     "row " + std::to_string(row), notes);
-        continue;
-      }
+      const bool in = in_scope.Admit(record, names, &row_notes);
+      // The expression's notes name its own fields.
+      if (!row_notes.empty())
+        CountNotes(*in_scope.where_feeder(), row_notes,
+                   "row " + std::to_string(row), notes);
+      if (!in) continue;
+      row_notes.clear();
       hunter.Match(record, names, matched, &row_notes);
       if (filter) filter->Apply(record, names, matched);
       for (uint32_t r : matched) {

@@ -167,6 +167,17 @@ def test_hunt_gives_what_evfilter_hunt_gives(tmp_path, rules):
         quiet_hunt([log], rules=rules, since="soon")
     with pytest.raises(fm.ExpressionError):
         quiet_hunt([log], rules=rules, where="LogonType =")
+    # A value the expression cannot read is said under its own field.
+    import pandas as pd
+    frame = pd.DataFrame({"Channel": ["Security"], "EventID": ["4625"],
+                          "TargetUserName": ["adm_x"], "Size": ["abc"]})
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        found_here = fm.hunt(frame, rules=rules,
+                             where="Size > 5 OR TargetUserName = 'adm_x'")
+    assert len(found_here) == 2
+    said = [str(w.message) for w in seen if w.category is fm.FilterWarning]
+    assert len(said) == 1 and "of 'Size' cannot be read as a number" in said[0]
 
 
 def test_hunt_on_a_frame_and_from_sigma(tmp_path, rules):

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "SigmaTestRules.h"
+#include "decide/TimeWindow.h"
 
 namespace {
 
@@ -32,6 +33,20 @@ TEST(TimelineTest, TimeOrderIsStableAndUntimedLinesComeLast) {
                                            "c2", "u1", "u2"}));
   EXPECT_EQ(t.lines(), 0u);
   EXPECT_EQ(t.bytes(), 0u);
+}
+
+// Event times are nanoseconds in 64 bits: a year beyond them is no time
+// (counted as such), never a wrapped one that sorts wrong.
+TEST(TimelineTest, TimesBeyond64BitsOfNanosecondsAreNoTime) {
+  using eventquery::TimeKey;
+  using eventquery::Zone;
+  EXPECT_TRUE(TimeKey("2261-12-31T23:59:59.9999999Z", Zone::kUtc));
+  EXPECT_FALSE(TimeKey("2262-01-01T00:00:00Z", Zone::kUtc));
+  EXPECT_FALSE(TimeKey("9999-12-31", Zone::kUtc));
+  EXPECT_FALSE(TimeKey("1677-12-31T23:59:59Z", Zone::kUtc));
+  const auto first = TimeKey("1970-01-01T00:00:01Z", Zone::kUtc);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first, 1000000000);
 }
 
 TEST(TimelineTest, ABoundRefusesTheLineThatPassesIt) {

@@ -52,6 +52,8 @@ class HostDecider {
   void Resolve(const std::vector<std::string>& columns);
   // Forgets the columns: the next input has its own.
   void ResetColumns();
+  // Forgets the columns of the fields named `names` alone.
+  void ForgetColumns(const std::vector<std::string>& names);
 
   // The answer of check `slot` (as Add numbered it) for `record`.
   bool Decide(size_t slot, const Record& record) const;

@@ -88,6 +88,9 @@ class RowFeeder {
   // Forgets the columns found so far: the next input has columns of its
   // own.
   void ResetColumns();
+  // Forgets the columns of the fields named `names` alone (columns the
+  // caller moved), here and in the host checks.
+  void ForgetColumns(const std::vector<std::string>& names);
   // Finds a field also in a column whose name has spaces the field's lacks
   // (FindColumn's `spaceless`), as Sigma rules name fields.
   void MatchFieldsWithoutSpaces() {

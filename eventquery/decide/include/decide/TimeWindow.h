@@ -20,7 +20,8 @@
 namespace eventquery {
 
 // Nanoseconds from 1970-01-01 in `zone` of a date or timestamp read as a
-// cell is; nothing for a text that is neither. `date_only` (if given) says
+// cell is; nothing for a text that is neither, or of a year before 1678 or
+// after 2261 (beyond 64 bits of nanoseconds). `date_only` (if given) says
 // it had no time of day. Cost: one read of the text as a date and a time.
 std::optional<int64_t> TimeKey(std::string_view text, Zone zone,
                                bool* date_only = nullptr);

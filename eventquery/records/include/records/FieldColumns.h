@@ -51,6 +51,9 @@ class FieldColumns {
 
   // Forgets the columns found: the next input has columns of its own.
   void Reset();
+  // Forgets the columns of the fields named `names` (columns a caller
+  // moved), which are found anew when the columns grow.
+  void Forget(const std::vector<std::string>& names);
   // Finds fields as FindColumn does with `spaceless` (for Sigma rules).
   void MatchWithoutSpaces() { spaceless_ = true; }
   // Field `i`'s cell in `record`, whose cells `columns` names; nothing

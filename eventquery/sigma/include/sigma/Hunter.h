@@ -159,8 +159,8 @@ class Hunter {
     size_t first_check;  // the decider's slot of its first host check
   };
   void Resolve(const std::vector<std::string>& columns);
-  // Fields find their columns again.
-  void ForgetColumns();
+  // The derived fields find their columns again (they moved).
+  void ForgetDerivedColumns();
   const std::vector<uint32_t>& CandidatesOf(const Record& record);
   // False when a gate of form `form` finds none of its literals.
   bool GatesPass(uint32_t form, const Record& record);

@@ -108,10 +108,9 @@ struct CompiledCorrelation {
   // alias -> (rule id or name -> the field it stands for in its events)
   std::map<std::string, std::map<std::string, std::string>> aliases;
   int64_t timespan_ns = 0;
-  // The count (events, values, rules) must be at least `at_least` and at
-  // most `at_most` (temporal: every rule named, when no condition says).
+  // The count (events, values, rules) a window fires at (temporal: every
+  // rule named, when no condition says).
   uint64_t at_least = 1;
-  uint64_t at_most = UINT64_MAX;
   std::string field;      // value_count's
   bool generate = false;  // the rules named also give their own detections
 };
