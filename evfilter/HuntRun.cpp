@@ -12,11 +12,13 @@
 #include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
+#include "WholeFile.h"
 #include "decide/TimeWindow.h"
 #include "records/CsvCells.h"
 #include "records/Formats.h"
 #include "records/JsonCells.h"
 #include "records/RecordReports.h"
+#include "sigma/HuntReport.h"
 #include "sigma/HuntScan.h"
 #include "sigma/HuntSummary.h"
 #include "sigma/Hunter.h"
@@ -29,6 +31,9 @@ using eventquery::FeedNote;
 using eventquery::Input;
 using eventquery::Record;
 using eventquery::RecordReader;
+
+constexpr const char* kCorrelationTypes[] = {"event_count", "value_count",
+                                             "temporal", "temporal_ordered"};
 
 class Hunt {
  public:
@@ -51,6 +56,7 @@ class Hunt {
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer,"
           "Channel,EventID,details\n");
     if (options_.sort_by_time) timeline_.emplace(options_.sort_memory);
+    if (!options_.report.empty()) report_.emplace();
     ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
                  options_.encoding, reporter_,
                  [this](Input& input) { ReadInput(input); });
@@ -59,6 +65,7 @@ class Hunt {
     const std::string output_error = FlushStandardOutput();
     if (!output_error.empty())
       reporter_.Failure("standard output: " + output_error);
+    WriteReport();
     reporter_.Finish(records_, detections_,
                      output_error.empty() ? Reporter::Output::kWritten
                                           : Reporter::Output::kNotAllWritten);
@@ -104,6 +111,17 @@ class Hunt {
     for (const auto& found : correlations.Run()) {
       ++correlated_[found.correlation];
       ++detections_;
+      if (report_) {
+        const auto& meta = correlations.correlations()[found.correlation].meta;
+        const std::string details = CorrelationDetails(found);
+        eventquery::sigma::HuntReport::Row row;
+        row.time = found.events.back().time;
+        row.level = meta.level;
+        row.rule_title = meta.title;
+        row.rule_id = meta.id;
+        row.details = details;
+        report_->Add(row, found.time);
+      }
       std::string line = CorrelationLine(found);
       if (timeline_) {
         if (!timeline_full_ && !timeline_->Add(found.time, line))
@@ -114,23 +132,30 @@ class Hunt {
     }
   }
 
+  // What made a correlation detection, for the timeline's details: its
+  // type, group and events.
+  std::string CorrelationDetails(
+      const eventquery::sigma::Correlator::Found& found) const {
+    const auto& c = rules_.correlations->correlations()[found.correlation];
+    std::string details = std::string(kCorrelationTypes[c.type]) + " of";
+    for (const auto& [field, value] : found.group)
+      details += " " + field + "=" + value;
+    details += ": " + std::to_string(found.events.size()) + " detection(s):";
+    for (const auto& e : found.events)
+      details += " " + rules_.set->rules()[e.rule].meta.id + " " + e.input +
+                 "#" + std::to_string(e.record_id) + " " + e.time + ";";
+    details.pop_back();
+    return details;
+  }
+
   // A correlation detection as a timeline or JSON line.
   std::string CorrelationLine(
       const eventquery::sigma::Correlator::Found& found) const {
-    static constexpr const char* kTypes[] = {"event_count", "value_count",
-                                             "temporal", "temporal_ordered"};
     const auto& c = rules_.correlations->correlations()[found.correlation];
     const auto& events = found.events;
     std::string out;
     if (options_.csv) {
-      std::string details = std::string(kTypes[c.type]) + " of";
-      for (const auto& [field, value] : found.group)
-        details += " " + field + "=" + value;
-      details += ": " + std::to_string(events.size()) + " detection(s):";
-      for (const auto& e : events)
-        details += " " + rules_.set->rules()[e.rule].meta.id + " " + e.input +
-                   "#" + std::to_string(e.record_id) + " " + e.time + ";";
-      details.pop_back();
+      const std::string details = CorrelationDetails(found);
       for (const std::string& cell :
            {events.back().time, c.meta.level, c.meta.title, c.meta.id,
             std::string(), std::string(), std::string(), std::string(),
@@ -149,7 +174,7 @@ class Hunt {
     out.push_back(',');
     JsonField(out, "level", c.meta.level);
     out.push_back(',');
-    JsonField(out, "correlation", kTypes[c.type]);
+    JsonField(out, "correlation", kCorrelationTypes[c.type]);
     out += ",\"group\":{";
     for (size_t i = 0; i < found.group.size(); ++i) {
       if (i > 0) out.push_back(',');
@@ -222,9 +247,10 @@ class Hunt {
                      count.inputs);
       else
         std::fprintf(stderr,
-                     "evfilter: %zu %s input(s): %zu rule(s) of other log "
-                     "sources not run on them\n",
-                     count.inputs, kind.c_str(), count.not_run);
+                     "evfilter: %zu %s input(s): %zu rule(s) ran, %zu of "
+                     "other log sources not run on them\n",
+                     count.inputs, kind.c_str(),
+                     rules_.set->rules().size() - count.not_run, count.not_run);
     const auto& by_level = found_->per_level();
     std::string line = "detections: " + std::to_string(found_->detections());
     static constexpr const char* kLevels[] = {"critical", "high", "medium",
@@ -320,6 +346,13 @@ class Hunt {
 
   // The summary for scripts: one JSON object, the last line.
   void SummaryJson() const {
+    std::fprintf(stderr, "%s\n", SummaryJsonText().c_str());
+  }
+
+  // The summary as one JSON object: HuntSummary's, with the rules loaded,
+  // the events read and left out, the inputs per product, the site
+  // filters, the correlations and whether the hunt failed.
+  std::string SummaryJsonText() const {
     size_t unsupported = 0;
     for (const auto& r : rules_.rejected) unsupported += !r.unreadable;
     std::string extra =
@@ -353,9 +386,35 @@ class Hunt {
                std::to_string(c < correlated_.size() ? correlated_[c] : 0) +
                "}";
     }
+    extra += "],\"products\":[";
+    bool first = true;
+    for (const auto& [kind, count] : by_source_) {
+      extra += first ? "{\"product\":" : ",{\"product\":";
+      first = false;
+      eventquery::AppendJsonString(extra, kind);
+      extra += ",\"inputs\":" + std::to_string(count.inputs) +
+               ",\"rules_run\":" +
+               std::to_string(rules_.set->rules().size() - count.not_run) +
+               ",\"rules_not_run\":" + std::to_string(count.not_run) + "}";
+    }
     extra += "],\"failed\":";
     extra += reporter_.failed() || rules_.failed ? "true" : "false";
-    std::fprintf(stderr, "%s\n", found_->Json(extra).c_str());
+    return found_->Json(extra);
+  }
+
+  // The HTML report (--report), written whole or not at all.
+  void WriteReport() {
+    if (!report_) return;
+    const std::string error =
+        WriteWholeFile(options_.report, report_->Page(SummaryJsonText()));
+    if (!error.empty())
+      reporter_.Failure("--report " + options_.report + ": " + error);
+    else if (report_->rows_left_out() > 0)
+      reporter_.Note("--report " + options_.report +
+                     ": the table lists the first " +
+                     std::to_string(report_->rows()) + " detections; " +
+                     std::to_string(report_->rows_left_out()) +
+                     " more are counted, not listed");
   }
 
   template <typename Weight, typename Show>
@@ -486,13 +545,35 @@ class Hunt {
     }
     std::string& out = out_;
     out.clear();
-    if (options_.csv) {
+    if (options_.csv || report_)
       for (const uint32_t r : rules) {
         const std::string d =
             eventquery::sigma::DetectionDetails(all[r], record, columns);
         if (!d.empty() && details.find(d) == std::string::npos)
           details += (details.empty() ? "" : "; ") + d;
       }
+    const std::optional<int64_t> key =
+        time && (timeline_ || report_)
+            ? eventquery::TimeKey(*time, options_.zone)
+            : std::nullopt;
+    if (report_) {
+      eventquery::sigma::HuntReport::Row row;
+      row.time = time.value_or("");
+      row.level = top->level;
+      row.rule_title = titles;
+      row.rule_id = ids;
+      row.input = name_;
+      row.record_id = record_id;
+      row.computer = eventquery::sigma::CellNamed(record, columns, "Computer")
+                         .value_or("");
+      row.channel =
+          eventquery::sigma::CellNamed(record, columns, "Channel").value_or("");
+      row.event_id =
+          eventquery::sigma::CellNamed(record, columns, "EventID").value_or("");
+      row.details = details;
+      report_->Add(row, key);
+    }
+    if (options_.csv) {
       auto cell = [&out](std::string_view text, bool last = false) {
         out += eventquery::CsvField(text);
         out.push_back(last ? '\n' : ',');
@@ -540,8 +621,6 @@ class Hunt {
       out += "}\n";
     }
     if (timeline_) {
-      const std::optional<int64_t> key =
-          time ? eventquery::TimeKey(*time, options_.zone) : std::nullopt;
       if (!timeline_full_ && !timeline_->Add(key, out)) timeline_full_ = true;
       return;
     }
@@ -560,6 +639,7 @@ class Hunt {
   uint64_t records_ = 0, detections_ = 0;
   std::optional<eventquery::sigma::HuntSummary> found_;
   std::optional<eventquery::sigma::Timeline> timeline_;
+  std::optional<eventquery::sigma::HuntReport> report_;
   bool timeline_full_ = false;
   bool correlations_full_ = false;
   std::vector<uint64_t> correlated_;  // per correlation: its detections

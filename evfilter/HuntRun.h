@@ -46,6 +46,7 @@ struct HuntOptions {
   bool per_event = false;         // one line per event, its detections grouped
   size_t sort_memory_mib = 1024;  // the most the sorted lines hold
   size_t sort_memory = size_t{1} << 30;
+  std::string report;  // the HTML report's path ("": none)
   eventquery::Encoding encoding = eventquery::Encoding::kUtf8;
   unsigned jobs = 1;
   eventquery::Zone zone = eventquery::Zone::kLocal;

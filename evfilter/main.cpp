@@ -298,6 +298,11 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
                    "with --sort time: the most MiB the detections may hold "
                    "(default 1024); more is an error, not a partial timeline")
       ->check(CLI::Range(size_t{1}, size_t{1} << 20));
+  hunt->add_option("--report", ho.report,
+                   "also write the detections as one HTML page to look at "
+                   "(counts, detections over time, top rules and hosts, a "
+                   "table that sorts and searches; it loads nothing)")
+      ->allow_extra_args(false);
   hunt->add_option("--summary", cl.hunt_summary,
                    "text (default) or json: the summary as one JSON object, "
                    "the last line of standard error")

@@ -26,6 +26,7 @@ packages=(
                                       # the writer and reader against;
   libbfio-dev                         # libevtx.h includes libbfio.h, but
                                       # libevtx-dev does not depend on it
+  chromium fonts-dejavu-core          # hunt's HTML report, opened headless
   "$@"
 )
 # The Python package, which the default presets build and test.

@@ -20,7 +20,7 @@ _evfilter() {
       fi
       return ;;
     --min-level) COMPREPLY=($(compgen -W "informational low medium high critical" -- "$cur")); return ;;
-    --rules|--rule|--exclude-ids|--filters) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --rules|--rule|--exclude-ids|--filters|--report) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --type) COMPREPLY=($(compgen -W "=numeric =text =date =time" -- "$cur")); return ;;
     --filter) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
@@ -39,7 +39,7 @@ _evfilter() {
     show) COMPREPLY=($(compgen -W "$common --json --rule --utc" -- "$cur")) ;;
     hunt)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --since --until --where --type --product --max-rule-bytes --placeholder --list --profile --per-event --sort --sort-memory --summary --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --since --until --where --type --product --max-rule-bytes --placeholder --list --profile --per-event --sort --sort-memory --summary --report --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;

@@ -289,6 +289,52 @@ TEST_F(EvfilterHuntTest, TimelineSortedByEventTime) {
       << r.err;
 }
 
+// --report: one page, written whole at the end, private, in place of a
+// symbolic link rather than through it; a place it cannot be written is
+// an error. (Its content in a browser: ReportInBrowser.py.)
+TEST_F(EvfilterHuntTest, ReportIsWrittenWholeAndPrivately) {
+  const fs::path page = dir_ / "report.html";
+  Result r = Run("hunt --report " + page.string() + " --rules " + rules_ + " " +
+                 sysmon_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string text = Read(page);
+  EXPECT_EQ(text.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_NE(text.find("\"detections\":" + std::to_string(Count(r.out, "\n"))),
+            std::string::npos);
+  EXPECT_EQ(fs::status(page).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // A link at the name is replaced; its target is left as it was.
+  const std::string target = File("target.txt", "keep me");
+  fs::remove(page);
+  fs::create_symlink(target, page);
+  r = Run("hunt --report " + page.string() + " --rules " + rules_ + " " +
+          security_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::is_symlink(page));
+  EXPECT_EQ(Read(target), "keep me");
+  // No detection: still a page, saying none.
+  r = Run("hunt --report " + page.string() + " --rules " +
+          (dir_ / "rules/mimikatz.yml").string() + " " + security_);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(Read(page).find("{\"summary\":{\"detections\":0,"),
+            std::string::npos);
+  // A folder that is not there: an error that names the option, and the
+  // detections still written.
+  r = Run("hunt --report " + (dir_ / "no/such/report.html").string() +
+          " --rules " + rules_ + " " + sysmon_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out, "");
+  EXPECT_NE(r.err.find("--report " + (dir_ / "no/such/report.html").string() +
+                       ": No such file or directory"),
+            std::string::npos)
+      << r.err;
+  // Nothing of the writes is left beside the page.
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_EQ(entry.path().filename().string().find("report.html."),
+              std::string::npos)
+        << entry.path();
+}
+
 TEST_F(EvfilterHuntTest, ExportsNumberTheirRecords) {
   // A CSV export: record_id counts records, not lines; no time column.
   const std::string csv = File(
@@ -957,13 +1003,25 @@ TEST_F(EvfilterHuntTest, RulesOfOtherProductsAreNotRunOnAnInput) {
   EXPECT_EQ(detected(r.out, other), (Ids{"anywhere", "aws", "macos", "proxy",
                                          "win", "zeek-conn", "zeek-dns"}));
   EXPECT_EQ(detected(r.out, trail), (Ids{"anywhere", "aws", "proxy"}));
-  EXPECT_NE(r.err.find("2 windows input(s): 5 rule(s) of other log sources "
-                       "not run on them"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("2 windows input(s): 2 rule(s) ran, 5 of other log sources "
+                 "not run on them"),
+      std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("1 zeek conn input(s): 4 rule(s)"), std::string::npos);
+  EXPECT_NE(r.err.find("1 zeek conn input(s): 3 rule(s) ran, 4 of"),
+            std::string::npos);
   EXPECT_NE(r.err.find("1 input(s) of no known product: every rule ran"),
             std::string::npos);
+  // The same counts for scripts, per product.
+  r = Run("hunt --summary json --rules " + rules + " " + evtx + " " + zeek +
+          " " + windows_csv + " " + other);
+  EXPECT_NE(r.err.find("\"products\":[{\"product\":\"\",\"inputs\":1,"
+                       "\"rules_run\":7,\"rules_not_run\":0},"
+                       "{\"product\":\"windows\",\"inputs\":2,\"rules_run\":"
+                       "2,\"rules_not_run\":5},{\"product\":\"zeek conn\","
+                       "\"inputs\":1,\"rules_run\":3,\"rules_not_run\":4}]"),
+            std::string::npos)
+      << r.err;
   // --product takes every input as that product's logs.
   r = Run("hunt --product macos --rules " + rules + " " + evtx);
   EXPECT_EQ(detected(r.out, evtx), (Ids{"anywhere", "macos", "proxy"}))

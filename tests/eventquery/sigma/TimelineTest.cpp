@@ -1,15 +1,19 @@
 // The time-ordered timeline: stable across inputs, untimed lines last,
-// and a bound that refuses rather than drops; the details column.
+// and a bound that refuses rather than drops; the details column; the
+// report's counts over time and its bounded table. (The report in a
+// browser: tests/evfilter/ReportInBrowser.py.)
 
 #include "sigma/Timeline.h"
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "SigmaTestRules.h"
 #include "decide/TimeWindow.h"
+#include "sigma/HuntReport.h"
 
 namespace {
 
@@ -90,6 +94,89 @@ TEST(TimelineTest, DetailsNameTheFieldsTheRuleTested) {
                                                 security.columns),
             "CommandLine=run " + std::string(196, 'y') +
                 "...; NewProcessName=C:\\x.exe");
+}
+
+using eventquery::sigma::HuntReport;
+
+// The bars' counts in a report page, summed per level (critical first),
+// and how many bars there are.
+std::pair<std::vector<uint64_t>, size_t> Bars(const std::string& page) {
+  std::vector<uint64_t> sums(6, 0);
+  size_t bars = 0;
+  const std::regex counts(R"re("counts":\[([0-9,]+)\])re");
+  for (std::sregex_iterator it(page.begin(), page.end(), counts), end;
+       it != end; ++it, ++bars) {
+    std::string list = (*it)[1];
+    size_t level = 0;
+    for (size_t pos = 0; pos <= list.size(); ++level) {
+      const size_t comma = std::min(list.find(',', pos), list.size());
+      sums[level] += std::stoull(list.substr(pos, comma - pos));
+      pos = comma + 1;
+    }
+  }
+  return {sums, bars};
+}
+
+// Buckets widen as the period grows, exactly: every timed detection is in
+// one bar, from a second apart to the 584 years a time key spans.
+TEST(HuntReportTest, BarsCountEveryTimedDetectionAsThePeriodGrows) {
+  HuntReport report;
+  HuntReport::Row row;
+  const auto at = [](const char* text) {
+    return eventquery::TimeKey(text, eventquery::Zone::kUtc);
+  };
+  const int64_t start = *at("2026-03-01T00:00:00Z");
+  for (int64_t i = 0; i < 10000; ++i) {
+    row.level = i % 3 == 0 ? "high" : "low";
+    report.Add(row, start + i * 1'000'000'000);
+  }
+  row.level = "critical";
+  report.Add(row, std::nullopt);  // no time: in the table, in no bar
+  auto [sums, bars] = Bars(report.Page("{}"));
+  EXPECT_EQ(sums, (std::vector<uint64_t>{0, 3334, 0, 6666, 0, 0}));
+  EXPECT_EQ(bars, 17u);  // 2 h 47 min in 10-minute bars
+  EXPECT_NE(report.Page("{}").find(R"("width":"10 minutes")"),
+            std::string::npos);
+  // The far ends of the times a row holds, at a level no rule set should
+  // use.
+  row.level = "bogus";
+  for (const char* far : {"1970-01-01T00:00:00Z", "2261-12-31T23:59:59Z"})
+    report.Add(row, at(far));
+  const std::string page = report.Page("{}");
+  std::tie(sums, bars) = Bars(page);
+  EXPECT_EQ(sums, (std::vector<uint64_t>{0, 3334, 0, 6666, 0, 2}));
+  EXPECT_LE(bars, HuntReport::kMostBuckets);
+  EXPECT_NE(page.find(R"("width":"48 weeks","bars":[{"start":"1970-01-01")"),
+            std::string::npos);
+  EXPECT_EQ(report.rows(), 10003u);
+}
+
+// The table keeps its bound and says what it left out; no text of an
+// event ends the data's script element early.
+TEST(HuntReportTest, TheTableIsBoundedAndItsTextStaysData) {
+  HuntReport report;
+  HuntReport::Row row;
+  row.details = "</script><script>alert(1)</script><!--";
+  row.record_id = 7;
+  for (size_t i = 0; i <= HuntReport::kMostRows; ++i) report.Add(row, 0);
+  EXPECT_EQ(report.rows(), HuntReport::kMostRows);
+  EXPECT_EQ(report.rows_left_out(), 1u);
+  const std::string page = report.Page(R"({"title":"</script>"})");
+  EXPECT_NE(page.find(R"("rows_left_out":1,)"), std::string::npos);
+  // The page's own: the data's end and the script's.
+  size_t ends = 0;
+  for (size_t p = page.find("</script>"); p != std::string::npos;
+       p = page.find("</script>", p + 1))
+    ++ends;
+  EXPECT_EQ(ends, 2u);
+  EXPECT_EQ(page.find("<!--"), std::string::npos);
+  EXPECT_NE(page.find(R"(\u003c/script>\u003cscript>alert(1))"),
+            std::string::npos);
+  // An empty report is a page too.
+  EXPECT_NE(HuntReport().Page("{}").find(
+                R"("histogram":{"width":null,"bars":[]},"rows_left_out":0,)"
+                R"("rows":[]})"),
+            std::string::npos);
 }
 
 }  // namespace
