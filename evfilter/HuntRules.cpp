@@ -197,6 +197,28 @@ int ListHuntRules(const HuntRules& rules) {
     out += "}\n";
     Put(out);
   }
+  // A correlation: its type, the rules it names, its group and window.
+  for (const auto& c : rules.correlations->correlations()) {
+    out = "{";
+    Meta(out, c.meta);
+    JsonField(out, "load", "loaded");
+    out.push_back(',');
+    JsonField(out, "correlation",
+              eventquery::sigma::CorrelationTypeName(c.type));
+    for (const auto* names : {&c.rules, &c.group_by}) {
+      out += names == &c.rules ? ",\"rules\":[" : ",\"group_by\":[";
+      for (size_t i = 0; i < names->size(); ++i) {
+        if (i > 0) out.push_back(',');
+        eventquery::AppendJsonString(out, (*names)[i]);
+      }
+      out.push_back(']');
+    }
+    out += ",\"timespan_seconds\":" +
+           std::to_string(c.timespan_ns / 1'000'000'000) +
+           ",\"at_least\":" + std::to_string(c.at_least) +
+           ",\"generate\":" + (c.generate ? "true" : "false") + "}\n";
+    Put(out);
+  }
   for (const auto* list : {&rules.rejected, &rules.left_out})
     for (const RejectedRule& r : *list) {
       out = "{";

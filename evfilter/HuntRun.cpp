@@ -32,9 +32,6 @@ using eventquery::Input;
 using eventquery::Record;
 using eventquery::RecordReader;
 
-constexpr const char* kCorrelationTypes[] = {"event_count", "value_count",
-                                             "temporal", "temporal_ordered"};
-
 class Hunt {
  public:
   explicit Hunt(const HuntOptions& o) : options_(o), reporter_(o.strict) {}
@@ -137,7 +134,8 @@ class Hunt {
   std::string CorrelationDetails(
       const eventquery::sigma::Correlator::Found& found) const {
     const auto& c = rules_.correlations->correlations()[found.correlation];
-    std::string details = std::string(kCorrelationTypes[c.type]) + " of";
+    std::string details =
+        std::string(eventquery::sigma::CorrelationTypeName(c.type)) + " of";
     for (const auto& [field, value] : found.group)
       details += " " + field + "=" + value;
     details += ": " + std::to_string(found.events.size()) + " detection(s):";
@@ -174,7 +172,8 @@ class Hunt {
     out.push_back(',');
     JsonField(out, "level", c.meta.level);
     out.push_back(',');
-    JsonField(out, "correlation", kCorrelationTypes[c.type]);
+    JsonField(out, "correlation",
+              eventquery::sigma::CorrelationTypeName(c.type));
     out += ",\"group\":{";
     for (size_t i = 0; i < found.group.size(); ++i) {
       if (i > 0) out.push_back(',');

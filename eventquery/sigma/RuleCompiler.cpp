@@ -795,14 +795,11 @@ CompiledCorrelation CompileCorrelation(const YAML::Node& doc,
   CompiledCorrelation out;
   out.meta = meta;
   const std::string type = Text(c, "type");
-  static constexpr std::pair<const char*, CompiledCorrelation::Type> kTypes[] =
-      {{"event_count", CompiledCorrelation::kEventCount},
-       {"value_count", CompiledCorrelation::kValueCount},
-       {"temporal", CompiledCorrelation::kTemporal},
-       {"temporal_ordered", CompiledCorrelation::kTemporalOrdered}};
   bool known = false;
-  for (const auto& [name, t] : kTypes)
-    if (type == name) {
+  for (const auto t :
+       {CompiledCorrelation::kEventCount, CompiledCorrelation::kValueCount,
+        CompiledCorrelation::kTemporal, CompiledCorrelation::kTemporalOrdered})
+    if (type == CorrelationTypeName(t)) {
       out.type = t;
       known = true;
     }
@@ -892,6 +889,12 @@ CompiledCorrelation CompileCorrelation(const YAML::Node& doc,
 }
 
 }  // namespace
+
+const char* CorrelationTypeName(CompiledCorrelation::Type type) {
+  static constexpr const char* kNames[] = {"event_count", "value_count",
+                                           "temporal", "temporal_ordered"};
+  return kNames[type];
+}
 
 int LevelRank(std::string_view level) {
   static constexpr std::string_view kLevels[] = {"informational", "low",

@@ -795,6 +795,17 @@ correlation:
                        "             2  Failures from two addresses"),
             std::string::npos)
       << r.err;
+  // --list says what each correlation is.
+  const Result list = Run("hunt --list --rules " + rules_);
+  EXPECT_NE(list.out.find("\"title\":\"Failure then logon\",\"level\":"
+                          "\"critical\",\"tags\":[],\"load\":\"loaded\","
+                          "\"correlation\":\"temporal_ordered\",\"rules\":["
+                          "\"11111111-0000-0000-0000-000000000003\",\"logon\"],"
+                          "\"group_by\":[\"TargetUserName\"],"
+                          "\"timespan_seconds\":120,\"at_least\":2,"
+                          "\"generate\":false}\n"),
+            std::string::npos)
+      << list.out;
   // A correlation of a rule not run is said, and the rule writes its own.
   const Result alone =
       Run("hunt --rules " + rules_ +

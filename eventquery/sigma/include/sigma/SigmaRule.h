@@ -152,6 +152,9 @@ RuleLoad CompileRules(std::string_view yaml, const std::string& name,
 RuleLoad LoadRules(const std::vector<std::string>& paths,
                    const CompileOptions& options = {});
 
+// A correlation type as the rule format writes it ("event_count", ...).
+const char* CorrelationTypeName(CompiledCorrelation::Type type);
+
 // The levels in order, lowest first; -1 for a word that is no level.
 int LevelRank(std::string_view level);
 
