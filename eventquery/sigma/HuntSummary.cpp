@@ -55,8 +55,10 @@ std::vector<uint32_t> HuntSummary::fired() const {
   std::vector<uint32_t> out;
   for (uint32_t r = 0; r < per_rule_.size(); ++r)
     if (per_rule_[r] > 0) out.push_back(r);
+  // Ties by id: the same order wherever the rules were loaded from.
   std::stable_sort(out.begin(), out.end(), [this](uint32_t a, uint32_t b) {
-    return per_rule_[a] > per_rule_[b];
+    if (per_rule_[a] != per_rule_[b]) return per_rule_[a] > per_rule_[b];
+    return set_.rules()[a].meta.id < set_.rules()[b].meta.id;
   });
   return out;
 }

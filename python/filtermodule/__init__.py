@@ -54,8 +54,8 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["Filter", "SigmaFilter", "read_events", "hunt", "sigma_rules",
-           "ExpressionError", "BuildError", "ReadError", "FilterWarning",
+__all__ = ["Filter", "SigmaFilter", "read_events", "hunt", "hunt_summary",
+           "sigma_rules", "ExpressionError", "BuildError", "ReadError", "FilterWarning",
            "ReadWarning", "RuleWarning"]
 __version__ = _core.__version__
 
@@ -326,7 +326,10 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     a period, by their time field; `where` (a filter expression, as
     ``evfilter hunt --where``) to the events that match it. The rules run
     only on those; ``df.attrs["left"]`` counts the events left outside
-    the period, without a readable time, and not matching `where`."""
+    the period, without a readable time, and not matching `where`.
+
+    ``hunt_summary(df)`` gives evfilter's summary of the detections as a
+    frame: the rules that fired, by level, by host, first and last time."""
     import pandas as pd
 
     core = _sigma_core(*_rule_sources(rules), placeholders, utc)
@@ -351,6 +354,68 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     df = pd.DataFrame(out, columns=_DETECTION_COLUMNS)
     df.attrs["left"] = left
     return df
+
+
+def hunt_summary(detections, utc=False):
+    """The summary ``evfilter hunt`` gives, of a frame of detections (what
+    hunt returns, or a Dask hunt's, which is computed): a DataFrame of the
+    rules that fired, most detections first, then by id, with the columns
+    rule_id, rule_title, level and detections.
+    Its attrs hold the rest: "detections"; "by_level", the detections per
+    level, critical first ("none" for a rule with no level); "hosts", the
+    detections per event Computer, most first ("" for none); "first" and
+    "last", the earliest and latest detected event's time as the event
+    wrote it (None when none has a readable time), ordered as evfilter
+    orders times, `utc` as hunt's; and "without_time", the detections on
+    events with no readable time."""
+    import pandas as pd
+
+    if hasattr(detections, "compute"):  # a Dask frame
+        detections = detections.compute()
+    by_level = dict.fromkeys(list(reversed(_LEVELS)) + ["none"], 0)
+    rules, hosts = {}, {}
+    first = last = None
+    without_time = 0
+    for rule_id, title, level, timestamp, event in zip(
+            detections["rule_id"], detections["rule_title"],
+            detections["level"], detections["timestamp"],
+            detections["event"]):
+        rules.setdefault(rule_id, [title, level, 0])[2] += 1
+        by_level[level if level in by_level else "none"] += 1
+        host = _cell_named(event, "Computer")
+        hosts[host] = hosts.get(host, 0) + 1
+        key = (_core.time_key(timestamp, utc)
+               if isinstance(timestamp, str) else None)
+        if key is None:
+            without_time += 1
+            continue
+        if first is None or key < first[0]:
+            first = (key, timestamp)
+        if last is None or key > last[0]:
+            last = (key, timestamp)
+    fired = sorted(rules.items(), key=lambda r: (-r[1][2], r[0]))
+    out = pd.DataFrame([(i, t, l, n) for i, (t, l, n) in fired],
+                       columns=["rule_id", "rule_title", "level",
+                                "detections"])
+    out.attrs.update(
+        detections=len(detections), by_level=by_level,
+        hosts=dict(sorted(hosts.items(), key=lambda h: (-h[1], h[0]))),
+        first=first and first[1], last=last and last[1],
+        without_time=without_time)
+    return out
+
+
+def _cell_named(event, name):
+    """An event's field `name`, exactly, else ignoring ASCII case, as
+    text; "" when it has none."""
+    if not isinstance(event, dict):
+        return ""
+    value = event.get(name)
+    if value is None:
+        lower = name.lower()
+        value = next((v for k, v in event.items()
+                      if k.lower() == lower), None)
+    return "" if value is None else str(value)
 
 
 def _scope(core, since, until, where):

@@ -24,6 +24,7 @@
 #include "common/Utf8.h"
 #include "decide/BuiltFilter.h"
 #include "decide/ModuleLog.h"
+#include "decide/TimeWindow.h"
 #include "query/Definition.h"
 #include "query/WhereCompiler.h"
 #include "records/Formats.h"
@@ -148,6 +149,15 @@ PYBIND11_MODULE(_core, m) {
     }
   });
 
+  // An event time as hunts order it (nanoseconds of the wall clock), or
+  // None for no readable time.
+  m.def(
+      "time_key",
+      [](const std::string& text, bool utc) {
+        return eventquery::TimeKey(
+            text, utc ? eventquery::Zone::kUtc : eventquery::Zone::kLocal);
+      },
+      py::arg("text"), py::arg("utc") = false);
   m.def(
       "setup_log",
       [](const std::string& folder, bool debug) {

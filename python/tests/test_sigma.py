@@ -180,6 +180,44 @@ def test_hunt_gives_what_evfilter_hunt_gives(tmp_path, rules):
     assert len(said) == 1 and "of 'Size' cannot be read as a number" in said[0]
 
 
+def test_hunt_summary_is_evfilters(tmp_path, rules):
+    import subprocess
+    from conftest import _evfilter_path
+
+    log = make_evtx(tmp_path / "Security.evtx", 600)
+    found, _ = quiet_hunt([log], rules=rules)
+    summary = fm.hunt_summary(found)
+    done = subprocess.run([_evfilter_path(), "hunt", "--summary", "json",
+                           "--rules", rules, log], capture_output=True,
+                          text=True)
+    expected = json.loads(done.stderr.strip().splitlines()[-1])
+    assert list(summary.columns) == ["rule_id", "rule_title", "level",
+                                     "detections"]
+    assert summary.values.tolist() == [
+        [r["id"], r["title"], r["level"], r["detections"]]
+        for r in expected["rules"]]
+    assert summary.attrs["detections"] == expected["detections"] > 0
+    assert {k: v for k, v in summary.attrs["by_level"].items()
+            if v or k != "none"} == expected["by_level"]
+    assert summary.attrs["hosts"] == {h["host"]: h["detections"]
+                                      for h in expected["hosts"]}
+    for key in ("first", "last", "without_time"):
+        assert summary.attrs[key] == expected[key], key
+    # No detection: an empty frame, nothing first or last.
+    none = fm.hunt_summary(found.iloc[0:0])
+    assert none.empty and none.attrs["first"] is None
+    assert none.attrs["detections"] == 0
+    # Times ordered as evfilter orders them, not as text sorts: a time
+    # with an offset, and one that is no time.
+    frame = found.iloc[0:3].copy()
+    frame["timestamp"] = ["2024-01-02T00:30:00+02:00",
+                          "2024-01-01T23:00:00Z", "soon"]
+    mixed = fm.hunt_summary(frame, utc=True)
+    assert (mixed.attrs["first"], mixed.attrs["last"]) == (
+        "2024-01-02T00:30:00+02:00", "2024-01-01T23:00:00Z")
+    assert mixed.attrs["without_time"] == 1
+
+
 def test_hunt_on_a_frame_and_from_sigma(tmp_path, rules):
     log = make_evtx(tmp_path / "Security.evtx", 300)
     df = fm.read_events(log)
@@ -284,6 +322,10 @@ def test_dask_hunt_equals_hunt(tmp_path, rules):
     got = ddf.compute().reset_index(drop=True)
     assert got[["rule_id", "input", "record_id", "timestamp"]].values.tolist() \
         == local[["rule_id", "input", "record_id", "timestamp"]].values.tolist()
+    # The summary of a Dask hunt is the summary of its computed frame.
+    summary, expected = fm.hunt_summary(ddf), fm.hunt_summary(local)
+    assert summary.values.tolist() == expected.values.tolist()
+    assert summary.attrs == expected.attrs
 
     # With rules chosen and a site's filter, the same as hunt too.
     site = tmp_path / "mf_site.yml"

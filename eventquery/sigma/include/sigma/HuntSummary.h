@@ -46,7 +46,7 @@ class HuntSummary {
   std::vector<std::pair<std::string, uint64_t>> hosts() const;
   // Detections on hosts beyond kMostHosts distinct ones.
   uint64_t other_hosts() const { return other_hosts_; }
-  // The rules that fired, most detections first, then in rule order.
+  // The rules that fired, most detections first, then by id.
   std::vector<uint32_t> fired() const;
   // The first and last detected event's time, as the event wrote it;
   // events with no readable time are counted apart.
