@@ -5,6 +5,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "FieldMappings.h"
 #include "common/Ascii.h"
 #include "decide/TimeWindow.h"
 #include "sigma/HuntScan.h"
@@ -130,12 +131,16 @@ bool Correlator::Add(const Record& record,
   for (const auto& [c, p] : named_[rule]) {
     const CompiledCorrelation& corr = correlations_[c];
     Kept k{*key, static_cast<uint32_t>(events_.size()), c, p, {}, {}};
+    // A field as the rule sees it: through the mapping on a Security
+    // event that stands for a Sysmon one.
+    std::string scratch;
     for (const std::string& field : corr.group_by)
-      AppendPart(k.group,
-                 CellNamed(record, columns, FieldFor(corr, field, meta)));
+      AppendPart(k.group, RuleFieldCell(meta.category, record, columns,
+                                        FieldFor(corr, field, meta), scratch));
     if (corr.type == CompiledCorrelation::kValueCount) {
       const auto value =
-          CellNamed(record, columns, FieldFor(corr, corr.field, meta));
+          RuleFieldCell(meta.category, record, columns,
+                        FieldFor(corr, corr.field, meta), scratch);
       // An event without the field adds no value.
       if (!value) continue;
       k.value.assign(*value);

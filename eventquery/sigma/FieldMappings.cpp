@@ -4,6 +4,7 @@
 
 #include "common/Ascii.h"
 #include "records/FieldColumns.h"
+#include "sigma/HuntScan.h"
 
 namespace eventquery::sigma {
 namespace {
@@ -142,6 +143,32 @@ std::string MappedName(const MappedField& field) {
       return std::string(field.from) + " as name";
   }
   return field.from;
+}
+
+std::optional<std::string_view> RuleFieldCell(
+    std::string_view category, const Record& record,
+    const std::vector<std::string>& columns, std::string_view field,
+    std::string& scratch) {
+  const std::vector<const FieldMapping*> mappings = MappingsOf(category);
+  if (!mappings.empty()) {
+    const auto channel = CellNamed(record, columns, "Channel");
+    const auto id = CellNamed(record, columns, "EventID");
+    for (const FieldMapping* m : mappings) {
+      if (!channel || !id || !common::EqualsNoCase(*channel, m->channel) ||
+          *id != std::to_string(m->event_id))
+        continue;
+      for (const MappedField& f : m->fields) {
+        if (!common::EqualsNoCase(field, f.rule_field)) continue;
+        const auto from = CellNamed(record, columns, f.from);
+        if (f.kind == F::kSame) return from;
+        const auto also =
+            f.also ? CellNamed(record, columns, f.also) : std::nullopt;
+        if (!DeriveValue(f, from, also, scratch)) return std::nullopt;
+        return scratch;
+      }
+    }
+  }
+  return CellNamed(record, columns, field);
 }
 
 FieldDeriver::FieldDeriver(std::vector<const FieldMapping*> mappings)

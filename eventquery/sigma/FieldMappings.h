@@ -59,6 +59,16 @@ const std::vector<FieldMapping>& AllMappings();
 // field for kSame, else the derived field's name.
 std::string MappedName(const MappedField& field);
 
+// A rule field's cell on an event as a rule of `category` sees it: on an
+// event of one of the category's mappings, the field the mapping gives
+// for it, renamed or derived (into `scratch`), or nothing when it cannot;
+// otherwise, and for a field the mapping does not list, the event's own
+// field of that name. Cost: O(mapping fields + columns).
+std::optional<std::string_view> RuleFieldCell(
+    std::string_view category, const Record& record,
+    const std::vector<std::string>& columns, std::string_view field,
+    std::string& scratch);
+
 class FieldDeriver {
  public:
   FieldDeriver() = default;

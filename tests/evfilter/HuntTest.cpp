@@ -680,6 +680,50 @@ detection:
             std::string::npos);
   EXPECT_EQ(r.out.find("11111111-0000-0000-0000-000000000006"),
             std::string::npos);
+  // A correlation groups by the fields as the rule sees them: User made
+  // of domain and name, ProcessId the new process's (4688's own ProcessId
+  // is its parent's).
+  fs::create_directories(dir_ / "mapped");
+  File("mapped/any.yml", R"(title: Any process start
+id: 11111111-0000-0000-0000-000000000008
+logsource:
+  product: windows
+  category: process_creation
+detection:
+  sel:
+    Image|endswith: '.exe'
+  condition: sel
+)");
+  File("mapped/correlations.yml", R"(title: Two starts by one user
+id: cccccccc-0000-0000-0000-000000000011
+correlation:
+  type: event_count
+  rules: [11111111-0000-0000-0000-000000000008]
+  group-by: [User]
+  timespan: 1h
+  condition:
+    gte: 2
+---
+title: Three starts of one process id
+id: cccccccc-0000-0000-0000-000000000012
+correlation:
+  type: event_count
+  rules: [11111111-0000-0000-0000-000000000008]
+  group-by: [ProcessId]
+  timespan: 1h
+  condition:
+    gte: 3
+)");
+  const Result mapped =
+      Run("hunt --rules " + (dir_ / "mapped").string() + " " + log);
+  EXPECT_EQ(mapped.status, 0) << mapped.err;
+  EXPECT_EQ(Count(mapped.out, "\n"), 2u) << mapped.out;
+  EXPECT_NE(mapped.out.find("\"group\":{\"User\":\"CORP\\\\bob\"}"),
+            std::string::npos)
+      << mapped.out;
+  EXPECT_NE(mapped.out.find("\"group\":{\"ProcessId\":\"6700\"}"),
+            std::string::npos)
+      << mapped.out;
 }
 
 // Correlation rules over the detections of the rules they name: windows
