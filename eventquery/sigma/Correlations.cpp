@@ -61,7 +61,8 @@ std::string FieldFor(const CompiledCorrelation& c, const std::string& field,
 
 Correlator::Correlator(std::vector<CompiledCorrelation> correlations,
                        const RuleSet& set, std::vector<RejectedRule>& rejected,
-                       size_t max_bytes, Zone zone)
+                       size_t max_bytes, Zone zone,
+                       const std::vector<bool>* run)
     : set_(set),
       zone_(zone),
       max_bytes_(max_bytes),
@@ -77,6 +78,7 @@ Correlator::Correlator(std::vector<CompiledCorrelation> correlations,
     for (const std::string& ref : c.rules) {
       bool any = false;
       for (uint32_t r = 0; r < set.rules().size(); ++r) {
+        if (run != nullptr && (r >= run->size() || !(*run)[r])) continue;
         const RuleMeta& m = set.rules()[r].meta;
         if (common::EqualsNoCase(m.id, ref) ||
             (!m.name.empty() && m.name == ref)) {

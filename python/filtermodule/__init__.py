@@ -278,7 +278,7 @@ def sigma_rules(rules, placeholders=None):
     import pandas as pd
 
     core = _sigma_core(*_rule_sources(rules), placeholders, False)
-    rows = [dict(r, load="loaded") for r in core.loaded]
+    rows = [dict(r, load="loaded") for r in core.loaded + core.correlations]
     for r in core.rejected:
         rows.append(dict(r, load=("unreadable: " if r["unreadable"] else
                                   "not supported: ") + r["reason"]))
@@ -328,6 +328,16 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     only on those; ``df.attrs["left"]`` counts the events left outside
     the period, without a readable time, and not matching `where`.
 
+    Correlation rules among `rules` run as ``evfilter hunt`` runs them,
+    over the detections of the rules they name, in time order across the
+    inputs: each correlation detection is a row at the end, with input
+    and record_id missing and as event a dict of "correlation" (its type),
+    "group" (the values grouped by) and "events" (rule_id, input,
+    record_id and timestamp of the detections that made it). The rules a
+    correlation names give no rows of their own unless it says `generate:
+    true`. ``df.attrs["correlations"]`` counts each correlation's
+    detections, by id.
+
     ``hunt_summary(df)`` gives evfilter's summary of the detections as a
     frame: the rules that fired, by level, by host, first and last time."""
     import pandas as pd
@@ -342,6 +352,8 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
     product = _checked_product(metas, product)
     left = dict.fromkeys(("outside_period", "without_time",
                           "not_matching_where"), 0)
+    for note in core.begin_correlations(chosen):
+        warnings.warn(note, RuleWarning, stacklevel=2)
     if isinstance(frame_or_paths, pd.DataFrame):
         out = _detections(core, metas, chosen, frame_or_paths, product,
                           scope, left)
@@ -351,9 +363,31 @@ def hunt(frame_or_paths, rules, placeholders=None, min_level=None,
             out.extend(_file_detections(core, metas, chosen, path, format,
                                         None, encoding, product, scope,
                                         left))
+    correlated = _correlations(core, out)
     df = pd.DataFrame(out, columns=_DETECTION_COLUMNS)
+    if correlated:
+        df["record_id"] = df["record_id"].astype("Int64")
     df.attrs["left"] = left
+    df.attrs["correlations"] = correlated
     return df
+
+
+def _correlations(core, out):
+    """Appends the correlation detections over the detections kept to
+    `out`, in time order; the count of each correlation run, by id."""
+    found = core.correlate()
+    if found["without_time"]:
+        warnings.warn("%d detection(s) of rules a correlation names have no "
+                      "readable time: not correlated" % found["without_time"],
+                      RuleWarning, stacklevel=3)
+    counts = dict.fromkeys(found["run"], 0)
+    for f in found["found"]:
+        counts[f["id"]] += 1
+        out.append((f["id"], f["title"], f["level"], None, None,
+                    f["timestamp"], {"correlation": f["type"],
+                                     "group": f["group"],
+                                     "events": f["events"]}))
+    return counts
 
 
 def hunt_summary(detections, utc=False):
@@ -366,12 +400,16 @@ def hunt_summary(detections, utc=False):
     detections per event Computer, most first ("" for none); "first" and
     "last", the earliest and latest detected event's time as the event
     wrote it (None when none has a readable time), ordered as evfilter
-    orders times, `utc` as hunt's; and "without_time", the detections on
-    events with no readable time."""
+    orders times, `utc` as hunt's; "without_time", the detections on
+    events with no readable time; and "correlations", each correlation's
+    detections by id (rows of correlations are counted there only)."""
     import pandas as pd
 
     if hasattr(detections, "compute"):  # a Dask frame
         detections = detections.compute()
+    correlations = dict(detections.attrs.get("correlations") or {})
+    if correlations:
+        detections = detections[~detections["rule_id"].isin(correlations)]
     by_level = dict.fromkeys(list(reversed(_LEVELS)) + ["none"], 0)
     rules, hosts = {}, {}
     first = last = None
@@ -401,7 +439,7 @@ def hunt_summary(detections, utc=False):
         detections=len(detections), by_level=by_level,
         hosts=dict(sorted(hosts.items(), key=lambda h: (-h[1], h[0]))),
         first=first and first[1], last=last and last[1],
-        without_time=without_time)
+        without_time=without_time, correlations=correlations)
     return out
 
 

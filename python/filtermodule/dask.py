@@ -38,10 +38,11 @@ so Dask's worker threads never share one.
 """
 
 import json
+import warnings
 
 import pandas as pd
 
-from . import Filter, ReadError, _core
+from . import Filter, ReadError, RuleWarning, _core
 
 
 def filter_frame(ddf, where=None, types=None, lines=None, filter=None, utc=False):
@@ -172,6 +173,12 @@ def hunt(paths, rules, placeholders=None, min_level=None, status=None,
                             exclude_file))
     product = _checked_product(core.loaded, product)
     scope = _scope(core, since, until, where)
+    if core.correlations:
+        # Each task sees a piece; a correlation needs every detection.
+        warnings.warn("%d correlation rule(s) not run: dask.hunt decides each "
+                      "piece apart (filtermodule.hunt and evfilter hunt run "
+                      "them); the rules they name give their own detections"
+                      % len(core.correlations), RuleWarning, stacklevel=2)
     # The workers load the same rules and filters, and check that they did.
     expected = ([m["id"] for m in core.loaded],
                 [m["id"] for m in core.filters])
@@ -228,9 +235,7 @@ def _worker_core(sources, filters, placeholders, utc, expected):
 
 
 def _hunt_task(task):
-    import warnings
-
-    from . import RuleWarning, _DETECTION_COLUMNS, _file_detections
+    from . import _DETECTION_COLUMNS, _file_detections
 
     path, piece, sources, filters, expected, placeholders, chosen, utc, \
         format, encoding, product, scope = task

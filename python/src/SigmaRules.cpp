@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 
 #include "Interrupts.h"
@@ -83,11 +84,18 @@ class FileDetections : public eventquery::sigma::Detections {
     std::vector<std::tuple<uint32_t, bool, std::string>> cells;
   };
 
-  explicit FileDetections(std::string name) : name_(std::move(name)) {}
+  // `keep` takes each detection for the correlations and says whether
+  // it is written.
+  using Keep = std::function<bool(const eventquery::Record&,
+                                  const std::vector<std::string>&, uint32_t,
+                                  std::string_view, uint64_t)>;
+  FileDetections(std::string name, Keep keep)
+      : name_(std::move(name)), keep_(std::move(keep)) {}
 
   void Detected(const eventquery::Record& record,
                 const std::vector<std::string>& columns, uint64_t record_id,
                 uint32_t rule) override {
+    if (!keep_(record, columns, rule, name_, record_id)) return;
     // Columns only grow (JSON keys): the longest list names every cell.
     if (columns.size() > columns_.size()) columns_ = columns;
     Found f{rule, record_id, {}, {}};
@@ -153,6 +161,7 @@ class FileDetections : public eventquery::sigma::Detections {
 
  private:
   std::string name_;
+  Keep keep_;
   std::vector<Found> found_;
   CellNoteCounts notes_;
   std::string failure_;
@@ -187,12 +196,7 @@ SigmaRules::SigmaRules(
   for (eventquery::sigma::CompiledFilter& f : load.filters)
     rejected_.push_back(
         {f.rule.meta, "a filter document: give its file as filters=", false});
-  // Correlations are decided by evfilter hunt alone so far.
-  for (const eventquery::sigma::CompiledCorrelation& c : load.correlations)
-    rejected_.push_back({c.meta,
-                         "a correlation rule: Python's hunt does not run "
-                         "correlations (evfilter hunt does)",
-                         false});
+  correlations_ = std::move(load.correlations);
   AddSkipped(load.skipped, "rule", rejected_);
   set_ = std::make_unique<eventquery::sigma::RuleSet>(std::move(load.loaded),
                                                       rejected_);
@@ -334,6 +338,7 @@ py::tuple SigmaRules::Hunt(size_t rows, const std::vector<std::string>& names,
       hunter.Match(record, names, matched, &row_notes);
       if (filter) filter->Apply(record, names, matched);
       for (uint32_t r : matched) {
+        if (!Correlated(record, names, r, "", row + 1)) continue;
         hit_rows.push_back(static_cast<int64_t>(row));
         hit_rules.push_back(r);
       }
@@ -377,7 +382,13 @@ py::dict SigmaRules::HuntFile(const std::string& path,
   std::unique_ptr<eventquery::Input> input =
       OpenInput(path, format, piece, encoding);
   Reports reports;
-  FileDetections found(input->name());
+  FileDetections found(
+      input->name(),
+      [this](const eventquery::Record& record,
+             const std::vector<std::string>& columns, uint32_t rule,
+             std::string_view name, uint64_t record_id) {
+        return Correlated(record, columns, rule, name, record_id);
+      });
   eventquery::ScanResult result;
   eventquery::sigma::ScopeCounts left;
   {
@@ -399,6 +410,100 @@ py::dict SigmaRules::HuntFile(const std::string& path,
   out["reports"] = reports.List();
   out["notes"] = NoteList(found.notes());
   out["left"] = LeftDict(left);
+  return out;
+}
+
+bool SigmaRules::Correlated(const eventquery::Record& record,
+                            const std::vector<std::string>& columns,
+                            uint32_t rule, std::string_view input,
+                            uint64_t record_id) {
+  if (correlator_ == nullptr) return true;
+  if (correlator_->Named(rule) && !correlations_full_ &&
+      !correlator_->Add(record, columns, rule, input, record_id))
+    correlations_full_ = true;
+  return correlator_->Generates(rule);
+}
+
+py::list SigmaRules::Correlations() const {
+  py::list out;
+  for (const auto& c : correlations_) {
+    py::dict d = Meta(c.meta);
+    d["type"] = eventquery::sigma::CorrelationTypeName(c.type);
+    d["rules"] = c.rules;
+    d["group_by"] = c.group_by;
+    d["timespan_seconds"] = c.timespan_ns / 1'000'000'000;
+    d["at_least"] = c.at_least;
+    d["generate"] = c.generate;
+    out.append(d);
+  }
+  return out;
+}
+
+std::vector<std::string> SigmaRules::BeginCorrelations(
+    const std::vector<bool>& chosen) {
+  py::gil_scoped_release release;
+  std::lock_guard<std::mutex> lock(mutex_);
+  correlator_.reset();
+  correlations_full_ = false;
+  std::vector<std::string> notes;
+  if (correlations_.empty()) return notes;
+  std::vector<eventquery::sigma::RejectedRule> rejected;
+  correlator_ = std::make_unique<eventquery::sigma::Correlator>(
+      correlations_, *set_, rejected, kCorrelationBytes, zone_, &chosen);
+  for (const auto& r : rejected)
+    notes.push_back(r.meta.file + " (" + r.meta.id + "): " + r.reason);
+  return notes;
+}
+
+py::dict SigmaRules::Correlate() {
+  std::unique_ptr<eventquery::sigma::Correlator> correlator;
+  std::vector<eventquery::sigma::Correlator::Found> found;
+  bool full = false;
+  {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(mutex_);
+    correlator = std::move(correlator_);
+    full = correlations_full_;
+    if (correlator != nullptr && !full) found = correlator->Run();
+  }
+  py::dict out;
+  out["without_time"] = correlator ? correlator->without_time() : 0;
+  py::list list;
+  if (full) {
+    const std::string why =
+        "the detections correlation rules name need more than " +
+        std::to_string(kCorrelationBytes >> 20) +
+        " MiB: no correlation was decided";
+    PyErr_SetString(PyExc_MemoryError, why.c_str());
+    throw py::error_already_set();
+  }
+  for (const auto& f : found) {
+    const auto& c = correlator->correlations()[f.correlation];
+    py::dict d = Meta(c.meta);
+    d["type"] = eventquery::sigma::CorrelationTypeName(c.type);
+    py::dict group;
+    for (const auto& [field, value] : f.group)
+      group[Str(field)] = CellStr(value);
+    d["group"] = group;
+    d["timestamp"] = CellStr(f.events.back().time);
+    py::list events;
+    for (const auto& e : f.events) {
+      py::dict event;
+      event["rule_id"] = set_->rules()[e.rule].meta.id;
+      event["input"] =
+          e.input.empty() ? py::object(py::none()) : py::object(Str(e.input));
+      event["record_id"] = e.record_id;
+      event["timestamp"] = CellStr(e.time);
+      events.append(event);
+    }
+    d["events"] = events;
+    list.append(d);
+  }
+  out["found"] = list;
+  py::list run;
+  if (correlator != nullptr)
+    for (const auto& c : correlator->correlations()) run.append(c.meta.id);
+  out["run"] = run;
   return out;
 }
 

@@ -19,10 +19,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
 #include "ReadSupport.h"
+#include "sigma/Correlations.h"
 #include "sigma/HuntScan.h"
 #include "sigma/Hunter.h"
 #include "sigma/RuleFilters.h"
@@ -101,7 +103,37 @@ class SigmaRules {
                           const std::string& encoding,
                           const std::string& product, const ScopeTexts& scope);
 
+  // The correlation rules loaded: dicts of file, document, id, title,
+  // level, status, and their type, rules, group_by, timespan_seconds,
+  // at_least and generate.
+  pybind11::list Correlations() const;
+  // Starts a hunt with correlations over the rules `chosen` marks: from
+  // now on Hunt and HuntFile keep the detections of the rules they name,
+  // and leave out those of rules whose correlations do not generate.
+  // Returns why each correlation that cannot run is not run.
+  std::vector<std::string> BeginCorrelations(const std::vector<bool>& chosen);
+  // The correlation detections over what was kept since BeginCorrelations,
+  // which it ends: a dict of "found" (dicts of id, title, level, type,
+  // group (a dict), timestamp and events: dicts of rule_id, input,
+  // record_id and timestamp), "run", the ids of the correlations run, and
+  // "without_time", the kept detections with no readable time. MemoryError when the detections kept passed
+  // the bound (no correlation decided then).
+  pybind11::dict Correlate();
+
+  // The most the detections correlations name may hold.
+  static constexpr size_t kCorrelationBytes = size_t{1} << 30;
+
  private:
+  // Keeps a detection for the correlations; false when the rule's own
+  // detection is not written (its correlations do not generate).
+  bool Correlated(const eventquery::Record& record,
+                  const std::vector<std::string>& columns, uint32_t rule,
+                  std::string_view input, uint64_t record_id);
+
+  std::vector<eventquery::sigma::CompiledCorrelation> correlations_;
+  std::unique_ptr<eventquery::sigma::Correlator> correlator_;  // or none
+  bool correlations_full_ = false;
+
   std::vector<eventquery::sigma::RejectedRule> rejected_;
   std::unique_ptr<eventquery::sigma::RuleSet> set_;
   std::unique_ptr<eventquery::sigma::RuleFilters> filters_;  // or none

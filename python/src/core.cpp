@@ -300,5 +300,10 @@ PYBIND11_MODULE(_core, m) {
       .def("hunt_file", &fmpython::SigmaRules::HuntFile, py::arg("path"),
            py::arg("format") = "", py::arg("piece") = std::nullopt,
            py::arg("encoding") = "", py::arg("product") = "",
-           py::arg("scope") = fmpython::ScopeTexts());
+           py::arg("scope") = fmpython::ScopeTexts())
+      .def_property_readonly("correlations",
+                             &fmpython::SigmaRules::Correlations)
+      .def("begin_correlations", &fmpython::SigmaRules::BeginCorrelations,
+           py::arg("chosen"))
+      .def("correlate", &fmpython::SigmaRules::Correlate);
 }

@@ -56,11 +56,13 @@ class Correlator {
     int64_t time;  // the last event's, for ordering
   };
 
-  // Finds each correlation's rules among `set`'s (by id, else by name); a
-  // correlation naming one that is not there, or chaining another
-  // correlation, is moved to `rejected` with why.
+  // Finds each correlation's rules among `set`'s (by id, else by name),
+  // taking only those `run` marks when it is given; a correlation naming
+  // one that is not there, or chaining another correlation, is moved to
+  // `rejected` with why.
   Correlator(std::vector<CompiledCorrelation> correlations, const RuleSet& set,
-             std::vector<RejectedRule>& rejected, size_t max_bytes, Zone zone);
+             std::vector<RejectedRule>& rejected, size_t max_bytes, Zone zone,
+             const std::vector<bool>* run = nullptr);
 
   const std::vector<CompiledCorrelation>& correlations() const {
     return correlations_;
