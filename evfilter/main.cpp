@@ -396,9 +396,13 @@ int Main(int argc, char** argv) {
 int main(int argc, char** argv) {
   evfilter::HoldStandardDescriptors();
   evfilter::StopOnSignals();
-  // Matched records are written in large blocks.
+  // Matched records are written in large blocks, and whenever an input
+  // waits for its writer: a reader downstream sees a record of a slow
+  // stream as soon as it is decided. (A failed flush leaves the stream's
+  // error for the end to say.)
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  eventquery::SetBeforeWaiting([] { std::fflush(stdout); });
   int status;
   try {
     status = evfilter::Main(argc, argv);

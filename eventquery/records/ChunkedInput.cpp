@@ -1,7 +1,9 @@
 #include "records/ChunkedInput.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "records/Inputs.h"
 #include "records/Stop.h"
 
 namespace eventquery {
@@ -22,13 +24,15 @@ bool ChunkedInput::Fill() {
   const size_t old = buffer_.size();
   const size_t chunk = 1 << 20;
   buffer_.resize(old + chunk);
-  const size_t n = std::fread(buffer_.data() + old, 1, chunk, file_);
-  buffer_.resize(old + n);
-  bytes_read_ += n;
-  if (n == 0) {
+  // What is there: a slow writer's record is read as soon as it comes.
+  const ssize_t n = ReadReady(file_, buffer_.data() + old, chunk);
+  buffer_.resize(old + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  if (n < 0) {
     eof_ = true;
-    if (std::ferror(file_)) throw InputError("the input could not be read");
+    throw InputError("the input could not be read");
   }
+  bytes_read_ += static_cast<uint64_t>(n);
+  if (n == 0) eof_ = true;
   return n > 0;
 }
 

@@ -7,9 +7,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "EvtxChunks.h"
@@ -18,6 +21,8 @@
 
 namespace eventquery {
 namespace {
+
+std::atomic<void (*)()> g_before_waiting{nullptr};
 
 // Byte ranges of a file, [begin, end) each, in the order to read them.
 using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
@@ -28,6 +33,9 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual ssize_t Read(char* buffer, size_t size, std::string& error) = 0;
+  // Whether Read would give bytes (or the end) without waiting for a
+  // writer; true when that cannot be told.
+  virtual bool Ready() { return true; }
 };
 
 class FdSource final : public ByteSource {
@@ -39,18 +47,27 @@ class FdSource final : public ByteSource {
   ~FdSource() override {
     if (own_) ::close(fd_);
   }
+  bool Ready() override {
+    pollfd ready{fd_, POLLIN, 0};
+    return regular_ || ::poll(&ready, 1, 0) != 0;
+  }
   ssize_t Read(char* buffer, size_t size, std::string& error) override {
     for (;;) {
-      // A pipe or terminal may keep us waiting: a stop is seen within a
-      // quarter second. A regular file is always ready.
+      // A pipe or terminal may keep us waiting: whoever writes what we
+      // found is told first, and a stop is seen within a quarter second.
+      // A regular file is always ready.
       if (!regular_) {
         pollfd ready{fd_, POLLIN, 0};
-        const int r = ::poll(&ready, 1, 250);
-        if (StopRequested()) {
-          error = "interrupted";
-          return -1;
+        int r = ::poll(&ready, 1, 0);
+        if (r == 0)
+          if (void (*hook)() = g_before_waiting.load()) hook();
+        while (r == 0 || (r < 0 && errno == EINTR)) {
+          r = ::poll(&ready, 1, 250);
+          if (StopRequested()) {
+            error = "interrupted";
+            return -1;
+          }
         }
-        if (r == 0 || (r < 0 && errno == EINTR)) continue;
       }
       const ssize_t n = ::read(fd_, buffer, size);
       if (n >= 0) return n;
@@ -118,6 +135,7 @@ class PrefixSource final : public ByteSource {
     }
     return rest_->Read(buffer, size, error);
   }
+  bool Ready() override { return at_ < prefix_.size() || rest_->Ready(); }
 
  private:
   std::string prefix_;
@@ -132,6 +150,7 @@ class TranscodeSource final : public ByteSource {
  public:
   TranscodeSource(std::unique_ptr<ByteSource> in, Encoding encoding)
       : in_(std::move(in)), cp1252_(encoding == Encoding::kCp1252) {}
+  bool Ready() override { return !pending_.empty() || in_->Ready(); }
 
   ssize_t Read(char* out, size_t size, std::string& error) override {
     if (size == 0) return 0;
@@ -190,6 +209,7 @@ class GzipSource final : public ByteSource {
     if (inflateInit2(&z_, 16 + 15) != Z_OK) failure_ = "zlib cannot start";
   }
   ~GzipSource() override { inflateEnd(&z_); }
+  bool Ready() override { return z_.avail_in > 0 || in_end_ || in_->Ready(); }
 
   ssize_t Read(char* out, size_t size, std::string& error) override {
     z_.next_out = reinterpret_cast<Bytef*>(out);
@@ -203,6 +223,8 @@ class GzipSource final : public ByteSource {
             failure_ = "the gzip stream ends early (the file is truncated)";
           break;
         }
+        // What is decompressed goes out before waiting for a slow writer.
+        if (reinterpret_cast<char*>(z_.next_out) > out && !in_->Ready()) break;
         const ssize_t n = in_->Read(buffer_.data(), buffer_.size(), failure_);
         if (n < 0) break;
         if (n == 0) {
@@ -255,7 +277,16 @@ class GzipSource final : public ByteSource {
 struct Cookie {
   std::unique_ptr<ByteSource> source;
   std::shared_ptr<std::string> error;
+  std::FILE* file = nullptr;
 };
+
+// The streams Inputs opened, by stream, so that ReadReady reads their
+// sources straight.
+std::mutex g_streams_mutex;
+std::unordered_map<std::FILE*, Cookie*>& Streams() {
+  static auto* streams = new std::unordered_map<std::FILE*, Cookie*>;
+  return *streams;
+}
 
 ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
   auto* c = static_cast<Cookie*>(cookie);
@@ -265,16 +296,26 @@ ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
 }
 
 int CookieClose(void* cookie) {
-  delete static_cast<Cookie*>(cookie);
+  auto* c = static_cast<Cookie*>(cookie);
+  if (c->file != nullptr) {
+    std::lock_guard<std::mutex> lock(g_streams_mutex);
+    Streams().erase(c->file);
+  }
+  delete c;
   return 0;
 }
 
 // Reads up to `size` bytes; fewer only at the end of the input or on a
-// failure (then `error` is set).
-std::string ReadSome(ByteSource& source, size_t size, std::string& error) {
+// failure (then `error` is set), or, when `until_idle`, once a whole line
+// is read and the source would wait for its writer.
+std::string ReadSome(ByteSource& source, size_t size, std::string& error,
+                     bool until_idle = false) {
   std::string bytes(size, '\0');
   size_t got = 0;
   while (got < size) {
+    if (until_idle && got > 0 &&
+        std::memchr(bytes.data(), '\n', got) != nullptr && !source.Ready())
+      break;
     const ssize_t n = source.Read(bytes.data() + got, size - got, error);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
@@ -295,7 +336,11 @@ std::FILE* OpenStream(std::unique_ptr<ByteSource> source,
   if (file == nullptr) {
     error = std::strerror(errno);
     CookieClose(cookie);
+    return nullptr;
   }
+  cookie->file = file;
+  std::lock_guard<std::mutex> lock(g_streams_mutex);
+  Streams()[file] = cookie;
   return file;
 }
 
@@ -391,13 +436,14 @@ std::unique_ptr<ByteSource> OpenBytes(const std::string& path, bool standard,
   return source;
 }
 
-// Up to `size` bytes read ahead of `source`. A gzip stream that fails
-// after some bytes, or a wait for more cut short by a stop, gives those
-// bytes first, and the failure comes again where they end; any other
-// failure sets `error`.
+// Up to `size` bytes read ahead of `source`; with `until_idle`, from a
+// slow writer only what it has written once there is a whole line. A gzip
+// stream that fails after some bytes, or a wait for more cut short by a
+// stop, gives those bytes first, and the failure comes again where they
+// end; any other failure sets `error`.
 std::string ReadAhead(ByteSource& source, size_t size, bool compressed,
-                      std::string& error) {
-  std::string bytes = ReadSome(source, size, error);
+                      std::string& error, bool until_idle = false) {
+  std::string bytes = ReadSome(source, size, error, until_idle);
   if (!error.empty() && (compressed || StopRequested()) && !bytes.empty())
     error.clear();
   return bytes;
@@ -493,7 +539,10 @@ void Input::Open(const std::string& path, std::optional<Format> format,
   }
   if (encoding_ != Encoding::kUtf8)
     source = std::make_unique<TranscodeSource>(std::move(source), encoding_);
-  std::string prefix = ReadAhead(*source, 64 * 1024, compressed_, error_);
+  // A stream's records are not held back to fill the prefix: the format
+  // is told from the lines there are.
+  std::string prefix =
+      ReadAhead(*source, 64 * 1024, compressed_, error_, /*until_idle=*/true);
   if (!error_.empty()) return;
   // A piece's first bytes lie inside a file read whole before.
   if (ranges == nullptr) error_ = NotText(prefix, compressed_);
@@ -573,5 +622,26 @@ std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
   }
   return out;
 }
+
+ssize_t ReadReady(std::FILE* file, char* buffer, size_t size) {
+  Cookie* cookie = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_streams_mutex);
+    const auto it = Streams().find(file);
+    if (it != Streams().end()) cookie = it->second;
+  }
+  // Only ChunkedInput reads an Input's text stream, and only here: no
+  // bytes wait in the stream's own buffer.
+  if (cookie != nullptr) {
+    const ssize_t n = cookie->source->Read(buffer, size, *cookie->error);
+    if (n < 0) errno = EIO;
+    return n;
+  }
+  const size_t n = std::fread(buffer, 1, size, file);
+  if (n == 0 && std::ferror(file)) return -1;
+  return static_cast<ssize_t>(n);
+}
+
+void SetBeforeWaiting(void (*hook)()) { g_before_waiting.store(hook); }
 
 }  // namespace eventquery

@@ -1,16 +1,21 @@
 // The edges of a run, end to end: standard descriptors closed at start,
-// output that cannot be written, and SIGINT or SIGTERM in the middle.
+// output that cannot be written, SIGINT or SIGTERM in the middle, and
+// records that arrive one by one on a pipe.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "EvfilterRun.h"
 #include "InputLoop.h"
@@ -185,6 +190,98 @@ TEST_F(EvfilterRunEdgesTest, SignalsStopTheRunBetweenRecords) {
                                    evfilter::SignalName(signal)))
         << Read(err);
     EXPECT_TRUE(fs::is_empty(tmp)) << "the private log folder stayed";
+  }
+}
+
+// A writer that writes a record, then waits: the record's output comes
+// out before the next is written, whatever the format and command, while
+// evfilter's input and output are both pipes. (The wait for it is long,
+// for a loaded machine: this tests that it comes, not how fast.)
+TEST_F(EvfilterRunEdgesTest, RecordsOfASlowWriterComeOutOneByOne) {
+  const std::string rule =
+      File("hello.yml",
+           "title: Hello\nid: 44444444-0000-0000-0000-000000000001\n"
+           "logsource: {product: windows}\ndetection:\n"
+           "  sel: {msg|contains: hello}\n  condition: sel\n");
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* header;
+    const char* record;  // %d: the record's number
+  } kCases[] = {
+      {"JSON Lines",
+       {"match", "--where", "EventID > 0", "-"},
+       "",
+       R"({"EventID":%d,"msg":"hello"})"},
+      {"CSV",
+       {"match", "--where", "EventID > 0", "-"},
+       "EventID,msg\n",
+       "%d,hello"},
+      {"JSON Lines told",
+       {"match", "--input-format", "jsonl", "--where", "EventID > 0", "-"},
+       "",
+       R"({"EventID":%d,"msg":"hello"})"},
+      {"hunt",
+       {"hunt", "--rules", rule, "-"},
+       "",
+       R"({"EventID":%d,"Channel":"Security","msg":"hello"})"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    int in[2], out[2];
+    ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::dup2(in[0], STDIN_FILENO);
+      ::dup2(out[1], STDOUT_FILENO);
+      const int e =
+          ::open((dir_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(e, STDERR_FILENO);
+      for (int fd : {in[0], in[1], out[0], out[1], e}) ::close(fd);
+      std::vector<char*> argv{const_cast<char*>(EVFILTER_PATH)};
+      for (const std::string& a : c.args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(EVFILTER_PATH, argv.data());
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    std::string got;
+    // Reads evfilter's output until it holds `want`, waiting at most 20 s.
+    auto wait_for = [&](const std::string& want) {
+      for (int i = 0; i < 200 && got.find(want) == std::string::npos; ++i) {
+        pollfd ready{out[0], POLLIN, 0};
+        if (::poll(&ready, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<size_t>(n));
+      }
+      return got.find(want) != std::string::npos;
+    };
+    ASSERT_EQ(::write(in[1], c.header, std::strlen(c.header)),
+              static_cast<ssize_t>(std::strlen(c.header)));
+    for (int r = 1; r <= 3; ++r) {
+      char record[128];
+      std::snprintf(record, sizeof record, c.record, r);
+      const std::string line = std::string(record) + "\n";
+      ASSERT_EQ(::write(in[1], line.data(), line.size()),
+                static_cast<ssize_t>(line.size()));
+      const std::string mark = c.args[0] == std::string("hunt")
+                                   ? "\"EventID\":" + std::to_string(r) + ","
+                                   : std::string(record);
+      EXPECT_TRUE(wait_for(mark)) << "record " << r << " did not come out "
+                                  << "before the next was written: " << got;
+    }
+    ::close(in[1]);
+    wait_for("\x01");  // the rest, to the end
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Err();
   }
 }
 

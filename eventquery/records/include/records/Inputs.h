@@ -20,7 +20,9 @@
 #ifndef RECORDS_INPUTS_H_
 #define RECORDS_INPUTS_H_
 
+#include <sys/types.h>
 #include <cstdint>
+
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -64,6 +66,20 @@ Format OutputFormatOf(Format input);
 // (one that is no folder fails when opened).
 std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
                                        std::vector<std::string>* notes);
+
+// Reads up to `size` bytes of `file` into `buffer`, returning as soon as
+// there are any: from a stream an Input opened, what its source has (a
+// slow writer's record is not held back until a block fills); from any
+// other, as fread reads. 0 at the end; -1 when the stream fails (an
+// Input's stream_error() says why).
+ssize_t ReadReady(std::FILE* file, char* buffer, size_t size);
+
+// Has `hook` called whenever an input is about to wait for its writer (a
+// pipe or terminal with nothing to read yet): a program flushes what it
+// wrote then, so that a reader downstream sees each record as soon as it
+// is decided, while a busy input is still written in blocks. Null: none.
+// Thread safety: the hook may be called from any thread reading an input.
+void SetBeforeWaiting(void (*hook)());
 
 // A piece of a regular file's records: the bytes [begin, end), whose first
 // byte is on line `first_line` (see InputPieces.h).
