@@ -220,9 +220,13 @@ class SigmaFilter:
         if unreadable:
             raise ReadError("%s: %s" % (unreadable[0]["file"],
                                         unreadable[0]["reason"]))
-        if len(self._core) + len(rejected) > 1:
+        count = len(self._core) + len(rejected) + len(self._core.correlations)
+        if count > 1:
             raise ValueError("%d rules; Filter.from_sigma takes one, hunt "
-                             "takes many" % (len(self._core) + len(rejected)))
+                             "takes many" % count)
+        if self._core.correlations:
+            raise ValueError("a correlation rule decides no single row: "
+                             "hunt runs correlations")
         if len(self._core) != 1:
             raise ValueError("the rule cannot be compiled exactly: " +
                              (rejected[0]["reason"] if rejected
@@ -278,7 +282,10 @@ def sigma_rules(rules, placeholders=None):
     import pandas as pd
 
     core = _sigma_core(*_rule_sources(rules), placeholders, False)
-    rows = [dict(r, load="loaded") for r in core.loaded + core.correlations]
+    rows = [dict(r, load="loaded") for r in core.loaded]
+    for r, why in zip(core.correlations, core.correlation_problems()):
+        rows.append(dict(r, load="not supported: " + why if why
+                         else "loaded"))
     for r in core.rejected:
         rows.append(dict(r, load=("unreadable: " if r["unreadable"] else
                                   "not supported: ") + r["reason"]))
@@ -422,6 +429,8 @@ def hunt_summary(detections, utc=False):
         by_level[level if level in by_level else "none"] += 1
         host = _cell_named(event, "Computer")
         hosts[host] = hosts.get(host, 0) + 1
+        if hasattr(timestamp, "isoformat"):  # a datetime, pandas' too
+            timestamp = timestamp.isoformat()
         key = (_core.time_key(timestamp, utc)
                if isinstance(timestamp, str) else None)
         if key is None:

@@ -439,6 +439,21 @@ py::list SigmaRules::Correlations() const {
   return out;
 }
 
+std::vector<std::string> SigmaRules::CorrelationProblems() const {
+  std::vector<eventquery::sigma::RejectedRule> rejected;
+  const eventquery::sigma::Correlator check(correlations_, *set_, rejected,
+                                            kCorrelationBytes, zone_);
+  std::vector<std::string> out;
+  for (const auto& c : correlations_) {
+    std::string why;
+    for (const auto& r : rejected)
+      if (r.meta.file == c.meta.file && r.meta.document == c.meta.document)
+        why = r.reason;
+    out.push_back(why);
+  }
+  return out;
+}
+
 std::vector<std::string> SigmaRules::BeginCorrelations(
     const std::vector<bool>& chosen) {
   py::gil_scoped_release release;

@@ -107,6 +107,9 @@ class SigmaRules {
   // level, status, and their type, rules, group_by, timespan_seconds,
   // at_least and generate.
   pybind11::list Correlations() const;
+  // Per correlation of Correlations(): "" when it can run over the rules
+  // loaded, else why not (as evfilter hunt --list says it).
+  std::vector<std::string> CorrelationProblems() const;
   // Starts a hunt with correlations over the rules `chosen` marks: from
   // now on Hunt and HuntFile keep the detections of the rules they name,
   // and leave out those of rules whose correlations do not generate.
@@ -116,8 +119,8 @@ class SigmaRules {
   // which it ends: a dict of "found" (dicts of id, title, level, type,
   // group (a dict), timestamp and events: dicts of rule_id, input,
   // record_id and timestamp), "run", the ids of the correlations run, and
-  // "without_time", the kept detections with no readable time. MemoryError when the detections kept passed
-  // the bound (no correlation decided then).
+  // "without_time", the kept detections with no readable time. MemoryError when
+  // the detections kept passed the bound (no correlation decided then).
   pybind11::dict Correlate();
 
   // The most the detections correlations name may hold.

@@ -303,6 +303,7 @@ PYBIND11_MODULE(_core, m) {
            py::arg("scope") = fmpython::ScopeTexts())
       .def_property_readonly("correlations",
                              &fmpython::SigmaRules::Correlations)
+      .def("correlation_problems", &fmpython::SigmaRules::CorrelationProblems)
       .def("begin_correlations", &fmpython::SigmaRules::BeginCorrelations,
            py::arg("chosen"))
       .def("correlate", &fmpython::SigmaRules::Correlate);

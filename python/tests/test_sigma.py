@@ -228,6 +228,13 @@ def test_hunt_summary_is_evfilters(tmp_path, rules):
     assert (mixed.attrs["first"], mixed.attrs["last"]) == (
         "2024-01-02T00:30:00+02:00", "2024-01-01T23:00:00Z")
     assert mixed.attrs["without_time"] == 1
+    # Times a frame holds as datetimes are times too.
+    frame["timestamp"] = pd.to_datetime(["2024-01-02T00:30:00+02:00",
+                                         "2024-01-01T23:00:00Z", None],
+                                        utc=True)
+    dated = fm.hunt_summary(frame, utc=True)
+    assert dated.attrs["without_time"] == 1
+    assert dated.attrs["first"].startswith("2024-01-01T22:30:00")
 
 
 def test_correlations_as_evfilter_runs_them(tmp_path, rules):
@@ -357,9 +364,23 @@ def test_what_cannot_be_loaded_is_said(tmp_path, rules):
     assert any(load.startswith("unreadable: not YAML") for load in listed["load"])
     assert any(load.startswith("not supported: regular expression")
                for load in listed["load"])
-    # A correlation is listed as loaded.
+    # A correlation is listed as loaded when the rules it names are there,
+    # else said as evfilter hunt --list says it; Filter.from_sigma takes
+    # none.
+    (tmp_path / "rules" / "broken.yml").unlink()
+    (tmp_path / "rules" / "c.yml").write_text(CORRELATION % "30m")
+    listed = fm.sigma_rules(rules)
+    assert listed[listed["id"] == "c1"]["load"].tolist() == ["loaded"]
     listed = fm.sigma_rules(CORRELATION % "30m")
-    assert listed[["id", "load"]].values.tolist() == [["c1", "loaded"]]
+    assert listed[["id", "load"]].values.tolist() == [[
+        "c1", "not supported: the correlation names the rule "
+        "22222222-0000-0000-0000-000000000001, which is not among the rules "
+        "run"]]
+    with pytest.raises(ValueError, match="decides no single row"):
+        fm.Filter.from_sigma(CORRELATION % "30m")
+    with pytest.raises(ValueError, match="2 rules; Filter.from_sigma takes"):
+        fm.Filter.from_sigma(FAILED + "---\n" + CORRELATION % "30m")
+    (tmp_path / "rules" / "c.yml").unlink()
     # Past the bound a rule is refused, as text or as a file, never read.
     huge = FAILED + "#" + "x" * (4 << 20) + "\n"
     with pytest.raises(fm.ReadError, match="larger than 4194304 bytes"):
