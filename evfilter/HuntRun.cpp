@@ -53,7 +53,10 @@ class Hunt {
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer,"
           "Channel,EventID,details\n");
     if (options_.sort_by_time) timeline_.emplace(options_.sort_memory);
-    if (!options_.report.empty()) report_.emplace();
+    if (!options_.report.empty()) {
+      report_.emplace();
+      if (options_.per_event) report_->RowsAreEvents();
+    }
     ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
                  options_.encoding, reporter_,
                  [this](Input& input) { ReadInput(input); });
@@ -117,7 +120,7 @@ class Hunt {
         row.rule_title = meta.title;
         row.rule_id = meta.id;
         row.details = details;
-        report_->Add(row, found.time);
+        report_->AddRow(row);
       }
       std::string line = CorrelationLine(found);
       if (timeline_) {
@@ -570,7 +573,8 @@ class Hunt {
       row.event_id =
           eventquery::sigma::CellNamed(record, columns, "EventID").value_or("");
       row.details = details;
-      report_->Add(row, key);
+      for (const uint32_t r : rules) report_->Count(all[r].meta.level, key);
+      report_->AddRow(row);
     }
     if (options_.csv) {
       auto cell = [&out](std::string_view text, bool last = false) {

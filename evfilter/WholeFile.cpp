@@ -1,6 +1,7 @@
 #include "WholeFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,14 @@ namespace evfilter {
 std::string WriteWholeFile(const std::string& path, std::string_view text) {
   if (path.empty()) return "no file name";
   if (path.back() == '/') return "a folder, not a file name";
+  // Only a regular file is replaced: never a link (its target, or a
+  // system's link such as /dev/stdout), a device or a FIFO.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return S_ISLNK(st.st_mode)
+               ? "is a symbolic link: neither followed nor replaced (name "
+                 "the file itself)"
+               : "is not a regular file";
   std::string name = path + ".XXXXXX";
   std::vector<char> temp(name.begin(), name.end());
   temp.push_back('\0');

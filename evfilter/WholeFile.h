@@ -13,9 +13,10 @@
 namespace evfilter {
 
 // Writes `text` to a new private (0600) file beside `path` and renames it
-// over `path`: a reader never sees half a file, a symbolic link at `path`
-// is replaced rather than followed, and on failure `path` is as it was.
-// Returns "" or why it failed.
+// over `path`: a reader never sees half a file, and on failure `path` is
+// as it was. Refuses a `path` that is there and no regular file (a
+// symbolic link is neither followed nor replaced). Returns "" or why it
+// failed.
 std::string WriteWholeFile(const std::string& path, std::string_view text);
 
 }  // namespace evfilter

@@ -61,24 +61,26 @@ std::string KeyText(int64_t second, int64_t seconds) {
 
 }  // namespace
 
-void HuntReport::Add(const Row& row, std::optional<int64_t> time_key) {
-  const size_t level = static_cast<size_t>(LevelRank(row.level) + 1);
-  if (time_key) {
-    ++buckets_[FloorDiv(FloorDiv(*time_key, kSecond), kWidths[width_].seconds)]
-              [level];
-    // Too many buckets: widen them until they fit.
-    while (buckets_.size() > kMostBuckets && width_ + 1 < kWidthCount) {
-      const int64_t factor =
-          kWidths[width_ + 1].seconds / kWidths[width_].seconds;
-      std::map<int64_t, Counts> wider;
-      for (const auto& [start, counts] : buckets_) {
-        Counts& into = wider[FloorDiv(start, factor)];
-        for (size_t i = 0; i < into.size(); ++i) into[i] += counts[i];
-      }
-      buckets_.swap(wider);
-      ++width_;
+void HuntReport::Count(std::string_view level,
+                       std::optional<int64_t> time_key) {
+  if (!time_key) return;
+  ++buckets_[FloorDiv(FloorDiv(*time_key, kSecond), kWidths[width_].seconds)]
+            [static_cast<size_t>(LevelRank(level) + 1)];
+  // Too many buckets: widen them until they fit.
+  while (buckets_.size() > kMostBuckets && width_ + 1 < kWidthCount) {
+    const int64_t factor =
+        kWidths[width_ + 1].seconds / kWidths[width_].seconds;
+    std::map<int64_t, Counts> wider;
+    for (const auto& [start, counts] : buckets_) {
+      Counts& into = wider[FloorDiv(start, factor)];
+      for (size_t i = 0; i < into.size(); ++i) into[i] += counts[i];
     }
+    buckets_.swap(wider);
+    ++width_;
   }
+}
+
+void HuntReport::AddRow(const Row& row) {
   if (rows_ >= kMostRows || rows_json_.size() >= kMostRowBytes) {
     ++left_out_;
     return;
@@ -145,6 +147,8 @@ std::string HuntReport::Page(std::string_view summary_json) const {
   data.append(summary_json);
   data += ",\"histogram\":" + HistogramJson();
   data += ",\"rows_left_out\":" + std::to_string(left_out_);
+  data += rows_are_events_ ? ",\"rows_are\":\"events\""
+                           : ",\"rows_are\":\"detections\"";
   data += ",\"rows\":[";
   data += rows_json_;
   data += "]}";

@@ -3,13 +3,15 @@
 namespace eventquery::sigma {
 namespace {
 
-// Nothing is loaded from anywhere: the policy allows the page's own
-// inline style and script, and no other source.
+// Nothing is loaded from anywhere, and only the page's own style and
+// script run: the policy names their SHA-256, so a script the data might
+// carry would not run. A change to the style or the script changes its
+// hash: the browser test (ReportInBrowser.py) says the policy to put here.
 constexpr char kHead[] = R"page(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
-<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'">
+<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src 'sha256-Z/cjzZyWg9O1nqcIB2HGFWxNGZ6TqPJ5kFGqJlMIu6g='; style-src 'sha256-1y51AexP+PnjZ6LMXQVFAlucIZKtHEArrqgCcnIIf8Q='">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Hunt report</title>
 <style>
@@ -64,7 +66,8 @@ td.n { text-align: right; }
 </div>
 <section id="more"></section>
 <section>
-<h2>Detections</h2>
+<h2 id="rows-title">Detections</h2>
+<p class="note" id="rows-note"></p>
 <input id="search" type="search" placeholder="Search every column" aria-label="Search">
 <span class="note" id="shown"></span>
 <table id="detections"><thead><tr>
@@ -232,6 +235,23 @@ summary.hosts.slice(0, 20).forEach(h =>
       " input(s): " + num(p.rules_run) + " rule(s) ran" +
       (p.rules_not_run ? ", " + num(p.rules_not_run) +
        " of other log sources not run" : "")));
+})();
+
+// What a row of the table is.
+(function rowsNote() {
+  const notes = [];
+  if (data.rows_are === "events") {
+    document.getElementById("rows-title").textContent = "Events detected";
+    notes.push("One row per event, with the rules that detected it and " +
+               "the highest level; the counts above are of detections.");
+  }
+  const correlated = (summary.correlations || [])
+      .reduce((a, c) => a + c.detections, 0);
+  if (correlated > 0)
+    notes.push("The " + num(correlated) + " correlation detection(s) are " +
+               "rows too (no input or record); the counts and the chart " +
+               "above are of the rules' detections.");
+  document.getElementById("rows-note").textContent = notes.join(" ");
 })();
 
 // The table: click a header to sort (again to reverse), type to search.

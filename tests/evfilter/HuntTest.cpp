@@ -289,8 +289,8 @@ TEST_F(EvfilterHuntTest, TimelineSortedByEventTime) {
       << r.err;
 }
 
-// --report: one page, written whole at the end, private, in place of a
-// symbolic link rather than through it; a place it cannot be written is
+// --report: one page, written whole at the end, private; a symbolic link
+// is neither followed nor replaced, and a place it cannot be written is
 // an error. (Its content in a browser: ReportInBrowser.py.)
 TEST_F(EvfilterHuntTest, ReportIsWrittenWholeAndPrivately) {
   const fs::path page = dir_ / "report.html";
@@ -303,14 +303,17 @@ TEST_F(EvfilterHuntTest, ReportIsWrittenWholeAndPrivately) {
             std::string::npos);
   EXPECT_EQ(fs::status(page).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
-  // A link at the name is replaced; its target is left as it was.
+  // A link at the name is an error; it and its target stay as they were.
   const std::string target = File("target.txt", "keep me");
-  fs::remove(page);
-  fs::create_symlink(target, page);
-  r = Run("hunt --report " + page.string() + " --rules " + rules_ + " " +
+  const fs::path link = dir_ / "link.html";
+  fs::create_symlink(target, link);
+  r = Run("hunt --report " + link.string() + " --rules " + rules_ + " " +
           security_);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_FALSE(fs::is_symlink(page));
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("is a symbolic link: neither followed nor replaced"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Read(target), "keep me");
   // No detection: still a page, saying none.
   r = Run("hunt --report " + page.string() + " --rules " +

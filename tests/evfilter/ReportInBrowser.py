@@ -6,7 +6,7 @@ nothing.
 
     ReportInBrowser.py EVFILTER CHROMIUM
 
-Exits 77 (skipped) when CHROMIUM is empty: no browser on this machine.
+Fails when CHROMIUM is empty: scripts/install-deps.sh installs it.
 """
 
 import html.parser
@@ -21,8 +21,9 @@ import zlib
 
 EVFILTER, CHROMIUM = sys.argv[1], sys.argv[2]
 if not CHROMIUM or CHROMIUM.endswith("-NOTFOUND"):
-    print("no Chromium: scripts/install-deps.sh installs it")
-    sys.exit(77)
+    print("no Chromium to open the report in: scripts/install-deps.sh "
+          "installs it")
+    sys.exit(1)
 
 HOSTILE = "</script><img src=x onerror=\"document.title='owned'\"><!--"
 
@@ -110,6 +111,20 @@ class Dom(html.parser.HTMLParser):
             self.cell += data
 
 
+def inside(text, start, end):
+    """The text between the first `start` and the `end` after it, with
+    `start`'s last character kept when it is a line break."""
+    at = text.index(start) + len(start.rstrip("\n"))
+    return text[at:text.index(end, at)]
+
+
+def sha256(text):
+    import base64
+    import hashlib
+    return "'sha256-%s'" % base64.b64encode(
+        hashlib.sha256(text.encode()).digest()).decode()
+
+
 def browse(page, *extra, fragment=""):
     with tempfile.TemporaryDirectory() as profile:
         run = subprocess.run(
@@ -189,8 +204,16 @@ def main():
         text = open(page, encoding="utf-8").read()
 
         # Nothing is fetched: a policy that allows no source, and no
-        # address but the SVG namespace's.
+        # address but the SVG namespace's; only the page's own script and
+        # style run (by their hashes), never one the data could carry.
         assert "default-src 'none'" in text
+        assert "unsafe-inline" not in text
+        policy = re.search(r'Content-Security-Policy" content="([^"]*)"',
+                           text).group(1)
+        wanted = "default-src 'none'; script-src %s; style-src %s" % (
+            sha256(inside(text, "<script>\n", "</script>")),
+            sha256(inside(text, "<style>", "</style>")))
+        assert policy == wanted, "the page's policy should read: " + wanted
         assert set(re.findall(r"https?://[^\s\"'<>]*", text)) == {
             "http://www.w3.org/2000/svg"}
 

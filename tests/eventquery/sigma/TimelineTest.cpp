@@ -127,11 +127,11 @@ TEST(HuntReportTest, BarsCountEveryTimedDetectionAsThePeriodGrows) {
   };
   const int64_t start = *at("2026-03-01T00:00:00Z");
   for (int64_t i = 0; i < 10000; ++i) {
-    row.level = i % 3 == 0 ? "high" : "low";
-    report.Add(row, start + i * 1'000'000'000);
+    report.Count(i % 3 == 0 ? "high" : "low", start + i * 1'000'000'000);
+    report.AddRow(row);
   }
-  row.level = "critical";
-  report.Add(row, std::nullopt);  // no time: in the table, in no bar
+  report.Count("critical", std::nullopt);  // no time: in no bar
+  report.AddRow(row);
   auto [sums, bars] = Bars(report.Page("{}"));
   EXPECT_EQ(sums, (std::vector<uint64_t>{0, 3334, 0, 6666, 0, 0}));
   EXPECT_EQ(bars, 17u);  // 2 h 47 min in 10-minute bars
@@ -139,9 +139,10 @@ TEST(HuntReportTest, BarsCountEveryTimedDetectionAsThePeriodGrows) {
             std::string::npos);
   // The far ends of the times a row holds, at a level no rule set should
   // use.
-  row.level = "bogus";
-  for (const char* far : {"1970-01-01T00:00:00Z", "2261-12-31T23:59:59Z"})
-    report.Add(row, at(far));
+  for (const char* far : {"1970-01-01T00:00:00Z", "2261-12-31T23:59:59Z"}) {
+    report.Count("bogus", at(far));
+    report.AddRow(row);
+  }
   const std::string page = report.Page("{}");
   std::tie(sums, bars) = Bars(page);
   EXPECT_EQ(sums, (std::vector<uint64_t>{0, 3334, 0, 6666, 0, 2}));
@@ -158,7 +159,7 @@ TEST(HuntReportTest, TheTableIsBoundedAndItsTextStaysData) {
   HuntReport::Row row;
   row.details = "</script><script>alert(1)</script><!--";
   row.record_id = 7;
-  for (size_t i = 0; i <= HuntReport::kMostRows; ++i) report.Add(row, 0);
+  for (size_t i = 0; i <= HuntReport::kMostRows; ++i) report.AddRow(row);
   EXPECT_EQ(report.rows(), HuntReport::kMostRows);
   EXPECT_EQ(report.rows_left_out(), 1u);
   const std::string page = report.Page(R"({"title":"</script>"})");
@@ -175,7 +176,7 @@ TEST(HuntReportTest, TheTableIsBoundedAndItsTextStaysData) {
   // An empty report is a page too.
   EXPECT_NE(HuntReport().Page("{}").find(
                 R"("histogram":{"width":null,"bars":[]},"rows_left_out":0,)"
-                R"("rows":[]})"),
+                R"("rows_are":"detections","rows":[]})"),
             std::string::npos);
 }
 

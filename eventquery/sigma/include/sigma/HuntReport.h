@@ -4,13 +4,16 @@
 // searches in the browser. The page fetches nothing: its data, styles and
 // script are inside it, and its content policy forbids any load.
 //
-// Front ends feed it each detection line (as the CSV timeline has it) and
-// ask for the page at the end, with the summary's JSON.
+// Front ends count each detection (Count) and add each line of their
+// timeline to the table (AddRow: a detection, an event's detections with
+// --per-event, a correlation detection), then ask for the page with the
+// summary's JSON, whose counts the chart's agree with.
 //
-// Memory: the table keeps at most kMostRows rows and kMostRowBytes of
-// their text (the page says how many it left out); the counts over time
-// keep at most kMostBuckets buckets, widening them as the period grows,
-// so every detection with a readable time is counted, exactly.
+// Memory: the table stops taking rows at kMostRows rows or once their
+// text passes kMostRowBytes (the page says how many it left out); the
+// counts over time keep at most kMostBuckets buckets, widening them as
+// the period grows, so every detection with a readable time is counted,
+// exactly.
 //
 // Thread safety: one thread.
 
@@ -40,10 +43,14 @@ class HuntReport {
     std::string_view computer, channel, event_id, details;
   };
 
-  // Adds `row`; `time_key` is its time as TimeKey reads it (nothing: not
-  // placed in time). Cost: O(size of the row), and now and then O(buckets)
-  // to widen them.
-  void Add(const Row& row, std::optional<int64_t> time_key);
+  // Counts a detection of `level` at `time_key` (its time as TimeKey reads
+  // it; nothing: not placed in time). Cost: O(log buckets), and now and
+  // then O(buckets) to widen them.
+  void Count(std::string_view level, std::optional<int64_t> time_key);
+  // Adds `row` to the table. Cost: O(size of the row).
+  void AddRow(const Row& row);
+  // The rows are events, each with its detections (--per-event).
+  void RowsAreEvents() { rows_are_events_ = true; }
 
   // The page, with `summary_json` (one JSON object, as HuntSummary::Json
   // writes it) for its counts. Cost: O(rows + buckets).
@@ -60,6 +67,7 @@ class HuntReport {
 
   std::string rows_json_;  // the table's rows, a JSON array's members
   uint64_t rows_ = 0, left_out_ = 0;
+  bool rows_are_events_ = false;
   size_t width_ = 0;  // the buckets' width: an index into the widths
   std::map<int64_t, Counts> buckets_;  // bucket start / width -> counts
 };
