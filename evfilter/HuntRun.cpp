@@ -57,9 +57,10 @@ class Hunt {
       report_.emplace();
       if (options_.per_event) report_->RowsAreEvents();
     }
-    ForEachInput(InputPaths(options_.inputs, reporter_), options_.input_format,
-                 options_.encoding, reporter_,
-                 [this](Input& input) { ReadInput(input); });
+    ForEachInput(
+        InputPaths(options_.inputs, reporter_), options_.input_format,
+        options_.encoding, reporter_,
+        [this](Input& input) { ReadInput(input); }, options_.follow);
     Correlate();
     WriteTimeline();
     const std::string output_error = FlushStandardOutput();

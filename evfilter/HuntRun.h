@@ -44,6 +44,7 @@ struct HuntOptions {
   bool summary_json = false;      // the summary as one JSON object
   bool sort_by_time = false;      // detections in event-time order, not input's
   bool per_event = false;         // one line per event, its detections grouped
+  bool follow = false;            // the one input read as it grows
   size_t sort_memory_mib = 1024;  // the most the sorted lines hold
   size_t sort_memory = size_t{1} << 30;
   std::string report;  // the HTML report's path ("": none)

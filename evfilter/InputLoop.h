@@ -45,12 +45,12 @@ inline std::vector<std::string> InputPaths(
 template <typename Read>
 void ForEachInput(std::vector<std::string> paths,
                   const std::optional<eventquery::Format>& format,
-                  eventquery::Encoding encoding, Reporter& reporter,
-                  Read read) {
+                  eventquery::Encoding encoding, Reporter& reporter, Read read,
+                  bool follow = false) {
   if (paths.empty()) paths.push_back("-");
   for (const std::string& path : paths) {
     if (eventquery::StopRequested()) break;
-    eventquery::Input input(path, format, encoding);
+    eventquery::Input input(path, format, encoding, follow);
     if (eventquery::StopRequested()) break;
     if (!input.ok()) {
       reporter.Failure(input.name() + ": " + input.error());
@@ -129,6 +129,8 @@ inline const char* SignalName(int signal) {
 inline int StoppedStatus(Reporter& reporter, uint64_t records) {
   const int signal = eventquery::StopSignal();
   if (signal == 0) return 0;
+  // The reader of standard output is gone (FlushWhileWaiting): quietly.
+  if (signal == SIGPIPE) return 128 + signal;
   reporter.Note(std::string("interrupted by ") + SignalName(signal) +
                 " after " + std::to_string(records) + " record(s)");
   return 128 + signal;

@@ -73,18 +73,21 @@ class Run : public eventquery::RecordSink {
 
   int Go() {
     inputs_ = InputPaths(options_.inputs, reporter_);
-    ForEachInput(inputs_, options_.input_format, options_.encoding, reporter_,
-                 [this](Input& input) {
-                   ReadInput(input);
-                   return !done_;
-                 });
+    ForEachInput(
+        inputs_, options_.input_format, options_.encoding, reporter_,
+        [this](Input& input) {
+          ReadInput(input);
+          return !done_;
+        },
+        options_.follow);
     // Which fields the inputs lacked is known only once all were read; a
     // run stopped early (a signal, --limit) left inputs unread.
     if (!done_ && eventquery::StopSignal() == 0) SayMissing();
     // A count is printed only when it was made: after a failed input or a
-    // stop it would pass for the answer (n=$(evfilter ... --count)).
-    const bool counted =
-        options_.count && !reporter_.failed() && eventquery::StopSignal() == 0;
+    // stop it would pass for the answer (n=$(evfilter ... --count)). A
+    // followed file ends only by a stop: its count is the count so far.
+    const bool counted = options_.count && !reporter_.failed() &&
+                         (eventquery::StopSignal() == 0 || options_.follow);
     if (counted)
       std::printf("%llu\n", static_cast<unsigned long long>(written_));
     std::string output_error;

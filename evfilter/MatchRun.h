@@ -33,6 +33,7 @@ struct MatchOptions {
   std::vector<std::string> inputs;
   bool count = false;
   bool invert = false;
+  bool follow = false;  // the one input read as it grows, until a stop
   bool strict = false;
   // A field that no input has is a note, not an error (status 2).
   bool allow_missing = false;

@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include "Commands.h"
 #include "records/Formats.h"
 #include "records/JsonCells.h"
+#include "records/Stop.h"
 
 namespace evfilter {
 
@@ -243,7 +245,28 @@ void Writer::Write(const Record& record, const Source& source) {
   Put(out_);
 }
 
+namespace {
+// Why a flush while waiting failed (errno), for the next Put.
+std::atomic<int> g_flush_error{0};
+}  // namespace
+
+void FlushWhileWaiting() {
+  if (std::fflush(stdout) == 0) return;
+  const int error = errno != 0 ? errno : EIO;
+  g_flush_error.store(error);
+  if (error == EPIPE) eventquery::RequestStop(SIGPIPE);
+}
+
 void Put(std::string_view text) {
+  // A flush while waiting failed: its records are lost, and so would be
+  // these.
+  if (const int error = g_flush_error.load(); error != 0) {
+    EndIfReaderGone(error);
+    const std::string message =
+        std::string("standard output: ") + std::strerror(error);
+    std::fprintf(stderr, "evfilter: %s\n", message.c_str());
+    throw FatalError(message);
+  }
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
     EndIfReaderGone(errno);
     const std::string message =

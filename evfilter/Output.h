@@ -118,6 +118,11 @@ void EndIfReaderGone(int error);
 // run (FatalError), a reader gone ends it quietly.
 void Put(std::string_view text);
 
+// Flushes standard output before an input waits for its writer. A reader
+// gone stops the run (as SIGPIPE would: quietly, status 141); another
+// failure is kept for the next Put to say. Thread safety: any thread.
+void FlushWhileWaiting();
+
 }  // namespace evfilter
 
 #endif  // EVFILTER_OUTPUT_H_

@@ -90,7 +90,8 @@ struct CommandLine {
   std::string hunt_summary = "text";
   std::string hunt_sort = "input";
   std::string fields, count_by;  // lists, split once parsed
-  std::string field;             // intervals' field
+  bool follow = false;
+  std::string field;  // intervals' field
   bool utc = false;
   bool as_json = false;
 };
@@ -120,6 +121,25 @@ void AddInputOptions(CLI::App* sub, CommandLine& cl) {
                   "cp1252; the others are read into UTF-8");
   sub->add_flag("--utc", cl.utc,
                 "read timestamps with a zone offset in UTC, not local time");
+  sub->add_flag("-f,--follow", cl.follow,
+                "read the one file named as it grows, as tail -F does (a "
+                "new file under its name, or the file cut short, is read "
+                "from its start); a signal ends the run");
+}
+
+// --follow reads one named file and never reaches its end; --count and
+// --count-by then give the counts when a signal ends the run.
+void SettleFollow(const CommandLine& cl, const std::vector<std::string>& inputs,
+                  bool writes_at_end) {
+  if (!cl.follow) return;
+  if (inputs.size() != 1 || inputs[0] == "-")
+    Fail("--follow reads one named file as it grows; " +
+         std::to_string(inputs.size()) + " input(s) given" +
+         (inputs.size() == 1 ? " (standard input is read as it comes)" : ""));
+  if (writes_at_end)
+    Fail(
+        "--sort time writes at the end, which a followed file never "
+        "reaches");
 }
 
 // A whole number of 1 or more (CLI11's own check would print its whole
@@ -375,12 +395,19 @@ int Main(int argc, char** argv) {
       Fail("--type gives the field types of --where, which is not given");
     cl.hunt.summary_json = cl.hunt_summary == "json";
     cl.hunt.sort_by_time = cl.hunt_sort == "time";
+    SettleFollow(cl, cl.hunt.inputs, cl.hunt.sort_by_time);
+    cl.hunt.follow = cl.follow;
     cl.hunt.sort_memory = cl.hunt.sort_memory_mib << 20;
     return RunHuntCommand(cl.hunt, cl.input_format, cl.hunt_output, cl.encoding,
                           cl.utc);
   }
   if (match->parsed()) {
     SettleMatchOptions(*match, cl);
+    SettleFollow(cl, cl.match.inputs, false);
+    cl.match.follow = cl.follow;
+    // Threads read ahead in large blocks: a followed file is read as it
+    // comes, on one.
+    if (cl.follow) cl.match.jobs = 1;
     return LogKept(fo, RunMatchCommand(fo, cl.match, cl.input_format,
                                        cl.output_format, cl.encoding, cl.utc));
   }
@@ -402,7 +429,10 @@ int main(int argc, char** argv) {
   // error for the end to say.)
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  eventquery::SetBeforeWaiting([] { std::fflush(stdout); });
+  eventquery::SetBeforeWaiting(evfilter::FlushWhileWaiting);
+  eventquery::SetFollowNotes([](const std::string& note) {
+    std::fprintf(stderr, "evfilter: %s\n", note.c_str());
+  });
   int status;
   try {
     status = evfilter::Main(argc, argv);

@@ -22,10 +22,17 @@ bool ChunkedInput::Fill() {
     start_ = 0;
   }
   const size_t old = buffer_.size();
-  const size_t chunk = 1 << 20;
-  buffer_.resize(old + chunk);
   // What is there: a slow writer's record is read as soon as it comes.
+  // The read's size follows what the source gives (a pipe's 64 KiB, a
+  // file's 1 MiB), so that the buffer is not grown (and zeroed) far past
+  // what comes.
+  const size_t chunk = chunk_;
+  buffer_.resize(old + chunk);
   const ssize_t n = ReadReady(file_, buffer_.data() + old, chunk);
+  if (n >= 0 && static_cast<size_t>(n) == chunk)
+    chunk_ = std::min(chunk * 2, kChunk);
+  else if (n >= 0 && static_cast<size_t>(n) < chunk / 2)
+    chunk_ = std::max(chunk / 2, kSmallChunk);
   buffer_.resize(old + static_cast<size_t>(std::max<ssize_t>(n, 0)));
   if (n < 0) {
     eof_ = true;

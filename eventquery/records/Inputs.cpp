@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -22,7 +24,17 @@
 namespace eventquery {
 namespace {
 
+constexpr char kNoEventLogToFollow[] =
+    "is a Windows event log: --follow reads text logs (JSON Lines, CSV, "
+    "TSV, Zeek) as they are appended";
+
 std::atomic<void (*)()> g_before_waiting{nullptr};
+std::atomic<void (*)(const std::string&)> g_follow_notes{nullptr};
+
+// Tells whoever writes what we found that we are about to wait.
+void BeforeWaiting() {
+  if (void (*hook)() = g_before_waiting.load()) hook();
+}
 
 // Byte ranges of a file, [begin, end) each, in the order to read them.
 using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
@@ -59,8 +71,7 @@ class FdSource final : public ByteSource {
       if (!regular_) {
         pollfd ready{fd_, POLLIN, 0};
         int r = ::poll(&ready, 1, 0);
-        if (r == 0)
-          if (void (*hook)() = g_before_waiting.load()) hook();
+        if (r == 0) BeforeWaiting();
         while (r == 0 || (r < 0 && errno == EINTR)) {
           r = ::poll(&ready, 1, 250);
           if (StopRequested()) {
@@ -82,6 +93,96 @@ class FdSource final : public ByteSource {
   int fd_;
   bool own_;
   bool regular_ = false;
+};
+
+// A regular file read as it grows, as tail -F reads it: at its end it
+// waits for more (looking every 20 ms, so a record appended is read within
+// that); a new file under its name (rotation) is read from its start once
+// the old one's last bytes are read, and so is the file when it is cut
+// short (truncation); each is said through the follow notes. Never ends:
+// a stop ends it ("interrupted").
+class FollowSource final : public ByteSource {
+ public:
+  FollowSource(std::string path, int fd) : path_(std::move(path)), fd_(fd) {
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) Identify(st);
+  }
+  ~FollowSource() override { ::close(fd_); }
+
+  ssize_t Read(char* buffer, size_t size, std::string& error) override {
+    bool waited = false;
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, size);
+      if (n > 0) {
+        offset_ += static_cast<uint64_t>(n);
+        return n;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = std::strerror(errno);
+        return -1;
+      }
+      if (Reopened() || Rewound()) continue;
+      if (!waited) BeforeWaiting();
+      waited = true;
+      if (StopRequested()) {
+        error = "interrupted";
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  bool Ready() override {
+    struct stat st {};
+    return ::fstat(fd_, &st) != 0 ||
+           static_cast<uint64_t>(st.st_size) != offset_;
+  }
+
+ private:
+  void Identify(const struct stat& st) {
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+  }
+  static void Say(const std::string& message) {
+    if (auto note = g_follow_notes.load()) note(message);
+  }
+  // At the end of the file: another file under the name is read from its
+  // start. (Whatever the old one got last was read before: we are at its
+  // end.)
+  bool Reopened() {
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        (st.st_dev == device_ && st.st_ino == inode_))
+      return false;
+    // Bytes written to the old file since our last read come first.
+    struct stat old {};
+    if (::fstat(fd_, &old) == 0 && static_cast<uint64_t>(old.st_size) > offset_)
+      return true;
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;  // gone again: look later
+    ::close(fd_);
+    fd_ = fd;
+    offset_ = 0;
+    if (::fstat(fd_, &st) == 0) Identify(st);
+    Say(path_ + ": a new file under the name (rotated): read from its start");
+    return true;
+  }
+  // The file cut short below what was read: read again from its start.
+  bool Rewound() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || static_cast<uint64_t>(st.st_size) >= offset_)
+      return false;
+    if (::lseek(fd_, 0, SEEK_SET) != 0) return false;
+    offset_ = 0;
+    Say(path_ + ": cut short (truncated): read from its start");
+    return true;
+  }
+
+  std::string path_;
+  int fd_;
+  uint64_t offset_ = 0;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 // Byte ranges of a file, one after another.
@@ -306,16 +407,23 @@ int CookieClose(void* cookie) {
 }
 
 // Reads up to `size` bytes; fewer only at the end of the input or on a
-// failure (then `error` is set), or, when `until_idle`, once a whole line
-// is read and the source would wait for its writer.
+// failure (then `error` is set), or, when `until_idle`, once a line with
+// text on it is read and the source would wait for its writer (blank
+// lines alone tell no format).
 std::string ReadSome(ByteSource& source, size_t size, std::string& error,
                      bool until_idle = false) {
   std::string bytes(size, '\0');
-  size_t got = 0;
+  size_t got = 0, looked = 0;
+  bool text = false, line = false;
   while (got < size) {
-    if (until_idle && got > 0 &&
-        std::memchr(bytes.data(), '\n', got) != nullptr && !source.Ready())
-      break;
+    for (; until_idle && !line && looked < got; ++looked) {
+      const char c = bytes[looked];
+      if (c == '\n')
+        line = text;
+      else if (c != ' ' && c != '\t' && c != '\r')
+        text = true;
+    }
+    if (line && !source.Ready()) break;
     const ssize_t n = source.Read(bytes.data() + got, size - got, error);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
@@ -402,8 +510,8 @@ Format FormatOfText(std::string_view text) {
 // `ranges` of a regular file. Sets `size` to their count when known, and
 // gives null with `error` set when they cannot be read as asked.
 std::unique_ptr<ByteSource> OpenBytes(const std::string& path, bool standard,
-                                      const Ranges* ranges, uint64_t& size,
-                                      std::string& error) {
+                                      const Ranges* ranges, bool follow,
+                                      uint64_t& size, std::string& error) {
   int fd = STDIN_FILENO;
   if (!standard) {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -417,7 +525,10 @@ std::unique_ptr<ByteSource> OpenBytes(const std::string& path, bool standard,
   if (regular) size = static_cast<uint64_t>(st.st_size);
   // The source owns the descriptor from here, so that a refusal closes it.
   std::unique_ptr<ByteSource> source;
-  if (ranges == nullptr) {
+  if (follow && regular && !standard) {
+    source = std::make_unique<FollowSource>(path, fd);
+    size = 0;  // it grows
+  } else if (ranges == nullptr) {
     source = std::make_unique<FdSource>(fd, !standard);
   } else {
     source = std::make_unique<RangesSource>(fd, *ranges);
@@ -490,8 +601,8 @@ std::optional<Format> OutputFormatNamed(const std::string& name) {
 Format OutputFormatOf(Format input) { return FormatTraitsOf(input).output; }
 
 Input::Input(const std::string& path, std::optional<Format> format,
-             Encoding encoding)
-    : encoding_(encoding) {
+             Encoding encoding, bool follow)
+    : follow_(follow), encoding_(encoding) {
   Open(path, format, nullptr);
 }
 
@@ -510,14 +621,25 @@ void Input::Open(const std::string& path, std::optional<Format> format,
                  const Ranges* ranges) {
   const bool standard = path == "-" && ranges == nullptr;
   name_ = standard ? "(standard input)" : path;
+  // An event log named as one is refused before its first bytes are
+  // waited for.
+  if (follow_ && (format == Format::kEvtx ||
+                  (!format && FormatOfName(path) == Format::kEvtx))) {
+    error_ = kNoEventLogToFollow;
+    return;
+  }
   std::unique_ptr<ByteSource> source =
-      OpenBytes(path, standard, ranges, size_, error_);
+      OpenBytes(path, standard, ranges, follow_, size_, error_);
   if (source == nullptr) return;
   std::string magic = ReadSome(*source, 2, error_);
   if (!error_.empty()) return;
   compressed_ = IsGzip(magic);
   if (compressed_ && ranges != nullptr) {
     error_ = "is compressed, so it cannot be read in pieces";
+    return;
+  }
+  if (compressed_ && follow_) {
+    error_ = "is compressed: --follow reads text as it is appended";
     return;
   }
   source = std::make_unique<PrefixSource>(std::move(magic), std::move(source));
@@ -532,6 +654,10 @@ void Input::Open(const std::string& path, std::optional<Format> format,
       format == Format::kEvtx ||
       (!format && !standard && FormatOfName(path) == Format::kEvtx);
   source = std::make_unique<PrefixSource>(std::move(head), std::move(source));
+  if (evtx && follow_) {
+    error_ = kNoEventLogToFollow;
+    return;
+  }
   if (evtx) {
     format_ = Format::kEvtx;
     file_ = OpenStream(std::move(source), stream_error_, error_);
@@ -643,5 +769,9 @@ ssize_t ReadReady(std::FILE* file, char* buffer, size_t size) {
 }
 
 void SetBeforeWaiting(void (*hook)()) { g_before_waiting.store(hook); }
+
+void SetFollowNotes(void (*note)(const std::string& message)) {
+  g_follow_notes.store(note);
+}
 
 }  // namespace eventquery

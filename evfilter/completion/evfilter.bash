@@ -32,14 +32,14 @@ _evfilter() {
     "") COMPREPLY=($(compgen -W "match show intervals hunt --version -V --help" -- "$cur")) ;;
     match)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --allow-missing -H --with-input --input-format --encoding --output-format --utc -j --jobs --fields --limit --count-by --max-groups --stats" -- "$cur"))
+        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --allow-missing -H --with-input --input-format --encoding --output-format --utc -j --jobs --fields --limit --count-by --max-groups --stats -f --follow" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;
     show) COMPREPLY=($(compgen -W "$common --json --rule --utc" -- "$cur")) ;;
     hunt)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --since --until --where --type --product --max-rule-bytes --placeholder --list --profile --per-event --sort --sort-memory --summary --report --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "--rules --min-level --status --id --tag --exclude-id --exclude-ids --filters --since --until --where --type --product --max-rule-bytes --placeholder --list --profile --per-event --sort --sort-memory --summary --report -f --follow --strict --input-format --encoding --output-format --utc -j --jobs --help" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <csignal>
@@ -36,6 +37,60 @@ class EvfilterRunEdgesTest : public EvfilterCliTest {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
   std::string Err() { return Read(dir_ / "err"); }
+
+  // Starts evfilter with `args`, its standard input and output pipes
+  // (`*in` to write to it, `*out` to read from it), its messages in "err".
+  pid_t Start(const std::vector<std::string>& args, int* in, int* out) {
+    int to[2], from[2];
+    if (::pipe(to) != 0 || ::pipe(from) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(to[0], STDIN_FILENO);
+      ::dup2(from[1], STDOUT_FILENO);
+      const int e =
+          ::open((dir_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(e, STDERR_FILENO);
+      for (int fd : {to[0], to[1], from[0], from[1], e}) ::close(fd);
+      std::vector<char*> argv{const_cast<char*>(EVFILTER_PATH)};
+      for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(EVFILTER_PATH, argv.data());
+      ::_exit(127);
+    }
+    ::close(to[0]);
+    ::close(from[1]);
+    *in = to[1];
+    *out = from[0];
+    return child;
+  }
+
+  // Reads `fd` into `got` until it holds `want`, at most 20 s (for a
+  // loaded machine: this tests that it comes, not how fast).
+  static bool WaitFor(int fd, std::string& got, const std::string& want) {
+    for (int i = 0; i < 200 && got.find(want) == std::string::npos; ++i) {
+      pollfd ready{fd, POLLIN, 0};
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<size_t>(n));
+    }
+    return got.find(want) != std::string::npos;
+  }
+
+  // The messages, once they hold `want` (at most 20 s).
+  std::string ErrOnceItHas(const std::string& want) {
+    for (int i = 0; i < 200 && !Has(Err(), want); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return Err();
+  }
+
+  static int Status(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
 };
 
 // With a standard descriptor closed, the module's log would be opened as
@@ -195,8 +250,7 @@ TEST_F(EvfilterRunEdgesTest, SignalsStopTheRunBetweenRecords) {
 
 // A writer that writes a record, then waits: the record's output comes
 // out before the next is written, whatever the format and command, while
-// evfilter's input and output are both pipes. (The wait for it is long,
-// for a loaded machine: this tests that it comes, not how fast.)
+// evfilter's input and output are both pipes.
 TEST_F(EvfilterRunEdgesTest, RecordsOfASlowWriterComeOutOneByOne) {
   const std::string rule =
       File("hello.yml",
@@ -208,6 +262,7 @@ TEST_F(EvfilterRunEdgesTest, RecordsOfASlowWriterComeOutOneByOne) {
     std::vector<std::string> args;
     const char* header;
     const char* record;  // %d: the record's number
+    bool gzip = false;   // sent as one gzip stream, flushed per record
   } kCases[] = {
       {"JSON Lines",
        {"match", "--where", "EventID > 0", "-"},
@@ -225,63 +280,140 @@ TEST_F(EvfilterRunEdgesTest, RecordsOfASlowWriterComeOutOneByOne) {
        {"hunt", "--rules", rule, "-"},
        "",
        R"({"EventID":%d,"Channel":"Security","msg":"hello"})"},
+      {"gzip",
+       {"match", "--where", "EventID > 0", "-"},
+       "",
+       R"({"EventID":%d,"msg":"hello"})",
+       true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    int in[2], out[2];
-    ASSERT_EQ(::pipe(in), 0);
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      const int e =
-          ::open((dir_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(e, STDERR_FILENO);
-      for (int fd : {in[0], in[1], out[0], out[1], e}) ::close(fd);
-      std::vector<char*> argv{const_cast<char*>(EVFILTER_PATH)};
-      for (const std::string& a : c.args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(EVFILTER_PATH, argv.data());
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
+    int in = -1, out = -1;
+    const pid_t child = Start(c.args, &in, &out);
+    ASSERT_GT(child, 0);
     std::string got;
-    // Reads evfilter's output until it holds `want`, waiting at most 20 s.
-    auto wait_for = [&](const std::string& want) {
-      for (int i = 0; i < 200 && got.find(want) == std::string::npos; ++i) {
-        pollfd ready{out[0], POLLIN, 0};
-        if (::poll(&ready, 1, 100) <= 0) continue;
-        char buffer[4096];
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        got.append(buffer, static_cast<size_t>(n));
+    z_stream z{};
+    if (c.gzip) {
+      ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY),
+                Z_OK);
+    }
+    // Sends `text`, as it is or deflated and flushed.
+    auto send = [&](const std::string& text, int flush = Z_SYNC_FLUSH) {
+      std::string bytes = text;
+      if (c.gzip) {
+        bytes.assign(text.size() + 1024, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+        z.avail_in = static_cast<uInt>(text.size());
+        z.next_out = reinterpret_cast<Bytef*>(bytes.data());
+        z.avail_out = static_cast<uInt>(bytes.size());
+        deflate(&z, flush);
+        bytes.resize(bytes.size() - z.avail_out);
       }
-      return got.find(want) != std::string::npos;
+      return ::write(in, bytes.data(), bytes.size()) ==
+             static_cast<ssize_t>(bytes.size());
     };
-    ASSERT_EQ(::write(in[1], c.header, std::strlen(c.header)),
-              static_cast<ssize_t>(std::strlen(c.header)));
+    ASSERT_TRUE(send(c.header));
     for (int r = 1; r <= 3; ++r) {
       char record[128];
       std::snprintf(record, sizeof record, c.record, r);
-      const std::string line = std::string(record) + "\n";
-      ASSERT_EQ(::write(in[1], line.data(), line.size()),
-                static_cast<ssize_t>(line.size()));
+      ASSERT_TRUE(send(std::string(record) + "\n"));
       const std::string mark = c.args[0] == std::string("hunt")
                                    ? "\"EventID\":" + std::to_string(r) + ","
                                    : std::string(record);
-      EXPECT_TRUE(wait_for(mark)) << "record " << r << " did not come out "
-                                  << "before the next was written: " << got;
+      EXPECT_TRUE(WaitFor(out, got, mark))
+          << "record " << r << " did not come out before the next was "
+          << "written: " << got;
     }
-    ::close(in[1]);
-    wait_for("\x01");  // the rest, to the end
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Err();
+    if (c.gzip) {
+      ASSERT_TRUE(send("", Z_FINISH));
+      deflateEnd(&z);
+    }
+    ::close(in);
+    WaitFor(out, got, "\x01");  // the rest, to the end
+    ::close(out);
+    EXPECT_EQ(Status(child), 0) << Err();
+  }
+}
+
+// --follow reads a file as it grows: a record written in two parts is one,
+// a rotation (the file moved away, a new one under the name) loses
+// neither what the old file got last nor the new one's records, and a
+// file cut short is read again from its start. A signal ends the run;
+// --count then gives the count so far.
+TEST_F(EvfilterRunEdgesTest, AFollowedFileIsReadAsItGrows) {
+  const std::string log = File("app.jsonl", "{\"EventID\":1}\n");
+  auto append = [](const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::app) << text << std::flush;
+  };
+  int in = -1, out = -1;
+  const pid_t child =
+      Start({"match", "--follow", "--where", "EventID > 0", log}, &in, &out);
+  ASSERT_GT(child, 0);
+  std::string got;
+  EXPECT_TRUE(WaitFor(out, got, "{\"EventID\":1}\n")) << got;
+  append(log, "{\"EventID\":");
+  append(log, "2}\n");
+  EXPECT_TRUE(WaitFor(out, got, "{\"EventID\":2}\n")) << got;
+  fs::rename(log, log + ".1");
+  append(log + ".1", "{\"EventID\":3}\n");
+  append(log, "{\"EventID\":4}\n");
+  EXPECT_TRUE(WaitFor(out, got, "{\"EventID\":4}\n")) << got;
+  EXPECT_TRUE(Has(ErrOnceItHas("rotated"),
+                  log + ": a new file under the name (rotated): read from "
+                        "its start"))
+      << Err();
+  fs::resize_file(log, 0);
+  ErrOnceItHas("truncated");
+  append(log, "{\"EventID\":5}\n");
+  EXPECT_TRUE(WaitFor(out, got, "{\"EventID\":5}\n")) << got;
+  EXPECT_EQ(got,
+            "{\"EventID\":1}\n{\"EventID\":2}\n{\"EventID\":3}\n"
+            "{\"EventID\":4}\n{\"EventID\":5}\n");
+  EXPECT_TRUE(Has(Err(), log + ": cut short (truncated): read from its "
+                               "start"))
+      << Err();
+  ::kill(child, SIGTERM);
+  EXPECT_EQ(Status(child), 128 + SIGTERM);
+  ::close(in);
+  ::close(out);
+
+  // --count: the count so far, when the signal comes.
+  const pid_t counting = Start(
+      {"match", "--follow", "--count", "--where", "EventID > 0", log + ".1"},
+      &in, &out);
+  ASSERT_GT(counting, 0);
+  got.clear();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  ::kill(counting, SIGTERM);
+  EXPECT_EQ(Status(counting), 128 + SIGTERM);
+  WaitFor(out, got, "\x01");
+  EXPECT_EQ(got, "3\n") << Err();
+  ::close(in);
+  ::close(out);
+
+  // What --follow cannot follow, said.
+  File("app.evtx", std::string("ElfFile\0", 8) + std::string(4088, '\0'));
+  File("app.log", std::string("ElfFile\0", 8) + std::string(4088, '\0'));
+  const std::string gz = File("app.jsonl.gz", std::string("\x1f\x8b\x08", 3));
+  const struct {
+    std::string args, said;
+  } kRefused[] = {
+      {"match -f --where 'EventID > 0' " + log + " " + log,
+       "--follow reads one named file as it grows; 2 input(s) given"},
+      {"match -f --where 'EventID > 0' -",
+       "standard input is read as it comes"},
+      {"hunt -f --sort time --rules " + log + " " + log,
+       "--sort time writes at the end, which a followed file never reaches"},
+      {"match -f --where 'EventID > 0' " + (dir_ / "app.evtx").string(),
+       "is a Windows event log: --follow reads text logs"},
+      {"match -f --where 'EventID > 0' " + (dir_ / "app.log").string(),
+       "is a Windows event log: --follow reads text logs"},
+      {"match -f --where 'EventID > 0' " + gz,
+       "is compressed: --follow reads text as it is appended"},
+  };
+  for (const auto& r : kRefused) {
+    EXPECT_EQ(Shell("$E " + r.args + " < /dev/null > /dev/null"), 2) << r.args;
+    EXPECT_TRUE(Has(Err(), r.said)) << r.args << ": " << Err();
   }
 }
 

@@ -8,6 +8,7 @@
 #ifndef RECORDS_CHUNKEDINPUT_H_
 #define RECORDS_CHUNKEDINPUT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -52,7 +53,11 @@ class ChunkedInput {
   bool Fill();
   // The record [start_, end) with its break at `end`.
   void Take(size_t end, std::string_view* out, std::string_view* terminator);
+  static constexpr size_t kChunk = size_t{1} << 20;
+  static constexpr size_t kSmallChunk = size_t{64} << 10;
+
   std::FILE* file_;
+  size_t chunk_ = kChunk;  // the next read's size
   std::string buffer_;
   size_t start_ = 0;
   bool eof_ = false;

@@ -75,11 +75,18 @@ std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
 ssize_t ReadReady(std::FILE* file, char* buffer, size_t size);
 
 // Has `hook` called whenever an input is about to wait for its writer (a
-// pipe or terminal with nothing to read yet): a program flushes what it
-// wrote then, so that a reader downstream sees each record as soon as it
-// is decided, while a busy input is still written in blocks. Null: none.
+// pipe or terminal with nothing to read yet, a followed file at its end):
+// a program flushes what it wrote then, so that a reader downstream sees
+// each record as soon as it is decided. Output is so written in blocks as
+// long as the input keeps up, and once per read when it runs dry. Null:
+// none.
 // Thread safety: the hook may be called from any thread reading an input.
 void SetBeforeWaiting(void (*hook)());
+
+// Has `note` called with what a followed input saw: a new file under its
+// name (rotation), the file cut short (truncation). Null: none. Thread
+// safety: called from the thread reading the input.
+void SetFollowNotes(void (*note)(const std::string& message));
 
 // A piece of a regular file's records: the bytes [begin, end), whose first
 // byte is on line `first_line` (see InputPieces.h).
@@ -94,8 +101,10 @@ class Input {
  public:
   // Opens `path` ("-": standard input). On failure `error()` says why, in
   // words for a person ("No such file or directory", "is a directory").
+  // With `follow`, a regular file of text is read as it grows and never
+  // ends (see SetFollowNotes); a stop ends it as "interrupted".
   Input(const std::string& path, std::optional<Format> format,
-        Encoding encoding = Encoding::kUtf8);
+        Encoding encoding = Encoding::kUtf8, bool follow = false);
   // Opens the first `header_end` bytes of the regular, uncompressed file
   // `path` (its header row) followed by `piece`, as one stream: a reader
   // then reads the header and the piece's records. A compressed file or
@@ -132,6 +141,7 @@ class Input {
   void Open(const std::string& path, std::optional<Format> format,
             const std::vector<std::pair<uint64_t, uint64_t>>* ranges);
 
+  bool follow_ = false;
   std::string name_;
   std::string error_;
   std::shared_ptr<std::string> stream_error_ = std::make_shared<std::string>();
