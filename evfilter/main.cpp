@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Commands.h"
@@ -136,6 +138,10 @@ void SettleFollow(const CommandLine& cl, const std::vector<std::string>& inputs,
     Fail("--follow reads one named file as it grows; " +
          std::to_string(inputs.size()) + " input(s) given" +
          (inputs.size() == 1 ? " (standard input is read as it comes)" : ""));
+  // A folder's files would be read one after another: the first forever.
+  std::error_code error;
+  if (std::filesystem::is_directory(inputs[0], error))
+    Fail("--follow reads one file as it grows; " + inputs[0] + " is a folder");
   if (writes_at_end)
     Fail(
         "--sort time writes at the end, which a followed file never "

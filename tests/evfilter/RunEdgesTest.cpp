@@ -400,6 +400,7 @@ TEST_F(EvfilterRunEdgesTest, AFollowedFileIsReadAsItGrows) {
   } kRefused[] = {
       {"match -f --where 'EventID > 0' " + log + " " + log,
        "--follow reads one named file as it grows; 2 input(s) given"},
+      {"match -f --where 'EventID > 0' " + dir_.string(), "is a folder"},
       {"match -f --where 'EventID > 0' -",
        "standard input is read as it comes"},
       {"hunt -f --sort time --rules " + log + " " + log,
