@@ -559,21 +559,23 @@ class Hunt {
         time && (timeline_ || report_)
             ? eventquery::TimeKey(*time, options_.zone)
             : std::nullopt;
-    if (report_) {
-      eventquery::sigma::HuntReport::Row row;
+    // The timeline line's fields: the CSV's columns and the report's row.
+    eventquery::sigma::HuntReport::Row row;
+    if (options_.csv || report_) {
       row.time = time.value_or("");
       row.level = top->level;
       row.rule_title = titles;
       row.rule_id = ids;
       row.input = name_;
       row.record_id = record_id;
-      row.computer = eventquery::sigma::CellNamed(record, columns, "Computer")
-                         .value_or("");
-      row.channel =
-          eventquery::sigma::CellNamed(record, columns, "Channel").value_or("");
-      row.event_id =
-          eventquery::sigma::CellNamed(record, columns, "EventID").value_or("");
+      for (auto [field, into] : {std::pair{"Computer", &row.computer},
+                                 std::pair{"Channel", &row.channel},
+                                 std::pair{"EventID", &row.event_id}})
+        *into =
+            eventquery::sigma::CellNamed(record, columns, field).value_or("");
       row.details = details;
+    }
+    if (report_) {
       for (const uint32_t r : rules) report_->Count(all[r].meta.level, key);
       report_->AddRow(row);
     }
@@ -582,15 +584,14 @@ class Hunt {
         out += eventquery::CsvField(text);
         out.push_back(last ? '\n' : ',');
       };
-      cell(time.value_or(""));
-      cell(top->level);
-      cell(titles);
-      cell(ids);
-      cell(name_);
+      for (const std::string_view text :
+           {row.time, row.level, row.rule_title, row.rule_id, row.input})
+        cell(text);
       cell(std::to_string(record_id));
-      for (const char* field : {"Computer", "Channel", "EventID"})
-        cell(eventquery::sigma::CellNamed(record, columns, field).value_or(""));
-      cell(details, true);
+      for (const std::string_view text :
+           {row.computer, row.channel, row.event_id})
+        cell(text);
+      cell(row.details, true);
     } else {
       out = "{";
       if (options_.per_event) {
