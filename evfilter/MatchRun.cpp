@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -73,6 +74,12 @@ class Run : public eventquery::RecordSink {
 
   int Go() {
     inputs_ = InputPaths(options_.inputs, reporter_);
+    if (options_.every > 0) {
+      every_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(options_.every));
+      next_totals_ = std::chrono::steady_clock::now() + every_;
+      SetWaitingTask([this] { TotalsIfDue(); });
+    }
     ForEachInput(
         inputs_, options_.input_format, options_.encoding, reporter_,
         [this](Input& input) {
@@ -80,6 +87,7 @@ class Run : public eventquery::RecordSink {
           return !done_;
         },
         options_.follow);
+    SetWaitingTask({});
     // Which fields the inputs lacked is known only once all were read; a
     // run stopped early (a signal, --limit) left inputs unread.
     if (!done_ && eventquery::StopSignal() == 0) SayMissing();
@@ -185,6 +193,9 @@ class Run : public eventquery::RecordSink {
   // RecordSink: a record, decided here or put in a batch for the threads.
   bool Take(const Record& record, uint64_t /*id*/) override {
     reporter_.progress().Tick(++records_, reader_->bytes_read());
+    // The clock is looked at once in 256 records: a busy input's totals
+    // come on time as well as a waiting one's.
+    if (every_.count() != 0 && (records_ & 255) == 0) TotalsIfDue();
     if (!flight_) {
       Decide(*matchers_[0], record, reader_->columns(), decision_);
       Settle(record, decision_);
@@ -239,6 +250,21 @@ class Run : public eventquery::RecordSink {
         records_ > before_)
       ReportMissing(reader, true);
     NoteClashes();
+  }
+
+  // --every: the totals so far, when their time has come and they moved.
+  void TotalsIfDue() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_totals_) return;
+    next_totals_ = now + every_;
+    if (written_ == totals_written_ || (groups_ && !group_format_)) return;
+    totals_written_ = written_;
+    reporter_.progress().Clear();
+    // Each table of counts ends with an empty line; the last, at the end,
+    // is written as without --every.
+    Put(groups_ ? groups_->Render(*group_format_, options_.limit) + "\n"
+                : std::to_string(written_) + "\n");
+    FlushWhileWaiting();
   }
 
   // One matcher of lines_ per thread.
@@ -539,6 +565,10 @@ class Run : public eventquery::RecordSink {
   std::vector<std::string> text_order_noted_;
   uint64_t records_ = 0;
   uint64_t written_ = 0;
+  // --every: how often, when next, and written_ when last written.
+  std::chrono::steady_clock::duration every_{0};
+  std::chrono::steady_clock::time_point next_totals_;
+  uint64_t totals_written_ = 0;
 };
 
 }  // namespace

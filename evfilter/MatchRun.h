@@ -49,6 +49,9 @@ struct MatchOptions {
   std::vector<std::string> count_by;  // count the records by these fields
   uint64_t max_groups = 1000000;      // distinct values --count-by keeps
   bool stats = false;                 // per-field counts at the end
+  // Seconds between running totals of --count or --count-by, written as
+  // they change while the inputs are read; 0: at the end only.
+  double every = 0;
   // The filter's lines again with the field types an input declares (a
   // Zeek log's #types); throws eventquery::SyntaxError. Unset: the lines
   // stay as given.

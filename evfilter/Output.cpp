@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 #include "Commands.h"
 #include "records/Formats.h"
@@ -248,7 +250,20 @@ void Writer::Write(const Record& record, const Source& source) {
 namespace {
 // Why a flush while waiting failed (errno), for the next Put.
 std::atomic<int> g_flush_error{0};
+// The waiting task, and the thread it runs on.
+std::function<void()> g_task;
+std::thread::id g_task_thread;
 }  // namespace
+
+void SetWaitingTask(std::function<void()> task) {
+  g_task = std::move(task);
+  g_task_thread = std::this_thread::get_id();
+}
+
+void WhileWaiting() {
+  if (g_task && std::this_thread::get_id() == g_task_thread) g_task();
+  FlushWhileWaiting();
+}
 
 void FlushWhileWaiting() {
   if (std::fflush(stdout) == 0) return;

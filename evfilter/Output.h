@@ -23,6 +23,7 @@
 #ifndef EVFILTER_OUTPUT_H_
 #define EVFILTER_OUTPUT_H_
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -122,6 +123,14 @@ void Put(std::string_view text);
 // gone stops the run (as SIGPIPE would: quietly, status 141); another
 // failure is kept for the next Put to say. Thread safety: any thread.
 void FlushWhileWaiting();
+
+// What an input's wait does (see eventquery::SetWhileWaiting): the task
+// set, then FlushWhileWaiting. The task runs only on the thread that set
+// it (a reading thread of the input's own does not write).
+void WhileWaiting();
+// Sets the task WhileWaiting runs; an empty one runs none. It may throw
+// what Put throws.
+void SetWaitingTask(std::function<void()> task);
 
 }  // namespace evfilter
 

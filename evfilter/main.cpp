@@ -201,6 +201,12 @@ CLI::App* AddMatch(CLI::App& app, CommandLine& cl) {
                    "the most distinct values --count-by keeps before it fails "
                    "(default 1000000)")
       ->check(AtLeastOne());
+  match
+      ->add_option("--every", mo.every,
+                   "write the totals of --count or --count-by every SECONDS "
+                   "as they change (a followed file, a stream), and at the "
+                   "end")
+      ->check(CLI::Range(0.01, 86400.0));
   match->add_flag("-H,--with-input", mo.with_input,
                   "write with each record the input it came from: a first "
                   "column (CSV, TSV) or key (JSON) named input");
@@ -368,6 +374,8 @@ void SettleMatchOptions(const CLI::App& match, CommandLine& cl) {
     Fail("--max-groups limits --count-by; give --count-by too");
   if (mo.count && !mo.fields.empty())
     Fail("--fields shapes the rows written; --count writes none");
+  if (mo.every > 0 && !mo.count && mo.count_by.empty())
+    Fail("--every writes the totals of --count or --count-by; give one");
 }
 
 int Main(int argc, char** argv) {
@@ -435,7 +443,7 @@ int main(int argc, char** argv) {
   // error for the end to say.)
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  eventquery::SetBeforeWaiting(evfilter::FlushWhileWaiting);
+  eventquery::SetWhileWaiting(evfilter::WhileWaiting);
   eventquery::SetFollowNotes([](const std::string& note) {
     std::fprintf(stderr, "evfilter: %s\n", note.c_str());
   });

@@ -28,12 +28,12 @@ constexpr char kNoEventLogToFollow[] =
     "is a Windows event log: --follow reads text logs (JSON Lines, CSV, "
     "TSV, Zeek) as they are appended";
 
-std::atomic<void (*)()> g_before_waiting{nullptr};
+std::atomic<void (*)()> g_while_waiting{nullptr};
 std::atomic<void (*)(const std::string&)> g_follow_notes{nullptr};
 
-// Tells whoever writes what we found that we are about to wait.
-void BeforeWaiting() {
-  if (void (*hook)() = g_before_waiting.load()) hook();
+// Tells whoever writes what we found that we wait (or are about to).
+void WhileWaiting() {
+  if (void (*hook)() = g_while_waiting.load()) hook();
 }
 
 // Byte ranges of a file, [begin, end) each, in the order to read them.
@@ -71,8 +71,8 @@ class FdSource final : public ByteSource {
       if (!regular_) {
         pollfd ready{fd_, POLLIN, 0};
         int r = ::poll(&ready, 1, 0);
-        if (r == 0) BeforeWaiting();
         while (r == 0 || (r < 0 && errno == EINTR)) {
+          if (r == 0) WhileWaiting();
           r = ::poll(&ready, 1, 250);
           if (StopRequested()) {
             error = "interrupted";
@@ -110,7 +110,6 @@ class FollowSource final : public ByteSource {
   ~FollowSource() override { ::close(fd_); }
 
   ssize_t Read(char* buffer, size_t size, std::string& error) override {
-    bool waited = false;
     for (;;) {
       const ssize_t n = ::read(fd_, buffer, size);
       if (n > 0) {
@@ -123,8 +122,8 @@ class FollowSource final : public ByteSource {
         return -1;
       }
       if (Reopened() || Rewound()) continue;
-      if (!waited) BeforeWaiting();
-      waited = true;
+      // Every 20 ms: the hook's clock is looked at as often.
+      WhileWaiting();
       if (StopRequested()) {
         error = "interrupted";
         return -1;
@@ -768,7 +767,7 @@ ssize_t ReadReady(std::FILE* file, char* buffer, size_t size) {
   return static_cast<ssize_t>(n);
 }
 
-void SetBeforeWaiting(void (*hook)()) { g_before_waiting.store(hook); }
+void SetWhileWaiting(void (*hook)()) { g_while_waiting.store(hook); }
 
 void SetFollowNotes(void (*note)(const std::string& message)) {
   g_follow_notes.store(note);

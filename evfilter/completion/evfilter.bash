@@ -25,14 +25,14 @@ _evfilter() {
     --filter) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --log-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --product) COMPREPLY=($(compgen -W "windows linux zeek aws any" -- "$cur")); return ;;
-    --where|-j|--jobs|--status|--id|--tag|--exclude-id|--since|--until|--max-rule-bytes|--placeholder|--fields|--limit|--count-by|--max-groups) return ;;
+    --where|-j|--jobs|--status|--id|--tag|--exclude-id|--since|--until|--max-rule-bytes|--placeholder|--fields|--limit|--count-by|--max-groups|--every) return ;;
   esac
   local common="--filter --where --type --log-dir --debug-log --help"
   case "$command" in
     "") COMPREPLY=($(compgen -W "match show intervals hunt --version -V --help" -- "$cur")) ;;
     match)
       if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --allow-missing -H --with-input --input-format --encoding --output-format --utc -j --jobs --fields --limit --count-by --max-groups --stats -f --follow" -- "$cur"))
+        COMPREPLY=($(compgen -W "$common --count -v --invert --strict --allow-missing -H --with-input --input-format --encoding --output-format --utc -j --jobs --fields --limit --count-by --max-groups --every --stats -f --follow" -- "$cur"))
       else
         COMPREPLY=($(compgen -f -- "$cur"))
       fi ;;

@@ -411,11 +411,59 @@ TEST_F(EvfilterRunEdgesTest, AFollowedFileIsReadAsItGrows) {
        "is a Windows event log: --follow reads text logs"},
       {"match -f --where 'EventID > 0' " + gz,
        "is compressed: --follow reads text as it is appended"},
+      {"match --every 1 --where 'EventID > 0' " + log,
+       "--every writes the totals of --count or --count-by; give one"},
   };
   for (const auto& r : kRefused) {
     EXPECT_EQ(Shell("$E " + r.args + " < /dev/null > /dev/null"), 2) << r.args;
     EXPECT_TRUE(Has(Err(), r.said)) << r.args << ": " << Err();
   }
+}
+
+// --every writes the totals so far as they change: of a followed file at
+// its end, and of a stream while it waits; the last ones come at the end.
+TEST_F(EvfilterRunEdgesTest, RunningTotalsComeAsTheyChange) {
+  const std::string log = File("app.jsonl", "{\"EventID\":1,\"u\":\"a\"}\n");
+  int in = -1, out = -1;
+  const pid_t counting = Start({"match", "-f", "--count", "--every", "0.05",
+                                "--where", "EventID > 0", log},
+                               &in, &out);
+  ASSERT_GT(counting, 0);
+  std::string got;
+  EXPECT_TRUE(WaitFor(out, got, "1\n")) << got;
+  std::ofstream(log, std::ios::app) << "{\"EventID\":0}\n{\"EventID\":2}\n"
+                                    << std::flush;
+  EXPECT_TRUE(WaitFor(out, got, "1\n2\n")) << got;
+  ::kill(counting, SIGTERM);
+  EXPECT_EQ(Status(counting), 128 + SIGTERM);
+  WaitFor(out, got, "\x01");
+  EXPECT_EQ(got, "1\n2\n2\n") << Err();
+  ::close(in);
+  ::close(out);
+
+  // A table of counts ends with an empty line; the end's is as without
+  // --every.
+  const pid_t grouping = Start({"match", "--count-by", "u", "--every", "0.05",
+                                "--where", "EventID > 0", "-"},
+                               &in, &out);
+  ASSERT_GT(grouping, 0);
+  got.clear();
+  auto write = [&](const std::string& line) {
+    ASSERT_EQ(::write(in, line.data(), line.size()),
+              static_cast<ssize_t>(line.size()));
+  };
+  write("{\"EventID\":1,\"u\":\"a\"}\n");
+  const std::string first = "{\"u\":\"a\",\"count\":1}\n\n";
+  EXPECT_TRUE(WaitFor(out, got, first)) << got;
+  write("{\"EventID\":1,\"u\":\"b\"}\n");
+  const std::string second =
+      "{\"u\":\"a\",\"count\":1}\n{\"u\":\"b\",\"count\":1}\n";
+  EXPECT_TRUE(WaitFor(out, got, first + second + "\n")) << got;
+  ::close(in);
+  EXPECT_EQ(Status(grouping), 0);
+  WaitFor(out, got, "\x01");
+  EXPECT_EQ(got, first + second + "\n" + second) << Err();
+  ::close(out);
 }
 
 }  // namespace

@@ -75,13 +75,14 @@ std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
 ssize_t ReadReady(std::FILE* file, char* buffer, size_t size);
 
 // Has `hook` called whenever an input is about to wait for its writer (a
-// pipe or terminal with nothing to read yet, a followed file at its end):
-// a program flushes what it wrote then, so that a reader downstream sees
-// each record as soon as it is decided. Output is so written in blocks as
-// long as the input keeps up, and once per read when it runs dry. Null:
-// none.
+// pipe or terminal with nothing to read yet, a followed file at its end),
+// and again while it waits (every 20 to 250 ms): a program
+// flushes what it wrote then, so that a reader downstream sees each record
+// as soon as it is decided, and may write what it writes on a clock
+// (running totals). Output is so written in blocks as long as the input
+// keeps up, and once per read when it runs dry. Null: none.
 // Thread safety: the hook may be called from any thread reading an input.
-void SetBeforeWaiting(void (*hook)());
+void SetWhileWaiting(void (*hook)());
 
 // Has `note` called with what a followed input saw: a new file under its
 // name (rotation), the file cut short (truncation). Null: none. Thread
