@@ -11,14 +11,14 @@
 #include <memory>
 #include <thread>
 
-#include "Batch.h"
-#include "Deciders.h"
 #include "FieldStats.h"
 #include "GroupCounts.h"
 #include "InputLoop.h"
 #include "Output.h"
 #include "Reporter.h"
 #include "common/Utf8.h"
+#include "decide/Batch.h"
+#include "decide/Deciders.h"
 #include "decide/RecordMatcher.h"
 #include "query/WhereCompiler.h"
 #include "records/Formats.h"
@@ -29,11 +29,15 @@
 namespace evfilter {
 namespace {
 
+using eventquery::Batch;
 using eventquery::ConditionLine;
+using eventquery::Deciders;
+using eventquery::Decision;
 using eventquery::FeedNote;
 using eventquery::Format;
 using eventquery::Input;
 using eventquery::InputError;
+using eventquery::Outcome;
 using eventquery::Record;
 using eventquery::RecordMatcher;
 using eventquery::RecordReader;
@@ -183,7 +187,8 @@ class Run : public eventquery::RecordSink {
       return false;
     before_ = records_;
     settled_ = 0;
-    if (UseThreads(input, reader)) flight_.emplace(matchers_);
+    if (UseThreads(input, reader))
+      flight_.emplace(deciders_, [this](Batch& batch) { SettleBatch(batch); });
     return true;
   }
 
@@ -201,20 +206,9 @@ class Run : public eventquery::RecordSink {
       Settle(record, decision_);
       return !done_;
     }
-    Flight& f = *flight_;
-    if (!f.filling) {
-      if (f.spare.empty()) {
-        f.filling = std::make_unique<Batch>();
-      } else {
-        f.filling = std::move(f.spare.back());
-        f.spare.pop_back();
-      }
-      // CSV records are split on the threads; JSON Lines are parsed here,
-      // since their columns grow as keys appear.
-      f.filling->split_later = reader_->SplitsLater();
-    }
-    f.filling->Add(record);
-    if (f.filling->size() == kBatch) Submit();
+    // CSV records are split on the threads; JSON Lines are parsed here,
+    // since their columns grow as keys appear.
+    flight_->Add(record, 0, reader_->columns(), reader_->SplitsLater());
     return !done_;
   }
 
@@ -226,10 +220,7 @@ class Run : public eventquery::RecordSink {
 
   // RecordSink: every batch in flight settled.
   bool Drain() override {
-    if (flight_) {
-      if (flight_->filling && !flight_->filling->empty() && !done_) Submit();
-      while (!flight_->flight.empty()) SettleFront();
-    }
+    if (flight_) flight_->Drain(done_);
     return !done_;
   }
 
@@ -269,11 +260,17 @@ class Run : public eventquery::RecordSink {
 
   // One matcher of lines_ per thread.
   void Build() {
+    deciders_.clear();
+    adapters_.clear();
     matchers_.clear();
     const unsigned jobs = std::max(1u, options_.jobs);
-    for (unsigned j = 0; j < jobs; ++j)
+    for (unsigned j = 0; j < jobs; ++j) {
       matchers_.push_back(
           std::make_unique<RecordMatcher>(lines_, options_.zone));
+      adapters_.push_back(
+          std::make_unique<eventquery::MatcherDecider>(*matchers_.back()));
+      deciders_.push_back(adapters_.back().get());
+    }
   }
 
   // The filter for an input that declares field types of its own (a Zeek
@@ -427,53 +424,20 @@ class Run : public eventquery::RecordSink {
     return none_had && !options_.allow_missing;
   }
 
-  // Batches are decided by the threads and the reading thread (Deciders)
-  // and settled in input order; up to two per thread are in flight, so
-  // the threads have the next one ready when they finish one.
-  static constexpr size_t kBatch = 4096;
-  struct Flight {
-    explicit Flight(const std::vector<std::unique_ptr<RecordMatcher>>& matchers)
-        : in_flight(2 * matchers.size()), deciders(matchers) {}
-    size_t in_flight;
-    std::deque<std::unique_ptr<Batch>> flight;
-    // Settled batches are filled again: fresh memory for every batch costs
-    // more in page faults than the copying itself.
-    std::vector<std::unique_ptr<Batch>> spare;
-    std::unique_ptr<Batch> filling;
-    // Declared after the batches, so its threads stop before they go.
-    Deciders deciders;
-  };
-
-  // Hands the batch being filled to the threads, settling the oldest one
-  // first when enough are in flight.
-  void Submit() {
-    Flight& f = *flight_;
-    f.filling->columns = reader_->columns();
-    if (f.flight.size() == f.in_flight) SettleFront();
-    // Owned by the flight before any thread may see it.
-    f.flight.push_back(std::move(f.filling));
-    f.deciders.Submit(f.flight.back().get());
-  }
-
-  void SettleFront() {
-    Flight& f = *flight_;
-    std::unique_ptr<Batch> batch = std::move(f.flight.front());
-    f.flight.pop_front();
-    f.deciders.Wait(batch.get());
+  // A batch the threads decided, settled record by record.
+  void SettleBatch(Batch& batch) {
     Record r;
     std::string scratch;
     // Past the limit the batches are only waited for.
-    for (size_t i = 0; i < batch->size() && !done_; ++i) {
+    for (size_t i = 0; i < batch.size() && !done_; ++i) {
       // Cells are needed again only to convert a record that is written,
       // or to count it.
-      const Decision& d = batch->decision(i);
+      const Decision& d = batch.decision(i);
       const bool selected = (d.outcome == Outcome::kMatch) != options_.invert;
       const bool cells = stats_ || (selected && (groups_ || !options_.count));
-      batch->Get(i, r, scratch, cells);
+      batch.Get(i, r, scratch, cells);
       Settle(r, d);
     }
-    batch->Clear();
-    f.spare.push_back(std::move(batch));
   }
 
   std::string Place(const Record& record) const {
@@ -531,6 +495,9 @@ class Run : public eventquery::RecordSink {
   const std::vector<ConditionLine> given_;  // as compiled without an input
   std::vector<ConditionLine> lines_;        // the matchers
   std::vector<std::unique_ptr<RecordMatcher>> matchers_;
+  // The matchers as the threads' deciders.
+  std::vector<std::unique_ptr<eventquery::MatcherDecider>> adapters_;
+  std::vector<eventquery::BatchDecider*> deciders_;
   std::optional<Writer> writer_;
   std::vector<std::string> wanted_;  // fields the reader is asked for
   // The fields a missing column is reported for: the filter's first.
@@ -558,10 +525,10 @@ class Run : public eventquery::RecordSink {
   size_t inputs_checked_ = 0;
   // The input being read.
   RecordReader* reader_ = nullptr;
-  bool header_ = false;           // its columns come from a header
-  uint64_t before_ = 0;           // records_ when it began
-  Decision decision_;             // reused
-  std::optional<Flight> flight_;  // with threads
+  bool header_ = false;  // its columns come from a header
+  uint64_t before_ = 0;  // records_ when it began
+  Decision decision_;    // reused
+  std::optional<eventquery::BatchFlight> flight_;  // with threads
   std::vector<std::string> text_order_noted_;
   uint64_t records_ = 0;
   uint64_t written_ = 0;

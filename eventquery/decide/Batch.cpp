@@ -1,14 +1,12 @@
-#include "Batch.h"
+#include "decide/Batch.h"
 
 #include <optional>
 
 #include "records/CsvCells.h"
 
-namespace evfilter {
+namespace eventquery {
 
-using eventquery::Record;
-
-void Decide(eventquery::RecordMatcher& matcher, const Record& record,
+void Decide(RecordMatcher& matcher, const Record& record,
             const std::vector<std::string>& columns, Decision& d) {
   d.notes.clear();
   d.failure.clear();
@@ -27,16 +25,32 @@ void Batch::Clear() {
   entries_.clear();
   cells_.clear();
   keys_.clear();
+  nested_.clear();
   columns.clear();
   decisions_.clear();
   decided = false;
   error = nullptr;
 }
 
-void Batch::Add(const Record& r) {
-  Entry e{arena_.size(), r.raw.size(), cells_.size(), 0,      keys_.size(), 0,
-          r.terminator,  r.line,       r.problem,     r.fatal};
+void Batch::Add(const Record& r, uint64_t id) {
+  Entry e{arena_.size(),
+          r.raw.size(),
+          cells_.size(),
+          0,
+          keys_.size(),
+          0,
+          nested_.size(),
+          0,
+          0,
+          r.where.size(),
+          r.terminator,
+          r.line,
+          id,
+          r.problem,
+          r.fatal};
   arena_.append(r.raw);
+  e.where_begin = arena_.size();
+  arena_.append(r.where);
   for (const auto& cell : r.cells) {
     if (!cell) {
       cells_.emplace_back(std::string::npos, 0);
@@ -48,6 +62,8 @@ void Batch::Add(const Record& r) {
   e.cells_end = cells_.size();
   keys_.insert(keys_.end(), r.keys.begin(), r.keys.end());
   e.keys_end = keys_.size();
+  nested_.insert(nested_.end(), r.nested.begin(), r.nested.end());
+  e.nested_end = nested_.size();
   entries_.push_back(std::move(e));
 }
 
@@ -59,11 +75,14 @@ void Batch::Get(size_t i, Record& r, std::string& scratch,
   r.line = e.line;
   r.problem = e.problem;
   r.fatal = e.fatal;
+  r.where = std::string_view(arena_).substr(e.where_begin, e.where_size);
   r.keys.assign(keys_.begin() + static_cast<ptrdiff_t>(e.keys_begin),
                 keys_.begin() + static_cast<ptrdiff_t>(e.keys_end));
+  r.nested.assign(nested_.begin() + static_cast<ptrdiff_t>(e.nested_begin),
+                  nested_.begin() + static_cast<ptrdiff_t>(e.nested_end));
   if (split_later) {
     if (e.problem.empty() && with_cells)
-      eventquery::SplitCsv(r.raw, scratch, r.cells);
+      SplitCsv(r.raw, scratch, r.cells);
     else
       r.cells.clear();
     return;
@@ -76,14 +95,14 @@ void Batch::Get(size_t i, Record& r, std::string& scratch,
                                 cells_[c].first, cells_[c].second)));
 }
 
-void Batch::DecideAll(eventquery::RecordMatcher& matcher) {
+void Batch::DecideAll(BatchDecider& decider) {
   Record r;
   std::string scratch;
   decisions_.resize(entries_.size());
   for (size_t i = 0; i < entries_.size(); ++i) {
     Get(i, r, scratch);
-    Decide(matcher, r, columns, decisions_[i]);
+    decider.Decide(r, columns, decisions_[i]);
   }
 }
 
-}  // namespace evfilter
+}  // namespace eventquery

@@ -9,46 +9,47 @@
 #include <string>
 #include <vector>
 
-#include "Batch.h"
-#include "Deciders.h"
+#include "decide/Batch.h"
+#include "decide/Deciders.h"
 #include "decide/ModuleLog.h"
 #include "decide/RecordMatcher.h"
 #include "records/RecordReader.h"
 
-namespace evfilter {
+namespace eventquery {
 namespace {
-
-using eventquery::ConditionLine;
-using eventquery::Record;
-using eventquery::RecordMatcher;
 
 // EventID = 4625 AND NOT Size > 10
 std::vector<ConditionLine> Lines() {
   return {{{.field = u"EventID",
-            .op = eventquery::kOpEquals,
+            .op = kOpEquals,
             .value = u"4625",
-            .type = eventquery::kTypeNumeric}},
+            .type = kTypeNumeric}},
           {{.field = u"Size",
-            .op = eventquery::kOpGreater,
+            .op = kOpGreater,
             .value = u"10",
-            .type = eventquery::kTypeNumeric,
+            .type = kTypeNumeric,
             .negate = true}}};
 }
 
-std::vector<std::unique_ptr<RecordMatcher>> Matchers(size_t n) {
-  eventquery::ModuleLog::Setup(std::getenv("KVAL_LOG_FOLDER"), false);
-  std::vector<std::unique_ptr<RecordMatcher>> out;
-  for (size_t i = 0; i < n; ++i)
-    out.push_back(
-        std::make_unique<RecordMatcher>(Lines(), eventquery::Zone::kUtc));
-  return out;
-}
+// `n` matchers of Lines(), as deciders.
+struct Matchers {
+  explicit Matchers(size_t n) {
+    ModuleLog::Setup(std::getenv("KVAL_LOG_FOLDER"), false);
+    for (size_t i = 0; i < n; ++i) {
+      matchers.push_back(std::make_unique<RecordMatcher>(Lines(), Zone::kUtc));
+      adapters.push_back(std::make_unique<MatcherDecider>(*matchers.back()));
+      each.push_back(adapters.back().get());
+    }
+  }
+  std::vector<std::unique_ptr<RecordMatcher>> matchers;
+  std::vector<std::unique_ptr<MatcherDecider>> adapters;
+  std::vector<BatchDecider*> each;
+};
 
 // Reads `csv` whole into batches of `per_batch` records, unsplit.
 std::vector<std::unique_ptr<Batch>> Batches(std::string csv, size_t per_batch) {
   std::FILE* file = fmemopen(csv.data(), csv.size(), "rb");
-  auto reader =
-      eventquery::MakeRecordReader(*eventquery::FormatNamed("csv"), file);
+  auto reader = MakeRecordReader(*FormatNamed("csv"), file);
   std::vector<std::unique_ptr<Batch>> batches;
   Record record;
   while (reader->NextUnsplit(record)) {
@@ -78,7 +79,7 @@ bool Expected(size_t i) { return i % 3 != 0 && i % 20 <= 10; }
 TEST(BatchTest, RecordsComeBackAsTheyWentIn) {
   Record in;
   in.raw = "a,\"b\nc\"";
-  in.terminator = eventquery::kCrLf;
+  in.terminator = kCrLf;
   in.line = 7;
   in.cells = {std::string_view("a"), std::nullopt, std::string_view("")};
   in.keys = {2, 0};
@@ -130,9 +131,9 @@ TEST(BatchTest, UnsplitCsvRecordsAreSplitWhenAsked) {
 TEST(DecidersTest, ThreadsDecideAsOneMatcherDoes) {
   const size_t n = 5000;
   auto batches = Batches(Events(n), 97);
-  auto matchers = Matchers(4);
+  Matchers matchers(4);
   {
-    Deciders deciders(matchers);
+    Deciders deciders(matchers.each);
     for (auto& b : batches) deciders.Submit(b.get());
     for (auto& b : batches) deciders.Wait(b.get());
   }
@@ -149,8 +150,8 @@ TEST(DecidersTest, ThreadsDecideAsOneMatcherDoes) {
 // batch it waits for itself.
 TEST(DecidersTest, TheReadingThreadAloneDecidesWhatItWaitsFor) {
   auto batches = Batches(Events(300), 50);
-  auto matchers = Matchers(1);
-  Deciders deciders(matchers);
+  Matchers matchers(1);
+  Deciders deciders(matchers.each);
   for (auto& b : batches) deciders.Submit(b.get());
   deciders.Wait(batches.back().get());  // the others are decided on the way
   for (auto& b : batches) EXPECT_TRUE(b->decided);
@@ -161,9 +162,9 @@ TEST(DecidersTest, TheReadingThreadAloneDecidesWhatItWaitsFor) {
 // a thread took are decided whole.
 TEST(DecidersTest, StoppingLeavesUnclaimedBatchesAlone) {
   auto batches = Batches(Events(2000), 10);
-  auto matchers = Matchers(2);
+  Matchers matchers(2);
   {
-    Deciders deciders(matchers);
+    Deciders deciders(matchers.each);
     for (auto& b : batches) deciders.Submit(b.get());
     deciders.Wait(batches[0].get());
   }
@@ -178,4 +179,4 @@ TEST(DecidersTest, StoppingLeavesUnclaimedBatchesAlone) {
 }
 
 }  // namespace
-}  // namespace evfilter
+}  // namespace eventquery
