@@ -48,7 +48,7 @@ class Hunt {
     sink_ = std::make_unique<Sink>(*this);
     scan_ = std::make_unique<eventquery::sigma::HuntScan>(
         *rules_.set, options_.zone, options_.profile, options_.product, *sink_,
-        Scope());
+        Scope(), options_.jobs);
     if (options_.csv)
       Put("timestamp,level,rule_title,rule_id,input,record_id,Computer,"
           "Channel,EventID,details\n");

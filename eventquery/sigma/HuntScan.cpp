@@ -1,6 +1,8 @@
 #include "sigma/HuntScan.h"
 
+#include <algorithm>
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "common/Ascii.h"
@@ -48,32 +50,108 @@ bool ScopeCheck::Admit(const Record& record,
   return match;
 }
 
-HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
-                   std::string product, Detections& out, const HuntScope& scope)
-    : set_(set),
-      hunter_(set, zone, profile),
-      scope_(scope, zone),
-      product_(std::move(product)),
-      out_(out) {
+HuntDecider::HuntDecider(const RuleSet& set, Zone zone, bool profile,
+                         const HuntScope& scope)
+    : set_(set), hunter_(set, zone, profile), scope_(scope, zone) {
   if (scope.filters != nullptr && scope.filters->size() > 0)
     filter_.emplace(*scope.filters, zone);
 }
 
-bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
+void HuntDecider::NewInput() {
   hunter_.NewInput();
+  scope_.NewInput();
+  if (filter_) filter_->NewInput();
+}
+
+std::vector<std::string> HuntDecider::field_names() const {
   std::vector<std::string> wanted = hunter_.field_names();
   // fieldref's other field is read by the host only.
   for (const std::string& f : set_.host_fields()) wanted.push_back(f);
   // What a detection shows, and what the index reads.
   for (const char* f : {"Channel", "EventID", "Computer"}) wanted.push_back(f);
-  scope_.NewInput();
   for (std::string& f : scope_.field_names()) wanted.push_back(std::move(f));
-  if (filter_) {
-    filter_->NewInput();
+  if (filter_)
     for (std::string& f : filter_->field_names())
       wanted.push_back(std::move(f));
+  return wanted;
+}
+
+void HuntDecider::UseSource(const LogSource& source) {
+  hunter_.UseSource(source);
+  if (filter_) filter_->UseSource(source);
+}
+
+void HuntDecider::Decide(const Record& record,
+                         const std::vector<std::string>& columns, Decision& d) {
+  d.notes.clear();
+  d.scope_notes.clear();
+  d.rules.clear();
+  d.failure.clear();
+  d.cells = static_cast<uint32_t>(record.cells.size());
+  d.outcome = Outcome::kLeft;
+  try {
+    if (!scope_.Admit(record, columns, &d.scope_notes)) return;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    d.scope_notes.clear();
+    d.outcome = Outcome::kFailed;
+    d.failure = e.what();
+    return;
   }
-  reader.WantFields(wanted);
+  try {
+    hunter_.Match(record, columns, d.rules, &d.notes);
+    if (filter_) filter_->Apply(record, columns, d.rules);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    d.outcome = Outcome::kFailed;
+    d.failure = e.what();
+    return;
+  }
+  d.outcome = d.rules.empty() ? Outcome::kNoMatch : Outcome::kMatch;
+}
+
+HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
+                   std::string product, Detections& out, const HuntScope& scope,
+                   unsigned threads)
+    : product_(std::move(product)), out_(out) {
+  const unsigned n = profile ? 1 : std::max(1u, threads);
+  for (unsigned i = 0; i < n; ++i) {
+    deciders_.push_back(
+        std::make_unique<HuntDecider>(set, zone, profile, scope));
+    each_.push_back(deciders_.back().get());
+  }
+  // The threads start once, for every input.
+  if (n > 1) flight_.emplace(each_, [this](Batch& batch) { Settle(batch); });
+}
+
+ScopeCounts HuntScan::left() const {
+  ScopeCounts sum;
+  for (const auto& d : deciders_) {
+    sum.outside += d->left().outside;
+    sum.no_time += d->left().no_time;
+    sum.not_wanted += d->left().not_wanted;
+  }
+  return sum;
+}
+
+std::vector<uint64_t> HuntScan::removed() const {
+  std::vector<uint64_t> sum = deciders_[0]->removed();
+  for (size_t i = 1; i < deciders_.size(); ++i) {
+    const std::vector<uint64_t> more = deciders_[i]->removed();
+    for (size_t f = 0; f < sum.size() && f < more.size(); ++f)
+      sum[f] += more[f];
+  }
+  return sum;
+}
+
+bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
+  // Records of an input given up halfway (out of memory) are not this
+  // one's; then no batch is in flight and every decider is free.
+  if (flight_) flight_->Discard();
+  for (const auto& d : deciders_) d->NewInput();
+  reader.WantFields(deciders_[0]->field_names());
   reader_ = &reader;
   classed_ = false;
   return true;
@@ -94,40 +172,45 @@ bool HuntScan::Take(const Record& record, uint64_t id) {
       source = SourceOfInput(reader_->log_source(), columns);
     else if (product_ != "any")
       source.product = product_;
-    hunter_.UseSource(source);
-    if (filter_) filter_->UseSource(source);
-    out_.Classified(source, hunter_.not_run());
+    for (const auto& d : deciders_) d->UseSource(source);
+    out_.Classified(source, deciders_[0]->hunter().not_run());
   }
-  if (!InScope(record, columns)) return true;
-  notes_.clear();
-  try {
-    hunter_.Match(record, columns, matched_, &notes_);
-    if (filter_) filter_->Apply(record, columns, matched_);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    out_.Failed(record, e.what());
+  if (flight_) {
+    flight_->Add(record, id, columns, false);
     return true;
   }
-  if (!notes_.empty()) out_.CellNotes(record, hunter_.feeder(), notes_);
-  if (!matched_.empty()) out_.DetectedEvent(record, columns, id, matched_);
+  deciders_[0]->Decide(record, columns, decision_);
+  Report(record, columns, id, decision_);
   return true;
 }
 
-bool HuntScan::InScope(const Record& record,
-                       const std::vector<std::string>& columns) {
-  notes_.clear();
-  bool in = false;
-  try {
-    in = scope_.Admit(record, columns, &notes_);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    out_.Failed(record, e.what());
-    return false;
+bool HuntScan::Drain() {
+  if (flight_) flight_->Drain();
+  return out_.Going();
+}
+
+void HuntScan::Settle(Batch& batch) {
+  Record record;
+  std::string scratch;
+  for (size_t i = 0; i < batch.size() && out_.Going(); ++i) {
+    batch.Get(i, record, scratch);
+    Report(record, batch.columns, batch.id(i), batch.decision(i));
   }
-  if (!notes_.empty()) out_.CellNotes(record, *scope_.where_feeder(), notes_);
-  return in;
+}
+
+void HuntScan::Report(const Record& record,
+                      const std::vector<std::string>& columns, uint64_t id,
+                      const Decision& d) {
+  if (!d.scope_notes.empty())
+    out_.CellNotes(record, *deciders_[0]->where_feeder(), d.scope_notes);
+  if (d.outcome == Outcome::kFailed) {
+    out_.Failed(record, d.failure);
+    return;
+  }
+  if (d.outcome == Outcome::kLeft) return;
+  if (!d.notes.empty()) out_.CellNotes(record, deciders_[0]->feeder(), d.notes);
+  if (d.outcome == Outcome::kMatch)
+    out_.DetectedEvent(record, columns, id, d.rules);
 }
 
 std::optional<std::string_view> CellNamed(

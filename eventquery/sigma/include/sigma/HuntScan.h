@@ -7,18 +7,24 @@
 // site's filters remove
 // what they filter (RuleFilters), and each (record, rule) that is left is
 // handed to the front end's Detections, in record order, then rule order.
+// With threads, records are decided in batches by a HuntDecider each, and
+// handed on in the same order, on the reading thread.
 //
-// Thread safety: one thread; the RuleSet is shared and immutable.
+// Thread safety: one thread (its own deciding threads apart); the RuleSet
+// is shared and immutable.
 
 #ifndef SIGMA_HUNTSCAN_H_
 #define SIGMA_HUNTSCAN_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "decide/Batch.h"
+#include "decide/Deciders.h"
 #include "decide/RecordMatcher.h"
 #include "decide/TimeWindow.h"
 #include "query/ConditionLine.h"
@@ -103,38 +109,78 @@ class ScopeCheck {
   ScopeCounts left_;
 };
 
-class HuntScan : public RecordSink {
+// One thread's deciding of a hunt's records: its scope, its rules and the
+// site's filters, each with state of its own.
+class HuntDecider final : public BatchDecider {
  public:
-  // `product`: "" tells each input's own, "any" runs every rule, another
-  // names every input's product. Throws BuildError for a `where` the
-  // module cannot build.
-  HuntScan(const RuleSet& set, Zone zone, bool profile, std::string product,
-           Detections& out, const HuntScope& scope = {});
+  // Throws BuildError for a `where` the module cannot build.
+  HuntDecider(const RuleSet& set, Zone zone, bool profile,
+              const HuntScope& scope);
 
-  bool Begin(const Input& input, RecordReader& reader) override;
-  bool Take(const Record& record, uint64_t id) override;
-  void Passed(const Record& record) override;
+  // Starts a new input, whose columns are its own.
+  void NewInput();
+  // The fields a reader asked for fields by name must give.
+  std::vector<std::string> field_names() const;
+  // The rules (and filters) that run on the input's records.
+  void UseSource(const LogSource& source);
+  // kLeft for a record outside the scope (counted in left()); kFailed with
+  // the module's message; else the rules the filters left (kMatch, in
+  // rule order) or none. Notes on the cells the rules read go to `notes`,
+  // those of the scope's `where` to `scope_notes`. Throws bad_alloc.
+  void Decide(const Record& record, const std::vector<std::string>& columns,
+              Decision& d) override;
 
   const Hunter& hunter() const { return hunter_; }
   const ScopeCounts& left() const { return scope_.left(); }
+  // The feeders notes name their fields by.
+  const RowFeeder& feeder() const { return hunter_.feeder(); }
+  const RowFeeder* where_feeder() const { return scope_.where_feeder(); }
   // Per filter: the detections it removed (none without filters).
   std::vector<uint64_t> removed() const {
     return filter_ ? filter_->removed() : std::vector<uint64_t>();
   }
 
  private:
-  // False (counted) for a record outside the scope.
-  bool InScope(const Record& record, const std::vector<std::string>& columns);
   const RuleSet& set_;
   Hunter hunter_;
   std::optional<FilterRunner> filter_;
   ScopeCheck scope_;
+};
+
+class HuntScan : public RecordSink {
+ public:
+  // `product`: "" tells each input's own, "any" runs every rule, another
+  // names every input's product. `threads` decide records (one when
+  // `profile`, whose times are one thread's). Throws BuildError for a
+  // `where` the module cannot build.
+  HuntScan(const RuleSet& set, Zone zone, bool profile, std::string product,
+           Detections& out, const HuntScope& scope = {}, unsigned threads = 1);
+
+  bool Begin(const Input& input, RecordReader& reader) override;
+  bool Take(const Record& record, uint64_t id) override;
+  void Passed(const Record& record) override;
+  bool Drain() override;
+
+  const Hunter& hunter() const { return deciders_[0]->hunter(); }
+  // Summed over the deciders.
+  ScopeCounts left() const;
+  std::vector<uint64_t> removed() const;
+
+ private:
+  // Hands what was decided of `record` to the front end.
+  void Report(const Record& record, const std::vector<std::string>& columns,
+              uint64_t id, const Decision& d);
+  // A batch decided by the threads, handed on record by record.
+  void Settle(Batch& batch);
+
+  std::vector<std::unique_ptr<HuntDecider>> deciders_;
+  std::vector<BatchDecider*> each_;
+  std::optional<BatchFlight> flight_;  // with threads
   std::string product_;
   Detections& out_;
   const RecordReader* reader_ = nullptr;
   bool classed_ = false;
-  std::vector<uint32_t> matched_;
-  std::vector<FeedNote> notes_;
+  Decision decision_;  // reused
 };
 
 // The time of an event, from the first of the fields an event's time is
