@@ -343,7 +343,9 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
   hunt->add_option("--output-format", cl.hunt_output,
                    "jsonl (default: one detection per line, with the event) "
                    "or csv (a timeline)");
-  hunt->add_option("-j,--jobs", ho.jobs, "decode event logs on N threads")
+  hunt->add_option("-j,--jobs", ho.jobs,
+                   "decode event logs and decide records on N threads "
+                   "(output stays in input order)")
       ->check(CLI::Range(1u, 256u));
   return hunt;
 }
