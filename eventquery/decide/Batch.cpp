@@ -1,5 +1,6 @@
 #include "decide/Batch.h"
 
+#include <functional>
 #include <optional>
 
 #include "records/CsvCells.h"
@@ -51,9 +52,20 @@ void Batch::Add(const Record& r, uint64_t id) {
   arena_.append(r.raw);
   e.where_begin = arena_.size();
   arena_.append(r.where);
+  const std::less_equal<const char*> before;
+  const char* raw_end = r.raw.data() + r.raw.size();
   for (const auto& cell : r.cells) {
     if (!cell) {
       cells_.emplace_back(std::string::npos, 0);
+      continue;
+    }
+    // Most cells are part of the raw text (unquoted CSV, JSON without
+    // escapes, an event's JSON): they point into its copy.
+    if (!r.raw.empty() && before(r.raw.data(), cell->data()) &&
+        before(cell->data() + cell->size(), raw_end)) {
+      cells_.emplace_back(
+          e.raw_begin + static_cast<size_t>(cell->data() - r.raw.data()),
+          cell->size());
       continue;
     }
     cells_.emplace_back(arena_.size(), cell->size());
