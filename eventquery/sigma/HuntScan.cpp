@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <future>
 #include <new>
+#include <system_error>
 #include <utility>
 
 #include "common/Ascii.h"
@@ -117,11 +119,22 @@ HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
                    unsigned threads)
     : product_(std::move(product)), out_(out) {
   const unsigned n = profile ? 1 : std::max(1u, threads);
-  for (unsigned i = 0; i < n; ++i) {
-    deciders_.push_back(
-        std::make_unique<HuntDecider>(set, zone, profile, scope));
-    each_.push_back(deciders_.back().get());
+  // Every decider builds each rule's filter: the threads' are built on
+  // threads of their own meanwhile (a large set takes a second each).
+  auto build = [&] {
+    return std::make_unique<HuntDecider>(set, zone, profile, scope);
+  };
+  std::vector<std::future<std::unique_ptr<HuntDecider>>> others;
+  for (unsigned i = 1; i < n; ++i) {
+    try {
+      others.push_back(std::async(std::launch::async, build));
+    } catch (const std::system_error&) {
+      others.push_back(std::async(std::launch::deferred, build));
+    }
   }
+  deciders_.push_back(build());
+  for (auto& other : others) deciders_.push_back(other.get());
+  for (const auto& d : deciders_) each_.push_back(d.get());
   // The threads start once, for every input.
   if (n > 1) flight_.emplace(each_, [this](Batch& batch) { Settle(batch); });
 }
