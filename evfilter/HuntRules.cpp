@@ -90,6 +90,7 @@ HuntRules LoadHuntRules(const HuntOptions& options) {
     compile.placeholders[p.substr(0, eq)].push_back(p.substr(eq + 1));
   }
   compile.max_bytes = options.max_rule_bytes;
+  compile.threads = options.jobs;
   eventquery::sigma::RuleSelection select = options.select;
   try {
     eventquery::sigma::CheckSelection(select);

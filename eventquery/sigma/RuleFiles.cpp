@@ -6,9 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "records/Record.h"
 #include "sigma/RuleSelection.h"
@@ -94,6 +99,43 @@ void LoadFile(RuleLoad& load, const std::string& path,
   Append(load, CompileRules(text, path, options));
 }
 
+// Loads `files` in order, compiled on up to `options.threads` threads: each
+// takes the next file not taken, and the loads are appended in order.
+void LoadFiles(RuleLoad& load, const std::vector<std::string>& files,
+               const CompileOptions& options) {
+  const size_t threads = std::min<size_t>(options.threads, files.size());
+  if (threads < 2) {
+    for (const std::string& f : files) LoadFile(load, f, options);
+    return;
+  }
+  std::vector<RuleLoad> parts(files.size());
+  std::atomic<size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failure_lock;
+  auto work = [&] {
+    try {
+      for (size_t i = next++; i < files.size(); i = next++)
+        LoadFile(parts[i], files[i], options);
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(failure_lock);
+      if (!failure) failure = std::current_exception();
+      next = files.size();
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the others do the work
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
+  for (RuleLoad& part : parts) Append(load, std::move(part));
+}
+
 bool IsRuleFile(const fs::path& p) {
   const std::string ext = p.extension().string();
   return ext == ".yml" || ext == ".yaml";
@@ -154,7 +196,7 @@ RuleLoad LoadRules(const std::vector<std::string>& paths,
       Unreadable(load, path, "cannot be listed: " + ec.message());
     }
     std::sort(files.begin(), files.end());
-    for (const std::string& f : files) LoadFile(load, f, options);
+    LoadFiles(load, files, options);
   }
   return load;
 }

@@ -442,10 +442,11 @@ TEST_F(EvfilterHuntTest, FiltersRemoveWhatTheyMatchOfTheRulesTheyName) {
   EXPECT_EQ(r.status, 2);
 }
 
-// Decided on threads, records come out as one thread decides them: in
-// input order, with the same summary (what the filter removed and what the
-// scope left, summed over the threads). The log is large enough for many
-// batches.
+// With rules compiled and records decided on threads, a hunt is as on
+// one: detections in input order, the same rules said (the one not
+// supported among them), the same summary (what the filter removed and
+// what the scope left, summed over the threads). The log is large enough
+// for many batches.
 TEST_F(EvfilterHuntTest, ThreadsDecideAsOneDoes) {
   const std::string big = File("big.evtx", SysmonLog(6000).Bytes());
   const std::string filter = File("mf_admin.yml", kAdminFilter);

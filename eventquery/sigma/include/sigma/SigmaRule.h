@@ -135,6 +135,9 @@ struct CompileOptions {
   std::map<std::string, std::vector<std::string>> placeholders;
   // A rule file or text larger than this is refused, not read.
   size_t max_bytes = kDefaultMaxRuleBytes;
+  // The files of a folder are compiled on this many threads (the result
+  // is the same, in the same order).
+  unsigned threads = 1;
 };
 
 // Compiles every rule document of one YAML text, `name` naming it in
