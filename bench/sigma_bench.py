@@ -7,11 +7,19 @@ time of each, on a large Sysmon log made by the test writer:
   - `evfilter match --count --where "EventID = 1"` (reading and one filter);
   - `evfilter hunt` with every rule of a rule folder (by default the shared
     sample, ../shared/sigma-sample), and with that set made 2, 5 and 10
-    times larger by renamed copies (new ids and titles).
+    times larger by renamed copies (new ids and titles); with --distinct,
+    4 and 16 times larger by copies with literals of their own, which
+    share no needles (see distinct()).
 Events per second count the events read. With --plot, the rules against
-events per second go to a PNG.
+events per second go to a PNG. --evtx hunts a given log (the shared
+samples spliced by bench/splice_evtx.py, say) instead of a writer-made
+one; --jobs gives both commands -j N. --against EVFILTER runs another
+build (the previous main's, a worktree) alongside, interleaved; --preset
+names the build (release by default).
 
 Usage: bench/sigma_bench.py [--records N] [--runs R] [--rules DIR]
+                            [--distinct] [--evtx FILE] [--jobs N]
+                            [--against EVFILTER] [--preset NAME]
                             [--plot docs/sigma-rules.png]
 Builds the release preset's evfilter and make_evtx first.
 """
@@ -27,9 +35,8 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-BUILD = os.path.join(ROOT, "build", "release")
-EVFILTER = os.path.join(BUILD, "evfilter", "evfilter")
-MAKE_EVTX = os.path.join(BUILD, "tests", "make_evtx")
+PRESET = "release"
+EVFILTER = MAKE_EVTX = None  # of the preset's build, set in main
 
 
 def run(command):
@@ -62,6 +69,74 @@ def copies(source, times, into):
     return count
 
 
+# Values a changed literal would break or that are no literal.
+KEEP_MODIFIERS = ("|re", "|cidr", "|base64", "|fieldref", "|expand",
+                  "|exists")
+LINE = re.compile(r"^(\s*(?:- )?)([^\s:#'\"][^:#]*: ?)?(.*?)\s*$")
+
+
+def changed(value, k):
+    """`value` (a YAML scalar as written) with `k` in it, before a
+    trailing wildcard; numbers, booleans and nulls as they are."""
+    quote = value[0] if value[0] in "'\"" else ""
+    body = value[1:-1] if quote else value
+    if not body or re.fullmatch(r"-?\d+|true|false|null|~|\[.*\]|\{.*\}",
+                                body, re.I):
+        return value
+    stem = body.rstrip("*")
+    return quote + stem + "k%d" % k + body[len(stem):] + quote
+
+
+def distinct(source, times, into):
+    """`source`'s rules `times` over, each copy after the first with its
+    own id, title and literals: every string a selection compares is
+    changed (`k<copy>` before its trailing wildcard), apart from regular
+    expressions, networks, base64 forms, field references and
+    placeholders. So the copies share neither needles nor gates, as rules
+    of a real set do not."""
+    count = 0
+    for root, _, names in os.walk(source):
+        for name in sorted(names):
+            if not name.endswith((".yml", ".yaml")):
+                continue
+            with open(os.path.join(root, name), encoding="utf-8") as f:
+                text = f.read()
+            for k in range(times):
+                lines, keep, in_detection = [], False, False
+                for line in text.split("\n"):
+                    if re.match(r"^\S", line):
+                        in_detection = line.startswith(("detection:",
+                                                        "filter:"))
+                    elif in_detection and k:
+                        prefix, key, value = LINE.match(line).groups()
+                        if key:
+                            # A key's own value, or the list under it.
+                            keep = (any(m in key for m in KEEP_MODIFIERS) or
+                                    key.startswith("condition"))
+                        if value and (key or "- " in prefix) and not keep:
+                            line = prefix + (key or "") + changed(value, k)
+                    lines.append(line)
+                copy = "\n".join(lines)
+                if k:
+                    copy = re.sub(r"^id: *(\S+)", r"id: \1-%d" % k, copy,
+                                  count=1, flags=re.M)
+                    copy = re.sub(r"^title: *(.+)$", r"title: \1 (%d)" % k,
+                                  copy, count=1, flags=re.M)
+                with open(os.path.join(into, "%d-%s" % (k, name)), "w",
+                          encoding="utf-8") as f:
+                    f.write(copy)
+                count += 1
+    return count
+
+
+def count_events(log):
+    """The events `evfilter match --count` reads from `log`."""
+    done = subprocess.run([EVFILTER, "match", "--count", "-v", "--where",
+                           "EventID < 0", log], capture_output=True,
+                          text=True, check=False)
+    return int(done.stdout.strip() or 0)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--records", type=int, default=200000)
@@ -69,29 +144,50 @@ def main():
     parser.add_argument("--rules", default=os.path.join(ROOT, "..", "shared",
                                                         "sigma-sample"))
     parser.add_argument("--plot")
+    parser.add_argument("--distinct", action="store_true")
+    parser.add_argument("--evtx")
+    parser.add_argument("--jobs", default="1")
+    parser.add_argument("--against")
+    parser.add_argument("--preset", default=PRESET)
     args = parser.parse_args()
-    subprocess.run(["cmake", "--preset", "release"], cwd=ROOT, check=True,
+    global EVFILTER, MAKE_EVTX
+    build = os.path.join(ROOT, "build", args.preset)
+    EVFILTER = os.path.join(build, "evfilter", "evfilter")
+    MAKE_EVTX = os.path.join(build, "tests", "make_evtx")
+    subprocess.run(["cmake", "--preset", args.preset], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "--preset", "release", "--target",
+    subprocess.run(["cmake", "--build", "--preset", args.preset, "--target",
                     "evfilter", "make_evtx"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
     work = tempfile.mkdtemp(prefix="sigmabench.")
     try:
-        log = os.path.join(work, "sysmon.evtx")
-        subprocess.run([MAKE_EVTX, log, str(args.records), "sysmon"], check=True)
+        log = args.evtx or os.path.join(work, "sysmon.evtx")
+        if not args.evtx:
+            subprocess.run([MAKE_EVTX, log, str(args.records), "sysmon"],
+                           check=True)
+        else:
+            args.records = count_events(log)
+        jobs = ["-j", args.jobs]
         commands = {"match --count": [EVFILTER, "match", "--count", "--where",
-                                      "EventID = 1", log]}
+                                      "EventID > 0", log] + jobs}
         rules = {}
-        for times in (1, 2, 5, 10):
+        make = distinct if args.distinct else copies
+        for times in (1, 4, 16) if args.distinct else (1, 2, 5, 10):
             folder = os.path.join(work, "rules-%d" % times)
             os.mkdir(folder)
-            rules[times] = copies(args.rules, times, folder)
+            rules[times] = make(args.rules, times, folder)
             commands["hunt %d rules" % rules[times]] = [
-                EVFILTER, "hunt", "--rules", folder, log]
+                EVFILTER, "hunt", "--rules", folder, log] + jobs
+        if args.against:
+            for name in list(commands):
+                commands[name + " (against)"] = (
+                    [args.against] + commands[name][1:])
+        print("load average before: %.2f" % os.getloadavg()[0])
         seconds = {name: [] for name in commands}
         for _ in range(args.runs):
             for name, command in commands.items():
                 seconds[name].append(run(command))
+        print("load average after: %.2f" % os.getloadavg()[0])
         base = statistics.median(seconds["match --count"])
         print("%d events, %s; medians of %d interleaved runs" %
               (args.records, os.path.getsize(log) >> 20 and
@@ -103,7 +199,7 @@ def main():
             s = statistics.median(seconds[name])
             print("| `%s` | %.2f | %s | %.0f%% |" % (
                 name, s, format(int(args.records / s), ","), 100 * base / s))
-            if name.startswith("hunt"):
+            if name.startswith("hunt") and not name.endswith("(against)"):
                 points.append((int(name.split()[1]), args.records / s))
         if args.plot:
             import matplotlib
