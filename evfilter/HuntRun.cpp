@@ -57,10 +57,14 @@ class Hunt {
       report_.emplace();
       if (options_.per_event) report_->RowsAreEvents();
     }
-    ForEachInput(
-        InputPaths(options_.inputs, reporter_), options_.input_format,
-        options_.encoding, reporter_,
-        [this](Input& input) { ReadInput(input); }, options_.follow);
+    {
+      // What the threads decided comes out while an input waits.
+      const WaitingTask waiting([this] { scan_->Drain(); });
+      ForEachInput(
+          InputPaths(options_.inputs, reporter_), options_.input_format,
+          options_.encoding, reporter_,
+          [this](Input& input) { ReadInput(input); }, options_.follow);
+    }
     Correlate();
     WriteTimeline();
     const std::string output_error = FlushStandardOutput();

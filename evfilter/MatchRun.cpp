@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "FieldStats.h"
@@ -82,16 +83,17 @@ class Run : public eventquery::RecordSink {
       every_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
           std::chrono::duration<double>(options_.every));
       next_totals_ = std::chrono::steady_clock::now() + every_;
-      SetWaitingTask([this] { TotalsIfDue(); });
     }
-    ForEachInput(
-        inputs_, options_.input_format, options_.encoding, reporter_,
-        [this](Input& input) {
-          ReadInput(input);
-          return !done_;
-        },
-        options_.follow);
-    SetWaitingTask({});
+    {
+      const WaitingTask waiting([this] { WhileInputWaits(); });
+      ForEachInput(
+          inputs_, options_.input_format, options_.encoding, reporter_,
+          [this](Input& input) {
+            ReadInput(input);
+            return !done_;
+          },
+          options_.follow);
+    }
     // Which fields the inputs lacked is known only once all were read; a
     // run stopped early (a signal, --limit) left inputs unread.
     if (!done_ && eventquery::StopSignal() == 0) SayMissing();
@@ -187,8 +189,14 @@ class Run : public eventquery::RecordSink {
       return false;
     before_ = records_;
     settled_ = 0;
-    if (UseThreads(input, reader))
-      flight_.emplace(deciders_, [this](Batch& batch) { SettleBatch(batch); });
+    if (UseThreads(input, reader)) {
+      try {
+        flight_.emplace(deciders_,
+                        [this](Batch& batch) { SettleBatch(batch); });
+      } catch (const std::system_error&) {
+        // No thread to be had: the reading thread decides alone.
+      }
+    }
     return true;
   }
 
@@ -212,8 +220,11 @@ class Run : public eventquery::RecordSink {
     return !done_;
   }
 
-  // RecordSink: a line that is no record, said by the scan.
+  // RecordSink: a line that is no record, said by the scan next. The
+  // records before it are settled first: their output and notes come
+  // before its report, which may end the run (--strict).
   void Passed(const Record& /*record*/) override {
+    if (flight_) flight_->Drain(done_);
     reporter_.progress().Tick(++records_, reader_->bytes_read());
     ++settled_;
   }
@@ -241,6 +252,14 @@ class Run : public eventquery::RecordSink {
         records_ > before_)
       ReportMissing(reader, true);
     NoteClashes();
+  }
+
+  // The input waits for its writer: the records the threads hold are
+  // settled, so that each comes out as it arrives, and the totals written
+  // when due.
+  void WhileInputWaits() {
+    if (flight_) flight_->Drain(done_);
+    if (every_.count() != 0) TotalsIfDue();
   }
 
   // --every: the totals so far, when their time has come and they moved.

@@ -250,18 +250,24 @@ void Writer::Write(const Record& record, const Source& source) {
 namespace {
 // Why a flush while waiting failed (errno), for the next Put.
 std::atomic<int> g_flush_error{0};
-// The waiting task, and the thread it runs on.
+// The waiting task, touched only by the thread it runs on: any thread
+// reading an input looks at the id alone.
 std::function<void()> g_task;
-std::thread::id g_task_thread;
+std::atomic<std::thread::id> g_task_thread{};
 }  // namespace
 
-void SetWaitingTask(std::function<void()> task) {
+WaitingTask::WaitingTask(std::function<void()> task) {
   g_task = std::move(task);
-  g_task_thread = std::this_thread::get_id();
+  g_task_thread.store(std::this_thread::get_id());
+}
+
+WaitingTask::~WaitingTask() {
+  g_task_thread.store(std::thread::id());
+  g_task = nullptr;
 }
 
 void WhileWaiting() {
-  if (g_task && std::this_thread::get_id() == g_task_thread) g_task();
+  if (g_task_thread.load() == std::this_thread::get_id() && g_task) g_task();
   FlushWhileWaiting();
 }
 

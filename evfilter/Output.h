@@ -124,13 +124,21 @@ void Put(std::string_view text);
 // failure is kept for the next Put to say. Thread safety: any thread.
 void FlushWhileWaiting();
 
-// What an input's wait does (see eventquery::SetWhileWaiting): the task
-// set, then FlushWhileWaiting. The task runs only on the thread that set
-// it (a reading thread of the input's own does not write).
+// What an input's wait does (see eventquery::SetWhileWaiting): the
+// waiting task, then FlushWhileWaiting. The task runs only on the thread
+// that set it (a reading thread of the input's own does not write).
 void WhileWaiting();
-// Sets the task WhileWaiting runs; an empty one runs none. It may throw
-// what Put throws.
-void SetWaitingTask(std::function<void()> task);
+
+// For its life, the task WhileWaiting runs: what a run settles or writes
+// while its input waits (records decided on threads, running totals). It
+// may throw what Put throws. One at a time.
+class WaitingTask {
+ public:
+  explicit WaitingTask(std::function<void()> task);
+  ~WaitingTask();
+  WaitingTask(const WaitingTask&) = delete;
+  WaitingTask& operator=(const WaitingTask&) = delete;
+};
 
 }  // namespace evfilter
 

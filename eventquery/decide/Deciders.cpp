@@ -89,8 +89,9 @@ void BatchFlight::Add(const Record& record, uint64_t id,
       filling_ = std::move(spare_.back());
       spare_.pop_back();
     }
-    filling_->split_later = split_later;
   }
+  // A batch emptied by Drain(true) or Discard is filled again as new.
+  if (filling_->empty()) filling_->split_later = split_later;
   columns_ = &columns;
   filling_->Add(record, id);
   if (filling_->size() == per_batch_ || filling_->bytes() >= kBatchBytes)

@@ -135,8 +135,14 @@ HuntScan::HuntScan(const RuleSet& set, Zone zone, bool profile,
   deciders_.push_back(build());
   for (auto& other : others) deciders_.push_back(other.get());
   for (const auto& d : deciders_) each_.push_back(d.get());
-  // The threads start once, for every input.
-  if (n > 1) flight_.emplace(each_, [this](Batch& batch) { Settle(batch); });
+  // The threads start once, for every input; without them the first
+  // decider decides alone.
+  if (n > 1) {
+    try {
+      flight_.emplace(each_, [this](Batch& batch) { Settle(batch); });
+    } catch (const std::system_error&) {
+    }
+  }
 }
 
 ScopeCounts HuntScan::left() const {
@@ -170,7 +176,12 @@ bool HuntScan::Begin(const Input& /*input*/, RecordReader& reader) {
   return true;
 }
 
-void HuntScan::Passed(const Record& /*record*/) { out_.Read(*reader_); }
+void HuntScan::Passed(const Record& /*record*/) {
+  // The records before the line are settled first: their detections and
+  // notes come before its report, which may end the run (--strict).
+  if (flight_) flight_->Drain();
+  out_.Read(*reader_);
+}
 
 bool HuntScan::Take(const Record& record, uint64_t id) {
   out_.Read(*reader_);
@@ -198,7 +209,10 @@ bool HuntScan::Take(const Record& record, uint64_t id) {
 }
 
 bool HuntScan::Drain() {
-  if (flight_) flight_->Drain();
+  // Without threads nothing was read ahead: an input that failed after
+  // the output had enough still failed.
+  if (!flight_) return true;
+  flight_->Drain();
   return out_.Going();
 }
 

@@ -123,6 +123,8 @@ void LoadFiles(RuleLoad& load, const std::vector<std::string>& files,
     }
   };
   std::vector<std::thread> helpers;
+  // Reserved before any starts: a joinable thread must never be dropped.
+  helpers.reserve(threads - 1);
   for (size_t t = 1; t < threads; ++t) {
     try {
       helpers.emplace_back(work);

@@ -464,6 +464,25 @@ TEST_F(EvfilterHuntTest, ThreadsDecideAsOneDoes) {
     EXPECT_TRUE(many.out == one.out) << "-j " << jobs;
     EXPECT_EQ(many.err, one.err) << "-j " << jobs;
   }
+
+  // A line that is no record comes after the detections before it, and
+  // --strict, which ends the run there, keeps them.
+  std::string lines;
+  for (int i = 0; i < 600; ++i)
+    lines += std::string(i == 300 ? "not json\n" : "") +
+             "{\"EventID\":1,\"Channel\":\"Microsoft-Windows-Sysmon/"
+             "Operational\",\"CommandLine\":\"m.exe sekurlsa::x\"}\n";
+  const std::string broken = File("broken.jsonl", lines);
+  for (const char* strict : {"", "--strict "}) {
+    const std::string cut = std::string("hunt --product windows ") + strict +
+                            "--rules " + rules_ + " " + broken + " -j ";
+    const Result alone = Run(cut + "1");
+    EXPECT_EQ(Count(alone.out, "\n"), *strict ? 300u : 600u) << strict;
+    const Result two = Run(cut + "2");
+    EXPECT_EQ(two.status, alone.status) << strict;
+    EXPECT_TRUE(two.out == alone.out) << strict;
+    EXPECT_EQ(two.err, alone.err) << strict;
+  }
 }
 
 // A hunt limited to a period or to events of interest decides only those;

@@ -280,6 +280,15 @@ TEST_F(EvfilterRunEdgesTest, RecordsOfASlowWriterComeOutOneByOne) {
        {"hunt", "--rules", rule, "-"},
        "",
        R"({"EventID":%d,"Channel":"Security","msg":"hello"})"},
+      // Records the threads hold are settled while the input waits.
+      {"CSV on two threads",
+       {"match", "-j", "2", "--where", "EventID > 0", "-"},
+       "EventID,msg\n",
+       "%d,hello"},
+      {"hunt on two threads",
+       {"hunt", "-j", "2", "--rules", rule, "-"},
+       "",
+       R"({"EventID":%d,"Channel":"Security","msg":"hello"})"},
       {"gzip",
        {"match", "--where", "EventID > 0", "-"},
        "",
@@ -463,6 +472,22 @@ TEST_F(EvfilterRunEdgesTest, RunningTotalsComeAsTheyChange) {
   EXPECT_EQ(Status(grouping), 0);
   WaitFor(out, got, "\x01");
   EXPECT_EQ(got, first + second + "\n" + second) << Err();
+  ::close(out);
+
+  // Totals of records decided on threads come as they change too.
+  const pid_t threads = Start({"match", "-j", "2", "--count", "--every", "0.05",
+                               "--where", "EventID > 0", "-"},
+                              &in, &out);
+  ASSERT_GT(threads, 0);
+  got.clear();
+  write("EventID,u\n1,a\n");
+  EXPECT_TRUE(WaitFor(out, got, "1\n")) << got;
+  write("2,b\n");
+  EXPECT_TRUE(WaitFor(out, got, "1\n2\n")) << got;
+  ::close(in);
+  EXPECT_EQ(Status(threads), 0);
+  WaitFor(out, got, "\x01");
+  EXPECT_EQ(got, "1\n2\n2\n") << Err();
   ::close(out);
 }
 

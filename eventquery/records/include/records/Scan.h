@@ -49,7 +49,9 @@ class RecordSink {
   // A readable record and its id; false ends the input here (a limit, an
   // interrupt).
   virtual bool Take(const Record& record, uint64_t id) = 0;
-  // A record read that is no record (its report follows), for progress.
+  // A record read that is no record (its report follows), for progress. A
+  // sink that decides records on other threads settles those taken first,
+  // so that their output comes before the report (which may end the run).
   virtual void Passed(const Record& /*record*/) {}
   // The records taken are all settled (a sink that decides them on other
   // threads waits for them). False when the sink stopped taking while it
