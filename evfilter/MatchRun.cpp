@@ -124,6 +124,7 @@ class Run : public eventquery::RecordSink {
     reporter_.Finish(records_, written_,
                      options_.count
                          ? (counted && !output_failed ? Output::kCounted
+                            : running_totals_         ? Output::kRunningTotals
                                                       : Output::kNotCounted)
                      : output_failed ? Output::kNotAllWritten
                                      : Output::kWritten);
@@ -269,6 +270,7 @@ class Run : public eventquery::RecordSink {
     next_totals_ = now + every_;
     if (written_ == totals_written_ || (groups_ && !group_format_)) return;
     totals_written_ = written_;
+    running_totals_ = true;
     reporter_.progress().Clear();
     // Each table of counts ends with an empty line; the last, at the end,
     // is written as without --every.
@@ -555,6 +557,7 @@ class Run : public eventquery::RecordSink {
   std::chrono::steady_clock::duration every_{0};
   std::chrono::steady_clock::time_point next_totals_;
   uint64_t totals_written_ = 0;
+  bool running_totals_ = false;  // some written by --every
 };
 
 }  // namespace

@@ -146,6 +146,10 @@ const char* Reporter::OutputWords(Output output) {
       return " counted, ";
     case Output::kNotCounted:
       break;
+    case Output::kRunningTotals:
+      // Its last line must not pass for the answer either.
+      return " matched (no count printed; those printed were running "
+             "totals), ";
   }
   // The count printed after a failure would pass for the answer.
   return " matched (no count printed), ";

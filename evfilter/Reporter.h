@@ -67,8 +67,15 @@ class Reporter {
   // Something that makes the run fail (status 2) without stopping it.
   void Failure(const std::string& message);
 
-  // What became of the matched records, for the closing line.
-  enum class Output { kWritten, kNotAllWritten, kCounted, kNotCounted };
+  // What became of the matched records, for the closing line
+  // (kRunningTotals: not counted, but --every wrote running totals).
+  enum class Output {
+    kWritten,
+    kNotAllWritten,
+    kCounted,
+    kNotCounted,
+    kRunningTotals
+  };
   // The deferred summaries, and a closing line when anything was
   // reported.
   void Finish(uint64_t records, uint64_t matched, Output output);

@@ -203,9 +203,8 @@ CLI::App* AddMatch(CLI::App& app, CommandLine& cl) {
       ->check(AtLeastOne());
   match
       ->add_option("--every", mo.every,
-                   "write the totals of --count or --count-by every SECONDS "
-                   "as they change (a followed file, a stream), and at the "
-                   "end")
+                   "write the running totals of --count or --count-by every "
+                   "SECONDS when they changed, and the totals at the end")
       ->check(CLI::Range(0.01, 86400.0));
   match->add_flag("-H,--with-input", mo.with_input,
                   "write with each record the input it came from: a first "

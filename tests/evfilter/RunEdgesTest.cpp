@@ -489,6 +489,25 @@ TEST_F(EvfilterRunEdgesTest, RunningTotalsComeAsTheyChange) {
   WaitFor(out, got, "\x01");
   EXPECT_EQ(got, "1\n2\n2\n") << Err();
   ::close(out);
+
+  // A run that fails after running totals prints no count, and says that
+  // those printed were running totals.
+  const pid_t failing = Start({"match", "--count", "--every", "0.05", "--where",
+                               "EventID > 0", "-", (dir_ / "nosuch").string()},
+                              &in, &out);
+  ASSERT_GT(failing, 0);
+  got.clear();
+  write("{\"EventID\":1}\n");
+  EXPECT_TRUE(WaitFor(out, got, "1\n")) << got;
+  ::close(in);
+  EXPECT_EQ(Status(failing), 2);
+  WaitFor(out, got, "\x01");
+  EXPECT_EQ(got, "1\n");
+  EXPECT_TRUE(Has(Err(),
+                  "1 matched (no count printed; those printed were "
+                  "running totals)"))
+      << Err();
+  ::close(out);
 }
 
 }  // namespace
