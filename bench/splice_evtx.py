@@ -27,11 +27,18 @@ def main():
     for log in logs:
         with open(log, "rb") as f:
             data = f.read()
+        if not data.startswith(b"ElfFile\0") or len(data) < HEADER:
+            sys.exit("%s: not a Windows event log" % log)
         count = struct.unpack_from("<H", data, 42)[0]
+        kept = 0
         for i in range(count):
             chunk = data[HEADER + i * CHUNK:HEADER + (i + 1) * CHUNK]
             if len(chunk) == CHUNK and chunk.startswith(b"ElfChnk\0"):
                 chunks.append(chunk)
+                kept += 1
+        if kept < count:
+            print("%s: %d of its %d chunks are not whole, left out" %
+                  (log, count - kept, count), file=sys.stderr)
     chunks *= times
     if not chunks or len(chunks) > 0xFFFF:
         sys.exit("%d chunks: a log holds 1 to 65,535" % len(chunks))
