@@ -31,6 +31,9 @@ constexpr char kNoEventLogToFollow[] =
 std::atomic<void (*)()> g_while_waiting{nullptr};
 std::atomic<void (*)(const std::string&)> g_follow_notes{nullptr};
 
+// How long a pipe or terminal is waited for before the wait is told.
+constexpr int kUntoldWaitMs = 10;
+
 // Tells whoever writes what we found that we wait (or are about to).
 void WhileWaiting() {
   if (void (*hook)() = g_while_waiting.load()) hook();
@@ -66,11 +69,13 @@ class FdSource final : public ByteSource {
   ssize_t Read(char* buffer, size_t size, std::string& error) override {
     for (;;) {
       // A pipe or terminal may keep us waiting: whoever writes what we
-      // found is told first, and a stop is seen within a quarter second.
-      // A regular file is always ready.
+      // found is told, and a stop is seen within a quarter second. A
+      // writer that keeps up refills a pipe well within the first wait, so
+      // only a longer one is told: output then stays in blocks, and
+      // threads' batches full. A regular file is always ready.
       if (!regular_) {
         pollfd ready{fd_, POLLIN, 0};
-        int r = ::poll(&ready, 1, 0);
+        int r = ::poll(&ready, 1, kUntoldWaitMs);
         while (r == 0 || (r < 0 && errno == EINTR)) {
           if (r == 0) WhileWaiting();
           r = ::poll(&ready, 1, 250);

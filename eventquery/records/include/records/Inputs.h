@@ -74,11 +74,11 @@ std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
 // Input's stream_error() says why).
 ssize_t ReadReady(std::FILE* file, char* buffer, size_t size);
 
-// Has `hook` called whenever an input is about to wait for its writer (a
-// pipe or terminal with nothing to read yet, a followed file at its end),
-// and again while it waits (every 20 to 250 ms): a program
-// flushes what it wrote then, so that a reader downstream sees each record
-// as soon as it is decided, and may write what it writes on a clock
+// Has `hook` called whenever an input waits for its writer (a pipe or
+// terminal with nothing to read for 10 ms, a followed file at its end),
+// and again while it waits (every 20 to 250 ms): a program flushes what
+// it wrote then, so that a reader downstream sees each record within
+// milliseconds of its arrival, and may write what it writes on a clock
 // (running totals). Output is so written in blocks as long as the input
 // keeps up, and once per read when it runs dry. Null: none.
 // Thread safety: the hook may be called from any thread reading an input.
