@@ -84,9 +84,12 @@ void UserDataLeaves(const std::vector<XmlElement>& tree, const XmlElement& e,
   }
 }
 
-std::string Where(uint64_t chunk, uint64_t record) {
-  return "chunk " + std::to_string(chunk) + ", record " +
-         std::to_string(record);
+// Sets `where` to "chunk C, record R", in the memory it has.
+void SetWhere(std::string& where, uint64_t chunk, uint64_t record) {
+  where.assign("chunk ");
+  where += std::to_string(chunk);
+  where += ", record ";
+  where += std::to_string(record);
 }
 
 }  // namespace
@@ -141,11 +144,11 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
                           DecodedChunk& out) {
   out.number = number;
   out.empty = false;
-  out.items.clear();
+  Recycle(out);
   const std::string chunk_name = "chunk " + std::to_string(number);
   auto problem = [&](std::string where, std::string text, uint64_t first = 0,
                      uint64_t last = 0) -> EvtxItem& {
-    EvtxItem& item = out.items.emplace_back();
+    EvtxItem& item = NewItem(out);
     item.where = std::move(where);
     item.problem = std::move(text);
     // A run of ids only when the header's ids make one.
@@ -229,8 +232,8 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
     const uint32_t size = LoadLe<uint32_t>(bytes, at + 4);
     const uint64_t id = LoadLe<uint64_t>(bytes, at + 8);
     previous_id = id;
-    EvtxItem& item = out.items.emplace_back();
-    item.where = Where(number, id);
+    EvtxItem& item = NewItem(out);
+    SetWhere(item.where, number, id);
     try {
       item.event.record_id = id;
       item.event.header_id = id;
@@ -238,7 +241,7 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
       // An exported log numbers its record headers from 1; users, filters
       // and other tools know a record by its EventRecordID.
       if (item.event.record_id != id)
-        item.where = Where(number, item.event.record_id);
+        SetWhere(item.where, number, item.event.record_id);
     } catch (const BinaryXmlError& e) {
       item.event = EvtxEvent();
       item.problem = std::string(e.what()) + "; record skipped";
@@ -248,11 +251,43 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
   }
 }
 
+void ChunkDecoder::Recycle(DecodedChunk& out) {
+  for (EvtxItem& item : out.items) {
+    for (EvtxField& field : item.event.fields)
+      fields_.push_back(std::move(field));
+    item.event.fields.clear();
+    items_.push_back(std::move(item));
+  }
+  out.items.clear();
+}
+
+EvtxItem& ChunkDecoder::NewItem(DecodedChunk& out) {
+  if (items_.empty()) return out.items.emplace_back();
+  EvtxItem& item = out.items.emplace_back(std::move(items_.back()));
+  items_.pop_back();
+  item.where.clear();
+  item.problem.clear();
+  item.lost = item.first_id = item.last_id = 0;
+  item.event.record_id = item.event.header_id = 0;
+  item.event.json.clear();
+  return item;
+}
+
+EvtxField& ChunkDecoder::NewField(std::vector<EvtxField>& fields) {
+  if (fields_.empty()) return fields.emplace_back();
+  EvtxField& field = fields.emplace_back(std::move(fields_.back()));
+  fields_.pop_back();
+  field.number = false;
+  field.shadowed = false;
+  return field;
+}
+
 void ChunkDecoder::Event(uint32_t begin, uint32_t end, EvtxEvent& event) {
   xml_.Decode(begin, end, tree_);
   const XmlElement& root = tree_[0];
   if (root.name != "Event") throw BinaryXmlError("the record is no Event");
   std::vector<EvtxField>& fields = event.fields;
+  for (EvtxField& field : fields) fields_.push_back(std::move(field));
   fields.clear();
   if (const XmlElement* system = Child(tree_, root, "System")) {
     for (const SystemField& f : kSystemFields) {
@@ -261,7 +296,11 @@ void ChunkDecoder::Event(uint32_t begin, uint32_t end, EvtxEvent& event) {
       const std::string* value =
           *f.attribute == '\0' ? &e->text : Attribute(*e, f.attribute);
       if (value == nullptr) continue;
-      fields.push_back({f.name, f.path, *value, f.number && Digits(*value)});
+      EvtxField& field = NewField(fields);
+      field.name = f.name;
+      field.path = f.path;
+      field.value = *value;
+      field.number = f.number && Digits(*value);
     }
   }
   const size_t system_end = fields.size();
@@ -276,11 +315,14 @@ void ChunkDecoder::Event(uint32_t begin, uint32_t end, EvtxEvent& event) {
   if (const XmlElement* data = Child(tree_, root, "EventData")) {
     for (uint32_t i : data->children) {
       const XmlElement& e = tree_[i];
-      std::string name(e.name);
+      EvtxField& field = NewField(fields);
+      field.name = e.name;
       if (e.name == "Data")
         if (const std::string* n = Attribute(e, "Name"); n != nullptr)
-          name = *n;
-      fields.push_back({name, "Event.EventData." + name, e.text});
+          field.name = *n;
+      field.path.assign("Event.EventData.");
+      field.path += field.name;
+      field.value = e.text;
     }
   }
   if (const XmlElement* user = Child(tree_, root, "UserData"))

@@ -105,9 +105,23 @@ class ChunkDecoder {
   // The event of the record whose XML is [begin, end); throws
   // BinaryXmlError.
   void Event(uint32_t begin, uint32_t end, EvtxEvent& event);
+  // Moves the items of `out` and their fields to the spares.
+  void Recycle(DecodedChunk& out);
+  // A new, empty item at the end of `out`, a spare's memory reused.
+  EvtxItem& NewItem(DecodedChunk& out);
+  // A new field at the end of `fields` (its strings to be set), a spare's
+  // memory reused.
+  EvtxField& NewField(std::vector<EvtxField>& fields);
 
   BinaryXmlDecoder xml_;
   std::vector<XmlElement> tree_;
+  // Items and fields of chunks decoded before, kept with their memory: the
+  // strings of a chunk's events are written over, not freed and made
+  // again. A slot's chunk is decoded on whichever thread is free, and
+  // freeing memory another thread took contends for that thread's
+  // allocator.
+  std::vector<EvtxItem> items_;
+  std::vector<EvtxField> fields_;
 };
 
 }  // namespace eventquery
