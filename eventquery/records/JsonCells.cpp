@@ -271,6 +271,17 @@ void AppendJsonObject(std::string& out, const std::vector<std::string>& columns,
 void AppendJsonString(std::string& out, std::string_view s) {
   out.push_back('"');
   for (size_t i = 0; i < s.size(); ++i) {
+    // Most text is printable ASCII, written as it is: a run of it is
+    // appended at once.
+    size_t run = i;
+    while (run < s.size() && s[run] >= 0x20 && s[run] != '"' &&
+           s[run] != '\\' && static_cast<unsigned char>(s[run]) < 0x80)
+      ++run;
+    if (run > i) {
+      out.append(s.data() + i, run - i);
+      i = run;
+      if (i == s.size()) break;
+    }
     const auto c = static_cast<unsigned char>(s[i]);
     if (c >= 0x80) {
       // JSON text is UTF-8: a byte that starts no valid sequence is written

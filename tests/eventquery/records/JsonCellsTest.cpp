@@ -67,6 +67,36 @@ TEST(JsonCellsTest, AFailedAllocationIsNoBadRecordAndBreaksNothing) {
   }
 }
 
+// Text written as a JSON string: escapes where JSON needs them, valid
+// UTF-8 as it is, a byte that starts no sequence as U+DC00 + the byte;
+// before, between and after runs of plain text.
+TEST(JsonCellsTest, TextIsWrittenAsAJsonString) {
+  const struct {
+    std::string text;
+    const char* json;
+  } kCases[] = {
+      {"", R"("")"},
+      {"plain text", R"("plain text")"},
+      {"\"", R"("\"")"},
+      {"a\"b\\c", R"("a\"b\\c")"},
+      {"\n\r\tx", R"("\n\r\tx")"},
+      {std::string("a\0b", 3), R"("a\u0000b")"},
+      {"\x1f\x7f", "\"\\u001f\x7f\""},
+      {"caf\xc3\xa9!", "\"caf\xc3\xa9!\""},
+      {"\xff", R"("\udcff")"},
+      {"x\xc3", R"("x\udcc3")"},
+      {"\xe2\x82\xac"
+       "end\"",
+       "\"\xe2\x82\xac"
+       R"(end\"")"},
+  };
+  for (const auto& c : kCases) {
+    std::string out = "[";
+    AppendJsonString(out, c.text);
+    EXPECT_EQ(out, std::string("[") + c.json) << c.text;
+  }
+}
+
 TEST(JsonCellsTest, NestedValuesAreMarked) {
   JsonCells cells;
   cells.WantFields({"o.k"});
