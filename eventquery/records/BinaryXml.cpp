@@ -136,7 +136,15 @@ void AppendUtf16Le(std::string_view bytes, std::string& out) {
     return static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
                                  static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
   };
-  for (size_t i = 0; i < n; ++i) {
+  // Most names and values are ASCII: a unit a byte, written in place up
+  // to the first that is not.
+  const size_t start = out.size();
+  out.resize(start + n);
+  size_t ascii = 0;
+  for (char* to = out.data() + start; ascii < n && unit(ascii) < 0x80; ++ascii)
+    to[ascii] = static_cast<char>(unit(ascii));
+  out.resize(start + ascii);
+  for (size_t i = ascii; i < n; ++i) {
     char32_t c = unit(i);
     if (c < 0x80) {
       out.push_back(static_cast<char>(c));

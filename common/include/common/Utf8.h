@@ -100,8 +100,18 @@ inline bool IsValidUtf8(std::string_view in) {
 // U+FFFD. Returns the number of such bytes.
 inline size_t AppendUtf16Marked(std::string_view in, std::u16string& out,
                                 bool escape) {
+  // Most text is ASCII: a byte a unit, written in place up to the first
+  // that is not.
+  const size_t start = out.size();
+  out.resize(start + in.size());
+  size_t ascii = 0;
+  for (char16_t* to = out.data() + start;
+       ascii < in.size() && static_cast<unsigned char>(in[ascii]) < 0x80;
+       ++ascii)
+    to[ascii] = static_cast<char16_t>(in[ascii]);
+  out.resize(start + ascii);
   size_t invalid = 0;
-  for (size_t i = 0; i < in.size();) {
+  for (size_t i = ascii; i < in.size();) {
     const auto b0 = static_cast<unsigned char>(in[i]);
     const size_t len = Utf8SequenceAt(in, i);
     char32_t c;
