@@ -31,8 +31,9 @@ constexpr char kNoEventLogToFollow[] =
 std::atomic<void (*)()> g_while_waiting{nullptr};
 std::atomic<void (*)(const std::string&)> g_follow_notes{nullptr};
 
-// How long a pipe or terminal is waited for before the wait is told.
-constexpr int kUntoldWaitMs = 10;
+// How long a pipe or terminal is waited for before the wait is told, and
+// the longest a wait goes untold.
+constexpr std::chrono::milliseconds kUntoldWait{25};
 
 // Tells whoever writes what we found that we wait (or are about to).
 void WhileWaiting() {
@@ -70,19 +71,37 @@ class FdSource final : public ByteSource {
     for (;;) {
       // A pipe or terminal may keep us waiting: whoever writes what we
       // found is told, and a stop is seen within a quarter second. A
-      // writer that keeps up refills a pipe well within the first wait, so
-      // only a longer one is told: output then stays in blocks, and
-      // threads' batches full. A regular file is always ready.
+      // writer that keeps up refills a pipe within microseconds: a wait is
+      // told once it lasts 25 ms, or at once when none was told for 25 ms
+      // (a writer that trickles records keeps every wait short), so that
+      // output stays in blocks, and threads' batches full, while the input
+      // keeps coming. A regular file is always ready.
       if (!regular_) {
         pollfd ready{fd_, POLLIN, 0};
-        int r = ::poll(&ready, 1, kUntoldWaitMs);
+        int r = ::poll(&ready, 1, 0);
+        if (r == 0) {
+          const auto untold = std::chrono::steady_clock::now() - told_;
+          if (untold < kUntoldWait)
+            r = ::poll(
+                &ready, 1,
+                static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(
+                                     kUntoldWait - untold)
+                                     .count()));
+        }
         while (r == 0 || (r < 0 && errno == EINTR)) {
-          if (r == 0) WhileWaiting();
-          r = ::poll(&ready, 1, 250);
           if (StopRequested()) {
             error = "interrupted";
             return -1;
           }
+          if (r == 0) {
+            WhileWaiting();
+            told_ = std::chrono::steady_clock::now();
+          }
+          r = ::poll(&ready, 1, 250);
+        }
+        if (StopRequested()) {
+          error = "interrupted";
+          return -1;
         }
       }
       const ssize_t n = ::read(fd_, buffer, size);
@@ -98,6 +117,7 @@ class FdSource final : public ByteSource {
   int fd_;
   bool own_;
   bool regular_ = false;
+  std::chrono::steady_clock::time_point told_;  // the last wait told
 };
 
 // A regular file read as it grows, as tail -F reads it: at its end it

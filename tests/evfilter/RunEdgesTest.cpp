@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -339,6 +340,52 @@ TEST_F(EvfilterRunEdgesTest, RecordsOfASlowWriterComeOutOneByOne) {
     }
     ::close(in);
     WaitFor(out, got, "\x01");  // the rest, to the end
+    ::close(out);
+    EXPECT_EQ(Status(child), 0) << Err();
+  }
+}
+
+// A writer that trickles records, never pausing long: a matching one still
+// comes out long before many more are written, on one thread or two.
+TEST_F(EvfilterRunEdgesTest, ATricklingWriterIsNotHeldBack) {
+  const std::string rule =
+      File("hello.yml",
+           "title: Hello\nid: 44444444-0000-0000-0000-000000000002\n"
+           "logsource: {product: windows}\ndetection:\n"
+           "  sel: {msg|contains: hello}\n  condition: sel\n");
+  const std::vector<std::string> kCommands[] = {
+      {"match", "--where", "EventID = 1", "-"},
+      {"hunt", "-j", "2", "--rules", rule, "-"},
+  };
+  for (const auto& args : kCommands) {
+    SCOPED_TRACE(args[0]);
+    int in = -1, out = -1;
+    const pid_t child = Start(args, &in, &out);
+    ASSERT_GT(child, 0);
+    std::atomic<int> written{0};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+      std::string line = R"({"EventID":1,"Channel":"Security","msg":"hello"})";
+      for (int i = 0; i < 10000 && !stop; ++i) {
+        const std::string text = line + "\n";
+        if (::write(in, text.data(), text.size()) !=
+            static_cast<ssize_t>(text.size()))
+          break;
+        ++written;
+        line = R"({"EventID":2,"Channel":"Security","msg":"bye"})";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      ::close(in);
+    });
+    std::string got;
+    const bool came = WaitFor(out, got, "\"EventID\":1,");
+    const int by_then = written.load();
+    stop = true;
+    writer.join();
+    EXPECT_TRUE(came) << got;
+    EXPECT_LT(by_then, 250)
+        << "the record waited for " << by_then << " more to be written";
+    WaitFor(out, got, "\x01");
     ::close(out);
     EXPECT_EQ(Status(child), 0) << Err();
   }

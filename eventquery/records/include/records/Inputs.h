@@ -75,12 +75,14 @@ std::vector<std::string> ExpandFolders(const std::vector<std::string>& paths,
 ssize_t ReadReady(std::FILE* file, char* buffer, size_t size);
 
 // Has `hook` called whenever an input waits for its writer (a pipe or
-// terminal with nothing to read for 10 ms, a followed file at its end),
-// and again while it waits (every 20 to 250 ms): a program flushes what
-// it wrote then, so that a reader downstream sees each record within
-// milliseconds of its arrival, and may write what it writes on a clock
-// (running totals). Output is so written in blocks as long as the input
-// keeps up, and once per read when it runs dry. Null: none.
+// terminal with nothing to read: once the wait lasts 25 ms, or at once
+// when none was told for 25 ms; a followed file at its end), and again
+// while it waits (every 20 to 250 ms): a program flushes what it wrote
+// then, so that a reader downstream sees each record within about 25 ms
+// of its arrival, and may write what it writes on a clock (running
+// totals). Output is so written in blocks as long as the input keeps up.
+// The hook may be called from inside stdio (a Windows event log's reads):
+// it must not throw. Null: none.
 // Thread safety: the hook may be called from any thread reading an input.
 void SetWhileWaiting(void (*hook)());
 
