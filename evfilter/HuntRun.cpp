@@ -64,6 +64,7 @@ class Hunt {
           InputPaths(options_.inputs, reporter_), options_.input_format,
           options_.encoding, reporter_,
           [this](Input& input) { ReadInput(input); }, options_.follow);
+      ThrowWhatTheWaitThrew();
     }
     Correlate();
     WriteTimeline();
@@ -476,6 +477,7 @@ class Hunt {
       count.not_run = not_run;
     }
     void Read(const RecordReader& reader) override {
+      ThrowWhatTheWaitThrew();
       hunt_.reporter_.progress().Tick(++hunt_.records_, reader.bytes_read());
     }
     // A timeline that cannot be whole ends the hunt.

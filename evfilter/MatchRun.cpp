@@ -93,6 +93,7 @@ class Run : public eventquery::RecordSink {
             return !done_;
           },
           options_.follow);
+      ThrowWhatTheWaitThrew();
     }
     // Which fields the inputs lacked is known only once all were read; a
     // run stopped early (a signal, --limit) left inputs unread.
@@ -206,6 +207,7 @@ class Run : public eventquery::RecordSink {
 
   // RecordSink: a record, decided here or put in a batch for the threads.
   bool Take(const Record& record, uint64_t /*id*/) override {
+    ThrowWhatTheWaitThrew();
     reporter_.progress().Tick(++records_, reader_->bytes_read());
     // The clock is looked at once in 256 records: a busy input's totals
     // come on time as well as a waiting one's.

@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -254,6 +256,9 @@ std::atomic<int> g_flush_error{0};
 // reading an input looks at the id alone.
 std::function<void()> g_task;
 std::atomic<std::thread::id> g_task_thread{};
+// What the task threw, for that thread's next Put or Take to throw: the
+// reader that waits may be inside stdio, which nothing may throw through.
+std::exception_ptr g_task_error;
 }  // namespace
 
 WaitingTask::WaitingTask(std::function<void()> task) {
@@ -264,11 +269,29 @@ WaitingTask::WaitingTask(std::function<void()> task) {
 WaitingTask::~WaitingTask() {
   g_task_thread.store(std::thread::id());
   g_task = nullptr;
+  g_task_error = nullptr;
 }
 
 void WhileWaiting() {
-  if (g_task_thread.load() == std::this_thread::get_id() && g_task) g_task();
+  if (g_task_thread.load() == std::this_thread::get_id() && g_task &&
+      !g_task_error) {
+    try {
+      g_task();
+    } catch (...) {
+      g_task_error = std::current_exception();
+    }
+  }
   FlushWhileWaiting();
+}
+
+void ThrowWhatTheWaitThrew() {
+  if (!g_task_error || g_task_thread.load() != std::this_thread::get_id())
+    return;
+  std::exception_ptr error = g_task_error;
+  g_task_error = nullptr;
+  // The run ends with it: its task runs no more.
+  g_task = nullptr;
+  std::rethrow_exception(error);
 }
 
 void FlushWhileWaiting() {
@@ -279,6 +302,7 @@ void FlushWhileWaiting() {
 }
 
 void Put(std::string_view text) {
+  ThrowWhatTheWaitThrew();
   // A flush while waiting failed: its records are lost, and so would be
   // these.
   if (const int error = g_flush_error.load(); error != 0) {

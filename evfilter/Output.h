@@ -130,8 +130,13 @@ void FlushWhileWaiting();
 void WhileWaiting();
 
 // For its life, the task WhileWaiting runs: what a run settles or writes
-// while its input waits (records decided on threads, running totals). It
-// may throw what Put throws. One at a time.
+// while its input waits (records decided on threads, running totals). What
+// it throws (what Put throws, out of memory) is kept: the next Put, or
+// ThrowWhatTheWaitThrew, on its thread throws it. One at a time.
+// Throws what the waiting task threw, once, when called on its thread;
+// the task then runs no more.
+void ThrowWhatTheWaitThrew();
+
 class WaitingTask {
  public:
   explicit WaitingTask(std::function<void()> task);

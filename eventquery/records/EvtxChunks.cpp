@@ -252,10 +252,17 @@ void ChunkDecoder::Decode(std::string_view bytes, uint64_t number, bool dirty,
 }
 
 void ChunkDecoder::Recycle(DecodedChunk& out) {
+  // The memory of a rare large value (a script block) is not kept: spares
+  // would come to hold as much as the largest of each.
+  constexpr size_t kKeptValue = 4096, kKeptJson = 16384;
   for (EvtxItem& item : out.items) {
-    for (EvtxField& field : item.event.fields)
+    for (EvtxField& field : item.event.fields) {
+      if (field.value.capacity() > kKeptValue) std::string().swap(field.value);
       fields_.push_back(std::move(field));
+    }
     item.event.fields.clear();
+    if (item.event.json.capacity() > kKeptJson)
+      std::string().swap(item.event.json);
     items_.push_back(std::move(item));
   }
   out.items.clear();
