@@ -48,8 +48,9 @@ def run(command):
     return time.perf_counter() - start
 
 
-def copies(source, times, into):
-    """`source`'s rules `times` over, each copy with its own id and title."""
+def write_copies(source, times, into, make):
+    """Every rule file of `source`, `times` over: copy k of a file's text
+    is make(text, k), written to `into` as "k-name". Returns the count."""
     count = 0
     for root, _, names in os.walk(source):
         for name in sorted(names):
@@ -58,15 +59,26 @@ def copies(source, times, into):
             with open(os.path.join(root, name), encoding="utf-8") as f:
                 text = f.read()
             for k in range(times):
-                copy = re.sub(r"^id: *(\S+)", r"id: \1-copy%d" % k, text,
-                              count=1, flags=re.M)
-                copy = re.sub(r"^title: *(.+)$", r"title: \1 (copy %d)" % k,
-                              copy, count=1, flags=re.M)
                 with open(os.path.join(into, "%d-%s" % (k, name)), "w",
                           encoding="utf-8") as f:
-                    f.write(copy)
+                    f.write(make(text, k))
                 count += 1
     return count
+
+
+def renamed(text, id_suffix, title_suffix):
+    """`text` with `id_suffix` after its id and `title_suffix` after its
+    title."""
+    text = re.sub(r"^id: *(\S+)", r"id: \1" + id_suffix, text, count=1,
+                  flags=re.M)
+    return re.sub(r"^title: *(.+)$", r"title: \1" + title_suffix, text,
+                  count=1, flags=re.M)
+
+
+def copies(source, times, into):
+    """`source`'s rules `times` over, each copy with its own id and title."""
+    return write_copies(source, times, into, lambda text, k: renamed(
+        text, "-copy%d" % k, " (copy %d)" % k))
 
 
 # Values a changed literal would break or that are no literal.
@@ -94,39 +106,27 @@ def distinct(source, times, into):
     expressions, networks, base64 forms, field references and
     placeholders. So the copies share neither needles nor gates, as rules
     of a real set do not."""
-    count = 0
-    for root, _, names in os.walk(source):
-        for name in sorted(names):
-            if not name.endswith((".yml", ".yaml")):
-                continue
-            with open(os.path.join(root, name), encoding="utf-8") as f:
-                text = f.read()
-            for k in range(times):
-                lines, keep, in_detection = [], False, False
-                for line in text.split("\n"):
-                    if re.match(r"^\S", line):
-                        in_detection = line.startswith(("detection:",
-                                                        "filter:"))
-                    elif in_detection and k:
-                        prefix, key, value = LINE.match(line).groups()
-                        if key:
-                            # A key's own value, or the list under it.
-                            keep = (any(m in key for m in KEEP_MODIFIERS) or
-                                    key.startswith("condition"))
-                        if value and (key or "- " in prefix) and not keep:
-                            line = prefix + (key or "") + changed(value, k)
-                    lines.append(line)
-                copy = "\n".join(lines)
-                if k:
-                    copy = re.sub(r"^id: *(\S+)", r"id: \1-%d" % k, copy,
-                                  count=1, flags=re.M)
-                    copy = re.sub(r"^title: *(.+)$", r"title: \1 (%d)" % k,
-                                  copy, count=1, flags=re.M)
-                with open(os.path.join(into, "%d-%s" % (k, name)), "w",
-                          encoding="utf-8") as f:
-                    f.write(copy)
-                count += 1
-    return count
+    return write_copies(source, times, into, with_own_literals)
+
+
+def with_own_literals(text, k):
+    """Copy `k` of a rule's `text` (the rule itself when k is 0)."""
+    if k == 0:
+        return text
+    lines, keep, in_detection = [], False, False
+    for line in text.split("\n"):
+        if re.match(r"^\S", line):
+            in_detection = line.startswith(("detection:", "filter:"))
+        elif in_detection:
+            prefix, key, value = LINE.match(line).groups()
+            if key:
+                # A key's own value, or the list under it.
+                keep = (any(m in key for m in KEEP_MODIFIERS) or
+                        key.startswith("condition"))
+            if value and (key or "- " in prefix) and not keep:
+                line = prefix + (key or "") + changed(value, k)
+        lines.append(line)
+    return renamed("\n".join(lines), "-%d" % k, " (%d)" % k)
 
 
 def count_events(log):
