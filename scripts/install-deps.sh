@@ -21,6 +21,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev     # evfilter: definitions, arguments
   libsimdjson-dev                     # evfilter: JSON input
   zlib1g-dev                          # evfilter: gzip input, EVTX checksums
+  libisal-dev                         # evfilter: gzip input, fast (optional)
   libyaml-cpp-dev libre2-dev          # Sigma rules: YAML, regular expressions
   libevtx-dev libevtx-utils           # EVTX: the peer the tests check
                                       # the writer and reader against;

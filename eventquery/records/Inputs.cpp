@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,7 +16,9 @@
 #include <unordered_map>
 #include <utility>
 
+#include "ByteSource.h"
 #include "EvtxChunks.h"
+#include "GzipSource.h"
 #include "records/Formats.h"
 #include "records/Stop.h"
 
@@ -42,17 +43,6 @@ void WhileWaiting() {
 
 // Byte ranges of a file, [begin, end) each, in the order to read them.
 using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
-
-// A stream of bytes; Read returns 0 at the end and -1 on failure, after
-// putting the reason in `error`.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  virtual ssize_t Read(char* buffer, size_t size, std::string& error) = 0;
-  // Whether Read would give bytes (or the end) without waiting for a
-  // writer; true when that cannot be told.
-  virtual bool Ready() { return true; }
-};
 
 class FdSource final : public ByteSource {
  public:
@@ -268,7 +258,6 @@ class PrefixSource final : public ByteSource {
   std::unique_ptr<ByteSource> rest_;
 };
 
-// The decompressed text of a gzip stream of one or more members.
 // Latin-1 or Windows-1252 bytes as UTF-8: each byte one character, so
 // that nothing is lost or made alike.
 class TranscodeSource final : public ByteSource {
@@ -324,77 +313,6 @@ class TranscodeSource final : public ByteSource {
   std::string raw_;
   std::string pending_;
   size_t at_ = 0;
-};
-
-class GzipSource final : public ByteSource {
- public:
-  explicit GzipSource(std::unique_ptr<ByteSource> in)
-      : in_(std::move(in)), buffer_(1 << 16, '\0') {
-    // 16 + 15: a gzip header and the largest window.
-    if (inflateInit2(&z_, 16 + 15) != Z_OK) failure_ = "zlib cannot start";
-  }
-  ~GzipSource() override { inflateEnd(&z_); }
-  bool Ready() override { return z_.avail_in > 0 || in_end_ || in_->Ready(); }
-
-  ssize_t Read(char* out, size_t size, std::string& error) override {
-    z_.next_out = reinterpret_cast<Bytef*>(out);
-    z_.avail_out = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-    while (z_.avail_out > 0 && failure_.empty() && !done_) {
-      if (z_.avail_in == 0) {
-        if (in_end_) {
-          if (member_ended_)
-            done_ = true;
-          else
-            failure_ = "the gzip stream ends early (the file is truncated)";
-          break;
-        }
-        // What is decompressed goes out before waiting for a slow writer.
-        if (reinterpret_cast<char*>(z_.next_out) > out && !in_->Ready()) break;
-        const ssize_t n = in_->Read(buffer_.data(), buffer_.size(), failure_);
-        if (n < 0) break;
-        if (n == 0) {
-          in_end_ = true;
-          continue;
-        }
-        z_.next_in = reinterpret_cast<Bytef*>(buffer_.data());
-        z_.avail_in = static_cast<uInt>(n);
-        compressed_ += static_cast<uint64_t>(n);
-      }
-      const int r = inflate(&z_, Z_NO_FLUSH);
-      if (r == Z_STREAM_END) {
-        // Another member may follow, as `cat a.gz b.gz` makes.
-        member_ended_ = true;
-        inflateReset(&z_);
-      } else if (r == Z_OK || r == Z_BUF_ERROR) {
-        member_ended_ = false;
-      } else {
-        failure_ =
-            std::string("the gzip data is corrupt (") +
-            (z_.msg != nullptr ? z_.msg : "zlib error " + std::to_string(r)) +
-            ") near compressed byte " +
-            std::to_string(compressed_ - z_.avail_in);
-      }
-    }
-    const size_t produced =
-        static_cast<size_t>(reinterpret_cast<char*>(z_.next_out) - out);
-    // Text decompressed before a failure is handed out first.
-    if (produced > 0) return static_cast<ssize_t>(produced);
-    if (!failure_.empty()) {
-      error = failure_;
-      return -1;
-    }
-    return 0;
-  }
-
- private:
-  std::unique_ptr<ByteSource> in_;
-  std::string buffer_;
-  z_stream z_{};
-  bool in_end_ = false;
-  bool done_ = false;
-  bool member_ended_ = false;
-  uint64_t compressed_ = 0;
-  std::string failure_;
 };
 
 // The stream's cookie: the last layer of the input and where its failure
