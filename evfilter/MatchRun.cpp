@@ -163,6 +163,10 @@ class Run : public eventquery::RecordSink {
                       reporter_.progress(), options_.fields);
       if (options_.with_input) writer_->WithInput();
     }
+    // The filter, --fields, --count-by and --stats read the wanted fields
+    // only; a record written in another format reads them all.
+    if (options_.count || !writer_->ReadsEveryCell(input.format()))
+      reader.FillWantedFieldsOnly();
     if (!group_format_) group_format_ = options_.output_format.value_or(form);
     writer_->NewInput(input.name());
     clashes_->Reset();

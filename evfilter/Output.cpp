@@ -199,14 +199,21 @@ bool Writer::CanName(const Source& source) const {
          !TabSeparatedZeek(source);
 }
 
+bool Writer::ReadsEveryCell(eventquery::Format source) const {
+  return fields_.empty() && !WritesAsRead(source);
+}
+
+bool Writer::WritesAsRead(eventquery::Format source) const {
+  return format_ == source ||
+         (out_format_.json_object && FormatTraitsOf(source).json_object);
+}
+
 void Writer::Write(const Record& record, const Source& source) {
   out_.clear();
   const std::vector<std::string>& columns = *source.columns;
   if (!fields_.empty()) {
     Pick(record, source);
-  } else if (format_ == source.format ||
-             (out_format_.json_object &&
-              FormatTraitsOf(source.format).json_object)) {
+  } else if (WritesAsRead(source.format)) {
     // A Zeek log's preamble says more than its names (#types): another
     // one starts a block of its own.
     if (!out_format_.json_object)

@@ -54,6 +54,9 @@ class Writer {
          std::vector<std::string> fields = {});
 
   void Write(const eventquery::Record& record, const Source& source);
+  // Whether writing a record of `source` reads cells other than the chosen
+  // fields' (a record written in another format without chosen fields).
+  bool ReadsEveryCell(eventquery::Format source) const;
   // False when records of `source` cannot carry the input's name that is
   // wanted: a Zeek log kept as one.
   bool CanName(const Source& source) const;
@@ -69,6 +72,8 @@ class Writer {
   }
 
  private:
+  // Whether a record of `source` is written as it was read (its raw text).
+  bool WritesAsRead(eventquery::Format source) const;
   // The chosen fields of `record` into out_.
   void Pick(const eventquery::Record& record, const Source& source);
   // The same for a Zeek log written as one: its raw cells.

@@ -1,10 +1,12 @@
 #include "records/JsonCells.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <new>
 #include <string>
 
+#include "common/Ascii.h"
 #include "common/Utf8.h"
 
 namespace eventquery {
@@ -13,6 +15,15 @@ namespace {
 // Objects sampled for hints, and the most names kept.
 constexpr uint64_t kHintRecords = 64;
 constexpr size_t kMaxHints = 2000;
+
+// `name` in ASCII lower case without its spaces: two names a field lookup
+// may take for one another are the same so.
+std::string Squeezed(std::string_view name) {
+  std::string out;
+  for (const char c : name)
+    if (c != ' ') out.push_back(common::AsciiLower(c));
+  return out;
+}
 
 }  // namespace
 
@@ -123,8 +134,20 @@ bool FindPath(simdjson::dom::element value, std::string_view path,
 
 void JsonCells::WantFields(const std::vector<std::string>& names) {
   paths_.clear();
-  for (const std::string& name : names)
+  wanted_.clear();
+  for (const std::string& name : names) {
     if (name.find('.') != std::string::npos) paths_.push_back(name);
+    wanted_.push_back(Squeezed(name));
+  }
+  for (size_t c = 0; c < columns_.size(); ++c)
+    wanted_column_[c] = Wanted(columns_[c]);
+}
+
+void JsonCells::FillWantedOnly() { wanted_only_ = true; }
+
+bool JsonCells::Wanted(std::string_view name) const {
+  const std::string squeezed = Squeezed(name);
+  return std::find(wanted_.begin(), wanted_.end(), squeezed) != wanted_.end();
 }
 
 size_t JsonCells::Column(std::string_view name, Record& record) {
@@ -135,6 +158,7 @@ size_t JsonCells::Column(std::string_view name, Record& record) {
   index_.emplace(std::string(name), column);
   record.cells.emplace_back(std::nullopt);
   filled_.push_back(false);
+  wanted_column_.push_back(Wanted(name));
   return column;
 }
 
@@ -214,6 +238,7 @@ void JsonCells::FillFrom(simdjson::dom::element doc, Record& record) {
     const size_t column = Column(field.key, record);
     record.keys.push_back(static_cast<uint32_t>(column));
     filled_[column] = true;
+    if (wanted_only_ && !wanted_column_[column]) continue;
     const size_t begin = arena_.size();
     if (journal && field.value.type() == simdjson::dom::element_type::ARRAY &&
         AppendByteArray(field.value, arena_)) {

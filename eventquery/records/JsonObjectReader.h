@@ -26,6 +26,7 @@ class JsonObjectReader : public RecordReader {
   void WantFields(const std::vector<std::string>& names) override {
     cells_.WantFields(names);
   }
+  void FillWantedFieldsOnly() override { cells_.FillWantedOnly(); }
   std::vector<std::string> hint_names() const override {
     return cells_.hint_names();
   }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "AllocationHooks.h"
+#include "records/FieldColumns.h"
 #include "records/JsonCells.h"
 
 namespace eventquery {
@@ -113,6 +114,48 @@ TEST(JsonCellsTest, NestedValuesAreMarked) {
   EXPECT_EQ(record.cells[0], "5");
   ASSERT_EQ(record.nested.size(), 1u);
   EXPECT_EQ(cells.columns()[record.nested[0]], "a");
+}
+
+// Filling only the wanted fields' cells: every field finds the cell it
+// finds when every cell is filled (in another case, without spaces, by
+// path, nested, repeated, null), and the object's keys stay its columns.
+TEST(JsonCellsTest, WantedOnlyGivesEveryFieldItsCell) {
+  const std::vector<std::string> wanted = {
+      "EventID", "user", "SourceName", "Event.System.Computer",
+      "Tags.1",  "o",    "gone"};
+  const char* const records[] = {
+      R"({"EventID": 4625, "User": "adm", "Source Name": "x", "Other": [1]})",
+      R"({"Event": {"System": {"Computer": "DC01"}}, "o": {"k": [1, 2.50]}})",
+      R"({"Tags": ["a", "b"], "EventID": null, "USER": "b", "user": "c"})",
+      R"({"Event.System.Computer": "flat", "o": 1, "o": "last", "n": {}})",
+      R"({"__CURSOR": "c", "user": [104, 105], "MESSAGE": [1, 2]})",
+  };
+  JsonCells all, only;
+  all.WantFields(wanted);
+  only.WantFields(wanted);
+  only.FillWantedOnly();
+  FieldColumns from_all(wanted), from_only(wanted);
+  from_all.MatchWithoutSpaces();
+  from_only.MatchWithoutSpaces();
+  for (const char* text : records) {
+    Record a, o;
+    all.Fill(text, a);
+    only.Fill(text, o);
+    ASSERT_TRUE(a.problem.empty() && o.problem.empty()) << text;
+    EXPECT_EQ(all.columns(), only.columns()) << text;
+    EXPECT_EQ(a.keys, o.keys) << text;
+    for (size_t i = 0; i < wanted.size(); ++i)
+      EXPECT_EQ(from_all.Cell(a, all.columns(), i),
+                from_only.Cell(o, only.columns(), i))
+          << wanted[i] << " in " << text;
+    // What no field can reach is left out.
+    for (size_t c = 0; c < only.columns().size(); ++c) {
+      const std::string& name = only.columns()[c];
+      if (name == "Other" || name == "n" || name == "MESSAGE") {
+        EXPECT_FALSE(c < o.cells.size() && o.cells[c]) << name;
+      }
+    }
+  }
 }
 
 TEST(JsonValueReaderTest, CellsAsTheReadersMakeThem) {

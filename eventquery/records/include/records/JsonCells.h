@@ -37,6 +37,12 @@ class JsonCells {
  public:
   // The filter's field names; names with a dot are looked up as paths.
   void WantFields(const std::vector<std::string>& names);
+  // From now on only keys that may be a wanted field's column (equal to a
+  // wanted name in ASCII case, spaces aside) and paths get cells; every key
+  // is still a column and one of the record's keys. For callers that read
+  // no other cell: text that is not read is not copied, nor a nested
+  // value written out as JSON.
+  void FillWantedOnly();
   // Parses `text` as one JSON value and fills `record`'s cells and keys;
   // sets record.problem when it is no valid JSON object. Throws InputError
   // when memory runs out: that is no fault of the record.
@@ -53,6 +59,8 @@ class JsonCells {
 
  private:
   size_t Column(std::string_view name, Record& record);
+  // Whether a column of `name` may be the column of a wanted field.
+  bool Wanted(std::string_view name) const;
   void Collect(simdjson::dom::element value, const std::string& prefix);
 
   simdjson::dom::parser parser_;
@@ -77,6 +85,9 @@ class JsonCells {
   std::vector<char> nested_;  // per column: its last span is nested
   std::vector<std::string> paths_;
   std::vector<bool> filled_;  // per column, in the current record
+  bool wanted_only_ = false;
+  std::vector<std::string> wanted_;  // lowered, without spaces
+  std::vector<char> wanted_column_;  // per column: Wanted(its name)
   std::set<std::string> hints_;
   uint64_t sampled_ = 0;
 };

@@ -100,6 +100,11 @@ class RecordReader {
   // JSON: the fields the filter names, so that a name that is no key is
   // looked up as a path inside the objects.
   virtual void WantFields(const std::vector<std::string>& /*names*/) {}
+  // Promises that only the cells of the fields given to WantFields will be
+  // read, so that a reader may leave the others empty (JSON: an object's
+  // other keys are columns and keys without cells). Readers that gain
+  // nothing by it fill every cell.
+  virtual void FillWantedFieldsOnly() {}
   // Field types the input declares, as (name, "numeric" or "text"): a
   // Zeek log's #types. Fields it declares as time (epoch seconds, read as
   // timestamps) are left to the expression.
