@@ -165,7 +165,7 @@ class Run : public eventquery::RecordSink {
     }
     // The filter, --fields, --count-by and --stats read the wanted fields
     // only; a record written in another format reads them all.
-    if (options_.count || !writer_->ReadsEveryCell(input.format()))
+    if (options_.count || groups_ || !writer_->ReadsEveryCell(input.format()))
       reader.FillWantedFieldsOnly();
     if (!group_format_) group_format_ = options_.output_format.value_or(form);
     writer_->NewInput(input.name());

@@ -9,9 +9,6 @@
 namespace eventquery {
 namespace {
 
-// Neither engine takes more than 32 bits of length at a time.
-constexpr size_t kMaxStep = size_t{1} << 30;
-
 class ZlibInflater final : public Inflater {
  public:
   bool Start(std::string& why) {
@@ -26,14 +23,14 @@ class ZlibInflater final : public Inflater {
 
   void SetInput(const char* data, size_t size) override {
     z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-    z_.avail_in = static_cast<uInt>(std::min(size, kMaxStep));
+    z_.avail_in = static_cast<uInt>(std::min(size, kMaxInflateStep));
   }
   size_t AvailIn() const override { return z_.avail_in; }
 
   Step Inflate(char* out, size_t size, size_t& written,
                std::string& why) override {
     z_.next_out = reinterpret_cast<Bytef*>(out);
-    z_.avail_out = static_cast<uInt>(std::min(size, kMaxStep));
+    z_.avail_out = static_cast<uInt>(std::min(size, kMaxInflateStep));
     const uInt before = z_.avail_out;
     const int r = inflate(&z_, Z_NO_FLUSH);
     written = before - z_.avail_out;

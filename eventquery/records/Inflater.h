@@ -2,7 +2,8 @@
 // makes two), behind one interface with two engines: ISA-L's igzip, about
 // three times as fast, where the build found it, and zlib, always built,
 // as the fallback and the reference the tests compare it with. Both check
-// every member's CRC-32 and length. Private to the records library.
+// every member's CRC-32 and length (IsalInflater.cpp says where they
+// differ). Private to the records library.
 //
 // Use: SetInput() when AvailIn() is 0, then Inflate() until it reports an
 // end, a failure or a full output; Reset() after a member's end starts the
@@ -19,6 +20,9 @@
 
 namespace eventquery {
 
+// The most given to an engine at a time: both count in 32 bits.
+inline constexpr size_t kMaxInflateStep = size_t{1} << 30;
+
 class Inflater {
  public:
   enum class Step {
@@ -34,7 +38,8 @@ class Inflater {
   // Compressed bytes given and not yet used.
   virtual size_t AvailIn() const = 0;
   // Decompresses into [out, out + size); `written` is set to what was
-  // written. Linear in the bytes read and written.
+  // written (on kCorrupt, what is known to be the stream's: igzip's then
+  // counts nothing). Linear in the bytes read and written.
   virtual Step Inflate(char* out, size_t size, size_t& written,
                        std::string& why) = 0;
   // Starts a member after kMemberEnd, keeping the input that is left.

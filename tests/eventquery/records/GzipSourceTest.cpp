@@ -1,6 +1,7 @@
 // gzip decoding: every engine this build has gives zlib's text for the
 // same streams (members one after another, header fields, any sizes of
-// input and output), fails where zlib fails, is never wrong without a
+// input and output), fails where zlib fails on damaged ones, hands out
+// before a failure no text that zlib would not, is never wrong without a
 // failure, and hands out what it holds before waiting for a writer.
 
 #include "GzipSource.h"
@@ -43,6 +44,34 @@ std::string Member(const std::string& text, int level, bool fields = false) {
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;
+}
+
+// A member whose data reaches back before its start: made with a preset
+// dictionary that the reader does not have.
+std::string FarBackMember(const std::string& dictionary,
+                          const std::string& text) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  EXPECT_EQ(deflateSetDictionary(
+                &z, reinterpret_cast<const Bytef*>(dictionary.data()),
+                static_cast<uInt>(dictionary.size())),
+            Z_OK);
+  std::string raw(deflateBound(&z, text.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(raw.data());
+  z.avail_out = static_cast<uInt>(raw.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  raw.resize(z.total_out);
+  deflateEnd(&z);
+  std::string member("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10);
+  member += raw;
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(text.data()),
+                          static_cast<uInt>(text.size()));
+  for (const uLong n : {crc, static_cast<uLong>(text.size())})
+    for (int i = 0; i < 4; ++i)
+      member.push_back(static_cast<char>(n >> (8 * i)));
+  return member;
 }
 
 // `bytes` in pieces of `step`; after `ready` of them it says it would wait,
@@ -183,6 +212,33 @@ TEST(GzipSourceTest, DamageFailsAsZlibFailsAndIsNeverReadAsText) {
         EXPECT_EQ(o.error.empty(), Decode(zlib, bad, 9, 100).error.empty())
             << name << ", byte " << at << " ^ " << int{flip} << ": " << o.error;
       }
+    // A member reaching back before its start fails as zlib fails, and
+    // what came before the failure is the stream's text.
+    std::string rows;
+    for (int i = 0; i < 5000; ++i)
+      rows += "4624,user0" + std::to_string(i) + "\n";
+    const std::string tail = rows.substr(rows.size() - 200);
+    const std::string later = "4625,bob\n" + tail.substr(40, 60) + "4625,x\n";
+    const std::string far = Member(rows, 6) + FarBackMember(tail, later);
+    for (const auto& [in_step, out_step] :
+         {std::pair<size_t, size_t>{65536, 1 << 20},
+          {4096, 4096},
+          {7, 64},
+          {1, 1},
+          {3, 17},
+          {65536, 100},
+          {100, 65536}}) {
+      const Outcome o = Decode(engine, far, in_step, out_step);
+      EXPECT_EQ(o.error,
+                "the gzip data is corrupt (invalid distance too far back) "
+                "near compressed byte " +
+                    o.error.substr(o.error.rfind(' ') + 1))
+          << name;
+      EXPECT_GE(o.text.size(), rows.size()) << name;
+      EXPECT_TRUE((rows + later).compare(0, o.text.size(), o.text) == 0)
+          << name << ", in " << in_step << " out " << out_step << ": "
+          << o.text.substr(rows.size());
+    }
     // Bytes after the last member that are no member.
     const Outcome o = Decode(engine, stream + "trailing", 4096, 4096);
     EXPECT_EQ(o.text, text + "4688,x\n") << name;
