@@ -162,6 +162,17 @@ CLI::Validator AtLeastOne() {
       "N");
 }
 
+// A value that may not be empty: for options whose empty value would
+// otherwise read as not given.
+CLI::Validator NotEmpty(const char* what) {
+  return CLI::Validator(
+      [what](std::string& v) {
+        return v.empty() ? std::string("needs ") + what + ", not an empty value"
+                         : std::string();
+      },
+      "");
+}
+
 CLI::App* AddMatch(CLI::App& app, CommandLine& cl) {
   MatchOptions& mo = cl.match;
   CLI::App* match = app.add_subcommand("match", "write the rows that match");
@@ -307,7 +318,8 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
   hunt->add_option("--product", ho.product,
                    "take every input as logs of this product (windows, "
                    "linux, zeek, aws, ...): only its rules run; any: every "
-                   "rule runs on every input (default: by the input)");
+                   "rule runs on every input (default: by the input)")
+      ->check(NotEmpty("a product"));
   hunt->add_option("--max-rule-bytes", ho.max_rule_bytes,
                    "refuse a rule file larger than this (default 4194304)")
       ->check(CLI::Range(size_t{1}, size_t{1} << 30));
@@ -333,7 +345,8 @@ CLI::App* AddHunt(CLI::App& app, CommandLine& cl) {
                    "also write the detections as one HTML page to look at "
                    "(counts, detections over time, top rules and hosts, a "
                    "table that sorts and searches; it loads nothing)")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->check(NotEmpty("a file name"));
   hunt->add_option("--summary", cl.hunt_summary,
                    "text (default) or json: the summary as one JSON object, "
                    "the last line of standard error")

@@ -347,6 +347,16 @@ TEST_F(EvfilterHuntTest, ReportIsWrittenWholeAndPrivately) {
                        ": No such file or directory"),
             std::string::npos)
       << r.err;
+  // An empty name is no report silently left out, nor an empty product
+  // every input's own.
+  for (const char* option : {"--report", "--product"}) {
+    r = Run(std::string("hunt ") + option + " '' --rules " + rules_ + " " +
+            sysmon_);
+    EXPECT_EQ(r.status, 2) << option;
+    EXPECT_EQ(r.out, "") << option;
+    EXPECT_NE(r.err.find(std::string(option) + ": needs "), std::string::npos)
+        << r.err;
+  }
   // Nothing of the writes is left beside the page.
   for (const auto& entry : fs::directory_iterator(dir_))
     EXPECT_EQ(entry.path().filename().string().find("report.html."),
