@@ -86,7 +86,9 @@ void Filter::Init(IFilterLineList* lines) {
       FlatList list(simple_expressions_);
       TreeBuilder<FilterCompoundExpression, FlatList>(list).Build(*root_,
                                                                   *lines);
-      WriteLog(kLogTrace, root_->ToString());
+      // The tree's text is made only for a log that keeps it: a hunt
+      // builds thousands of filters.
+      if (LogWants(kLogTrace)) WriteLog(kLogTrace, root_->ToString());
     }
     row_.slots.resize(simple_expressions_.size());
     row_.states.resize(simple_expressions_.size());
